@@ -1,0 +1,63 @@
+// The archive container.
+//
+// An archive is a 21-byte archive header followed by its entries back to back; each entry is a
+// 25-byte file header, the entry's name (NameLength bytes, no terminator) and its stored data
+// (CompressedSize bytes). All integers are little-endian two's complement; there is no padding,
+// index, trailer or end marker.
+//
+//   archive header                         file header
+//   0  u8[5] Signature "ZORV" 0x1A         0  i16 NameLength
+//   5  u8[3] MethodID  "NON"/"RLE"/...     2  u32 FileDate (DOS date-time, local time)
+//   8  i32   TotalSize (sum of FullSize)   6  u16 Attributes
+//   12 u8    ArchiveType (1 = caMulti)     8  i32 FullSize
+//   13 u32   Reserved (0)                  12 i32 CompressedSize
+//   17 u32   LockFlag                      16 u8  Method (0 stored, 1 RLE, 2 LZH, 3 custom)
+//                                          17 u32 Checksum (byte sum, + key when locked)
+//                                          21 i32 LockFlag (> 0: locked)
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+inline constexpr int32_t kArchiveHeaderSize = 21;
+inline constexpr int32_t kFileHeaderSize = 25;
+inline constexpr std::array<uint8_t, 5> kArchiveSignature = {'Z', 'O', 'R', 'V', 0x1A};
+inline constexpr uint8_t caMulti = 1;
+
+enum TCompressMethod : uint8_t { cmNone = 0, cmRLE = 1, cmLZH = 2, cmCustom = 3 };
+
+struct TArchiveHeader {
+    std::array<uint8_t, 5> Signature{};
+    std::array<char, 3> MethodID{};
+    int32_t TotalSize = 0;
+    uint8_t ArchiveType = 0;
+    uint32_t Reserved = 0;
+    uint32_t LockFlag = 0;
+};
+
+struct TFileHeader {
+    int16_t NameLength = 0;
+    uint32_t FileDate = 0;
+    uint16_t Attributes = 0;
+    int32_t FullSize = 0;
+    int32_t CompressedSize = 0;
+    uint8_t Method = 0;
+    uint32_t Checksum = 0;
+    int32_t LockFlag = 0;
+};
+
+TArchiveHeader DecodeArchiveHeader(const uint8_t* bytes);  // reads kArchiveHeaderSize bytes
+void EncodeArchiveHeader(const TArchiveHeader& header, uint8_t* bytes);
+TFileHeader DecodeFileHeader(const uint8_t* bytes);  // reads kFileHeaderSize bytes
+void EncodeFileHeader(const TFileHeader& header, uint8_t* bytes);
+
+bool HasArchiveSignature(const TArchiveHeader& header);
+std::string MethodIdentifier(const TArchiveHeader& header);  // the three MethodID characters
+
+// The identifier of a method number ("NON", "RLE", "LZH", "CUS"); empty for other numbers.
+const char* MethodName(uint8_t method);
+
+// 32-bit wrapping sum of bytes taken as unsigned values, continued from start.
+uint32_t ByteSum(const uint8_t* data, size_t size, uint32_t start = 0);

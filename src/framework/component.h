@@ -1,0 +1,96 @@
+// Components: named objects with an owner that frees them, and published properties that a
+// stored window layout sets by name.
+//
+// Ownership: a component created with an owner is freed by that owner (children go in reverse
+// order of creation). A component freed earlier by hand leaves its owner's list first.
+//
+// Published properties: each class answers SetProperty for the names it publishes and passes any
+// other name to its base class; TComponent itself publishes "Name". The layout reader hands over
+// values as TPropValue and, for event properties, resolves handler names through the
+// TReaderContext of the window being read.
+#pragma once
+
+#include <any>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "object.h"
+
+// One value as a layout stores it.
+struct TPropValue {
+    enum class Kind { Integer, Float, String, Ident, Set, Binary, StringList };
+    Kind kind = Kind::Integer;
+    int64_t integer = 0;
+    double number = 0;
+    std::string text;                // String, Ident
+    std::vector<std::string> items;  // Set, StringList
+    std::vector<uint8_t> bytes;      // Binary
+
+    // Typed access; a value of another kind (or out of range) raises EReadError
+    // "Invalid property value".
+    int32_t AsInteger() const;
+    const std::string& AsString() const;
+    const std::string& AsIdent() const;
+    bool AsBoolean() const;  // the identifiers True and False
+};
+
+// What the reader knows while it reads one window: its event handlers by name. Each handler is a
+// std::function of the event's own type, stored in a std::any.
+class TReaderContext {
+  public:
+    virtual ~TReaderContext() = default;
+    // The handler called name, or nullptr when the window has none of that name.
+    virtual const std::any* FindMethod(std::string_view name) const = 0;
+
+    // The handler as an event of type Event; EReadError when it is missing or of another type.
+    template <typename Event>
+    Event Method(std::string_view name) const {
+        const std::any* handler = FindMethod(name);
+        if (handler == nullptr) {
+            ThrowMissingMethod(name);
+        }
+        if (const Event* event = std::any_cast<Event>(handler)) {
+            return *event;
+        }
+        ThrowMissingMethod(name);
+    }
+
+  private:
+    [[noreturn]] static void ThrowMissingMethod(std::string_view name);
+};
+
+class TComponent : public TObject {
+  public:
+    explicit TComponent(TComponent* owner);
+    TComponent(const TComponent&) = delete;
+    TComponent& operator=(const TComponent&) = delete;
+    ~TComponent() override;
+
+    TComponent* Owner() const { return owner_; }
+    const std::string& Name() const { return name_; }
+    void SetName(std::string name) { name_ = std::move(name); }
+    virtual const char* ClassName() const { return "TComponent"; }
+
+    int ComponentCount() const { return static_cast<int>(components_.size()); }
+    TComponent* Components(int index) const { return components_.at(static_cast<size_t>(index)); }
+    // The owned component of that name, compared ignoring ASCII case; nullptr if none.
+    TComponent* FindComponent(std::string_view name) const;
+
+    // Sets a published property. Returns false for a name that this class and its bases do not
+    // publish; raises EReadError for a value of the wrong kind.
+    virtual bool SetProperty(std::string_view name, const TPropValue& value, const TReaderContext& context);
+
+    // Called once the layout reader has set every stored property of the window.
+    virtual void Loaded() {}
+
+  private:
+    void Insert(TComponent* component) { components_.push_back(component); }
+    void Remove(TComponent* component);
+
+    TComponent* owner_;
+    std::string name_;
+    std::vector<TComponent*> components_;
+    bool destroying_ = false;
+};

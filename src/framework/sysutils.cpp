@@ -1,0 +1,93 @@
+#include "sysutils.h"
+
+#include <cstdarg>
+#include <cstdio>
+#include <limits>
+
+#include "exceptions.h"
+
+std::string Format(const char* format, ...) {
+    va_list args;
+    va_start(args, format);
+    va_list copy;
+    va_copy(copy, args);
+    const int length = std::vsnprintf(nullptr, 0, format, copy);
+    va_end(copy);
+    std::string result;
+    if (length > 0) {
+        result.resize(static_cast<size_t>(length) + 1);
+        std::vsnprintf(result.data(), result.size(), format, args);
+        result.resize(static_cast<size_t>(length));
+    }
+    va_end(args);
+    return result;
+}
+
+std::string IntToStr(int64_t value) {
+    return std::to_string(value);
+}
+
+int32_t StrToInt(std::string_view text) {
+    size_t i = 0;
+    bool negative = false;
+    if (i < text.size() && (text[i] == '+' || text[i] == '-')) {
+        negative = text[i] == '-';
+        ++i;
+    }
+    const auto fail = [&] { return EConvertError(Format(msg::kInvalidInteger, std::string(text).c_str())); };
+    if (i == text.size()) {
+        throw fail();
+    }
+    int64_t value = 0;
+    for (; i < text.size(); ++i) {
+        const char c = text[i];
+        if (c < '0' || c > '9') {
+            throw fail();
+        }
+        value = value * 10 + (c - '0');
+        if (value > int64_t{std::numeric_limits<int32_t>::max()} + 1) {
+            throw fail();
+        }
+    }
+    if (negative) {
+        value = -value;
+    }
+    if (value > std::numeric_limits<int32_t>::max()) {
+        throw fail();
+    }
+    return static_cast<int32_t>(value);
+}
+
+std::string UpperCaseAscii(std::string_view text) {
+    std::string result(text);
+    for (char& c : result) {
+        if (c >= 'a' && c <= 'z') {
+            c = static_cast<char>(c - 'a' + 'A');
+        }
+    }
+    return result;
+}
+
+std::string LowerCaseAscii(std::string_view text) {
+    std::string result(text);
+    for (char& c : result) {
+        if (c >= 'A' && c <= 'Z') {
+            c = static_cast<char>(c - 'A' + 'a');
+        }
+    }
+    return result;
+}
+
+bool SameTextAscii(std::string_view a, std::string_view b) {
+    return a.size() == b.size() && UpperCaseAscii(a) == UpperCaseAscii(b);
+}
+
+std::string ExtractFilePath(std::string_view path) {
+    const size_t cut = path.find_last_of("\\:");
+    return cut == std::string_view::npos ? std::string() : std::string(path.substr(0, cut + 1));
+}
+
+std::string ExtractFileName(std::string_view path) {
+    const size_t cut = path.find_last_of("\\:");
+    return std::string(cut == std::string_view::npos ? path : path.substr(cut + 1));
+}

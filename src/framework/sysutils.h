@@ -1,0 +1,25 @@
+// Text helpers shared by every subsystem. Texts are 8-bit ANSI strings; case rules touch only the
+// ASCII letters, so names compare the same way whatever the code page.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+// printf-style formatting into a std::string.
+std::string Format(const char* format, ...) __attribute__((format(printf, 1, 2)));
+
+std::string IntToStr(int64_t value);
+
+// Decimal integer with an optional sign; anything else raises EConvertError
+// "'%s' is not a valid integer value".
+int32_t StrToInt(std::string_view text);
+
+std::string UpperCaseAscii(std::string_view text);
+std::string LowerCaseAscii(std::string_view text);
+bool SameTextAscii(std::string_view a, std::string_view b);
+
+// The folder part of a path: everything up to and including its last "\" or ":".
+std::string ExtractFilePath(std::string_view path);
+// The file part: everything after the last "\" or ":".
+std::string ExtractFileName(std::string_view path);
