@@ -1,0 +1,109 @@
+# Shared Wine and display helpers for the project's scripts. Source it; do not run it.
+#
+# Wine runs as an unprivileged user: as root, Wine would ignore the read-only attribute (it maps
+# it to Unix permissions), so the tests could not see the behaviour of a real Windows machine.
+
+WINE_USER=${TANDREL_WINE_USER:-tandrel}
+
+# Sets RUNAS to the command prefix that runs a program as the Wine user.
+wine_init_user() {
+    if [[ $(id -u) -eq 0 ]]; then
+        if ! id "$WINE_USER" >/dev/null 2>&1; then
+            useradd --create-home --shell /bin/bash "$WINE_USER"
+        fi
+        RUNAS=(runuser -u "$WINE_USER" --)
+    else
+        RUNAS=()
+    fi
+}
+
+# Runs a command as the Wine user with the Wine environment of prefix $1.
+wine_as_user() {
+    local prefix=$1
+    shift
+    "${RUNAS[@]}" env WINEPREFIX="$prefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" \
+        DISPLAY="${DISPLAY:-}" HOME="$(wine_user_home)" "$@"
+}
+
+wine_user_home() {
+    if [[ $(id -u) -eq 0 ]]; then
+        getent passwd "$WINE_USER" | cut -d: -f6
+    else
+        echo "$HOME"
+    fi
+}
+
+# Makes a fresh prefix in directory $1 (removed first if present): 120 DPI, the virtual desktop
+# 1024x768 for GUI programs, Wine's own fonts and a metric-compatible Times New Roman.
+wine_make_prefix() {
+    local prefix=$1
+    local parent
+    parent=$(dirname "$prefix")
+    mkdir -p "$parent"
+    rm -rf "$prefix"
+    if [[ $(id -u) -eq 0 ]]; then
+        chown "$WINE_USER" "$parent"
+    fi
+    wine_as_user "$prefix" wineboot -i >/dev/null 2>&1
+    wine_as_user "$prefix" wineserver -w
+    local reg="$parent/tandrel-prefix.reg"
+    cat >"$reg" <<'REG'
+REGEDIT4
+
+[HKEY_CURRENT_USER\Control Panel\Desktop]
+"LogPixels"=dword:00000078
+
+[HKEY_LOCAL_MACHINE\System\CurrentControlSet\Hardware Profiles\Current\Software\Fonts]
+"LogPixels"=dword:00000078
+
+[HKEY_CURRENT_USER\Software\Wine\Explorer]
+"Desktop"="Default"
+
+[HKEY_CURRENT_USER\Software\Wine\Explorer\Desktops]
+"Default"="1024x768"
+
+[HKEY_CURRENT_USER\Software\Wine\Fonts\Replacements]
+"Times New Roman"="Liberation Serif"
+REG
+    chmod a+r "$reg"
+    wine_as_user "$prefix" wine regedit /S "$reg" >/dev/null 2>&1
+    wine_as_user "$prefix" wineserver -w
+    if [[ -d /usr/share/wine/fonts ]]; then
+        wine_as_user "$prefix" cp /usr/share/wine/fonts/. "$prefix/drive_c/windows/Fonts/" -r
+    fi
+}
+
+wine_stop_prefix() {
+    local prefix=$1
+    [[ -d "$prefix" ]] && wine_as_user "$prefix" wineserver -k >/dev/null 2>&1 || true
+}
+
+# Starts Xvfb on a free display when there is no display; sets DISPLAY and XVFB_PID.
+XVFB_PID=
+display_ensure() {
+    if [[ -n "${DISPLAY:-}" ]]; then
+        return 0
+    fi
+    local n=90
+    while [[ -e /tmp/.X11-unix/X$n || -e /tmp/.X$n-lock ]]; do
+        n=$((n + 1))
+    done
+    Xvfb ":$n" -screen 0 1024x768x24 -ac -nolisten tcp >/dev/null 2>&1 &
+    XVFB_PID=$!
+    export DISPLAY=":$n"
+    local i
+    for i in $(seq 1 100); do
+        [[ -e /tmp/.X11-unix/X$n ]] && return 0
+        sleep 0.1
+    done
+    echo "wine.sh: Xvfb did not start" >&2
+    return 1
+}
+
+display_stop() {
+    if [[ -n "$XVFB_PID" ]]; then
+        kill "$XVFB_PID" 2>/dev/null || true
+        wait "$XVFB_PID" 2>/dev/null || true
+        XVFB_PID=
+    fi
+}
