@@ -1,0 +1,104 @@
+#!/usr/bin/env bash
+# Builds and runs every test of the project:
+#   1. native: the portable core's unit tests and the fuzz corpus replays (GoogleTest, ctest);
+#   2. sanitizers: the same under ASan/UBSan (clang), then each fuzzer for a bounded time;
+#   3. Windows: every Windows test executable under Wine (one shared fresh prefix, 120 DPI);
+#   4. end to end: tandrel-setup.exe installed under Xvfb + Wine, driven with real input.
+# Installs what is missing first (scripts/bootstrap.sh). Exits non-zero when anything fails.
+#   FUZZ_SECONDS   seconds per fuzzer (default 60)
+#   TANDREL_STAGES stages to run, default "native sanitize windows e2e"
+set -uo pipefail
+root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+cd "$root"
+source scripts/lib/wine.sh
+
+scripts/bootstrap.sh || exit 1
+stages=${TANDREL_STAGES:-native sanitize windows e2e}
+passed=0
+failed=0
+failures=()
+log_dir=$root/build/test-logs
+mkdir -p "$log_dir"
+
+# Adds the counts of a ctest log ("N% tests passed, F tests failed out of T") to the totals.
+count_ctest() {
+    local log=$1 line total fail
+    line=$(grep -E 'tests passed, [0-9]+ tests? failed out of [0-9]+' "$log" | tail -1)
+    if [[ -z "$line" ]]; then
+        failed=$((failed + 1))
+        return
+    fi
+    total=$(sed -E 's/.*out of ([0-9]+).*/\1/' <<<"$line")
+    fail=$(sed -E 's/.*passed, ([0-9]+) tests? failed.*/\1/' <<<"$line")
+    passed=$((passed + total - fail))
+    failed=$((failed + fail))
+}
+
+# Runs a stage step; a failing step is remembered and the next stage still runs.
+step() {
+    local name=$1
+    shift
+    echo "==> $name"
+    if ! "$@"; then
+        echo "==> $name FAILED"
+        failures+=("$name")
+        return 1
+    fi
+}
+
+has_stage() { [[ " $stages " == *" $1 "* ]]; }
+
+if has_stage native || has_stage windows || has_stage e2e; then
+    step "native build" bash -c 'cmake --preset native >/dev/null && cmake --build --preset native' || true
+fi
+if has_stage native; then
+    ctest --preset native 2>&1 | tee "$log_dir/native.log"
+    count_ctest "$log_dir/native.log"
+fi
+
+if has_stage sanitize; then
+    if step "sanitizer build" bash -c 'cmake --preset native-asan >/dev/null && cmake --build --preset native-asan'; then
+        ctest --preset native-asan 2>&1 | tee "$log_dir/native-asan.log"
+        count_ctest "$log_dir/native-asan.log"
+        if step "fuzzing" scripts/fuzz.sh; then
+            passed=$((passed + 1))
+        else
+            failed=$((failed + 1))
+        fi
+    else
+        failed=$((failed + 1))
+    fi
+fi
+
+if has_stage windows || has_stage e2e; then
+    step "windows build" bash -c 'cmake --preset windows >/dev/null && cmake --build --preset windows' || true
+fi
+if has_stage windows; then
+    wine_dir=$(mktemp -d /tmp/tandrel-test-wine.XXXXXX)
+    display_ensure
+    if step "wine prefix" scripts/wine-prefix.sh create "$wine_dir" >/dev/null; then
+        TANDREL_WINEPREFIX=$wine_dir/prefix ctest --preset windows 2>&1 | tee "$log_dir/windows.log"
+        count_ctest "$log_dir/windows.log"
+    else
+        failed=$((failed + 1))
+    fi
+    scripts/wine-prefix.sh destroy "$wine_dir" >/dev/null 2>&1
+    display_stop
+fi
+
+if has_stage e2e; then
+    if [[ -x scripts/e2e.sh ]]; then
+        if step "end to end" scripts/e2e.sh; then
+            passed=$((passed + 1))
+        else
+            failed=$((failed + 1))
+        fi
+    fi
+fi
+
+echo
+if ((${#failures[@]} > 0)); then
+    echo "failed steps: ${failures[*]}"
+fi
+echo "$passed passed, $failed failed"
+((failed == 0 && ${#failures[@]} == 0))
