@@ -44,8 +44,8 @@ wine_make_prefix() {
     if [[ $(id -u) -eq 0 ]]; then
         chown "$WINE_USER" "$parent"
     fi
-    wine_as_user "$prefix" wineboot -i >/dev/null 2>&1
-    wine_as_user "$prefix" wineserver -w
+    wine_as_user "$prefix" wineboot -i >/dev/null 2>&1 || true
+    wine_as_user "$prefix" wineserver -w || true
     local reg="$parent/tandrel-prefix.reg"
     cat >"$reg" <<'REG'
 REGEDIT4
@@ -66,10 +66,15 @@ REGEDIT4
 "Times New Roman"="Liberation Serif"
 REG
     chmod a+r "$reg"
-    wine_as_user "$prefix" wine regedit /S "$reg" >/dev/null 2>&1
-    wine_as_user "$prefix" wineserver -w
+    wine_as_user "$prefix" wine regedit /S "$reg" >/dev/null 2>&1 || true
+    wine_as_user "$prefix" wineserver -w || true
     if [[ -d /usr/share/wine/fonts ]]; then
-        wine_as_user "$prefix" cp /usr/share/wine/fonts/. "$prefix/drive_c/windows/Fonts/" -r
+        wine_as_user "$prefix" cp -r /usr/share/wine/fonts/. "$prefix/drive_c/windows/Fonts/" || true
+    fi
+    # The settings are in the user hive once the server has written it out.
+    if ! grep -q '"LogPixels"=dword:00000078' "$prefix/user.reg" 2>/dev/null; then
+        echo "wine.sh: the prefix settings did not take in $prefix" >&2
+        return 1
     fi
 }
 
