@@ -20,6 +20,10 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <string_view>
+
+#include "exceptions.h"
+#include "stream.h"
 
 inline constexpr int32_t kArchiveHeaderSize = 21;
 inline constexpr int32_t kFileHeaderSize = 25;
@@ -59,5 +63,39 @@ std::string MethodIdentifier(const TArchiveHeader& header);  // the three Method
 // The identifier of a method number ("NON", "RLE", "LZH", "CUS"); empty for other numbers.
 const char* MethodName(uint8_t method);
 
+// The method number of an identifier "NON", "RLE", "LZH" or "CUS" (compared exactly); -1 for any
+// other text.
+int MethodFromName(std::string_view id);
+
 // 32-bit wrapping sum of bytes taken as unsigned values, continued from start.
 uint32_t ByteSum(const uint8_t* data, size_t size, uint32_t start = 0);
+
+// A header holding the signature, the identifier of method, TotalSize 0, ArchiveType caMulti,
+// Reserved 0 and LockFlag 1 when key > 0, else 0.
+TArchiveHeader InitArchiveHeader(uint8_t method, int32_t key);
+
+// Reading errors of the archive, with the messages that the archive component shows.
+TANDREL_DECLARE_EXCEPTION(EInvalidHeader, Exception);
+TANDREL_DECLARE_EXCEPTION(EInvalidHeaderArchiveType, Exception);
+TANDREL_DECLARE_EXCEPTION(EUnrecognizedCompressionMethod, Exception);
+TANDREL_DECLARE_EXCEPTION(EBadChecksum, Exception);
+TANDREL_DECLARE_EXCEPTION(EInvalidKey, Exception);
+
+namespace msg {
+inline constexpr const char kInvalidHeader[] = "Can't recognize compressed file header";
+inline constexpr const char kInvalidArchiveType[] = "Archive type must be caMulti";
+inline constexpr const char kUnrecognizedMethod[] = "Unrecognized compression method in header";
+inline constexpr const char kBadChecksum[] = "Bad checksum during expansion -- data may be invalid";
+inline constexpr const char kInvalidKey[] = "File locked -- valid key required";
+}  // namespace msg
+
+// Reads the next entry's file header and name from the archive's current position. Returns false,
+// with the stream standing wherever the attempt left it, when the entries end: fewer than 25 bytes
+// left for a header, a negative NameLength, fewer than NameLength bytes left for the name, or a
+// negative CompressedSize (seeking over such data would walk backwards over the same headers
+// forever). On true the stream stands at the entry's data.
+bool ReadEntryHeader(TStream& archive, TFileHeader& header, std::string& name);
+
+// Whether a locked or unlocked entry's stored checksum accepts the computed byte sum under key:
+// unlocked entries need an exact match; locked ones need key != 0 and (sum + key) mod 2^32.
+bool ChecksumMatches(const TFileHeader& header, uint32_t computed, int32_t key);

@@ -1,0 +1,147 @@
+// Method 2: the model shared by the LZH decoder and encoder.
+//
+// An LZSS coder over a 4096-byte window: literals (symbols 0-255) and match lengths 3-60
+// (symbols 256-313, length + 253) share one adaptive Huffman code; a match's back offset (distance
+// to its source minus one, 0-4095) follows as a fixed prefix code of its upper 6 bits and its lower
+// 6 bits plain. Bits are packed most significant first. The stream has no header: the expanded
+// size comes from the archive entry.
+#pragma once
+
+#include <array>
+#include <cstdint>
+
+namespace lzh {
+
+inline constexpr int kWindowSize = 4096;
+inline constexpr int kWindowMask = kWindowSize - 1;
+inline constexpr int kLookAhead = 60;  // longest match, and bytes of look-ahead
+inline constexpr int kThreshold = 2;   // matches of this length or shorter go as literals
+inline constexpr int kSymbolCount = 256 + kLookAhead - kThreshold;  // 314
+inline constexpr int kTreeSize = 2 * kSymbolCount - 1;              // 627; children >= are leaves
+inline constexpr int kRootNode = kTreeSize - 1;                     // 626
+inline constexpr uint16_t kFreqLimit = 0x8000;
+inline constexpr int kStartPosition = kWindowSize - kLookAhead;  // 4036
+inline constexpr uint8_t kFillByte = 0x20;
+// The content we give window positions that the data has not reached yet (the fill covers only
+// positions before the start position).
+inline constexpr uint8_t kUnfilledByte = 0;
+
+// The adaptive Huffman model. Frequencies never decrease along the index; the children of an
+// internal node stand at adjacent indexes; freq[kTreeSize] is a 0xFFFF sentinel. parent[kTreeSize
+// + s] is the node of symbol s's leaf; the root's parent is 0, which ends every walk upwards.
+struct HuffmanModel {
+    std::array<uint16_t, kTreeSize + 1> freq;
+    std::array<uint16_t, kTreeSize> child;  // first child, or kTreeSize + symbol for a leaf
+    std::array<uint16_t, kTreeSize + kSymbolCount> parent;
+
+    void Init();
+
+    // Counts one more occurrence of symbol s, first halving the counts when the root has reached
+    // kFreqLimit. A node whose count passes the next node's moves up past every node of the old,
+    // equal count, taking its subtree along.
+    void Update(int s) {
+        if (freq[kRootNode] == kFreqLimit) {
+            Rebuild();
+        }
+        int x = parent[kTreeSize + s];
+        do {
+            const uint16_t f = ++freq[x];
+            if (f > freq[x + 1]) {
+                const int l = LastBelow(x + 1, f);
+                freq[x] = freq[l];
+                freq[l] = f;
+                const int i = child[x];
+                parent[i] = static_cast<uint16_t>(l);
+                if (i < kTreeSize) {
+                    parent[i + 1] = static_cast<uint16_t>(l);
+                }
+                const int j = child[l];
+                child[l] = static_cast<uint16_t>(i);
+                parent[j] = static_cast<uint16_t>(x);
+                if (j < kTreeSize) {
+                    parent[j + 1] = static_cast<uint16_t>(x);
+                }
+                child[x] = static_cast<uint16_t>(j);
+                x = l;
+            }
+            x = parent[x];
+        } while (x != 0);
+    }
+
+    // Halves every leaf's count (rounding up) and builds the internal nodes anew.
+    void Rebuild();
+
+    // The code length of symbol s: the number of nodes from its leaf up to the root, root excluded.
+    int CodeLength(int s) const;
+
+  private:
+    // The last index l >= from with freq[l] < f, given freq[from] < f. The counts are sorted and
+    // the sentinel stops the search, so a galloping search finds the same index as a linear scan
+    // does, in fewer steps across long stretches of equal counts.
+    int LastBelow(int from, uint16_t f) const {
+        if (freq[from + 1] >= f) {
+            return from;
+        }
+        int low = from + 1;  // freq[low] < f
+        int step = 2;
+        int high;
+        for (;;) {
+            high = low + step;
+            if (high >= kTreeSize || freq[high] >= f) {
+                if (high > kTreeSize) {
+                    high = kTreeSize;  // the sentinel
+                }
+                break;
+            }
+            low = high;
+            step *= 2;
+        }
+        while (high - low > 1) {  // freq[low] < f <= freq[high]
+            const int middle = (low + high) / 2;
+            if (freq[middle] < f) {
+                low = middle;
+            } else {
+                high = middle;
+            }
+        }
+        return low;
+    }
+};
+
+// The prefix code of an offset's upper 6 bits: the code word is the top kOffsetLength[u] bits of
+// kOffsetCode[u].
+struct OffsetTables {
+    std::array<uint8_t, 64> length;
+    std::array<uint8_t, 64> code;
+    // By the first 8 bits read: the upper 6 bits that their leading code word stands for, and the
+    // code word's length.
+    std::array<uint8_t, 256> upperByByte;
+    std::array<uint8_t, 256> lengthByByte;
+};
+
+constexpr OffsetTables MakeOffsetTables() {
+    OffsetTables t{};
+    // Code lengths 3 to 8 for the groups of 1, 3, 8, 12, 24 and 16 values of u, the code words
+    // counting up from 0 in canonical order.
+    constexpr int kGroupSizes[] = {1, 3, 8, 12, 24, 16};
+    int u = 0;
+    int code = 0;  // as an 8-bit left-aligned value
+    for (int g = 0; g < 6; ++g) {
+        const int length = 3 + g;
+        const int step = 1 << (8 - length);
+        for (int k = 0; k < kGroupSizes[g]; ++k, ++u) {
+            t.length[u] = static_cast<uint8_t>(length);
+            t.code[u] = static_cast<uint8_t>(code);
+            for (int b = code; b < code + step; ++b) {
+                t.upperByByte[b] = static_cast<uint8_t>(u);
+                t.lengthByByte[b] = static_cast<uint8_t>(length);
+            }
+            code += step;
+        }
+    }
+    return t;
+}
+
+inline constexpr OffsetTables kOffsetTables = MakeOffsetTables();
+
+}  // namespace lzh
