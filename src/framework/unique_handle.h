@@ -42,7 +42,7 @@ inline void DeleteGdiObject(HGDIOBJ h) noexcept {
 inline void CloseRegKey(HKEY h) noexcept {
     ::RegCloseKey(h);
 }
-inline void FreeModule(HMODULE h) noexcept {
+inline void FreeLibraryHandle(HMODULE h) noexcept {
     ::FreeLibrary(h);
 }
 inline void DestroyIconHandle(HICON h) noexcept {
@@ -61,7 +61,7 @@ using UniqueFont = Unique<HFONT, &detail::DeleteGdiObject>;
 using UniquePen = Unique<HPEN, &detail::DeleteGdiObject>;
 using UniqueMemDc = Unique<HDC, &::DeleteDC>;
 using UniqueHkey = Unique<HKEY, &detail::CloseRegKey>;
-using UniqueModule = Unique<HMODULE, &detail::FreeModule>;
+using UniqueModule = Unique<HMODULE, &detail::FreeLibraryHandle>;
 using UniqueIcon = Unique<HICON, &detail::DestroyIconHandle>;
 using UniqueWindow = Unique<HWND, &detail::DestroyWindowHandle>;
 
