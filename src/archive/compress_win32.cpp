@@ -1,0 +1,111 @@
+// The archive component's work on the Win32 file system: resources, free space, folders, the
+// output file, its time stamp and attributes.
+#include <windows.h>
+
+#include "compress.h"
+#include "file_stream.h"
+#include "resource_stream.h"
+#include "sysutils.h"
+
+namespace {
+
+bool IsFolder(const std::string& path) {
+    const DWORD attributes = ::GetFileAttributesA(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
+
+bool IsFile(const std::string& path) {
+    const DWORD attributes = ::GetFileAttributesA(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
+}
+
+}  // namespace
+
+std::unique_ptr<TStream> TCompress::LoadArchiveResource(const std::string& resName,
+                                                        const std::string& libName) {
+    if (libName.empty()) {
+        return std::make_unique<TResourceStream>(::GetModuleHandleA(nullptr), resName, kArchiveResourceType);
+    }
+    // Only the library's resources are wanted: it is mapped as data, so none of its code runs.
+    UniqueModule library(::LoadLibraryExA(libName.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE));
+    if (!library) {
+        throw Exception(Format(msg::kCouldNotLoadLibrary, libName.c_str()));
+    }
+    return std::make_unique<TResourceStream>(std::move(library), resName, kArchiveResourceType);
+}
+
+int64_t TCompress::DiskFreeBytes(int drive) {
+    const char root[] = {static_cast<char>(drive + 64), ':', '\\', '\0'};
+    DWORD sectorsPerCluster = 0;
+    DWORD bytesPerSector = 0;
+    DWORD freeClusters = 0;
+    DWORD totalClusters = 0;
+    if (!::GetDiskFreeSpaceA(drive == 0 ? nullptr : root, &sectorsPerCluster, &bytesPerSector, &freeClusters,
+                             &totalClusters)) {
+        return -1;
+    }
+    return static_cast<int64_t>(sectorsPerCluster) * bytesPerSector * freeClusters;
+}
+
+int64_t TCompress::FreeSpaceFor(const std::string& path) {
+    const std::string upper = UpperCaseAscii(path);
+    const int drive = upper.size() > 1 && upper[1] == ':' ? static_cast<unsigned char>(upper[0]) - 64 : 0;
+    int64_t space = DiskFreeBytes(drive);
+    if (IsFile(path)) {
+        // The file will be replaced, so its bytes count as free. Opening it for writing also finds
+        // out early that it cannot be replaced (read-only, or in use).
+        TFileStream existing(path, fmOpenReadWrite | fmShareDenyWrite);
+        space += existing.Size();
+    }
+    return space;
+}
+
+void TCompress::ForceTargetDirs(std::string dir) {
+    if (dir.empty()) {
+        return;
+    }
+    if (dir.back() == '\\') {
+        dir.pop_back();
+    }
+    if (dir.size() < 3 || IsFolder(dir)) {
+        return;
+    }
+    // A folder part ending in ":" is its own parent; it is not a folder name and fails below.
+    const std::string parent = ExtractFilePath(dir);
+    if (parent != dir) {
+        ForceTargetDirs(parent);
+    }
+    if (!::CreateDirectoryA(dir.c_str(), nullptr)) {
+        const DWORD code = ::GetLastError();
+        throw EInOutError(Format("Cannot create folder %s (%s)", dir.c_str(), SystemErrorText(code).c_str()),
+                          code);
+    }
+}
+
+std::unique_ptr<TFileStream> TCompress::CreateOutputFile(const std::string& path) {
+    return std::make_unique<TFileStream>(path, fmCreate);
+}
+
+void TCompress::SetFileDate(TFileStream& file, uint32_t dosDateTime) {
+    // The DOS date-time is a local time; the file system keeps universal time. The conversion uses
+    // the time zone's rule for that date, so a summer date keeps its wall-clock time in winter.
+    // A value that is no valid date leaves the file's time as the system set it.
+    FILETIME local;
+    SYSTEMTIME localTime;
+    SYSTEMTIME universalTime;
+    FILETIME universal;
+    if (::DosDateTimeToFileTime(HIWORD(dosDateTime), LOWORD(dosDateTime), &local) &&
+        ::FileTimeToSystemTime(&local, &localTime) &&
+        ::TzSpecificLocalTimeToSystemTime(nullptr, &localTime, &universalTime) &&
+        ::SystemTimeToFileTime(&universalTime, &universal)) {
+        ::SetFileTime(file.Handle(), nullptr, nullptr, &universal);
+    }
+}
+
+void TCompress::SetAttributes(const std::string& path, uint16_t attributes) {
+    ::SetFileAttributesA(path.c_str(), attributes != 0 ? attributes : FILE_ATTRIBUTE_NORMAL);
+}
+
+void TCompress::DeleteOutputFile(const std::string& path) {
+    ::DeleteFileA(path.c_str());
+}
