@@ -55,15 +55,19 @@ TComponent::TComponent(TComponent* owner) : owner_(owner) {
 }
 
 TComponent::~TComponent() {
+    DestroyComponents();
     destroying_ = true;
+    if (owner_ != nullptr) {
+        owner_->Remove(this);
+    }
+}
+
+void TComponent::DestroyComponents() {
     while (!components_.empty()) {
         TComponent* last = components_.back();
         components_.pop_back();
         last->owner_ = nullptr;
         delete last;
-    }
-    if (owner_ != nullptr) {
-        owner_->Remove(this);
     }
 }
 

@@ -85,6 +85,15 @@ class TComponent : public TObject {
     // Called once the layout reader has set every stored property of the window.
     virtual void Loaded() {}
 
+    // The layout reader nests objects: a control read inside another one gets that one as its
+    // parent (the window it lies on). Components that are not controls ignore it.
+    virtual void SetParentComponent(TComponent* /*parent*/) {}
+
+  protected:
+    // Frees the owned components now, last created first (a window frees its controls before its
+    // own window goes).
+    void DestroyComponents();
+
   private:
     void Insert(TComponent* component) { components_.push_back(component); }
     void Remove(TComponent* component);

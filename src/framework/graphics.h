@@ -1,0 +1,277 @@
+// Colours, fonts, brushes, pens, canvases and bitmaps over GDI.
+//
+// A TCanvas draws on a device context that someone else owns (a window's paint DC, a memory DC of
+// a TBitmap). Its Font, Brush and Pen are selected into the DC only for the length of each drawing
+// call and put back afterwards, so a canvas never leaves its objects selected in a DC it does not
+// own, and a font or brush may change between calls. Code that calls GDI directly on Handle()
+// takes the canvas's objects for the length of a scope with `auto selection = canvas.Select();`.
+#pragma once
+
+#include <windows.h>
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "object.h"
+#include "unique_handle.h"
+
+// A 32-bit colour: red in bits 0-7, green in 8-15, blue in 16-23. A value with bit 31 set names a
+// system colour by the index in its low byte.
+using TColor = uint32_t;
+
+inline constexpr TColor kSystemColorFlag = 0x80000000u;
+constexpr TColor SystemColor(int index) {
+    return kSystemColorFlag | static_cast<TColor>(index);
+}
+constexpr bool IsSystemColor(TColor color) {
+    return (color & kSystemColorFlag) != 0;
+}
+
+inline constexpr TColor clBlack = 0x000000;
+inline constexpr TColor clMaroon = 0x000080;
+inline constexpr TColor clGreen = 0x008000;
+inline constexpr TColor clOlive = 0x008080;
+inline constexpr TColor clNavy = 0x800000;
+inline constexpr TColor clPurple = 0x800080;
+inline constexpr TColor clTeal = 0x808000;
+inline constexpr TColor clGray = 0x808080;
+inline constexpr TColor clSilver = 0xC0C0C0;
+inline constexpr TColor clRed = 0x0000FF;
+inline constexpr TColor clLime = 0x00FF00;
+inline constexpr TColor clYellow = 0x00FFFF;
+inline constexpr TColor clBlue = 0xFF0000;
+inline constexpr TColor clFuchsia = 0xFF00FF;
+inline constexpr TColor clAqua = 0xFFFF00;
+inline constexpr TColor clWhite = 0xFFFFFF;
+
+inline constexpr TColor clScrollBar = SystemColor(COLOR_SCROLLBAR);
+inline constexpr TColor clBackground = SystemColor(COLOR_BACKGROUND);
+inline constexpr TColor clActiveCaption = SystemColor(COLOR_ACTIVECAPTION);
+inline constexpr TColor clInactiveCaption = SystemColor(COLOR_INACTIVECAPTION);
+inline constexpr TColor clMenu = SystemColor(COLOR_MENU);
+inline constexpr TColor clWindow = SystemColor(COLOR_WINDOW);
+inline constexpr TColor clWindowFrame = SystemColor(COLOR_WINDOWFRAME);
+inline constexpr TColor clMenuText = SystemColor(COLOR_MENUTEXT);
+inline constexpr TColor clWindowText = SystemColor(COLOR_WINDOWTEXT);
+inline constexpr TColor clCaptionText = SystemColor(COLOR_CAPTIONTEXT);
+inline constexpr TColor clActiveBorder = SystemColor(COLOR_ACTIVEBORDER);
+inline constexpr TColor clInactiveBorder = SystemColor(COLOR_INACTIVEBORDER);
+inline constexpr TColor clAppWorkSpace = SystemColor(COLOR_APPWORKSPACE);
+inline constexpr TColor clHighlight = SystemColor(COLOR_HIGHLIGHT);
+inline constexpr TColor clHighlightText = SystemColor(COLOR_HIGHLIGHTTEXT);
+inline constexpr TColor clBtnFace = SystemColor(COLOR_BTNFACE);
+inline constexpr TColor clBtnShadow = SystemColor(COLOR_BTNSHADOW);
+inline constexpr TColor clGrayText = SystemColor(COLOR_GRAYTEXT);
+inline constexpr TColor clBtnText = SystemColor(COLOR_BTNTEXT);
+inline constexpr TColor clInactiveCaptionText = SystemColor(COLOR_INACTIVECAPTIONTEXT);
+inline constexpr TColor clBtnHighlight = SystemColor(COLOR_BTNHIGHLIGHT);
+inline constexpr TColor cl3DDkShadow = SystemColor(COLOR_3DDKSHADOW);
+inline constexpr TColor cl3DLight = SystemColor(COLOR_3DLIGHT);
+inline constexpr TColor clInfoText = SystemColor(COLOR_INFOTEXT);
+inline constexpr TColor clInfoBk = SystemColor(COLOR_INFOBK);
+
+// The colour GDI draws for a TColor: system colours through the live system palette.
+COLORREF ColorToRGB(TColor color);
+// A colour written in a layout: a name such as clBtnFace or clBlue. Returns false for other names.
+bool IdentToColor(std::string_view name, TColor& color);
+
+// Screen figures used for layout scaling and dialog placement.
+int ScreenPixelsPerInch();
+int ScreenWidth();
+int ScreenHeight();
+
+enum class TFontStyle : uint8_t { fsBold = 1, fsItalic = 2, fsUnderline = 4, fsStrikeOut = 8 };
+using TFontStyles = uint8_t;  // a set of TFontStyle bits
+
+struct TPropValue;
+
+// A logical font. Height is in pixels: negative for a character height (what layouts store),
+// positive for a cell height. The GDI font is made when first asked for and remade after a change.
+class TFont : public TObject {
+  public:
+    TFont();  // "MS Sans Serif", 8 points at the screen's resolution, regular, clWindowText
+    TFont(const TFont& other);
+    TFont& operator=(const TFont& other);
+
+    const std::string& Name() const { return name_; }
+    void SetName(std::string name);
+    int Height() const { return height_; }
+    void SetHeight(int height);
+    int Size() const;  // points, from Height at the screen's resolution
+    void SetSize(int points);
+    TFontStyles Style() const { return style_; }
+    void SetStyle(TFontStyles style);
+    bool HasStyle(TFontStyle style) const { return (style_ & static_cast<uint8_t>(style)) != 0; }
+    TColor Color() const { return color_; }
+    void SetColor(TColor color);
+
+    void Assign(const TFont& other) { *this = other; }
+    bool operator==(const TFont& other) const;
+
+    HFONT Handle() const;
+
+    // Sets one of Name, Height, Size, Style, Color, Charset from a layout value; false for other names.
+    bool SetProperty(std::string_view name, const TPropValue& value);
+
+    // Runs after every change (the owning control repaints or resizes).
+    std::function<void()> OnChange;
+
+  private:
+    void Changed();
+
+    std::string name_ = "MS Sans Serif";
+    int height_;
+    TFontStyles style_ = 0;
+    TColor color_ = clWindowText;
+    mutable UniqueFont handle_;
+};
+
+enum class TBrushStyle : uint8_t { bsSolid, bsClear };
+
+class TBrush : public TObject {
+  public:
+    TColor Color() const { return color_; }
+    void SetColor(TColor color);
+    TBrushStyle Style() const { return style_; }
+    void SetStyle(TBrushStyle style);
+    HBRUSH Handle() const;  // a null brush for bsClear
+
+  private:
+    TColor color_ = clWhite;
+    TBrushStyle style_ = TBrushStyle::bsSolid;
+    mutable UniqueBrush handle_;
+};
+
+enum class TPenStyle : uint8_t { psSolid, psDash, psDot, psClear };
+
+class TPen : public TObject {
+  public:
+    TColor Color() const { return color_; }
+    void SetColor(TColor color);
+    int Width() const { return width_; }
+    void SetWidth(int width);
+    TPenStyle Style() const { return style_; }
+    void SetStyle(TPenStyle style);
+    HPEN Handle() const;
+
+  private:
+    TColor color_ = clBlack;
+    int width_ = 1;
+    TPenStyle style_ = TPenStyle::psSolid;
+    mutable UniquePen handle_;
+};
+
+class TBitmap;
+
+class TCanvas : public TObject {
+  public:
+    explicit TCanvas(HDC dc = nullptr) : dc_(dc) {}
+    TCanvas(const TCanvas&) = delete;
+    TCanvas& operator=(const TCanvas&) = delete;
+
+    HDC Handle() const { return dc_; }
+    void SetHandle(HDC dc) { dc_ = dc; }
+
+    TFont Font;
+    TBrush Brush;
+    TPen Pen;
+    // Raster operation of Draw and CopyRect: SRCCOPY (the default), SRCINVERT, BLACKNESS, ...
+    DWORD CopyMode = SRCCOPY;
+
+    // Selects Font, Brush and Pen and sets the text colour and background mode from them until the
+    // returned object goes.
+    class Selection {
+      public:
+        explicit Selection(const TCanvas& canvas);
+        Selection(const Selection&) = delete;
+        Selection& operator=(const Selection&) = delete;
+        ~Selection();
+
+      private:
+        HDC dc_;
+        HGDIOBJ font_;
+        HGDIOBJ brush_;
+        HGDIOBJ pen_;
+        COLORREF textColor_;
+        int bkMode_;
+        COLORREF bkColor_;
+    };
+    Selection Select() const { return Selection(*this); }
+
+    // Fills with Brush; no outline.
+    void FillRect(const RECT& rect);
+    // Outlined with Pen and filled with Brush, as GDI's Rectangle, Ellipse and Pie.
+    void Rectangle(int left, int top, int right, int bottom);
+    void Ellipse(int left, int top, int right, int bottom);
+    void Pie(int left, int top, int right, int bottom, int x1, int y1, int x2, int y2);
+    void MoveTo(int x, int y);
+    void LineTo(int x, int y);
+    // A frame of 1-pixel lines, top-left colour and bottom-right colour, drawn width times inward;
+    // rect shrinks by what was drawn.
+    void Frame3D(RECT& rect, TColor topLeft, TColor bottomRight, int width);
+    void DrawFocusRect(const RECT& rect);
+
+    // Text in Font at (x, y); the background is Brush's colour unless Brush is bsClear.
+    void TextOut(int x, int y, std::string_view text);
+    // As TextOut, clipped to rect.
+    void TextRect(const RECT& rect, int x, int y, std::string_view text);
+    // DrawText with the given DT_ flags; with DT_CALCRECT rect receives the measured rectangle.
+    int DrawText(std::string_view text, RECT& rect, UINT format);
+    SIZE TextExtent(std::string_view text) const;
+    int TextWidth(std::string_view text) const { return TextExtent(text).cx; }
+    int TextHeight(std::string_view text) const { return TextExtent(text).cy; }
+
+    // Copies bitmap to (x, y) at its own size with CopyMode.
+    void Draw(int x, int y, const TBitmap& bitmap);
+    // Copies bitmap to (x, y) leaving out the pixels of colour transparent.
+    void DrawTransparent(int x, int y, const TBitmap& bitmap, TColor transparent);
+    // Copies source's rectangle to dest (stretching when the sizes differ) with CopyMode.
+    void CopyRect(const RECT& dest, const TCanvas& source, const RECT& sourceRect);
+
+    TColor Pixel(int x, int y) const;
+    void SetPixel(int x, int y, TColor color);
+
+  private:
+    HDC dc_;
+};
+
+// A bitmap with its own memory DC and canvas. SetSize makes a 32-bit top-down DIB section, so
+// pixels can be read back exactly; loading keeps the stored format.
+class TBitmap : public TObject {
+  public:
+    TBitmap();
+    TBitmap(const TBitmap&) = delete;
+    TBitmap& operator=(const TBitmap&) = delete;
+    ~TBitmap() override;
+
+    int Width() const { return width_; }
+    int Height() const { return height_; }
+    // A new blank (black) bitmap of the size; the previous picture goes.
+    void SetSize(int width, int height);
+    void SetWidth(int width) { SetSize(width, height_); }
+    void SetHeight(int height) { SetSize(width_, height); }
+    bool Empty() const { return !bitmap_; }
+
+    // A bitmap resource of module (nullptr: this program); EResNotFound "Resource %s not found".
+    void LoadFromResourceName(HINSTANCE module, const std::string& name);
+    // The bytes of a .bmp file (BITMAPFILEHEADER, header, colour table, pixels); EReadError when
+    // they are not a well-formed uncompressed bitmap.
+    void LoadFromBytes(const std::vector<uint8_t>& bytes);
+
+    HBITMAP Handle() const { return bitmap_.get(); }
+    TCanvas& Canvas();
+    const TCanvas& Canvas() const { return const_cast<TBitmap*>(this)->Canvas(); }
+
+  private:
+    void Adopt(HBITMAP bitmap);
+
+    UniqueBitmap bitmap_;
+    UniqueMemDc dc_;
+    HGDIOBJ originalBitmap_ = nullptr;
+    TCanvas canvas_;
+    int width_ = 0;
+    int height_ = 0;
+};
