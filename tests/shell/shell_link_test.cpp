@@ -132,13 +132,11 @@ TEST_F(ShortcutTest, CreateShortcutWritesTheNamedFileInTheShellFolder) {
 
 TEST_F(ShortcutTest, SetPathOfTheBareNameAnswersS_FALSEAndTheShortcutIsStillWritten) {
     // The condition the shortcut is created under: no file of that name exists, and the shell
-    // answers with a success code other than 0, which the general rule would reject.
+    // answers with a success code other than 0, which the general rule rejects.
     const ComPtr<IShellLinkA> link = CreateShellLinkObject();
     const HRESULT setPath = link->SetPath("Tandrel");
-    EXPECT_TRUE(SUCCEEDED(setPath));
-    if (setPath == S_FALSE) {
-        EXPECT_EQ(kOleFailureWithS_FALSE, ExceptionMessage([&] { CheckOleResult(setPath); }).substr(0, 40));
-    }
+    EXPECT_EQ(S_FALSE, setPath);
+    EXPECT_EQ(kOleFailureWithS_FALSE, ExceptionMessage([&] { CheckOleResult(setPath); }).substr(0, 40));
 
     EXPECT_EQ("(no exception)", ExceptionMessage([] { CreateShortcut("Tandrel", "", "TandrelTestFolder"); }));
     EXPECT_TRUE(FileExists(folder_.Path() + "\\Tandrel.lnk"));
