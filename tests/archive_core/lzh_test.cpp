@@ -1,0 +1,305 @@
+// The LZH codec: worked streams in both directions, the Huffman model, the offset code, and damaged
+// streams.
+#include <gtest/gtest.h>
+#include <memory>
+
+#include "codec_io.h"
+#include "format.h"
+#include "lzh_coding.h"
+#include "lzh_model.h"
+#include "test_util.h"
+
+namespace {
+
+using namespace lzh;
+
+struct LzhCase {
+    const char* what;
+    Bytes plain;
+    Bytes coded;
+};
+
+Bytes AbcSixTimes() {
+    Bytes b;
+    for (int i = 0; i < 6; ++i) {
+        b.insert(b.end(), {0x61, 0x62, 0x63});
+    }
+    return b;
+}
+
+class LzhWorked : public ::testing::TestWithParam<LzhCase> {};
+
+TEST_P(LzhWorked, EncodeAndDecode) {
+    const LzhCase& c = GetParam();
+    EXPECT_EQ(Encode(c.plain, cmLZH), c.coded);
+    EXPECT_EQ(Decode(c.coded, cmLZH, static_cast<int32_t>(c.plain.size())), c.plain);
+}
+
+INSTANTIATE_TEST_SUITE_P(Streams,
+                         LzhWorked,
+                         ::testing::Values(LzhCase{"one literal", {0x51}, {0xEE, 0x80}},
+                                           LzhCase{"literals and a match of 15 at offset 2",
+                                                   AbcSixTimes(),
+                                                   {0xF6, 0xFB, 0xBD, 0xF3, 0x00, 0x20}},
+                                           LzhCase{
+                                               "a run of 200",
+                                               Bytes(200, 0x41),
+                                               {0xE6, 0xF3, 0x40, 0x18, 0x80, 0x0C, 0x20, 0x09, 0xC0, 0x00}},
+                                           LzhCase{"empty", {}, {}}));
+
+// Codes symbols (and offsets, for match symbols) with a fresh model into bytes.
+struct Token {
+    int symbol;
+    int offset = 0;
+};
+
+Bytes CodeTokens(const std::vector<Token>& tokens) {
+    TMemoryStream dest;
+    TMemoryStream source;
+    {
+        CodecIo io(nullptr, dest, source, 0);
+        auto model = std::make_unique<HuffmanModel>();
+        model->Init();
+        BitWriter bits(io);
+        for (const Token& t : tokens) {
+            EncodeSymbol(*model, bits, t.symbol);
+            if (t.symbol >= 256) {
+                EncodeOffset(bits, t.offset);
+            }
+        }
+        bits.Flush();
+        io.FinishOutput();
+    }
+    return dest.Bytes();
+}
+
+TEST(LzhStream, MatchIntoTheInitialFill) {
+    // Sixty spaces: one match of 60 reaching back 60 into the fill (offset 59).
+    const Bytes coded = CodeTokens({{60 + 253, 59}});
+    EXPECT_EQ(Encode(Bytes(60, ' '), cmLZH), coded);
+    EXPECT_EQ(Decode(coded, cmLZH, 60), Bytes(60, ' '));
+    // Longer runs of spaces start the same way.
+    const Bytes more = Encode(Bytes(500, ' '), cmLZH);
+    EXPECT_EQ(Decode(more, cmLZH, 500), Bytes(500, ' '));
+}
+
+TEST(LzhStream, OffsetZeroRepeatsTheLastByte) {
+    const Bytes coded = CodeTokens({{0x41}, {60 + 253, 0}});
+    EXPECT_EQ(Decode(coded, cmLZH, 61), Bytes(61, 0x41));
+    // The decoder copies a match whole even past destSize.
+    EXPECT_EQ(Decode(coded, cmLZH, 2), Bytes(61, 0x41));
+}
+
+TEST(LzhStream, EveryOffsetRoundTrips) {
+    std::vector<Token> tokens;
+    Bytes plain;
+    // A literal 'x' and then matches of 3 at every offset: whatever they copy, the decoder must copy
+    // the same bytes as a reference window does.
+    tokens.push_back({'x'});
+    for (int offset = 0; offset < kWindowSize; ++offset) {
+        tokens.push_back({3 + 253, offset});
+    }
+    const Bytes coded = CodeTokens(tokens);
+    Bytes window(kWindowSize, kFillByte);
+    std::fill(window.begin() + kStartPosition, window.end(), kUnfilledByte);
+    int r = kStartPosition;
+    auto put = [&](uint8_t b) {
+        plain.push_back(b);
+        window[static_cast<size_t>(r)] = b;
+        r = (r + 1) & kWindowMask;
+    };
+    put('x');
+    for (int offset = 0; offset < kWindowSize; ++offset) {
+        const int from = (r - offset - 1) & kWindowMask;
+        for (int k = 0; k < 3; ++k) {
+            put(window[static_cast<size_t>((from + k) & kWindowMask)]);
+        }
+    }
+    EXPECT_EQ(Decode(coded, cmLZH, static_cast<int32_t>(plain.size())), plain);
+}
+
+TEST(OffsetCode, LengthsFollowTheUpperBits) {
+    // Code length of the upper 6 bits, by ranges of u.
+    for (int u = 0; u < 64; ++u) {
+        const int expected = u < 1 ? 3 : u < 4 ? 4 : u < 12 ? 5 : u < 24 ? 6 : u < 48 ? 7 : 8;
+        EXPECT_EQ(kOffsetTables.length[u], expected) << u;
+        for (int b = 0; b < 256; ++b) {
+            const int length = kOffsetTables.length[u];
+            if ((b >> (8 - length)) == (kOffsetTables.code[u] >> (8 - length))) {
+                EXPECT_EQ(kOffsetTables.upperByByte[b], u);
+                EXPECT_EQ(kOffsetTables.lengthByByte[b], length);
+            }
+        }
+    }
+}
+
+TEST(HuffmanModel, FreshCodeLengths) {
+    HuffmanModel model;
+    model.Init();
+    for (int s = 0; s < kSymbolCount; ++s) {
+        EXPECT_EQ(model.CodeLength(s), s < 116 ? 9 : 8) << s;
+    }
+}
+
+// The update as a plain linear scan over equal counts, to hold the model's faster search against.
+void ReferenceUpdate(HuffmanModel& m, int s) {
+    if (m.freq[kRootNode] == kFreqLimit) {
+        m.Rebuild();
+    }
+    int x = m.parent[kTreeSize + s];
+    do {
+        const uint16_t f = ++m.freq[x];
+        if (f > m.freq[x + 1]) {
+            int l = x + 1;
+            while (f > m.freq[l + 1]) {
+                ++l;
+            }
+            m.freq[x] = m.freq[l];
+            m.freq[l] = f;
+            const int i = m.child[x];
+            m.parent[i] = static_cast<uint16_t>(l);
+            if (i < kTreeSize) {
+                m.parent[i + 1] = static_cast<uint16_t>(l);
+            }
+            const int j = m.child[l];
+            m.child[l] = static_cast<uint16_t>(i);
+            m.parent[j] = static_cast<uint16_t>(x);
+            if (j < kTreeSize) {
+                m.parent[j + 1] = static_cast<uint16_t>(x);
+            }
+            m.child[x] = static_cast<uint16_t>(j);
+            x = l;
+        }
+        x = m.parent[x];
+    } while (x != 0);
+}
+
+TEST(HuffmanModel, UpdateMatchesTheLinearScanThroughRebuilds) {
+    const uint32_t seed = 11;
+    std::mt19937 rng(seed);
+    HuffmanModel fast;
+    HuffmanModel reference;
+    fast.Init();
+    reference.Init();
+    int rebuilds = 0;
+    for (int n = 0; n < 200000; ++n) {
+        // Mostly a few hot symbols, sometimes any: long stretches of equal counts and deep trees.
+        const int s =
+            (rng() % 4 == 0) ? static_cast<int>(rng() % kSymbolCount) : static_cast<int>(rng() % 12) * 7;
+        if (reference.freq[kRootNode] == kFreqLimit) {
+            ++rebuilds;
+        }
+        fast.Update(s);
+        ReferenceUpdate(reference, s);
+        ASSERT_TRUE(fast.freq == reference.freq && fast.child == reference.child &&
+                    fast.parent == reference.parent)
+            << "after update " << n << ", seed " << seed;
+    }
+    EXPECT_GE(rebuilds, 5);
+    for (int i = 0; i < kTreeSize; ++i) {
+        ASSERT_LE(fast.freq[i], fast.freq[i + 1]) << i;
+    }
+}
+
+TEST(HuffmanModel, RebuildsWhenTheRootReachesTheLimit) {
+    HuffmanModel model;
+    model.Init();
+    int n = 0;
+    while (model.freq[kRootNode] < kFreqLimit) {
+        model.Update(n++ % 3);
+    }
+    EXPECT_EQ(n, kFreqLimit - kSymbolCount);
+    model.Update(0);
+    EXPECT_LT(model.freq[kRootNode], kFreqLimit / 2 + kSymbolCount);
+}
+
+TEST(LzhStream, CodesLongerThan16Bits) {
+    // Counts falling off geometrically over the first symbols make a deep tree. Whenever some
+    // symbol's code is longer than 16 bits, that symbol is coded next.
+    const uint32_t seed = 1;
+    std::mt19937 rng(seed);
+    HuffmanModel model;
+    model.Init();
+    std::vector<Token> tokens;
+    int longCodes = 0;
+    for (int n = 0; n < 200000; ++n) {
+        int s = 1;
+        while (s < 40 && rng() % 100 < 55) {
+            ++s;
+        }
+        tokens.push_back({s});
+        model.Update(s);
+        if (n % 64 == 0) {
+            for (int t = 0; t < kSymbolCount; ++t) {
+                if (model.CodeLength(t) > 16) {
+                    tokens.push_back({t < 256 ? t : 0});
+                    model.Update(tokens.back().symbol);
+                    longCodes += t < 256;
+                    break;
+                }
+            }
+        }
+    }
+    ASSERT_GE(longCodes, 10) << "seed " << seed;
+    Bytes plain;
+    for (const Token& t : tokens) {
+        plain.push_back(static_cast<uint8_t>(t.symbol));
+    }
+    EXPECT_EQ(Decode(CodeTokens(tokens), cmLZH, static_cast<int32_t>(plain.size())), plain);
+}
+
+TEST(LzhDecode, DestSizeZeroReadsNothing) {
+    const auto result = RunOn({0xEE, 0x80}, cmLZH, true, 0);
+    EXPECT_TRUE(result.output.empty());
+    EXPECT_EQ(result.consumed, 0);
+    EXPECT_TRUE(RunOn({0xEE, 0x80}, cmLZH, true, -5).output.empty());
+}
+
+TEST(LzhDecode, MissingBytesReadAsZeroBits) {
+    EXPECT_EQ(Decode({0xEE}, cmLZH, 1), Decode({0xEE, 0x00}, cmLZH, 1));
+    EXPECT_EQ(Decode({}, cmLZH, 100), Decode(Bytes(40, 0), cmLZH, 100));
+    // Bytes beyond the source size count as missing too.
+    EXPECT_EQ(RunOn({0xEE, 0x80}, cmLZH, true, 1, nullptr, 1).output, Decode({0xEE}, cmLZH, 1));
+}
+
+// Damaged streams end after destSize bytes, or at most 59 more, and never write past that: a
+// canary after the largest possible output survives.
+TEST(LzhDecode, DamagedStreamsEndSafely) {
+    const Bytes good = Encode(VariedBytes(30000, 21), cmLZH);
+    for (uint32_t seed = 0; seed < 40; ++seed) {
+        std::mt19937 rng(seed);
+        Bytes damaged;
+        switch (seed % 4) {
+            case 0:
+                damaged = RandomBytes(1 + rng() % 3000, seed);
+                break;
+            case 1:
+                damaged.assign(good.begin(), good.begin() + static_cast<std::ptrdiff_t>(rng() % good.size()));
+                break;
+            case 2:
+                damaged = good;
+                for (int k = 0; k < 5; ++k) {
+                    damaged[rng() % damaged.size()] ^= static_cast<uint8_t>(1 + rng() % 255);
+                }
+                break;
+            default:
+                damaged = Bytes(1 + rng() % 100, 0xFF);
+                break;
+        }
+        const int32_t destSize = static_cast<int32_t>(1 + rng() % 40000);
+        const size_t capacity = static_cast<size_t>(destSize) + 59;
+        Bytes memory(capacity + 16, 0xCD);
+        FixedStream dest(memory.data(), static_cast<int64_t>(capacity));
+        TCustomMemoryStream source(damaged.data(), static_cast<int64_t>(damaged.size()));
+        uint32_t checksum = 0;
+        ASSERT_NO_THROW(RunCodec(nullptr, dest, source, static_cast<int32_t>(damaged.size()), destSize, cmLZH,
+                                 checksum, true))
+            << "seed " << seed;
+        const int64_t written = dest.Position();
+        EXPECT_GE(written, destSize) << "seed " << seed;
+        EXPECT_EQ(checksum, ByteSum(memory.data(), static_cast<size_t>(written))) << "seed " << seed;
+        EXPECT_EQ(Bytes(memory.end() - 16, memory.end()), Bytes(16, 0xCD)) << "seed " << seed;
+    }
+}
+
+}  // namespace
