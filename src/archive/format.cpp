@@ -102,6 +102,29 @@ uint32_t ByteSum(const uint8_t* data, size_t size, uint32_t start) {
     return start + static_cast<uint32_t>(sum);
 }
 
+uint32_t PackDosDateTime(const DosDateTime& t) {
+    if (t.year < 1980) {
+        return PackDosDateTime(DosDateTime{});
+    }
+    if (t.year > 2107) {
+        return PackDosDateTime(DosDateTime{2107, 12, 31, 23, 59, 58});
+    }
+    const auto date = static_cast<uint32_t>(((t.year - 1980) << 9) | (t.month << 5) | t.day);
+    const auto time = static_cast<uint32_t>((t.hour << 11) | (t.minute << 5) | (t.second / 2));
+    return (date << 16) | time;
+}
+
+DosDateTime UnpackDosDateTime(uint32_t value) {
+    DosDateTime t;
+    t.year = 1980 + static_cast<int>(value >> 25);
+    t.month = static_cast<int>((value >> 21) & 15);
+    t.day = static_cast<int>((value >> 16) & 31);
+    t.hour = static_cast<int>((value >> 11) & 31);
+    t.minute = static_cast<int>((value >> 5) & 63);
+    t.second = static_cast<int>(value & 31) * 2;
+    return t;
+}
+
 TArchiveHeader InitArchiveHeader(uint8_t method, int32_t key) {
     TArchiveHeader header;
     header.Signature = kArchiveSignature;

@@ -70,6 +70,21 @@ int MethodFromName(std::string_view id);
 // 32-bit wrapping sum of bytes taken as unsigned values, continued from start.
 uint32_t ByteSum(const uint8_t* data, size_t size, uint32_t start = 0);
 
+// A DOS date-time (FileDate) in its parts: year 1980-2107, month 1-12, day 1-31, hour, minute and
+// second (stored halved, so odd seconds round down).
+struct DosDateTime {
+    int year = 1980;
+    int month = 1;
+    int day = 1;
+    int hour = 0;
+    int minute = 0;
+    int second = 0;
+};
+// Packs the parts; a time before 1980 gives 1980-01-01 00:00:00, one after 2107 the last time of
+// 2107, since the field cannot hold them.
+uint32_t PackDosDateTime(const DosDateTime& t);
+DosDateTime UnpackDosDateTime(uint32_t value);
+
 // A header holding the signature, the identifier of method, TotalSize 0, ArchiveType caMulti,
 // Reserved 0 and LockFlag 1 when key > 0, else 0.
 TArchiveHeader InitArchiveHeader(uint8_t method, int32_t key);

@@ -8,13 +8,6 @@
 
 namespace {
 
-// DOS date-time: date in the high 16 bits, time in the low 16 bits, seconds halved.
-uint32_t DosDateTime(int year, int month, int day, int hour, int minute, int second) {
-    const uint32_t date = static_cast<uint32_t>(((year - 1980) << 9) | (month << 5) | day);
-    const uint32_t time = static_cast<uint32_t>((hour << 11) | (minute << 5) | (second / 2));
-    return (date << 16) | time;
-}
-
 TEST(ArchiveHeader, EmbeddedArchiveLayout) {
     TArchiveHeader header = InitArchiveHeader(cmLZH, 0);
     header.TotalSize = 770907;
@@ -37,7 +30,7 @@ TEST(ArchiveHeader, EmbeddedArchiveLayout) {
 TEST(FileHeader, FirstEntryOfEmbeddedArchive) {
     TFileHeader header;
     header.NameLength = 11;
-    header.FileDate = DosDateTime(1997, 12, 7, 14, 37, 20);
+    header.FileDate = PackDosDateTime({1997, 12, 7, 14, 37, 20});
     header.Attributes = 0x0020;
     header.FullSize = 713728;
     header.CompressedSize = 341156;
@@ -59,6 +52,20 @@ TEST(FileHeader, FirstEntryOfEmbeddedArchive) {
     EXPECT_EQ(decoded.CompressedSize, 341156);
     EXPECT_EQ(decoded.Method, cmLZH);
     EXPECT_EQ(decoded.Checksum, 0x049DFDB5u);
+}
+
+TEST(DosDate, PackAndUnpack) {
+    EXPECT_EQ(PackDosDateTime({1997, 12, 7, 14, 37, 20}), 0x238774AAu);
+    EXPECT_EQ(PackDosDateTime({1997, 12, 7, 14, 37, 21}), 0x238774AAu);  // seconds halved
+    const DosDateTime t = UnpackDosDateTime(0x238774AA);
+    EXPECT_EQ(t.year, 1997);
+    EXPECT_EQ(t.month, 12);
+    EXPECT_EQ(t.day, 7);
+    EXPECT_EQ(t.hour, 14);
+    EXPECT_EQ(t.minute, 37);
+    EXPECT_EQ(t.second, 20);
+    EXPECT_EQ(PackDosDateTime({1970, 1, 1, 0, 0, 0}), 0x00210000u);  // 1980-01-01: the earliest
+    EXPECT_EQ(UnpackDosDateTime(PackDosDateTime({2200, 1, 1, 0, 0, 0})).year, 2107);
 }
 
 TEST(FileHeader, SignedFieldsKeepTheirSign) {

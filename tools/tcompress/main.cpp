@@ -1,0 +1,66 @@
+// tcompress: makes, lists and tests the setup's archives.
+#include <cstring>
+#include <iostream>
+#include <new>
+
+#include "commands.h"
+
+namespace {
+
+struct Command {
+    const char* name;
+    const char* usage;
+    int (*run)(const Arguments& args, std::ostream& out, std::ostream& err);
+};
+
+// One line per subcommand; a platform may add its own.
+const Command kCommands[] = {
+    {"pack", "pack [--method NON|RLE|LZH] [--key K] [--force] ARCHIVE FILE|NAME=PATH...", PackCommand},
+    {"list", "list ARCHIVE", ListCommand},
+    {"test", "test [--key K] ARCHIVE", TestCommand},
+};
+
+void PrintHelp(std::ostream& out) {
+    out << "Usage:\n";
+    for (const Command& c : kCommands) {
+        out << "  tcompress " << c.usage << "\n";
+    }
+    out << R"(
+pack    writes a new archive of the files, coded with LZH unless --method says otherwise. Each
+        entry is named after its file's base name, or NAME when given as NAME=PATH (the name is
+        stored byte for byte; use \ to place it in a subfolder). An existing ARCHIVE is replaced
+        only with --force. --key K (1 to 2147483647) locks every entry with that key.
+        Dates: each file's last-write time in local time; when SOURCE_DATE_EPOCH is set, that time
+        in UTC for every file, so that the same files give the same archive anywhere.
+        Attributes: archive (0x20), plus read-only (0x01) for a file its owner may not write;
+        archive alone when SOURCE_DATE_EPOCH is set.
+list    shows each entry's name, sizes, method, checksum, date, attributes and lock.
+test    expands every entry in memory and checks its size and checksum (locked entries with
+        --key K); exit status 0 only when every entry and the archive's total pass.
+
+Exit status: 0 success, 1 failure, 2 wrong usage.
+)";
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc < 2 || std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0 ||
+        std::strcmp(argv[1], "help") == 0) {
+        PrintHelp(argc < 2 ? std::cerr : std::cout);
+        return argc < 2 ? 2 : 0;
+    }
+    for (const Command& c : kCommands) {
+        if (std::strcmp(argv[1], c.name) == 0) {
+            try {
+                return c.run(Arguments(argv + 2, argv + argc), std::cout, std::cerr);
+            } catch (const std::bad_alloc&) {
+                std::cerr << "tcompress: out of memory\n";
+                return 1;
+            }
+        }
+    }
+    std::cerr << "tcompress: unknown command \"" << argv[1] << "\"\n";
+    PrintHelp(std::cerr);
+    return 2;
+}
