@@ -126,7 +126,13 @@ void TCompress::ExpandArchiveFiles(TStream& archive, TStringList* selection) {
     int32_t total = 0;
     TFileHeader entry;
     std::string name;
-    while (total < info.header.TotalSize && ReadEntryHeader(archive, entry, name)) {
+    while (ReadEntryHeader(archive, entry, name)) {
+        // The entries end where their sizes add up to TotalSize, whatever bytes follow. Empty
+        // files at the end add nothing, so they are still taken: stopping before them would lose
+        // them without a word.
+        if (total >= info.header.TotalSize && entry.FullSize != 0) {
+            break;
+        }
         // Every entry's data ends where the format says, whatever a decoder made of it.
         const int64_t nextEntry = archive.Position() + entry.CompressedSize;
         if (selection != nullptr && selection->IndexOf(name) < 0) {
