@@ -76,7 +76,11 @@ class TApplication : public TComponent {
     // Returns true when the message has been handled.
     bool PreTranslate(MSG& message);
 
+    // Frees every form that the application owns (the program does it before its shutdown steps).
+    void DestroyForms() { DestroyComponents(); }
+
   private:
+    friend class TForm;
     void Dispatch(MSG& message);
 
     std::string title_;

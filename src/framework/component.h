@@ -84,6 +84,10 @@ class TComponent : public TObject {
 
     // Called once the layout reader has set every stored property of the window.
     virtual void Loaded() {}
+    // True while the layout reader sets the stored properties (between its creation of the
+    // component and Loaded): derived classes put off work that depends on several properties.
+    bool Loading() const { return loading_; }
+    void SetLoading(bool loading) { loading_ = loading; }
 
     // The layout reader nests objects: a control read inside another one gets that one as its
     // parent (the window it lies on). Components that are not controls ignore it.
@@ -102,4 +106,5 @@ class TComponent : public TObject {
     std::string name_;
     std::vector<TComponent*> components_;
     bool destroying_ = false;
+    bool loading_ = false;
 };

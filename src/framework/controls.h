@@ -127,6 +127,15 @@ class TControl : public TComponent {
 
     TControlStyle controlStyle_ = 0;
 
+    // Takes bounds that the window system has already applied (a top-level window moved or
+    // resized by the user or maximised), without moving the window again.
+    void UpdateBoundsFromWindow(int left, int top, int width, int height) {
+        left_ = left;
+        top_ = top;
+        width_ = width;
+        height_ = height;
+    }
+
   private:
     friend class TWinControl;
     void FontPropertyChanged();
@@ -260,6 +269,7 @@ class TWinControl : public TControl {
 
   private:
     friend class TControl;
+    friend class TForm;
     friend class TApplication;
     friend LRESULT CALLBACK TandrelWindowProc(HWND, UINT, WPARAM, LPARAM);
     friend LRESULT CALLBACK TandrelSubclassProc(HWND, UINT, WPARAM, LPARAM);

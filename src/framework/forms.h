@@ -138,7 +138,10 @@ class TForm : public TCustomControl {
     void ApplyClientSize();
     void PlaceForShow();
     void FocusRepair();
+    bool SelectFirstIn(TWinControl& container);
+    TButton* FindRoleButton(TWinControl& container, bool wantDefault) const;
     friend class TControl;
+    friend class TWinControl;
 
     Handlers handlers_;
     TFormBorderStyle borderStyle_ = TFormBorderStyle::bsSizeable;
@@ -151,4 +154,5 @@ class TForm : public TCustomControl {
     int helpContext_ = 0;
     int modalResult_ = 0;
     bool modal_ = false;
+    HWND lastFocus_ = nullptr;  // the control that had the focus when the form was deactivated
 };

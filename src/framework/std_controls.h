@@ -11,6 +11,9 @@
 
 #include "controls.h"
 
+// Makes the standard classes known to the layout reader (TLabel, TImage, TPanel, TButton, TEdit).
+void RegisterStandardClasses();
+
 enum class TAlignment : uint8_t { taLeftJustify, taRightJustify, taCenter };
 
 // Text on the parent's surface. Not transparent: paints its background in Color (the parent's

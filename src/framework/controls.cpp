@@ -1,0 +1,874 @@
+#include "controls.h"
+
+#include <algorithm>
+#include <new>
+
+#include "application.h"
+#include "exceptions.h"
+#include "forms.h"
+#include "sysutils.h"
+
+namespace {
+
+constexpr char kControlProp[] = "TandrelControl";
+constexpr char kControlClass[] = "TandrelControl";
+constexpr char kFormClass[] = "TandrelForm";
+UINT nextControlId = 100;
+
+// Runs a message handler and turns an exception that leaves it into the application's error box:
+// no exception may unwind through the system's window procedure.
+template <typename Body>
+LRESULT Guarded(Body body) {
+    try {
+        return body();
+    } catch (const std::exception& error) {
+        Application->HandleException(error);
+    } catch (...) {
+        Application->HandleException(Exception("Unknown error"));
+    }
+    return 0;
+}
+
+// BeginPaint / EndPaint as one owner.
+class PaintDc {
+  public:
+    explicit PaintDc(HWND hwnd) : hwnd_(hwnd), dc_(::BeginPaint(hwnd, &paint_)) {}
+    PaintDc(const PaintDc&) = delete;
+    PaintDc& operator=(const PaintDc&) = delete;
+    ~PaintDc() { ::EndPaint(hwnd_, &paint_); }
+    HDC get() const { return dc_; }
+    const RECT& Area() const { return paint_.rcPaint; }
+
+  private:
+    HWND hwnd_;
+    PAINTSTRUCT paint_{};
+    HDC dc_;
+};
+
+// SaveDC / RestoreDC as one owner.
+class SavedDc {
+  public:
+    explicit SavedDc(HDC dc) : dc_(dc), saved_(::SaveDC(dc)) {}
+    SavedDc(const SavedDc&) = delete;
+    SavedDc& operator=(const SavedDc&) = delete;
+    ~SavedDc() { ::RestoreDC(dc_, saved_); }
+
+  private:
+    HDC dc_;
+    int saved_;
+};
+
+bool Intersects(const RECT& a, const RECT& b) {
+    RECT common;
+    return ::IntersectRect(&common, &a, &b) != FALSE;
+}
+
+}  // namespace
+
+LRESULT CALLBACK TandrelWindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
+LRESULT CALLBACK TandrelSubclassProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
+
+namespace {
+
+void RegisterWindowClasses() {
+    static bool registered = false;
+    if (registered) {
+        return;
+    }
+    HINSTANCE instance = ::GetModuleHandleA(nullptr);
+    WNDCLASSEXA windowClass{};
+    windowClass.cbSize = sizeof(windowClass);
+    windowClass.style = CS_DBLCLKS;
+    windowClass.lpfnWndProc = TandrelWindowProc;
+    windowClass.hInstance = instance;
+    windowClass.hCursor = ::LoadCursorA(nullptr, reinterpret_cast<LPCSTR>(IDC_ARROW));
+    windowClass.lpszClassName = kControlClass;
+    ::RegisterClassExA(&windowClass);
+    // Top-level windows carry the program's icon (resource "MAINICON") when it has one.
+    windowClass.lpszClassName = kFormClass;
+    windowClass.hIcon = ::LoadIconA(instance, "MAINICON");
+    ::RegisterClassExA(&windowClass);
+    registered = true;
+}
+
+}  // namespace
+
+LRESULT CALLBACK TandrelWindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+    TWinControl* control = TWinControl::FromHandle(hwnd);
+    if (control == nullptr && message == WM_NCCREATE) {
+        control = static_cast<TWinControl*>(reinterpret_cast<CREATESTRUCTA*>(lParam)->lpCreateParams);
+        control->handle_ = hwnd;
+        ::SetPropA(hwnd, kControlProp, control);
+    }
+    if (control == nullptr) {
+        return ::DefWindowProcA(hwnd, message, wParam, lParam);
+    }
+    return Guarded([&] { return control->Dispatch(message, wParam, lParam); });
+}
+
+LRESULT CALLBACK TandrelSubclassProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+    TWinControl* control = TWinControl::FromHandle(hwnd);
+    if (control == nullptr) {
+        return ::DefWindowProcA(hwnd, message, wParam, lParam);
+    }
+    return Guarded([&] { return control->Dispatch(message, wParam, lParam); });
+}
+
+// =============================================================================================
+// TControl
+
+TControl::TControl(TComponent* owner) : TComponent(owner) {
+    font_.OnChange = [this] { FontPropertyChanged(); };
+}
+
+TControl::~TControl() {
+    font_.OnChange = nullptr;
+    if (parent_ != nullptr) {
+        parent_->RemoveControl(this);
+    }
+}
+
+void TControl::SetParent(TWinControl* parent) {
+    if (parent == parent_) {
+        return;
+    }
+    if (parent_ != nullptr) {
+        Invalidate();
+        parent_->RemoveControl(this);
+    }
+    parent_ = parent;
+    if (parent_ != nullptr) {
+        parent_->InsertControl(this);
+        if (parentFont_) {
+            ParentFontChanged();
+        }
+        if (parentColor_) {
+            ParentColorChanged();
+        }
+        if (align_ != TAlign::alNone) {
+            parent_->AlignControls();
+        }
+        Invalidate();
+    }
+}
+
+void TControl::SetParentComponent(TComponent* parent) {
+    auto* control = dynamic_cast<TWinControl*>(parent);
+    if (control == nullptr) {
+        throw EReadError(
+            Format("%s cannot lie on %s", ClassName(), parent ? parent->ClassName() : "nothing"));
+    }
+    SetParent(control);
+}
+
+TForm* TControl::ParentForm() const {
+    const TControl* control = this;
+    while (control != nullptr) {
+        if (auto* form = dynamic_cast<TForm*>(const_cast<TControl*>(control))) {
+            return form;
+        }
+        control = control->parent_;
+    }
+    return nullptr;
+}
+
+void TControl::SetBounds(int left, int top, int width, int height) {
+    if (left == left_ && top == top_ && width == width_ && height == height_) {
+        return;
+    }
+    const RECT previous = BoundsRect();
+    left_ = left;
+    top_ = top;
+    width_ = width;
+    height_ = height;
+    BoundsChanged(previous);
+}
+
+void TControl::BoundsChanged(const RECT& previous) {
+    if (parent_ != nullptr && parent_->HandleAllocated() && visible_) {
+        ::InvalidateRect(parent_->handle_, &previous, FALSE);
+        Invalidate();
+    }
+}
+
+void TControl::SetVisible(bool visible) {
+    if (visible == visible_) {
+        return;
+    }
+    visible_ = visible;
+    VisibleChanged();
+}
+
+void TControl::VisibleChanged() {
+    if (parent_ != nullptr && parent_->HandleAllocated()) {
+        const RECT bounds = BoundsRect();
+        ::InvalidateRect(parent_->handle_, &bounds, FALSE);
+    }
+}
+
+bool TControl::Showing() const {
+    if (!visible_) {
+        return false;
+    }
+    if (parent_ != nullptr) {
+        return parent_->Showing();
+    }
+    const auto* window = dynamic_cast<const TWinControl*>(this);
+    return window != nullptr && window->HandleAllocated();
+}
+
+void TControl::SetEnabled(bool enabled) {
+    if (enabled != enabled_) {
+        enabled_ = enabled;
+        EnabledChanged();
+    }
+}
+
+void TControl::SetText(std::string_view text) {
+    if (Text() == text && text_ == text) {
+        return;
+    }
+    text_ = std::string(text);
+    TextChanged();
+}
+
+void TControl::SetColor(TColor color) {
+    parentColor_ = false;
+    if (color == color_) {
+        return;
+    }
+    color_ = color;
+    ColorChanged();
+    if (auto* window = dynamic_cast<TWinControl*>(this)) {
+        for (TControl* child : window->controls_) {
+            if (child->parentColor_) {
+                child->ParentColorChanged();
+            }
+        }
+    }
+}
+
+void TControl::SetParentColor(bool parentColor) {
+    parentColor_ = parentColor;
+    if (parentColor_ && parent_ != nullptr) {
+        ParentColorChanged();
+    }
+}
+
+void TControl::ParentColorChanged() {
+    if (parent_ != nullptr) {
+        SetColor(parent_->color_);
+        parentColor_ = true;
+    }
+}
+
+void TControl::SetParentFont(bool parentFont) {
+    parentFont_ = parentFont;
+    if (parentFont_ && parent_ != nullptr) {
+        ParentFontChanged();
+    }
+}
+
+void TControl::ParentFontChanged() {
+    if (parent_ == nullptr) {
+        return;
+    }
+    updatingFont_ = true;
+    try {
+        font_ = parent_->font_;
+    } catch (...) {
+        updatingFont_ = false;
+        throw;
+    }
+    updatingFont_ = false;
+}
+
+void TControl::FontPropertyChanged() {
+    if (!updatingFont_) {
+        parentFont_ = false;
+    }
+    FontChanged();
+    if (auto* window = dynamic_cast<TWinControl*>(this)) {
+        for (TControl* child : window->controls_) {
+            if (child->parentFont_) {
+                child->ParentFontChanged();
+            }
+        }
+    }
+}
+
+void TControl::SetAlign(TAlign align) {
+    if (align == align_) {
+        return;
+    }
+    align_ = align;
+    if (parent_ != nullptr) {
+        parent_->AlignControls();
+    }
+}
+
+void TControl::Click() {
+    if (OnClick) {
+        OnClick(this);
+    }
+}
+
+void TControl::Invalidate() {}
+
+void TControl::Repaint() {}
+
+bool TControl::SetProperty(std::string_view name, const TPropValue& value, const TReaderContext& context) {
+    if (SameTextAscii(name, "Left")) {
+        SetLeft(value.AsInteger());
+    } else if (SameTextAscii(name, "Top")) {
+        SetTop(value.AsInteger());
+    } else if (SameTextAscii(name, "Width")) {
+        SetWidth(value.AsInteger());
+    } else if (SameTextAscii(name, "Height")) {
+        SetHeight(value.AsInteger());
+    } else if (SameTextAscii(name, "Caption") || SameTextAscii(name, "Text")) {
+        SetText(value.AsString());
+    } else if (SameTextAscii(name, "Visible")) {
+        SetVisible(value.AsBoolean());
+    } else if (SameTextAscii(name, "Enabled")) {
+        SetEnabled(value.AsBoolean());
+    } else if (SameTextAscii(name, "Color")) {
+        TColor color = 0;
+        if (value.kind == TPropValue::Kind::Ident && IdentToColor(value.text, color)) {
+            SetColor(color);
+        } else if (value.kind == TPropValue::Kind::Integer && value.integer >= INT32_MIN &&
+                   value.integer <= UINT32_MAX) {
+            SetColor(static_cast<TColor>(value.integer));
+        } else {
+            throw EReadError("Invalid property value");
+        }
+    } else if (SameTextAscii(name, "ParentColor")) {
+        SetParentColor(value.AsBoolean());
+    } else if (SameTextAscii(name, "ParentFont")) {
+        SetParentFont(value.AsBoolean());
+    } else if (name.size() > 5 && SameTextAscii(name.substr(0, 5), "Font.")) {
+        return font_.SetProperty(name.substr(5), value);
+    } else if (SameTextAscii(name, "Align")) {
+        static constexpr const char* kAligns[] = {"alNone", "alTop",   "alBottom",
+                                                  "alLeft", "alRight", "alClient"};
+        const std::string& ident = value.AsIdent();
+        for (size_t i = 0; i < std::size(kAligns); ++i) {
+            if (SameTextAscii(ident, kAligns[i])) {
+                SetAlign(static_cast<TAlign>(i));
+                return true;
+            }
+        }
+        throw EReadError("Invalid property value");
+    } else if (SameTextAscii(name, "Tag")) {
+        SetTag(value.AsInteger());
+    } else if (SameTextAscii(name, "OnClick")) {
+        OnClick = context.Method<TNotifyEvent>(value.AsIdent());
+    } else {
+        return TComponent::SetProperty(name, value, context);
+    }
+    return true;
+}
+
+// =============================================================================================
+// TGraphicControl
+
+TGraphicControl::TGraphicControl(TComponent* owner) : TControl(owner) {
+    SetParentColor(true);
+}
+
+void TGraphicControl::Invalidate() {
+    if (Parent() != nullptr && Parent()->HandleAllocated() && Visible()) {
+        const RECT bounds = BoundsRect();
+        ::InvalidateRect(Parent()->Handle(), &bounds, FALSE);
+    }
+}
+
+void TGraphicControl::Repaint() {
+    if (!Showing() || !Parent()->HandleAllocated()) {
+        return;
+    }
+    if ((controlStyle_ & csOpaque) != 0) {
+        WindowDc dc(Parent()->Handle());
+        ::SetViewportOrgEx(dc.get(), Left(), Top(), nullptr);
+        ::IntersectClipRect(dc.get(), 0, 0, Width(), Height());
+        PaintOn(dc.get());
+    } else {
+        Invalidate();
+        ::UpdateWindow(Parent()->Handle());
+    }
+}
+
+void TGraphicControl::PaintOn(HDC dc) {
+    TCanvas canvas(dc);
+    canvas.Font = Font();
+    canvas.Brush.SetColor(Color());
+    struct Reset {
+        TCanvas*& slot;
+        ~Reset() { slot = nullptr; }
+    } reset{canvas_};
+    canvas_ = &canvas;
+    Paint();
+}
+
+// =============================================================================================
+// TWinControl
+
+TWinControl::TWinControl(TComponent* owner) : TControl(owner), controlId_(nextControlId++) {}
+
+TWinControl::~TWinControl() {
+    DestroyComponents();
+    for (TControl* child : controls_) {
+        child->parent_ = nullptr;
+    }
+    controls_.clear();
+    tabList_.clear();
+    DestroyWnd();
+}
+
+TWinControl* TWinControl::FromHandle(HWND hwnd) {
+    return hwnd == nullptr ? nullptr : static_cast<TWinControl*>(::GetPropA(hwnd, kControlProp));
+}
+
+HWND TWinControl::Handle() {
+    if (handle_ == nullptr) {
+        if (Parent() != nullptr && !Parent()->HandleAllocated()) {
+            Parent()->Handle();  // makes the windows of its children too
+        }
+        if (handle_ == nullptr) {
+            CreateWnd();
+        }
+    }
+    return handle_;
+}
+
+void TWinControl::CreateParams(TCreateParams& params) {
+    params.className = kControlClass;
+    params.style = WS_CHILD | WS_CLIPCHILDREN | WS_CLIPSIBLINGS;
+    params.exStyle = WS_EX_CONTROLPARENT;
+    if (Visible()) {
+        params.style |= WS_VISIBLE;
+    }
+    if (!Enabled()) {
+        params.style |= WS_DISABLED;
+    }
+    if (tabStop_) {
+        params.style |= WS_TABSTOP;
+    }
+    params.x = Left();
+    params.y = Top();
+    params.width = Width();
+    params.height = WindowHeight();
+    params.parent = Parent() != nullptr ? Parent()->handle_ : nullptr;
+}
+
+void TWinControl::CreateWnd() {
+    RegisterWindowClasses();
+    TCreateParams params;
+    CreateParams(params);
+    if ((params.style & WS_CHILD) != 0 && params.parent == nullptr) {
+        throw EInvalidOperation(Format("Control '%s' has no parent window", Name().c_str()));
+    }
+    const bool ownClass = params.className == kControlClass || params.className == kFormClass;
+    creating_ = true;
+    HWND hwnd = ::CreateWindowExA(
+        params.exStyle, params.className.c_str(), TControl::Text().c_str(), params.style, params.x, params.y,
+        params.width, params.height, params.parent,
+        (params.style & WS_CHILD) != 0 ? reinterpret_cast<HMENU>(static_cast<UINT_PTR>(controlId_)) : nullptr,
+        ::GetModuleHandleA(nullptr), ownClass ? this : nullptr);
+    creating_ = false;
+    if (hwnd == nullptr) {
+        throw EOutOfMemory(Format("Cannot create window for %s", Name().c_str()));
+    }
+    if (!ownClass) {
+        handle_ = hwnd;
+        ::SetPropA(hwnd, kControlProp, this);
+        originalProc_ = reinterpret_cast<WNDPROC>(
+            ::SetWindowLongPtrA(hwnd, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&TandrelSubclassProc)));
+        UpdateFont();
+    }
+    for (TControl* child : controls_) {
+        if (auto* window = dynamic_cast<TWinControl*>(child);
+            window != nullptr && !window->HandleAllocated()) {
+            window->CreateWnd();
+        }
+    }
+    ApplyTabOrder();
+    AlignControls();
+}
+
+void TWinControl::DestroyWnd() {
+    if (handle_ != nullptr) {
+        ::DestroyWindow(handle_);  // WM_NCDESTROY detaches the window from this control
+        handle_ = nullptr;
+    }
+}
+
+LRESULT TWinControl::Dispatch(UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == WM_NCDESTROY) {
+        HWND hwnd = handle_;
+        WNDPROC original = originalProc_;
+        ::RemovePropA(hwnd, kControlProp);
+        handle_ = nullptr;
+        originalProc_ = nullptr;
+        if (original != nullptr) {
+            ::SetWindowLongPtrA(hwnd, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(original));
+            return ::CallWindowProcA(original, hwnd, message, wParam, lParam);
+        }
+        return ::DefWindowProcA(hwnd, message, wParam, lParam);
+    }
+    return WndProc(message, wParam, lParam);
+}
+
+LRESULT TWinControl::DefaultHandler(UINT message, WPARAM wParam, LPARAM lParam) {
+    if (originalProc_ != nullptr) {
+        return ::CallWindowProcA(originalProc_, handle_, message, wParam, lParam);
+    }
+    return ::DefWindowProcA(handle_, message, wParam, lParam);
+}
+
+TWinControl* TWinControl::ChildById(UINT id) const {
+    for (TControl* child : controls_) {
+        if (auto* window = dynamic_cast<TWinControl*>(child); window != nullptr && window->controlId_ == id) {
+            return window;
+        }
+    }
+    return nullptr;
+}
+
+LRESULT TWinControl::WndProc(UINT message, WPARAM wParam, LPARAM lParam) {
+    switch (message) {
+        case WM_COMMAND:
+            if (TWinControl* child = FromHandle(reinterpret_cast<HWND>(lParam));
+                child != nullptr && child != this) {
+                child->CommandNotify(HIWORD(wParam));
+                return 0;
+            }
+            break;
+        case WM_DRAWITEM: {
+            auto* draw = reinterpret_cast<DRAWITEMSTRUCT*>(lParam);
+            if (TWinControl* child = FromHandle(draw->hwndItem); child != nullptr && child != this) {
+                child->DrawItemNotify(*draw);
+                return TRUE;
+            }
+            break;
+        }
+        case WM_MEASUREITEM: {
+            auto* measure = reinterpret_cast<MEASUREITEMSTRUCT*>(lParam);
+            if (TWinControl* child = ChildById(measure->CtlID)) {
+                child->MeasureItemNotify(*measure);
+                return TRUE;
+            }
+            break;
+        }
+        case WM_CTLCOLORBTN:
+        case WM_CTLCOLORSTATIC:
+        case WM_CTLCOLOREDIT:
+        case WM_CTLCOLORLISTBOX:
+            if (TWinControl* child = FromHandle(reinterpret_cast<HWND>(lParam));
+                child != nullptr && child != this) {
+                if (HBRUSH brush = child->ControlColorBrush(reinterpret_cast<HDC>(wParam))) {
+                    return reinterpret_cast<LRESULT>(brush);
+                }
+            }
+            break;
+        case WM_GETDLGCODE:
+            if (IsSystemClass()) {
+                LRESULT code = DefaultHandler(message, wParam, lParam);
+                const auto* keyMessage = reinterpret_cast<const MSG*>(lParam);
+                if (keyMessage != nullptr && keyMessage->message == WM_KEYDOWN &&
+                    WantsKey(keyMessage->wParam)) {
+                    code |= DLGC_WANTMESSAGE;
+                }
+                return code;
+            }
+            break;
+        case WM_PAINT:
+            if (!IsSystemClass()) {
+                PaintMessage();
+                return 0;
+            }
+            break;
+        case WM_ERASEBKGND:
+            if (!IsSystemClass()) {
+                return 1;  // WM_PAINT paints the background off-screen together with everything else
+            }
+            break;
+        case WM_SIZE:
+            if (!IsSystemClass()) {
+                AlignControls();
+            }
+            break;
+        default:
+            break;
+    }
+    return DefaultHandler(message, wParam, lParam);
+}
+
+void TWinControl::PaintMessage() {
+    PaintDc paint(handle_);
+    const RECT area = paint.Area();
+    const int width = area.right - area.left;
+    const int height = area.bottom - area.top;
+    if (width <= 0 || height <= 0) {
+        return;
+    }
+    UniqueMemDc memory(::CreateCompatibleDC(paint.get()));
+    UniqueBitmap picture(::CreateCompatibleBitmap(paint.get(), width, height));
+    if (!memory || !picture) {
+        PaintWindow(paint.get());  // no memory for the off-screen copy: paint directly
+        return;
+    }
+    {
+        SelectGuard select(memory.get(), picture.get());
+        ::SetViewportOrgEx(memory.get(), -area.left, -area.top, nullptr);
+        PaintWindow(memory.get());
+        ::BitBlt(paint.get(), area.left, area.top, width, height, memory.get(), area.left, area.top, SRCCOPY);
+    }
+}
+
+void TWinControl::PaintWindow(HDC dc) {
+    RECT client{};
+    ::GetClientRect(handle_, &client);
+    {
+        UniqueBrush background(::CreateSolidBrush(ColorToRGB(Color())));
+        ::FillRect(dc, &client, background.get());
+    }
+    {
+        SavedDc saved(dc);
+        PaintSelf(dc);
+    }
+    RECT clip{};
+    ::GetClipBox(dc, &clip);
+    for (TControl* child : controls_) {
+        auto* graphic = dynamic_cast<TGraphicControl*>(child);
+        if (graphic == nullptr || !graphic->Visible() || !Intersects(graphic->BoundsRect(), clip)) {
+            continue;
+        }
+        SavedDc saved(dc);
+        POINT origin{};
+        ::GetViewportOrgEx(dc, &origin);
+        ::SetViewportOrgEx(dc, origin.x + graphic->Left(), origin.y + graphic->Top(), nullptr);
+        ::IntersectClipRect(dc, 0, 0, graphic->Width(), graphic->Height());
+        graphic->PaintOn(dc);
+    }
+}
+
+HBRUSH TWinControl::ControlColorBrush(HDC dc) {
+    ::SetBkColor(dc, ColorToRGB(Color()));
+    ::SetTextColor(dc, ColorToRGB(Font().Color()));
+    if (!colorBrush_) {
+        colorBrush_.reset(::CreateSolidBrush(ColorToRGB(Color())));
+    }
+    return colorBrush_.get();
+}
+
+void TWinControl::UpdateFont() {
+    if (handle_ != nullptr && IsSystemClass()) {
+        ::SendMessageA(handle_, WM_SETFONT, reinterpret_cast<WPARAM>(Font().Handle()), TRUE);
+    }
+}
+
+void TWinControl::InsertControl(TControl* control) {
+    controls_.push_back(control);
+    if (auto* window = dynamic_cast<TWinControl*>(control)) {
+        tabList_.push_back(window);
+        if (handle_ != nullptr && !window->HandleAllocated()) {
+            window->CreateWnd();
+            ApplyTabOrder();
+        }
+    }
+}
+
+void TWinControl::RemoveControl(TControl* control) {
+    controls_.erase(std::remove(controls_.begin(), controls_.end(), control), controls_.end());
+    tabList_.erase(std::remove(tabList_.begin(), tabList_.end(), control), tabList_.end());
+}
+
+int TWinControl::TabOrder() const {
+    if (Parent() == nullptr) {
+        return -1;
+    }
+    const auto& list = Parent()->tabList_;
+    const auto found = std::find(list.begin(), list.end(), this);
+    return found == list.end() ? -1 : static_cast<int>(found - list.begin());
+}
+
+void TWinControl::SetTabOrder(int order) {
+    if (Parent() == nullptr) {
+        return;
+    }
+    auto& list = Parent()->tabList_;
+    list.erase(std::remove(list.begin(), list.end(), this), list.end());
+    const size_t position = order < 0 ? list.size() : std::min(static_cast<size_t>(order), list.size());
+    list.insert(list.begin() + static_cast<std::ptrdiff_t>(position), this);
+    Parent()->ApplyTabOrder();
+}
+
+void TWinControl::ApplyTabOrder() {
+    HWND after = HWND_TOP;
+    for (TWinControl* child : tabList_) {
+        if (child->handle_ != nullptr) {
+            ::SetWindowPos(child->handle_, after, 0, 0, 0, 0,
+                           SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE | SWP_NOOWNERZORDER);
+            after = child->handle_;
+        }
+    }
+}
+
+bool TWinControl::CanFocus() const {
+    for (const TControl* control = this; control != nullptr; control = control->Parent()) {
+        if (!control->Visible() || !control->Enabled()) {
+            return false;
+        }
+    }
+    return Showing();
+}
+
+void TWinControl::SetFocus() {
+    ::SetFocus(Handle());
+}
+
+bool TWinControl::Focused() const {
+    return handle_ != nullptr && ::GetFocus() == handle_;
+}
+
+bool TWinControl::WantsKey(WPARAM) const {
+    return false;
+}
+
+void TWinControl::SetBounds(int left, int top, int width, int height) {
+    TControl::SetBounds(left, top, width, height);
+}
+
+void TWinControl::BoundsChanged(const RECT&) {
+    if (handle_ != nullptr) {
+        ::SetWindowPos(handle_, nullptr, Left(), Top(), Width(), WindowHeight(),
+                       SWP_NOZORDER | SWP_NOACTIVATE | SWP_NOOWNERZORDER);
+    }
+    AlignControls();
+}
+
+RECT TWinControl::ClientRect() const {
+    if (handle_ != nullptr) {
+        RECT client{};
+        ::GetClientRect(handle_, &client);
+        return client;
+    }
+    return TControl::ClientRect();
+}
+
+void TWinControl::AlignControls() {
+    RECT rest = ClientRect();
+    for (TControl* child : controls_) {
+        switch (child->Align()) {
+            case TAlign::alNone:
+                break;
+            case TAlign::alTop:
+                child->SetBounds(rest.left, rest.top, rest.right - rest.left, child->Height());
+                rest.top += child->Height();
+                break;
+            case TAlign::alBottom:
+                child->SetBounds(rest.left, rest.bottom - child->Height(), rest.right - rest.left,
+                                 child->Height());
+                rest.bottom -= child->Height();
+                break;
+            case TAlign::alLeft:
+                child->SetBounds(rest.left, rest.top, child->Width(), rest.bottom - rest.top);
+                rest.left += child->Width();
+                break;
+            case TAlign::alRight:
+                child->SetBounds(rest.right - child->Width(), rest.top, child->Width(),
+                                 rest.bottom - rest.top);
+                rest.right -= child->Width();
+                break;
+            case TAlign::alClient:
+                child->SetBounds(rest.left, rest.top, rest.right - rest.left, rest.bottom - rest.top);
+                break;
+        }
+    }
+}
+
+void TWinControl::Invalidate() {
+    if (handle_ != nullptr) {
+        ::InvalidateRect(handle_, nullptr, FALSE);
+    }
+}
+
+void TWinControl::Repaint() {
+    if (handle_ != nullptr) {
+        ::InvalidateRect(handle_, nullptr, FALSE);
+        ::UpdateWindow(handle_);
+    }
+}
+
+void TWinControl::SetEnabled(bool enabled) {
+    TControl::SetEnabled(enabled);
+    if (handle_ != nullptr) {
+        ::EnableWindow(handle_, enabled ? TRUE : FALSE);
+    }
+}
+
+std::string TWinControl::Text() const {
+    if (handle_ == nullptr) {
+        return TControl::Text();
+    }
+    const int length = ::GetWindowTextLengthA(handle_);
+    std::string text(static_cast<size_t>(length) + 1, '\0');
+    const int got = ::GetWindowTextA(handle_, text.data(), length + 1);
+    text.resize(static_cast<size_t>(std::max(got, 0)));
+    return text;
+}
+
+void TWinControl::TextChanged() {
+    if (handle_ != nullptr) {
+        ::SetWindowTextA(handle_, TControl::Text().c_str());
+    }
+    Invalidate();
+}
+
+void TWinControl::FontChanged() {
+    UpdateFont();
+    Invalidate();
+}
+
+void TWinControl::ColorChanged() {
+    colorBrush_.reset();
+    Invalidate();
+}
+
+void TWinControl::VisibleChanged() {
+    if (handle_ != nullptr) {
+        ::ShowWindow(handle_, Visible() ? SW_SHOWNA : SW_HIDE);
+    }
+    if (TForm* form = ParentForm(); form != nullptr && form != this) {
+        form->FocusRepair();
+    }
+}
+
+bool TWinControl::SetProperty(std::string_view name, const TPropValue& value, const TReaderContext& context) {
+    if (SameTextAscii(name, "TabOrder")) {
+        SetTabOrder(value.AsInteger());
+    } else if (SameTextAscii(name, "TabStop")) {
+        SetTabStop(value.AsBoolean());
+    } else {
+        return TControl::SetProperty(name, value, context);
+    }
+    return true;
+}
+
+// =============================================================================================
+// TCustomControl
+
+TCustomControl::TCustomControl(TComponent* owner) : TWinControl(owner) {}
+
+void TCustomControl::PaintSelf(HDC dc) {
+    TCanvas canvas(dc);
+    canvas.Font = Font();
+    canvas.Brush.SetColor(Color());
+    struct Reset {
+        TCanvas*& slot;
+        ~Reset() { slot = nullptr; }
+    } reset{canvas_};
+    canvas_ = &canvas;
+    Paint();
+}

@@ -1,0 +1,647 @@
+#include "std_controls.h"
+
+#include <algorithm>
+
+#include "exceptions.h"
+#include "forms.h"
+#include "layout.h"
+#include "sysutils.h"
+
+namespace {
+
+TAlignment AlignmentValue(const TPropValue& value) {
+    const std::string& ident = value.AsIdent();
+    if (SameTextAscii(ident, "taLeftJustify")) {
+        return TAlignment::taLeftJustify;
+    }
+    if (SameTextAscii(ident, "taRightJustify")) {
+        return TAlignment::taRightJustify;
+    }
+    if (SameTextAscii(ident, "taCenter")) {
+        return TAlignment::taCenter;
+    }
+    throw EReadError("Invalid property value");
+}
+
+TBevelCut BevelValue(const TPropValue& value) {
+    const std::string& ident = value.AsIdent();
+    if (SameTextAscii(ident, "bvNone")) {
+        return TBevelCut::bvNone;
+    }
+    if (SameTextAscii(ident, "bvLowered")) {
+        return TBevelCut::bvLowered;
+    }
+    if (SameTextAscii(ident, "bvRaised")) {
+        return TBevelCut::bvRaised;
+    }
+    throw EReadError("Invalid property value");
+}
+
+}  // namespace
+
+// =============================================================================================
+// TLabel
+
+TLabel::TLabel(TComponent* owner) : TGraphicControl(owner) {
+    SetBounds(0, 0, 65, 17);
+}
+
+void TLabel::SetTransparent(bool transparent) {
+    if (transparent != transparent_) {
+        transparent_ = transparent;
+        Invalidate();
+    }
+}
+
+void TLabel::SetWordWrap(bool wordWrap) {
+    if (wordWrap != wordWrap_) {
+        wordWrap_ = wordWrap;
+        AdjustBounds();
+        Invalidate();
+    }
+}
+
+void TLabel::SetAutoSize(bool autoSize) {
+    if (autoSize != autoSize_) {
+        autoSize_ = autoSize;
+        AdjustBounds();
+    }
+}
+
+void TLabel::SetAlignment(TAlignment alignment) {
+    if (alignment != alignment_) {
+        alignment_ = alignment;
+        Invalidate();
+    }
+}
+
+void TLabel::Loaded() {
+    TGraphicControl::Loaded();
+    AdjustBounds();
+}
+
+void TLabel::TextChanged() {
+    AdjustBounds();
+    Invalidate();
+}
+
+void TLabel::FontChanged() {
+    AdjustBounds();
+    Invalidate();
+}
+
+UINT TLabel::DrawTextFlags() const {
+    UINT flags = DT_EXPANDTABS;
+    if (wordWrap_) {
+        flags |= DT_WORDBREAK;
+    }
+    switch (alignment_) {
+        case TAlignment::taLeftJustify:
+            flags |= DT_LEFT;
+            break;
+        case TAlignment::taRightJustify:
+            flags |= DT_RIGHT;
+            break;
+        case TAlignment::taCenter:
+            flags |= DT_CENTER;
+            break;
+    }
+    return flags;
+}
+
+void TLabel::AdjustBounds() {
+    if (!autoSize_ || Loading()) {
+        return;
+    }
+    WindowDc screen(nullptr);
+    TCanvas canvas(screen.get());
+    canvas.Font = Font();
+    // An empty text is measured as one blank, so that an empty label keeps a line's height.
+    std::string text = Text();
+    if (text.empty()) {
+        text.assign(1, ' ');
+    }
+    RECT rect{0, 0, wordWrap_ ? Width() : 0, 0};
+    canvas.DrawText(text, rect, (DrawTextFlags() & ~static_cast<UINT>(DT_CENTER | DT_RIGHT)) | DT_CALCRECT);
+    int left = Left();
+    if (!wordWrap_ && alignment_ == TAlignment::taRightJustify) {
+        left += Width() - rect.right;
+    }
+    SetBounds(left, Top(), rect.right, rect.bottom);
+}
+
+void TLabel::Paint() {
+    TCanvas& canvas = *Canvas();
+    RECT rect = ClientRect();
+    if (!transparent_) {
+        canvas.Brush.SetColor(Color());
+        canvas.FillRect(rect);
+    }
+    canvas.Brush.SetStyle(TBrushStyle::bsClear);
+    if (!Enabled()) {
+        canvas.Font.SetColor(clGrayText);
+    }
+    canvas.DrawText(Text(), rect, DrawTextFlags());
+}
+
+bool TLabel::SetProperty(std::string_view name, const TPropValue& value, const TReaderContext& context) {
+    if (SameTextAscii(name, "Transparent")) {
+        SetTransparent(value.AsBoolean());
+    } else if (SameTextAscii(name, "WordWrap")) {
+        SetWordWrap(value.AsBoolean());
+    } else if (SameTextAscii(name, "AutoSize")) {
+        SetAutoSize(value.AsBoolean());
+    } else if (SameTextAscii(name, "Alignment")) {
+        SetAlignment(AlignmentValue(value));
+    } else {
+        return TGraphicControl::SetProperty(name, value, context);
+    }
+    return true;
+}
+
+// =============================================================================================
+// TImage
+
+TImage::TImage(TComponent* owner) : TGraphicControl(owner) {
+    SetBounds(0, 0, 105, 105);
+}
+
+void TImage::Paint() {
+    Canvas()->Draw(0, 0, picture_);
+}
+
+bool TImage::SetProperty(std::string_view name, const TPropValue& value, const TReaderContext& context) {
+    if (SameTextAscii(name, "Picture.Data")) {
+        if (value.kind != TPropValue::Kind::Binary) {
+            throw EReadError("Invalid property value");
+        }
+        picture_.LoadFromBytes(value.bytes);
+        PictureChanged();
+        return true;
+    }
+    return TGraphicControl::SetProperty(name, value, context);
+}
+
+// =============================================================================================
+// TPanel
+
+TPanel::TPanel(TComponent* owner) : TCustomControl(owner) {
+    SetBounds(0, 0, 185, 41);
+}
+
+void TPanel::SetBevelOuter(TBevelCut cut) {
+    bevelOuter_ = cut;
+    Invalidate();
+}
+
+void TPanel::SetBevelInner(TBevelCut cut) {
+    bevelInner_ = cut;
+    Invalidate();
+}
+
+void TPanel::SetBevelWidth(int width) {
+    bevelWidth_ = width;
+    Invalidate();
+}
+
+void TPanel::SetAlignment(TAlignment alignment) {
+    alignment_ = alignment;
+    Invalidate();
+}
+
+void TPanel::Paint() {
+    TCanvas& canvas = *Canvas();
+    RECT rect = ClientRect();
+    const auto bevel = [&](TBevelCut cut) {
+        if (cut == TBevelCut::bvNone) {
+            return;
+        }
+        const bool raised = cut == TBevelCut::bvRaised;
+        canvas.Frame3D(rect, raised ? clBtnHighlight : clBtnShadow, raised ? clBtnShadow : clBtnHighlight,
+                       bevelWidth_);
+    };
+    bevel(bevelOuter_);
+    bevel(bevelInner_);
+    canvas.Brush.SetStyle(TBrushStyle::bsClear);
+    UINT flags = DT_SINGLELINE | DT_VCENTER | DT_EXPANDTABS;
+    switch (alignment_) {
+        case TAlignment::taLeftJustify:
+            flags |= DT_LEFT;
+            break;
+        case TAlignment::taRightJustify:
+            flags |= DT_RIGHT;
+            break;
+        case TAlignment::taCenter:
+            flags |= DT_CENTER;
+            break;
+    }
+    canvas.DrawText(Text(), rect, flags);
+}
+
+bool TPanel::SetProperty(std::string_view name, const TPropValue& value, const TReaderContext& context) {
+    if (SameTextAscii(name, "BevelOuter")) {
+        SetBevelOuter(BevelValue(value));
+    } else if (SameTextAscii(name, "BevelInner")) {
+        SetBevelInner(BevelValue(value));
+    } else if (SameTextAscii(name, "BevelWidth")) {
+        SetBevelWidth(value.AsInteger());
+    } else if (SameTextAscii(name, "Alignment")) {
+        SetAlignment(AlignmentValue(value));
+    } else {
+        return TCustomControl::SetProperty(name, value, context);
+    }
+    return true;
+}
+
+// =============================================================================================
+// TButton
+
+TButton::TButton(TComponent* owner) : TWinControl(owner) {
+    SetBounds(0, 0, 75, 25);
+    SetTabStop(true);
+}
+
+void TButton::SetDefault(bool isDefault) {
+    default_ = isDefault;
+    if (HandleAllocated()) {
+        ::SendMessageA(Handle(), BM_SETSTYLE, default_ ? BS_DEFPUSHBUTTON : BS_PUSHBUTTON, TRUE);
+    }
+}
+
+void TButton::CreateParams(TCreateParams& params) {
+    TWinControl::CreateParams(params);
+    params.className = "BUTTON";
+    params.exStyle = 0;
+    params.style |= default_ ? BS_DEFPUSHBUTTON : BS_PUSHBUTTON;
+}
+
+void TButton::CommandNotify(WORD code) {
+    if (code == BN_CLICKED) {
+        Click();
+    }
+}
+
+void TButton::Click() {
+    if (TForm* form = ParentForm(); form != nullptr && modalResult_ != mrNone) {
+        form->SetModalResult(modalResult_);
+    }
+    TWinControl::Click();
+}
+
+bool TButton::SetProperty(std::string_view name, const TPropValue& value, const TReaderContext& context) {
+    if (SameTextAscii(name, "Default")) {
+        SetDefault(value.AsBoolean());
+    } else if (SameTextAscii(name, "Cancel")) {
+        SetCancel(value.AsBoolean());
+    } else if (SameTextAscii(name, "ModalResult")) {
+        SetModalResult(value.AsInteger());
+    } else {
+        return TWinControl::SetProperty(name, value, context);
+    }
+    return true;
+}
+
+// =============================================================================================
+// TEdit
+
+TEdit::TEdit(TComponent* owner) : TWinControl(owner) {
+    SetBounds(0, 0, 121, 24);
+    SetTabStop(true);
+    SetColor(clWindow);
+}
+
+void TEdit::CreateParams(TCreateParams& params) {
+    TWinControl::CreateParams(params);
+    params.className = "EDIT";
+    params.exStyle = WS_EX_CLIENTEDGE;
+    params.style |= ES_AUTOHSCROLL;
+}
+
+void TEdit::CommandNotify(WORD code) {
+    if (code == EN_CHANGE && OnChange) {
+        OnChange(this);
+    }
+}
+
+HBRUSH TEdit::ControlColorBrush(HDC dc) {
+    return TWinControl::ControlColorBrush(dc);
+}
+
+bool TEdit::SetProperty(std::string_view name, const TPropValue& value, const TReaderContext& context) {
+    if (SameTextAscii(name, "OnChange")) {
+        OnChange = context.Method<TNotifyEvent>(value.AsIdent());
+        return true;
+    }
+    return TWinControl::SetProperty(name, value, context);
+}
+
+// =============================================================================================
+// TListItems
+
+int TListItems::AddObject(std::string text, TObject* object) {
+    rows_.push_back(Row{std::move(text), object});
+    const int index = Count() - 1;
+    if (owner_ != nullptr) {
+        owner_->RowAdded(index);
+    }
+    return index;
+}
+
+void TListItems::Delete(int index) {
+    static_cast<void>(rows_.at(static_cast<size_t>(index)));  // std::out_of_range for a bad index
+    rows_.erase(rows_.begin() + index);
+    if (owner_ != nullptr) {
+        owner_->RowDeleted(index);
+    }
+}
+
+void TListItems::Clear() {
+    rows_.clear();
+    if (owner_ != nullptr) {
+        owner_->RowsCleared();
+    }
+}
+
+int TListItems::IndexOf(std::string_view text) const {
+    for (int i = 0; i < Count(); ++i) {
+        if (SameTextAscii(rows_[static_cast<size_t>(i)].text, text)) {
+            return i;
+        }
+    }
+    return -1;
+}
+
+// =============================================================================================
+// TListControl
+
+TListControl::TListControl(TComponent* owner) : TWinControl(owner) {
+    items_.owner_ = this;
+    SetTabStop(true);
+    SetColor(clWindow);
+}
+
+int TListControl::ItemIndex() const {
+    if (HandleAllocated()) {
+        const LRESULT index =
+            ::SendMessageA(const_cast<TListControl*>(this)->Handle(), ListMessages().getCurSel, 0, 0);
+        return index < 0 ? -1 : static_cast<int>(index);
+    }
+    return itemIndex_;
+}
+
+void TListControl::SetItemIndex(int index) {
+    itemIndex_ = index < 0 || index >= items_.Count() ? -1 : index;
+    if (HandleAllocated()) {
+        ::SendMessageA(Handle(), ListMessages().setCurSel, static_cast<WPARAM>(itemIndex_), 0);
+    }
+}
+
+void TListControl::SetItemHeight(int height) {
+    if (height <= 0) {
+        return;
+    }
+    itemHeight_ = height;
+    if (HandleAllocated()) {
+        ::SendMessageA(Handle(), ListMessages().setItemHeight, 0, height);
+        Invalidate();
+    }
+}
+
+void TListControl::BeginUpdate() {
+    if (updateCount_++ == 0 && HandleAllocated()) {
+        ::SendMessageA(Handle(), WM_SETREDRAW, FALSE, 0);
+    }
+}
+
+void TListControl::EndUpdate() {
+    if (updateCount_ > 0 && --updateCount_ == 0 && HandleAllocated()) {
+        ::SendMessageA(Handle(), WM_SETREDRAW, TRUE, 0);
+        ::InvalidateRect(Handle(), nullptr, TRUE);
+    }
+}
+
+void TListControl::Change() {
+    if (OnChange) {
+        OnChange(this);
+    }
+}
+
+void TListControl::DblClick() {
+    if (OnDblClick) {
+        OnDblClick(this);
+    }
+}
+
+void TListControl::KeyPress(char& key) {
+    if (OnKeyPress) {
+        OnKeyPress(this, key);
+    }
+}
+
+void TListControl::RowAdded(int index) {
+    if (HandleAllocated()) {
+        ::SendMessageA(Handle(), ListMessages().addString, 0,
+                       reinterpret_cast<LPARAM>(items_.Strings(index).c_str()));
+    }
+}
+
+void TListControl::RowDeleted(int index) {
+    if (itemIndex_ >= items_.Count()) {
+        itemIndex_ = -1;
+    }
+    if (HandleAllocated()) {
+        ::SendMessageA(Handle(), ListMessages().deleteString, static_cast<WPARAM>(index), 0);
+    }
+}
+
+void TListControl::RowsCleared() {
+    itemIndex_ = -1;
+    if (HandleAllocated()) {
+        ::SendMessageA(Handle(), ListMessages().resetContent, 0, 0);
+    }
+}
+
+void TListControl::CreateWnd() {
+    TWinControl::CreateWnd();
+    HWND hwnd = Handle();
+    ::SendMessageA(hwnd, ListMessages().setItemHeight, 0, itemHeight_);
+    for (int i = 0; i < items_.Count(); ++i) {
+        ::SendMessageA(hwnd, ListMessages().addString, 0,
+                       reinterpret_cast<LPARAM>(items_.Strings(i).c_str()));
+    }
+    if (itemIndex_ >= 0) {
+        ::SendMessageA(hwnd, ListMessages().setCurSel, static_cast<WPARAM>(itemIndex_), 0);
+    }
+    if (updateCount_ > 0) {
+        ::SendMessageA(hwnd, WM_SETREDRAW, FALSE, 0);
+    }
+}
+
+void TListControl::DrawItem(int index, const RECT& rect, TOwnerDrawState) {
+    Canvas()->FillRect(rect);
+    Canvas()->Brush.SetStyle(TBrushStyle::bsClear);
+    Canvas()->TextOut(rect.left + 2, rect.top, items_.Strings(index));
+}
+
+void TListControl::DrawItemNotify(DRAWITEMSTRUCT& draw) {
+    TOwnerDrawState state = 0;
+    if ((draw.itemState & ODS_SELECTED) != 0) {
+        state |= odSelected;
+    }
+    if ((draw.itemState & ODS_FOCUS) != 0) {
+        state |= odFocused;
+    }
+    if ((draw.itemState & ODS_DISABLED) != 0) {
+        state |= odDisabled;
+    }
+    if ((draw.itemState & ODS_COMBOBOXEDIT) != 0) {
+        state |= odComboBoxEdit;
+    }
+    TCanvas canvas(draw.hDC);
+    canvas.Font = Font();
+    if ((state & odSelected) != 0) {
+        canvas.Brush.SetColor(clHighlight);
+        canvas.Font.SetColor(clHighlightText);
+    } else {
+        canvas.Brush.SetColor(Color());
+    }
+    struct Reset {
+        TCanvas*& slot;
+        ~Reset() { slot = nullptr; }
+    } reset{canvas_};
+    canvas_ = &canvas;
+    const int index = static_cast<int>(draw.itemID);
+    if (draw.itemID != static_cast<UINT>(-1) && index < items_.Count()) {
+        DrawItem(index, draw.rcItem, state);
+    } else {
+        canvas.FillRect(draw.rcItem);
+    }
+    if ((state & odFocused) != 0) {
+        canvas.DrawFocusRect(draw.rcItem);
+    }
+}
+
+void TListControl::MeasureItemNotify(MEASUREITEMSTRUCT& measure) {
+    measure.itemHeight = static_cast<UINT>(itemHeight_);
+}
+
+LRESULT TListControl::WndProc(UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == WM_CHAR) {
+        char key = static_cast<char>(wParam);
+        KeyPress(key);
+        if (key == 0) {
+            return 0;
+        }
+        wParam = static_cast<unsigned char>(key);
+    }
+    return TWinControl::WndProc(message, wParam, lParam);
+}
+
+void TListControl::FontChanged() {
+    TWinControl::FontChanged();
+}
+
+bool TListControl::SetProperty(std::string_view name,
+                               const TPropValue& value,
+                               const TReaderContext& context) {
+    if (SameTextAscii(name, "ItemHeight")) {
+        SetItemHeight(value.AsInteger());
+    } else if (SameTextAscii(name, "Items.Strings")) {
+        if (value.kind != TPropValue::Kind::StringList) {
+            throw EReadError("Invalid property value");
+        }
+        items_.Clear();
+        for (const std::string& line : value.items) {
+            items_.Add(line);
+        }
+    } else if (SameTextAscii(name, "OnChange")) {
+        OnChange = context.Method<TNotifyEvent>(value.AsIdent());
+    } else if (SameTextAscii(name, "OnDblClick")) {
+        OnDblClick = context.Method<TNotifyEvent>(value.AsIdent());
+    } else if (SameTextAscii(name, "OnKeyPress")) {
+        OnKeyPress = context.Method<TKeyPressEvent>(value.AsIdent());
+    } else {
+        return TWinControl::SetProperty(name, value, context);
+    }
+    return true;
+}
+
+// =============================================================================================
+// TCustomListBox
+
+TCustomListBox::TCustomListBox(TComponent* owner) : TListControl(owner) {
+    SetBounds(0, 0, 121, 97);
+}
+
+void TCustomListBox::CreateParams(TCreateParams& params) {
+    TListControl::CreateParams(params);
+    params.className = "LISTBOX";
+    params.exStyle = WS_EX_CLIENTEDGE;
+    params.style |= LBS_OWNERDRAWFIXED | LBS_HASSTRINGS | LBS_NOTIFY | LBS_NOINTEGRALHEIGHT | WS_VSCROLL;
+}
+
+void TCustomListBox::CommandNotify(WORD code) {
+    if (code == LBN_SELCHANGE) {
+        Click();
+    } else if (code == LBN_DBLCLK) {
+        DblClick();
+    }
+}
+
+const TListControl::Messages& TCustomListBox::ListMessages() const {
+    static const Messages kMessages{
+        LB_ADDSTRING, LB_DELETESTRING, LB_RESETCONTENT,  LB_SETITEMDATA,
+        LB_GETCURSEL, LB_SETCURSEL,    LB_SETITEMHEIGHT, static_cast<UINT>(LB_ERR)};
+    return kMessages;
+}
+
+// =============================================================================================
+// TCustomComboBox
+
+TCustomComboBox::TCustomComboBox(TComponent* owner) : TListControl(owner) {
+    SetBounds(0, 0, 145, 22);
+}
+
+void TCustomComboBox::CreateParams(TCreateParams& params) {
+    TListControl::CreateParams(params);
+    params.className = "COMBOBOX";
+    params.exStyle = 0;
+    params.style |= CBS_DROPDOWNLIST | CBS_OWNERDRAWFIXED | CBS_HASSTRINGS | WS_VSCROLL;
+}
+
+int TCustomComboBox::WindowHeight() const {
+    return Height() + dropDownCount_ * ItemHeight() + 2;
+}
+
+bool TCustomComboBox::DroppedDown() const {
+    return HandleAllocated() &&
+           ::SendMessageA(const_cast<TCustomComboBox*>(this)->Handle(), CB_GETDROPPEDSTATE, 0, 0) != 0;
+}
+
+void TCustomComboBox::CommandNotify(WORD code) {
+    if (code == CBN_SELCHANGE) {
+        Click();
+        Change();
+    }
+}
+
+const TListControl::Messages& TCustomComboBox::ListMessages() const {
+    static const Messages kMessages{
+        CB_ADDSTRING, CB_DELETESTRING, CB_RESETCONTENT,  CB_SETITEMDATA,
+        CB_GETCURSEL, CB_SETCURSEL,    CB_SETITEMHEIGHT, static_cast<UINT>(CB_ERR)};
+    return kMessages;
+}
+
+// =============================================================================================
+
+void RegisterStandardClasses() {
+    static const bool registered = [] {
+        RegisterClass<TLabel>("TLabel");
+        RegisterClass<TImage>("TImage");
+        RegisterClass<TPanel>("TPanel");
+        RegisterClass<TButton>("TButton");
+        RegisterClass<TEdit>("TEdit");
+        return true;
+    }();
+    static_cast<void>(registered);
+}
