@@ -417,7 +417,7 @@ class Reader {
 
 }  // namespace
 
-void RegisterClass(const std::string& name, TComponentFactory factory) {
+void RegisterComponentClass(const std::string& name, TComponentFactory factory) {
     Classes()[UpperCaseAscii(name)] = std::move(factory);
 }
 

@@ -33,10 +33,19 @@
 using TComponentFactory = std::function<TComponent*(TComponent* owner)>;
 
 // Makes class name known to the layout reader (a later registration of a name replaces it).
-void RegisterClass(const std::string& name, TComponentFactory factory);
+void RegisterComponentClass(const std::string& name, TComponentFactory factory);
 template <typename T>
-void RegisterClass(const std::string& name) {
-    RegisterClass(name, [](TComponent* owner) -> TComponent* { return new T(owner); });
+void RegisterComponentClass(const std::string& name) {
+    RegisterComponentClass(name, [](TComponent* owner) -> TComponent* { return new T(owner); });
+}
+// The same under its short name. <windows.h> defines RegisterClass as a macro (RegisterClassA), so
+// these are inline: they work with or without it.
+template <typename T>
+inline void RegisterClass(const std::string& name) {
+    RegisterComponentClass<T>(name);
+}
+inline void RegisterClass(const std::string& name, TComponentFactory factory) {
+    RegisterComponentClass(name, std::move(factory));
 }
 // The factory of a class name (ignoring ASCII case), or nullptr.
 const TComponentFactory* FindClassFactory(std::string_view name);

@@ -636,11 +636,11 @@ const TListControl::Messages& TCustomComboBox::ListMessages() const {
 
 void RegisterStandardClasses() {
     static const bool registered = [] {
-        RegisterClass<TLabel>("TLabel");
-        RegisterClass<TImage>("TImage");
-        RegisterClass<TPanel>("TPanel");
-        RegisterClass<TButton>("TButton");
-        RegisterClass<TEdit>("TEdit");
+        RegisterComponentClass<TLabel>("TLabel");
+        RegisterComponentClass<TImage>("TImage");
+        RegisterComponentClass<TPanel>("TPanel");
+        RegisterComponentClass<TButton>("TButton");
+        RegisterComponentClass<TEdit>("TEdit");
         return true;
     }();
     static_cast<void>(registered);
