@@ -4,6 +4,9 @@
 #include <new>
 
 #include "commands.h"
+#ifdef _WIN32
+#include "extract_win32.h"
+#endif
 
 namespace {
 
@@ -18,6 +21,9 @@ const Command kCommands[] = {
     {"pack", "pack [--method NON|RLE|LZH] [--key K] [--force] ARCHIVE FILE|NAME=PATH...", PackCommand},
     {"list", "list ARCHIVE", ListCommand},
     {"test", "test [--key K] ARCHIVE", TestCommand},
+#ifdef _WIN32
+    {"extract", "extract [--key K] [--allow-outside] ARCHIVE DIR [NAME...]", ExtractCommand},
+#endif
 };
 
 void PrintHelp(std::ostream& out) {
