@@ -3,6 +3,7 @@
 #include <vector>
 
 #include "file_stream.h"
+#include "layout.h"
 #include "sysutils.h"
 
 namespace {
@@ -19,6 +20,14 @@ int32_t WrappingAdd(int32_t a, int32_t b) {
 }
 
 }  // namespace
+
+void RegisterArchiveClasses() {
+    static const bool registered = [] {
+        RegisterComponentClass<TCompress>("TCompress");
+        return true;
+    }();
+    static_cast<void>(registered);
+}
 
 bool TCompress::SetProperty(std::string_view name, const TPropValue& value, const TReaderContext& context) {
     if (SameTextAscii(name, "OnCompress")) {

@@ -65,6 +65,9 @@ inline constexpr const char kCouldNotLoadLibrary[] = "Could not load %s DLL";
 
 inline constexpr const char kArchiveResourceType[] = "TCOMPRESS";
 
+// Makes TCompress known to the layout reader's class registry (once; later calls do nothing).
+void RegisterArchiveClasses();
+
 class TCompress : public TComponent {
   public:
     using TComponent::TComponent;

@@ -10,6 +10,7 @@
 
 #include "archive_test_support.h"
 #include "exceptions.h"
+#include "layout.h"
 #include "string_list.h"
 
 using namespace archive_test;
@@ -679,6 +680,17 @@ TEST(CompressProperties, LayoutSetsPublishedPropertiesByName) {
     EXPECT_EQ(calls, 1);
     EXPECT_FALSE(compress.OnCheckFile);
     EXPECT_STREQ(compress.ClassName(), "TCompress");
+}
+
+TEST(CompressProperties, TheLayoutReaderKnowsTheClass) {
+    RegisterArchiveClasses();
+    const TComponentFactory* factory = FindClassFactory("TCompress");
+    ASSERT_NE(factory, nullptr);
+    TComponent owner(nullptr);
+    TComponent* made = (*factory)(&owner);  // freed by its owner
+    ASSERT_NE(dynamic_cast<TCompress*>(made), nullptr);
+    EXPECT_EQ(made->Owner(), &owner);
+    EXPECT_EQ(owner.ComponentCount(), 1);
 }
 
 TEST(CompressResources, ArchiveResourcesAreFoundByNameIgnoringCaseAndReadInPlace) {
