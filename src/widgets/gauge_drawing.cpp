@@ -60,34 +60,10 @@ POINT GaugeTextOrigin(const RECT& paint, SIZE text) {
 
 namespace {
 
-// A bitmap of the target's format, selected into its own memory DC. The DC's drawing objects are
-// put back and the bitmap freed when it goes, also on an exception path.
-class OffscreenBitmap {
-  public:
-    OffscreenBitmap(HDC like, int width, int height)
-        : dc_(::CreateCompatibleDC(like)), bitmap_(::CreateCompatibleBitmap(like, width, height)) {
-        if (!dc_ || !bitmap_) {
-            throw EOutOfMemory(msg::kOutOfMemory);
-        }
-        previous_ = ::SelectObject(dc_.get(), bitmap_.get());
-        saved_ = ::SaveDC(dc_.get());
-        // Every picture starts cleared to black: what the picture leaves untouched is the border.
-        ::PatBlt(dc_.get(), 0, 0, width, height, BLACKNESS);
-    }
-    OffscreenBitmap(const OffscreenBitmap&) = delete;
-    OffscreenBitmap& operator=(const OffscreenBitmap&) = delete;
-    ~OffscreenBitmap() {
-        ::RestoreDC(dc_.get(), saved_);  // deselects the pens, brushes and fonts used on it
-        ::SelectObject(dc_.get(), previous_);
-    }
-    HDC dc() const { return dc_.get(); }
-
-  private:
-    UniqueMemDc dc_;
-    UniqueBitmap bitmap_;
-    HGDIOBJ previous_ = nullptr;
-    int saved_ = 0;
-};
+// Clears a bitmap to black over its whole area: what a picture leaves untouched is the border.
+void ClearToBlack(TBitmap& bitmap) {
+    ::PatBlt(bitmap.Canvas().Handle(), 0, 0, bitmap.Width(), bitmap.Height(), BLACKNESS);
+}
 
 void FillSolid(HDC dc, const RECT& rect, COLORREF color) {
     UniqueBrush brush(::CreateSolidBrush(color));
@@ -167,13 +143,15 @@ void DrawNeedle(HDC dc, int width, const RECT& paint, const GaugeLook& look) {
 }
 
 // White text on black, combined into the image by XOR: each text pixel inverts what lies under it.
-void DrawPercentText(HDC image, int width, int height, const RECT& paint, const GaugeLook& look) {
+void DrawPercentText(TBitmap& image, const RECT& paint, const GaugeLook& look) {
     const std::string text = Format("%d%%", look.percentage);
-    OffscreenBitmap textBitmap(image, width, height);
-    const HDC dc = textBitmap.dc();
-    if (look.font != nullptr) {
-        ::SelectObject(dc, look.font);  // put back by the bitmap's RestoreDC
-    }
+    TBltBitmap textBitmap;
+    textBitmap.MakeLike(image);
+    ClearToBlack(textBitmap);
+    const HDC dc = textBitmap.Canvas().Handle();
+    const HFONT font =
+        look.font != nullptr ? look.font : static_cast<HFONT>(::GetStockObject(DEFAULT_GUI_FONT));
+    SelectGuard selectFont(dc, font);
     ::SetBkMode(dc, TRANSPARENT);
     ::SetTextColor(dc, RGB(255, 255, 255));
     SIZE extent{};
@@ -181,39 +159,52 @@ void DrawPercentText(HDC image, int width, int height, const RECT& paint, const 
     const POINT origin = GaugeTextOrigin(paint, extent);
     ::ExtTextOutA(dc, origin.x, origin.y, ETO_CLIPPED, &paint, text.data(), static_cast<UINT>(text.size()),
                   nullptr);
-    ::BitBlt(image, 0, 0, width, height, dc, 0, 0, SRCINVERT);
+    ::BitBlt(image.Canvas().Handle(), 0, 0, image.Width(), image.Height(), dc, 0, 0, SRCINVERT);
 }
 
 }  // namespace
+
+void TBltBitmap::MakeLike(const TBitmap& templateBitmap) {
+    SetWidth(templateBitmap.Width());
+    SetHeight(templateBitmap.Height());
+    Canvas().Brush.SetColor(clWindowFrame);
+    Canvas().Brush.SetStyle(TBrushStyle::bsSolid);
+    Canvas().FillRect(RECT{0, 0, Width(), Height()});
+}
 
 void PaintGauge(HDC dc, int width, int height, const GaugeLook& look) {
     if (width <= 0 || height <= 0) {
         return;  // nothing to show, and no bitmap can be made of that size
     }
-    OffscreenBitmap image(dc, width, height);
+    TBitmap image;
+    image.SetSize(width, height);
+    ClearToBlack(image);
     const RECT paint = GaugePaintRect(width, height, look.bordered);
     {
-        OffscreenBitmap overlay(image.dc(), width, height);
+        TBltBitmap overlay;
+        overlay.MakeLike(image);
+        ClearToBlack(overlay);
+        const HDC overlayDc = overlay.Canvas().Handle();
         switch (look.kind) {
             case gkText:
-                FillSolid(overlay.dc(), paint, look.backColor);
+                FillSolid(overlayDc, paint, look.backColor);
                 break;
             case gkHorizontalBar:
             case gkVerticalBar:
-                DrawBar(overlay.dc(), paint, look);
+                DrawBar(overlayDc, paint, look);
                 break;
             case gkPie:
-                DrawPie(overlay.dc(), paint, look);
+                DrawPie(overlayDc, paint, look);
                 break;
             case gkNeedle:
-                DrawNeedle(overlay.dc(), width, paint, look);
+                DrawNeedle(overlayDc, width, paint, look);
                 break;
         }
         // The image is black, so XOR makes it a copy of the overlay.
-        ::BitBlt(image.dc(), 0, 0, width, height, overlay.dc(), 0, 0, SRCINVERT);
+        ::BitBlt(image.Canvas().Handle(), 0, 0, width, height, overlayDc, 0, 0, SRCINVERT);
     }
     if (look.showText) {
-        DrawPercentText(image.dc(), width, height, paint, look);
+        DrawPercentText(image, paint, look);
     }
-    ::BitBlt(dc, 0, 0, width, height, image.dc(), 0, 0, SRCCOPY);
+    ::BitBlt(dc, 0, 0, width, height, image.Canvas().Handle(), 0, 0, SRCCOPY);
 }

@@ -6,6 +6,8 @@
 
 #include <cstdint>
 
+#include "graphics.h"
+
 enum TGaugeKind : uint8_t { gkText, gkHorizontalBar, gkVerticalBar, gkPie, gkNeedle };
 
 // The whole-number percentage of progress within minValue..maxValue, truncated toward zero; 0 for
@@ -33,6 +35,13 @@ POINT NeedleTip(int percentage, int centreX, int baseY);
 // bitmap's origin (not from the paint rectangle's corner).
 POINT GaugeTextOrigin(const RECT& paint, SIZE text);
 
+// A bitmap that can take the size of another: the gauge's off-screen pictures.
+class TBltBitmap : public TBitmap {
+  public:
+    // Takes the template's width, then its height, and fills itself with the window-frame colour.
+    void MakeLike(const TBitmap& templateBitmap);
+};
+
 // Everything one paint needs. Colours are plain RGB values (COLORREF); the font is not owned.
 struct GaugeLook {
     TGaugeKind kind = gkHorizontalBar;
@@ -46,6 +55,7 @@ struct GaugeLook {
 };
 
 // Paints the whole gauge of width x height off-screen and copies it to dc at (0, 0) in one
-// operation. Every bitmap and DC made on the way is freed, also when a step raises
-// (EOutOfMemory when a bitmap cannot be made).
+// operation: the picture of the kind is drawn on a black overlay and XORed into a black image, the
+// white text on a third black bitmap XORed over it. Every bitmap made on the way is freed, also
+// when a step raises (EOutOfMemory when a bitmap cannot be made).
 void PaintGauge(HDC dc, int width, int height, const GaugeLook& look);

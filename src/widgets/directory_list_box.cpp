@@ -1,0 +1,217 @@
+#include "directory_list_box.h"
+
+#include <algorithm>
+
+#include "drive_combo_box.h"
+#include "drive_rows.h"
+#include "exceptions.h"
+#include "file_stream.h"
+#include "sysutils.h"
+
+namespace {
+
+char LowerLetter(char c) {
+    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+std::string CurrentProcessDirectory() {
+    char buffer[MAX_PATH + 1] = {};
+    const DWORD length = ::GetCurrentDirectoryA(sizeof buffer, buffer);
+    return length > 0 && length < sizeof buffer ? std::string(buffer, length) : std::string();
+}
+
+bool SamePath(const std::string& a, const std::string& b, bool caseSensitive) {
+    if (caseSensitive) {
+        return a == b;
+    }
+    return ApplyTextCase(a, tcUpperCase) == ApplyTextCase(b, tcUpperCase);
+}
+
+// Enters a directory and keeps it as its drive's current directory (the "=X:" environment entry
+// that relative "X:" paths are resolved against), as the runtime's own change of directory does.
+void EnterDirectory(const std::string& path) {
+    if (!::SetCurrentDirectoryA(path.c_str())) {
+        const DWORD code = ::GetLastError();
+        throw EInOutError(SystemErrorText(code), code);
+    }
+    const std::string now = CurrentProcessDirectory();
+    if (now.size() >= 2 && now[1] == ':') {
+        const char name[] = {
+            '=', static_cast<char>(now[0] >= 'a' && now[0] <= 'z' ? now[0] - 'a' + 'A' : now[0]), ':', '\0'};
+        ::SetEnvironmentVariableA(name, now.c_str());
+    }
+}
+
+}  // namespace
+
+std::string ResolveDirectoryPath(const std::string& path) {
+    char buffer[MAX_PATH + 1] = {};
+    char* filePart = nullptr;
+    const DWORD length = ::GetFullPathNameA(path.c_str(), sizeof buffer, buffer, &filePart);
+    if (length == 0 || length >= sizeof buffer) {
+        return path;  // left to SetCurrentDirectory to refuse
+    }
+    std::string full(buffer, length);
+    const size_t lastSlash = full.find_last_of('\\');
+    if (lastSlash == std::string::npos || lastSlash + 1 >= full.size()) {
+        return full;
+    }
+    const std::string last = full.substr(lastSlash + 1);
+    const DWORD attributes = ::GetFileAttributesA(full.c_str());
+    const bool namesFile =
+        attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
+    if (namesFile || last.find_first_of("*?") != std::string::npos) {
+        // The folder of a file or pattern; keep the "\" of a root.
+        full.erase(lastSlash == 2 && full[1] == ':' ? lastSlash + 1 : lastSlash);
+    }
+    return full;
+}
+
+TDirectoryListBox::TDirectoryListBox(TComponent* owner) : TCustomListBox(owner) {
+    SetWidth(145);
+    openFolder_.SetSize(16, 16);
+    closedFolder_.SetSize(16, 16);
+    currentFolder_.SetSize(16, 16);
+    openFolder_.LoadFromResourceName(nullptr, "OPENFOLDER");
+    closedFolder_.LoadFromResourceName(nullptr, "CLOSEDFOLDER");
+    currentFolder_.LoadFromResourceName(nullptr, "CURRENTFOLDER");
+    directory_ = CurrentProcessDirectory();
+    UpdateItemHeight();
+}
+
+TDirectoryListBox::~TDirectoryListBox() {
+    if (driveCombo_ != nullptr) {
+        driveCombo_->SetDirList(nullptr);
+    }
+}
+
+const TBitmap& TDirectoryListBox::Picture(FolderPicture picture) const {
+    switch (picture) {
+        case FolderPicture::Open:
+            return openFolder_;
+        case FolderPicture::Current:
+            return currentFolder_;
+        case FolderPicture::Closed:
+            break;
+    }
+    return closedFolder_;
+}
+
+void TDirectoryListBox::UpdateItemHeight() {
+    SetItemHeight(std::max(FontCharacterHeight(Font()), openFolder_.Height() + 1));
+}
+
+void TDirectoryListBox::BuildRows() {
+    BeginUpdate();
+    Items().Clear();
+    caseRules_ = ReadVolumeCaseRules(directory_);
+    rows_ = BuildDirectoryRows(directory_, ReadSubdirectories(directory_));
+    for (const DirectoryRow& row : rows_) {
+        Items().AddObject(row.text, const_cast<TBitmap*>(&Picture(row.picture)));
+    }
+    EndUpdate();
+}
+
+void TDirectoryListBox::CreateWnd() {
+    UpdateItemHeight();
+    TCustomListBox::CreateWnd();
+    BuildRows();
+    // At a root this is the first subdirectory, deeper down the current folder's row.
+    const int row = BackslashCount(directory_);
+    SetItemIndex(row < Items().Count() ? row : -1);
+}
+
+void TDirectoryListBox::FontChanged() {
+    TCustomListBox::FontChanged();
+    UpdateItemHeight();
+}
+
+void TDirectoryListBox::MoveTo(const std::string& resolved) {
+    EnterDirectory(resolved);
+    directory_ = CurrentProcessDirectory();
+    BuildRows();
+    SetItemIndex(static_cast<int>(PathRowTexts(directory_).size()) - 1);
+    Change();
+}
+
+void TDirectoryListBox::SetCurrentDirectory(const std::string& path) {
+    if (path.empty() || SamePath(path, directory_, caseRules_.caseSensitive)) {
+        return;
+    }
+    const std::string resolved = ResolveDirectoryPath(path);
+    const char drive = resolved.size() >= 2 && resolved[1] == ':' ? resolved[0] : 0;
+    if (drive != 0 && LowerLetter(drive) != LowerLetter(DriveLetter()) && driveCombo_ != nullptr) {
+        // The combo box shows the new drive; its notice back to this list is not acted on, since
+        // the move below goes there anyway.
+        switchingDrive_ = true;
+        try {
+            driveCombo_->SetSelectedDrive(drive);
+        } catch (...) {
+            switchingDrive_ = false;
+            throw;
+        }
+        switchingDrive_ = false;
+    }
+    MoveTo(resolved);
+}
+
+void TDirectoryListBox::SetDriveLetter(char letter) {
+    if (letter != 0 && LowerLetter(letter) != LowerLetter(DriveLetter())) {
+        SetCurrentDirectory(std::string(1, letter) + ":");
+    }
+}
+
+void TDirectoryListBox::DriveChanged(char letter) {
+    if (letter == 0 || switchingDrive_ || LowerLetter(letter) == LowerLetter(DriveLetter())) {
+        return;
+    }
+    MoveTo(ResolveDirectoryPath(std::string(1, letter) + ":"));
+}
+
+void TDirectoryListBox::OpenSelected() {
+    const int index = ItemIndex();
+    if (index < 0 || index >= static_cast<int>(rows_.size())) {
+        return;
+    }
+    SetCurrentDirectory(OpenedRowPath(directory_, index, rows_[static_cast<size_t>(index)].text));
+}
+
+void TDirectoryListBox::DblClick() {
+    TCustomListBox::DblClick();
+    OpenSelected();
+}
+
+void TDirectoryListBox::KeyPress(char& key) {
+    TCustomListBox::KeyPress(key);
+    if (key == '\r') {
+        OpenSelected();
+    }
+}
+
+bool TDirectoryListBox::WantsKey(WPARAM virtualKey) const {
+    return virtualKey == VK_RETURN || TCustomListBox::WantsKey(virtualKey);
+}
+
+void TDirectoryListBox::DrawItem(int index, const RECT& rect, TOwnerDrawState /*state*/) {
+    TCanvas& canvas = *Canvas();
+    canvas.FillRect(rect);
+    if (index < 0 || index >= static_cast<int>(rows_.size())) {
+        return;
+    }
+    const DirectoryRow& row = rows_[static_cast<size_t>(index)];
+    const TBitmap& picture = Picture(row.picture);
+    DrawPictureTransparent(canvas, rect.left + row.indent, (rect.top + rect.bottom - picture.Height()) / 2,
+                           picture);
+    canvas.Brush.SetStyle(TBrushStyle::bsClear);
+    canvas.TextOut(rect.left + picture.Width() + row.indent + 4, rect.top,
+                   KeepsCase() ? row.text : ApplyTextCase(row.text, tcLowerCase));
+}
+
+bool TDirectoryListBox::SetProperty(std::string_view name,
+                                    const TPropValue& value,
+                                    const TReaderContext& context) {
+    if (SameTextAscii(name, "Items.Strings")) {
+        return false;  // the rows are the control's own
+    }
+    return TCustomListBox::SetProperty(name, value, context);
+}

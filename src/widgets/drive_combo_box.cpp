@@ -1,0 +1,181 @@
+#include "drive_combo_box.h"
+
+#include <algorithm>
+
+#include "directory_list_box.h"
+#include "property_values.h"
+#include "sysutils.h"
+
+namespace {
+
+char LowerLetter(char c) {
+    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+char LetterInCase(char c, TTextCase textCase) {
+    const char lower = LowerLetter(c);
+    return textCase == tcUpperCase && lower >= 'a' && lower <= 'z' ? static_cast<char>(lower - 'a' + 'A')
+                                                                   : lower;
+}
+
+}  // namespace
+
+void DrawPictureTransparent(TCanvas& canvas, int x, int y, const TBitmap& picture) {
+    if (picture.Empty()) {
+        return;
+    }
+    const TColor transparent = picture.Canvas().Pixel(0, picture.Height() - 1);
+    canvas.DrawTransparent(x, y, picture, transparent);
+}
+
+int FontCharacterHeight(const TFont& font) {
+    WindowDc screen(nullptr);
+    SelectGuard selectFont(screen.get(), font.Handle());
+    TEXTMETRICA metrics{};
+    ::GetTextMetricsA(screen.get(), &metrics);
+    return metrics.tmHeight;
+}
+
+TDriveComboBox::TDriveComboBox(TComponent* owner) : TCustomComboBox(owner) {
+    floppy_.LoadFromResourceName(nullptr, "FLOPPY");
+    hard_.LoadFromResourceName(nullptr, "HARD");
+    network_.LoadFromResourceName(nullptr, "NETWORK");
+    cdrom_.LoadFromResourceName(nullptr, "CDROM");
+    ram_.LoadFromResourceName(nullptr, "RAM");
+    char current[MAX_PATH + 1] = {};
+    ::GetCurrentDirectoryA(sizeof current, current);
+    drive_ = current[0] == '\\' ? 0 : current[0];
+    UpdateItemHeight();
+}
+
+TDriveComboBox::~TDriveComboBox() {
+    SetDirList(nullptr);
+}
+
+TBitmap* TDriveComboBox::Picture(DrivePicture picture) {
+    switch (picture) {
+        case DrivePicture::Floppy:
+            return &floppy_;
+        case DrivePicture::Hard:
+            return &hard_;
+        case DrivePicture::Network:
+            return &network_;
+        case DrivePicture::CdRom:
+            return &cdrom_;
+        case DrivePicture::Ram:
+            return &ram_;
+        case DrivePicture::None:
+            break;
+    }
+    return nullptr;
+}
+
+void TDriveComboBox::BuildRows() {
+    BeginUpdate();
+    Items().Clear();
+    for (const DriveRow& row : ReadDriveRows(textCase_)) {
+        Items().AddObject(row.text, Picture(row.picture));
+    }
+    EndUpdate();
+}
+
+void TDriveComboBox::UpdateItemHeight() {
+    SetItemHeight(std::max(FontCharacterHeight(Font()), floppy_.Height()));
+}
+
+void TDriveComboBox::CreateWnd() {
+    UpdateItemHeight();
+    TCustomComboBox::CreateWnd();
+    BuildRows();
+    SetSelectedDrive(drive_);  // nothing is selected after the rebuild: this fires OnChange once
+}
+
+void TDriveComboBox::FontChanged() {
+    TCustomComboBox::FontChanged();
+    UpdateItemHeight();
+}
+
+void TDriveComboBox::SetSelectedDrive(char letter) {
+    if (ItemIndex() >= 0 && LowerLetter(letter) == LowerLetter(drive_)) {
+        return;
+    }
+    int row = -1;
+    if (letter != 0) {
+        drive_ = LetterInCase(letter, textCase_);
+        for (int i = 0; i < Items().Count(); ++i) {
+            const std::string& text = Items()[i];
+            if (text.size() >= 2 && LowerLetter(text[0]) == LowerLetter(letter) && text[1] == ':') {
+                row = i;
+                break;
+            }
+        }
+    } else {
+        drive_ = 0;
+    }
+    SetItemIndex(row);
+    if (dirList_ != nullptr) {
+        dirList_->DriveChanged(drive_);
+    }
+    TCustomComboBox::Change();
+}
+
+void TDriveComboBox::SetTextCase(TTextCase textCase) {
+    textCase_ = textCase;
+    drive_ = LetterInCase(drive_, textCase_);
+    if (HandleAllocated()) {
+        BuildRows();
+        SetSelectedDrive(drive_);
+    }
+}
+
+void TDriveComboBox::SetDirList(TDirectoryListBox* dirList) {
+    if (dirList_ == dirList) {
+        return;
+    }
+    if (dirList_ != nullptr) {
+        dirList_->driveCombo_ = nullptr;
+    }
+    dirList_ = dirList;
+    if (dirList_ != nullptr) {
+        if (dirList_->driveCombo_ != nullptr) {
+            dirList_->driveCombo_->dirList_ = nullptr;
+        }
+        dirList_->driveCombo_ = this;
+    }
+}
+
+void TDriveComboBox::Click() {
+    TCustomComboBox::Click();  // OnClick, while SelectedDrive still holds the previous drive
+    const int index = ItemIndex();
+    if (index >= 0 && !Items()[index].empty()) {
+        SetSelectedDrive(Items()[index][0]);
+    }
+}
+
+void TDriveComboBox::DrawItem(int index, const RECT& rect, TOwnerDrawState /*state*/) {
+    TCanvas& canvas = *Canvas();
+    canvas.FillRect(rect);
+    const auto* picture = dynamic_cast<const TBitmap*>(Items().Objects(index));
+    int textLeft = rect.left + 16 + 6;
+    if (picture != nullptr && !picture->Empty()) {
+        DrawPictureTransparent(canvas, rect.left + 2, (rect.top + rect.bottom - picture->Height()) / 2,
+                               *picture);
+        textLeft = rect.left + picture->Width() + 6;
+    }
+    RECT textRect{textLeft, rect.top, rect.right, rect.bottom};
+    canvas.Brush.SetStyle(TBrushStyle::bsClear);
+    canvas.DrawText(Items()[index], textRect, DT_SINGLELINE | DT_VCENTER | DT_NOPREFIX);
+}
+
+bool TDriveComboBox::SetProperty(std::string_view name,
+                                 const TPropValue& value,
+                                 const TReaderContext& context) {
+    if (SameTextAscii(name, "TextCase")) {
+        SetTextCase(static_cast<TTextCase>(EnumProperty(value, {"tcLowerCase", "tcUpperCase"})));
+        return true;
+    }
+    if (SameTextAscii(name, "ItemHeight") || SameTextAscii(name, "Items.Strings")) {
+        return false;  // the rows and their height are the control's own
+    }
+    return TCustomComboBox::SetProperty(name, value, context);
+}

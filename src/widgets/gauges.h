@@ -1,0 +1,61 @@
+// The progress gauge: a windowless control that shows how far Progress has moved through
+// MinValue..MaxValue as a bar, a pie, a needle dial or text alone, with the percentage printed in
+// its middle. It paints off-screen and repaints synchronously, inside the Progress setter, only
+// when the whole-number percentage changes.
+//
+// In a layout: "object Gauge1: TGauge" with Kind (gkText, gkHorizontalBar, gkVerticalBar, gkPie,
+// gkNeedle), ShowText, BorderStyle (bsNone, bsSingle), ForeColor, BackColor, MinValue, MaxValue,
+// Progress, and the control properties Align, Color, Enabled, Font, ParentColor, ParentFont,
+// Visible, Left, Top, Width, Height, Tag.
+#pragma once
+
+#include <cstdint>
+#include <string_view>
+
+#include "controls.h"
+#include "gauge_drawing.h"
+
+enum class TBorderStyle : uint8_t { bsNone, bsSingle };
+
+class TGauge : public TGraphicControl {
+  public:
+    explicit TGauge(TComponent* owner);
+    const char* ClassName() const override { return "TGauge"; }
+
+    int32_t MinValue() const { return minValue_; }
+    // EInvalidOperation when above MaxValue (equal is accepted); raises Progress to it.
+    void SetMinValue(int32_t value);
+    int32_t MaxValue() const { return maxValue_; }
+    // EInvalidOperation when below MinValue; lowers Progress to it.
+    void SetMaxValue(int32_t value);
+    int32_t Progress() const { return progress_; }
+    // Clamps to the range; repaints only when the whole-number percentage changes.
+    void SetProgress(int32_t value);
+    int Percentage() const { return GaugePercentage(minValue_, maxValue_, progress_); }
+
+    TGaugeKind Kind() const { return kind_; }
+    void SetKind(TGaugeKind kind);
+    bool ShowText() const { return showText_; }
+    void SetShowText(bool showText);
+    TBorderStyle BorderStyle() const { return borderStyle_; }
+    void SetBorderStyle(TBorderStyle style);
+    TColor ForeColor() const { return foreColor_; }
+    void SetForeColor(TColor color);
+    TColor BackColor() const { return backColor_; }
+    void SetBackColor(TColor color);
+
+    bool SetProperty(std::string_view name, const TPropValue& value, const TReaderContext& context) override;
+
+  protected:
+    void Paint() override;
+
+  private:
+    int32_t minValue_ = 0;
+    int32_t maxValue_ = 100;
+    int32_t progress_ = 0;
+    TGaugeKind kind_ = gkHorizontalBar;
+    bool showText_ = true;
+    TBorderStyle borderStyle_ = TBorderStyle::bsSingle;
+    TColor foreColor_ = clBlack;
+    TColor backColor_ = clWhite;
+};

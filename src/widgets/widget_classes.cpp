@@ -1,0 +1,18 @@
+#include "widget_classes.h"
+
+#include "directory_list_box.h"
+#include "drive_combo_box.h"
+#include "gauges.h"
+#include "gradient.h"
+#include "layout.h"
+
+void RegisterWidgetClasses() {
+    static const bool registered = [] {
+        RegisterClass<TGauge>("TGauge");
+        RegisterClass<TGradient>("TGradient");
+        RegisterClass<TDriveComboBox>("TDriveComboBox");
+        RegisterClass<TDirectoryListBox>("TDirectoryListBox");
+        return true;
+    }();
+    (void)registered;
+}
