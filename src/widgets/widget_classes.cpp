@@ -8,10 +8,10 @@
 
 void RegisterWidgetClasses() {
     static const bool registered = [] {
-        RegisterClass<TGauge>("TGauge");
-        RegisterClass<TGradient>("TGradient");
-        RegisterClass<TDriveComboBox>("TDriveComboBox");
-        RegisterClass<TDirectoryListBox>("TDirectoryListBox");
+        RegisterComponentClass<TGauge>("TGauge");
+        RegisterComponentClass<TGradient>("TGradient");
+        RegisterComponentClass<TDriveComboBox>("TDriveComboBox");
+        RegisterComponentClass<TDirectoryListBox>("TDirectoryListBox");
         return true;
     }();
     (void)registered;
