@@ -1,0 +1,164 @@
+// The framework's portable pieces (streams, string lists, text helpers) and the registry reader.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "exceptions.h"
+#include "registry.h"
+#include "stream.h"
+#include "string_list.h"
+#include "sysutils.h"
+
+namespace {
+
+template <typename E, typename F>
+std::string MessageOf(F action) {
+    try {
+        action();
+    } catch (const E& error) {
+        return error.Message();
+    }
+    return "(no exception)";
+}
+
+TEST(MemoryStream, ReadsWritesSeeksAndInsistsOnWholeTransfers) {
+    TMemoryStream stream;
+    stream.WriteBuffer("abcdef", 6);
+    EXPECT_EQ(stream.Size(), 6);
+    EXPECT_EQ(stream.Position(), 6);
+    stream.SetPosition(2);
+    char two[2];
+    stream.ReadBuffer(two, 2);
+    EXPECT_EQ(std::string(two, 2), "cd");
+    EXPECT_EQ(stream.Seek(-1, SeekOrigin::End), 5);
+    char rest[4] = {};
+    EXPECT_EQ(stream.Read(rest, 4), 1);  // a short read reports what there was
+    EXPECT_EQ(rest[0], 'f');
+    EXPECT_EQ(MessageOf<EReadError>([&] { stream.ReadBuffer(rest, 1); }), "Stream read error");
+    EXPECT_THROW(stream.Seek(-7, SeekOrigin::End), EStreamError);
+
+    // Writing past the end fills the gap with zeros.
+    stream.SetPosition(8);
+    stream.WriteBuffer("x", 1);
+    EXPECT_EQ(stream.Size(), 9);
+    EXPECT_EQ(stream.Bytes()[7], 0);
+
+    // A stream over someone else's memory reads in place and takes no writes.
+    const char fixed[] = "0123456789";
+    TCustomMemoryStream view(fixed, 10);
+    view.SetPosition(7);
+    char three[3];
+    view.ReadBuffer(three, 3);
+    EXPECT_EQ(std::string(three, 3), "789");
+    EXPECT_EQ(MessageOf<EWriteError>([&] { view.WriteBuffer("z", 1); }), "Stream write error");
+
+    // CopyFrom takes exactly the count asked for, or fails as ReadBuffer does.
+    TMemoryStream copy;
+    view.SetPosition(0);
+    copy.CopyFrom(view, 4);
+    EXPECT_EQ(std::string(copy.Bytes().begin(), copy.Bytes().end()), "0123");
+    EXPECT_EQ(MessageOf<EReadError>([&] { copy.CopyFrom(view, 100); }), "Stream read error");
+}
+
+// An object that counts its own destructions.
+class TCounted : public TObject {
+  public:
+    explicit TCounted(int* gone) : gone_(gone) {}
+    ~TCounted() override { ++*gone_; }
+
+  private:
+    int* gone_;
+};
+
+TEST(StringList, OwnsTheObjectsOnItsLines) {
+    int gone = 0;
+    {
+        TStringList list;
+        list.Add("first");
+        list.AddObject("Second", std::make_unique<TCounted>(&gone));
+        list.AddObject("third", std::make_unique<TCounted>(&gone));
+        EXPECT_EQ(list.Count(), 3);
+        EXPECT_EQ(list.Objects(0), nullptr);
+        EXPECT_NE(list.Objects(1), nullptr);
+        EXPECT_EQ(list.IndexOf("SECOND"), 1);  // ignoring case
+        EXPECT_EQ(list.IndexOf("fourth"), -1);
+        list.Delete(1);
+        EXPECT_EQ(gone, 1);
+        EXPECT_EQ(list[1], "third");
+        EXPECT_THROW(list.Strings(5), std::out_of_range);
+    }
+    EXPECT_EQ(gone, 2);
+}
+
+TEST(TextHelpers, StrToIntAcceptsDecimalIntegersOnly) {
+    EXPECT_EQ(StrToInt("0"), 0);
+    EXPECT_EQ(StrToInt("-2147483648"), INT32_MIN);
+    EXPECT_EQ(StrToInt("+2147483647"), INT32_MAX);
+    for (const char* bad : {"", "-", "12a", " 1", "2147483648", "-2147483649", "99999999999999999999"}) {
+        EXPECT_EQ(MessageOf<EConvertError>([&] { StrToInt(bad); }),
+                  std::string("'") + bad + "' is not a valid integer value")
+            << bad;
+    }
+    EXPECT_EQ(ExtractFilePath("C:\\a\\b.txt"), "C:\\a\\");
+    EXPECT_EQ(ExtractFileName("C:\\a\\b.txt"), "b.txt");
+    EXPECT_EQ(ExtractFileName("C:b.txt"), "b.txt");
+}
+
+// A registry key of the test's own under HKEY_CURRENT_USER, removed afterwards.
+class RegistryTest : public ::testing::Test {
+  protected:
+    static constexpr const char* kKey = "Software\\TandrelFrameworkTests";
+    void SetUp() override {
+        ASSERT_EQ(::RegCreateKeyExA(HKEY_CURRENT_USER, kKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key_,
+                                    nullptr),
+                  ERROR_SUCCESS);
+        SetString("Text", REG_SZ, "58 110 165");
+        SetString("Expand", REG_EXPAND_SZ, "%WINDIR%\\x");
+        SetString("Empty", REG_SZ, "");
+        const DWORD number = 1234;
+        ::RegSetValueExA(key_, "Number", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&number),
+                         sizeof(number));
+        const BYTE bytes[] = {1, 2, 3};
+        ::RegSetValueExA(key_, "Bytes", 0, REG_BINARY, bytes, sizeof(bytes));
+    }
+    void TearDown() override {
+        ::RegCloseKey(key_);
+        ::RegDeleteKeyA(HKEY_CURRENT_USER, kKey);
+    }
+    void SetString(const char* name, DWORD type, const std::string& value) {
+        ::RegSetValueExA(key_, name, 0, type, reinterpret_cast<const BYTE*>(value.c_str()),
+                         static_cast<DWORD>(value.size() + 1));
+    }
+    HKEY key_ = nullptr;
+};
+
+TEST_F(RegistryTest, ReadsStringsAndNumbersAndNamesTheValueOnATypeMismatch) {
+    TRegistry registry;
+    EXPECT_EQ(registry.RootKey(), HKEY_CURRENT_USER);
+    EXPECT_FALSE(registry.OpenKey("\\Software\\NoSuchTandrelKey", false));
+    ASSERT_TRUE(registry.OpenKey(std::string("\\") + kKey, false));  // a leading "\" is taken under the root
+    EXPECT_EQ(registry.ReadString("Text"), "58 110 165");
+    EXPECT_EQ(registry.ReadString("Expand"), "%WINDIR%\\x");  // not expanded
+    EXPECT_EQ(registry.ReadString("Empty"), "");
+    EXPECT_EQ(registry.ReadString("Missing"), "");
+    EXPECT_TRUE(registry.ValueExists("Text"));
+    EXPECT_FALSE(registry.ValueExists("Missing"));
+    EXPECT_EQ(registry.ReadInteger("Number"), 1234);
+    EXPECT_EQ(MessageOf<ERegistryException>([&] { registry.ReadString("Number"); }),
+              "Invalid data type for 'Number'");
+    EXPECT_EQ(MessageOf<ERegistryException>([&] { registry.ReadString("Bytes"); }),
+              "Invalid data type for 'Bytes'");
+    EXPECT_EQ(MessageOf<ERegistryException>([&] { registry.ReadInteger("Text"); }),
+              "Invalid data type for 'Text'");
+    registry.CloseKey();
+    EXPECT_EQ(registry.ReadString("Text"), "");  // no key open: nothing to read
+
+    TRegistry readOnly;
+    ASSERT_TRUE(readOnly.OpenKeyReadOnly(kKey));
+    EXPECT_EQ(readOnly.ReadString("Text"), "58 110 165");
+}
+
+}  // namespace
