@@ -44,6 +44,12 @@ class CodecIo {
         *writePos_++ = b;
     }
 
+    // Room for n more output bytes, to be filled and then committed with CommitOutput(n): the
+    // buffer's write position, or nullptr when fewer than n bytes are free (then WriteByte is the
+    // way). The same as n calls of WriteByte.
+    uint8_t* OutputSpan(int n) { return writeEnd_ - writePos_ >= n ? writePos_ : nullptr; }
+    void CommitOutput(int n) { writePos_ += n; }
+
     // Writes the bytes still held in the output buffer to dest.
     void FinishOutput();
 

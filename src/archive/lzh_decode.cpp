@@ -1,4 +1,5 @@
 #include <algorithm>
+#include <cstring>
 #include <memory>
 
 #include "bit_io.h"
@@ -15,6 +16,24 @@ struct DecoderState {
     std::array<uint8_t, kWindowSize> window;
     HuffmanModel model;
 };
+
+// Copies a match of length bytes from `from` to `to` in the window, and to out, with the result of
+// a byte-by-byte copy in order. Neither range wraps. A source before the destination and closer
+// than length (back offset below length - 1) repeats the bytes being written; a source after it
+// (a back offset near the window size) is read before it is overwritten.
+inline void CopyMatch(uint8_t* to, const uint8_t* from, uint8_t* out, int length, unsigned offset) {
+    if (offset == 0) {
+        std::memset(out, *from, static_cast<size_t>(length));
+        std::memset(to, *from, static_cast<size_t>(length));
+    } else if (offset + 1 >= static_cast<unsigned>(length)) {
+        std::memcpy(out, from, static_cast<size_t>(length));
+        std::memmove(to, from, static_cast<size_t>(length));
+    } else {
+        for (int k = 0; k < length; ++k) {
+            out[k] = to[k] = from[k];
+        }
+    }
+}
 
 }  // namespace
 
@@ -43,14 +62,23 @@ void LZHDecode(CodecIo& io, int32_t destSize) {
         } else {
             const unsigned offset = DecodeOffset(bits);
             const int length = symbol - 256 + kThreshold + 1;
-            // Byte by byte, so that a source overlapping the bytes being written repeats them.
-            unsigned from = (r - offset - 1) & kWindowMask;
-            for (int k = 0; k < length; ++k) {
-                const uint8_t b = window[from];
-                io.WriteByte(b);
-                window[r] = b;
-                r = (r + 1) & kWindowMask;
-                from = (from + 1) & kWindowMask;
+            const unsigned from = (r - offset - 1) & kWindowMask;
+            uint8_t* out = io.OutputSpan(length);
+            if (out != nullptr && from + length <= kWindowSize && r + length <= kWindowSize) {
+                // Neither range wraps and the output buffer has room.
+                CopyMatch(window + r, window + from, out, length, offset);
+                io.CommitOutput(length);
+                r = (r + length) & kWindowMask;
+            } else {
+                // Byte by byte, so that a source overlapping the bytes being written repeats them.
+                unsigned source = from;
+                for (int k = 0; k < length; ++k) {
+                    const uint8_t b = window[source];
+                    io.WriteByte(b);
+                    window[r] = b;
+                    r = (r + 1) & kWindowMask;
+                    source = (source + 1) & kWindowMask;
+                }
             }
             produced += length;
         }

@@ -1,4 +1,6 @@
 #include <algorithm>
+#include <bit>
+#include <cstring>
 #include <memory>
 
 #include "bit_io.h"
@@ -17,24 +19,55 @@ constexpr int kNil = kWindowSize;
 // second and third bytes.
 constexpr int kRootBase = kNil + 1;
 constexpr int kTreeCount = 4096;
+// Bytes after the window's mirror that word-wise comparisons may read (and ignore).
+constexpr int kComparePadding = 8;
+
+static_assert(std::endian::native == std::endian::little, "CommonLength reads words little-endian");
+
+// The first index from `from` on (up to kLookAhead) where the strings at a and b differ, or
+// kLookAhead when they agree up to there; *order gets the sign of a's byte minus b's there. Compares
+// eight bytes at a time and may read up to kLookAhead + 7 bytes of each string.
+inline int CommonLength(const uint8_t* a, const uint8_t* b, int from, int* order = nullptr) {
+    int i = from;
+    while (i < kLookAhead) {
+        uint64_t x;
+        uint64_t y;
+        std::memcpy(&x, a + i, sizeof x);
+        std::memcpy(&y, b + i, sizeof y);
+        if (const uint64_t differ = x ^ y; differ != 0) {
+            const int shift = std::countr_zero(differ) & ~7;
+            if (order != nullptr) {
+                *order = static_cast<int>((x >> shift) & 0xFF) - static_cast<int>((y >> shift) & 0xFF);
+            }
+            i += shift >> 3;
+            return std::min(i, kLookAhead);
+        }
+        i += 8;
+    }
+    return kLookAhead;
+}
 
 // The match finder and its window.
 //
 // Each window position p is a node standing for the kLookAhead-byte string at window[p]. The
 // window carries a copy of its first kLookAhead - 1 bytes after its end, so that such a string
 // never wraps. Within a tree, strings are ordered by their bytes from offset 1 on (offset 0 is the
-// same throughout a tree); smaller strings lie to the left. A root has a single child, in right[].
-// prefix[n] is how many leading bytes n's string shares with its parent's (1 under a root): a
-// search step compares bytes only where the prefix lengths leave the order open.
+// same throughout a tree); smaller strings lie to the left. A root has a single child. A node's
+// prefix is how many leading bytes its string shares with its parent's (1 under a root): a search
+// step compares bytes only where the prefix lengths leave the order open.
+//
+// What a search reads of a node (both children and the prefix) is packed into 32 bits, so that the
+// links of all nodes take 16 KB and stay in the first-level cache with the window. Parent links
+// name a node (0-4095), a root (kRootBase + tree) or kNil.
 class MatchFinder {
   public:
-    std::array<uint8_t, kWindowSize + kLookAhead> window;
+    std::array<uint8_t, kWindowSize + kLookAhead + kComparePadding> window;
 
     int matchLength = 0;
     int matchOffset = 0;  // distance to the match source minus one
 
     void InitTrees() {
-        std::fill(right_.begin() + kRootBase, right_.end(), static_cast<uint16_t>(kNil));
+        roots_.fill(kNil);
         std::fill_n(parent_.begin(), kWindowSize, static_cast<uint16_t>(kNil));
     }
 
@@ -43,56 +76,51 @@ class MatchFinder {
     // earlier one in all kLookAhead bytes takes the earlier node's place.
     void AddNode(int r) {
         const uint8_t* key = &window[r];
-        left_[r] = right_[r] = kNil;
-        int p = RootOf(key);
-        int cmp = 1;
-        int i = 1;  // length known to match
         matchLength = 0;
+        const int root = RootOf(key);
+        int p = roots_[root - kRootBase];
+        if (p == kNil) {
+            roots_[root - kRootBase] = static_cast<uint16_t>(r);
+            Attach(r, root, 1);
+            return;
+        }
+        int cmp = 0;
+        int i = 1;  // length known to match
         for (;;) {
-            uint16_t& link = cmp >= 0 ? right_[p] : left_[p];
-            if (link == kNil) {
-                link = static_cast<uint16_t>(r);
-                parent_[r] = static_cast<uint16_t>(p);
-                prefix_[r] = static_cast<uint8_t>(i);
+            const uint32_t node = links_[p];
+            // r and p both agree with p's parent on the first min(t, i) bytes, t = p's prefix.
+            // Where t and i differ, exactly one of r and p parts from the parent at the smaller one,
+            // so the strings differ right there; where they are equal the comparison goes on.
+            // Either way, comparing from min(t, i) gives what a full comparison from offset 1 gives.
+            i = CommonLength(key, &window[p], std::min<int>(PrefixOf(node), i), &cmp);
+            if (i >= kLookAhead) {
+                if (kLookAhead > matchLength) {
+                    matchLength = kLookAhead;
+                    matchOffset = ((r - p) & kWindowMask) - 1;
+                }
+                break;
+            }
+            // Among equally long matches the nearest wins. Written without branches: which way
+            // these go is as good as random.
+            const int distance = ((r - p) & kWindowMask) - 1;
+            const bool better =
+                i > kThreshold && (i > matchLength || (i == matchLength && distance < matchOffset));
+            matchLength = better ? i : matchLength;
+            matchOffset = better ? distance : matchOffset;
+            const int side = cmp >= 0 ? 1 : 0;
+            const int next = ChildOf(node, side);
+            if (next == kNil) {
+                links_[p] = WithChild(node, side, r);
+                Attach(r, p, i);
                 return;
             }
-            p = link;
-            const int t = prefix_[p];
-            if (t < i) {
-                // p parts from its parent at t, where r still agrees with the parent.
-                i = t;
-                cmp = key[i] - window[p + i];
-            } else if (t == i) {
-                const uint8_t* other = &window[p];
-                while (i < kLookAhead) {
-                    cmp = key[i] - other[i];
-                    if (cmp != 0) {
-                        break;
-                    }
-                    ++i;
-                }
-            }
-            // t > i: r parts from p where it parted from the parent, the same way.
-            if (i > kThreshold) {
-                const int distance = ((r - p) & kWindowMask) - 1;
-                if (i > matchLength) {
-                    matchOffset = distance;
-                    matchLength = i;
-                    if (matchLength >= kLookAhead) {
-                        break;
-                    }
-                } else if (i == matchLength && distance < matchOffset) {
-                    matchOffset = distance;
-                }
-            }
+            p = next;
         }
         // r and p are equal: r takes p's place.
-        prefix_[r] = prefix_[p];
+        links_[r] = links_[p];
         parent_[r] = parent_[p];
-        left_[r] = left_[p];
-        right_[r] = right_[p];
-        parent_[left_[p]] = static_cast<uint16_t>(r);  // entry kNil is scratch
-        parent_[right_[p]] = static_cast<uint16_t>(r);
+        parent_[Left(p)] = static_cast<uint16_t>(r);  // entry kNil is scratch
+        parent_[Right(p)] = static_cast<uint16_t>(r);
         ReplaceChild(parent_[p], p, r);
         parent_[p] = kNil;
     }
@@ -103,35 +131,35 @@ class MatchFinder {
             return;
         }
         int q;
-        if (right_[p] == kNil) {
-            q = left_[p];
+        if (Right(p) == kNil) {
+            q = Left(p);
             if (q != kNil) {
                 InheritPrefix(parent_[p], p, q);
             }
-        } else if (left_[p] == kNil) {
-            q = right_[p];
+        } else if (Left(p) == kNil) {
+            q = Right(p);
             InheritPrefix(parent_[p], p, q);
         } else {
             // p's place goes to the largest node of its left subtree.
-            q = left_[p];
-            if (right_[q] != kNil) {
+            q = Left(p);
+            if (Right(q) != kNil) {
                 do {
-                    q = right_[q];
-                } while (right_[q] != kNil);
+                    q = Right(q);
+                } while (Right(q) != kNil);
                 // q's left child reads q's old prefix length before q's own is recomputed.
-                if (left_[q] != kNil) {
-                    InheritPrefix(parent_[q], q, left_[q]);
+                if (Left(q) != kNil) {
+                    InheritPrefix(parent_[q], q, Left(q));
                 }
-                RecomputePrefix(1, q, left_[p]);
-                right_[parent_[q]] = left_[q];
-                parent_[left_[q]] = parent_[q];
-                left_[q] = left_[p];
-                parent_[left_[p]] = static_cast<uint16_t>(q);
+                RecomputePrefix(1, q, Left(p));
+                SetChild(parent_[q], 1, Left(q));
+                parent_[Left(q)] = parent_[q];
+                SetChild(q, 0, Left(p));
+                parent_[Left(p)] = static_cast<uint16_t>(q);
             }
             RecomputePrefix(1, parent_[p], q);
-            RecomputePrefix(1, q, right_[p]);
-            right_[q] = right_[p];
-            parent_[right_[p]] = static_cast<uint16_t>(q);
+            RecomputePrefix(1, q, Right(p));
+            SetChild(q, 1, Right(p));
+            parent_[Right(p)] = static_cast<uint16_t>(q);
         }
         parent_[q] = parent_[p];  // q may be kNil: scratch
         ReplaceChild(parent_[p], p, q);
@@ -139,51 +167,69 @@ class MatchFinder {
     }
 
   private:
+    // A node's packed links: bits 0-12 the left child, 13-25 the right child (kNil fits in 13
+    // bits), 26-31 the prefix length.
+    static constexpr int kChildBits = 13;
+    static constexpr uint32_t kChildMask = (1u << kChildBits) - 1;
+    static constexpr int kPrefixShift = 2 * kChildBits;
+    static_assert(kNil <= kChildMask && kLookAhead < (1 << (32 - kPrefixShift)));
+
+    static int ChildOf(uint32_t node, int side) {
+        return static_cast<int>((node >> (side * kChildBits)) & kChildMask);
+    }
+    static int PrefixOf(uint32_t node) { return static_cast<int>(node >> kPrefixShift); }
+    static uint32_t WithChild(uint32_t node, int side, int child) {
+        const int shift = side * kChildBits;
+        return (node & ~(kChildMask << shift)) | (static_cast<uint32_t>(child) << shift);
+    }
+
+    int Left(int p) const { return ChildOf(links_[p], 0); }
+    int Right(int p) const { return ChildOf(links_[p], 1); }
+    int Prefix(int p) const { return PrefixOf(links_[p]); }
+    void SetChild(int p, int side, int child) { links_[p] = WithChild(links_[p], side, child); }
+    void SetPrefix(int p, int prefix) {
+        links_[p] = (links_[p] & ~(~0u << kPrefixShift)) | (static_cast<uint32_t>(prefix) << kPrefixShift);
+    }
+
+    // A new leaf r under parent with the given prefix length.
+    void Attach(int r, int parent, int prefix) {
+        links_[r] = kNil | (kNil << kChildBits) | (static_cast<uint32_t>(prefix) << kPrefixShift);
+        parent_[r] = static_cast<uint16_t>(parent);
+    }
+
     int RootOf(const uint8_t* key) const {
         const int x = key[1] ^ key[2];
         return kRootBase + key[0] + 256 * ((x ^ (x >> 4)) & 15);
     }
 
-    // In parent, the link that pointed to child now points to replacement. A root's only link is
-    // its right one.
+    // In parent, the link that pointed to child now points to replacement.
     void ReplaceChild(int parent, int child, int replacement) {
-        if (right_[parent] == child) {
-            right_[parent] = static_cast<uint16_t>(replacement);
+        if (parent >= kRootBase) {
+            roots_[parent - kRootBase] = static_cast<uint16_t>(replacement);
         } else {
-            left_[parent] = static_cast<uint16_t>(replacement);
+            SetChild(parent, Right(parent) == child ? 1 : 0, replacement);
         }
     }
 
     // n's prefix length under its parent par, knowing that the first `from` bytes agree.
     void RecomputePrefix(int from, int par, int n) {
-        if (par >= kWindowSize) {
-            prefix_[n] = 1;
-            return;
-        }
-        int k = from;
-        const uint8_t* a = &window[par];
-        const uint8_t* b = &window[n];
-        while (k < kLookAhead && a[k] == b[k]) {
-            ++k;
-        }
-        prefix_[n] = static_cast<uint8_t>(k);
+        SetPrefix(n, par >= kWindowSize ? 1 : CommonLength(&window[par], &window[n], from));
     }
 
     // n moves from under old to under newParent, old's former parent.
     void InheritPrefix(int newParent, int old, int n) {
-        const int a = prefix_[old];
-        const int b = prefix_[n];
+        const int a = Prefix(old);
+        const int b = Prefix(n);
         if (a < b) {
-            prefix_[n] = static_cast<uint8_t>(a);
+            SetPrefix(n, a);
         } else if (a == b) {
             RecomputePrefix(a, newParent, n);
         }
     }
 
-    std::array<uint16_t, kWindowSize + 1> left_;
-    std::array<uint16_t, kRootBase + kTreeCount> right_;
-    std::array<uint16_t, kWindowSize + 1> parent_;
-    std::array<uint8_t, kWindowSize + 1> prefix_;
+    std::array<uint32_t, kWindowSize> links_;
+    std::array<uint16_t, kWindowSize + 1> parent_;  // entry kNil is scratch
+    std::array<uint16_t, kTreeCount> roots_;        // the single child of each root
 };
 
 struct EncoderState {
