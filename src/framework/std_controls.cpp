@@ -618,6 +618,10 @@ bool TCustomComboBox::DroppedDown() const {
            ::SendMessageA(const_cast<TCustomComboBox*>(this)->Handle(), CB_GETDROPPEDSTATE, 0, 0) != 0;
 }
 
+bool TCustomComboBox::WantsKey(WPARAM virtualKey) const {
+    return (virtualKey == VK_RETURN || virtualKey == VK_ESCAPE) && DroppedDown();
+}
+
 void TCustomComboBox::CommandNotify(WORD code) {
     if (code == CBN_SELCHANGE) {
         Click();

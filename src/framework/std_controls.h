@@ -268,6 +268,8 @@ class TCustomComboBox : public TListControl {
     int DropDownCount() const { return dropDownCount_; }
     void SetDropDownCount(int count) { dropDownCount_ = count; }
     bool DroppedDown() const;
+    // An open drop-down list takes Enter and Esc itself (they close it).
+    bool WantsKey(WPARAM virtualKey) const override;
 
   protected:
     void CreateParams(TCreateParams& params) override;
