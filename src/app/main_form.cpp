@@ -1,9 +1,31 @@
 #include "main_form.h"
 
+#include <windows.h>
+
 #include "application.h"
+#include "copy_form.h"
+#include "directory_list_box.h"
+#include "drive_combo_box.h"
+#include "folders.h"
+#include "gradient.h"
+#include "install_state.h"
 #include "message_dialog.h"
+#include "shell_link.h"
+#include "sysutils.h"
 
 TfrmMain* frmMain = nullptr;
+TInstallState InstallState;
+
+namespace {
+
+// The folder of this program's own file: its full path up to and including the last "\" or ":".
+std::string ProgramFolder() {
+    char path[MAX_PATH + 1] = {};
+    const DWORD length = ::GetModuleFileNameA(nullptr, path, MAX_PATH);
+    return ExtractFilePath(std::string(path, length));
+}
+
+}  // namespace
 
 TfrmMain::TfrmMain(TComponent* owner) : TForm(owner) {
     AddHandler("FormCreate", TNotifyEvent([this](TObject* sender) { FormCreate(sender); }));
@@ -29,7 +51,9 @@ TfrmMain::TfrmMain(TComponent* owner) : TForm(owner) {
     txtDestPath = FindField<TEdit>("txtDestPath");
     btnDirContinue = FindField<TButton>("btnDirContinue");
     btnDestCancel = FindField<TButton>("btnDestCancel");
-    // dir, drive and Gradient1 are looked up here once their classes are in the layout.
+    dir = FindField<TDirectoryListBox>("dir");
+    drive = FindField<TDriveComboBox>("drive");
+    Gradient1 = FindField<TGradient>("Gradient1");
     lblWelcome = FindField<TLabel>("lblWelcome");
     Label2 = FindField<TLabel>("Label2");
     lblProgram = FindField<TLabel>("lblProgram");
@@ -54,7 +78,8 @@ void TfrmMain::FormCreate(TObject*) {
 }
 
 void TfrmMain::PrepareDestinationPanel() {
-    // Sets the directory list's current directory to itself in lower case; comes with the list.
+    // Only the letters A to Z change; on a volume that ignores case this moves nothing.
+    dir->SetCurrentDirectory(LowerCaseAscii(dir->CurrentDirectory()));
 }
 
 void TfrmMain::PlacePanels() {
@@ -82,13 +107,88 @@ void TfrmMain::btnContinueClick(TObject*) {
     PathPanel->Show();
 }
 
-void TfrmMain::dirChange(TObject*) {}
+void TfrmMain::dirChange(TObject*) {
+    txtDestPath->SetText(AddTrailingBackslash(dir->CurrentDirectory()) + kProductFolder);
+}
 
-void TfrmMain::btnDirContinueClick(TObject*) {}
+void TfrmMain::driveClick(TObject*) {
+    // A user's selection clicks before it changes the selection: this is the drive before it.
+    SavedDrive = drive->SelectedDrive();
+}
 
-void TfrmMain::driveChange(TObject*) {}
+void TfrmMain::driveChange(TObject*) {
+    const char selected = drive->SelectedDrive();
+    if (DriveAccessible(selected)) {
+        dir->SetDriveLetter(selected);
+        return;
+    }
+    // Back to the drive selected before, which fires this handler again for it. Before the first
+    // click there is none (the drive current at start-up could not be read): the one message is
+    // enough and the selection stays, rather than asking again without end.
+    if (SavedDrive != 0) {
+        drive->SetSelectedDrive(SavedDrive);
+    }
+}
 
-void TfrmMain::driveClick(TObject*) {}
+bool TfrmMain::DriveAccessible(char letter) {
+    const std::string root = std::string(1, letter) + ":\\";
+    if (FolderExists(root)) {
+        return true;
+    }
+    ShowMessageDialog("Unable to access " + root, mkError, mbOK, 0);
+    return false;
+}
+
+void TfrmMain::btnDirContinueClick(TObject*) {
+    TInstallState& state = InstallState;
+    state.DestinationFolder = txtDestPath->Text();
+    if (!FolderExists(state.DestinationFolder)) {
+        if (ShowMessageDialog(Format(kCreateFolderQuestion, state.DestinationFolder.c_str()), mkConfirmation,
+                              mbYesNo, 0) != mrYes) {
+            return;
+        }
+        // One level only, and the outcome does not matter: the archive component creates the
+        // folders of every file it writes.
+        CreateFolder(state.DestinationFolder);
+    }
+
+    PathPanel->Hide();
+    state.BackupReplacedFiles = ShowMessageDialog(kBackupQuestion, mkConfirmation, mbYesNo, 0) == mrYes;
+
+    // The progress window is not modal: the main window stays usable (its close box asks as
+    // usual). After a failure it stays up with the files written so far.
+    Application->CreateForm(frmCopy);
+    frmCopy->Show();
+    frmCopy->ExtractAllFiles();
+    delete frmCopy;
+    frmCopy = nullptr;
+
+    if (ShowMessageDialog(kShortcutQuestion, mkConfirmation, mbYesNo, 0) == mrYes) {
+        CreateProgramShortcuts();
+    }
+    if (ShowMessageDialog(kReadmeQuestion, mkInformation, mbYesNo, 0) == mrYes) {
+        // Unquoted, as the viewer takes the rest of its command line as the file name.
+        const std::string command = "notepad " + AddTrailingBackslash(state.DestinationFolder) + "readme.txt";
+        ::WinExec(command.c_str(), SW_SHOWNORMAL);
+    }
+    ShowPlainMessage(kSetupComplete);
+    Application->Terminate();
+}
+
+void TfrmMain::CreateProgramShortcuts() {
+    const std::string program = InstallState.DestinationWithBackslash + "TANDREL.EXE";
+    TShellLinkInfo info;
+    info.Target = program;
+    info.Description = program;
+    info.WorkingDirectory = ProgramFolder();
+    info.IconPath = program;
+    info.IconIndex = 0;
+    info.HotKey = 0;
+    for (const char* folder : {"Programs", "SendTo"}) {
+        const std::string shortcut = CreateShortcut(kProductFolder, "", folder);
+        UpdateShortcut(shortcut, info);
+    }
+}
 
 std::string TfrmMain::AddTrailingBackslash(const std::string& path) {
     if (path.size() > 1 && path.back() != '\\') {

@@ -16,6 +16,14 @@ class TGradient;
 inline constexpr const char kCancelSetupQuestion[] =
     "Setup is not complete.  If you abort now, the program may not run properly.  "
     "Are you sure you want to cancel installation? ";
+// The questions and notices of the destination choice and the install sequence.
+inline constexpr const char kCreateFolderQuestion[] = "The directory %s does not exist. Create it?";
+inline constexpr const char kBackupQuestion[] = "Do you want to backup replaced files ?";
+inline constexpr const char kShortcutQuestion[] = "Add a shortcut to the Start Menu?";
+inline constexpr const char kReadmeQuestion[] = "Do you want to view the README file now?";
+inline constexpr const char kSetupComplete[] = "Tandrel Setup Complete.";
+// The product's folder name, appended to every folder that the directory list proposes.
+inline constexpr const char kProductFolder[] = "Tandrel";
 // The folder that Continue on the welcome panel proposes.
 inline constexpr const char kDefaultDestination[] = "C:\\Program Files\\Tandrel";
 
@@ -34,9 +42,9 @@ class TfrmMain : public TForm {
     TEdit* txtDestPath = nullptr;
     TButton* btnDirContinue = nullptr;
     TButton* btnDestCancel = nullptr;
-    TDirectoryListBox* dir = nullptr;  // the directory list on PathPanel (not in the layout yet)
-    TDriveComboBox* drive = nullptr;   // the drive list on PathPanel (not in the layout yet)
-    TGradient* Gradient1 = nullptr;    // the background, first in painting order (not in the layout yet)
+    TDirectoryListBox* dir = nullptr;
+    TDriveComboBox* drive = nullptr;
+    TGradient* Gradient1 = nullptr;  // the background, first in painting order
     TLabel* lblWelcome = nullptr;
     TLabel* Label2 = nullptr;
     TLabel* lblProgram = nullptr;
@@ -58,12 +66,20 @@ class TfrmMain : public TForm {
     // Centres both panels on the window's size as it stands during creation; hides PathPanel.
     void PlacePanels();
 
+    // Whether the root of drive letter can be read; tells the user when not.
+    bool DriveAccessible(char letter);
+    // Creates the shortcuts to the installed program in the Programs and SendTo folders.
+    void CreateProgramShortcuts();
+
     // A path longer than one character that does not end in "\" gets one; others are unchanged.
     static std::string AddTrailingBackslash(const std::string& path);
 
   private:
     // The destination panel's preparation step, the first step of FormCreate.
     void PrepareDestinationPanel();
+
+    // The drive selected before the user's latest selection; 0 until the first click.
+    char SavedDrive = 0;
 };
 
 extern TfrmMain* frmMain;

@@ -4,10 +4,15 @@
 
 #include "application.h"
 #include "main_form.h"
+#include "ole.h"
+#include "program_classes.h"
 #include "unit_startup.h"
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
     Application->Initialize();
+    RegisterProgramClasses();
+    // The shell unit: OLE for this thread, released at shutdown.
+    RegisterUnitStartup(ShellUnitStartup, ShellUnitShutdown);
     int exitCode = 0;
     try {
         RunUnitStartups();

@@ -11,6 +11,7 @@
 #include "../framework/gui_driver.h"
 #include "application.h"
 #include "message_dialog.h"
+#include "program_classes.h"
 
 namespace {
 
@@ -18,6 +19,7 @@ class MainWindow : public ::testing::Test {
   protected:
     void SetUp() override {
         ASSERT_EQ(Application->MainForm(), nullptr);
+        RegisterProgramClasses();
         Application->CreateForm(frmMain);
         ASSERT_NE(frmMain, nullptr);
     }
@@ -141,8 +143,9 @@ TEST_F(MainWindow, FontsShadowsAndPaintingOrder) {
         }
         return names;
     };
-    EXPECT_EQ(order(frmMain), (std::vector<std::string>{"lblShadowName", "lblTopName", "Label4", "Label3",
-                                                        "WelcomePanel", "PathPanel"}));
+    // The gradient lies under everything: first in painting order.
+    EXPECT_EQ(order(frmMain), (std::vector<std::string>{"Gradient1", "lblShadowName", "lblTopName", "Label4",
+                                                        "Label3", "WelcomePanel", "PathPanel"}));
     const std::vector<std::string> welcome = order(frmMain->WelcomePanel);
     const auto position = [&](const char* name) {
         return std::find(welcome.begin(), welcome.end(), name) - welcome.begin();

@@ -1,0 +1,16 @@
+// The install state: the values that the destination choice, the install sequence and the
+// extraction loop share. One installation per run, so one process-wide record, never reset.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+struct TInstallState {
+    std::string DestinationFolder;         // exactly as typed in the destination edit box
+    bool BackupReplacedFiles = false;      // the answer to the backup question
+    std::string DestinationWithBackslash;  // DestinationFolder with a trailing "\", set by the loop
+    int32_t FileCount = 0;                 // number of archive entries
+    int32_t CurrentFileNumber = 0;         // 1-based number of the entry being expanded
+};
+
+extern TInstallState InstallState;
