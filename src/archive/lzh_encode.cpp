@@ -24,6 +24,20 @@ constexpr int kComparePadding = 8;
 
 static_assert(std::endian::native == std::endian::little, "CommonLength reads words little-endian");
 
+// a if c, else b, preferably without a branch: for conditions that go either way at random.
+template <class T>
+inline T Choose(bool c, T a, T b) {
+    return __builtin_expect_with_probability(c, true, 0.5) ? a : b;
+}
+
+// Eight bytes as a big-endian number, so that comparing two such numbers compares the bytes in
+// order as unsigned values.
+inline uint64_t LoadBigEndian(const uint8_t* p) {
+    uint64_t x;
+    std::memcpy(&x, p, sizeof x);
+    return __builtin_bswap64(x);
+}
+
 // The first index from `from` on (up to kLookAhead) where the strings at a and b differ, or
 // kLookAhead when they agree up to there; *order gets the sign of a's byte minus b's there. Compares
 // eight bytes at a time and may read up to kLookAhead + 7 bytes of each string.
@@ -84,38 +98,55 @@ class MatchFinder {
             Attach(r, root, 1);
             return;
         }
-        int cmp = 0;
-        int i = 1;  // length known to match
+        int bestLength = 0;
+        int bestOffset = matchOffset;
+        int i = 1;     // length known to match
+        int side = 1;  // the side of its parent that p hangs on (a root's child counts as right)
         for (;;) {
             const uint32_t node = links_[p];
+            const uint8_t* const candidate = &window[p];
             // r and p both agree with p's parent on the first min(t, i) bytes, t = p's prefix.
-            // Where t and i differ, exactly one of r and p parts from the parent at the smaller one,
-            // so the strings differ right there; where they are equal the comparison goes on.
-            // Either way, comparing from min(t, i) gives what a full comparison from offset 1 gives.
-            i = CommonLength(key, &window[p], std::min<int>(PrefixOf(node), i), &cmp);
-            if (i >= kLookAhead) {
-                if (kLookAhead > matchLength) {
-                    matchLength = kLookAhead;
-                    matchOffset = ((r - p) & kWindowMask) - 1;
+            // Where t < i, p parts from the parent at t and r does not, so the strings differ at t
+            // and r lies on the other side of p than p lies of its parent. Otherwise they agree up
+            // to i and the bytes from i on decide; these are loaded before t is known.
+            const int t = PrefixOf(node);
+            const uint64_t x = LoadBigEndian(key + i);
+            const uint64_t y = LoadBigEndian(candidate + i);
+            if (t >= i && x == y) [[unlikely]] {
+                int cmp = 0;
+                i = CommonLength(key, candidate, i + 8, &cmp);
+                side = cmp >= 0 ? 1 : 0;
+            } else {
+                const bool inherited = t < i;
+                const int differing = i + (std::countl_zero(x ^ y) >> 3);
+                side = Choose(inherited, side ^ 1, static_cast<int>(x > y));
+                i = Choose(inherited, t, differing);
+            }
+            const int distance = ((r - p) & kWindowMask) - 1;
+            if (i >= kLookAhead) [[unlikely]] {
+                if (kLookAhead > bestLength) {
+                    bestLength = kLookAhead;
+                    bestOffset = distance;
                 }
                 break;
             }
-            // Among equally long matches the nearest wins. Written without branches: which way
-            // these go is as good as random.
-            const int distance = ((r - p) & kWindowMask) - 1;
+            // Among equally long matches the nearest wins.
             const bool better =
-                i > kThreshold && (i > matchLength || (i == matchLength && distance < matchOffset));
-            matchLength = better ? i : matchLength;
-            matchOffset = better ? distance : matchOffset;
-            const int side = cmp >= 0 ? 1 : 0;
-            const int next = ChildOf(node, side);
+                i > kThreshold && (i > bestLength || (i == bestLength && distance < bestOffset));
+            bestLength = Choose(better, i, bestLength);
+            bestOffset = Choose(better, distance, bestOffset);
+            const int next = Choose(side != 0, ChildOf(node, 1), ChildOf(node, 0));
             if (next == kNil) {
                 links_[p] = WithChild(node, side, r);
                 Attach(r, p, i);
+                matchLength = bestLength;
+                matchOffset = bestOffset;
                 return;
             }
             p = next;
         }
+        matchLength = bestLength;
+        matchOffset = bestOffset;
         // r and p are equal: r takes p's place.
         links_[r] = links_[p];
         parent_[r] = parent_[p];
