@@ -21,7 +21,7 @@ void HuffmanModel::Init() {
         child[j] = static_cast<uint16_t>(i);
         parent[i] = parent[i + 1] = static_cast<uint16_t>(j);
     }
-    freq[kTreeSize] = 0xFFFF;
+    std::fill(freq.begin() + kTreeSize, freq.end(), static_cast<uint16_t>(0xFFFF));
     parent[kRootNode] = 0;
 }
 

@@ -8,7 +8,9 @@
 #pragma once
 
 #include <array>
+#include <bit>
 #include <cstdint>
+#include <cstring>
 
 namespace lzh {
 
@@ -30,7 +32,8 @@ inline constexpr uint8_t kUnfilledByte = 0;
 // internal node stand at adjacent indexes; freq[kTreeSize] is a 0xFFFF sentinel. parent[kTreeSize
 // + s] is the node of symbol s's leaf; the root's parent is 0, which ends every walk upwards.
 struct HuffmanModel {
-    std::array<uint16_t, kTreeSize + 1> freq;
+    // Entries kTreeSize and up hold 0xFFFF: the sentinel, and padding for reads four at a time.
+    std::array<uint16_t, kTreeSize + 4> freq;
     std::array<uint16_t, kTreeSize> child;  // first child, or kTreeSize + symbol for a leaf
     std::array<uint16_t, kTreeSize + kSymbolCount> parent;
 
@@ -51,16 +54,16 @@ struct HuffmanModel {
                 freq[x] = freq[l];
                 freq[l] = f;
                 const int i = child[x];
+                const int j = child[l];
                 parent[i] = static_cast<uint16_t>(l);
                 if (i < kTreeSize) {
                     parent[i + 1] = static_cast<uint16_t>(l);
                 }
-                const int j = child[l];
-                child[l] = static_cast<uint16_t>(i);
                 parent[j] = static_cast<uint16_t>(x);
                 if (j < kTreeSize) {
                     parent[j + 1] = static_cast<uint16_t>(x);
                 }
+                child[l] = static_cast<uint16_t>(i);
                 child[x] = static_cast<uint16_t>(j);
                 x = l;
             }
@@ -75,36 +78,23 @@ struct HuffmanModel {
     int CodeLength(int s) const;
 
   private:
-    // The last index l >= from with freq[l] < f, given freq[from] < f. The counts are sorted and
-    // the sentinel stops the search, so a galloping search finds the same index as a linear scan
-    // does, in fewer steps across long stretches of equal counts.
+    // The last index l >= from with freq[l] < f, given freq[from] < f, where some node before
+    // from has just been raised from f - 1 to f. The counts are sorted, so those from `from` on
+    // that are below f are a run equal to f - 1, which ends at the sentinel at the latest. Four
+    // counts are compared at a time, as the lanes of a 64-bit word (lane k holds freq[l + 1 + k]
+    // on a little-endian machine).
     int LastBelow(int from, uint16_t f) const {
-        if (freq[from + 1] >= f) {
-            return from;
-        }
-        int low = from + 1;  // freq[low] < f
-        int step = 2;
-        int high;
+        static_assert(std::endian::native == std::endian::little, "LastBelow reads counts as lanes");
+        const uint64_t old = 0x0001000100010001u * static_cast<uint16_t>(f - 1);
+        int l = from;
         for (;;) {
-            high = low + step;
-            if (high >= kTreeSize || freq[high] >= f) {
-                if (high > kTreeSize) {
-                    high = kTreeSize;  // the sentinel
-                }
-                break;
+            uint64_t lanes;
+            std::memcpy(&lanes, &freq[l + 1], sizeof lanes);
+            if (const uint64_t differ = lanes ^ old; differ != 0) {
+                return l + (std::countr_zero(differ) >> 4);
             }
-            low = high;
-            step *= 2;
+            l += 4;
         }
-        while (high - low > 1) {  // freq[low] < f <= freq[high]
-            const int middle = (low + high) / 2;
-            if (freq[middle] < f) {
-                low = middle;
-            } else {
-                high = middle;
-            }
-        }
-        return low;
     }
 };
 

@@ -174,6 +174,31 @@ void ReferenceUpdate(HuffmanModel& m, int s) {
     } while (x != 0);
 }
 
+// Incompressible data: nearly every literal equally often, so the counts form long runs of equal
+// values that a moving node passes in one go, often further than one word of counts.
+TEST(HuffmanModel, UpdateMatchesTheLinearScanOnFlatCounts) {
+    const uint32_t seed = 23;
+    std::mt19937 rng(seed);
+    HuffmanModel fast;
+    HuffmanModel reference;
+    fast.Init();
+    reference.Init();
+    int rebuilds = 0;
+    for (int n = 0; n < 300000; ++n) {
+        const int s = (rng() % 64 == 0) ? 256 + static_cast<int>(rng() % (kSymbolCount - 256))
+                                        : static_cast<int>(rng() % 256);
+        if (reference.freq[kRootNode] == kFreqLimit) {
+            ++rebuilds;
+        }
+        fast.Update(s);
+        ReferenceUpdate(reference, s);
+        ASSERT_TRUE(fast.freq == reference.freq && fast.child == reference.child &&
+                    fast.parent == reference.parent)
+            << "after update " << n << ", seed " << seed;
+    }
+    EXPECT_GE(rebuilds, 5);
+}
+
 TEST(HuffmanModel, UpdateMatchesTheLinearScanThroughRebuilds) {
     const uint32_t seed = 11;
     std::mt19937 rng(seed);
