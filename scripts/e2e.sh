@@ -1,0 +1,257 @@
+#!/usr/bin/env bash
+# End-to-end installation: tandrel-setup.exe under Xvfb and Wine, driven with real keyboard and
+# mouse input (xdotool), a screenshot at every step (build/screenshots/e2e/), then the result on
+# disk is checked. Three runs into the same folder:
+#   1. a new folder (created on request), backups off, shortcuts yes, readme no: the five files
+#      equal the payload with its time stamps; Tandrel.lnk in the Programs and SendTo folders,
+#      read back with lnkinfo;
+#   2. backups on, keep the site database: the old sites.ini stays and a copy is in Backup, the
+#      other four old files are moved into Backup;
+#   3. backups on again: Backup holds the newest replaced files.
+# Every run must end with exit code 0.
+#     scripts/e2e.sh [SETUP.exe]
+set -uo pipefail
+here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+root=$(cd "$here/.." && pwd)
+source "$here/lib/wine.sh"
+
+exe=${1:-$root/build/windows/src/app/tandrel-setup.exe}
+program=$root/build/windows/tools/tandrel/Tandrel.exe
+payload=$root/resources/payload
+shots=$root/build/screenshots/e2e
+# The time that the build gives every packed file (SOURCE_DATE_EPOCH of the payload).
+packed_time=881505440
+for f in "$exe" "$program"; do
+    [[ -f "$f" ]] || { echo "e2e: $f not found (build the windows preset first)" >&2; exit 2; }
+done
+rm -rf "$shots"
+mkdir -p "$shots"
+
+# Local time is UTC for Wine too, so that the restored time stamps can be compared exactly.
+export TZ=UTC
+wine_init_user
+unset DISPLAY
+display_ensure || exit 1
+work=$(mktemp -d /tmp/tandrel-e2e.XXXXXX)
+chmod 755 "$work"
+app_pid=
+cleanup() {
+    [[ -n "$app_pid" ]] && kill "$app_pid" 2>/dev/null
+    "$here/wine-prefix.sh" destroy "$work" >/dev/null 2>&1
+    display_stop
+}
+trap cleanup EXIT
+"$here/wine-prefix.sh" create "$work" >/dev/null || { echo "e2e: no Wine prefix" >&2; exit 1; }
+prefix=$work/prefix
+export TANDREL_WINEPREFIX=$prefix
+
+failures=0
+fail() {
+    echo "e2e: FAIL: $*" >&2
+    failures=$((failures + 1))
+}
+check_same() {  # expected actual what
+    if cmp -s "$1" "$2"; then
+        echo "e2e: ok: $3"
+    else
+        fail "$3 ($2 differs from $1)"
+    fi
+}
+
+# Screen geometry of the maximised main window at 120 DPI in the 1024x768 virtual desktop: the
+# client area starts under the title bar; the panels stand where the window put them at creation.
+caption=${CAPTION_HEIGHT:-25}
+click_client() {  # x y (client coordinates)
+    xdotool mousemove "$1" $((caption + $2)) click 1
+}
+step=0
+shot() {
+    step=$((step + 1))
+    local name
+    name=$(printf '%02d-%s.png' "$step" "$1")
+    import -window root "$shots/$name"
+    echo "e2e: screenshot $name"
+}
+pause() { sleep "${1:-1.5}"; }
+
+start_setup() {
+    "$here/wine-run.sh" "$exe" >"$work/setup-$1.log" 2>&1 &
+    app_pid=$!
+    local desktop=
+    for _ in $(seq 1 120); do
+        desktop=$(xdotool search --name "Wine desktop" 2>/dev/null | head -n 1)
+        [[ -n "$desktop" ]] && break
+        sleep 0.5
+    done
+    [[ -n "$desktop" ]] || { fail "run $1: no Wine desktop appeared"; return 1; }
+    sleep 4
+    xdotool windowfocus "$desktop" 2>/dev/null
+}
+
+wait_exit() {  # run
+    local status=
+    for _ in $(seq 1 60); do
+        if ! kill -0 "$app_pid" 2>/dev/null; then
+            wait "$app_pid"
+            status=$?
+            break
+        fi
+        sleep 0.5
+    done
+    app_pid=
+    if [[ -z "$status" ]]; then
+        fail "run $1: the program did not end"
+        wine_stop_prefix "$prefix"
+    elif [[ "$status" -ne 0 ]]; then
+        fail "run $1: exit code $status"
+    else
+        echo "e2e: ok: run $1 ended with exit code 0"
+    fi
+}
+
+# Welcome panel's Continue, then the destination typed into the edit box.
+choose_destination() {  # run
+    shot "run$1-welcome"
+    click_client $((190 + 35 + 45)) $((111 + 129 + 14))  # WelcomePanel (190,111), btnContinue
+    pause
+    shot "run$1-destination"
+    click_client $((180 + 16 + 140)) $((77 + 44 + 12))  # PathPanel (180,77), txtDestPath
+    xdotool key End shift+Home BackSpace
+    xdotool type --delay 20 "$destination"
+    pause 0.5
+    shot "run$1-typed"
+    xdotool key Return  # the panel's Continue is the default button
+    pause
+}
+
+destination='C:\Tandrel Test\App'
+installed="$prefix/drive_c/Tandrel Test/App"
+backup="$installed/Backup"
+names=(Tandrel.exe Tandrel.hlp readme.txt sites.ini whatsnew.txt)
+source_of() { [[ "$1" == Tandrel.exe ]] && echo "$program" || echo "$payload/$1"; }
+
+# ---- Run 1: new folder, no backups, shortcuts, no readme.
+if start_setup 1; then
+    choose_destination 1
+    shot run1-create-question
+    xdotool key Return  # Yes: create the folder
+    pause
+    shot run1-backup-question
+    xdotool key Escape  # No backups
+    pause 3
+    shot run1-shortcut-question
+    xdotool key Return  # Yes: shortcuts
+    pause 2
+    shot run1-readme-question
+    xdotool key Escape  # No readme
+    pause
+    shot run1-complete
+    xdotool key Return
+    wait_exit 1
+fi
+
+for name in "${names[@]}"; do
+    check_same "$(source_of "$name")" "$installed/$name" "run 1 installed $name"
+    mtime=$(stat -c %Y "$installed/$name" 2>/dev/null)
+    [[ "$mtime" == "$packed_time" ]] && echo "e2e: ok: $name time stamp" ||
+        fail "$name time stamp $mtime, expected $packed_time"
+done
+[[ -e "$backup" ]] && fail "run 1 made a Backup folder with backups off"
+
+# The shell folders as the registry names them, mapped into the prefix.
+shell_folder() {
+    local value
+    value=$(grep -A40 '^\[Software\\\\Microsoft\\\\Windows\\\\CurrentVersion\\\\Explorer\\\\Shell Folders\]' \
+        "$prefix/user.reg" | grep -m1 "^\"$1\"=" | sed -E 's/^"[^"]*"="(.*)"$/\1/; s/\\\\/\\/g')
+    [[ -n "$value" ]] || return 1
+    local rest=${value#?:\\}
+    echo "$prefix/drive_c/${rest//\\//}"
+}
+setup_dir="Z:$(dirname "$exe" | sed 's|/|\\|g')\\"
+for folder in Programs SendTo; do
+    dir=$(shell_folder "$folder") || { fail "no $folder folder in the registry"; continue; }
+    lnk="$dir/Tandrel.lnk"
+    if [[ ! -f "$lnk" ]]; then
+        fail "no shortcut $lnk"
+        continue
+    fi
+    info=$(lnkinfo "$lnk" 2>&1)
+    echo "$info" >"$shots/lnkinfo-$folder.txt"
+    # Each field as the install sequence fills it: the installed program as target, description
+    # and icon, the setup program's own folder as working directory.
+    target='C:\Tandrel Test\App\TANDREL.EXE'
+    for field in "Local path:$target" "Description:$target" "Icon location:$target" \
+        "Working directory:$setup_dir" "Icon index:0"; do
+        name=${field%%:*}
+        want=${field#*:}
+        got=$(grep -m1 -E "^[[:space:]]*$name[[:space:]]*:" <<<"$info" | sed -E 's/^[^:]*:[[:space:]]?//')
+        if [[ "$got" == "$want" ]]; then
+            echo "e2e: ok: $folder shortcut $name = $want"
+        else
+            fail "$folder shortcut $name is '$got', expected '$want' (see $shots/lnkinfo-$folder.txt)"
+        fi
+    done
+done
+
+# ---- Run 2: the user changed two files; backups on, keep the site database.
+printf '\n[My own site]\nHost=ftp.example.net\n' >>"$installed/sites.ini"
+printf '\nread by the user\n' >>"$installed/readme.txt"
+cp "$installed/sites.ini" "$work/sites-user.ini"
+cp "$installed/readme.txt" "$work/readme-user.txt"
+if start_setup 2; then
+    choose_destination 2
+    shot run2-backup-question
+    xdotool key Return  # Yes: backups
+    pause 3
+    # Drag the question down by its title bar so that the progress window behind it shows.
+    xdotool mousemove 500 327 mousedown 1 mousemove 500 450 mousemove 500 600 mouseup 1
+    pause 1
+    shot run2-keep-question  # the progress window stands behind the question
+    xdotool key Return  # Yes: keep the existing site database
+    pause 3
+    shot run2-shortcut-question
+    xdotool key Escape
+    pause
+    shot run2-readme-question
+    xdotool key Escape
+    pause
+    shot run2-complete
+    xdotool key Return
+    wait_exit 2
+fi
+check_same "$work/sites-user.ini" "$installed/sites.ini" "run 2 kept the user's sites.ini"
+check_same "$work/sites-user.ini" "$backup/sites.ini" "run 2 copied sites.ini into Backup"
+check_same "$work/readme-user.txt" "$backup/readme.txt" "run 2 moved the old readme.txt into Backup"
+for name in Tandrel.exe Tandrel.hlp readme.txt whatsnew.txt; do
+    check_same "$(source_of "$name")" "$installed/$name" "run 2 installed $name anew"
+    [[ -f "$backup/$name" ]] || fail "run 2: $name not in Backup"
+done
+
+# ---- Run 3: backups on again; the newest replaced files end up in Backup.
+printf '\nread again\n' >>"$installed/readme.txt"
+cp "$installed/readme.txt" "$work/readme-user2.txt"
+if start_setup 3; then
+    choose_destination 3
+    xdotool key Return  # Yes: backups
+    pause 3
+    shot run3-keep-question
+    xdotool key Return  # keep
+    pause 3
+    xdotool key Escape  # no shortcuts
+    pause
+    xdotool key Escape  # no readme
+    pause
+    shot run3-complete
+    xdotool key Return
+    wait_exit 3
+fi
+check_same "$work/readme-user2.txt" "$backup/readme.txt" "run 3 left the newest replaced readme.txt in Backup"
+check_same "$program" "$backup/Tandrel.exe" "run 3 left the replaced Tandrel.exe in Backup"
+check_same "$work/sites-user.ini" "$installed/sites.ini" "run 3 kept the user's sites.ini"
+
+echo "e2e: screenshots in $shots"
+if ((failures > 0)); then
+    echo "e2e: $failures check(s) failed"
+    exit 1
+fi
+echo "e2e: all checks passed"
