@@ -1,0 +1,666 @@
+// The destination choice, the extraction loop and the install sequence under Wine, in folders made
+// for each test under the temporary folder: the program's own payload is expanded, and every
+// question is answered through its real modal loop by a helper thread.
+#include <windows.h>
+
+#include <shlobj.h>
+#include <winioctl.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <functional>
+#include <gtest/gtest.h>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "application.h"
+#include "compress.h"
+#include "copy_form.h"
+#include "dialog_script.h"
+#include "directory_list_box.h"
+#include "drive_combo_box.h"
+#include "folders.h"
+#include "gauges.h"
+#include "install_state.h"
+#include "main_form.h"
+#include "program_classes.h"
+#include "string_list.h"
+#include "sysutils.h"
+
+using gui::Reply;
+using gui::SeenDialog;
+
+namespace {
+
+std::string ProcessDirectory() {
+    char buffer[MAX_PATH + 1] = {};
+    ::GetCurrentDirectoryA(sizeof buffer, buffer);
+    return buffer;
+}
+
+bool IsFile(const std::string& path) {
+    const DWORD attributes = ::GetFileAttributesA(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
+}
+
+std::optional<std::string> ReadWholeFile(const std::string& path) {
+    HANDLE file =
+        ::CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        return std::nullopt;
+    }
+    std::string content;
+    char buffer[65536];
+    DWORD done = 0;
+    while (::ReadFile(file, buffer, sizeof buffer, &done, nullptr) && done > 0) {
+        content.append(buffer, done);
+    }
+    ::CloseHandle(file);
+    return content;
+}
+
+void WriteWholeFile(const std::string& path, const std::string& content, DWORD attributes = 0) {
+    HANDLE file =
+        ::CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(file, INVALID_HANDLE_VALUE) << path;
+    DWORD done = 0;
+    ::WriteFile(file, content.data(), static_cast<DWORD>(content.size()), &done, nullptr);
+    ::CloseHandle(file);
+    if (attributes != 0) {
+        ::SetFileAttributesA(path.c_str(), attributes);
+    }
+}
+
+// A folder for one test under the temporary folder, removed with everything in it afterwards.
+class TempFolder {
+  public:
+    TempFolder() {
+        char temp[MAX_PATH + 1] = {};
+        ::GetTempPathA(sizeof temp, temp);
+        char longTemp[MAX_PATH + 1] = {};
+        if (::GetLongPathNameA(temp, longTemp, sizeof longTemp) == 0) {
+            ::lstrcpynA(longTemp, temp, sizeof longTemp);
+        }
+        root_ = std::string(longTemp) + "install-" + std::to_string(::GetCurrentProcessId()) + "-" +
+                std::to_string(counter_++);
+        ::CreateDirectoryA(root_.c_str(), nullptr);
+    }
+    TempFolder(const TempFolder&) = delete;
+    TempFolder& operator=(const TempFolder&) = delete;
+    ~TempFolder() { RemoveAll(root_); }
+
+    const std::string& root() const { return root_; }
+    std::string Path(const std::string& relative) const { return root_ + "\\" + relative; }
+    std::string Folder(const std::string& relative) const {
+        const std::string path = Path(relative);
+        ::CreateDirectoryA(path.c_str(), nullptr);
+        return path;
+    }
+
+  private:
+    static void RemoveAll(const std::string& path) {
+        WIN32_FIND_DATAA entry{};
+        HANDLE search = ::FindFirstFileA((path + "\\*").c_str(), &entry);
+        if (search != INVALID_HANDLE_VALUE) {
+            do {
+                const std::string name = entry.cFileName;
+                if (name == "." || name == "..") {
+                    continue;
+                }
+                const std::string child = path + "\\" + name;
+                ::SetFileAttributesA(child.c_str(), FILE_ATTRIBUTE_NORMAL);
+                if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+                    RemoveAll(child);
+                } else {
+                    ::DeleteFileA(child.c_str());
+                }
+            } while (::FindNextFileA(search, &entry));
+            ::FindClose(search);
+        }
+        ::RemoveDirectoryA(path.c_str());
+    }
+
+    static inline int counter_ = 0;
+    std::string root_;
+};
+
+// A CD-ROM drive without a disc: listed among the machine's drives with its type, but its root
+// cannot be read. Made through Wine's mount manager (its request for a drive letter with a Unix
+// mount point, here one that does not exist), and removed again afterwards.
+class UnreadableDrive {
+  public:
+    UnreadableDrive() {
+        const DWORD drives = ::GetLogicalDrives();
+        for (int bit = 24; bit > 2 && letter_ == 0; --bit) {  // y down to d
+            if ((drives & (1u << bit)) == 0) {
+                letter_ = static_cast<char>('a' + bit);
+            }
+        }
+        if (letter_ != 0 && !Define(DRIVE_CDROM, "/nonexistent-tandrel-test-drive")) {
+            letter_ = 0;
+        }
+    }
+    UnreadableDrive(const UnreadableDrive&) = delete;
+    UnreadableDrive& operator=(const UnreadableDrive&) = delete;
+    ~UnreadableDrive() {
+        if (letter_ != 0) {
+            Define(DRIVE_NO_ROOT_DIR, nullptr);
+        }
+    }
+    char letter() const { return letter_; }
+
+  private:
+    // The mount manager's drive record, followed by the mount point.
+    struct UnixDrive {
+        ULONG size;
+        UINT32 type;
+        UINT32 fsType;
+        DWORD serial;
+        ULONGLONG unixDevice;
+        WCHAR letter;
+        USHORT mountPointOffset;
+        USHORT deviceOffset;
+        USHORT labelOffset;
+    };
+
+    bool Define(UINT type, const char* mountPoint) const {
+        std::vector<char> request(sizeof(UnixDrive));
+        UnixDrive drive{};
+        drive.size = sizeof(UnixDrive);
+        drive.type = type;
+        drive.letter = static_cast<WCHAR>(letter_);
+        if (mountPoint != nullptr) {
+            drive.mountPointOffset = sizeof(UnixDrive);
+            request.insert(request.end(), mountPoint, mountPoint + std::strlen(mountPoint) + 1);
+            drive.size = static_cast<ULONG>(request.size());
+        }
+        std::memcpy(request.data(), &drive, sizeof drive);
+        HANDLE manager =
+            ::CreateFileA("\\\\.\\MountPointManager", GENERIC_READ | GENERIC_WRITE,
+                          FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
+        if (manager == INVALID_HANDLE_VALUE) {
+            return false;
+        }
+        constexpr DWORD kDefineUnixDrive =
+            CTL_CODE(0x6D, 32, METHOD_BUFFERED, FILE_READ_ACCESS | FILE_WRITE_ACCESS);
+        DWORD done = 0;
+        const BOOL ok = ::DeviceIoControl(manager, kDefineUnixDrive, request.data(), drive.size, nullptr, 0,
+                                          &done, nullptr);
+        ::CloseHandle(manager);
+        return ok != FALSE;
+    }
+
+    char letter_ = 0;
+};
+
+// The entries of the program's own archive with their sizes, as the archive lists them.
+struct PayloadEntry {
+    std::string name;
+    int32_t size;
+};
+
+std::vector<PayloadEntry> PayloadEntries() {
+    TCompress compress(nullptr);
+    const std::unique_ptr<TStream> archive = compress.LoadArchiveResource("DATA", "");
+    TStringList list;
+    compress.ListArchiveFiles(*archive, list);
+    std::vector<PayloadEntry> entries;
+    for (int i = 0; i < list.Count(); ++i) {
+        const auto* info = dynamic_cast<const TCompressedFileInfo*>(list.Objects(i));
+        entries.push_back({list[i], info != nullptr ? info->FullSize : -1});
+    }
+    return entries;
+}
+
+// The two shortcut files that the installation may write.
+std::vector<std::string> ShortcutFiles() {
+    std::vector<std::string> files;
+    for (const int folder : {CSIDL_PROGRAMS, CSIDL_SENDTO}) {
+        char path[MAX_PATH] = {};
+        if (SUCCEEDED(::SHGetFolderPathA(nullptr, folder, nullptr, SHGFP_TYPE_CURRENT, path))) {
+            files.push_back(std::string(path) + "\\Tandrel.lnk");
+        }
+    }
+    return files;
+}
+
+const char kBackupQuestion[] = "Do you want to backup replaced files ?";
+const char kKeepQuestion[] =
+    "There is currently a site database file. Do you want to keep the existing file? ";
+const char kShortcutQuestion[] = "Add a shortcut to the Start Menu?";
+const char kReadmeQuestion[] = "Do you want to view the README file now?";
+const char kCloseQuestion[] =
+    "Setup is not complete.  If you abort now, the program may not run properly.  Are you sure you want to "
+    "cancel installation? ";
+
+const SeenDialog kBackupAsked{"Confirm", kBackupQuestion};
+const SeenDialog kKeepAsked{"Confirm", kKeepQuestion};
+const SeenDialog kShortcutAsked{"Confirm", kShortcutQuestion};
+const SeenDialog kReadmeAsked{"Information", kReadmeQuestion};
+const SeenDialog kCompleteShown{"Setup", "Tandrel Setup Complete."};
+
+const Reply kYes{"&Yes", {}, {}};
+const Reply kNo{"&No", {}, {}};
+const Reply kOk{"OK", {}, {}};
+
+// Each test starts in a folder of its own, which is also the process's current directory (so the
+// pickers start on drive c: there), with the program's title and a fresh install state.
+class Installation : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        savedDirectory_ = ProcessDirectory();
+        savedTitle_ = Application->Title();
+        ASSERT_TRUE(::SetCurrentDirectoryA(folder_.root().c_str()));
+        Application->SetTitle("Setup");
+        InstallState = TInstallState{};
+        ASSERT_EQ(Application->MainForm(), nullptr);
+        RegisterProgramClasses();
+        payload_ = PayloadEntries();
+        ASSERT_EQ(payload_.size(), 5u);
+        for (const std::string& file : ShortcutFiles()) {
+            if (!IsFile(file)) {
+                absentShortcuts_.push_back(file);
+            }
+        }
+    }
+    void TearDown() override {
+        delete frmCopy;
+        frmCopy = nullptr;
+        delete frmMain;
+        frmMain = nullptr;
+        Application->CancelTermination();
+        Application->SetTitle(savedTitle_);
+        ::SetCurrentDirectoryA(savedDirectory_.c_str());
+    }
+
+    // The main window shown, Continue pressed: the destination panel.
+    void StartAtDestinationPanel() {
+        Application->CreateForm(frmMain);
+        frmMain->Show();
+        Application->ProcessMessages();
+        ::SendMessageA(frmMain->btnContinue->Handle(), BM_CLICK, 0, 0);
+        Application->ProcessMessages();
+        ASSERT_TRUE(frmMain->PathPanel->Visible());
+    }
+
+    // Continue on the destination panel with this text, the questions answered by replies.
+    std::vector<SeenDialog> PressContinue(const std::string& destination, std::vector<Reply> replies) {
+        frmMain->txtDestPath->SetText(destination);
+        gui::DialogScript script(std::move(replies));
+        ::SendMessageA(frmMain->btnDirContinue->Handle(), BM_CLICK, 0, 0);
+        return script.Finish();
+    }
+
+    // The extraction loop alone into destination, in a progress window made and shown as the
+    // sequence does; the window stays for the test to look at.
+    std::vector<SeenDialog> Extract(const std::string& destination,
+                                    bool backups,
+                                    std::vector<Reply> replies) {
+        InstallState.DestinationFolder = destination;
+        InstallState.BackupReplacedFiles = backups;
+        Application->CreateForm(frmCopy);
+        frmCopy->Show();
+        gui::DialogScript script(std::move(replies));
+        EXPECT_NO_THROW(frmCopy->ExtractAllFiles());
+        return script.Finish();
+    }
+
+    // Whether the file in folder is the archive's entry: there, of the entry's size, and not the
+    // older content that the test put there.
+    void ExpectWritten(const std::string& folder, const std::string& older = "") const {
+        for (const PayloadEntry& entry : payload_) {
+            const std::optional<std::string> content = ReadWholeFile(folder + "\\" + entry.name);
+            ASSERT_TRUE(content.has_value()) << folder << "\\" << entry.name;
+            EXPECT_EQ(static_cast<int64_t>(content->size()), entry.size) << entry.name;
+            EXPECT_NE(*content, older + entry.name) << entry.name;
+        }
+    }
+    void ExpectNoNewShortcuts() const {
+        for (const std::string& file : absentShortcuts_) {
+            EXPECT_FALSE(IsFile(file)) << file;
+        }
+    }
+    // Writes "old <name>" for each name into folder.
+    static void Existing(const std::string& folder,
+                         const std::vector<std::string>& names,
+                         const std::string& older = "old ") {
+        for (const std::string& name : names) {
+            WriteWholeFile(folder + "\\" + name, older + name);
+        }
+    }
+
+    TempFolder folder_;
+    std::vector<PayloadEntry> payload_;
+
+  private:
+    std::string savedDirectory_;
+    std::string savedTitle_;
+    std::vector<std::string> absentShortcuts_;
+};
+
+// ---- Destination choice ----------------------------------------------------------------------
+
+// Sends the drive combo box the notification of a user's selection of letter's row.
+void SelectDriveRow(char letter) {
+    TDriveComboBox* drive = frmMain->drive;
+    int row = -1;
+    for (int i = 0; i < drive->Items().Count(); ++i) {
+        if (drive->Items()[i][0] == letter) {
+            row = i;
+        }
+    }
+    ASSERT_GE(row, 0) << letter;
+    const HWND hwnd = drive->Handle();
+    ::SendMessageA(hwnd, CB_SETCURSEL, static_cast<WPARAM>(row), 0);
+    ::SendMessageA(::GetParent(hwnd), WM_COMMAND, MAKEWPARAM(::GetDlgCtrlID(hwnd), CBN_SELCHANGE),
+                   reinterpret_cast<LPARAM>(hwnd));
+}
+
+// Opens a row of the directory list with Enter, as the user does.
+void OpenDirectoryRow(int row) {
+    frmMain->dir->SetFocus();
+    frmMain->dir->SetItemIndex(row);
+    gui::PressKey(::GetCurrentThreadId(), VK_RETURN);
+    Application->ProcessMessages();
+}
+
+int DirectoryRow(const std::string& text) {
+    for (int i = 0; i < frmMain->dir->Items().Count(); ++i) {
+        if (SameTextAscii(frmMain->dir->Items()[i], text)) {
+            return i;
+        }
+    }
+    return -1;
+}
+
+TEST_F(Installation, DestinationPanelProposesFoldersAndRefusesAnUnreadableDrive) {
+    const UnreadableDrive unreadable;  // before the drive combo box reads the drives
+    ASSERT_NE(unreadable.letter(), 0);
+    folder_.Folder("apps");
+    StartAtDestinationPanel();
+
+    // The default, whatever the list shows (the process's directory, in lower case).
+    EXPECT_TRUE(SameTextAscii(frmMain->dir->CurrentDirectory(), folder_.root()));
+    EXPECT_EQ(frmMain->txtDestPath->Text(), "C:\\Program Files\\Tandrel");
+    EXPECT_EQ(frmMain->drive->SelectedDrive(), 'c');
+
+    // Opening a row rewrites what was typed: the folder with "\Tandrel".
+    frmMain->txtDestPath->SetText("typed by hand");
+    ASSERT_GE(DirectoryRow("apps"), 0);
+    OpenDirectoryRow(DirectoryRow("apps"));
+    std::string text = frmMain->txtDestPath->Text();
+    EXPECT_TRUE(SameTextAscii(text, folder_.Path("apps\\Tandrel"))) << text;
+    EXPECT_EQ(text.substr(text.size() - 8), "\\Tandrel");
+    // The drive's root, row 0: one backslash only.
+    OpenDirectoryRow(0);
+    EXPECT_TRUE(SameTextAscii(frmMain->txtDestPath->Text(), "c:\\Tandrel")) << frmMain->txtDestPath->Text();
+    OpenDirectoryRow(DirectoryRow("users"));
+    text = frmMain->txtDestPath->Text();
+    const std::string listed = frmMain->dir->CurrentDirectory();
+
+    // The unreadable drive: one error, then the drive selected before, and nothing else moves.
+    {
+        gui::DialogScript script({kOk});
+        SelectDriveRow(unreadable.letter());
+        const std::string root = std::string(1, unreadable.letter()) + ":\\";
+        EXPECT_EQ(script.Finish(), (std::vector<SeenDialog>{{"Error", "Unable to access " + root}}));
+    }
+    EXPECT_EQ(frmMain->drive->SelectedDrive(), 'c');
+    ASSERT_GE(frmMain->drive->ItemIndex(), 0);
+    EXPECT_EQ(frmMain->drive->Items()[frmMain->drive->ItemIndex()][0], 'c');
+    EXPECT_EQ(frmMain->dir->CurrentDirectory(), listed);
+    EXPECT_EQ(frmMain->txtDestPath->Text(), text);
+
+    // The drive that is selected already: no question, nothing moves.
+    {
+        gui::DialogScript script({});
+        SelectDriveRow('c');
+        EXPECT_TRUE(script.Finish().empty());
+    }
+    EXPECT_EQ(frmMain->dir->CurrentDirectory(), listed);
+    EXPECT_EQ(frmMain->txtDestPath->Text(), text);
+}
+
+TEST_F(Installation, AnyAnswerButYesToTheCreationQuestionLeavesThePanel) {
+    StartAtDestinationPanel();
+    const std::string missing = folder_.Path("new folder");
+    const SeenDialog asked{"Confirm", "The directory " + missing + " does not exist. Create it?"};
+    // No, then the dialog's close box: the question each time, and everything as it was.
+    for (const Reply& answer : {kNo, Reply{}}) {
+        EXPECT_EQ(PressContinue(missing, {answer}), std::vector<SeenDialog>{asked});
+        EXPECT_TRUE(frmMain->PathPanel->Visible());
+        EXPECT_FALSE(frmMain->WelcomePanel->Visible());
+        EXPECT_EQ(frmMain->txtDestPath->Text(), missing);
+        EXPECT_FALSE(FolderExists(missing));
+        EXPECT_EQ(frmCopy, nullptr);
+        EXPECT_FALSE(Application->Terminated());
+    }
+}
+
+TEST_F(Installation, EmptyAndRelativeDestinationsAreTakenFromTheListedDirectory) {
+    struct Case {
+        const char* typed;
+        const char* listed;     // the folder that the user opens in the list first
+        const char* installed;  // where the files land, relative to it
+    };
+    for (const Case& c : {Case{"", "empty", ""}, Case{"rel\\dest", "relative", "\\rel\\dest"}}) {
+        SCOPED_TRACE(c.listed);
+        const std::string listed = folder_.Folder(c.listed);
+        StartAtDestinationPanel();
+        OpenDirectoryRow(DirectoryRow(c.listed));
+        ASSERT_TRUE(SameTextAscii(ProcessDirectory(), listed));
+
+        // Yes creates one level at most (here nothing); the files are written all the same.
+        const std::vector<SeenDialog> seen = PressContinue(c.typed, {kYes, kNo, kNo, kNo, kOk});
+        const SeenDialog create{"Confirm",
+                                std::string("The directory ") + c.typed + " does not exist. Create it?"};
+        EXPECT_EQ(seen, (std::vector<SeenDialog>{create, kBackupAsked, kShortcutAsked, kReadmeAsked,
+                                                 kCompleteShown}));
+        ExpectWritten(listed + c.installed);
+        EXPECT_TRUE(Application->Terminated());
+
+        delete frmMain;
+        frmMain = nullptr;
+        Application->CancelTermination();
+        ASSERT_TRUE(::SetCurrentDirectoryA(folder_.root().c_str()));
+    }
+}
+
+// ---- The sequence ----------------------------------------------------------------------------
+
+TEST_F(Installation, NoToEveryQuestionWritesTheFilesAndEnds) {
+    const std::string destination = folder_.Folder("dest");
+    Existing(destination, {"readme.txt"});
+    StartAtDestinationPanel();
+
+    // The folder exists: no creation question; the close confirmation is not asked at the end.
+    const std::vector<SeenDialog> seen = PressContinue(destination, {kNo, kNo, kNo, kOk});
+    EXPECT_EQ(seen, (std::vector<SeenDialog>{kBackupAsked, kShortcutAsked, kReadmeAsked, kCompleteShown}));
+    ExpectWritten(destination, "old ");
+    EXPECT_FALSE(FolderExists(destination + "\\Backup"));
+    ExpectNoNewShortcuts();
+    EXPECT_EQ(frmCopy, nullptr);
+    EXPECT_FALSE(frmMain->PathPanel->Visible());
+    EXPECT_FALSE(frmMain->WelcomePanel->Visible());
+    EXPECT_TRUE(Application->Terminated());
+}
+
+TEST_F(Installation, ClosingTheMainWindowDuringExtractionFinishesItAndSkipsTheRest) {
+    const std::string destination = folder_.Folder("dest");
+    Existing(destination, {"sites.ini"});
+    StartAtDestinationPanel();
+    const HWND mainWindow = frmMain->Handle();
+
+    // The close box is used while the progress window is up (at the site database's question);
+    // the close confirmation comes at the next entry and is accepted.
+    const Reply noThenClose{
+        "&No", {}, [mainWindow] { ::PostMessageA(mainWindow, WM_SYSCOMMAND, SC_CLOSE, 0); }};
+    const std::vector<SeenDialog> seen = PressContinue(destination, {kNo, noThenClose, kYes});
+    // The later questions and the completion message are dismissed by the terminating
+    // application itself, without an answer.
+    EXPECT_EQ(seen, (std::vector<SeenDialog>{kBackupAsked, kKeepAsked, {"Warning", kCloseQuestion}}));
+    ExpectWritten(destination, "old ");
+    EXPECT_EQ(frmCopy, nullptr);
+    ExpectNoNewShortcuts();
+    EXPECT_TRUE(Application->Terminated());
+}
+
+// A failure of the loop ends the sequence in the general error box, with the progress window left
+// up, the entries before the failing one written and those after it untouched.
+TEST_F(Installation, FailuresDuringExtractionStopTheInstallation) {
+    struct Case {
+        const char* name;
+        std::function<void(const std::string& destination)> prepare;
+        std::function<std::string(const std::string& path)> error;
+    };
+    const Case cases[] = {
+        // A read-only file with backups off cannot be deleted, nor opened by the free-space test.
+        {"read-only",
+         [](const std::string& destination) {
+             WriteWholeFile(destination + "\\readme.txt", "old readme.txt", FILE_ATTRIBUTE_READONLY);
+         },
+         [](const std::string& path) { return "Cannot open file " + path + " ("; }},
+        // A folder where the file goes: the output file cannot be created. Not skipped: the setup
+        // would end in its completion message with files missing.
+        {"not creatable",
+         [](const std::string& destination) {
+             ::CreateDirectoryA((destination + "\\readme.txt").c_str(), nullptr);
+         },
+         [](const std::string& path) { return "Cannot create file " + path + "."; }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string destination = folder_.Folder(c.name);
+        c.prepare(destination);
+        StartAtDestinationPanel();
+
+        const std::vector<SeenDialog> seen = PressContinue(destination, {kNo, kOk});
+        ASSERT_EQ(seen.size(), 2u);
+        EXPECT_EQ(seen[0], kBackupAsked);
+        EXPECT_EQ(seen[1].caption, "Setup");
+        const std::string expected = c.error(destination + "\\readme.txt");
+        EXPECT_EQ(seen[1].text.substr(0, expected.size()), expected) << seen[1].text;
+        EXPECT_EQ(seen[1].text.back(), '.');
+
+        EXPECT_TRUE(IsFile(destination + "\\Tandrel.exe"));
+        EXPECT_TRUE(IsFile(destination + "\\Tandrel.hlp"));
+        EXPECT_EQ(ReadWholeFile(destination + "\\readme.txt").value_or("(none)"),
+                  IsFile(destination + "\\readme.txt") ? "old readme.txt" : "(none)");
+        EXPECT_FALSE(IsFile(destination + "\\sites.ini"));
+        EXPECT_FALSE(IsFile(destination + "\\whatsnew.txt"));
+        ASSERT_NE(frmCopy, nullptr);
+        EXPECT_TRUE(::IsWindowVisible(frmCopy->Handle()));
+        EXPECT_FALSE(frmMain->PathPanel->Visible());
+        EXPECT_FALSE(frmMain->WelcomePanel->Visible());
+        EXPECT_FALSE(Application->Terminated());
+
+        delete frmCopy;
+        frmCopy = nullptr;
+        delete frmMain;
+        frmMain = nullptr;
+    }
+}
+
+// ---- The extraction loop ---------------------------------------------------------------------
+
+TEST_F(Installation, ProgressWindowKeepQuestionAndCancel) {
+    StartAtDestinationPanel();
+    const std::string destination = folder_.Folder("dest");
+    // Every entry is there already, in other letter cases: one question, for the site database.
+    Existing(destination, {"TANDREL.EXE", "tandrel.HLP", "README.TXT", "SITES.INI", "WhatsNew.txt"});
+
+    struct AtQuestion {
+        bool visible = false;
+        std::string label;
+        int32_t gauge = -1;
+    } atQuestion;
+    const Reply keep{"&Yes",
+                     [&atQuestion] {
+                         atQuestion.visible = ::IsWindowVisible(frmCopy->Handle()) != FALSE;
+                         atQuestion.label = frmCopy->Label1->Caption();
+                         atQuestion.gauge = frmCopy->Gauge1->Progress();
+                     },
+                     {}};
+    EXPECT_EQ(Extract(destination, false, {keep}), std::vector<SeenDialog>{kKeepAsked});
+    EXPECT_EQ(ReadWholeFile(destination + "\\sites.ini"), "old SITES.INI");
+    for (const char* name : {"Tandrel.exe", "Tandrel.hlp", "readme.txt", "whatsnew.txt"}) {
+        EXPECT_NE(ReadWholeFile(destination + "\\" + name).value_or(""), std::string("old ") + name) << name;
+    }
+    EXPECT_FALSE(FolderExists(destination + "\\Backup"));
+
+    // The window: borderless, on top, centred; at the fourth entry's question three of five done.
+    EXPECT_TRUE(atQuestion.visible);
+    EXPECT_EQ(atQuestion.label, "Extracting: sites.ini");
+    EXPECT_EQ(atQuestion.gauge, 60);
+    EXPECT_EQ(frmCopy->Gauge1->Progress(), 100);
+    EXPECT_EQ(frmCopy->Label1->Caption(), "Extracting: whatsnew.txt");
+    const HWND window = frmCopy->Handle();
+    EXPECT_EQ(::GetWindowLongA(window, GWL_STYLE) & (WS_CAPTION | WS_THICKFRAME), 0);
+    EXPECT_NE(::GetWindowLongA(window, GWL_EXSTYLE) & WS_EX_TOPMOST, 0);
+    RECT bounds{};
+    ::GetWindowRect(window, &bounds);
+    EXPECT_EQ(bounds.right - bounds.left, 305);
+    EXPECT_EQ(bounds.bottom - bounds.top, 149);
+    EXPECT_LE(std::abs((bounds.left + bounds.right) / 2 - ::GetSystemMetrics(SM_CXSCREEN) / 2), 1);
+    EXPECT_LE(std::abs((bounds.top + bounds.bottom) / 2 - ::GetSystemMetrics(SM_CYSCREEN) / 2), 1);
+    delete frmCopy;
+    frmCopy = nullptr;
+
+    // No replaces it; Cancel pressed meanwhile hides the window and the loop goes on to the end.
+    const std::string replaced = folder_.Folder("replaced");
+    Existing(replaced, {"Sites.Ini"});
+    const Reply noThenCancel{
+        "&No", {}, [] { ::PostMessageA(frmCopy->btnCopyCancel->Handle(), BM_CLICK, 0, 0); }};
+    EXPECT_EQ(Extract(replaced, false, {noThenCancel}), std::vector<SeenDialog>{kKeepAsked});
+    ExpectWritten(replaced, "old ");
+    EXPECT_FALSE(frmCopy->Visible());
+    EXPECT_FALSE(::IsWindowVisible(frmCopy->Handle()));
+    EXPECT_TRUE(frmMain->Visible());
+    EXPECT_FALSE(Application->Terminated());
+}
+
+TEST_F(Installation, ReplacedFilesGoToTheBackupFolder) {
+    StartAtDestinationPanel();
+
+    // The Backup folder cannot be made while a file of that name is in the way: the files replaced
+    // meanwhile have no backup. It is tried again at each replaced file and, once made, receives
+    // the rest.
+    const std::string blocked = folder_.Folder("blocked");
+    Existing(blocked, {"Tandrel.exe", "Tandrel.hlp", "readme.txt", "sites.ini", "whatsnew.txt"});
+    WriteWholeFile(blocked + "\\Backup", "in the way");
+    const Reply clearTheWay{"&No", [&blocked] { ::DeleteFileA((blocked + "\\Backup").c_str()); }, {}};
+    EXPECT_EQ(Extract(blocked, true, {clearTheWay}), std::vector<SeenDialog>{kKeepAsked});
+    ExpectWritten(blocked, "old ");
+    ASSERT_TRUE(FolderExists(blocked + "\\Backup"));
+    for (const char* name : {"Tandrel.exe", "Tandrel.hlp", "readme.txt"}) {
+        EXPECT_FALSE(IsFile(blocked + "\\Backup\\" + name)) << name;
+    }
+    EXPECT_EQ(ReadWholeFile(blocked + "\\Backup\\sites.ini"), "old sites.ini");
+    EXPECT_EQ(ReadWholeFile(blocked + "\\Backup\\whatsnew.txt"), "old whatsnew.txt");
+    delete frmCopy;
+    frmCopy = nullptr;
+
+    // A Backup folder from an earlier run: the file replaced now takes the place of the older
+    // backup of the same name, as does the copy of a kept site database; a read-only file is moved
+    // there and its entry written.
+    const std::string again = folder_.Folder("again");
+    folder_.Folder("again\\Backup");
+    Existing(again + "\\Backup", {"readme.txt", "sites.ini", "Tandrel.hlp"}, "older ");
+    Existing(again, {"readme.txt", "sites.ini"});
+    WriteWholeFile(again + "\\Tandrel.hlp", "old Tandrel.hlp", FILE_ATTRIBUTE_READONLY);
+    EXPECT_EQ(Extract(again, true, {kYes}), std::vector<SeenDialog>{kKeepAsked});
+    EXPECT_EQ(ReadWholeFile(again + "\\sites.ini"), "old sites.ini");
+    EXPECT_EQ(ReadWholeFile(again + "\\Backup\\sites.ini"), "old sites.ini");
+    EXPECT_EQ(ReadWholeFile(again + "\\Backup\\readme.txt"), "old readme.txt");
+    EXPECT_EQ(ReadWholeFile(again + "\\Backup\\Tandrel.hlp"), "old Tandrel.hlp");
+    for (const char* name : {"Tandrel.exe", "whatsnew.txt"}) {
+        EXPECT_FALSE(IsFile(again + "\\Backup\\" + name)) << name;
+    }
+    for (const char* name : {"Tandrel.exe", "Tandrel.hlp", "readme.txt", "whatsnew.txt"}) {
+        EXPECT_NE(ReadWholeFile(again + "\\" + name).value_or(""), std::string("old ") + name) << name;
+        EXPECT_TRUE(IsFile(again + "\\" + name)) << name;
+    }
+}
+
+}  // namespace
