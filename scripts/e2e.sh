@@ -15,7 +15,7 @@ here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 root=$(cd "$here/.." && pwd)
 source "$here/lib/wine.sh"
 
-exe=${1:-$root/build/windows/src/app/tandrel-setup.exe}
+exe=$(realpath "${1:-$root/build/windows/src/app/tandrel-setup.exe}")
 program=$root/build/windows/tools/tandrel/Tandrel.exe
 payload=$root/resources/payload
 shots=$root/build/screenshots/e2e
