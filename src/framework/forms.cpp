@@ -344,6 +344,12 @@ int TForm::ShowModal() {
     ::SetActiveWindow(hwnd);
     FocusRepair();
     while (modalResult_ == mrNone) {
+        // Once the application is ending, no answer is waited for: a window made modal then
+        // closes at once, without waiting for a message that may never come.
+        if (Application->Terminated()) {
+            modalResult_ = mrCancel;
+            break;
+        }
         Application->HandleMessage();
         if (Application->Terminated()) {
             modalResult_ = mrCancel;

@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "../widgets/folder_tree.h"
 #include "application.h"
 #include "compress.h"
 #include "copy_form.h"
@@ -71,59 +72,6 @@ void WriteWholeFile(const std::string& path, const std::string& content, DWORD a
         ::SetFileAttributesA(path.c_str(), attributes);
     }
 }
-
-// A folder for one test under the temporary folder, removed with everything in it afterwards.
-class TempFolder {
-  public:
-    TempFolder() {
-        char temp[MAX_PATH + 1] = {};
-        ::GetTempPathA(sizeof temp, temp);
-        char longTemp[MAX_PATH + 1] = {};
-        if (::GetLongPathNameA(temp, longTemp, sizeof longTemp) == 0) {
-            ::lstrcpynA(longTemp, temp, sizeof longTemp);
-        }
-        root_ = std::string(longTemp) + "install-" + std::to_string(::GetCurrentProcessId()) + "-" +
-                std::to_string(counter_++);
-        ::CreateDirectoryA(root_.c_str(), nullptr);
-    }
-    TempFolder(const TempFolder&) = delete;
-    TempFolder& operator=(const TempFolder&) = delete;
-    ~TempFolder() { RemoveAll(root_); }
-
-    const std::string& root() const { return root_; }
-    std::string Path(const std::string& relative) const { return root_ + "\\" + relative; }
-    std::string Folder(const std::string& relative) const {
-        const std::string path = Path(relative);
-        ::CreateDirectoryA(path.c_str(), nullptr);
-        return path;
-    }
-
-  private:
-    static void RemoveAll(const std::string& path) {
-        WIN32_FIND_DATAA entry{};
-        HANDLE search = ::FindFirstFileA((path + "\\*").c_str(), &entry);
-        if (search != INVALID_HANDLE_VALUE) {
-            do {
-                const std::string name = entry.cFileName;
-                if (name == "." || name == "..") {
-                    continue;
-                }
-                const std::string child = path + "\\" + name;
-                ::SetFileAttributesA(child.c_str(), FILE_ATTRIBUTE_NORMAL);
-                if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-                    RemoveAll(child);
-                } else {
-                    ::DeleteFileA(child.c_str());
-                }
-            } while (::FindNextFileA(search, &entry));
-            ::FindClose(search);
-        }
-        ::RemoveDirectoryA(path.c_str());
-    }
-
-    static inline int counter_ = 0;
-    std::string root_;
-};
 
 // A CD-ROM drive without a disc: listed among the machine's drives with its type, but its root
 // cannot be read. Made through Wine's mount manager (its request for a drive letter with a Unix
@@ -330,7 +278,7 @@ class Installation : public ::testing::Test {
         }
     }
 
-    TempFolder folder_;
+    FolderTree folder_{"install"};
     std::vector<PayloadEntry> payload_;
 
   private:

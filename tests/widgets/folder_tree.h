@@ -6,16 +6,18 @@
 
 #include <string>
 
+#include "unique_handle.h"
+
 class FolderTree {
   public:
-    FolderTree() {
+    explicit FolderTree(const std::string& prefix = "pickers") {
         char temp[MAX_PATH + 1] = {};
         ::GetTempPathA(sizeof temp, temp);
         char longTemp[MAX_PATH + 1] = {};
         if (::GetLongPathNameA(temp, longTemp, sizeof longTemp) == 0) {
             ::lstrcpynA(longTemp, temp, sizeof longTemp);
         }
-        root_ = std::string(longTemp) + "pickers-" + std::to_string(::GetCurrentProcessId()) + "-" +
+        root_ = std::string(longTemp) + prefix + "-" + std::to_string(::GetCurrentProcessId()) + "-" +
                 std::to_string(counter_++);
         ::CreateDirectoryA(root_.c_str(), nullptr);
     }
@@ -47,8 +49,8 @@ class FolderTree {
   private:
     static void RemoveAll(const std::string& path) {
         WIN32_FIND_DATAA entry{};
-        HANDLE search = ::FindFirstFileA((path + "\\*").c_str(), &entry);
-        if (search != INVALID_HANDLE_VALUE) {
+        const UniqueFindHandle search(::FindFirstFileA((path + "\\*").c_str(), &entry));
+        if (search) {
             do {
                 const std::string name = entry.cFileName;
                 if (name == "." || name == "..") {
@@ -61,8 +63,7 @@ class FolderTree {
                 } else {
                     ::DeleteFileA(child.c_str());
                 }
-            } while (::FindNextFileA(search, &entry));
-            ::FindClose(search);
+            } while (::FindNextFileA(search.get(), &entry));
         }
         ::RemoveDirectoryA(path.c_str());
     }
