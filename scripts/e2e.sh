@@ -77,27 +77,12 @@ pause() { sleep "${1:-1.5}"; }
 start_setup() {
     "$here/wine-run.sh" "$exe" >"$work/setup-$1.log" 2>&1 &
     app_pid=$!
-    local desktop=
-    for _ in $(seq 1 120); do
-        desktop=$(xdotool search --name "Wine desktop" 2>/dev/null | head -n 1)
-        [[ -n "$desktop" ]] && break
-        sleep 0.5
-    done
-    [[ -n "$desktop" ]] || { fail "run $1: no Wine desktop appeared"; return 1; }
-    sleep 4
-    xdotool windowfocus "$desktop" 2>/dev/null
+    wine_wait_desktop || { fail "run $1: no Wine desktop appeared"; return 1; }
 }
 
 wait_exit() {  # run
-    local status=
-    for _ in $(seq 1 60); do
-        if ! kill -0 "$app_pid" 2>/dev/null; then
-            wait "$app_pid"
-            status=$?
-            break
-        fi
-        sleep 0.5
-    done
+    wait_process_exit "$app_pid" 30
+    local status=$PROCESS_STATUS
     app_pid=
     if [[ -z "$status" ]]; then
         fail "run $1: the program did not end"

@@ -31,15 +31,7 @@ shot() {
     echo "saved $out/$1"
 }
 
-desktop=
-for _ in $(seq 1 120); do
-    desktop=$(xdotool search --name "Wine desktop" 2>/dev/null | head -n 1)
-    [[ -n "$desktop" ]] && break
-    sleep 0.5
-done
-[[ -n "$desktop" ]] || { echo "screenshot-main.sh: no Wine desktop appeared" >&2; exit 1; }
-sleep 4  # the program paints its maximised window
-xdotool windowfocus --sync "$desktop" 2>/dev/null || xdotool windowfocus "$desktop"
+wine_wait_desktop || { echo "screenshot-main.sh: no Wine desktop appeared" >&2; exit 1; }
 shot 01-welcome.png
 
 xdotool key Return
@@ -63,18 +55,9 @@ sleep 1.5
 shot 05-confirm-close.png
 
 xdotool key y
-status=
-for _ in $(seq 1 40); do
-    if ! kill -0 "$app_pid" 2>/dev/null; then
-        wait "$app_pid"
-        status=$?
-        break
-    fi
-    sleep 0.5
-done
-if [[ -z "$status" ]]; then
+wait_process_exit "$app_pid" 20 || {
     echo "screenshot-main.sh: the program did not end after Yes" >&2
     exit 1
-fi
-echo "exit code $status"
-exit "$status"
+}
+echo "exit code $PROCESS_STATUS"
+exit "$PROCESS_STATUS"

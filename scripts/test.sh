@@ -3,7 +3,8 @@
 #   1. native: the portable core's unit tests and the fuzz corpus replays (GoogleTest, ctest);
 #   2. sanitizers: the same under ASan/UBSan (clang), then each fuzzer for a bounded time;
 #   3. Windows: every Windows test executable under Wine (one shared fresh prefix, 120 DPI);
-#   4. end to end: tandrel-setup.exe installed under Xvfb + Wine, driven with real input.
+#   4. end to end: tandrel-setup.exe under Xvfb + Wine, driven with real input: the main window's
+#      states, then three installations.
 # Installs what is missing first (scripts/bootstrap.sh). Exits non-zero when anything fails.
 #   FUZZ_SECONDS   seconds per fuzzer (default 60)
 #   TANDREL_STAGES stages to run, default "native sanitize windows e2e"
@@ -87,13 +88,14 @@ if has_stage windows; then
 fi
 
 if has_stage e2e; then
-    if [[ -x scripts/e2e.sh ]]; then
-        if step "end to end" scripts/e2e.sh; then
+    # The main window's own states (close confirmation by every way), then whole installations.
+    for script in screenshot-main e2e; do
+        if step "$script" "scripts/$script.sh"; then
             passed=$((passed + 1))
         else
             failed=$((failed + 1))
         fi
-    fi
+    done
 fi
 
 echo

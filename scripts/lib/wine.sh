@@ -112,3 +112,36 @@ display_stop() {
         XVFB_PID=
     fi
 }
+
+# Waits for the Wine virtual desktop's window to appear (up to a minute), gives the program time
+# to paint, and focuses the desktop so that keys reach the program. Fails when none appears.
+wine_wait_desktop() {
+    local desktop= _
+    for _ in $(seq 1 120); do
+        desktop=$(xdotool search --name "Wine desktop" 2>/dev/null | head -n 1)
+        [[ -n "$desktop" ]] && break
+        sleep 0.5
+    done
+    [[ -n "$desktop" ]] || return 1
+    sleep 4
+    xdotool windowfocus --sync "$desktop" 2>/dev/null || xdotool windowfocus "$desktop" 2>/dev/null
+    return 0
+}
+
+# Waits up to $2 seconds (default 30) for background process $1 of this shell to end and sets
+# PROCESS_STATUS to its exit status. Fails when it is still running. (Not in a subshell: only the
+# process's own parent can wait for it.)
+PROCESS_STATUS=
+wait_process_exit() {
+    local pid=$1 limit=$((${2:-30} * 2)) _
+    PROCESS_STATUS=
+    for _ in $(seq 1 "$limit"); do
+        if ! kill -0 "$pid" 2>/dev/null; then
+            wait "$pid"
+            PROCESS_STATUS=$?
+            return 0
+        fi
+        sleep 0.5
+    done
+    return 1
+}
