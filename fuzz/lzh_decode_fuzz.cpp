@@ -1,6 +1,6 @@
-// Any bytes as an LZH stream: the first two bytes give the expanded size (their low 14 bits: 0 to 16383), the rest
-// is the stream. The decoder writes destSize bytes or at most 59 more, never takes more than the
-// stream, and its checksum is the byte sum of what it wrote.
+// Any bytes as an LZH stream: the first two bytes give the expanded size (their low 14 bits: 0 to 16383), the
+// rest is the stream. The decoder writes destSize bytes or at most 59 more, never takes more than the stream,
+// and its checksum is the byte sum of what it wrote.
 #include <cstddef>
 #include <cstdint>
 
