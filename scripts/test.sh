@@ -53,6 +53,11 @@ if has_stage native || has_stage windows || has_stage e2e; then
     step "native build" bash -c 'cmake --preset native >/dev/null && cmake --build --preset native' || true
 fi
 if has_stage native; then
+    if step "format check" scripts/check-format.sh; then
+        passed=$((passed + 1))
+    else
+        failed=$((failed + 1))
+    fi
     ctest --preset native 2>&1 | tee "$log_dir/native.log"
     count_ctest "$log_dir/native.log"
 fi
