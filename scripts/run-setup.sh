@@ -26,6 +26,6 @@ trap 'scripts/wine-prefix.sh destroy "$wine_dir" >/dev/null 2>&1; display_stop' 
 display_ensure
 scripts/wine-prefix.sh create "$wine_dir" >/dev/null
 TANDREL_WINEPREFIX=$wine_dir/prefix scripts/wine-run.sh "$setup" &
-sleep "${SETUP_SETTLE_SECONDS:-8}"
+wine_wait_desktop || echo "run-setup.sh: no window appeared; the screenshot shows why" >&2
 import -window root "$shots/setup.png"
 echo "No display: the setup ran on a virtual one. Screenshot: $shots/setup.png"
