@@ -174,19 +174,17 @@ void ReferenceUpdate(HuffmanModel& m, int s) {
     } while (x != 0);
 }
 
-// Incompressible data: nearly every literal equally often, so the counts form long runs of equal
-// values that a moving node passes in one go, often further than one word of counts.
-TEST(HuffmanModel, UpdateMatchesTheLinearScanOnFlatCounts) {
-    const uint32_t seed = 23;
+// Feeds the symbols that pick draws from a generator seeded with seed to a fresh model's Update and
+// to the linear scan, checking after every update that the two trees agree; counts the rebuilds.
+template <typename Pick>
+void CheckAgainstLinearScan(HuffmanModel& fast, uint32_t seed, int updates, Pick pick, int& rebuilds) {
     std::mt19937 rng(seed);
-    HuffmanModel fast;
     HuffmanModel reference;
     fast.Init();
     reference.Init();
-    int rebuilds = 0;
-    for (int n = 0; n < 300000; ++n) {
-        const int s = (rng() % 64 == 0) ? 256 + static_cast<int>(rng() % (kSymbolCount - 256))
-                                        : static_cast<int>(rng() % 256);
+    rebuilds = 0;
+    for (int n = 0; n < updates; ++n) {
+        const int s = pick(rng);
         if (reference.freq[kRootNode] == kFreqLimit) {
             ++rebuilds;
         }
@@ -196,33 +194,37 @@ TEST(HuffmanModel, UpdateMatchesTheLinearScanOnFlatCounts) {
                     fast.parent == reference.parent)
             << "after update " << n << ", seed " << seed;
     }
+}
+
+// Incompressible data: nearly every literal equally often, so the counts form long runs of equal
+// values that a moving node passes in one go, often further than one word of counts.
+TEST(HuffmanModel, UpdateMatchesTheLinearScanOnFlatCounts) {
+    HuffmanModel model;
+    int rebuilds = 0;
+    ASSERT_NO_FATAL_FAILURE(CheckAgainstLinearScan(
+        model, 23, 300000,
+        [](std::mt19937& rng) {
+            return (rng() % 64 == 0) ? 256 + static_cast<int>(rng() % (kSymbolCount - 256))
+                                     : static_cast<int>(rng() % 256);
+        },
+        rebuilds));
     EXPECT_GE(rebuilds, 5);
 }
 
 TEST(HuffmanModel, UpdateMatchesTheLinearScanThroughRebuilds) {
-    const uint32_t seed = 11;
-    std::mt19937 rng(seed);
-    HuffmanModel fast;
-    HuffmanModel reference;
-    fast.Init();
-    reference.Init();
+    HuffmanModel model;
     int rebuilds = 0;
-    for (int n = 0; n < 200000; ++n) {
-        // Mostly a few hot symbols, sometimes any: long stretches of equal counts and deep trees.
-        const int s =
-            (rng() % 4 == 0) ? static_cast<int>(rng() % kSymbolCount) : static_cast<int>(rng() % 12) * 7;
-        if (reference.freq[kRootNode] == kFreqLimit) {
-            ++rebuilds;
-        }
-        fast.Update(s);
-        ReferenceUpdate(reference, s);
-        ASSERT_TRUE(fast.freq == reference.freq && fast.child == reference.child &&
-                    fast.parent == reference.parent)
-            << "after update " << n << ", seed " << seed;
-    }
+    // Mostly a few hot symbols, sometimes any: long stretches of equal counts and deep trees.
+    ASSERT_NO_FATAL_FAILURE(CheckAgainstLinearScan(
+        model, 11, 200000,
+        [](std::mt19937& rng) {
+            return (rng() % 4 == 0) ? static_cast<int>(rng() % kSymbolCount)
+                                    : static_cast<int>(rng() % 12) * 7;
+        },
+        rebuilds));
     EXPECT_GE(rebuilds, 5);
     for (int i = 0; i < kTreeSize; ++i) {
-        ASSERT_LE(fast.freq[i], fast.freq[i + 1]) << i;
+        ASSERT_LE(model.freq[i], model.freq[i + 1]) << i;
     }
 }
 
