@@ -239,13 +239,7 @@ void TControl::SetColor(TColor color) {
     }
     color_ = color;
     ColorChanged();
-    if (auto* window = dynamic_cast<TWinControl*>(this)) {
-        for (TControl* child : window->controls_) {
-            if (child->parentColor_) {
-                child->ParentColorChanged();
-            }
-        }
-    }
+    NotifyFollowingChildren(&TControl::parentColor_, &TControl::ParentColorChanged);
 }
 
 void TControl::SetParentColor(bool parentColor) {
@@ -288,10 +282,14 @@ void TControl::FontPropertyChanged() {
         parentFont_ = false;
     }
     FontChanged();
+    NotifyFollowingChildren(&TControl::parentFont_, &TControl::ParentFontChanged);
+}
+
+void TControl::NotifyFollowingChildren(bool TControl::*follows, void (TControl::*changed)()) {
     if (auto* window = dynamic_cast<TWinControl*>(this)) {
         for (TControl* child : window->controls_) {
-            if (child->parentFont_) {
-                child->ParentFontChanged();
+            if (child->*follows) {
+                (child->*changed)();
             }
         }
     }

@@ -139,6 +139,8 @@ class TControl : public TComponent {
   private:
     friend class TWinControl;
     void FontPropertyChanged();
+    // Calls changed on each child whose follows flag (parentColor_ or parentFont_) is set.
+    void NotifyFollowingChildren(bool TControl::*follows, void (TControl::*changed)());
 
     TWinControl* parent_ = nullptr;
     int left_ = 0;
