@@ -18,11 +18,8 @@ constexpr int kSuccess = 0;
 constexpr int kFailure = 1;
 constexpr int kUsage = 2;
 
-// A wrong command line: the message and the command's usage go to err.
-class EUsage : public Exception {
-  public:
-    using Exception::Exception;
-};
+// A wrong command line: its message goes to err after the command's name, with exit status 2.
+TANDREL_DECLARE_EXCEPTION(EUsage, Exception);
 
 // Splits options (--name or --name VALUE) from operands; "--" ends the options.
 struct ParsedArguments {
