@@ -31,12 +31,7 @@ TArchiveHeader ReadCheckedArchiveHeader(TStream& archive) {
         throw EInvalidHeader(msg::kInvalidHeader);
     }
     const TArchiveHeader header = DecodeArchiveHeader(bytes);
-    if (!HasArchiveSignature(header)) {
-        throw EInvalidHeader(msg::kInvalidHeader);
-    }
-    if (header.ArchiveType != caMulti) {
-        throw EInvalidHeaderArchiveType(msg::kInvalidArchiveType);
-    }
+    CheckArchiveContainer(header);
     if (MethodFromName(MethodIdentifier(header)) < 0) {
         throw EUnrecognizedCompressionMethod(msg::kUnrecognizedMethod);
     }

@@ -73,12 +73,7 @@ TCompress::ArchiveInfo TCompress::ReadArchiveHeader(TStream& archive) {
     uint8_t bytes[kArchiveHeaderSize];
     archive.ReadBuffer(bytes, kArchiveHeaderSize);
     info.header = DecodeArchiveHeader(bytes);
-    if (!HasArchiveSignature(info.header)) {
-        throw EInvalidHeader(msg::kInvalidHeader);
-    }
-    if (info.header.ArchiveType != caMulti) {
-        throw EInvalidHeaderArchiveType(msg::kInvalidArchiveType);
-    }
+    CheckArchiveContainer(info.header);
     info.methodId = MethodIdentifier(info.header);
     MethodFromID(info.methodId);
     return info;

@@ -137,6 +137,15 @@ TArchiveHeader InitArchiveHeader(uint8_t method, int32_t key) {
     return header;
 }
 
+void CheckArchiveContainer(const TArchiveHeader& header) {
+    if (!HasArchiveSignature(header)) {
+        throw EInvalidHeader(msg::kInvalidHeader);
+    }
+    if (header.ArchiveType != caMulti) {
+        throw EInvalidHeaderArchiveType(msg::kInvalidArchiveType);
+    }
+}
+
 bool ReadEntryHeader(TStream& archive, TFileHeader& header, std::string& name) {
     uint8_t bytes[kFileHeaderSize];
     if (archive.Read(bytes, kFileHeaderSize) != kFileHeaderSize) {

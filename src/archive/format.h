@@ -104,6 +104,10 @@ inline constexpr const char kBadChecksum[] = "Bad checksum during expansion -- d
 inline constexpr const char kInvalidKey[] = "File locked -- valid key required";
 }  // namespace msg
 
+// Throws EInvalidHeader when the header lacks the signature, EInvalidHeaderArchiveType when its
+// ArchiveType is not caMulti. The method identifier is left to the caller.
+void CheckArchiveContainer(const TArchiveHeader& header);
+
 // Reads the next entry's file header and name from the archive's current position. Returns false,
 // with the stream standing wherever the attempt left it, when the entries end: fewer than 25 bytes
 // left for a header, a negative NameLength, fewer than NameLength bytes left for the name, or a
