@@ -317,9 +317,9 @@ HPEN TPen::Handle() const {
 
 TCanvas::Selection::Selection(const TCanvas& canvas)
     : dc_(canvas.dc_),
-      font_(::SelectObject(dc_, canvas.Font.Handle())),
-      brush_(::SelectObject(dc_, canvas.Brush.Handle())),
-      pen_(::SelectObject(dc_, canvas.Pen.Handle())),
+      font_(dc_, canvas.Font.Handle()),
+      brush_(dc_, canvas.Brush.Handle()),
+      pen_(dc_, canvas.Pen.Handle()),
       textColor_(::SetTextColor(dc_, ColorToRGB(canvas.Font.Color()))),
       bkMode_(::SetBkMode(dc_, canvas.Brush.Style() == TBrushStyle::bsClear ? TRANSPARENT : OPAQUE)),
       bkColor_(::SetBkColor(dc_, ColorToRGB(canvas.Brush.Color()))) {}
@@ -328,9 +328,7 @@ TCanvas::Selection::~Selection() {
     ::SetBkColor(dc_, bkColor_);
     ::SetBkMode(dc_, bkMode_);
     ::SetTextColor(dc_, textColor_);
-    ::SelectObject(dc_, pen_);
-    ::SelectObject(dc_, brush_);
-    ::SelectObject(dc_, font_);
+    // The pen, brush and font go back in that order as their guards end.
 }
 
 void TCanvas::FillRect(const RECT& rect) {

@@ -192,9 +192,9 @@ class TCanvas : public TObject {
 
       private:
         HDC dc_;
-        HGDIOBJ font_;
-        HGDIOBJ brush_;
-        HGDIOBJ pen_;
+        SelectGuard font_;
+        SelectGuard brush_;
+        SelectGuard pen_;
         COLORREF textColor_;
         int bkMode_;
         COLORREF bkColor_;
