@@ -400,11 +400,7 @@ void TGraphicControl::PaintOn(HDC dc) {
     TCanvas canvas(dc);
     canvas.Font = Font();
     canvas.Brush.SetColor(Color());
-    struct Reset {
-        TCanvas*& slot;
-        ~Reset() { slot = nullptr; }
-    } reset{canvas_};
-    canvas_ = &canvas;
+    const TCanvasInUse inUse(canvas_, canvas);
     Paint();
 }
 
@@ -863,10 +859,6 @@ void TCustomControl::PaintSelf(HDC dc) {
     TCanvas canvas(dc);
     canvas.Font = Font();
     canvas.Brush.SetColor(Color());
-    struct Reset {
-        TCanvas*& slot;
-        ~Reset() { slot = nullptr; }
-    } reset{canvas_};
-    canvas_ = &canvas;
+    const TCanvasInUse inUse(canvas_, canvas);
     Paint();
 }

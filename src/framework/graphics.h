@@ -238,6 +238,18 @@ class TCanvas : public TObject {
     HDC dc_;
 };
 
+// Points a control's canvas slot at canvas while the control paints, and back at nothing after.
+class TCanvasInUse {
+  public:
+    TCanvasInUse(TCanvas*& slot, TCanvas& canvas) noexcept : slot_(slot) { slot_ = &canvas; }
+    TCanvasInUse(const TCanvasInUse&) = delete;
+    TCanvasInUse& operator=(const TCanvasInUse&) = delete;
+    ~TCanvasInUse() { slot_ = nullptr; }
+
+  private:
+    TCanvas*& slot_;
+};
+
 // A bitmap with its own memory DC and canvas. SetSize makes a 32-bit top-down DIB section, so
 // pixels can be read back exactly; loading keeps the stored format.
 class TBitmap : public TObject {

@@ -505,11 +505,7 @@ void TListControl::DrawItemNotify(DRAWITEMSTRUCT& draw) {
     } else {
         canvas.Brush.SetColor(Color());
     }
-    struct Reset {
-        TCanvas*& slot;
-        ~Reset() { slot = nullptr; }
-    } reset{canvas_};
-    canvas_ = &canvas;
+    const TCanvasInUse inUse(canvas_, canvas);
     const int index = static_cast<int>(draw.itemID);
     if (draw.itemID != static_cast<UINT>(-1) && index < items_.Count()) {
         DrawItem(index, draw.rcItem, state);
