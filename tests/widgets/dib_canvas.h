@@ -7,6 +7,8 @@
 #include <cstdint>
 #include <string>
 
+#include "unique_handle.h"
+
 class DibCanvas {
   public:
     DibCanvas(int width, int height, COLORREF fill = RGB(0x12, 0x34, 0x56)) : width_(width), height_(height) {
@@ -17,22 +19,19 @@ class DibCanvas {
         info.bmiHeader.biPlanes = 1;
         info.bmiHeader.biBitCount = 32;
         info.bmiHeader.biCompression = BI_RGB;
-        dc_ = ::CreateCompatibleDC(nullptr);
+        dc_.reset(::CreateCompatibleDC(nullptr));
         void* bits = nullptr;
-        bitmap_ = ::CreateDIBSection(dc_, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+        bitmap_.reset(::CreateDIBSection(dc_.get(), &info, DIB_RGB_COLORS, &bits, nullptr, 0));
         bits_ = static_cast<uint32_t*>(bits);
-        previous_ = ::SelectObject(dc_, bitmap_);
+        previous_ = ::SelectObject(dc_.get(), bitmap_.get());
         Fill(fill);
     }
     DibCanvas(const DibCanvas&) = delete;
     DibCanvas& operator=(const DibCanvas&) = delete;
-    ~DibCanvas() {
-        ::SelectObject(dc_, previous_);
-        ::DeleteObject(bitmap_);
-        ::DeleteDC(dc_);
-    }
+    // The bitmap is selected out before its owner deletes it.
+    ~DibCanvas() { ::SelectObject(dc_.get(), previous_); }
 
-    HDC dc() const { return dc_; }
+    HDC dc() const { return dc_.get(); }
     int width() const { return width_; }
     int height() const { return height_; }
 
@@ -75,8 +74,8 @@ class DibCanvas {
 
     int width_;
     int height_;
-    HDC dc_ = nullptr;
-    HBITMAP bitmap_ = nullptr;
+    UniqueMemDc dc_;
+    UniqueBitmap bitmap_;
     HGDIOBJ previous_ = nullptr;
     uint32_t* bits_ = nullptr;
 };

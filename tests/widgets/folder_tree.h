@@ -39,10 +39,8 @@ class FolderTree {
     }
     std::string File(const std::string& relative) const {
         const std::string path = Path(relative);
-        HANDLE h = ::CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-        if (h != INVALID_HANDLE_VALUE) {
-            ::CloseHandle(h);
-        }
+        const UniqueFileHandle file(
+            ::CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
         return path;
     }
 

@@ -241,11 +241,11 @@ TEST(GaugePicture, TextInvertsWhatLiesUnderItOnBothSidesOfTheBarEdge) {
     DibCanvas plain(261, 29);
     DibCanvas text(261, 29);
     PaintGauge(plain.dc(), 261, 29, Look(gkHorizontalBar, 50, false));
-    HFONT font = ::CreateFontA(-13, 0, 0, 0, FW_BOLD, 0, 0, 0, DEFAULT_CHARSET, 0, 0, 0, 0, "MS Sans Serif");
+    const UniqueFont font(
+        ::CreateFontA(-13, 0, 0, 0, FW_BOLD, 0, 0, 0, DEFAULT_CHARSET, 0, 0, 0, 0, "MS Sans Serif"));
     GaugeLook look = Look(gkHorizontalBar, 50, true);
-    look.font = font;
+    look.font = font.get();
     PaintGauge(text.dc(), 261, 29, look);
-    ::DeleteObject(font);
 
     int invertedOnBar = 0, invertedOnEmpty = 0, minX = 261, maxX = -1;
     for (int y = 0; y < 29; ++y) {
