@@ -117,35 +117,25 @@ TEST(GaugeArithmetic, PaintRectAndTextOrigin) {
 }
 
 TEST(GaugeArithmetic, PieAndNeedleAngles) {
-    const POINT top = PieStartPoint(100, 50, 40);  // full circle: back at twelve o'clock
-    EXPECT_EQ(top.x, 50);
-    EXPECT_EQ(top.y, 0);
-    const POINT right = PieStartPoint(25, 50, 40);
-    EXPECT_EQ(right.x, 100);
-    EXPECT_EQ(right.y, 40);
-    const POINT bottom = PieStartPoint(50, 50, 40);
-    EXPECT_EQ(bottom.x, 50);
-    EXPECT_EQ(bottom.y, 80);
-    const POINT left = PieStartPoint(75, 50, 40);
-    EXPECT_EQ(left.x, 0);
-    EXPECT_EQ(left.y, 40);
-    // 12%: angle 0.74 pi; (1 - cos) x 50 = 84.23 and (1 - sin) x 40 = 10.84.
-    const POINT diagonal = PieStartPoint(12, 50, 40);
-    EXPECT_EQ(diagonal.x, 84);
-    EXPECT_EQ(diagonal.y, 11);
-
-    const POINT needleLeft = NeedleTip(0, 100, 50);
-    EXPECT_EQ(needleLeft.x, 0);
-    EXPECT_EQ(needleLeft.y, 50);
-    const POINT needleUp = NeedleTip(50, 100, 50);
-    EXPECT_EQ(needleUp.x, 100);
-    EXPECT_EQ(needleUp.y, 0);
-    const POINT needleRight = NeedleTip(100, 100, 50);
-    EXPECT_EQ(needleRight.x, 200);
-    EXPECT_EQ(needleRight.y, 50);
-    const POINT needleQuarter = NeedleTip(25, 100, 50);  // (1 - 0.7071) x 100, x 50
-    EXPECT_EQ(needleQuarter.x, 29);
-    EXPECT_EQ(needleQuarter.y, 15);
+    struct Case {
+        int percentage;
+        LONG x;
+        LONG y;
+    };
+    // Radii 50 and 40. 100% is a full circle, back at twelve o'clock; 12% is angle 0.74 pi:
+    // (1 - cos) x 50 = 84.23 and (1 - sin) x 40 = 10.84.
+    for (const Case c :
+         {Case{100, 50, 0}, Case{25, 100, 40}, Case{50, 50, 80}, Case{75, 0, 40}, Case{12, 84, 11}}) {
+        const POINT start = PieStartPoint(c.percentage, 50, 40);
+        EXPECT_EQ(start.x, c.x) << c.percentage << "%";
+        EXPECT_EQ(start.y, c.y) << c.percentage << "%";
+    }
+    // Radii 100 and 50; 25% is (1 - 0.7071) x 100, x 50.
+    for (const Case c : {Case{0, 0, 50}, Case{50, 100, 0}, Case{100, 200, 50}, Case{25, 29, 15}}) {
+        const POINT tip = NeedleTip(c.percentage, 100, 50);
+        EXPECT_EQ(tip.x, c.x) << c.percentage << "%";
+        EXPECT_EQ(tip.y, c.y) << c.percentage << "%";
+    }
 }
 
 TEST(GaugePicture, HorizontalBarOfTheExtractionWindow) {
