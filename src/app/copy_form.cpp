@@ -4,6 +4,7 @@
 
 #include "application.h"
 #include "compress.h"
+#include "file_stream.h"
 #include "folders.h"
 #include "gauges.h"
 #include "install_state.h"
@@ -13,16 +14,6 @@
 #include "sysutils.h"
 
 TfrmCopy* frmCopy = nullptr;
-
-namespace {
-
-// True when a file, not a folder, exists at path.
-bool FileExists(const std::string& path) {
-    const DWORD attributes = ::GetFileAttributesA(path.c_str());
-    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
-}
-
-}  // namespace
 
 TfrmCopy::TfrmCopy(TComponent* owner) : TForm(owner) {
     AddHandler("btnCopyCancelClick", TNotifyEvent([this](TObject* sender) { btnCopyCancelClick(sender); }));

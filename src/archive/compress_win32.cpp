@@ -7,20 +7,6 @@
 #include "resource_stream.h"
 #include "sysutils.h"
 
-namespace {
-
-bool IsFolder(const std::string& path) {
-    const DWORD attributes = ::GetFileAttributesA(path.c_str());
-    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-}
-
-bool IsFile(const std::string& path) {
-    const DWORD attributes = ::GetFileAttributesA(path.c_str());
-    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
-}
-
-}  // namespace
-
 std::unique_ptr<TStream> TCompress::LoadArchiveResource(const std::string& resName,
                                                         const std::string& libName) {
     if (libName.empty()) {
@@ -51,7 +37,7 @@ int64_t TCompress::FreeSpaceFor(const std::string& path) {
     const std::string upper = UpperCaseAscii(path);
     const int drive = upper.size() > 1 && upper[1] == ':' ? static_cast<unsigned char>(upper[0]) - 64 : 0;
     int64_t space = DiskFreeBytes(drive);
-    if (IsFile(path)) {
+    if (FileExists(path)) {
         // The file will be replaced, so its bytes count as free. Opening it for writing also finds
         // out early that it cannot be replaced (read-only, or in use).
         TFileStream existing(path, fmOpenReadWrite | fmShareDenyWrite);
@@ -67,7 +53,7 @@ void TCompress::ForceTargetDirs(std::string dir) {
     if (dir.back() == '\\') {
         dir.pop_back();
     }
-    if (dir.size() < 3 || IsFolder(dir)) {
+    if (dir.size() < 3 || DirectoryExists(dir)) {
         return;
     }
     // A folder part ending in ":" is its own parent; it is not a folder name and fails below.

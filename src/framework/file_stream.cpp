@@ -32,6 +32,24 @@ DWORD ShareMode(uint16_t mode) {
 
 }  // namespace
 
+namespace {
+
+DWORD AttributesOf(const std::string& path) {
+    return ::GetFileAttributesA(path.c_str());
+}
+
+}  // namespace
+
+bool FileExists(const std::string& path) {
+    const DWORD attributes = AttributesOf(path);
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
+}
+
+bool DirectoryExists(const std::string& path) {
+    const DWORD attributes = AttributesOf(path);
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
+
 std::string SystemErrorText(DWORD code) {
     char* text = nullptr;
     const DWORD length = ::FormatMessageA(

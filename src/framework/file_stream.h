@@ -46,6 +46,11 @@ class TFileStream : public TStream {
     UniqueFileHandle handle_;
 };
 
+// Whether a file, not a folder, exists at path.
+bool FileExists(const std::string& path);
+// Whether a folder exists at path; the path goes to the system unchanged, so "X:\\" names a root.
+bool DirectoryExists(const std::string& path);
+
 // The system's text for an error code, without its trailing line break and full stop
 // ("Access denied"); "Error <code>" when the system has none.
 std::string SystemErrorText(DWORD code);

@@ -57,10 +57,7 @@ std::string ResolveDirectoryPath(const std::string& path) {
         return full;
     }
     const std::string last = full.substr(lastSlash + 1);
-    const DWORD attributes = ::GetFileAttributesA(full.c_str());
-    const bool namesFile =
-        attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
-    if (namesFile || last.find_first_of("*?") != std::string::npos) {
+    if (FileExists(full) || last.find_first_of("*?") != std::string::npos) {
         // The folder of a file or pattern; keep the "\" of a root.
         full.erase(lastSlash == 2 && full[1] == ':' ? lastSlash + 1 : lastSlash);
     }

@@ -2,9 +2,10 @@
 
 #include <windows.h>
 
+#include "file_stream.h"
+
 bool FolderExists(const std::string& path) {
-    const DWORD attributes = ::GetFileAttributesA(path.c_str());
-    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+    return DirectoryExists(path);
 }
 
 bool CreateFolder(const std::string& path) {

@@ -130,16 +130,6 @@ TempFolder::~TempFolder() {
     RemoveTree(path_);
 }
 
-bool FileExists(const std::string& path) {
-    const DWORD a = ::GetFileAttributesA(path.c_str());
-    return a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_DIRECTORY) == 0;
-}
-
-bool FolderExists(const std::string& path) {
-    const DWORD a = ::GetFileAttributesA(path.c_str());
-    return a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_DIRECTORY) != 0;
-}
-
 Bytes ReadFileBytes(const std::string& path) {
     TFileStream file(path, fmOpenRead | fmShareDenyNone);
     Bytes bytes(static_cast<size_t>(file.Size()));

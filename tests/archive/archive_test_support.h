@@ -60,8 +60,6 @@ class TempFolder {
     std::string path_;
 };
 
-bool FileExists(const std::string& path);
-bool FolderExists(const std::string& path);
 Bytes ReadFileBytes(const std::string& path);
 void WriteFileBytes(const std::string& path, const Bytes& bytes);
 DWORD Attributes(const std::string& path);

@@ -243,7 +243,7 @@ TEST_F(CompressTest, WithoutMakeDirectoriesAMissingFolderMeansTheOutputCannotBeC
     const Bytes archive = MakeArchive({{.name = "missing\\a.txt", .data = TextBytes("a"), .method = cmNone},
                                        {.name = "b.txt", .data = TextBytes("b"), .method = cmNone}});
     EXPECT_EQ(ExpandSelection(archive, {"missing\\a.txt", "b.txt"}), std::vector<std::string>{Out("b.txt")});
-    EXPECT_FALSE(FolderExists(Out("missing")));
+    EXPECT_FALSE(DirectoryExists(Out("missing")));
 
     compress.ExceptionOnFileError = true;
     try {
@@ -503,7 +503,7 @@ TEST_F(CompressTest, NotEnoughSpaceIsRaisedBeforeTheFileOrItsFolderIsMade) {
     }
     EXPECT_EQ(selection.Count(), 2);
     EXPECT_TRUE(FileExists(Out("small.txt")));
-    EXPECT_FALSE(FolderExists(Out("sub")));
+    EXPECT_FALSE(DirectoryExists(Out("sub")));
     const int driveOfTemp = (temp.Path()[0] & ~0x20) - 64;
     EXPECT_EQ(compress.drivesAsked, (std::vector<int>{driveOfTemp, driveOfTemp}));
 
@@ -598,7 +598,7 @@ TEST_F(CompressTest, AnOutputThatCannotBeCreatedIsSkippedOrRaisedAsAsked) {
     const Bytes archive = MakeArchive(
         {{.name = "adir", .data = TextBytes("cannot")}, {.name = "next.txt", .data = TextBytes("next")}});
     EXPECT_EQ(ExpandSelection(archive, {"ADIR", "next.txt"}), std::vector<std::string>{Out("next.txt")});
-    EXPECT_TRUE(FolderExists(Out("adir")));
+    EXPECT_TRUE(DirectoryExists(Out("adir")));
     EXPECT_EQ(ReadFileBytes(Out("next.txt")), TextBytes("next"));
 
     ::DeleteFileA(Out("next.txt").c_str());

@@ -14,7 +14,6 @@
 
 namespace {
 
-using shell_test::FileExists;
 using shell_test::FolderIsEmpty;
 using shell_test::ReadLink;
 using shell_test::ScopedShellFolderValue;

@@ -12,6 +12,7 @@
 #include <utility>
 
 #include "com_ptr.h"
+#include "file_stream.h"
 #include "shell_folders.h"
 #include "unique_handle.h"
 
@@ -76,11 +77,6 @@ class ScratchFolder {
   private:
     std::string path_;
 };
-
-inline bool FileExists(const std::string& path) {
-    const DWORD attributes = ::GetFileAttributesA(path.c_str());
-    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
-}
 
 inline bool FolderIsEmpty(const std::string& folder) {
     std::error_code error;
