@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "../widgets/folder_tree.h"
+#include "../common/folder_tree.h"
 #include "application.h"
 #include "compress.h"
 #include "copy_form.h"

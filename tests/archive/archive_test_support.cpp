@@ -24,26 +24,6 @@ class ShortFileStream : public TFileStream {
     int32_t room_;
 };
 
-void RemoveTree(const std::string& folder) {
-    WIN32_FIND_DATAA found;
-    if (UniqueFindHandle find(::FindFirstFileA((folder + "*").c_str(), &found)); find) {
-        do {
-            const std::string name = found.cFileName;
-            if (name == "." || name == "..") {
-                continue;
-            }
-            const std::string path = folder + name;
-            ::SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
-            if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
-                RemoveTree(path + "\\");
-            } else {
-                ::DeleteFileA(path.c_str());
-            }
-        } while (::FindNextFileA(find.get(), &found));
-    }
-    ::RemoveDirectoryA(folder.c_str());
-}
-
 }  // namespace
 
 Bytes MakeArchive(const std::vector<EntrySpec>& entries,
@@ -114,20 +94,6 @@ Bytes NoiseBytes(size_t size, uint32_t seed) {
         b = static_cast<uint8_t>(state >> 24);
     }
     return bytes;
-}
-
-TempFolder::TempFolder() {
-    static int counter = 0;
-    char temp[MAX_PATH];
-    ::GetTempPathA(MAX_PATH, temp);
-    path_ = std::string(temp) + "tandrel-ar-" + std::to_string(::GetCurrentProcessId()) + "-" +
-            std::to_string(++counter);
-    ::CreateDirectoryA(path_.c_str(), nullptr);
-    path_ += "\\";
-}
-
-TempFolder::~TempFolder() {
-    RemoveTree(path_);
 }
 
 Bytes ReadFileBytes(const std::string& path) {

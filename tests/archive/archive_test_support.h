@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "../common/folder_tree.h"
 #include "compress.h"
 #include "file_stream.h"
 
@@ -50,14 +51,11 @@ Bytes NoiseBytes(size_t size, uint32_t seed);
 // files included) when the object goes.
 class TempFolder {
   public:
-    TempFolder();
-    TempFolder(const TempFolder&) = delete;
-    TempFolder& operator=(const TempFolder&) = delete;
-    ~TempFolder();
     const std::string& Path() const { return path_; }  // ends in "\"
 
   private:
-    std::string path_;
+    FolderTree tree_{"tandrel-ar"};
+    std::string path_ = tree_.root() + "\\";
 };
 
 Bytes ReadFileBytes(const std::string& path);

@@ -11,6 +11,7 @@
 #include <string>
 #include <utility>
 
+#include "../common/folder_tree.h"
 #include "com_ptr.h"
 #include "file_stream.h"
 #include "shell_folders.h"
@@ -57,25 +58,10 @@ class ScopedShellFolderValue {
 // An empty folder under the user's temporary folder, removed with its content afterwards.
 class ScratchFolder {
   public:
-    ScratchFolder() {
-        char temp[MAX_PATH] = {};
-        ::GetTempPathA(MAX_PATH, temp);
-        static int counter = 0;
-        path_ = std::string(temp) + "tandrel-shell-" + std::to_string(::GetCurrentProcessId()) + "-" +
-                std::to_string(++counter);
-        ::CreateDirectoryA(path_.c_str(), nullptr);
-    }
-    ScratchFolder(const ScratchFolder&) = delete;
-    ScratchFolder& operator=(const ScratchFolder&) = delete;
-    ~ScratchFolder() {
-        std::error_code ignored;
-        std::filesystem::remove_all(path_, ignored);
-    }
-
-    const std::string& Path() const { return path_; }  // without a trailing "\"
+    const std::string& Path() const { return tree_.root(); }  // without a trailing "\"
 
   private:
-    std::string path_;
+    FolderTree tree_{"tandrel-shell"};
 };
 
 inline bool FolderIsEmpty(const std::string& folder) {

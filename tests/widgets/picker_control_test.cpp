@@ -5,11 +5,11 @@
 #include <string>
 #include <vector>
 
+#include "../common/folder_tree.h"
 #include "dib_canvas.h"
 #include "directory_list_box.h"
 #include "drive_combo_box.h"
 #include "exceptions.h"
-#include "folder_tree.h"
 #include "widget_host.h"
 
 namespace {

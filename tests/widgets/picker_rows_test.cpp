@@ -3,9 +3,9 @@
 #include <algorithm>
 #include <gtest/gtest.h>
 
+#include "../common/folder_tree.h"
 #include "directory_rows.h"
 #include "drive_rows.h"
-#include "folder_tree.h"
 #include "folders.h"
 
 TEST(DriveRows, TextsByDriveType) {

@@ -1,5 +1,5 @@
-// A folder tree made for one test under the temporary folder, removed with everything in it
-// afterwards.
+// A folder made for one test under the temporary folder (its name starts with the prefix given),
+// removed with everything in it afterwards, read-only files included. Shared by the Windows tests.
 #pragma once
 
 #include <windows.h>
