@@ -195,13 +195,18 @@ class TableReporter : public benchmark::ConsoleReporter {
     }
 };
 
+// A benchmark's measured MB/s, or 0 when it did not run.
+double Speed(const TableReporter& reporter, const std::string& name) {
+    const auto it = reporter.mbPerSecond.find(name);
+    return it == reporter.mbPerSecond.end() ? 0.0 : it->second;
+}
+
 void PrintTable(const TableReporter& reporter) {
     std::printf("\n%-8s %-6s %9s %9s %9s %9s %9s %9s %10s %10s %7s\n", "data", "codec", "enc MB/s",
                 "zlib enc", "ratio", "dec MB/s", "zlib dec", "ratio", "coded", "zlib coded", "size x");
     for (const Sample& sample : Corpus()) {
         auto speed = [&](const std::string& kind, const std::string& codec) {
-            const auto it = reporter.mbPerSecond.find(kind + "/" + sample.name + "/" + codec);
-            return it == reporter.mbPerSecond.end() ? 0.0 : it->second;
+            return Speed(reporter, kind + "/" + sample.name + "/" + codec);
         };
         for (const std::string codec : {"lzh", "rle"}) {
             const double enc = speed("encode", codec);
@@ -221,10 +226,6 @@ void PrintTable(const TableReporter& reporter) {
 // The speed goals of the LZH codec, each as a measured ratio against its bound: against zlib on the
 // same data, or against the codec's own speed on the text.
 void PrintGoals(const TableReporter& reporter) {
-    auto speed = [&](const std::string& name) {
-        const auto it = reporter.mbPerSecond.find(name);
-        return it == reporter.mbPerSecond.end() ? 0.0 : it->second;
-    };
     struct Goal {
         const char* what;
         std::string measured;
@@ -243,8 +244,8 @@ void PrintGoals(const TableReporter& reporter) {
     };
     std::printf("\n%-24s %9s %9s %6s\n", "lzh goal", "ratio", "at least", "");
     for (const Goal& goal : goals) {
-        const double measured = speed(goal.measured);
-        const double against = speed(goal.against);
+        const double measured = Speed(reporter, goal.measured);
+        const double against = Speed(reporter, goal.against);
         if (measured <= 0 || against <= 0) {
             continue;  // not run (a filter, or a missing sample)
         }
