@@ -91,3 +91,11 @@ std::string ExtractFileName(std::string_view path) {
     const size_t cut = path.find_last_of("\\:");
     return std::string(cut == std::string_view::npos ? path : path.substr(cut + 1));
 }
+
+std::string AddTrailingBackslash(std::string_view path) {
+    std::string result(path);
+    if (!result.empty() && result.back() != '\\') {
+        result += '\\';
+    }
+    return result;
+}

@@ -23,3 +23,7 @@ bool SameTextAscii(std::string_view a, std::string_view b);
 std::string ExtractFilePath(std::string_view path);
 // The file part: everything after the last "\" or ":".
 std::string ExtractFileName(std::string_view path);
+// A folder path ready for a file name to be appended: a path that is not empty and does not end in
+// "\" gets one. One character is a folder name like any other ("C" gives "C\"), so whoever appends a
+// name to the result names the same file as a component given the folder itself.
+std::string AddTrailingBackslash(std::string_view path);

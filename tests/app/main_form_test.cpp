@@ -278,21 +278,4 @@ TEST_F(MainWindow, YesEndsTheApplication) {
     EXPECT_TRUE(Application->Terminated());
 }
 
-TEST(AddTrailingBackslash, AppendsOnlyToPathsLongerThanOneCharacter) {
-    const std::pair<const char*, const char*> rows[] = {
-        {"C:", "C:\\"},
-        {"C:\\", "C:\\"},
-        {"C", "C"},
-        {"", ""},
-        {"\\", "\\"},
-        {"C:\\Program Files", "C:\\Program Files\\"},
-        {"ab", "ab\\"},
-        {"c:\\apps\\", "c:\\apps\\"},
-        {"\\\\server\\share", "\\\\server\\share\\"},
-    };
-    for (const auto& [path, expected] : rows) {
-        EXPECT_EQ(TfrmMain::AddTrailingBackslash(path), expected) << path;
-    }
-}
-
 }  // namespace

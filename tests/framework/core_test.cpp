@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "exceptions.h"
@@ -105,6 +106,25 @@ TEST(TextHelpers, StrToIntAcceptsDecimalIntegersOnly) {
     EXPECT_EQ(ExtractFilePath("C:\\a\\b.txt"), "C:\\a\\");
     EXPECT_EQ(ExtractFileName("C:\\a\\b.txt"), "b.txt");
     EXPECT_EQ(ExtractFileName("C:b.txt"), "b.txt");
+}
+
+// Whoever appends a file name to the result must name the file that a component given the folder
+// itself writes, one-character folder names included.
+TEST(TextHelpers, AddTrailingBackslashAppendsToEveryFolderButTheEmptyOne) {
+    const std::pair<const char*, const char*> rows[] = {
+        {"C:", "C:\\"},
+        {"C:\\", "C:\\"},
+        {"C", "C\\"},
+        {"", ""},
+        {"\\", "\\"},
+        {"C:\\Program Files", "C:\\Program Files\\"},
+        {"ab", "ab\\"},
+        {"c:\\apps\\", "c:\\apps\\"},
+        {"\\\\server\\share", "\\\\server\\share\\"},
+    };
+    for (const auto& [path, expected] : rows) {
+        EXPECT_EQ(AddTrailingBackslash(path), expected) << path;
+    }
 }
 
 // A registry key of the test's own under HKEY_CURRENT_USER, removed afterwards.
