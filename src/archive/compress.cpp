@@ -19,6 +19,29 @@ int32_t WrappingAdd(int32_t a, int32_t b) {
     return static_cast<int32_t>(static_cast<uint32_t>(a) + static_cast<uint32_t>(b));
 }
 
+// The entries end where their sizes add up to TotalSize, whatever bytes follow. Empty files at the
+// end add nothing, so they are still taken: stopping before them would lose them without a word.
+bool PastTheLastEntry(const TArchiveHeader& header, int32_t total, const TFileHeader& entry) {
+    return total >= header.TotalSize && entry.FullSize != 0;
+}
+
+// Takes every byte written and keeps only their count.
+class TCountingStream : public TStream {
+  public:
+    int32_t Read(void*, int32_t) override { return 0; }
+    int32_t Write(const void*, int32_t count) override {
+        if (count > 0) {
+            written_ += count;
+        }
+        return count > 0 ? count : 0;
+    }
+    int64_t Seek(int64_t, SeekOrigin) override { return written_; }
+    int64_t Written() const { return written_; }
+
+  private:
+    int64_t written_ = 0;
+};
+
 }  // namespace
 
 void RegisterArchiveClasses() {
@@ -131,10 +154,7 @@ void TCompress::ExpandArchiveFiles(TStream& archive, TStringList* selection) {
     TFileHeader entry;
     std::string name;
     while (ReadEntryHeader(archive, entry, name)) {
-        // The entries end where their sizes add up to TotalSize, whatever bytes follow. Empty
-        // files at the end add nothing, so they are still taken: stopping before them would lose
-        // them without a word.
-        if (total >= info.header.TotalSize && entry.FullSize != 0) {
+        if (PastTheLastEntry(info.header, total, entry)) {
             break;
         }
         // Every entry's data ends where the format says, whatever a decoder made of it.
@@ -172,7 +192,7 @@ void TCompress::ExpandArchiveFiles(TStream& archive, TStringList* selection) {
             continue;
         }
         try {
-            ExpandFileData(*output, archive, entry, info.methodId);
+            ExpandFileData(*output, archive, entry, info.methodId, OnShowProgress);
             SetFileDate(*output, entry.FileDate);
         } catch (const EInvalidKey&) {
             // A locked entry is not left behind without its key.
@@ -199,10 +219,30 @@ void TCompress::ExpandArchiveFiles(TStream& archive, TStringList* selection) {
     }
 }
 
+void TCompress::TestArchiveFiles(TStream& archive, const TStringList* selection) {
+    const ArchiveInfo info = ReadArchiveHeader(archive);
+    int32_t total = 0;
+    TFileHeader entry;
+    std::string name;
+    while (ReadEntryHeader(archive, entry, name) && !PastTheLastEntry(info.header, total, entry)) {
+        const int64_t nextEntry = archive.Position() + entry.CompressedSize;
+        if (selection == nullptr || selection->IndexOf(name) >= 0) {
+            TCountingStream output;
+            ExpandFileData(output, archive, entry, info.methodId, nullptr);
+            if (output.Written() != entry.FullSize) {
+                throw EBadChecksum(msg::kBadChecksum);
+            }
+        }
+        archive.SetPosition(nextEntry);
+        total = WrappingAdd(total, entry.FullSize);
+    }
+}
+
 void TCompress::ExpandFileData(TStream& output,
                                TStream& archive,
                                const TFileHeader& entry,
-                               const std::string& methodId) {
+                               const std::string& methodId,
+                               const TShowProgressEvent& progress) {
     const bool locked = entry.LockFlag > 0;
     if (locked && Key == 0) {
         throw EInvalidKey(msg::kInvalidKey);
@@ -216,8 +256,8 @@ void TCompress::ExpandFileData(TStream& output,
             break;
         case cmRLE:
         case cmLZH:
-            RunCodec(OnShowProgress, output, archive, entry.CompressedSize, entry.FullSize, entry.Method,
-                     checksum, true);
+            RunCodec(progress, output, archive, entry.CompressedSize, entry.FullSize, entry.Method, checksum,
+                     true);
             break;
         case cmCustom:
             if (OnExpand) {

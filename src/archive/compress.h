@@ -96,6 +96,14 @@ class TCompress : public TComponent {
     // exception leaves the operation, selection is left as it was.
     void ExpandArchiveFiles(TStream& archive, TStringList* selection);
 
+    // Decodes every entry (selection null) or those whose names are in selection, as
+    // ExpandArchiveFiles would, but writes nothing anywhere, raises no progress and asks no handler
+    // about paths. Each
+    // entry is checked as an expansion checks it (checksum and key) and its expanded size against
+    // its header, so a damaged archive raises here what its expansion would raise (EBadChecksum for
+    // a size that differs) before any file is touched.
+    void TestArchiveFiles(TStream& archive, const TStringList* selection);
+
     TCompressEvent OnCompress;
     TExpandEvent OnExpand;
     TRecognizeEvent OnRecognize;
@@ -122,10 +130,13 @@ class TCompress : public TComponent {
 
     ArchiveInfo ReadArchiveHeader(TStream& archive);
     uint8_t MethodFromID(const std::string& id);
+    // Decodes one entry's data into output and checks its checksum and key; progress (may be empty)
+    // hears of each block read.
     void ExpandFileData(TStream& output,
                         TStream& archive,
                         const TFileHeader& entry,
-                        const std::string& methodId);
+                        const std::string& methodId,
+                        const TShowProgressEvent& progress);
 
     // Platform part (compress_win32.cpp).
     int64_t FreeSpaceFor(const std::string& path);

@@ -427,6 +427,44 @@ TEST_F(CompressTest, LockedEntriesNeedTheirKey) {
 }
 
 // ---------------------------------------------------------------------------------------------
+// Testing without writing
+
+// A test decodes as an expansion does and fails as it would, but writes nothing and raises no
+// progress; a selection limits it to the named entries.
+TEST_F(CompressTest, TestingDecodesAndChecksWithoutWriting) {
+    int progressCalls = 0;
+    compress.OnShowProgress = [&progressCalls](int32_t&) { ++progressCalls; };
+    const Bytes big = NoiseBytes(30000, 9);
+    Bytes damaged = MakeArchive({{.name = "first.txt", .data = TextBytes("first")},
+                                 {.name = "big.bin", .data = big, .method = cmRLE}});
+    damaged[damaged.size() - 100] ^= 0x10;  // inside the last entry's coded data
+    const auto test = [this](const Bytes& archive, const std::vector<std::string>& names) {
+        TCustomMemoryStream stream(archive.data(), static_cast<int64_t>(archive.size()));
+        TStringList chosen;
+        for (const std::string& name : names) {
+            chosen.Add(name);
+        }
+        compress.TestArchiveFiles(stream, names.empty() ? nullptr : &chosen);
+    };
+
+    EXPECT_NO_THROW(test(MakeArchive({{.name = "a.txt", .data = TextBytes("a")},
+                                      {.name = "big.bin", .data = big},
+                                      {.name = "s.txt", .data = TextBytes("stored"), .method = cmNone},
+                                      {.name = "empty.txt"}}),
+                         {}));
+    EXPECT_THROW(test(damaged, {}), EBadChecksum);
+    EXPECT_THROW(test(damaged, {"BIG.BIN"}), EBadChecksum);
+    EXPECT_NO_THROW(test(damaged, {"first.txt"}));
+    EXPECT_THROW(test(MakeArchive({{.name = "sum.txt", .data = TextBytes("sum"), .checksum = 1}}), {}),
+                 EBadChecksum);
+    EXPECT_THROW(test(MakeArchive({{.name = "k.txt", .data = TextBytes("k"), .lockFlag = 1, .key = 3}}), {}),
+                 EInvalidKey);
+    EXPECT_THROW(test(MakeArchive({{.name = "x.txt"}}, "XYZ"), {}), EUnrecognizedCompressionMethod);
+    EXPECT_TRUE(FolderEntries(temp.Path()).empty());
+    EXPECT_EQ(progressCalls, 0);
+}
+
+// ---------------------------------------------------------------------------------------------
 // Failures while writing, and what they leave behind
 
 TEST_F(CompressTest, BadChecksumLeavesTheFileWithAttributesButNoTimeStamp) {
