@@ -7,9 +7,8 @@
 #include "file_stream.h"
 #include "folders.h"
 #include "gauges.h"
+#include "install_front_end.h"
 #include "install_state.h"
-#include "main_form.h"
-#include "message_dialog.h"
 #include "string_list.h"
 #include "sysutils.h"
 
@@ -41,7 +40,19 @@ void TfrmCopy::Compress1ShowProgress(int32_t& PercentageDone) {
                         InstallState.FileCount);
 }
 
-void TfrmCopy::ExtractAllFiles() {
+namespace {
+
+// Makes the folders that lie between the Backup folder and a backup of an entry with a folder part
+// ("sub\file.txt"); the outcome shows in the move that follows.
+void CreateBackupSubfolders(const std::string& backupFolder, const std::string& name) {
+    for (size_t cut = name.find('\\'); cut != std::string::npos; cut = name.find('\\', cut + 1)) {
+        CreateFolder(AddTrailingBackslash(backupFolder) + name.substr(0, cut));
+    }
+}
+
+}  // namespace
+
+void TfrmCopy::ExtractAllFiles(TInstallFrontEnd& frontEnd) {
     TInstallState& state = InstallState;
     const std::unique_ptr<TStream> archive = Compress1->LoadArchiveResource("data", "");
     Compress1->MakeDirectories = true;
@@ -55,11 +66,22 @@ void TfrmCopy::ExtractAllFiles() {
     Compress1->ListArchiveFiles(*archive, entries);
     state.FileCount = entries.Count();
     state.CurrentFileNumber = 0;
-    state.DestinationWithBackslash = TfrmMain::AddTrailingBackslash(state.DestinationFolder);
+    state.DestinationWithBackslash = AddTrailingBackslash(state.DestinationFolder);
     const std::string backupFolder = state.DestinationWithBackslash + "Backup";
     bool backupReady = false;
     if (state.FileCount == 0) {
         return;
+    }
+
+    // Every entry is decoded and checked once before the first file is touched: a damaged setup
+    // file stops here, with the same error that its expansion would raise, and leaves the
+    // destination as it was instead of half replaced.
+    for (int index = 0; index < state.FileCount; ++index) {
+        Label1->SetCaption("Checking: " + entries[index]);
+        Application->ProcessMessages();
+        selection.Clear();
+        selection.Add(entries[index]);
+        Compress1->TestArchiveFiles(*archive, &selection);
     }
 
     for (int index = 0; index < state.FileCount; ++index) {
@@ -67,12 +89,13 @@ void TfrmCopy::ExtractAllFiles() {
         const std::string target = state.DestinationWithBackslash + name;
         state.CurrentFileNumber = state.CurrentFileNumber + 1;
         bool keep = false;
+        TBackupAction backup = TBackupAction::None;
         Label1->SetCaption("Extracting: " + name);
         Application->ProcessMessages();
 
         if (FileExists(target)) {
             if (UpperCaseAscii(name) == "SITES.INI") {
-                keep = ShowMessageDialog(kKeepSiteDatabaseQuestion, mkConfirmation, mbYesNo, 0) == mrYes;
+                keep = frontEnd.AskKeepSiteDatabase();
             }
             if (state.BackupReplacedFiles) {
                 if (!backupReady) {
@@ -80,15 +103,23 @@ void TfrmCopy::ExtractAllFiles() {
                     CreateFolder(backupFolder);
                     backupReady = FolderExists(backupFolder);
                 }
-                if (backupReady) {
-                    const std::string backupTarget = TfrmMain::AddTrailingBackslash(backupFolder) + name;
-                    if (keep) {
-                        ::CopyFileA(target.c_str(), backupTarget.c_str(), FALSE);
-                    } else {
-                        // Replaces an older backup of the same name: otherwise the move would fail
-                        // and the file would be deleted below without any backup.
-                        ::MoveFileExA(target.c_str(), backupTarget.c_str(), MOVEFILE_REPLACE_EXISTING);
+                const std::string backupTarget = AddTrailingBackslash(backupFolder) + name;
+                if (keep) {
+                    // A kept file stays where it is, so a copy that fails loses nothing.
+                    if (backupReady && ::CopyFileA(target.c_str(), backupTarget.c_str(), FALSE)) {
+                        backup = TBackupAction::Copied;
                     }
+                } else {
+                    // The file is about to be replaced: without its backup it is not touched. A
+                    // move replaces an older backup of the same name.
+                    if (backupReady) {
+                        CreateBackupSubfolders(backupFolder, name);
+                    }
+                    if (!backupReady ||
+                        !::MoveFileExA(target.c_str(), backupTarget.c_str(), MOVEFILE_REPLACE_EXISTING)) {
+                        throw EBackupFailed(Format(kBackupFailed, target.c_str(), backupFolder.c_str()));
+                    }
+                    backup = TBackupAction::Moved;
                 }
             }
             if (!keep) {
@@ -101,5 +132,6 @@ void TfrmCopy::ExtractAllFiles() {
             selection.Add(name);
             Compress1->ExpandArchiveFiles(*archive, &selection);
         }
+        frontEnd.EntryDone(name, !keep, backup);
     }
 }

@@ -6,10 +6,12 @@
 #include <memory>
 #include <string>
 
+#include "exceptions.h"
 #include "forms.h"
 #include "std_controls.h"
 
 class TCompress;
+class TInstallFrontEnd;
 class TGauge;
 class TStream;
 
@@ -28,13 +30,16 @@ class TfrmCopy : public TForm {
     void Compress1ShowProgress(int32_t& PercentageDone);
     void btnCopyCancelClick(TObject* Sender);
 
-    // Expands every archive entry into the destination folder (see copy_form.cpp). Every failure
-    // is an exception; the entries before the failing one stay written.
-    void ExtractAllFiles();
+    // Checks every archive entry, then expands each into the destination folder, asking frontEnd
+    // about an existing site database and telling it what was done (see copy_form.cpp). Every
+    // failure is an exception; a damaged archive stops before anything is touched, any other
+    // failure leaves the entries before the failing one written.
+    void ExtractAllFiles(TInstallFrontEnd& frontEnd);
 };
 
 extern TfrmCopy* frmCopy;
 
-// The question asked before an existing site database is replaced.
-inline constexpr const char kKeepSiteDatabaseQuestion[] =
-    "There is currently a site database file. Do you want to keep the existing file? ";
+// A file about to be replaced could not be moved into the Backup folder (or the folder could not be
+// made): the file, then the Backup folder.
+TANDREL_DECLARE_EXCEPTION(EBackupFailed, Exception);
+inline constexpr const char kBackupFailed[] = "Cannot move %s into the backup folder %s";

@@ -2,30 +2,16 @@
 
 #include <windows.h>
 
-#include "application.h"
-#include "copy_form.h"
 #include "directory_list_box.h"
 #include "drive_combo_box.h"
 #include "folders.h"
 #include "gradient.h"
+#include "install_sequence.h"
 #include "install_state.h"
 #include "message_dialog.h"
-#include "shell_link.h"
 #include "sysutils.h"
 
 TfrmMain* frmMain = nullptr;
-TInstallState InstallState;
-
-namespace {
-
-// The folder of this program's own file: its full path up to and including the last "\" or ":".
-std::string ProgramFolder() {
-    char path[MAX_PATH + 1] = {};
-    const DWORD length = ::GetModuleFileNameA(nullptr, path, MAX_PATH);
-    return ExtractFilePath(std::string(path, length));
-}
-
-}  // namespace
 
 TfrmMain::TfrmMain(TComponent* owner) : TForm(owner) {
     AddHandler("FormCreate", TNotifyEvent([this](TObject* sender) { FormCreate(sender); }));
@@ -153,46 +139,6 @@ void TfrmMain::btnDirContinueClick(TObject*) {
     }
 
     PathPanel->Hide();
-    state.BackupReplacedFiles = ShowMessageDialog(kBackupQuestion, mkConfirmation, mbYesNo, 0) == mrYes;
-
-    // The progress window is not modal: the main window stays usable (its close box asks as
-    // usual). After a failure it stays up with the files written so far.
-    Application->CreateForm(frmCopy);
-    frmCopy->Show();
-    frmCopy->ExtractAllFiles();
-    delete frmCopy;
-    frmCopy = nullptr;
-
-    if (ShowMessageDialog(kShortcutQuestion, mkConfirmation, mbYesNo, 0) == mrYes) {
-        CreateProgramShortcuts();
-    }
-    if (ShowMessageDialog(kReadmeQuestion, mkInformation, mbYesNo, 0) == mrYes) {
-        // Unquoted, as the viewer takes the rest of its command line as the file name.
-        const std::string command = "notepad " + AddTrailingBackslash(state.DestinationFolder) + "readme.txt";
-        ::WinExec(command.c_str(), SW_SHOWNORMAL);
-    }
-    ShowPlainMessage(kSetupComplete);
-    Application->Terminate();
-}
-
-void TfrmMain::CreateProgramShortcuts() {
-    const std::string program = InstallState.DestinationWithBackslash + "TANDREL.EXE";
-    TShellLinkInfo info;
-    info.Target = program;
-    info.Description = program;
-    info.WorkingDirectory = ProgramFolder();
-    info.IconPath = program;
-    info.IconIndex = 0;
-    info.HotKey = 0;
-    for (const char* folder : {"Programs", "SendTo"}) {
-        const std::string shortcut = CreateShortcut(kProductFolder, "", folder);
-        UpdateShortcut(shortcut, info);
-    }
-}
-
-std::string TfrmMain::AddTrailingBackslash(const std::string& path) {
-    if (path.size() > 1 && path.back() != '\\') {
-        return path + '\\';
-    }
-    return path;
+    TInteractiveFrontEnd frontEnd;
+    RunInstallation(frontEnd);
 }

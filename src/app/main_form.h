@@ -16,12 +16,8 @@ class TGradient;
 inline constexpr const char kCancelSetupQuestion[] =
     "Setup is not complete.  If you abort now, the program may not run properly.  "
     "Are you sure you want to cancel installation? ";
-// The questions and notices of the destination choice and the install sequence.
+// The question before a missing destination folder is created.
 inline constexpr const char kCreateFolderQuestion[] = "The directory %s does not exist. Create it?";
-inline constexpr const char kBackupQuestion[] = "Do you want to backup replaced files ?";
-inline constexpr const char kShortcutQuestion[] = "Add a shortcut to the Start Menu?";
-inline constexpr const char kReadmeQuestion[] = "Do you want to view the README file now?";
-inline constexpr const char kSetupComplete[] = "Tandrel Setup Complete.";
 // The product's folder name, appended to every folder that the directory list proposes.
 inline constexpr const char kProductFolder[] = "Tandrel";
 // The folder that Continue on the welcome panel proposes.
@@ -68,11 +64,6 @@ class TfrmMain : public TForm {
 
     // Whether the root of drive letter can be read; tells the user when not.
     bool DriveAccessible(char letter);
-    // Creates the shortcuts to the installed program in the Programs and SendTo folders.
-    void CreateProgramShortcuts();
-
-    // A path longer than one character that does not end in "\" gets one; others are unchanged.
-    static std::string AddTrailingBackslash(const std::string& path);
 
   private:
     // The destination panel's preparation step, the first step of FormCreate.

@@ -1,0 +1,37 @@
+// What the install sequence asks of whoever runs it and what it tells them. The interactive front end
+// answers with the message dialogs; an unattended one answers from its command line and keeps a log.
+// Either way there is one sequence, one extraction loop, one verification and one set of shortcut
+// calls: the front end only decides and listens.
+#pragma once
+
+#include <string>
+
+// What happened to a file that was already in the destination before its entry was handled.
+enum class TBackupAction {
+    None,    // nothing was there, or backups are off
+    Moved,   // moved into the Backup folder, then replaced
+    Copied,  // a kept file, copied into the Backup folder
+};
+
+class TInstallFrontEnd {
+  public:
+    TInstallFrontEnd() = default;
+    TInstallFrontEnd(const TInstallFrontEnd&) = delete;
+    TInstallFrontEnd& operator=(const TInstallFrontEnd&) = delete;
+    virtual ~TInstallFrontEnd() = default;
+
+    // The questions, in the order in which the sequence asks them. True means Yes.
+    virtual bool AskBackup() = 0;
+    virtual bool AskKeepSiteDatabase() = 0;  // asked only when a site database is already there
+    virtual bool AskShortcuts() = 0;
+    virtual bool AskReadme() = 0;
+
+    // Whether the progress window is shown while the files are expanded.
+    virtual bool ShowsProgress() const = 0;
+
+    // The outcomes. written is false for an entry whose existing file was kept.
+    virtual void EntryDone(const std::string& /*name*/, bool /*written*/, TBackupAction /*backup*/) {}
+    virtual void ShortcutWritten(const std::string& /*path*/) {}
+    // Every step has run; the application is terminated right after.
+    virtual void Finished() = 0;
+};

@@ -1,0 +1,90 @@
+#include "install_sequence.h"
+
+#include <windows.h>
+
+#include <string>
+
+#include "application.h"
+#include "copy_form.h"
+#include "install_state.h"
+#include "message_dialog.h"
+#include "shell_link.h"
+#include "sysutils.h"
+
+namespace {
+
+// The folder of this program's own file: its full path up to and including the last "\" or ":".
+std::string ProgramFolder() {
+    char path[MAX_PATH + 1] = {};
+    const DWORD length = ::GetModuleFileNameA(nullptr, path, MAX_PATH);
+    return ExtractFilePath(std::string(path, length));
+}
+
+bool AskYesNo(const char* question, TMessageKind kind) {
+    return ShowMessageDialog(question, kind, mbYesNo, 0) == mrYes;
+}
+
+}  // namespace
+
+void RunInstallation(TInstallFrontEnd& frontEnd) {
+    TInstallState& state = InstallState;
+    state.BackupReplacedFiles = frontEnd.AskBackup();
+
+    // The progress window is not modal: the main window stays usable (its close box asks as
+    // usual). After a failure it stays up with the files written so far.
+    Application->CreateForm(frmCopy);
+    if (frontEnd.ShowsProgress()) {
+        frmCopy->Show();
+    }
+    frmCopy->ExtractAllFiles(frontEnd);
+    delete frmCopy;
+    frmCopy = nullptr;
+
+    if (frontEnd.AskShortcuts()) {
+        CreateProgramShortcuts(frontEnd);
+    }
+    if (frontEnd.AskReadme()) {
+        // Unquoted, as the viewer takes the rest of its command line as the file name. Whether it
+        // starts is not looked at, and the setup does not wait for it.
+        const std::string command = "notepad " + AddTrailingBackslash(state.DestinationFolder) + "readme.txt";
+        ::WinExec(command.c_str(), SW_SHOWNORMAL);
+    }
+    frontEnd.Finished();
+    Application->Terminate();
+}
+
+void CreateProgramShortcuts(TInstallFrontEnd& frontEnd) {
+    const std::string program = InstallState.DestinationWithBackslash + "TANDREL.EXE";
+    TShellLinkInfo info;
+    info.Target = program;
+    info.Description = program;
+    info.WorkingDirectory = ProgramFolder();
+    info.IconPath = program;
+    info.IconIndex = 0;
+    info.HotKey = 0;
+    for (const char* folder : {"Programs", "SendTo"}) {
+        const std::string shortcut = CreateShortcut("Tandrel", "", folder);
+        UpdateShortcut(shortcut, info);
+        frontEnd.ShortcutWritten(shortcut);
+    }
+}
+
+bool TInteractiveFrontEnd::AskBackup() {
+    return AskYesNo(kBackupQuestion, mkConfirmation);
+}
+
+bool TInteractiveFrontEnd::AskKeepSiteDatabase() {
+    return ShowMessageDialog(kKeepSiteDatabaseQuestion, mkConfirmation, mbYesNo, 0) != mrNo;
+}
+
+bool TInteractiveFrontEnd::AskShortcuts() {
+    return AskYesNo(kShortcutQuestion, mkConfirmation);
+}
+
+bool TInteractiveFrontEnd::AskReadme() {
+    return AskYesNo(kReadmeQuestion, mkInformation);
+}
+
+void TInteractiveFrontEnd::Finished() {
+    ShowPlainMessage(kSetupComplete);
+}

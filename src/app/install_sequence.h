@@ -1,0 +1,36 @@
+// The installation, from the accepted destination to the end: the backup question, the extraction
+// loop in its progress window, the shortcuts, the readme and the completion. Whoever runs it decides
+// the answers and hears the outcomes through a front end; the interactive one asks the user.
+#pragma once
+
+#include "install_front_end.h"
+
+// The questions and the notice of the interactive installation.
+inline constexpr const char kBackupQuestion[] = "Do you want to backup replaced files ?";
+inline constexpr const char kKeepSiteDatabaseQuestion[] =
+    "There is currently a site database file. Do you want to keep the existing file? ";
+inline constexpr const char kShortcutQuestion[] = "Add a shortcut to the Start Menu?";
+inline constexpr const char kReadmeQuestion[] = "Do you want to view the README file now?";
+inline constexpr const char kSetupComplete[] = "Tandrel Setup Complete.";
+
+// Runs every step into InstallState.DestinationFolder, which must be set. Catches nothing: a
+// failure leaves at the step where it happened (the progress window stays up when the loop failed),
+// and the later steps do not run. After the last step the application is terminated.
+void RunInstallation(TInstallFrontEnd& frontEnd);
+
+// Writes Tandrel.lnk to the installed program into the user's Programs and then SendTo folder,
+// reporting each file written. Raises what the shell-folder lookup and the shortcut calls raise.
+void CreateProgramShortcuts(TInstallFrontEnd& frontEnd);
+
+// The user's answers, through the message dialogs; the completion message at the end.
+class TInteractiveFrontEnd : public TInstallFrontEnd {
+  public:
+    bool AskBackup() override;
+    // Only an explicit No replaces the user's file: a dialog closed without an answer, or dismissed
+    // because the application is ending, keeps it.
+    bool AskKeepSiteDatabase() override;
+    bool AskShortcuts() override;
+    bool AskReadme() override;
+    bool ShowsProgress() const override { return true; }
+    void Finished() override;
+};

@@ -1,0 +1,3 @@
+#include "install_state.h"
+
+TInstallState InstallState;
