@@ -3,6 +3,10 @@
 // dialog of the program or a system message box (the general error box). Every dialog answered is
 // recorded with its caption and text, so that a test compares the whole conversation at once.
 //
+// A reply names the button to press; when the dialog has no such button, the test fails (the dialog
+// is then closed, so that the run goes on). Every dialog is recorded with the captions of its
+// buttons, so that the expected conversation also states which answers each question offered.
+//
 // A dialog beyond the replies is left alone while the program may still dismiss it by itself (a
 // terminating application does); one that stays up is closed after a generous limit and recorded
 // all the same, so that a wrong sequence fails instead of hanging. The limit is a safety net, not a
@@ -13,6 +17,7 @@
 
 #include <atomic>
 #include <functional>
+#include <gtest/gtest.h>
 #include <ostream>
 #include <string>
 #include <thread>
@@ -33,11 +38,16 @@ struct Reply {
 struct SeenDialog {
     std::string caption;
     std::string text;
+    std::vector<std::string> buttons;  // captions, in the order of the dialog's child windows
     bool operator==(const SeenDialog&) const = default;
 };
 
 inline std::ostream& operator<<(std::ostream& out, const SeenDialog& dialog) {
-    return out << "[" << dialog.caption << "] " << dialog.text;
+    out << "[" << dialog.caption << "] " << dialog.text << " {";
+    for (const std::string& button : dialog.buttons) {
+        out << " " << button;
+    }
+    return out << " }";
 }
 
 inline TMessageForm* MessageFormOf(HWND hwnd) {
@@ -71,6 +81,17 @@ inline std::string DialogText(HWND dialog) {
     return StaticTexts(dialog);
 }
 
+// The captions of a dialog's buttons.
+inline std::vector<std::string> ButtonCaptions(HWND dialog) {
+    std::vector<std::string> captions;
+    for (HWND child : Children(dialog)) {
+        if (_stricmp(ClassOf(child).c_str(), "Button") == 0) {
+            captions.push_back(WindowText(child));
+        }
+    }
+    return captions;
+}
+
 class DialogScript {
   public:
     explicit DialogScript(std::vector<Reply> replies) : replies_(std::move(replies)) {
@@ -81,11 +102,16 @@ class DialogScript {
     ~DialogScript() { Finish(); }
 
     // Call when the program's call has returned: stops the helper; the dialogs answered, in order.
+    // A reply whose button was missing fails the test here, on the test's own thread.
     const std::vector<SeenDialog>& Finish() {
         done_ = true;
         if (worker_.joinable()) {
             worker_.join();
         }
+        for (const std::string& missing : missingButtons_) {
+            ADD_FAILURE() << missing;
+        }
+        missingButtons_.clear();
         return seen_;
     }
 
@@ -112,11 +138,15 @@ class DialogScript {
             if (next < replies_.size()) {
                 ::Sleep(50);  // let the modal loop finish showing it
                 const Reply& reply = replies_[next++];
-                seen_.push_back({WindowText(dialog), DialogText(dialog)});
+                seen_.push_back({WindowText(dialog), DialogText(dialog), ButtonCaptions(dialog)});
                 if (reply.before) {
                     reply.before();
                 }
-                if (reply.button.empty() || !PressButton(dialog, reply.button)) {
+                if (reply.button.empty()) {
+                    ::PostMessageA(dialog, WM_CLOSE, 0, 0);  // the close box
+                } else if (!PressButton(dialog, reply.button)) {
+                    missingButtons_.push_back("no button \"" + reply.button + "\" in " +
+                                              ::testing::PrintToString(seen_.back()));
                     ::PostMessageA(dialog, WM_CLOSE, 0, 0);
                 }
                 if (reply.after) {
@@ -132,7 +162,7 @@ class DialogScript {
                 ++polls;
             }
             if (!done_ && !Gone(dialog)) {
-                seen_.push_back({WindowText(dialog), DialogText(dialog)});
+                seen_.push_back({WindowText(dialog), DialogText(dialog), ButtonCaptions(dialog)});
                 ::PostMessageA(dialog, WM_CLOSE, 0, 0);
                 WaitUntilGone(dialog);
             }
@@ -141,6 +171,7 @@ class DialogScript {
 
     std::vector<Reply> replies_;
     std::vector<SeenDialog> seen_;
+    std::vector<std::string> missingButtons_;
     std::atomic<bool> done_{false};
     std::thread worker_;
 };

@@ -4,8 +4,11 @@
 #include <windows.h>
 
 #include <shlobj.h>
+#include <tlhelp32.h>
 #include <winioctl.h>
+#include <winternl.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <functional>
@@ -15,6 +18,7 @@
 #include <vector>
 
 #include "../common/folder_tree.h"
+#include "../shell/shell_test_support.h"
 #include "application.h"
 #include "compress.h"
 #include "copy_form.h"
@@ -23,11 +27,14 @@
 #include "drive_combo_box.h"
 #include "folders.h"
 #include "gauges.h"
+#include "install_sequence.h"
 #include "install_state.h"
 #include "main_form.h"
 #include "program_classes.h"
+#include "shell_folders.h"
 #include "string_list.h"
 #include "sysutils.h"
+#include "unique_handle.h"
 
 using gui::Reply;
 using gui::SeenDialog;
@@ -182,11 +189,20 @@ const char kCloseQuestion[] =
     "Setup is not complete.  If you abort now, the program may not run properly.  Are you sure you want to "
     "cancel installation? ";
 
-const SeenDialog kBackupAsked{"Confirm", kBackupQuestion};
-const SeenDialog kKeepAsked{"Confirm", kKeepQuestion};
-const SeenDialog kShortcutAsked{"Confirm", kShortcutQuestion};
-const SeenDialog kReadmeAsked{"Information", kReadmeQuestion};
-const SeenDialog kCompleteShown{"Setup", "Tandrel Setup Complete."};
+const std::vector<std::string> kYesNo{"&Yes", "&No"};
+const std::vector<std::string> kOkOnly{"OK"};
+
+const SeenDialog kBackupAsked{"Confirm", kBackupQuestion, kYesNo};
+const SeenDialog kKeepAsked{"Confirm", kKeepQuestion, kYesNo};
+const SeenDialog kShortcutAsked{"Confirm", kShortcutQuestion, kYesNo};
+const SeenDialog kReadmeAsked{"Information", kReadmeQuestion, kYesNo};
+const SeenDialog kCompleteShown{"Setup", "Tandrel Setup Complete.", kOkOnly};
+const SeenDialog kCloseAsked{"Warning", kCloseQuestion, kYesNo};
+
+// The general error box: the message followed by ".".
+SeenDialog ErrorShown(const std::string& message) {
+    return {"Setup", message + ".", kOkOnly};
+}
 
 const Reply kYes{"&Yes", {}, {}};
 const Reply kNo{"&No", {}, {}};
@@ -213,6 +229,9 @@ class Installation : public ::testing::Test {
         }
     }
     void TearDown() override {
+        for (const std::string& file : absentShortcuts_) {
+            ::DeleteFileA(file.c_str());  // written by a test that answered Yes
+        }
         delete frmCopy;
         frmCopy = nullptr;
         delete frmMain;
@@ -250,7 +269,8 @@ class Installation : public ::testing::Test {
         Application->CreateForm(frmCopy);
         frmCopy->Show();
         gui::DialogScript script(std::move(replies));
-        EXPECT_NO_THROW(frmCopy->ExtractAllFiles());
+        TInteractiveFrontEnd frontEnd;
+        EXPECT_NO_THROW(frmCopy->ExtractAllFiles(frontEnd));
         return script.Finish();
     }
 
@@ -352,7 +372,7 @@ TEST_F(Installation, DestinationPanelProposesFoldersAndRefusesAnUnreadableDrive)
         gui::DialogScript script({kOk});
         SelectDriveRow(unreadable.letter());
         const std::string root = std::string(1, unreadable.letter()) + ":\\";
-        EXPECT_EQ(script.Finish(), (std::vector<SeenDialog>{{"Error", "Unable to access " + root}}));
+        EXPECT_EQ(script.Finish(), (std::vector<SeenDialog>{{"Error", "Unable to access " + root, kOkOnly}}));
     }
     EXPECT_EQ(frmMain->drive->SelectedDrive(), 'c');
     ASSERT_GE(frmMain->drive->ItemIndex(), 0);
@@ -373,7 +393,7 @@ TEST_F(Installation, DestinationPanelProposesFoldersAndRefusesAnUnreadableDrive)
 TEST_F(Installation, AnyAnswerButYesToTheCreationQuestionLeavesThePanel) {
     StartAtDestinationPanel();
     const std::string missing = folder_.Path("new folder");
-    const SeenDialog asked{"Confirm", "The directory " + missing + " does not exist. Create it?"};
+    const SeenDialog asked{"Confirm", "The directory " + missing + " does not exist. Create it?", kYesNo};
     // No, then the dialog's close box: the question each time, and everything as it was.
     for (const Reply& answer : {kNo, Reply{}}) {
         EXPECT_EQ(PressContinue(missing, {answer}), std::vector<SeenDialog>{asked});
@@ -401,8 +421,8 @@ TEST_F(Installation, EmptyAndRelativeDestinationsAreTakenFromTheListedDirectory)
 
         // Yes creates one level at most (here nothing); the files are written all the same.
         const std::vector<SeenDialog> seen = PressContinue(c.typed, {kYes, kNo, kNo, kNo, kOk});
-        const SeenDialog create{"Confirm",
-                                std::string("The directory ") + c.typed + " does not exist. Create it?"};
+        const SeenDialog create{
+            "Confirm", std::string("The directory ") + c.typed + " does not exist. Create it?", kYesNo};
         EXPECT_EQ(seen, (std::vector<SeenDialog>{create, kBackupAsked, kShortcutAsked, kReadmeAsked,
                                                  kCompleteShown}));
         ExpectWritten(listed + c.installed);
@@ -447,7 +467,7 @@ TEST_F(Installation, ClosingTheMainWindowDuringExtractionFinishesItAndSkipsTheRe
     const std::vector<SeenDialog> seen = PressContinue(destination, {kNo, noThenClose, kYes});
     // The later questions and the completion message are dismissed by the terminating
     // application itself, without an answer.
-    EXPECT_EQ(seen, (std::vector<SeenDialog>{kBackupAsked, kKeepAsked, {"Warning", kCloseQuestion}}));
+    EXPECT_EQ(seen, (std::vector<SeenDialog>{kBackupAsked, kKeepAsked, kCloseAsked}));
     ExpectWritten(destination, "old ");
     EXPECT_EQ(frmCopy, nullptr);
     ExpectNoNewShortcuts();
@@ -571,24 +591,6 @@ TEST_F(Installation, ProgressWindowKeepQuestionAndCancel) {
 TEST_F(Installation, ReplacedFilesGoToTheBackupFolder) {
     StartAtDestinationPanel();
 
-    // The Backup folder cannot be made while a file of that name is in the way: the files replaced
-    // meanwhile have no backup. It is tried again at each replaced file and, once made, receives
-    // the rest.
-    const std::string blocked = folder_.Folder("blocked");
-    Existing(blocked, {"Tandrel.exe", "Tandrel.hlp", "readme.txt", "sites.ini", "whatsnew.txt"});
-    WriteWholeFile(blocked + "\\Backup", "in the way");
-    const Reply clearTheWay{"&No", [&blocked] { ::DeleteFileA((blocked + "\\Backup").c_str()); }, {}};
-    EXPECT_EQ(Extract(blocked, true, {clearTheWay}), std::vector<SeenDialog>{kKeepAsked});
-    ExpectWritten(blocked, "old ");
-    ASSERT_TRUE(FolderExists(blocked + "\\Backup"));
-    for (const char* name : {"Tandrel.exe", "Tandrel.hlp", "readme.txt"}) {
-        EXPECT_FALSE(IsFile(blocked + "\\Backup\\" + name)) << name;
-    }
-    EXPECT_EQ(ReadWholeFile(blocked + "\\Backup\\sites.ini"), "old sites.ini");
-    EXPECT_EQ(ReadWholeFile(blocked + "\\Backup\\whatsnew.txt"), "old whatsnew.txt");
-    delete frmCopy;
-    frmCopy = nullptr;
-
     // A Backup folder from an earlier run: the file replaced now takes the place of the older
     // backup of the same name, as does the copy of a kept site database; a read-only file is moved
     // there and its entry written.
@@ -609,6 +611,297 @@ TEST_F(Installation, ReplacedFilesGoToTheBackupFolder) {
         EXPECT_NE(ReadWholeFile(again + "\\" + name).value_or(""), std::string("old ") + name) << name;
         EXPECT_TRUE(IsFile(again + "\\" + name)) << name;
     }
+}
+
+// ---- Nothing of the user's is lost ------------------------------------------------------------
+
+// A file about to be replaced whose backup does not happen stops the installation with an error
+// that names it and the Backup folder: the file stays as it was, the entries before it are written,
+// those after it are not touched, and the setup does not claim to be complete.
+TEST_F(Installation, AReplacedFileThatCannotBeBackedUpStaysAndStopsTheInstallation) {
+    struct Case {
+        const char* name;
+        std::function<UniqueFileHandle(const std::string& destination)> prepare;
+    };
+    const Case cases[] = {
+        {"folder blocked",
+         [](const std::string& destination) {
+             WriteWholeFile(destination + "\\Backup", "in the way");  // so the folder cannot be made
+             return UniqueFileHandle();
+         }},
+        {"older backup in the way",
+         [this](const std::string& destination) {
+             // A folder of the file's name in Backup, with something in it, which a file cannot
+             // replace. (A read-only older copy refuses the move on Windows too, but Wine replaces it.)
+             folder_.Folder(ExtractFileName(destination) + "\\Backup");
+             folder_.Folder(ExtractFileName(destination) + "\\Backup\\readme.txt");
+             WriteWholeFile(destination + "\\Backup\\readme.txt\\kept", "kept");
+             return UniqueFileHandle();
+         }},
+        {"held open",
+         [](const std::string& destination) {
+             // Another program has it open without sharing: it can be neither moved nor deleted.
+             return UniqueFileHandle(::CreateFileA((destination + "\\readme.txt").c_str(), GENERIC_READ, 0,
+                                                   nullptr, OPEN_EXISTING, 0, nullptr));
+         }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string destination = folder_.Folder(c.name);
+        Existing(destination, {"readme.txt"});
+        UniqueFileHandle held = c.prepare(destination);
+        StartAtDestinationPanel();
+
+        const std::vector<SeenDialog> seen = PressContinue(destination, {kYes, kOk});
+        EXPECT_EQ(seen,
+                  (std::vector<SeenDialog>{kBackupAsked, ErrorShown("Cannot move " + destination +
+                                                                    "\\readme.txt into the backup folder " +
+                                                                    destination + "\\Backup")}));
+        held.reset();
+        EXPECT_EQ(ReadWholeFile(destination + "\\readme.txt"), "old readme.txt");
+        EXPECT_TRUE(IsFile(destination + "\\Tandrel.exe"));
+        EXPECT_TRUE(IsFile(destination + "\\Tandrel.hlp"));
+        EXPECT_FALSE(IsFile(destination + "\\sites.ini"));
+        EXPECT_FALSE(IsFile(destination + "\\whatsnew.txt"));
+        EXPECT_FALSE(IsFile(destination + "\\Backup\\readme.txt"));
+        ASSERT_NE(frmCopy, nullptr);  // the progress window stays, as after any failure of the loop
+        EXPECT_FALSE(Application->Terminated());
+
+        delete frmCopy;
+        frmCopy = nullptr;
+        delete frmMain;
+        frmMain = nullptr;
+    }
+}
+
+// A kept site database loses nothing when its copy cannot go to the Backup folder: it stays where
+// it is, and the installation goes on.
+TEST_F(Installation, AKeptSiteDatabaseWhoseCopyFailsGoesOn) {
+    StartAtDestinationPanel();
+    const std::string destination = folder_.Folder("dest");
+    folder_.Folder("dest\\Backup");
+    WriteWholeFile(destination + "\\Backup\\sites.ini", "older sites.ini", FILE_ATTRIBUTE_READONLY);
+    Existing(destination, {"sites.ini", "readme.txt"});
+
+    EXPECT_EQ(Extract(destination, true, {kYes}), std::vector<SeenDialog>{kKeepAsked});
+    EXPECT_EQ(ReadWholeFile(destination + "\\sites.ini"), "old sites.ini");
+    EXPECT_EQ(ReadWholeFile(destination + "\\Backup\\sites.ini"), "older sites.ini");
+    EXPECT_EQ(ReadWholeFile(destination + "\\Backup\\readme.txt"), "old readme.txt");
+    EXPECT_NE(ReadWholeFile(destination + "\\readme.txt"), "old readme.txt");
+    EXPECT_TRUE(IsFile(destination + "\\whatsnew.txt"));
+}
+
+// Only an explicit No replaces the site database: the keep question closed with its close box, or
+// dismissed because the user has accepted to end the setup meanwhile, keeps it.
+TEST_F(Installation, TheSiteDatabaseIsReplacedOnlyOnAnExplicitNo) {
+    const std::string closed = folder_.Folder("closed");
+    Existing(closed, {"sites.ini"});
+    StartAtDestinationPanel();
+    EXPECT_EQ(Extract(closed, false, {Reply{}}), std::vector<SeenDialog>{kKeepAsked});
+    EXPECT_EQ(ReadWholeFile(closed + "\\sites.ini"), "old sites.ini");
+    delete frmCopy;
+    frmCopy = nullptr;
+
+    // The close box of the main window, used while the progress window comes up; the close
+    // confirmation is accepted before the site database's entry, whose question is then dismissed.
+    const std::string ending = folder_.Folder("ending");
+    Existing(ending, {"sites.ini"});
+    const HWND mainWindow = frmMain->Handle();
+    const Reply noThenClose{
+        "&No", {}, [mainWindow] { ::PostMessageA(mainWindow, WM_SYSCOMMAND, SC_CLOSE, 0); }};
+    const std::vector<SeenDialog> seen = PressContinue(ending, {noThenClose, kYes});
+    EXPECT_EQ(seen, (std::vector<SeenDialog>{kBackupAsked, kCloseAsked}));
+    EXPECT_EQ(ReadWholeFile(ending + "\\sites.ini"), "old sites.ini");
+    for (const char* name : {"Tandrel.exe", "Tandrel.hlp", "readme.txt", "whatsnew.txt"}) {
+        EXPECT_TRUE(IsFile(ending + "\\" + name)) << name;
+    }
+    EXPECT_TRUE(Application->Terminated());
+}
+
+// ---- The readme and the shortcuts -------------------------------------------------------------
+
+// The viewers started during a test: the command lines of the notepad processes that were not
+// there before, read from their process parameters as the system holds them. They are ended once
+// read.
+class StartedViewers {
+  public:
+    StartedViewers() : before_(ViewerIds()) {}
+
+    // Waits (a safety net of about 20 s, not a measured time) until count new viewers show their
+    // command lines; returns what it found by then.
+    std::vector<std::string> Take(size_t count) {
+        std::vector<std::string> lines;
+        for (int attempt = 0; attempt < 400 && lines.size() < count; ++attempt) {
+            lines.clear();
+            for (const DWORD id : ViewerIds()) {
+                if (std::find(before_.begin(), before_.end(), id) == before_.end()) {
+                    const std::string line = CommandLineOf(id);
+                    if (!line.empty()) {
+                        lines.push_back(line);
+                    }
+                }
+            }
+            if (lines.size() < count) {
+                ::Sleep(50);
+            }
+        }
+        for (const DWORD id : ViewerIds()) {
+            if (std::find(before_.begin(), before_.end(), id) == before_.end()) {
+                UniqueFile process(::OpenProcess(PROCESS_TERMINATE, FALSE, id));
+                if (process) {
+                    ::TerminateProcess(process.get(), 0);
+                }
+            }
+        }
+        return lines;
+    }
+
+  private:
+    static std::vector<DWORD> ViewerIds() {
+        std::vector<DWORD> ids;
+        UniqueFileHandle snapshot(::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+        PROCESSENTRY32 entry{};
+        entry.dwSize = sizeof entry;
+        for (BOOL more = ::Process32First(snapshot.get(), &entry); more;
+             more = ::Process32Next(snapshot.get(), &entry)) {
+            if (_stricmp(entry.szExeFile, "notepad.exe") == 0) {
+                ids.push_back(entry.th32ProcessID);
+            }
+        }
+        return ids;
+    }
+
+    // The process's command line, or empty while it cannot be read yet.
+    static std::string CommandLineOf(DWORD id) {
+        using QueryProcess = LONG(WINAPI*)(HANDLE, PROCESSINFOCLASS, PVOID, ULONG, PULONG);
+        const auto query = reinterpret_cast<QueryProcess>(reinterpret_cast<void*>(
+            ::GetProcAddress(::GetModuleHandleA("ntdll.dll"), "NtQueryInformationProcess")));
+        UniqueFile process(::OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, id));
+        PROCESS_BASIC_INFORMATION basic{};
+        PEB peb{};
+        RTL_USER_PROCESS_PARAMETERS parameters{};
+        if (!process || query == nullptr ||
+            query(process.get(), ProcessBasicInformation, &basic, sizeof basic, nullptr) != 0 ||
+            !::ReadProcessMemory(process.get(), basic.PebBaseAddress, &peb, sizeof peb, nullptr) ||
+            peb.ProcessParameters == nullptr ||
+            !::ReadProcessMemory(process.get(), peb.ProcessParameters, &parameters, sizeof parameters,
+                                 nullptr)) {
+            return {};
+        }
+        std::wstring wide(parameters.CommandLine.Length / sizeof(wchar_t), L'\0');
+        if (wide.empty() || !::ReadProcessMemory(process.get(), parameters.CommandLine.Buffer, wide.data(),
+                                                 parameters.CommandLine.Length, nullptr)) {
+            return {};
+        }
+        return std::string(wide.begin(), wide.end());  // the tests' paths are ASCII
+    }
+
+    std::vector<DWORD> before_;
+};
+
+// Yes to the readme question starts the viewer on the installed readme: the folder as typed, one
+// backslash before the file name, no quotation marks around a path with blanks.
+TEST_F(Installation, TheReadmeIsOpenedFromTheFolderAsTyped) {
+    const std::string blanks = folder_.Folder("with some blanks");
+    const std::string trailing = folder_.Folder("trailing") + "\\";
+    for (const std::string& destination : {blanks, trailing}) {
+        SCOPED_TRACE(destination);
+        StartAtDestinationPanel();
+        StartedViewers viewers;
+        const std::vector<SeenDialog> seen = PressContinue(destination, {kNo, kNo, kYes, kOk});
+        EXPECT_EQ(seen,
+                  (std::vector<SeenDialog>{kBackupAsked, kShortcutAsked, kReadmeAsked, kCompleteShown}));
+        const std::string file = AddTrailingBackslash(destination) + "readme.txt";
+        EXPECT_EQ(file.find("\\\\"), std::string::npos);
+        EXPECT_EQ(viewers.Take(1), std::vector<std::string>{"notepad " + file});
+        EXPECT_TRUE(Application->Terminated());
+
+        delete frmMain;
+        frmMain = nullptr;
+        Application->CancelTermination();
+    }
+}
+
+// A one-character folder is a folder like any other: the loop looks at, backs up and keeps the files
+// that the component writes, and the shortcuts and the readme name them too.
+TEST_F(Installation, AOneCharacterFolderNamesTheSameFilesEverywhere) {
+    const std::string folder = folder_.Folder("C");
+    Existing(folder, {"readme.txt", "sites.ini"});
+    StartAtDestinationPanel();
+    StartedViewers viewers;
+
+    const std::vector<SeenDialog> seen = PressContinue("C", {kYes, kYes, kYes, kYes, kOk});
+    EXPECT_EQ(seen, (std::vector<SeenDialog>{kBackupAsked, kKeepAsked, kShortcutAsked, kReadmeAsked,
+                                             kCompleteShown}));
+    EXPECT_EQ(ReadWholeFile(folder + "\\sites.ini"), "old sites.ini");
+    EXPECT_EQ(ReadWholeFile(folder + "\\Backup\\sites.ini"), "old sites.ini");
+    EXPECT_EQ(ReadWholeFile(folder + "\\Backup\\readme.txt"), "old readme.txt");
+    EXPECT_NE(ReadWholeFile(folder + "\\readme.txt").value_or("old readme.txt"), "old readme.txt");
+    EXPECT_FALSE(IsFile(folder_.Path("Creadme.txt")));
+    EXPECT_FALSE(IsFile(folder_.Path("CTandrel.exe")));
+    for (const std::string& shortcut : ShortcutFiles()) {
+        const shell_test::LinkFields link = shell_test::ReadLink(shortcut);
+        EXPECT_EQ(link.description, "C\\TANDREL.EXE") << shortcut;
+    }
+    EXPECT_EQ(viewers.Take(1), std::vector<std::string>{"notepad C\\readme.txt"});
+}
+
+// The user's SendTo folder, taken out of the registry while the object lives.
+class MissingSendToValue {
+  public:
+    MissingSendToValue() {
+        HKEY key = nullptr;
+        if (::RegOpenKeyExA(HKEY_CURRENT_USER, kShellFoldersKey + 1, 0, KEY_QUERY_VALUE | KEY_SET_VALUE,
+                            &key) == ERROR_SUCCESS) {
+            key_.reset(key);
+            char value[MAX_PATH] = {};
+            DWORD size = sizeof value;
+            if (::RegQueryValueExA(key, "SendTo", nullptr, nullptr, reinterpret_cast<BYTE*>(value), &size) ==
+                ERROR_SUCCESS) {
+                saved_ = value;
+                ::RegDeleteValueA(key, "SendTo");
+            }
+        }
+    }
+    MissingSendToValue(const MissingSendToValue&) = delete;
+    MissingSendToValue& operator=(const MissingSendToValue&) = delete;
+    ~MissingSendToValue() {
+        if (key_ && !saved_.empty()) {
+            ::RegSetValueExA(key_.get(), "SendTo", 0, REG_SZ, reinterpret_cast<const BYTE*>(saved_.c_str()),
+                             static_cast<DWORD>(saved_.size() + 1));
+        }
+    }
+    bool Removed() const { return !saved_.empty(); }
+
+  private:
+    UniqueHkey key_;
+    std::string saved_;
+};
+
+// A shortcut that cannot be made stops the sequence in the error box after the first one: no
+// completion message, and the program stays up until the user closes it.
+TEST_F(Installation, AShortcutFailureStopsTheSequenceAndTheProgramStaysUp) {
+    const std::string destination = folder_.Folder("dest");
+    const std::vector<std::string> shortcuts = ShortcutFiles();
+    ASSERT_EQ(shortcuts.size(), 2u);
+    MissingSendToValue missing;
+    ASSERT_TRUE(missing.Removed());
+    StartAtDestinationPanel();
+
+    const std::vector<SeenDialog> seen = PressContinue(destination, {kNo, kYes, kOk});
+    EXPECT_EQ(seen, (std::vector<SeenDialog>{kBackupAsked, kShortcutAsked,
+                                             ErrorShown("\"SendTo\" item not found in registry")}));
+    ExpectWritten(destination);
+    EXPECT_TRUE(IsFile(shortcuts[0]));
+    EXPECT_EQ(frmCopy, nullptr);
+    EXPECT_FALSE(Application->Terminated());
+    EXPECT_TRUE(::IsWindowVisible(frmMain->Handle()));
+
+    // Still up: its close box asks as ever, and Yes ends it.
+    gui::DialogScript script({kYes});
+    ::SendMessageA(frmMain->Handle(), WM_SYSCOMMAND, SC_CLOSE, 0);
+    EXPECT_EQ(script.Finish(), std::vector<SeenDialog>{kCloseAsked});
+    EXPECT_TRUE(Application->Terminated());
 }
 
 }  // namespace
