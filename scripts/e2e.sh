@@ -7,7 +7,11 @@
 #      read back with lnkinfo;
 #   2. backups on, keep the site database: the old sites.ini stays and a copy is in Backup, the
 #      other four old files are moved into Backup;
-#   3. backups on again: Backup holds the newest replaced files.
+#   3. backups on again, readme yes: Backup holds the newest replaced files, and Notepad is started
+#      on the installed readme.txt;
+#   4. a copy of the setup whose last entry has one byte of its packed data flipped, backups on:
+#      the checksum error comes before anything is touched, the installation stays byte for byte
+#      as it was, and the program stays up until its window is closed.
 # Every run must end with exit code 0.
 #     scripts/e2e.sh [SETUP.exe]
 set -uo pipefail
@@ -21,7 +25,7 @@ payload=$root/resources/payload
 shots=$root/build/screenshots/e2e
 # The time that the build gives every packed file (SOURCE_DATE_EPOCH of the payload).
 packed_time=881505440
-for f in "$exe" "$program"; do
+for f in "$exe" "$program" "$root/build/windows/tests/e2e/window_wait.exe"; do
     [[ -f "$f" ]] || { echo "e2e: $f not found (build the windows preset first)" >&2; exit 2; }
 done
 rm -rf "$shots"
@@ -74,6 +78,25 @@ shot() {
 }
 pause() { sleep "${1:-1.5}"; }
 
+# The program's windows are waited for by a helper in the same Wine desktop, so that each key goes
+# to the window meant for it however busy the machine is.
+waiter=$root/build/windows/tests/e2e/window_wait.exe
+WINDOW=
+wait_window() {  # caption: sets WINDOW to the handle of the visible window with that caption
+    WINDOW=$("$here/wine-run.sh" "$waiter" "$1" 60 2>/dev/null | tr -d '\r' | grep -E '^[0-9]+$' | tail -1)
+    [[ -n "$WINDOW" ]] || { fail "no window \"$1\" appeared"; return 1; }
+    sleep 0.5  # let its modal loop settle and paint
+}
+wait_gone() {  # waits until the window WINDOW has gone
+    "$here/wine-run.sh" "$waiter" --gone "$WINDOW" 60 >/dev/null 2>&1 || fail "window $WINDOW stayed up"
+}
+answer() {  # caption screenshot-name key: waits for the window, takes a screenshot, presses key
+    wait_window "$1" || return 1
+    shot "$2"
+    xdotool key "$3"
+    wait_gone
+}
+
 start_setup() {
     "$here/wine-run.sh" "$exe" >"$work/setup-$1.log" 2>&1 &
     app_pid=$!
@@ -96,6 +119,7 @@ wait_exit() {  # run
 
 # Welcome panel's Continue, then the destination typed into the edit box.
 choose_destination() {  # run
+    wait_window "Tandrel Setup" || return 1
     shot "run$1-welcome"
     click_client $((190 + 35 + 45)) $((111 + 129 + 14))  # WelcomePanel (190,111), btnContinue
     pause
@@ -106,7 +130,6 @@ choose_destination() {  # run
     pause 0.5
     shot "run$1-typed"
     xdotool key Return  # the panel's Continue is the default button
-    pause
 }
 
 destination='C:\Tandrel Test\App'
@@ -118,20 +141,11 @@ source_of() { [[ "$1" == Tandrel.exe ]] && echo "$program" || echo "$payload/$1"
 # ---- Run 1: new folder, no backups, shortcuts, no readme.
 if start_setup 1; then
     choose_destination 1
-    shot run1-create-question
-    xdotool key Return  # Yes: create the folder
-    pause
-    shot run1-backup-question
-    xdotool key Escape  # No backups
-    pause 3
-    shot run1-shortcut-question
-    xdotool key Return  # Yes: shortcuts
-    pause 2
-    shot run1-readme-question
-    xdotool key Escape  # No readme
-    pause
-    shot run1-complete
-    xdotool key Return
+    answer Confirm run1-create-question Return  # Yes: create the folder
+    answer Confirm run1-backup-question Escape  # No backups
+    answer Confirm run1-shortcut-question Return  # Yes: shortcuts
+    answer Information run1-readme-question Escape  # No readme
+    answer Setup run1-complete Return
     wait_exit 1
 fi
 
@@ -185,23 +199,18 @@ cp "$installed/sites.ini" "$work/sites-user.ini"
 cp "$installed/readme.txt" "$work/readme-user.txt"
 if start_setup 2; then
     choose_destination 2
-    shot run2-backup-question
-    xdotool key Return  # Yes: backups
-    pause 3
-    # Drag the question down by its title bar so that the progress window behind it shows.
-    xdotool mousemove 500 327 mousedown 1 mousemove 500 450 mousemove 500 600 mouseup 1
-    pause 1
-    shot run2-keep-question  # the progress window stands behind the question
-    xdotool key Return  # Yes: keep the existing site database
-    pause 3
-    shot run2-shortcut-question
-    xdotool key Escape
-    pause
-    shot run2-readme-question
-    xdotool key Escape
-    pause
-    shot run2-complete
-    xdotool key Return
+    answer Confirm run2-backup-question Return  # Yes: backups
+    if wait_window Confirm; then
+        # Drag the question down by its title bar so that the progress window behind it shows.
+        xdotool mousemove 500 327 mousedown 1 mousemove 500 450 mousemove 500 600 mouseup 1
+        pause 1
+        shot run2-keep-question  # the progress window stands behind the question
+        xdotool key Return       # Yes: keep the existing site database
+        wait_gone
+    fi
+    answer Confirm run2-shortcut-question Escape
+    answer Information run2-readme-question Escape
+    answer Setup run2-complete Return
     wait_exit 2
 fi
 check_same "$work/sites-user.ini" "$installed/sites.ini" "run 2 kept the user's sites.ini"
@@ -217,22 +226,61 @@ printf '\nread again\n' >>"$installed/readme.txt"
 cp "$installed/readme.txt" "$work/readme-user2.txt"
 if start_setup 3; then
     choose_destination 3
-    xdotool key Return  # Yes: backups
-    pause 3
-    shot run3-keep-question
-    xdotool key Return  # keep
-    pause 3
-    xdotool key Escape  # no shortcuts
-    pause
-    xdotool key Escape  # no readme
-    pause
-    shot run3-complete
-    xdotool key Return
+    answer Confirm run3-backup-question Return  # Yes: backups
+    answer Confirm run3-keep-question Return    # keep
+    answer Confirm run3-shortcut-question Escape
+    answer Information run3-readme-question Return  # Yes: the readme
+    wait_window Setup
+    pause 2
+    shot run3-readme
+    # Notepad runs inside the virtual desktop; its process carries the command that started it.
+    readme_command='notepad C:\Tandrel Test\App\readme.txt'
+    if pgrep -a -f -i notepad | cut -d' ' -f2- | grep -q -x -F "$readme_command"; then
+        echo "e2e: ok: run 3 started: $readme_command"
+    else
+        fail "run 3: no '$readme_command' among: $(pgrep -a -f -i notepad)"
+    fi
+    pkill -f -i '^notepad '
+    answer Setup run3-complete Return
     wait_exit 3
 fi
 check_same "$work/readme-user2.txt" "$backup/readme.txt" "run 3 left the newest replaced readme.txt in Backup"
 check_same "$program" "$backup/Tandrel.exe" "run 3 left the replaced Tandrel.exe in Backup"
 check_same "$work/sites-user.ini" "$installed/sites.ini" "run 3 kept the user's sites.ini"
+
+# ---- Run 4: a damaged setup file over the installation: nothing of it may change.
+damaged=$work/damaged-setup.exe
+payload_archive=$root/build/windows/payload.zrv
+# The packed payload's second-to-last byte lies in the last entry's coded data.
+if perl -e 'local $/; open my $e, "<:raw", $ARGV[0] or die; my $exe = <$e>;
+        open my $p, "<:raw", $ARGV[1] or die; my $payload = <$p>;
+        my $at = index($exe, $payload); die "payload not found\n" if $at < 0;
+        substr($exe, $at + length($payload) - 2, 1) ^= "\x01";
+        open my $o, ">:raw", $ARGV[2] or die; print $o $exe;' "$exe" "$payload_archive" "$damaged"; then
+    chmod a+r "$damaged"
+    rm -rf "$work/before"
+    cp -a "$installed" "$work/before"
+    exe_saved=$exe
+    exe=$damaged
+    if start_setup 4; then
+        choose_destination 4
+        answer Confirm run4-backup-question Return  # Yes: backups
+        answer Setup run4-checksum-error Return     # OK
+        pause
+        shot run4-after-error  # the progress window stays on the main window, still up
+        xdotool mousemove 1010 10 click 1  # the main window's close box
+        answer Warning run4-close-question Return  # Yes: end the setup
+        wait_exit 4
+    fi
+    exe=$exe_saved
+    if diff -r "$work/before" "$installed" >"$work/run4.diff"; then
+        echo "e2e: ok: run 4 left the installation as it was"
+    else
+        fail "run 4 changed the installation: $(head -5 "$work/run4.diff")"
+    fi
+else
+    fail "run 4: could not make the damaged setup file"
+fi
 
 echo "e2e: screenshots in $shots"
 if ((failures > 0)); then

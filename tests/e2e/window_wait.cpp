@@ -1,0 +1,77 @@
+// Waits for the windows of a program under test, for scripts that drive it with real input: they
+// press a key only once the window that is to receive it is up, and go on once it has gone, instead
+// of guessing how long the program takes on a busy machine.
+//     window_wait CAPTION [SECONDS]      a visible top-level window with exactly this caption, of
+//                                        any process: brings it to the foreground, prints its
+//                                        handle, exit code 0
+//     window_wait --gone HANDLE [SECONDS] that window destroyed or hidden: exit code 0
+// Exit code 1 when SECONDS (default 60) pass first, 2 on a wrong command line.
+#include <windows.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+namespace {
+
+HWND FindVisibleWindow(const std::string& caption) {
+    struct Search {
+        const std::string* caption;
+        HWND found;
+    } search{&caption, nullptr};
+    ::EnumWindows(
+        [](HWND hwnd, LPARAM data) -> BOOL {
+            auto* s = reinterpret_cast<Search*>(data);
+            char text[512] = {};
+            ::GetWindowTextA(hwnd, text, sizeof text);
+            if (::IsWindowVisible(hwnd) && *s->caption == text) {
+                s->found = hwnd;
+                return FALSE;
+            }
+            return TRUE;
+        },
+        reinterpret_cast<LPARAM>(&search));
+    return search.found;
+}
+
+// Polls condition every 50 ms until it holds or seconds pass.
+template <typename Condition>
+bool WaitFor(double seconds, Condition condition) {
+    const ULONGLONG limit = ::GetTickCount64() + static_cast<ULONGLONG>(seconds * 1000);
+    while (!condition()) {
+        if (::GetTickCount64() > limit) {
+            return false;
+        }
+        ::Sleep(50);
+    }
+    return true;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const bool gone = argc >= 2 && std::strcmp(argv[1], "--gone") == 0;
+    const int first = gone ? 2 : 1;
+    if (argc < first + 1 || argc > first + 2) {
+        std::fprintf(stderr, "usage: window_wait CAPTION [SECONDS] | window_wait --gone HANDLE [SECONDS]\n");
+        return 2;
+    }
+    const double seconds = argc == first + 2 ? std::atof(argv[first + 1]) : 60.0;
+    if (gone) {
+        const HWND window = reinterpret_cast<HWND>(std::strtoull(argv[first], nullptr, 10));
+        return WaitFor(seconds, [window] { return !::IsWindow(window) || !::IsWindowVisible(window); }) ? 0
+                                                                                                        : 1;
+    }
+    const std::string caption = argv[first];
+    HWND found = nullptr;
+    if (!WaitFor(seconds, [&] { return (found = FindVisibleWindow(caption)) != nullptr; })) {
+        return 1;
+    }
+    // The key that follows is meant for this window, whatever else came up meanwhile (a viewer
+    // that the program started, say).
+    ::SetForegroundWindow(found);
+    std::printf("%llu\n", static_cast<unsigned long long>(reinterpret_cast<uintptr_t>(found)));
+    return 0;
+}
