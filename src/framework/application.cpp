@@ -122,6 +122,10 @@ std::string TApplication::ExceptionText(const std::exception& error) {
 }
 
 void TApplication::HandleException(const std::exception& error) {
+    if (OnException) {
+        OnException(error);
+        return;
+    }
     const std::string text = ExceptionText(error);
     ::MessageBoxA(::GetActiveWindow(), text.c_str(), title_.c_str(), MB_ICONSTOP | MB_OK);
 }

@@ -12,6 +12,7 @@
 #include <windows.h>
 
 #include <exception>
+#include <functional>
 #include <new>
 #include <string>
 
@@ -64,8 +65,12 @@ class TApplication : public TComponent {
     // Takes back a termination that has not ended a loop yet (tests that terminate on purpose).
     void CancelTermination();
 
-    // The general exception handler (see above). Runs its own modal message box.
+    // The general exception handler (see above). Runs its own modal message box, or OnException
+    // instead when that is assigned.
     void HandleException(const std::exception& error);
+    // Takes the failures of event handlers in place of the message box: a run that nobody watches
+    // keeps them for its log.
+    std::function<void(const std::exception& error)> OnException;
     // The text it shows for an exception: the message followed by ".".
     static std::string ExceptionText(const std::exception& error);
 
