@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include "command_line.h"
 #include "directory_list_box.h"
 #include "drive_combo_box.h"
 #include "folders.h"

@@ -20,8 +20,6 @@ inline constexpr const char kCancelSetupQuestion[] =
 inline constexpr const char kCreateFolderQuestion[] = "The directory %s does not exist. Create it?";
 // The product's folder name, appended to every folder that the directory list proposes.
 inline constexpr const char kProductFolder[] = "Tandrel";
-// The folder that Continue on the welcome panel proposes.
-inline constexpr const char kDefaultDestination[] = "C:\\Program Files\\Tandrel";
 
 class TfrmMain : public TForm {
   public:

@@ -1,0 +1,55 @@
+// The unattended installation: the one install sequence, answered from the command line instead of
+// by the user, with a log instead of messages and an exit code for whoever started it.
+#pragma once
+
+#include <string>
+
+#include "command_line.h"
+#include "install_front_end.h"
+#include "unique_handle.h"
+
+// The exit codes of an unattended run. An interactive run keeps its own (0, or 1 when the program
+// cannot start).
+inline constexpr int kExitInstalled = 0;
+inline constexpr int kExitBadCommandLine = 1;
+inline constexpr int kExitFailed = 4;
+
+// A plain-text log, one line at a time, written through to the file at once so that it tells how
+// far a run came whatever stops it. An empty path logs nothing.
+class TInstallLog {
+  public:
+    // Creates the file or empties an existing one; others may read it meanwhile. Raises
+    // EFCreateError "Cannot create file <path>".
+    explicit TInstallLog(const std::string& path);
+    void Line(const std::string& text);
+
+  private:
+    UniqueFileHandle file_;
+};
+
+// Answers as the switches say: backups unless /NOBACKUP, shortcuts unless /NOICONS, an existing site
+// database always kept, no readme; every outcome goes to the log.
+class TUnattendedFrontEnd : public TInstallFrontEnd {
+  public:
+    TUnattendedFrontEnd(const TSetupOptions& options, TInstallLog& log) : options_(options), log_(log) {}
+
+    bool AskBackup() override { return options_.Backup; }
+    bool AskKeepSiteDatabase() override { return true; }
+    bool AskShortcuts() override { return options_.Shortcuts; }
+    bool AskReadme() override { return false; }
+    bool ShowsProgress() const override { return options_.Mode == TSetupMode::Silent; }
+    void EntryDone(const std::string& name, bool written, TBackupAction backup) override;
+    void ShortcutWritten(const std::string& path) override;
+    void Finished() override {}
+
+  private:
+    const TSetupOptions& options_;
+    TInstallLog& log_;
+};
+
+// Runs an unattended installation (options.Mode is Silent or VerySilent) and returns its exit code.
+// A command line with an error, in any mode, ends here with kExitBadCommandLine before anything is
+// touched or any window opens, its message on the standard error (when there is one) and in the
+// log. Otherwise the units' start-up steps run here, then the install sequence. No message box of
+// any kind comes up: failures go to the log and the exit code. commandLine is logged as it stands.
+int RunUnattended(const TSetupOptions& options, const std::string& commandLine);
