@@ -27,7 +27,7 @@ const Command kCommands[] = {
 };
 
 void PrintHelp(std::ostream& out) {
-    out << "Usage:\n";
+    out << "Usage:\n  tcompress --version\n";
     for (const Command& c : kCommands) {
         out << "  tcompress " << c.usage << "\n";
     }
@@ -55,6 +55,10 @@ int main(int argc, char** argv) {
         std::strcmp(argv[1], "help") == 0) {
         PrintHelp(argc < 2 ? std::cerr : std::cout);
         return argc < 2 ? 2 : 0;
+    }
+    if (std::strcmp(argv[1], "--version") == 0) {
+        std::cout << "tcompress " << TANDREL_VERSION << "\n";
+        return 0;
     }
     for (const Command& c : kCommands) {
         if (std::strcmp(argv[1], c.name) == 0) {
