@@ -11,13 +11,16 @@
 #      on the installed readme.txt;
 #   4. a copy of the setup whose last entry has one byte of its packed data flipped, backups on:
 #      the checksum error comes before anything is touched, the installation stays byte for byte
-#      as it was, and the program stays up until its window is closed.
+#      as it was, and the program stays up until its window is closed;
+#   5. /VERYSILENT into another folder with a log: no window, nobody presses a key, exit code 0.
 # Every run must end with exit code 0.
 #     scripts/e2e.sh [SETUP.exe]
 set -uo pipefail
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 root=$(cd "$here/.." && pwd)
 source "$here/lib/wine.sh"
+CHECK_PREFIX=e2e
+source "$here/lib/checks.sh"
 
 exe=$(realpath "${1:-$root/build/windows/src/app/tandrel-setup.exe}")
 program=$root/build/windows/tools/tandrel/Tandrel.exe
@@ -49,18 +52,6 @@ trap cleanup EXIT
 prefix=$work/prefix
 export TANDREL_WINEPREFIX=$prefix
 
-failures=0
-fail() {
-    echo "e2e: FAIL: $*" >&2
-    failures=$((failures + 1))
-}
-check_same() {  # expected actual what
-    if cmp -s "$1" "$2"; then
-        echo "e2e: ok: $3"
-    else
-        fail "$3 ($2 differs from $1)"
-    fi
-}
 
 # Screen geometry of the maximised main window at 120 DPI in the 1024x768 virtual desktop: the
 # client area starts under the title bar; the panels stand where the window put them at creation.
@@ -113,7 +104,7 @@ wait_exit() {  # run
     elif [[ "$status" -ne 0 ]]; then
         fail "run $1: exit code $status"
     else
-        echo "e2e: ok: run $1 ended with exit code 0"
+        ok "run $1 ended with exit code 0"
     fi
 }
 
@@ -152,23 +143,14 @@ fi
 for name in "${names[@]}"; do
     check_same "$(source_of "$name")" "$installed/$name" "run 1 installed $name"
     mtime=$(stat -c %Y "$installed/$name" 2>/dev/null)
-    [[ "$mtime" == "$packed_time" ]] && echo "e2e: ok: $name time stamp" ||
+    [[ "$mtime" == "$packed_time" ]] && ok "$name time stamp" ||
         fail "$name time stamp $mtime, expected $packed_time"
 done
 [[ -e "$backup" ]] && fail "run 1 made a Backup folder with backups off"
 
-# The shell folders as the registry names them, mapped into the prefix.
-shell_folder() {
-    local value
-    value=$(grep -A40 '^\[Software\\\\Microsoft\\\\Windows\\\\CurrentVersion\\\\Explorer\\\\Shell Folders\]' \
-        "$prefix/user.reg" | grep -m1 "^\"$1\"=" | sed -E 's/^"[^"]*"="(.*)"$/\1/; s/\\\\/\\/g')
-    [[ -n "$value" ]] || return 1
-    local rest=${value#?:\\}
-    echo "$prefix/drive_c/${rest//\\//}"
-}
 setup_dir="Z:$(dirname "$exe" | sed 's|/|\\|g')\\"
 for folder in Programs SendTo; do
-    dir=$(shell_folder "$folder") || { fail "no $folder folder in the registry"; continue; }
+    dir=$(wine_shell_folder "$prefix" "$folder") || { fail "no $folder folder in the registry"; continue; }
     lnk="$dir/Tandrel.lnk"
     if [[ ! -f "$lnk" ]]; then
         fail "no shortcut $lnk"
@@ -185,7 +167,7 @@ for folder in Programs SendTo; do
         want=${field#*:}
         got=$(grep -m1 -E "^[[:space:]]*$name[[:space:]]*:" <<<"$info" | sed -E 's/^[^:]*:[[:space:]]?//')
         if [[ "$got" == "$want" ]]; then
-            echo "e2e: ok: $folder shortcut $name = $want"
+            ok "$folder shortcut $name = $want"
         else
             fail "$folder shortcut $name is '$got', expected '$want' (see $shots/lnkinfo-$folder.txt)"
         fi
@@ -236,7 +218,7 @@ if start_setup 3; then
     # Notepad runs inside the virtual desktop; its process carries the command that started it.
     readme_command='notepad C:\Tandrel Test\App\readme.txt'
     if pgrep -a -f -i notepad | cut -d' ' -f2- | grep -q -x -F "$readme_command"; then
-        echo "e2e: ok: run 3 started: $readme_command"
+        ok "run 3 started: $readme_command"
     else
         fail "run 3: no '$readme_command' among: $(pgrep -a -f -i notepad)"
     fi
@@ -250,14 +232,7 @@ check_same "$work/sites-user.ini" "$installed/sites.ini" "run 3 kept the user's 
 
 # ---- Run 4: a damaged setup file over the installation: nothing of it may change.
 damaged=$work/damaged-setup.exe
-payload_archive=$root/build/windows/payload.zrv
-# The packed payload's second-to-last byte lies in the last entry's coded data.
-if perl -e 'local $/; open my $e, "<:raw", $ARGV[0] or die; my $exe = <$e>;
-        open my $p, "<:raw", $ARGV[1] or die; my $payload = <$p>;
-        my $at = index($exe, $payload); die "payload not found\n" if $at < 0;
-        substr($exe, $at + length($payload) - 2, 1) ^= "\x01";
-        open my $o, ">:raw", $ARGV[2] or die; print $o $exe;' "$exe" "$payload_archive" "$damaged"; then
-    chmod a+r "$damaged"
+if damage_setup "$exe" "$root/build/windows/payload.zrv" "$damaged"; then
     rm -rf "$work/before"
     cp -a "$installed" "$work/before"
     exe_saved=$exe
@@ -274,7 +249,7 @@ if perl -e 'local $/; open my $e, "<:raw", $ARGV[0] or die; my $exe = <$e>;
     fi
     exe=$exe_saved
     if diff -r "$work/before" "$installed" >"$work/run4.diff"; then
-        echo "e2e: ok: run 4 left the installation as it was"
+        ok "run 4 left the installation as it was"
     else
         fail "run 4 changed the installation: $(head -5 "$work/run4.diff")"
     fi
@@ -282,9 +257,22 @@ else
     fail "run 4: could not make the damaged setup file"
 fi
 
+# ---- Run 5: unattended, no window at all; nobody presses a key.
+silent="$prefix/drive_c/Silent Test"
+"$here/wine-run.sh" "$exe" /VERYSILENT '/DIR=C:\Silent Test' '/LOG=C:\silent.log' >"$work/setup-5.log" 2>&1 &
+app_pid=$!
+sleep 2
+shot run5-very-silent  # the empty desktop: no window of the setup
+wait_exit 5
+for name in "${names[@]}"; do
+    check_same "$(source_of "$name")" "$silent/$name" "run 5 installed $name"
+done
+grep -q -x -F $'Result: installed (exit code 0)\r' "$prefix/drive_c/silent.log" && ok "run 5 logged its result" ||
+    fail "run 5: no result in the log: $(cat "$prefix/drive_c/silent.log" 2>&1)"
+
 echo "e2e: screenshots in $shots"
-if ((failures > 0)); then
-    echo "e2e: $failures check(s) failed"
+if ((FAILURES > 0)); then
+    echo "e2e: $FAILURES check(s) failed"
     exit 1
 fi
 echo "e2e: all checks passed"

@@ -145,3 +145,14 @@ wait_process_exit() {
     done
     return 1
 }
+
+# The Unix path of a folder of the Wine user's shell folders ("Programs", "SendTo") in prefix $1, as
+# the registry names it. Fails when the registry has no such value.
+wine_shell_folder() {  # prefix name
+    local value
+    value=$(grep -A40 '^\[Software\\\\Microsoft\\\\Windows\\\\CurrentVersion\\\\Explorer\\\\Shell Folders\]' \
+        "$1/user.reg" | grep -m1 "^\"$2\"=" | sed -E 's/^"[^"]*"="(.*)"$/\1/; s/\\\\/\\/g')
+    [[ -n "$value" ]] || return 1
+    local rest=${value#?:\\}
+    echo "$1/drive_c/${rest//\\//}"
+}
