@@ -115,17 +115,19 @@ TSetupOptions ParseSetupArguments(const std::vector<std::string>& arguments) {
 }
 
 std::string SetupUsage() {
+    // Short lines: the message box wraps long ones wherever it likes.
     return "Tandrel Setup installs Tandrel 2.11.\n"
+           "These switches install it unattended:\n"
            "\n"
-           "tandrel-setup [/SILENT | /VERYSILENT] [/DIR=\"folder\"] [/NOBACKUP] [/NOICONS] [/LOG=\"file\"]\n"
+           "/SILENT: only the progress window shows\n"
+           "/VERYSILENT: no window at all\n"
+           "/DIR=\"folder\": the destination\n"
+           "/NOBACKUP: replaced files are deleted\n"
+           "/NOICONS: no shortcuts\n"
+           "/LOG=\"file\": a log of the installation\n"
+           "/? or /HELP: this text\n"
            "\n"
-           "/SILENT\tinstall without questions, showing the progress window\n"
-           "/VERYSILENT\tinstall without any window\n"
-           "/DIR=\"folder\"\tthe destination (default C:\\Program Files\\Tandrel)\n"
-           "/NOBACKUP\tdelete replaced files instead of moving them into Backup\n"
-           "/NOICONS\tmake no shortcuts\n"
-           "/LOG=\"file\"\twrite a log of the installation\n"
-           "/? or /HELP\tshow this text\n"
-           "\n"
-           "Exit codes: 0 installed, 1 bad command line, 4 installation failed.";
+           "Default folder: C:\\Program Files\\Tandrel\n"
+           "Exit codes: 0 installed,\n"
+           "1 bad command line, 4 installation failed.";
 }
