@@ -232,10 +232,7 @@ class Installation : public ::testing::Test {
         for (const std::string& file : absentShortcuts_) {
             ::DeleteFileA(file.c_str());  // written by a test that answered Yes
         }
-        delete frmCopy;
-        frmCopy = nullptr;
-        delete frmMain;
-        frmMain = nullptr;
+        DestroyWindows();
         Application->CancelTermination();
         Application->SetTitle(savedTitle_);
         ::SetCurrentDirectoryA(savedDirectory_.c_str());
@@ -283,6 +280,26 @@ class Installation : public ::testing::Test {
             EXPECT_EQ(static_cast<int64_t>(content->size()), entry.size) << entry.name;
             EXPECT_NE(*content, older + entry.name) << entry.name;
         }
+    }
+    // A failure at the readme's entry, the third: the two before it written, the two after it
+    // untouched, the progress window left up, the main window without a panel, the program still
+    // running.
+    void ExpectStoppedAtTheReadme(const std::string& destination) const {
+        EXPECT_TRUE(IsFile(destination + "\\Tandrel.exe"));
+        EXPECT_TRUE(IsFile(destination + "\\Tandrel.hlp"));
+        EXPECT_FALSE(IsFile(destination + "\\sites.ini"));
+        EXPECT_FALSE(IsFile(destination + "\\whatsnew.txt"));
+        ASSERT_NE(frmCopy, nullptr);
+        EXPECT_TRUE(::IsWindowVisible(frmCopy->Handle()));
+        EXPECT_FALSE(frmMain->PathPanel->Visible());
+        EXPECT_FALSE(frmMain->WelcomePanel->Visible());
+        EXPECT_FALSE(Application->Terminated());
+    }
+    static void DestroyWindows() {
+        delete frmCopy;
+        frmCopy = nullptr;
+        delete frmMain;
+        frmMain = nullptr;
     }
     void ExpectNoNewShortcuts() const {
         for (const std::string& file : absentShortcuts_) {
@@ -511,22 +528,10 @@ TEST_F(Installation, FailuresDuringExtractionStopTheInstallation) {
         EXPECT_EQ(seen[1].text.substr(0, expected.size()), expected) << seen[1].text;
         EXPECT_EQ(seen[1].text.back(), '.');
 
-        EXPECT_TRUE(IsFile(destination + "\\Tandrel.exe"));
-        EXPECT_TRUE(IsFile(destination + "\\Tandrel.hlp"));
         EXPECT_EQ(ReadWholeFile(destination + "\\readme.txt").value_or("(none)"),
                   IsFile(destination + "\\readme.txt") ? "old readme.txt" : "(none)");
-        EXPECT_FALSE(IsFile(destination + "\\sites.ini"));
-        EXPECT_FALSE(IsFile(destination + "\\whatsnew.txt"));
-        ASSERT_NE(frmCopy, nullptr);
-        EXPECT_TRUE(::IsWindowVisible(frmCopy->Handle()));
-        EXPECT_FALSE(frmMain->PathPanel->Visible());
-        EXPECT_FALSE(frmMain->WelcomePanel->Visible());
-        EXPECT_FALSE(Application->Terminated());
-
-        delete frmCopy;
-        frmCopy = nullptr;
-        delete frmMain;
-        frmMain = nullptr;
+        ExpectStoppedAtTheReadme(destination);
+        DestroyWindows();
     }
 }
 
@@ -659,18 +664,9 @@ TEST_F(Installation, AReplacedFileThatCannotBeBackedUpStaysAndStopsTheInstallati
                                                                     destination + "\\Backup")}));
         held.reset();
         EXPECT_EQ(ReadWholeFile(destination + "\\readme.txt"), "old readme.txt");
-        EXPECT_TRUE(IsFile(destination + "\\Tandrel.exe"));
-        EXPECT_TRUE(IsFile(destination + "\\Tandrel.hlp"));
-        EXPECT_FALSE(IsFile(destination + "\\sites.ini"));
-        EXPECT_FALSE(IsFile(destination + "\\whatsnew.txt"));
         EXPECT_FALSE(IsFile(destination + "\\Backup\\readme.txt"));
-        ASSERT_NE(frmCopy, nullptr);  // the progress window stays, as after any failure of the loop
-        EXPECT_FALSE(Application->Terminated());
-
-        delete frmCopy;
-        frmCopy = nullptr;
-        delete frmMain;
-        frmMain = nullptr;
+        ExpectStoppedAtTheReadme(destination);
+        DestroyWindows();
     }
 }
 
