@@ -29,22 +29,6 @@ LRESULT Guarded(Body body) {
     return 0;
 }
 
-// BeginPaint / EndPaint as one owner.
-class PaintDc {
-  public:
-    explicit PaintDc(HWND hwnd) : hwnd_(hwnd), dc_(::BeginPaint(hwnd, &paint_)) {}
-    PaintDc(const PaintDc&) = delete;
-    PaintDc& operator=(const PaintDc&) = delete;
-    ~PaintDc() { ::EndPaint(hwnd_, &paint_); }
-    HDC get() const { return dc_; }
-    const RECT& Area() const { return paint_.rcPaint; }
-
-  private:
-    HWND hwnd_;
-    PAINTSTRUCT paint_{};
-    HDC dc_;
-};
-
 // SaveDC / RestoreDC as one owner.
 class SavedDc {
   public:
