@@ -315,15 +315,7 @@ bool TControl::SetProperty(std::string_view name, const TPropValue& value, const
     } else if (SameTextAscii(name, "Enabled")) {
         SetEnabled(value.AsBoolean());
     } else if (SameTextAscii(name, "Color")) {
-        TColor color = 0;
-        if (value.kind == TPropValue::Kind::Ident && IdentToColor(value.text, color)) {
-            SetColor(color);
-        } else if (value.kind == TPropValue::Kind::Integer && value.integer >= INT32_MIN &&
-                   value.integer <= UINT32_MAX) {
-            SetColor(static_cast<TColor>(value.integer));
-        } else {
-            throw EReadError("Invalid property value");
-        }
+        SetColor(value.AsColor());
     } else if (SameTextAscii(name, "ParentColor")) {
         SetParentColor(value.AsBoolean());
     } else if (SameTextAscii(name, "ParentFont")) {
@@ -331,16 +323,7 @@ bool TControl::SetProperty(std::string_view name, const TPropValue& value, const
     } else if (name.size() > 5 && SameTextAscii(name.substr(0, 5), "Font.")) {
         return font_.SetProperty(name.substr(5), value);
     } else if (SameTextAscii(name, "Align")) {
-        static constexpr const char* kAligns[] = {"alNone", "alTop",   "alBottom",
-                                                  "alLeft", "alRight", "alClient"};
-        const std::string& ident = value.AsIdent();
-        for (size_t i = 0; i < std::size(kAligns); ++i) {
-            if (SameTextAscii(ident, kAligns[i])) {
-                SetAlign(static_cast<TAlign>(i));
-                return true;
-            }
-        }
-        throw EReadError("Invalid property value");
+        SetAlign(value.AsEnum<TAlign>({"alNone", "alTop", "alBottom", "alLeft", "alRight", "alClient"}));
     } else if (SameTextAscii(name, "Tag")) {
         SetTag(value.AsInteger());
     } else if (SameTextAscii(name, "OnClick")) {

@@ -10,31 +10,11 @@
 namespace {
 
 TAlignment AlignmentValue(const TPropValue& value) {
-    const std::string& ident = value.AsIdent();
-    if (SameTextAscii(ident, "taLeftJustify")) {
-        return TAlignment::taLeftJustify;
-    }
-    if (SameTextAscii(ident, "taRightJustify")) {
-        return TAlignment::taRightJustify;
-    }
-    if (SameTextAscii(ident, "taCenter")) {
-        return TAlignment::taCenter;
-    }
-    throw EReadError("Invalid property value");
+    return value.AsEnum<TAlignment>({"taLeftJustify", "taRightJustify", "taCenter"});
 }
 
 TBevelCut BevelValue(const TPropValue& value) {
-    const std::string& ident = value.AsIdent();
-    if (SameTextAscii(ident, "bvNone")) {
-        return TBevelCut::bvNone;
-    }
-    if (SameTextAscii(ident, "bvLowered")) {
-        return TBevelCut::bvLowered;
-    }
-    if (SameTextAscii(ident, "bvRaised")) {
-        return TBevelCut::bvRaised;
-    }
-    throw EReadError("Invalid property value");
+    return value.AsEnum<TBevelCut>({"bvNone", "bvLowered", "bvRaised"});
 }
 
 }  // namespace
@@ -172,10 +152,7 @@ void TImage::Paint() {
 
 bool TImage::SetProperty(std::string_view name, const TPropValue& value, const TReaderContext& context) {
     if (SameTextAscii(name, "Picture.Data")) {
-        if (value.kind != TPropValue::Kind::Binary) {
-            throw EReadError("Invalid property value");
-        }
-        picture_.LoadFromBytes(value.bytes);
+        picture_.LoadFromBytes(value.AsBinary());
         PictureChanged();
         return true;
     }
@@ -543,11 +520,8 @@ bool TListControl::SetProperty(std::string_view name,
     if (SameTextAscii(name, "ItemHeight")) {
         SetItemHeight(value.AsInteger());
     } else if (SameTextAscii(name, "Items.Strings")) {
-        if (value.kind != TPropValue::Kind::StringList) {
-            throw EReadError("Invalid property value");
-        }
         items_.Clear();
-        for (const std::string& line : value.items) {
+        for (const std::string& line : value.AsStrings()) {
             items_.Add(line);
         }
     } else if (SameTextAscii(name, "OnChange")) {

@@ -207,8 +207,12 @@ void TDirectoryListBox::DrawItem(int index, const RECT& rect, TOwnerDrawState /*
 bool TDirectoryListBox::SetProperty(std::string_view name,
                                     const TPropValue& value,
                                     const TReaderContext& context) {
-    if (SameTextAscii(name, "Items.Strings")) {
-        return false;  // the rows are the control's own
+    // The rows are the control's own.
+    if (IsPublished(name, {"Name",       "Left",     "Top",        "Width",     "Height",      "Caption",
+                           "Text",       "Visible",  "Enabled",    "Color",     "ParentColor", "Font.",
+                           "ParentFont", "Align",    "Tag",        "OnClick",   "TabOrder",    "TabStop",
+                           "ItemHeight", "OnChange", "OnDblClick", "OnKeyPress"})) {
+        return TCustomListBox::SetProperty(name, value, context);
     }
-    return TCustomListBox::SetProperty(name, value, context);
+    return false;
 }

@@ -4,8 +4,9 @@
 // and leaves it at the directory shown.
 //
 // In a layout: "object dir: TDirectoryListBox" with ItemHeight, OnChange, OnClick, OnDblClick,
-// OnKeyPress and the windowed-control properties (Align, Left, Top, Width, Height, Color, Enabled,
-// Font, ParentColor, ParentFont, TabOrder, TabStop, Visible).
+// OnKeyPress and the windowed-control properties (Align, Left, Top, Width, Height, Caption, Text,
+// Tag, Color, Enabled, Font, ParentColor, ParentFont, TabOrder, TabStop, Visible); not
+// Items.Strings.
 #pragma once
 
 #include <string>

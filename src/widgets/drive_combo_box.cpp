@@ -3,7 +3,6 @@
 #include <algorithm>
 
 #include "directory_list_box.h"
-#include "property_values.h"
 #include "sysutils.h"
 
 namespace {
@@ -171,11 +170,15 @@ bool TDriveComboBox::SetProperty(std::string_view name,
                                  const TPropValue& value,
                                  const TReaderContext& context) {
     if (SameTextAscii(name, "TextCase")) {
-        SetTextCase(static_cast<TTextCase>(EnumProperty(value, {"tcLowerCase", "tcUpperCase"})));
+        SetTextCase(value.AsEnum<TTextCase>({"tcLowerCase", "tcUpperCase"}));
         return true;
     }
-    if (SameTextAscii(name, "ItemHeight") || SameTextAscii(name, "Items.Strings")) {
-        return false;  // the rows and their height are the control's own
+    // The rows and their height are the control's own.
+    if (IsPublished(name, {"Name",       "Left",       "Top",       "Width",   "Height",      "Caption",
+                           "Text",       "Visible",    "Enabled",   "Color",   "ParentColor", "Font.",
+                           "ParentFont", "Align",      "Tag",       "OnClick", "TabOrder",    "TabStop",
+                           "OnChange",   "OnDblClick", "OnKeyPress"})) {
+        return TCustomComboBox::SetProperty(name, value, context);
     }
-    return TCustomComboBox::SetProperty(name, value, context);
+    return false;
 }

@@ -6,7 +6,8 @@
 //
 // In a layout: "object drive: TDriveComboBox" with TextCase (tcLowerCase, tcUpperCase), OnChange,
 // OnClick, OnDblClick, OnKeyPress and the windowed-control properties (Left, Top, Width, Height,
-// Color, Enabled, Font, ParentColor, ParentFont, TabOrder, TabStop, Visible).
+// Caption, Text, Align, Tag, Color, Enabled, Font, ParentColor, ParentFont, TabOrder, TabStop,
+// Visible); not ItemHeight and Items.Strings.
 #pragma once
 
 #include <string_view>

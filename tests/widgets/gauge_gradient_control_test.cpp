@@ -2,6 +2,8 @@
 // pictures they paint through their canvas, and reading both from a layout.
 #include <gtest/gtest.h>
 #include <memory>
+#include <string_view>
+#include <vector>
 
 #include "color_scheme_value.h"
 #include "dib_canvas.h"
@@ -296,6 +298,61 @@ end
     EXPECT_EQ(dirChanges, 0);
     EXPECT_GT(drive->Items().Count(), 0);
     EXPECT_GT(dir->Items().Count(), 0);
+}
+
+// Whether a control publishes a property: a value of a kind no property takes (a number with a
+// fraction) is refused by a published one and ignored, as unknown, by any other.
+bool Publishes(TComponent& control, std::string_view name) {
+    TPropValue fraction;
+    fraction.kind = TPropValue::Kind::Float;
+    fraction.number = 0.5;
+    const struct : TReaderContext {
+        const std::any* FindMethod(std::string_view) const override { return nullptr; }
+    } noEvents;
+    try {
+        return control.SetProperty(name, fraction, noEvents);
+    } catch (const EReadError&) {
+        return true;
+    }
+}
+
+TEST(WidgetLayout, EachClassPublishesExactlyItsOwnList) {
+    HostForm form;
+    TGradient gradient(&form);
+    TGauge gauge(&form);
+    TDriveComboBox drive(&form);
+    TDirectoryListBox dir(&form);
+    struct Case {
+        TComponent& control;
+        std::vector<const char*> published;
+        std::vector<const char*> not_published;
+    };
+    const Case cases[] = {
+        {gradient,
+         {"ColorStart", "ColorEnd", "Direction", "Swap", "Name", "Left", "Top", "Width", "Height", "Tag"},
+         {"Align", "Visible", "Enabled", "Color", "ParentColor", "Font.Name", "Caption", "OnClick"}},
+        {gauge,
+         {"Kind", "ShowText", "BorderStyle", "ForeColor", "BackColor", "MinValue", "MaxValue", "Progress",
+          "Align", "Color", "Enabled", "Font.Name", "Font.Style", "ParentColor", "ParentFont", "Visible",
+          "Left", "Tag"},
+         {"Caption", "Text", "OnClick", "TabOrder"}},
+        {drive,
+         {"TextCase", "OnChange", "OnClick", "OnDblClick", "OnKeyPress", "Color", "Enabled", "Font.Height",
+          "ParentColor", "ParentFont", "TabOrder", "TabStop", "Visible", "Left", "Caption", "Align"},
+         {"ItemHeight", "Items.Strings", "DirList"}},
+        {dir,
+         {"ItemHeight", "OnChange", "OnClick", "OnDblClick", "OnKeyPress", "Align", "Color", "Enabled",
+          "Font.Name", "ParentColor", "ParentFont", "TabOrder", "TabStop", "Visible", "Width"},
+         {"Items.Strings", "TextCase"}},
+    };
+    for (const Case& c : cases) {
+        for (const char* name : c.published) {
+            EXPECT_TRUE(Publishes(c.control, name)) << c.control.ClassName() << "." << name;
+        }
+        for (const char* name : c.not_published) {
+            EXPECT_FALSE(Publishes(c.control, name)) << c.control.ClassName() << "." << name;
+        }
+    }
 }
 
 TEST(WidgetLayout, GradientPublishesNoAlignment) {
