@@ -2,10 +2,9 @@
 
 #include <algorithm>
 #include <new>
+#include <utility>
 
-#include "application.h"
 #include "exceptions.h"
-#include "forms.h"
 #include "sysutils.h"
 
 namespace {
@@ -14,17 +13,25 @@ constexpr char kControlProp[] = "TandrelControl";
 constexpr char kControlClass[] = "TandrelControl";
 constexpr char kFormClass[] = "TandrelForm";
 UINT nextControlId = 100;
+TExceptionHook exceptionHook = nullptr;
 
-// Runs a message handler and turns an exception that leaves it into the application's error box:
-// no exception may unwind through the system's window procedure.
+void ReportException(const std::exception& error) {
+    if (exceptionHook == nullptr) {
+        std::terminate();
+    }
+    exceptionHook(error);
+}
+
+// Runs a message handler and hands an exception that leaves it to the exception hook: no exception
+// may unwind through the system's window procedure.
 template <typename Body>
 LRESULT Guarded(Body body) {
     try {
         return body();
     } catch (const std::exception& error) {
-        Application->HandleException(error);
+        ReportException(error);
     } catch (...) {
-        Application->HandleException(Exception("Unknown error"));
+        ReportException(Exception("Unknown error"));
     }
     return 0;
 }
@@ -48,6 +55,10 @@ bool Intersects(const RECT& a, const RECT& b) {
 }
 
 }  // namespace
+
+TExceptionHook SetExceptionHook(TExceptionHook hook) {
+    return std::exchange(exceptionHook, hook);
+}
 
 LRESULT CALLBACK TandrelWindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
 LRESULT CALLBACK TandrelSubclassProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
@@ -145,15 +156,18 @@ void TControl::SetParentComponent(TComponent* parent) {
     SetParent(control);
 }
 
-TForm* TControl::ParentForm() const {
-    const TControl* control = this;
-    while (control != nullptr) {
-        if (auto* form = dynamic_cast<TForm*>(const_cast<TControl*>(control))) {
-            return form;
+TWinControl* TControl::ParentFormWindow() const {
+    for (const TControl* control = this; control != nullptr; control = control->parent_) {
+        if (control->AsForm() != nullptr) {
+            return dynamic_cast<TWinControl*>(const_cast<TControl*>(control));
         }
-        control = control->parent_;
     }
     return nullptr;
+}
+
+TForm* TControl::ParentForm() const {
+    const TWinControl* window = ParentFormWindow();
+    return window != nullptr ? window->AsForm() : nullptr;
 }
 
 void TControl::SetBounds(int left, int top, int width, int height) {
@@ -801,8 +815,8 @@ void TWinControl::VisibleChanged() {
     if (handle_ != nullptr) {
         ::ShowWindow(handle_, Visible() ? SW_SHOWNA : SW_HIDE);
     }
-    if (TForm* form = ParentForm(); form != nullptr && form != this) {
-        form->FocusRepair();
+    if (TWinControl* form = ParentFormWindow(); form != nullptr && form != this) {
+        form->ControlShownOrHidden();
     }
 }
 

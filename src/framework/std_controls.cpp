@@ -3,7 +3,6 @@
 #include <algorithm>
 
 #include "exceptions.h"
-#include "forms.h"
 #include "layout.h"
 #include "sysutils.h"
 
@@ -259,8 +258,8 @@ void TButton::CommandNotify(WORD code) {
 }
 
 void TButton::Click() {
-    if (TForm* form = ParentForm(); form != nullptr && modalResult_ != mrNone) {
-        form->SetModalResult(modalResult_);
+    if (TWinControl* form = ParentFormWindow(); form != nullptr && modalResult_ != mrNone) {
+        form->ModalResultChosen(modalResult_);
     }
     TWinControl::Click();
 }

@@ -1,7 +1,9 @@
 // Controls on a real window under Wine: painting order, transparency, synchronous repaint of
-// opaque graphic controls, panel bevels, images, label auto-size, bitmaps and colours.
+// opaque graphic controls, panel bevels, images, label auto-size, bitmaps, colours and the hook
+// that takes exceptions leaving a message handler.
 #include <gtest/gtest.h>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "application.h"
@@ -299,3 +301,33 @@ TEST(Font, DefaultIsEightPointsAtTheScreenResolution) {
 }
 
 }  // namespace
+
+namespace {
+
+std::vector<std::string> hooked;
+
+void RecordException(const std::exception& error) {
+    hooked.emplace_back(error.what());
+}
+
+}  // namespace
+
+TEST(ExceptionHook, TakesWhatLeavesAMessageHandlerAndTheWindowGoesOn) {
+    TForm form(Application);
+    auto* button = new TButton(&form);
+    button->SetParent(&form);
+    int thrown = 0;
+    button->OnClick = [&](TObject*) {
+        if (++thrown == 1) {
+            throw EConvertError("'x' is not a valid integer value");
+        }
+        throw 42;  // not an exception class at all
+    };
+    hooked.clear();
+    const TExceptionHook previous = SetExceptionHook(&RecordException);
+    ::SendMessageA(button->Handle(), BM_CLICK, 0, 0);
+    ::SendMessageA(button->Handle(), BM_CLICK, 0, 0);
+    SetExceptionHook(previous);
+    EXPECT_EQ(thrown, 2);
+    EXPECT_EQ(hooked, (std::vector<std::string>{"'x' is not a valid integer value", "Unknown error"}));
+}
