@@ -2,10 +2,10 @@
 
 #include <algorithm>
 
-#include "drive_combo_box.h"
 #include "drive_rows.h"
 #include "exceptions.h"
 #include "file_stream.h"
+#include "picker_drawing.h"
 #include "sysutils.h"
 
 namespace {
@@ -77,9 +77,14 @@ TDirectoryListBox::TDirectoryListBox(TComponent* owner) : TCustomListBox(owner) 
 }
 
 TDirectoryListBox::~TDirectoryListBox() {
-    if (driveCombo_ != nullptr) {
-        driveCombo_->SetDirList(nullptr);
+    SetDriveLink(nullptr);
+}
+
+void TDirectoryListBox::SetDriveLink(DriveLink* link) {
+    if (driveLink_ != nullptr && driveLink_ != link) {
+        driveLink_->DirListUnlinked();
     }
+    driveLink_ = link;
 }
 
 const TBitmap& TDirectoryListBox::Picture(FolderPicture picture) const {
@@ -137,12 +142,12 @@ void TDirectoryListBox::SetCurrentDirectory(const std::string& path) {
     }
     const std::string resolved = ResolveDirectoryPath(path);
     const char drive = resolved.size() >= 2 && resolved[1] == ':' ? resolved[0] : 0;
-    if (drive != 0 && LowerLetter(drive) != LowerLetter(DriveLetter()) && driveCombo_ != nullptr) {
+    if (drive != 0 && LowerLetter(drive) != LowerLetter(DriveLetter()) && driveLink_ != nullptr) {
         // The combo box shows the new drive; its notice back to this list is not acted on, since
         // the move below goes there anyway.
         switchingDrive_ = true;
         try {
-            driveCombo_->SetSelectedDrive(drive);
+            driveLink_->SelectDrive(drive);
         } catch (...) {
             switchingDrive_ = false;
             throw;

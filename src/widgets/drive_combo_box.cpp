@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "directory_list_box.h"
+#include "picker_drawing.h"
 #include "sysutils.h"
 
 namespace {
@@ -18,22 +18,6 @@ char LetterInCase(char c, TTextCase textCase) {
 }
 
 }  // namespace
-
-void DrawPictureTransparent(TCanvas& canvas, int x, int y, const TBitmap& picture) {
-    if (picture.Empty()) {
-        return;
-    }
-    const TColor transparent = picture.Canvas().Pixel(0, picture.Height() - 1);
-    canvas.DrawTransparent(x, y, picture, transparent);
-}
-
-int FontCharacterHeight(const TFont& font) {
-    WindowDc screen(nullptr);
-    SelectGuard selectFont(screen.get(), font.Handle());
-    TEXTMETRICA metrics{};
-    ::GetTextMetricsA(screen.get(), &metrics);
-    return metrics.tmHeight;
-}
 
 TDriveComboBox::TDriveComboBox(TComponent* owner) : TCustomComboBox(owner) {
     floppy_.LoadFromResourceName(nullptr, "FLOPPY");
@@ -132,14 +116,11 @@ void TDriveComboBox::SetDirList(TDirectoryListBox* dirList) {
         return;
     }
     if (dirList_ != nullptr) {
-        dirList_->driveCombo_ = nullptr;
+        dirList_->SetDriveLink(nullptr);  // tells this combo box back, which forgets the list
     }
     dirList_ = dirList;
     if (dirList_ != nullptr) {
-        if (dirList_->driveCombo_ != nullptr) {
-            dirList_->driveCombo_->dirList_ = nullptr;
-        }
-        dirList_->driveCombo_ = this;
+        dirList_->SetDriveLink(this);  // a combo box that the list followed before forgets it
     }
 }
 

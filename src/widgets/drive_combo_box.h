@@ -13,12 +13,11 @@
 #include <string_view>
 #include <vector>
 
+#include "directory_list_box.h"
 #include "drive_rows.h"
 #include "std_controls.h"
 
-class TDirectoryListBox;
-
-class TDriveComboBox : public TCustomComboBox {
+class TDriveComboBox : public TCustomComboBox, private TDirectoryListBox::DriveLink {
   public:
     // SelectedDrive starts as the first character of the process's current directory (0 for a
     // network path). Loads the drive pictures from this program's bitmap resources.
@@ -50,7 +49,8 @@ class TDriveComboBox : public TCustomComboBox {
     void FontChanged() override;
 
   private:
-    friend class TDirectoryListBox;
+    void SelectDrive(char letter) override { SetSelectedDrive(letter); }
+    void DirListUnlinked() override { dirList_ = nullptr; }
     void BuildRows();
     void UpdateItemHeight();
     TBitmap* Picture(DrivePicture picture);
@@ -64,9 +64,3 @@ class TDriveComboBox : public TCustomComboBox {
     TBitmap cdrom_;
     TBitmap ram_;
 };
-
-// Draws a picture with its bottom-left pixel's colour as the transparent colour.
-void DrawPictureTransparent(TCanvas& canvas, int x, int y, const TBitmap& picture);
-
-// The height of a font's characters (the cell height, as GetTextMetrics reports it).
-int FontCharacterHeight(const TFont& font);

@@ -392,9 +392,19 @@ TEST_F(PickerTest, LinkedPickersFollowEachOther) {
     EXPECT_EQ(listChanges, 2);  // one change, not one for the drive and one for the folder
     EXPECT_TRUE(SameTextAscii(list->CurrentDirectory(), tree.Path("gamma")));
 
-    delete list;  // the combo box forgets a list that goes
+    // A list follows one combo box: linking it to another one unlinks the first.
+    auto* other = new TDriveComboBox(&form);
+    other->SetParent(&form);
+    other->SetDirList(list);
     EXPECT_EQ(drive->DirList(), nullptr);
+    EXPECT_EQ(other->DirList(), list);
     drive->SetSelectedDrive('z');
+    EXPECT_EQ(listChanges, 2);
+    EXPECT_TRUE(SameTextAscii(list->CurrentDirectory(), tree.Path("gamma")));
+
+    delete list;  // the combo box forgets a list that goes
+    EXPECT_EQ(other->DirList(), nullptr);
+    other->SetSelectedDrive('z');
 }
 
 TEST_F(PickerTest, DriveRowsAreDrawnWithPictureAndText) {
