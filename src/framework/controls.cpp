@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "exceptions.h"
+#include "scoped_flag.h"
 #include "sysutils.h"
 
 namespace {
@@ -265,14 +266,8 @@ void TControl::ParentFontChanged() {
     if (parent_ == nullptr) {
         return;
     }
-    updatingFont_ = true;
-    try {
-        font_ = parent_->font_;
-    } catch (...) {
-        updatingFont_ = false;
-        throw;
-    }
-    updatingFont_ = false;
+    const ScopedFlag updating(updatingFont_);  // the parent's font does not turn ParentFont off
+    font_ = parent_->font_;
 }
 
 void TControl::FontPropertyChanged() {

@@ -6,6 +6,7 @@
 #include "exceptions.h"
 #include "file_stream.h"
 #include "picker_drawing.h"
+#include "scoped_flag.h"
 #include "sysutils.h"
 
 namespace {
@@ -145,14 +146,8 @@ void TDirectoryListBox::SetCurrentDirectory(const std::string& path) {
     if (drive != 0 && LowerLetter(drive) != LowerLetter(DriveLetter()) && driveLink_ != nullptr) {
         // The combo box shows the new drive; its notice back to this list is not acted on, since
         // the move below goes there anyway.
-        switchingDrive_ = true;
-        try {
-            driveLink_->SelectDrive(drive);
-        } catch (...) {
-            switchingDrive_ = false;
-            throw;
-        }
-        switchingDrive_ = false;
+        const ScopedFlag switching(switchingDrive_);
+        driveLink_->SelectDrive(drive);
     }
     MoveTo(resolved);
 }
