@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "../common/exception_message.h"
 #include "application.h"
 #include "exceptions.h"
 #include "forms.h"
@@ -239,14 +240,9 @@ TEST(Bitmap, LoadsBmpBytesAndRefusesDamagedOnes) {
     EXPECT_EQ(bitmap.Canvas().Pixel(0, 1), RGB(0, 0, 255));
     EXPECT_EQ(bitmap.Canvas().Pixel(1, 1), RGB(0, 255, 0));
 
-    const auto refused = [](std::vector<uint8_t> bytes) {
+    const auto refused = [](const std::vector<uint8_t>& bytes) {
         TBitmap other;
-        try {
-            other.LoadFromBytes(bytes);
-        } catch (const EReadError& error) {
-            return error.Message() == "Invalid bitmap";
-        }
-        return false;
+        return MessageOf<EReadError>([&] { other.LoadFromBytes(bytes); }) == "Invalid bitmap";
     };
     std::vector<uint8_t> shortPixels = TinyBitmap();
     shortPixels.resize(shortPixels.size() - 1);
@@ -266,12 +262,8 @@ TEST(Bitmap, LoadsBmpBytesAndRefusesDamagedOnes) {
     EXPECT_TRUE(refused({}));
 
     TBitmap missing;
-    try {
-        missing.LoadFromResourceName(nullptr, "NOPE");
-        ADD_FAILURE() << "no exception";
-    } catch (const EResNotFound& error) {
-        EXPECT_EQ(error.Message(), "Resource NOPE not found");
-    }
+    EXPECT_EQ(MessageOf<EResNotFound>([&] { missing.LoadFromResourceName(nullptr, "NOPE"); }),
+              "Resource NOPE not found");
 }
 
 TEST(Colors, SystemColoursResolveThroughTheSystemPalette) {

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "../common/exception_message.h"
 #include "exceptions.h"
 #include "registry.h"
 #include "stream.h"
@@ -15,16 +16,6 @@
 #include "unique_handle.h"
 
 namespace {
-
-template <typename E, typename F>
-std::string MessageOf(F action) {
-    try {
-        action();
-    } catch (const E& error) {
-        return error.Message();
-    }
-    return "(no exception)";
-}
 
 TEST(MemoryStream, ReadsWritesSeeksAndInsistsOnWholeTransfers) {
     TMemoryStream stream;

@@ -9,6 +9,7 @@
 #include <utility>
 #include <vector>
 
+#include "../common/exception_message.h"
 #include "application.h"
 #include "exceptions.h"
 #include "forms.h"
@@ -23,12 +24,7 @@ TPropValue ValueOf(const std::string& text) {
 }
 
 std::string ReadError(const std::string& layout) {
-    try {
-        ParseLayout(layout);
-    } catch (const EReadError& error) {
-        return error.Message();
-    }
-    return "(no error)";
+    return MessageOf<EReadError>([&] { ParseLayout(layout); });
 }
 
 // A reader context without handlers.
@@ -110,17 +106,6 @@ TEST(LayoutParser, SyntaxErrorsNameTheLine) {
     EXPECT_EQ(ReadError("object a: TX\n  C = 99999999999999\nend\n"), "Layout line 2: number out of range");
 }
 
-// The message of the EReadError that reading raises; "(no error)" when it succeeds.
-template <typename Read>
-std::string ValueError(Read read) {
-    try {
-        read();
-    } catch (const EReadError& error) {
-        return error.Message();
-    }
-    return "(no error)";
-}
-
 TEST(PropertyValues, TypedAccessorsTakeTheirOwnKindAndRange) {
     EXPECT_EQ(ValueOf("-2147483648").AsInteger(), INT32_MIN);
     EXPECT_EQ(ValueOf("7").AsInteger(0, 7), 7);
@@ -178,7 +163,7 @@ TEST(PropertyValues, TypedAccessorsTakeTheirOwnKindAndRange) {
         {"set as string list", [] { ValueOf("[a]").AsStrings(); }},
     };
     for (const auto& [what, read] : refused) {
-        EXPECT_EQ(ValueError(read), "Invalid property value") << what;
+        EXPECT_EQ(MessageOf<EReadError>(read), "Invalid property value") << what;
     }
 }
 
@@ -243,7 +228,7 @@ TEST(PropertyValues, EnumerationsAndSetsOfTheStandardClassesMapToTheirValues) {
     // The character set is taken as a number or a name and otherwise ignored.
     EXPECT_TRUE(form.SetProperty("Font.Charset", ValueOf("DEFAULT_CHARSET"), NoEvents()));
     EXPECT_TRUE(form.SetProperty("Font.Charset", ValueOf("238"), NoEvents()));
-    EXPECT_EQ(ValueError([&] { form.SetProperty("Font.Charset", ValueOf("'x'"), NoEvents()); }),
+    EXPECT_EQ(MessageOf<EReadError>([&] { form.SetProperty("Font.Charset", ValueOf("'x'"), NoEvents()); }),
               "Invalid property value");
 }
 
@@ -344,12 +329,7 @@ TEST(LayoutReader, CreatesOwnedNestedControlsWithTheirProperties) {
 }
 
 std::string LayoutError(const std::string& layout) {
-    try {
-        TTestForm form(Application, layout);
-    } catch (const EReadError& error) {
-        return error.Message();
-    }
-    return "(no error)";
+    return MessageOf<EReadError>([&] { TTestForm form(Application, layout); });
 }
 
 std::string WithButtonLine(const std::string& line) {

@@ -5,6 +5,7 @@
 #include <string_view>
 #include <vector>
 
+#include "../common/exception_message.h"
 #include "color_scheme_value.h"
 #include "dib_canvas.h"
 #include "directory_list_box.h"
@@ -46,19 +47,11 @@ TEST(GaugeControl, DefaultsAndRangeRules) {
     gauge->SetMinValue(50);  // drags Progress along
     EXPECT_EQ(gauge->Progress(), 50);
     EXPECT_EQ(gauge->Percentage(), 0);
-    try {
-        gauge->SetMinValue(101);
-        ADD_FAILURE() << "a minimum above the maximum was taken";
-    } catch (const EInvalidOperation& e) {
-        EXPECT_EQ(e.Message(), "Value must be between -2147483647 and 99");
-    }
+    EXPECT_EQ(MessageOf<EInvalidOperation>([&] { gauge->SetMinValue(101); }),
+              "Value must be between -2147483647 and 99");
     EXPECT_EQ(gauge->MinValue(), 50);
-    try {
-        gauge->SetMaxValue(49);
-        ADD_FAILURE() << "a maximum below the minimum was taken";
-    } catch (const EInvalidOperation& e) {
-        EXPECT_EQ(e.Message(), "Value must be between 51 and 2147483647");
-    }
+    EXPECT_EQ(MessageOf<EInvalidOperation>([&] { gauge->SetMaxValue(49); }),
+              "Value must be between 51 and 2147483647");
     EXPECT_EQ(gauge->MaxValue(), 100);
     EXPECT_EQ(gauge->Progress(), 50);
 
