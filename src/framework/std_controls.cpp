@@ -16,6 +16,19 @@ TBevelCut BevelValue(const TPropValue& value) {
     return value.AsEnum<TBevelCut>({"bvNone", "bvLowered", "bvRaised"});
 }
 
+// The DrawText flag that places text as the alignment asks.
+UINT AlignmentFlag(TAlignment alignment) {
+    switch (alignment) {
+        case TAlignment::taRightJustify:
+            return DT_RIGHT;
+        case TAlignment::taCenter:
+            return DT_CENTER;
+        case TAlignment::taLeftJustify:
+            break;
+    }
+    return DT_LEFT;
+}
+
 }  // namespace
 
 // =============================================================================================
@@ -70,22 +83,7 @@ void TLabel::FontChanged() {
 }
 
 UINT TLabel::DrawTextFlags() const {
-    UINT flags = DT_EXPANDTABS;
-    if (wordWrap_) {
-        flags |= DT_WORDBREAK;
-    }
-    switch (alignment_) {
-        case TAlignment::taLeftJustify:
-            flags |= DT_LEFT;
-            break;
-        case TAlignment::taRightJustify:
-            flags |= DT_RIGHT;
-            break;
-        case TAlignment::taCenter:
-            flags |= DT_CENTER;
-            break;
-    }
-    return flags;
+    return DT_EXPANDTABS | (wordWrap_ ? DT_WORDBREAK : 0) | AlignmentFlag(alignment_);
 }
 
 void TLabel::AdjustBounds() {
@@ -199,19 +197,7 @@ void TPanel::Paint() {
     bevel(bevelOuter_);
     bevel(bevelInner_);
     canvas.Brush.SetStyle(TBrushStyle::bsClear);
-    UINT flags = DT_SINGLELINE | DT_VCENTER | DT_EXPANDTABS;
-    switch (alignment_) {
-        case TAlignment::taLeftJustify:
-            flags |= DT_LEFT;
-            break;
-        case TAlignment::taRightJustify:
-            flags |= DT_RIGHT;
-            break;
-        case TAlignment::taCenter:
-            flags |= DT_CENTER;
-            break;
-    }
-    canvas.DrawText(Text(), rect, flags);
+    canvas.DrawText(Text(), rect, DT_SINGLELINE | DT_VCENTER | DT_EXPANDTABS | AlignmentFlag(alignment_));
 }
 
 bool TPanel::SetProperty(std::string_view name, const TPropValue& value, const TReaderContext& context) {

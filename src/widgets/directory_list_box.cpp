@@ -11,10 +11,6 @@
 
 namespace {
 
-char LowerLetter(char c) {
-    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
 std::string CurrentProcessDirectory() {
     char buffer[MAX_PATH + 1] = {};
     const DWORD length = ::GetCurrentDirectoryA(sizeof buffer, buffer);
@@ -37,8 +33,7 @@ void EnterDirectory(const std::string& path) {
     }
     const std::string now = CurrentProcessDirectory();
     if (now.size() >= 2 && now[1] == ':') {
-        const char name[] = {
-            '=', static_cast<char>(now[0] >= 'a' && now[0] <= 'z' ? now[0] - 'a' + 'A' : now[0]), ':', '\0'};
+        const char name[] = {'=', UpperCaseAscii(now[0]), ':', '\0'};
         ::SetEnvironmentVariableA(name, now.c_str());
     }
 }
@@ -67,12 +62,11 @@ std::string ResolveDirectoryPath(const std::string& path) {
 
 TDirectoryListBox::TDirectoryListBox(TComponent* owner) : TCustomListBox(owner) {
     SetWidth(145);
-    openFolder_.SetSize(16, 16);
-    closedFolder_.SetSize(16, 16);
-    currentFolder_.SetSize(16, 16);
-    openFolder_.LoadFromResourceName(nullptr, "OPENFOLDER");
-    closedFolder_.LoadFromResourceName(nullptr, "CLOSEDFOLDER");
-    currentFolder_.LoadFromResourceName(nullptr, "CURRENTFOLDER");
+    for (FolderPicture picture : {FolderPicture::Open, FolderPicture::Closed, FolderPicture::Current}) {
+        TBitmap& bitmap = pictures_[static_cast<size_t>(picture)];
+        bitmap.SetSize(16, 16);  // a folder bitmap starts at 16 x 16; the resource sets its own size
+        bitmap.LoadFromResourceName(nullptr, FolderPictureResource(picture));
+    }
     directory_ = CurrentProcessDirectory();
     UpdateItemHeight();
 }
@@ -89,19 +83,11 @@ void TDirectoryListBox::SetDriveLink(DriveLink* link) {
 }
 
 const TBitmap& TDirectoryListBox::Picture(FolderPicture picture) const {
-    switch (picture) {
-        case FolderPicture::Open:
-            return openFolder_;
-        case FolderPicture::Current:
-            return currentFolder_;
-        case FolderPicture::Closed:
-            break;
-    }
-    return closedFolder_;
+    return pictures_[static_cast<size_t>(picture)];
 }
 
 void TDirectoryListBox::UpdateItemHeight() {
-    SetItemHeight(std::max(FontCharacterHeight(Font()), openFolder_.Height() + 1));
+    SetItemHeight(std::max(FontCharacterHeight(Font()), Picture(FolderPicture::Open).Height() + 1));
 }
 
 void TDirectoryListBox::BuildRows() {
@@ -143,7 +129,7 @@ void TDirectoryListBox::SetCurrentDirectory(const std::string& path) {
     }
     const std::string resolved = ResolveDirectoryPath(path);
     const char drive = resolved.size() >= 2 && resolved[1] == ':' ? resolved[0] : 0;
-    if (drive != 0 && LowerLetter(drive) != LowerLetter(DriveLetter()) && driveLink_ != nullptr) {
+    if (drive != 0 && LowerCaseAscii(drive) != LowerCaseAscii(DriveLetter()) && driveLink_ != nullptr) {
         // The combo box shows the new drive; its notice back to this list is not acted on, since
         // the move below goes there anyway.
         const ScopedFlag switching(switchingDrive_);
@@ -153,13 +139,13 @@ void TDirectoryListBox::SetCurrentDirectory(const std::string& path) {
 }
 
 void TDirectoryListBox::SetDriveLetter(char letter) {
-    if (letter != 0 && LowerLetter(letter) != LowerLetter(DriveLetter())) {
+    if (letter != 0 && LowerCaseAscii(letter) != LowerCaseAscii(DriveLetter())) {
         SetCurrentDirectory(std::string(1, letter) + ":");
     }
 }
 
 void TDirectoryListBox::DriveChanged(char letter) {
-    if (letter == 0 || switchingDrive_ || LowerLetter(letter) == LowerLetter(DriveLetter())) {
+    if (letter == 0 || switchingDrive_ || LowerCaseAscii(letter) == LowerCaseAscii(DriveLetter())) {
         return;
     }
     MoveTo(ResolveDirectoryPath(std::string(1, letter) + ":"));

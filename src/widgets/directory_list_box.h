@@ -9,6 +9,7 @@
 // Items.Strings.
 #pragma once
 
+#include <array>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -83,9 +84,7 @@ class TDirectoryListBox : public TCustomListBox {
     VolumeCaseRules caseRules_;
     DriveLink* driveLink_ = nullptr;
     bool switchingDrive_ = false;
-    TBitmap openFolder_;
-    TBitmap closedFolder_;
-    TBitmap currentFolder_;
+    std::array<TBitmap, 3> pictures_;  // by FolderPicture
 };
 
 // Resolves a path for the directory list: relative to the current directory, a bare drive to that

@@ -7,24 +7,17 @@
 
 namespace {
 
-char LowerLetter(char c) {
-    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
 char LetterInCase(char c, TTextCase textCase) {
-    const char lower = LowerLetter(c);
-    return textCase == tcUpperCase && lower >= 'a' && lower <= 'z' ? static_cast<char>(lower - 'a' + 'A')
-                                                                   : lower;
+    return textCase == tcUpperCase ? UpperCaseAscii(c) : LowerCaseAscii(c);
 }
 
 }  // namespace
 
 TDriveComboBox::TDriveComboBox(TComponent* owner) : TCustomComboBox(owner) {
-    floppy_.LoadFromResourceName(nullptr, "FLOPPY");
-    hard_.LoadFromResourceName(nullptr, "HARD");
-    network_.LoadFromResourceName(nullptr, "NETWORK");
-    cdrom_.LoadFromResourceName(nullptr, "CDROM");
-    ram_.LoadFromResourceName(nullptr, "RAM");
+    for (DrivePicture picture : {DrivePicture::Floppy, DrivePicture::Hard, DrivePicture::Network,
+                                 DrivePicture::CdRom, DrivePicture::Ram}) {
+        Picture(picture)->LoadFromResourceName(nullptr, DrivePictureResource(picture));
+    }
     char current[MAX_PATH + 1] = {};
     ::GetCurrentDirectoryA(sizeof current, current);
     drive_ = current[0] == '\\' ? 0 : current[0];
@@ -36,21 +29,7 @@ TDriveComboBox::~TDriveComboBox() {
 }
 
 TBitmap* TDriveComboBox::Picture(DrivePicture picture) {
-    switch (picture) {
-        case DrivePicture::Floppy:
-            return &floppy_;
-        case DrivePicture::Hard:
-            return &hard_;
-        case DrivePicture::Network:
-            return &network_;
-        case DrivePicture::CdRom:
-            return &cdrom_;
-        case DrivePicture::Ram:
-            return &ram_;
-        case DrivePicture::None:
-            break;
-    }
-    return nullptr;
+    return picture == DrivePicture::None ? nullptr : &pictures_[static_cast<size_t>(picture) - 1];
 }
 
 void TDriveComboBox::BuildRows() {
@@ -63,7 +42,7 @@ void TDriveComboBox::BuildRows() {
 }
 
 void TDriveComboBox::UpdateItemHeight() {
-    SetItemHeight(std::max(FontCharacterHeight(Font()), floppy_.Height()));
+    SetItemHeight(std::max(FontCharacterHeight(Font()), Picture(DrivePicture::Floppy)->Height()));
 }
 
 void TDriveComboBox::CreateWnd() {
@@ -79,7 +58,7 @@ void TDriveComboBox::FontChanged() {
 }
 
 void TDriveComboBox::SetSelectedDrive(char letter) {
-    if (ItemIndex() >= 0 && LowerLetter(letter) == LowerLetter(drive_)) {
+    if (ItemIndex() >= 0 && LowerCaseAscii(letter) == LowerCaseAscii(drive_)) {
         return;
     }
     int row = -1;
@@ -87,7 +66,7 @@ void TDriveComboBox::SetSelectedDrive(char letter) {
         drive_ = LetterInCase(letter, textCase_);
         for (int i = 0; i < Items().Count(); ++i) {
             const std::string& text = Items()[i];
-            if (text.size() >= 2 && LowerLetter(text[0]) == LowerLetter(letter) && text[1] == ':') {
+            if (text.size() >= 2 && LowerCaseAscii(text[0]) == LowerCaseAscii(letter) && text[1] == ':') {
                 row = i;
                 break;
             }

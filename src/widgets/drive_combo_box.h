@@ -10,6 +10,7 @@
 // Visible); not ItemHeight and Items.Strings.
 #pragma once
 
+#include <array>
 #include <string_view>
 #include <vector>
 
@@ -58,9 +59,5 @@ class TDriveComboBox : public TCustomComboBox, private TDirectoryListBox::DriveL
     char drive_ = 0;
     TTextCase textCase_ = tcLowerCase;
     TDirectoryListBox* dirList_ = nullptr;
-    TBitmap floppy_;
-    TBitmap hard_;
-    TBitmap network_;
-    TBitmap cdrom_;
-    TBitmap ram_;
+    std::array<TBitmap, 5> pictures_;  // by DrivePicture, from Floppy on
 };

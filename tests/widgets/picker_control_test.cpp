@@ -10,6 +10,7 @@
 #include "directory_list_box.h"
 #include "drive_combo_box.h"
 #include "exceptions.h"
+#include "sysutils.h"
 #include "widget_host.h"
 
 namespace {
@@ -18,15 +19,6 @@ std::string ProcessDirectory() {
     char buffer[MAX_PATH + 1] = {};
     ::GetCurrentDirectoryA(sizeof buffer, buffer);
     return buffer;
-}
-
-std::string Upper(std::string s) {
-    for (char& c : s) {
-        if (c >= 'a' && c <= 'z') {
-            c = static_cast<char>(c - 'a' + 'A');
-        }
-    }
-    return s;
 }
 
 // Every test leaves the process's current directory where it found it.
@@ -112,7 +104,7 @@ TEST_F(PickerTest, DirectoryListShowsPathRowsAndListedSubdirectories) {
 
     // The same directory in another letter case is no change on a volume that ignores case.
     const VolumeCaseRules rules = ReadVolumeCaseRules(tree.root());
-    list->SetCurrentDirectory(Upper(list->CurrentDirectory()));
+    list->SetCurrentDirectory(UpperCaseAscii(list->CurrentDirectory()));
     if (!rules.caseSensitive) {
         EXPECT_EQ(changes, 1);
     } else {
@@ -221,8 +213,8 @@ TEST_F(PickerTest, DriveLetterMovesToEachDrivesCurrentDirectory) {
     list->SetParent(&form);
     list->SetCurrentDirectory(tree.Path("beta"));
     list->SetDriveLetter('z');
-    EXPECT_EQ(Upper(list->CurrentDirectory().substr(0, 2)), "Z:");
-    EXPECT_EQ(Upper(ProcessDirectory().substr(0, 2)), "Z:");
+    EXPECT_EQ(UpperCaseAscii(list->CurrentDirectory().substr(0, 2)), "Z:");
+    EXPECT_EQ(UpperCaseAscii(ProcessDirectory().substr(0, 2)), "Z:");
     list->SetDriveLetter('C');  // back to where the list was on drive c
     EXPECT_TRUE(SameTextAscii(list->CurrentDirectory(), tree.Path("beta")));
     int changes = 0;
@@ -232,7 +224,7 @@ TEST_F(PickerTest, DriveLetterMovesToEachDrivesCurrentDirectory) {
     EXPECT_EQ(changes, 0);
     list->DriveChanged('z');
     EXPECT_EQ(changes, 1);
-    EXPECT_EQ(Upper(list->CurrentDirectory().substr(0, 2)), "Z:");
+    EXPECT_EQ(UpperCaseAscii(list->CurrentDirectory().substr(0, 2)), "Z:");
 }
 
 TEST_F(PickerTest, DirectoryRowsAreDrawnWithIndentAndTransparentPictures) {
@@ -287,7 +279,7 @@ TEST_F(PickerTest, DriveComboListsTheMachinesDrivesAndFiresOnChangeAtCreation) {
     EXPECT_TRUE(log.empty());
 
     drive->HandleNeeded();
-    const char lower = static_cast<char>(start >= 'A' && start <= 'Z' ? start - 'A' + 'a' : start);
+    const char lower = LowerCaseAscii(start);
     EXPECT_EQ(log, (std::vector<std::string>{std::string("change ") + lower}));
     EXPECT_EQ(drive->SelectedDrive(), lower);
     ASSERT_GE(drive->ItemIndex(), 0);
@@ -384,7 +376,7 @@ TEST_F(PickerTest, LinkedPickersFollowEachOther) {
     list->OnChange = [&](TObject*) { ++listChanges; };
 
     drive->SetSelectedDrive('z');  // the list moves to z's current directory
-    EXPECT_EQ(Upper(list->CurrentDirectory().substr(0, 1)), "Z");
+    EXPECT_EQ(UpperCaseAscii(list->CurrentDirectory().substr(0, 1)), "Z");
     EXPECT_EQ(listChanges, 1);
 
     list->SetCurrentDirectory(tree.Path("gamma"));  // the combo box follows the list's drive
