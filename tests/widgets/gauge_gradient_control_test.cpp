@@ -116,8 +116,7 @@ TEST(GaugeControl, RepaintsSynchronouslyOnlyWhenThePercentageChanges) {
 
 TEST(GaugeControl, PaintsItsPropertiesThroughTheCanvas) {
     HostForm form;
-    auto* gauge = new TGauge(&form);
-    gauge->SetParent(&form);
+    auto* gauge = form.Add<TGauge>();
     gauge->SetBounds(0, 0, 261, 29);
     gauge->SetForeColor(clRed);
     gauge->SetBackColor(clBlue);
@@ -139,8 +138,7 @@ TEST(GradientControl, DefaultsAlignToTheClientArea) {
     HostForm form;
     form.SetClientWidth(300);
     form.SetClientHeight(200);
-    auto* gradient = new TGradient(&form);
-    gradient->SetParent(&form);
+    auto* gradient = form.Add<TGradient>();
     EXPECT_EQ(gradient->Align(), TAlign::alClient);
     EXPECT_EQ(gradient->Width(), form.ClientWidth());
     EXPECT_EQ(gradient->Height(), form.ClientHeight());
@@ -157,8 +155,7 @@ TEST(GradientControl, DefaultsAlignToTheClientArea) {
 
 TEST(GradientControl, MainWindowColoursSwapAndFlat) {
     HostForm form;
-    auto* gradient = new TGradient(&form);
-    gradient->SetParent(&form);
+    auto* gradient = form.Add<TGradient>();
     gradient->SetColorStart(clBlue);
     gradient->SetColorEnd(clBlack);
     DibCanvas canvas(gradient->Width(), gradient->Height());

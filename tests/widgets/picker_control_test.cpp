@@ -68,8 +68,7 @@ int RowOf(const TListControl& list, const std::string& text) {
 TEST_F(PickerTest, DirectoryListShowsPathRowsAndListedSubdirectories) {
     Tree tree;
     HostForm form;
-    auto* list = new TDirectoryListBox(&form);
-    list->SetParent(&form);
+    auto* list = form.Add<TDirectoryListBox>();
     int changes = 0;
     list->OnChange = [&](TObject* sender) {
         EXPECT_EQ(sender, list);
@@ -114,8 +113,7 @@ TEST_F(PickerTest, DirectoryListShowsPathRowsAndListedSubdirectories) {
 
 TEST_F(PickerTest, DirectoryListAtARootHasOnePathRow) {
     HostForm form;
-    auto* list = new TDirectoryListBox(&form);
-    list->SetParent(&form);
+    auto* list = form.Add<TDirectoryListBox>();
     list->SetCurrentDirectory("c:\\");
     ASSERT_GT(list->Items().Count(), 1);
     EXPECT_TRUE(SameTextAscii(list->Items()[0], "c:\\"));
@@ -132,8 +130,7 @@ TEST_F(PickerTest, DirectoryListAtARootHasOnePathRow) {
 TEST_F(PickerTest, OpeningRowsByDoubleClickAndEnter) {
     Tree tree;
     HostForm form;
-    auto* list = new TDirectoryListBox(&form);
-    list->SetParent(&form);
+    auto* list = form.Add<TDirectoryListBox>();
     list->SetCurrentDirectory(tree.root());
     const HWND hwnd = list->Handle();
     std::vector<std::string> seen;
@@ -179,8 +176,7 @@ TEST_F(PickerTest, OpeningRowsByDoubleClickAndEnter) {
 TEST_F(PickerTest, DirectoryListResolvesPathsAndRefusesMissingOnes) {
     Tree tree;
     HostForm form;
-    auto* list = new TDirectoryListBox(&form);
-    list->SetParent(&form);
+    auto* list = form.Add<TDirectoryListBox>();
     list->SetCurrentDirectory(tree.Path("beta"));
     int changes = 0;
     list->OnChange = [&](TObject*) { ++changes; };
@@ -209,8 +205,7 @@ TEST_F(PickerTest, DirectoryListResolvesPathsAndRefusesMissingOnes) {
 TEST_F(PickerTest, DriveLetterMovesToEachDrivesCurrentDirectory) {
     Tree tree;
     HostForm form;
-    auto* list = new TDirectoryListBox(&form);
-    list->SetParent(&form);
+    auto* list = form.Add<TDirectoryListBox>();
     list->SetCurrentDirectory(tree.Path("beta"));
     list->SetDriveLetter('z');
     EXPECT_EQ(UpperCaseAscii(list->CurrentDirectory().substr(0, 2)), "Z:");
@@ -231,8 +226,7 @@ TEST_F(PickerTest, DirectoryRowsAreDrawnWithIndentAndTransparentPictures) {
     Tree tree;
     HostForm form;
     form.SetColor(clWhite);
-    auto* list = new TDirectoryListBox(&form);
-    list->SetParent(&form);
+    auto* list = form.Add<TDirectoryListBox>();
     list->SetColor(clWhite);
     list->SetCurrentDirectory(tree.Path("beta"));
     const HWND hwnd = list->Handle();
@@ -269,8 +263,7 @@ TEST_F(PickerTest, DirectoryRowsAreDrawnWithIndentAndTransparentPictures) {
 
 TEST_F(PickerTest, DriveComboListsTheMachinesDrivesAndFiresOnChangeAtCreation) {
     HostForm form;
-    auto* drive = new TDriveComboBox(&form);
-    drive->SetParent(&form);
+    auto* drive = form.Add<TDriveComboBox>();
     std::vector<std::string> log;
     drive->OnClick = [&](TObject*) { log.push_back(std::string("click ") + drive->SelectedDrive()); };
     drive->OnChange = [&](TObject*) { log.push_back(std::string("change ") + drive->SelectedDrive()); };
@@ -306,8 +299,7 @@ TEST_F(PickerTest, DriveComboListsTheMachinesDrivesAndFiresOnChangeAtCreation) {
 
 TEST_F(PickerTest, DriveComboSelectionOrderOfClickAndChange) {
     HostForm form;
-    auto* drive = new TDriveComboBox(&form);
-    drive->SetParent(&form);
+    auto* drive = form.Add<TDriveComboBox>();
     const HWND hwnd = drive->Handle();
     drive->SetSelectedDrive('c');
     std::vector<std::string> log;
@@ -364,10 +356,8 @@ TEST_F(PickerTest, DriveComboSelectionOrderOfClickAndChange) {
 TEST_F(PickerTest, LinkedPickersFollowEachOther) {
     Tree tree;
     HostForm form;
-    auto* list = new TDirectoryListBox(&form);
-    list->SetParent(&form);
-    auto* drive = new TDriveComboBox(&form);
-    drive->SetParent(&form);
+    auto* list = form.Add<TDirectoryListBox>();
+    auto* drive = form.Add<TDriveComboBox>();
     list->SetCurrentDirectory(tree.root());
     drive->HandleNeeded();
     drive->SetSelectedDrive('c');
@@ -385,8 +375,7 @@ TEST_F(PickerTest, LinkedPickersFollowEachOther) {
     EXPECT_TRUE(SameTextAscii(list->CurrentDirectory(), tree.Path("gamma")));
 
     // A list follows one combo box: linking it to another one unlinks the first.
-    auto* other = new TDriveComboBox(&form);
-    other->SetParent(&form);
+    auto* other = form.Add<TDriveComboBox>();
     other->SetDirList(list);
     EXPECT_EQ(drive->DirList(), nullptr);
     EXPECT_EQ(other->DirList(), list);
@@ -401,8 +390,7 @@ TEST_F(PickerTest, LinkedPickersFollowEachOther) {
 
 TEST_F(PickerTest, DriveRowsAreDrawnWithPictureAndText) {
     HostForm form;
-    auto* drive = new TDriveComboBox(&form);
-    drive->SetParent(&form);
+    auto* drive = form.Add<TDriveComboBox>();
     drive->SetColor(clWhite);
     const HWND hwnd = drive->Handle();
     const int height = drive->ItemHeight();
