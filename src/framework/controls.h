@@ -309,7 +309,6 @@ class TWinControl : public TControl {
   private:
     friend class TControl;
     friend class TForm;
-    friend class TApplication;
     friend LRESULT CALLBACK TandrelWindowProc(HWND, UINT, WPARAM, LPARAM);
     friend LRESULT CALLBACK TandrelSubclassProc(HWND, UINT, WPARAM, LPARAM);
 
