@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds and runs every test of the project:
-#   1. native: the portable core's unit tests and the fuzz corpus replays (GoogleTest, ctest);
+#   1. native: the formatting and include-circle checks, the portable core's unit tests and the fuzz
+#      corpus replays (GoogleTest, ctest);
 #   2. sanitizers: the same under ASan/UBSan (clang), then each fuzzer for a bounded time;
 #   3. Windows: every Windows test executable under Wine (one shared fresh prefix, 120 DPI);
 #   4. end to end: tandrel-setup.exe under Xvfb + Wine, driven with real input: the main window's
@@ -54,6 +55,11 @@ if has_stage native || has_stage windows || has_stage e2e; then
 fi
 if has_stage native; then
     if step "format check" scripts/check-format.sh; then
+        passed=$((passed + 1))
+    else
+        failed=$((failed + 1))
+    fi
+    if step "include circles" scripts/check-include-circles.sh; then
         passed=$((passed + 1))
     else
         failed=$((failed + 1))

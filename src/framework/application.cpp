@@ -32,7 +32,9 @@ TWinControl* ControlOfWindow(HWND hwnd) {
 
 TApplication* const Application = &theApplication;
 
-TApplication::TApplication() : TComponent(nullptr), title_(ModuleTitle()) {}
+TApplication::TApplication() : TComponent(nullptr), title_(ModuleTitle()) {
+    SetExceptionHook([](const std::exception& error) { Application->HandleException(error); });
+}
 
 TApplication::~TApplication() = default;
 

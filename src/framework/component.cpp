@@ -5,43 +5,15 @@
 #include "exceptions.h"
 #include "sysutils.h"
 
-namespace {
-
-[[noreturn]] void ThrowInvalidValue() {
-    throw EReadError("Invalid property value");
-}
-
-}  // namespace
-
-int32_t TPropValue::AsInteger() const {
-    if (kind != Kind::Integer || integer < INT32_MIN || integer > INT32_MAX) {
-        ThrowInvalidValue();
+bool IsPublished(std::string_view name, std::initializer_list<std::string_view> kept) {
+    for (std::string_view entry : kept) {
+        const bool group = !entry.empty() && entry.back() == '.';
+        if (group ? name.size() > entry.size() && SameTextAscii(name.substr(0, entry.size()), entry)
+                  : SameTextAscii(name, entry)) {
+            return true;
+        }
     }
-    return static_cast<int32_t>(integer);
-}
-
-const std::string& TPropValue::AsString() const {
-    if (kind != Kind::String) {
-        ThrowInvalidValue();
-    }
-    return text;
-}
-
-const std::string& TPropValue::AsIdent() const {
-    if (kind != Kind::Ident) {
-        ThrowInvalidValue();
-    }
-    return text;
-}
-
-bool TPropValue::AsBoolean() const {
-    if (kind == Kind::Ident && SameTextAscii(text, "True")) {
-        return true;
-    }
-    if (kind == Kind::Ident && SameTextAscii(text, "False")) {
-        return false;
-    }
-    ThrowInvalidValue();
+    return false;
 }
 
 void TReaderContext::ThrowMissingMethod(std::string_view name) {

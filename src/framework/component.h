@@ -5,36 +5,20 @@
 // order of creation). A component freed earlier by hand leaves its owner's list first.
 //
 // Published properties: each class answers SetProperty for the names it publishes and passes any
-// other name to its base class; TComponent itself publishes "Name". The layout reader hands over
-// values as TPropValue and, for event properties, resolves handler names through the
-// TReaderContext of the window being read.
+// other name to its base class; TComponent itself publishes "Name". A class that publishes only
+// some of its base's properties lists the ones it keeps (IsPublished) and answers false for the
+// rest. The layout reader hands over values as TPropValue (read through its accessors) and, for
+// event properties, resolves handler names through the TReaderContext of the window being read.
 #pragma once
 
 #include <any>
-#include <cstdint>
+#include <initializer_list>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "object.h"
-
-// One value as a layout stores it.
-struct TPropValue {
-    enum class Kind { Integer, Float, String, Ident, Set, Binary, StringList };
-    Kind kind = Kind::Integer;
-    int64_t integer = 0;
-    double number = 0;
-    std::string text;                // String, Ident
-    std::vector<std::string> items;  // Set, StringList
-    std::vector<uint8_t> bytes;      // Binary
-
-    // Typed access; a value of another kind (or out of range) raises EReadError
-    // "Invalid property value".
-    int32_t AsInteger() const;
-    const std::string& AsString() const;
-    const std::string& AsIdent() const;
-    bool AsBoolean() const;  // the identifiers True and False
-};
+#include "property_value.h"
 
 // What the reader knows while it reads one window: its event handlers by name. Each handler is a
 // std::function of the event's own type, stored in a std::any.
@@ -60,6 +44,10 @@ class TReaderContext {
   private:
     [[noreturn]] static void ThrowMissingMethod(std::string_view name);
 };
+
+// Whether name is among the inherited properties that a class keeps publishing. An entry ending in
+// "." keeps a whole group: "Font." keeps Font.Name, Font.Height and the others.
+bool IsPublished(std::string_view name, std::initializer_list<std::string_view> kept);
 
 class TComponent : public TObject {
   public:

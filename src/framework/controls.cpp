@@ -2,10 +2,10 @@
 
 #include <algorithm>
 #include <new>
+#include <utility>
 
-#include "application.h"
 #include "exceptions.h"
-#include "forms.h"
+#include "scoped_flag.h"
 #include "sysutils.h"
 
 namespace {
@@ -14,36 +14,28 @@ constexpr char kControlProp[] = "TandrelControl";
 constexpr char kControlClass[] = "TandrelControl";
 constexpr char kFormClass[] = "TandrelForm";
 UINT nextControlId = 100;
+TExceptionHook exceptionHook = nullptr;
 
-// Runs a message handler and turns an exception that leaves it into the application's error box:
-// no exception may unwind through the system's window procedure.
+void ReportException(const std::exception& error) {
+    if (exceptionHook == nullptr) {
+        std::terminate();
+    }
+    exceptionHook(error);
+}
+
+// Runs a message handler and hands an exception that leaves it to the exception hook: no exception
+// may unwind through the system's window procedure.
 template <typename Body>
 LRESULT Guarded(Body body) {
     try {
         return body();
     } catch (const std::exception& error) {
-        Application->HandleException(error);
+        ReportException(error);
     } catch (...) {
-        Application->HandleException(Exception("Unknown error"));
+        ReportException(Exception("Unknown error"));
     }
     return 0;
 }
-
-// BeginPaint / EndPaint as one owner.
-class PaintDc {
-  public:
-    explicit PaintDc(HWND hwnd) : hwnd_(hwnd), dc_(::BeginPaint(hwnd, &paint_)) {}
-    PaintDc(const PaintDc&) = delete;
-    PaintDc& operator=(const PaintDc&) = delete;
-    ~PaintDc() { ::EndPaint(hwnd_, &paint_); }
-    HDC get() const { return dc_; }
-    const RECT& Area() const { return paint_.rcPaint; }
-
-  private:
-    HWND hwnd_;
-    PAINTSTRUCT paint_{};
-    HDC dc_;
-};
 
 // SaveDC / RestoreDC as one owner.
 class SavedDc {
@@ -64,6 +56,10 @@ bool Intersects(const RECT& a, const RECT& b) {
 }
 
 }  // namespace
+
+TExceptionHook SetExceptionHook(TExceptionHook hook) {
+    return std::exchange(exceptionHook, hook);
+}
 
 LRESULT CALLBACK TandrelWindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
 LRESULT CALLBACK TandrelSubclassProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
@@ -161,15 +157,18 @@ void TControl::SetParentComponent(TComponent* parent) {
     SetParent(control);
 }
 
-TForm* TControl::ParentForm() const {
-    const TControl* control = this;
-    while (control != nullptr) {
-        if (auto* form = dynamic_cast<TForm*>(const_cast<TControl*>(control))) {
-            return form;
+TWinControl* TControl::ParentFormWindow() const {
+    for (const TControl* control = this; control != nullptr; control = control->parent_) {
+        if (control->AsForm() != nullptr) {
+            return dynamic_cast<TWinControl*>(const_cast<TControl*>(control));
         }
-        control = control->parent_;
     }
     return nullptr;
+}
+
+TForm* TControl::ParentForm() const {
+    const TWinControl* window = ParentFormWindow();
+    return window != nullptr ? window->AsForm() : nullptr;
 }
 
 void TControl::SetBounds(int left, int top, int width, int height) {
@@ -267,14 +266,8 @@ void TControl::ParentFontChanged() {
     if (parent_ == nullptr) {
         return;
     }
-    updatingFont_ = true;
-    try {
-        font_ = parent_->font_;
-    } catch (...) {
-        updatingFont_ = false;
-        throw;
-    }
-    updatingFont_ = false;
+    const ScopedFlag updating(updatingFont_);  // the parent's font does not turn ParentFont off
+    font_ = parent_->font_;
 }
 
 void TControl::FontPropertyChanged() {
@@ -331,15 +324,7 @@ bool TControl::SetProperty(std::string_view name, const TPropValue& value, const
     } else if (SameTextAscii(name, "Enabled")) {
         SetEnabled(value.AsBoolean());
     } else if (SameTextAscii(name, "Color")) {
-        TColor color = 0;
-        if (value.kind == TPropValue::Kind::Ident && IdentToColor(value.text, color)) {
-            SetColor(color);
-        } else if (value.kind == TPropValue::Kind::Integer && value.integer >= INT32_MIN &&
-                   value.integer <= UINT32_MAX) {
-            SetColor(static_cast<TColor>(value.integer));
-        } else {
-            throw EReadError("Invalid property value");
-        }
+        SetColor(value.AsColor());
     } else if (SameTextAscii(name, "ParentColor")) {
         SetParentColor(value.AsBoolean());
     } else if (SameTextAscii(name, "ParentFont")) {
@@ -347,16 +332,7 @@ bool TControl::SetProperty(std::string_view name, const TPropValue& value, const
     } else if (name.size() > 5 && SameTextAscii(name.substr(0, 5), "Font.")) {
         return font_.SetProperty(name.substr(5), value);
     } else if (SameTextAscii(name, "Align")) {
-        static constexpr const char* kAligns[] = {"alNone", "alTop",   "alBottom",
-                                                  "alLeft", "alRight", "alClient"};
-        const std::string& ident = value.AsIdent();
-        for (size_t i = 0; i < std::size(kAligns); ++i) {
-            if (SameTextAscii(ident, kAligns[i])) {
-                SetAlign(static_cast<TAlign>(i));
-                return true;
-            }
-        }
-        throw EReadError("Invalid property value");
+        SetAlign(value.AsEnum<TAlign>({"alNone", "alTop", "alBottom", "alLeft", "alRight", "alClient"}));
     } else if (SameTextAscii(name, "Tag")) {
         SetTag(value.AsInteger());
     } else if (SameTextAscii(name, "OnClick")) {
@@ -834,8 +810,8 @@ void TWinControl::VisibleChanged() {
     if (handle_ != nullptr) {
         ::ShowWindow(handle_, Visible() ? SW_SHOWNA : SW_HIDE);
     }
-    if (TForm* form = ParentForm(); form != nullptr && form != this) {
-        form->FocusRepair();
+    if (TWinControl* form = ParentFormWindow(); form != nullptr && form != this) {
+        form->ControlShownOrHidden();
     }
 }
 

@@ -13,12 +13,18 @@
 // that must act once their window exists override it and call the base first.
 //
 // Exceptions never cross the system's window procedure: an exception that leaves a message handler
-// (an event, a paint) goes to the application's general handler and the message counts as handled.
+// (an event, a paint) goes to the exception hook, which the application object sets to its general
+// handler, and the message counts as handled.
+//
+// Controls know forms only as far as this file declares them: a control finds its form through
+// AsForm and asks it what it needs through the form's overrides of TWinControl's virtual methods
+// (ControlShownOrHidden, ModalResultChosen), so nothing here includes forms.h.
 #pragma once
 
 #include <windows.h>
 
 #include <cstdint>
+#include <exception>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -29,6 +35,24 @@
 
 class TWinControl;
 class TForm;
+
+// Receives an exception that left a message handler; anything not derived from std::exception
+// arrives as Exception("Unknown error"). The application object installs its general handler when
+// it is made; without a hook such an exception ends the program (std::terminate). Returns the hook
+// installed before.
+using TExceptionHook = void (*)(const std::exception& error);
+TExceptionHook SetExceptionHook(TExceptionHook hook);
+
+// Result codes of modal windows and message dialogs.
+inline constexpr int mrNone = 0;
+inline constexpr int mrOk = 1;
+inline constexpr int mrCancel = 2;
+inline constexpr int mrAbort = 3;
+inline constexpr int mrRetry = 4;
+inline constexpr int mrIgnore = 5;
+inline constexpr int mrYes = 6;
+inline constexpr int mrNo = 7;
+inline constexpr int mrAll = 8;
 
 enum class TAlign : uint8_t { alNone, alTop, alBottom, alLeft, alRight, alClient };
 
@@ -49,6 +73,8 @@ class TControl : public TComponent {
     void SetParentComponent(TComponent* parent) override;
     // The form that this control lies on (itself for a form); nullptr when not on one.
     TForm* ParentForm() const;
+    // The same form as a window, to ask it what TWinControl's form methods offer.
+    TWinControl* ParentFormWindow() const;
 
     int Left() const { return left_; }
     int Top() const { return top_; }
@@ -113,6 +139,9 @@ class TControl : public TComponent {
     bool SetProperty(std::string_view name, const TPropValue& value, const TReaderContext& context) override;
 
   protected:
+    // A form answers itself (TForm overrides this); every other control nullptr.
+    virtual TForm* AsForm() const { return nullptr; }
+
     // Hooks for derived classes, called after the value has changed.
     virtual void TextChanged() { Invalidate(); }
     virtual void FontChanged() { Invalidate(); }
@@ -234,6 +263,14 @@ class TWinControl : public TControl {
     // Published: those of TControl and TabOrder, TabStop.
     bool SetProperty(std::string_view name, const TPropValue& value, const TReaderContext& context) override;
 
+    // What the controls on a form ask of it, on their ParentFormWindow(). TForm overrides these;
+    // other windows are never asked.
+    // A control on the form was shown or hidden: the focus moves off a control that cannot take it.
+    virtual void ControlShownOrHidden() {}
+    // A button on the form with a modal result other than mrNone was clicked: the form's modal
+    // loop ends with that result.
+    virtual void ModalResultChosen(int /*result*/) {}
+
   protected:
     virtual void CreateParams(TCreateParams& params);
     // The height of the window for the control's Height (a combo box adds its drop-down list).
@@ -272,7 +309,6 @@ class TWinControl : public TControl {
   private:
     friend class TControl;
     friend class TForm;
-    friend class TApplication;
     friend LRESULT CALLBACK TandrelWindowProc(HWND, UINT, WPARAM, LPARAM);
     friend LRESULT CALLBACK TandrelSubclassProc(HWND, UINT, WPARAM, LPARAM);
 

@@ -57,4 +57,5 @@ inline constexpr const char kOutOfMemory[] = "Out of memory";
 inline constexpr const char kInvalidInteger[] = "'%s' is not a valid integer value";
 inline constexpr const char kInvalidRegType[] = "Invalid data type for '%s'";
 inline constexpr const char kOutOfRange[] = "Value must be between %d and %d";
+inline constexpr const char kInvalidPropertyValue[] = "Invalid property value";
 }  // namespace msg

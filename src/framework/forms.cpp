@@ -422,47 +422,22 @@ void TForm::DoCreate() {
 }
 
 bool TForm::SetProperty(std::string_view name, const TPropValue& value, const TReaderContext& context) {
-    const auto choose = [&](std::initializer_list<const char*> names) -> int {
-        const std::string& ident = value.AsIdent();
-        int index = 0;
-        for (const char* candidate : names) {
-            if (SameTextAscii(ident, candidate)) {
-                return index;
-            }
-            ++index;
-        }
-        throw EReadError("Invalid property value");
-    };
     if (SameTextAscii(name, "ClientWidth")) {
         SetClientWidth(value.AsInteger());
     } else if (SameTextAscii(name, "ClientHeight")) {
         SetClientHeight(value.AsInteger());
     } else if (SameTextAscii(name, "BorderStyle")) {
-        SetBorderStyle(static_cast<TFormBorderStyle>(
-            choose({"bsNone", "bsSingle", "bsSizeable", "bsDialog", "bsToolWindow", "bsSizeToolWin"})));
+        SetBorderStyle(value.AsEnum<TFormBorderStyle>(
+            {"bsNone", "bsSingle", "bsSizeable", "bsDialog", "bsToolWindow", "bsSizeToolWin"}));
     } else if (SameTextAscii(name, "BorderIcons")) {
-        if (value.kind != TPropValue::Kind::Set) {
-            throw EReadError("Invalid property value");
-        }
-        TBorderIcons icons = 0;
-        for (const std::string& item : value.items) {
-            if (SameTextAscii(item, "biSystemMenu")) {
-                icons |= biSystemMenu;
-            } else if (SameTextAscii(item, "biMinimize")) {
-                icons |= biMinimize;
-            } else if (SameTextAscii(item, "biMaximize")) {
-                icons |= biMaximize;
-            } else {
-                throw EReadError("Invalid property value");
-            }
-        }
-        SetBorderIcons(icons);
+        // The set's bits in the order of the biXxx values.
+        SetBorderIcons(static_cast<TBorderIcons>(value.AsSet({"biSystemMenu", "biMinimize", "biMaximize"})));
     } else if (SameTextAscii(name, "WindowState")) {
-        SetWindowState(static_cast<TWindowState>(choose({"wsNormal", "wsMinimized", "wsMaximized"})));
+        SetWindowState(value.AsEnum<TWindowState>({"wsNormal", "wsMinimized", "wsMaximized"}));
     } else if (SameTextAscii(name, "Position")) {
-        SetPosition(static_cast<TPosition>(choose({"poDesigned", "poDefault", "poScreenCenter"})));
+        SetPosition(value.AsEnum<TPosition>({"poDesigned", "poDefault", "poScreenCenter"}));
     } else if (SameTextAscii(name, "FormStyle")) {
-        SetFormStyle(static_cast<TFormStyle>(choose({"fsNormal", "fsStayOnTop"})));
+        SetFormStyle(value.AsEnum<TFormStyle>({"fsNormal", "fsStayOnTop"}));
     } else if (SameTextAscii(name, "HelpContext")) {
         SetHelpContext(value.AsInteger());
     } else if (SameTextAscii(name, "PixelsPerInch") || SameTextAscii(name, "TextHeight")) {

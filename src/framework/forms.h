@@ -36,17 +36,6 @@ enum class TWindowState : uint8_t { wsNormal, wsMinimized, wsMaximized };
 enum class TPosition : uint8_t { poDesigned, poDefault, poScreenCenter };
 enum class TFormStyle : uint8_t { fsNormal, fsStayOnTop };
 
-// Result codes of modal windows and message dialogs.
-inline constexpr int mrNone = 0;
-inline constexpr int mrOk = 1;
-inline constexpr int mrCancel = 2;
-inline constexpr int mrAbort = 3;
-inline constexpr int mrRetry = 4;
-inline constexpr int mrIgnore = 5;
-inline constexpr int mrYes = 6;
-inline constexpr int mrNo = 7;
-inline constexpr int mrAll = 8;
-
 class TButton;
 
 class TForm : public TCustomControl {
@@ -99,6 +88,8 @@ class TForm : public TCustomControl {
     bool SetProperty(std::string_view name, const TPropValue& value, const TReaderContext& context) override;
     void Loaded() override;
     RECT ClientRect() const override;
+    void ControlShownOrHidden() override { FocusRepair(); }
+    void ModalResultChosen(int result) override { SetModalResult(result); }
 
   protected:
     // Registers an event handler for the layout by name (the value is the event's std::function).
@@ -121,6 +112,7 @@ class TForm : public TCustomControl {
     // Runs OnCreate; window classes call it at the end of their constructor.
     void DoCreate();
 
+    TForm* AsForm() const override { return const_cast<TForm*>(this); }
     void CreateParams(TCreateParams& params) override;
     void CreateWnd() override;
     LRESULT WndProc(UINT message, WPARAM wParam, LPARAM lParam) override;
@@ -140,8 +132,6 @@ class TForm : public TCustomControl {
     void FocusRepair();
     bool SelectFirstIn(TWinControl& container);
     TButton* FindRoleButton(TWinControl& container, bool wantDefault) const;
-    friend class TControl;
-    friend class TWinControl;
 
     Handlers handlers_;
     TFormBorderStyle borderStyle_ = TFormBorderStyle::bsSizeable;

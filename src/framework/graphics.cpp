@@ -7,74 +7,30 @@
 #include "exceptions.h"
 #include "sysutils.h"
 
+// The system colours' indices are the platform's.
+static_assert(clScrollBar == SystemColor(COLOR_SCROLLBAR) && clBackground == SystemColor(COLOR_BACKGROUND) &&
+              clActiveCaption == SystemColor(COLOR_ACTIVECAPTION) &&
+              clInactiveCaption == SystemColor(COLOR_INACTIVECAPTION) && clMenu == SystemColor(COLOR_MENU) &&
+              clWindow == SystemColor(COLOR_WINDOW) && clWindowFrame == SystemColor(COLOR_WINDOWFRAME) &&
+              clMenuText == SystemColor(COLOR_MENUTEXT) && clWindowText == SystemColor(COLOR_WINDOWTEXT) &&
+              clCaptionText == SystemColor(COLOR_CAPTIONTEXT) &&
+              clActiveBorder == SystemColor(COLOR_ACTIVEBORDER) &&
+              clInactiveBorder == SystemColor(COLOR_INACTIVEBORDER) &&
+              clAppWorkSpace == SystemColor(COLOR_APPWORKSPACE) &&
+              clHighlight == SystemColor(COLOR_HIGHLIGHT) &&
+              clHighlightText == SystemColor(COLOR_HIGHLIGHTTEXT) &&
+              clBtnFace == SystemColor(COLOR_BTNFACE) && clBtnShadow == SystemColor(COLOR_BTNSHADOW) &&
+              clGrayText == SystemColor(COLOR_GRAYTEXT) && clBtnText == SystemColor(COLOR_BTNTEXT) &&
+              clInactiveCaptionText == SystemColor(COLOR_INACTIVECAPTIONTEXT) &&
+              clBtnHighlight == SystemColor(COLOR_BTNHIGHLIGHT) &&
+              cl3DDkShadow == SystemColor(COLOR_3DDKSHADOW) && cl3DLight == SystemColor(COLOR_3DLIGHT) &&
+              clInfoText == SystemColor(COLOR_INFOTEXT) && clInfoBk == SystemColor(COLOR_INFOBK));
+
 namespace {
-
-struct NamedColor {
-    const char* name;
-    TColor color;
-};
-
-constexpr NamedColor kColorNames[] = {
-    {"clBlack", clBlack},
-    {"clMaroon", clMaroon},
-    {"clGreen", clGreen},
-    {"clOlive", clOlive},
-    {"clNavy", clNavy},
-    {"clPurple", clPurple},
-    {"clTeal", clTeal},
-    {"clGray", clGray},
-    {"clSilver", clSilver},
-    {"clRed", clRed},
-    {"clLime", clLime},
-    {"clYellow", clYellow},
-    {"clBlue", clBlue},
-    {"clFuchsia", clFuchsia},
-    {"clAqua", clAqua},
-    {"clWhite", clWhite},
-    {"clScrollBar", clScrollBar},
-    {"clBackground", clBackground},
-    {"clActiveCaption", clActiveCaption},
-    {"clInactiveCaption", clInactiveCaption},
-    {"clMenu", clMenu},
-    {"clWindow", clWindow},
-    {"clWindowFrame", clWindowFrame},
-    {"clMenuText", clMenuText},
-    {"clWindowText", clWindowText},
-    {"clCaptionText", clCaptionText},
-    {"clActiveBorder", clActiveBorder},
-    {"clInactiveBorder", clInactiveBorder},
-    {"clAppWorkSpace", clAppWorkSpace},
-    {"clHighlight", clHighlight},
-    {"clHighlightText", clHighlightText},
-    {"clBtnFace", clBtnFace},
-    {"clBtnShadow", clBtnShadow},
-    {"clGrayText", clGrayText},
-    {"clBtnText", clBtnText},
-    {"clInactiveCaptionText", clInactiveCaptionText},
-    {"clBtnHighlight", clBtnHighlight},
-    {"cl3DDkShadow", cl3DDkShadow},
-    {"cl3DLight", cl3DLight},
-    {"clInfoText", clInfoText},
-    {"clInfoBk", clInfoBk},
-};
 
 int ScreenCaps(int index) {
     WindowDc screen(nullptr);
     return ::GetDeviceCaps(screen.get(), index);
-}
-
-TColor ColorValue(const TPropValue& value) {
-    if (value.kind == TPropValue::Kind::Ident) {
-        TColor color = 0;
-        if (IdentToColor(value.text, color)) {
-            return color;
-        }
-        throw EReadError("Invalid property value");
-    }
-    if (value.kind != TPropValue::Kind::Integer || value.integer < INT32_MIN || value.integer > UINT32_MAX) {
-        throw EReadError("Invalid property value");
-    }
-    return static_cast<TColor>(value.integer);
 }
 
 }  // namespace
@@ -84,16 +40,6 @@ COLORREF ColorToRGB(TColor color) {
         return ::GetSysColor(static_cast<int>(color & 0xFF));
     }
     return static_cast<COLORREF>(color & 0xFFFFFF);
-}
-
-bool IdentToColor(std::string_view name, TColor& color) {
-    for (const NamedColor& entry : kColorNames) {
-        if (SameTextAscii(entry.name, name)) {
-            color = entry.color;
-            return true;
-        }
-    }
-    return false;
 }
 
 int ScreenPixelsPerInch() {
@@ -211,31 +157,15 @@ bool TFont::SetProperty(std::string_view name, const TPropValue& value) {
     } else if (SameTextAscii(name, "Size")) {
         SetSize(value.AsInteger());
     } else if (SameTextAscii(name, "Color")) {
-        SetColor(ColorValue(value));
+        SetColor(value.AsColor());
     } else if (SameTextAscii(name, "Charset")) {
-        // Fonts are always made with the default character set; the stored value is accepted.
-        if (value.kind != TPropValue::Kind::Ident && value.kind != TPropValue::Kind::Integer) {
-            throw EReadError("Invalid property value");
+        // Fonts are always made with the default character set; a stored number or name is accepted.
+        if (value.kind != TPropValue::Kind::Integer) {
+            value.AsIdent();
         }
     } else if (SameTextAscii(name, "Style")) {
-        if (value.kind != TPropValue::Kind::Set) {
-            throw EReadError("Invalid property value");
-        }
-        TFontStyles style = 0;
-        for (const std::string& item : value.items) {
-            if (SameTextAscii(item, "fsBold")) {
-                style |= static_cast<uint8_t>(TFontStyle::fsBold);
-            } else if (SameTextAscii(item, "fsItalic")) {
-                style |= static_cast<uint8_t>(TFontStyle::fsItalic);
-            } else if (SameTextAscii(item, "fsUnderline")) {
-                style |= static_cast<uint8_t>(TFontStyle::fsUnderline);
-            } else if (SameTextAscii(item, "fsStrikeOut")) {
-                style |= static_cast<uint8_t>(TFontStyle::fsStrikeOut);
-            } else {
-                throw EReadError("Invalid property value");
-            }
-        }
-        SetStyle(style);
+        // The set's bits in the order of TFontStyle's values.
+        SetStyle(static_cast<TFontStyles>(value.AsSet({"fsBold", "fsItalic", "fsUnderline", "fsStrikeOut"})));
     } else {
         return false;
     }

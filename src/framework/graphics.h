@@ -15,68 +15,12 @@
 #include <string_view>
 #include <vector>
 
+#include "color.h"
 #include "object.h"
 #include "unique_handle.h"
 
-// A 32-bit colour: red in bits 0-7, green in 8-15, blue in 16-23. A value with bit 31 set names a
-// system colour by the index in its low byte.
-using TColor = uint32_t;
-
-inline constexpr TColor kSystemColorFlag = 0x80000000u;
-constexpr TColor SystemColor(int index) {
-    return kSystemColorFlag | static_cast<TColor>(index);
-}
-constexpr bool IsSystemColor(TColor color) {
-    return (color & kSystemColorFlag) != 0;
-}
-
-inline constexpr TColor clBlack = 0x000000;
-inline constexpr TColor clMaroon = 0x000080;
-inline constexpr TColor clGreen = 0x008000;
-inline constexpr TColor clOlive = 0x008080;
-inline constexpr TColor clNavy = 0x800000;
-inline constexpr TColor clPurple = 0x800080;
-inline constexpr TColor clTeal = 0x808000;
-inline constexpr TColor clGray = 0x808080;
-inline constexpr TColor clSilver = 0xC0C0C0;
-inline constexpr TColor clRed = 0x0000FF;
-inline constexpr TColor clLime = 0x00FF00;
-inline constexpr TColor clYellow = 0x00FFFF;
-inline constexpr TColor clBlue = 0xFF0000;
-inline constexpr TColor clFuchsia = 0xFF00FF;
-inline constexpr TColor clAqua = 0xFFFF00;
-inline constexpr TColor clWhite = 0xFFFFFF;
-
-inline constexpr TColor clScrollBar = SystemColor(COLOR_SCROLLBAR);
-inline constexpr TColor clBackground = SystemColor(COLOR_BACKGROUND);
-inline constexpr TColor clActiveCaption = SystemColor(COLOR_ACTIVECAPTION);
-inline constexpr TColor clInactiveCaption = SystemColor(COLOR_INACTIVECAPTION);
-inline constexpr TColor clMenu = SystemColor(COLOR_MENU);
-inline constexpr TColor clWindow = SystemColor(COLOR_WINDOW);
-inline constexpr TColor clWindowFrame = SystemColor(COLOR_WINDOWFRAME);
-inline constexpr TColor clMenuText = SystemColor(COLOR_MENUTEXT);
-inline constexpr TColor clWindowText = SystemColor(COLOR_WINDOWTEXT);
-inline constexpr TColor clCaptionText = SystemColor(COLOR_CAPTIONTEXT);
-inline constexpr TColor clActiveBorder = SystemColor(COLOR_ACTIVEBORDER);
-inline constexpr TColor clInactiveBorder = SystemColor(COLOR_INACTIVEBORDER);
-inline constexpr TColor clAppWorkSpace = SystemColor(COLOR_APPWORKSPACE);
-inline constexpr TColor clHighlight = SystemColor(COLOR_HIGHLIGHT);
-inline constexpr TColor clHighlightText = SystemColor(COLOR_HIGHLIGHTTEXT);
-inline constexpr TColor clBtnFace = SystemColor(COLOR_BTNFACE);
-inline constexpr TColor clBtnShadow = SystemColor(COLOR_BTNSHADOW);
-inline constexpr TColor clGrayText = SystemColor(COLOR_GRAYTEXT);
-inline constexpr TColor clBtnText = SystemColor(COLOR_BTNTEXT);
-inline constexpr TColor clInactiveCaptionText = SystemColor(COLOR_INACTIVECAPTIONTEXT);
-inline constexpr TColor clBtnHighlight = SystemColor(COLOR_BTNHIGHLIGHT);
-inline constexpr TColor cl3DDkShadow = SystemColor(COLOR_3DDKSHADOW);
-inline constexpr TColor cl3DLight = SystemColor(COLOR_3DLIGHT);
-inline constexpr TColor clInfoText = SystemColor(COLOR_INFOTEXT);
-inline constexpr TColor clInfoBk = SystemColor(COLOR_INFOBK);
-
 // The colour GDI draws for a TColor: system colours through the live system palette.
 COLORREF ColorToRGB(TColor color);
-// A colour written in a layout: a name such as clBtnFace or clBlue. Returns false for other names.
-bool IdentToColor(std::string_view name, TColor& color);
 
 // Screen figures used for layout scaling and dialog placement.
 int ScreenPixelsPerInch();

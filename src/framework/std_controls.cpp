@@ -3,38 +3,30 @@
 #include <algorithm>
 
 #include "exceptions.h"
-#include "forms.h"
 #include "layout.h"
 #include "sysutils.h"
 
 namespace {
 
 TAlignment AlignmentValue(const TPropValue& value) {
-    const std::string& ident = value.AsIdent();
-    if (SameTextAscii(ident, "taLeftJustify")) {
-        return TAlignment::taLeftJustify;
-    }
-    if (SameTextAscii(ident, "taRightJustify")) {
-        return TAlignment::taRightJustify;
-    }
-    if (SameTextAscii(ident, "taCenter")) {
-        return TAlignment::taCenter;
-    }
-    throw EReadError("Invalid property value");
+    return value.AsEnum<TAlignment>({"taLeftJustify", "taRightJustify", "taCenter"});
 }
 
 TBevelCut BevelValue(const TPropValue& value) {
-    const std::string& ident = value.AsIdent();
-    if (SameTextAscii(ident, "bvNone")) {
-        return TBevelCut::bvNone;
+    return value.AsEnum<TBevelCut>({"bvNone", "bvLowered", "bvRaised"});
+}
+
+// The DrawText flag that places text as the alignment asks.
+UINT AlignmentFlag(TAlignment alignment) {
+    switch (alignment) {
+        case TAlignment::taRightJustify:
+            return DT_RIGHT;
+        case TAlignment::taCenter:
+            return DT_CENTER;
+        case TAlignment::taLeftJustify:
+            break;
     }
-    if (SameTextAscii(ident, "bvLowered")) {
-        return TBevelCut::bvLowered;
-    }
-    if (SameTextAscii(ident, "bvRaised")) {
-        return TBevelCut::bvRaised;
-    }
-    throw EReadError("Invalid property value");
+    return DT_LEFT;
 }
 
 }  // namespace
@@ -91,22 +83,7 @@ void TLabel::FontChanged() {
 }
 
 UINT TLabel::DrawTextFlags() const {
-    UINT flags = DT_EXPANDTABS;
-    if (wordWrap_) {
-        flags |= DT_WORDBREAK;
-    }
-    switch (alignment_) {
-        case TAlignment::taLeftJustify:
-            flags |= DT_LEFT;
-            break;
-        case TAlignment::taRightJustify:
-            flags |= DT_RIGHT;
-            break;
-        case TAlignment::taCenter:
-            flags |= DT_CENTER;
-            break;
-    }
-    return flags;
+    return DT_EXPANDTABS | (wordWrap_ ? DT_WORDBREAK : 0) | AlignmentFlag(alignment_);
 }
 
 void TLabel::AdjustBounds() {
@@ -172,10 +149,7 @@ void TImage::Paint() {
 
 bool TImage::SetProperty(std::string_view name, const TPropValue& value, const TReaderContext& context) {
     if (SameTextAscii(name, "Picture.Data")) {
-        if (value.kind != TPropValue::Kind::Binary) {
-            throw EReadError("Invalid property value");
-        }
-        picture_.LoadFromBytes(value.bytes);
+        picture_.LoadFromBytes(value.AsBinary());
         PictureChanged();
         return true;
     }
@@ -223,19 +197,7 @@ void TPanel::Paint() {
     bevel(bevelOuter_);
     bevel(bevelInner_);
     canvas.Brush.SetStyle(TBrushStyle::bsClear);
-    UINT flags = DT_SINGLELINE | DT_VCENTER | DT_EXPANDTABS;
-    switch (alignment_) {
-        case TAlignment::taLeftJustify:
-            flags |= DT_LEFT;
-            break;
-        case TAlignment::taRightJustify:
-            flags |= DT_RIGHT;
-            break;
-        case TAlignment::taCenter:
-            flags |= DT_CENTER;
-            break;
-    }
-    canvas.DrawText(Text(), rect, flags);
+    canvas.DrawText(Text(), rect, DT_SINGLELINE | DT_VCENTER | DT_EXPANDTABS | AlignmentFlag(alignment_));
 }
 
 bool TPanel::SetProperty(std::string_view name, const TPropValue& value, const TReaderContext& context) {
@@ -282,8 +244,8 @@ void TButton::CommandNotify(WORD code) {
 }
 
 void TButton::Click() {
-    if (TForm* form = ParentForm(); form != nullptr && modalResult_ != mrNone) {
-        form->SetModalResult(modalResult_);
+    if (TWinControl* form = ParentFormWindow(); form != nullptr && modalResult_ != mrNone) {
+        form->ModalResultChosen(modalResult_);
     }
     TWinControl::Click();
 }
@@ -543,11 +505,8 @@ bool TListControl::SetProperty(std::string_view name,
     if (SameTextAscii(name, "ItemHeight")) {
         SetItemHeight(value.AsInteger());
     } else if (SameTextAscii(name, "Items.Strings")) {
-        if (value.kind != TPropValue::Kind::StringList) {
-            throw EReadError("Invalid property value");
-        }
         items_.Clear();
-        for (const std::string& line : value.items) {
+        for (const std::string& line : value.AsStrings()) {
             items_.Add(line);
         }
     } else if (SameTextAscii(name, "OnChange")) {

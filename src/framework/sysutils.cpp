@@ -1,5 +1,6 @@
 #include "sysutils.h"
 
+#include <algorithm>
 #include <cstdarg>
 #include <cstdio>
 #include <limits>
@@ -60,21 +61,13 @@ int32_t StrToInt(std::string_view text) {
 
 std::string UpperCaseAscii(std::string_view text) {
     std::string result(text);
-    for (char& c : result) {
-        if (c >= 'a' && c <= 'z') {
-            c = static_cast<char>(c - 'a' + 'A');
-        }
-    }
+    std::transform(result.begin(), result.end(), result.begin(), [](char c) { return UpperCaseAscii(c); });
     return result;
 }
 
 std::string LowerCaseAscii(std::string_view text) {
     std::string result(text);
-    for (char& c : result) {
-        if (c >= 'A' && c <= 'Z') {
-            c = static_cast<char>(c - 'A' + 'a');
-        }
-    }
+    std::transform(result.begin(), result.end(), result.begin(), [](char c) { return LowerCaseAscii(c); });
     return result;
 }
 

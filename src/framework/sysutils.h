@@ -15,6 +15,13 @@ std::string IntToStr(int64_t value);
 // "'%s' is not a valid integer value".
 int32_t StrToInt(std::string_view text);
 
+// One character in ASCII upper or lower case; every other character stays as it is.
+constexpr char UpperCaseAscii(char c) {
+    return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
+}
+constexpr char LowerCaseAscii(char c) {
+    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+}
 std::string UpperCaseAscii(std::string_view text);
 std::string LowerCaseAscii(std::string_view text);
 bool SameTextAscii(std::string_view a, std::string_view b);

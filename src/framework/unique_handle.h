@@ -1,112 +1,64 @@
-// Move-only owners of single Win32 handles. Each alias names the call that releases its kind.
+// Owners of single Win32 handles and small scope guards over device contexts.
 #pragma once
 
 #include <windows.h>
 
 #include <utility>
 
-template <typename H, auto Close, H Invalid = H{}>
+// What an owner knows of one kind of handle: its type, the value that means "no handle" and the
+// call that releases it. Most kinds use 0 for "no handle"; CreateFile and FindFirstFile report
+// failure as INVALID_HANDLE_VALUE, which is not a constant expression and so lives in a function.
+template <typename H, auto Release>
+struct HandleTraits {
+    using Handle = H;
+    static H Invalid() noexcept { return H{}; }
+    static void Close(H h) noexcept { Release(h); }
+};
+
+template <auto Release>
+struct InvalidValueHandleTraits : HandleTraits<HANDLE, Release> {
+    static HANDLE Invalid() noexcept { return INVALID_HANDLE_VALUE; }
+};
+
+// Move-only owner of one handle, released by its traits' Close unless it is the invalid value.
+template <typename Traits>
 class Unique {
   public:
-    explicit Unique(H h = Invalid) noexcept : h_(h) {}
+    using H = typename Traits::Handle;
+
+    explicit Unique(H h = Traits::Invalid()) noexcept : h_(h) {}
     Unique(const Unique&) = delete;
     Unique& operator=(const Unique&) = delete;
-    Unique(Unique&& o) noexcept : h_(std::exchange(o.h_, Invalid)) {}
+    Unique(Unique&& o) noexcept : h_(o.release()) {}
     Unique& operator=(Unique&& o) noexcept {
-        reset(std::exchange(o.h_, Invalid));
+        reset(o.release());
         return *this;
     }
     ~Unique() { reset(); }
 
-    void reset(H h = Invalid) noexcept {
-        if (h_ != Invalid) {
-            Close(h_);
+    void reset(H h = Traits::Invalid()) noexcept {
+        if (h_ != Traits::Invalid()) {
+            Traits::Close(h_);
         }
         h_ = h;
     }
-    H release() noexcept { return std::exchange(h_, Invalid); }
+    H release() noexcept { return std::exchange(h_, Traits::Invalid()); }
     H get() const noexcept { return h_; }
-    explicit operator bool() const noexcept { return h_ != Invalid; }
+    explicit operator bool() const noexcept { return h_ != Traits::Invalid(); }
 
   private:
     H h_;
 };
 
-namespace detail {
-inline void CloseFileHandle(HANDLE h) noexcept {
-    ::CloseHandle(h);
-}
-inline void DeleteGdiObject(HGDIOBJ h) noexcept {
-    ::DeleteObject(h);
-}
-inline void CloseRegKey(HKEY h) noexcept {
-    ::RegCloseKey(h);
-}
-inline void FreeLibraryHandle(HMODULE h) noexcept {
-    ::FreeLibrary(h);
-}
-inline void DestroyIconHandle(HICON h) noexcept {
-    ::DestroyIcon(h);
-}
-inline void DestroyWindowHandle(HWND h) noexcept {
-    ::DestroyWindow(h);
-}
-}  // namespace detail
-
-using UniqueFile = Unique<HANDLE, &detail::CloseFileHandle, static_cast<HANDLE>(nullptr)>;
-using UniqueGdiObject = Unique<HGDIOBJ, &detail::DeleteGdiObject>;
-using UniqueBitmap = Unique<HBITMAP, &detail::DeleteGdiObject>;
-using UniqueBrush = Unique<HBRUSH, &detail::DeleteGdiObject>;
-using UniqueFont = Unique<HFONT, &detail::DeleteGdiObject>;
-using UniquePen = Unique<HPEN, &detail::DeleteGdiObject>;
-using UniqueMemDc = Unique<HDC, &::DeleteDC>;
-using UniqueHkey = Unique<HKEY, &detail::CloseRegKey>;
-using UniqueModule = Unique<HMODULE, &detail::FreeLibraryHandle>;
-using UniqueIcon = Unique<HICON, &detail::DestroyIconHandle>;
-using UniqueWindow = Unique<HWND, &detail::DestroyWindowHandle>;
-
-// CreateFile and FindFirstFile report failure as INVALID_HANDLE_VALUE, not 0: these owners take
-// that value as "no handle".
-class UniqueFileHandle {
-  public:
-    explicit UniqueFileHandle(HANDLE h = INVALID_HANDLE_VALUE) noexcept : h_(h) {}
-    UniqueFileHandle(const UniqueFileHandle&) = delete;
-    UniqueFileHandle& operator=(const UniqueFileHandle&) = delete;
-    UniqueFileHandle(UniqueFileHandle&& o) noexcept : h_(std::exchange(o.h_, INVALID_HANDLE_VALUE)) {}
-    UniqueFileHandle& operator=(UniqueFileHandle&& o) noexcept {
-        reset(std::exchange(o.h_, INVALID_HANDLE_VALUE));
-        return *this;
-    }
-    ~UniqueFileHandle() { reset(); }
-    void reset(HANDLE h = INVALID_HANDLE_VALUE) noexcept {
-        if (h_ != INVALID_HANDLE_VALUE) {
-            ::CloseHandle(h_);
-        }
-        h_ = h;
-    }
-    HANDLE get() const noexcept { return h_; }
-    explicit operator bool() const noexcept { return h_ != INVALID_HANDLE_VALUE; }
-
-  private:
-    HANDLE h_;
-};
-
-class UniqueFindHandle {
-  public:
-    explicit UniqueFindHandle(HANDLE h = INVALID_HANDLE_VALUE) noexcept : h_(h) {}
-    UniqueFindHandle(const UniqueFindHandle&) = delete;
-    UniqueFindHandle& operator=(const UniqueFindHandle&) = delete;
-    ~UniqueFindHandle() {
-        if (h_ != INVALID_HANDLE_VALUE) {
-            ::FindClose(h_);
-        }
-    }
-    HANDLE get() const noexcept { return h_; }
-    explicit operator bool() const noexcept { return h_ != INVALID_HANDLE_VALUE; }
-
-  private:
-    HANDLE h_;
-};
+using UniqueBitmap = Unique<HandleTraits<HBITMAP, &::DeleteObject>>;
+using UniqueBrush = Unique<HandleTraits<HBRUSH, &::DeleteObject>>;
+using UniqueFont = Unique<HandleTraits<HFONT, &::DeleteObject>>;
+using UniquePen = Unique<HandleTraits<HPEN, &::DeleteObject>>;
+using UniqueMemDc = Unique<HandleTraits<HDC, &::DeleteDC>>;
+using UniqueHkey = Unique<HandleTraits<HKEY, &::RegCloseKey>>;
+using UniqueModule = Unique<HandleTraits<HMODULE, &::FreeLibrary>>;
+using UniqueFileHandle = Unique<InvalidValueHandleTraits<&::CloseHandle>>;
+using UniqueFindHandle = Unique<InvalidValueHandleTraits<&::FindClose>>;
 
 // A window's device context, released with ReleaseDC.
 class WindowDc {
@@ -123,6 +75,23 @@ class WindowDc {
 
   private:
     HWND hwnd_;
+    HDC dc_;
+};
+
+// BeginPaint and EndPaint as one owner, for a WM_PAINT handler.
+class PaintDc {
+  public:
+    explicit PaintDc(HWND hwnd) noexcept : hwnd_(hwnd), dc_(::BeginPaint(hwnd, &paint_)) {}
+    PaintDc(const PaintDc&) = delete;
+    PaintDc& operator=(const PaintDc&) = delete;
+    ~PaintDc() { ::EndPaint(hwnd_, &paint_); }
+    HDC get() const noexcept { return dc_; }
+    // The area that needs painting.
+    const RECT& Area() const noexcept { return paint_.rcPaint; }
+
+  private:
+    HWND hwnd_;
+    PAINTSTRUCT paint_{};
     HDC dc_;
 };
 

@@ -2,17 +2,14 @@
 
 #include <algorithm>
 
-#include "drive_combo_box.h"
 #include "drive_rows.h"
 #include "exceptions.h"
 #include "file_stream.h"
+#include "picker_drawing.h"
+#include "scoped_flag.h"
 #include "sysutils.h"
 
 namespace {
-
-char LowerLetter(char c) {
-    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-}
 
 std::string CurrentProcessDirectory() {
     char buffer[MAX_PATH + 1] = {};
@@ -36,8 +33,7 @@ void EnterDirectory(const std::string& path) {
     }
     const std::string now = CurrentProcessDirectory();
     if (now.size() >= 2 && now[1] == ':') {
-        const char name[] = {
-            '=', static_cast<char>(now[0] >= 'a' && now[0] <= 'z' ? now[0] - 'a' + 'A' : now[0]), ':', '\0'};
+        const char name[] = {'=', UpperCaseAscii(now[0]), ':', '\0'};
         ::SetEnvironmentVariableA(name, now.c_str());
     }
 }
@@ -66,36 +62,32 @@ std::string ResolveDirectoryPath(const std::string& path) {
 
 TDirectoryListBox::TDirectoryListBox(TComponent* owner) : TCustomListBox(owner) {
     SetWidth(145);
-    openFolder_.SetSize(16, 16);
-    closedFolder_.SetSize(16, 16);
-    currentFolder_.SetSize(16, 16);
-    openFolder_.LoadFromResourceName(nullptr, "OPENFOLDER");
-    closedFolder_.LoadFromResourceName(nullptr, "CLOSEDFOLDER");
-    currentFolder_.LoadFromResourceName(nullptr, "CURRENTFOLDER");
+    for (FolderPicture picture : {FolderPicture::Open, FolderPicture::Closed, FolderPicture::Current}) {
+        TBitmap& bitmap = pictures_[static_cast<size_t>(picture)];
+        bitmap.SetSize(16, 16);  // a folder bitmap starts at 16 x 16; the resource sets its own size
+        bitmap.LoadFromResourceName(nullptr, FolderPictureResource(picture));
+    }
     directory_ = CurrentProcessDirectory();
     UpdateItemHeight();
 }
 
 TDirectoryListBox::~TDirectoryListBox() {
-    if (driveCombo_ != nullptr) {
-        driveCombo_->SetDirList(nullptr);
+    SetDriveLink(nullptr);
+}
+
+void TDirectoryListBox::SetDriveLink(DriveLink* link) {
+    if (driveLink_ != nullptr && driveLink_ != link) {
+        driveLink_->DirListUnlinked();
     }
+    driveLink_ = link;
 }
 
 const TBitmap& TDirectoryListBox::Picture(FolderPicture picture) const {
-    switch (picture) {
-        case FolderPicture::Open:
-            return openFolder_;
-        case FolderPicture::Current:
-            return currentFolder_;
-        case FolderPicture::Closed:
-            break;
-    }
-    return closedFolder_;
+    return pictures_[static_cast<size_t>(picture)];
 }
 
 void TDirectoryListBox::UpdateItemHeight() {
-    SetItemHeight(std::max(FontCharacterHeight(Font()), openFolder_.Height() + 1));
+    SetItemHeight(std::max(FontCharacterHeight(Font()), Picture(FolderPicture::Open).Height() + 1));
 }
 
 void TDirectoryListBox::BuildRows() {
@@ -137,29 +129,23 @@ void TDirectoryListBox::SetCurrentDirectory(const std::string& path) {
     }
     const std::string resolved = ResolveDirectoryPath(path);
     const char drive = resolved.size() >= 2 && resolved[1] == ':' ? resolved[0] : 0;
-    if (drive != 0 && LowerLetter(drive) != LowerLetter(DriveLetter()) && driveCombo_ != nullptr) {
+    if (drive != 0 && LowerCaseAscii(drive) != LowerCaseAscii(DriveLetter()) && driveLink_ != nullptr) {
         // The combo box shows the new drive; its notice back to this list is not acted on, since
         // the move below goes there anyway.
-        switchingDrive_ = true;
-        try {
-            driveCombo_->SetSelectedDrive(drive);
-        } catch (...) {
-            switchingDrive_ = false;
-            throw;
-        }
-        switchingDrive_ = false;
+        const ScopedFlag switching(switchingDrive_);
+        driveLink_->SelectDrive(drive);
     }
     MoveTo(resolved);
 }
 
 void TDirectoryListBox::SetDriveLetter(char letter) {
-    if (letter != 0 && LowerLetter(letter) != LowerLetter(DriveLetter())) {
+    if (letter != 0 && LowerCaseAscii(letter) != LowerCaseAscii(DriveLetter())) {
         SetCurrentDirectory(std::string(1, letter) + ":");
     }
 }
 
 void TDirectoryListBox::DriveChanged(char letter) {
-    if (letter == 0 || switchingDrive_ || LowerLetter(letter) == LowerLetter(DriveLetter())) {
+    if (letter == 0 || switchingDrive_ || LowerCaseAscii(letter) == LowerCaseAscii(DriveLetter())) {
         return;
     }
     MoveTo(ResolveDirectoryPath(std::string(1, letter) + ":"));
@@ -207,8 +193,12 @@ void TDirectoryListBox::DrawItem(int index, const RECT& rect, TOwnerDrawState /*
 bool TDirectoryListBox::SetProperty(std::string_view name,
                                     const TPropValue& value,
                                     const TReaderContext& context) {
-    if (SameTextAscii(name, "Items.Strings")) {
-        return false;  // the rows are the control's own
+    // The rows are the control's own.
+    if (IsPublished(name, {"Name",       "Left",     "Top",        "Width",     "Height",      "Caption",
+                           "Text",       "Visible",  "Enabled",    "Color",     "ParentColor", "Font.",
+                           "ParentFont", "Align",    "Tag",        "OnClick",   "TabOrder",    "TabStop",
+                           "ItemHeight", "OnChange", "OnDblClick", "OnKeyPress"})) {
+        return TCustomListBox::SetProperty(name, value, context);
     }
-    return TCustomListBox::SetProperty(name, value, context);
+    return false;
 }

@@ -4,10 +4,12 @@
 // and leaves it at the directory shown.
 //
 // In a layout: "object dir: TDirectoryListBox" with ItemHeight, OnChange, OnClick, OnDblClick,
-// OnKeyPress and the windowed-control properties (Align, Left, Top, Width, Height, Color, Enabled,
-// Font, ParentColor, ParentFont, TabOrder, TabStop, Visible).
+// OnKeyPress and the windowed-control properties (Align, Left, Top, Width, Height, Caption, Text,
+// Tag, Color, Enabled, Font, ParentColor, ParentFont, TabOrder, TabStop, Visible); not
+// Items.Strings.
 #pragma once
 
+#include <array>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -15,10 +17,20 @@
 #include "directory_rows.h"
 #include "std_controls.h"
 
-class TDriveComboBox;
-
 class TDirectoryListBox : public TCustomListBox {
   public:
+    // The drive combo box that follows this list, as the list sees it (TDriveComboBox links itself
+    // here from its SetDirList): the list has it show the drive that a move of the list goes to,
+    // and tells it when the list goes or is linked to another combo box.
+    class DriveLink {
+      public:
+        virtual void SelectDrive(char letter) = 0;
+        virtual void DirListUnlinked() = 0;
+
+      protected:
+        ~DriveLink() = default;
+    };
+
     // Shows the process's current directory. Loads the folder pictures from this program's bitmap
     // resources.
     explicit TDirectoryListBox(TComponent* owner);
@@ -40,6 +52,8 @@ class TDirectoryListBox : public TCustomListBox {
 
     // The drive combo box's notice of a new drive: moves to that drive's current directory.
     void DriveChanged(char letter);
+    // Links the list to a drive combo box, or unlinks it (nullptr); one linked before is told.
+    void SetDriveLink(DriveLink* link);
 
     // Opens the selected row, as a double click or Enter does.
     void OpenSelected();
@@ -60,7 +74,6 @@ class TDirectoryListBox : public TCustomListBox {
     void FontChanged() override;
 
   private:
-    friend class TDriveComboBox;
     void MoveTo(const std::string& resolved);
     void BuildRows();
     void UpdateItemHeight();
@@ -69,11 +82,9 @@ class TDirectoryListBox : public TCustomListBox {
     std::string directory_;
     std::vector<DirectoryRow> rows_;
     VolumeCaseRules caseRules_;
-    TDriveComboBox* driveCombo_ = nullptr;
+    DriveLink* driveLink_ = nullptr;
     bool switchingDrive_ = false;
-    TBitmap openFolder_;
-    TBitmap closedFolder_;
-    TBitmap currentFolder_;
+    std::array<TBitmap, 3> pictures_;  // by FolderPicture
 };
 
 // Resolves a path for the directory list: relative to the current directory, a bare drive to that

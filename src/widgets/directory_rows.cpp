@@ -3,16 +3,13 @@
 #include <algorithm>
 
 #include "drive_rows.h"
+#include "sysutils.h"
 #include "unique_handle.h"
 
 namespace {
 
 // The volume-label attribute of a search entry; the Win32 headers no longer name it.
 constexpr DWORD kVolumeLabelAttribute = 0x8;
-
-char LowerAscii(char c) {
-    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-}
 
 }  // namespace
 
@@ -75,8 +72,8 @@ bool IsListedSubdirectory(std::string_view name, DWORD attributes) {
 bool LessIgnoringCase(std::string_view a, std::string_view b) {
     const size_t n = std::min(a.size(), b.size());
     for (size_t i = 0; i < n; ++i) {
-        const char x = LowerAscii(a[i]);
-        const char y = LowerAscii(b[i]);
+        const char x = LowerCaseAscii(a[i]);
+        const char y = LowerCaseAscii(b[i]);
         if (x != y) {
             return static_cast<unsigned char>(x) < static_cast<unsigned char>(y);
         }

@@ -2,46 +2,22 @@
 
 #include <algorithm>
 
-#include "directory_list_box.h"
-#include "property_values.h"
+#include "picker_drawing.h"
 #include "sysutils.h"
 
 namespace {
 
-char LowerLetter(char c) {
-    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
 char LetterInCase(char c, TTextCase textCase) {
-    const char lower = LowerLetter(c);
-    return textCase == tcUpperCase && lower >= 'a' && lower <= 'z' ? static_cast<char>(lower - 'a' + 'A')
-                                                                   : lower;
+    return textCase == tcUpperCase ? UpperCaseAscii(c) : LowerCaseAscii(c);
 }
 
 }  // namespace
 
-void DrawPictureTransparent(TCanvas& canvas, int x, int y, const TBitmap& picture) {
-    if (picture.Empty()) {
-        return;
-    }
-    const TColor transparent = picture.Canvas().Pixel(0, picture.Height() - 1);
-    canvas.DrawTransparent(x, y, picture, transparent);
-}
-
-int FontCharacterHeight(const TFont& font) {
-    WindowDc screen(nullptr);
-    SelectGuard selectFont(screen.get(), font.Handle());
-    TEXTMETRICA metrics{};
-    ::GetTextMetricsA(screen.get(), &metrics);
-    return metrics.tmHeight;
-}
-
 TDriveComboBox::TDriveComboBox(TComponent* owner) : TCustomComboBox(owner) {
-    floppy_.LoadFromResourceName(nullptr, "FLOPPY");
-    hard_.LoadFromResourceName(nullptr, "HARD");
-    network_.LoadFromResourceName(nullptr, "NETWORK");
-    cdrom_.LoadFromResourceName(nullptr, "CDROM");
-    ram_.LoadFromResourceName(nullptr, "RAM");
+    for (DrivePicture picture : {DrivePicture::Floppy, DrivePicture::Hard, DrivePicture::Network,
+                                 DrivePicture::CdRom, DrivePicture::Ram}) {
+        Picture(picture)->LoadFromResourceName(nullptr, DrivePictureResource(picture));
+    }
     char current[MAX_PATH + 1] = {};
     ::GetCurrentDirectoryA(sizeof current, current);
     drive_ = current[0] == '\\' ? 0 : current[0];
@@ -53,21 +29,7 @@ TDriveComboBox::~TDriveComboBox() {
 }
 
 TBitmap* TDriveComboBox::Picture(DrivePicture picture) {
-    switch (picture) {
-        case DrivePicture::Floppy:
-            return &floppy_;
-        case DrivePicture::Hard:
-            return &hard_;
-        case DrivePicture::Network:
-            return &network_;
-        case DrivePicture::CdRom:
-            return &cdrom_;
-        case DrivePicture::Ram:
-            return &ram_;
-        case DrivePicture::None:
-            break;
-    }
-    return nullptr;
+    return picture == DrivePicture::None ? nullptr : &pictures_[static_cast<size_t>(picture) - 1];
 }
 
 void TDriveComboBox::BuildRows() {
@@ -80,7 +42,7 @@ void TDriveComboBox::BuildRows() {
 }
 
 void TDriveComboBox::UpdateItemHeight() {
-    SetItemHeight(std::max(FontCharacterHeight(Font()), floppy_.Height()));
+    SetItemHeight(std::max(FontCharacterHeight(Font()), Picture(DrivePicture::Floppy)->Height()));
 }
 
 void TDriveComboBox::CreateWnd() {
@@ -96,7 +58,7 @@ void TDriveComboBox::FontChanged() {
 }
 
 void TDriveComboBox::SetSelectedDrive(char letter) {
-    if (ItemIndex() >= 0 && LowerLetter(letter) == LowerLetter(drive_)) {
+    if (ItemIndex() >= 0 && LowerCaseAscii(letter) == LowerCaseAscii(drive_)) {
         return;
     }
     int row = -1;
@@ -104,7 +66,7 @@ void TDriveComboBox::SetSelectedDrive(char letter) {
         drive_ = LetterInCase(letter, textCase_);
         for (int i = 0; i < Items().Count(); ++i) {
             const std::string& text = Items()[i];
-            if (text.size() >= 2 && LowerLetter(text[0]) == LowerLetter(letter) && text[1] == ':') {
+            if (text.size() >= 2 && LowerCaseAscii(text[0]) == LowerCaseAscii(letter) && text[1] == ':') {
                 row = i;
                 break;
             }
@@ -133,14 +95,11 @@ void TDriveComboBox::SetDirList(TDirectoryListBox* dirList) {
         return;
     }
     if (dirList_ != nullptr) {
-        dirList_->driveCombo_ = nullptr;
+        dirList_->SetDriveLink(nullptr);  // tells this combo box back, which forgets the list
     }
     dirList_ = dirList;
     if (dirList_ != nullptr) {
-        if (dirList_->driveCombo_ != nullptr) {
-            dirList_->driveCombo_->dirList_ = nullptr;
-        }
-        dirList_->driveCombo_ = this;
+        dirList_->SetDriveLink(this);  // a combo box that the list followed before forgets it
     }
 }
 
@@ -171,11 +130,15 @@ bool TDriveComboBox::SetProperty(std::string_view name,
                                  const TPropValue& value,
                                  const TReaderContext& context) {
     if (SameTextAscii(name, "TextCase")) {
-        SetTextCase(static_cast<TTextCase>(EnumProperty(value, {"tcLowerCase", "tcUpperCase"})));
+        SetTextCase(value.AsEnum<TTextCase>({"tcLowerCase", "tcUpperCase"}));
         return true;
     }
-    if (SameTextAscii(name, "ItemHeight") || SameTextAscii(name, "Items.Strings")) {
-        return false;  // the rows and their height are the control's own
+    // The rows and their height are the control's own.
+    if (IsPublished(name, {"Name",       "Left",       "Top",       "Width",   "Height",      "Caption",
+                           "Text",       "Visible",    "Enabled",   "Color",   "ParentColor", "Font.",
+                           "ParentFont", "Align",      "Tag",       "OnClick", "TabOrder",    "TabStop",
+                           "OnChange",   "OnDblClick", "OnKeyPress"})) {
+        return TCustomComboBox::SetProperty(name, value, context);
     }
-    return TCustomComboBox::SetProperty(name, value, context);
+    return false;
 }

@@ -6,18 +6,19 @@
 //
 // In a layout: "object drive: TDriveComboBox" with TextCase (tcLowerCase, tcUpperCase), OnChange,
 // OnClick, OnDblClick, OnKeyPress and the windowed-control properties (Left, Top, Width, Height,
-// Color, Enabled, Font, ParentColor, ParentFont, TabOrder, TabStop, Visible).
+// Caption, Text, Align, Tag, Color, Enabled, Font, ParentColor, ParentFont, TabOrder, TabStop,
+// Visible); not ItemHeight and Items.Strings.
 #pragma once
 
+#include <array>
 #include <string_view>
 #include <vector>
 
+#include "directory_list_box.h"
 #include "drive_rows.h"
 #include "std_controls.h"
 
-class TDirectoryListBox;
-
-class TDriveComboBox : public TCustomComboBox {
+class TDriveComboBox : public TCustomComboBox, private TDirectoryListBox::DriveLink {
   public:
     // SelectedDrive starts as the first character of the process's current directory (0 for a
     // network path). Loads the drive pictures from this program's bitmap resources.
@@ -49,7 +50,8 @@ class TDriveComboBox : public TCustomComboBox {
     void FontChanged() override;
 
   private:
-    friend class TDirectoryListBox;
+    void SelectDrive(char letter) override { SetSelectedDrive(letter); }
+    void DirListUnlinked() override { dirList_ = nullptr; }
     void BuildRows();
     void UpdateItemHeight();
     TBitmap* Picture(DrivePicture picture);
@@ -57,15 +59,5 @@ class TDriveComboBox : public TCustomComboBox {
     char drive_ = 0;
     TTextCase textCase_ = tcLowerCase;
     TDirectoryListBox* dirList_ = nullptr;
-    TBitmap floppy_;
-    TBitmap hard_;
-    TBitmap network_;
-    TBitmap cdrom_;
-    TBitmap ram_;
+    std::array<TBitmap, 5> pictures_;  // by DrivePicture, from Floppy on
 };
-
-// Draws a picture with its bottom-left pixel's colour as the transparent colour.
-void DrawPictureTransparent(TCanvas& canvas, int x, int y, const TBitmap& picture);
-
-// The height of a font's characters (the cell height, as GetTextMetrics reports it).
-int FontCharacterHeight(const TFont& font);

@@ -3,7 +3,6 @@
 #include <cstdint>
 
 #include "exceptions.h"
-#include "property_values.h"
 #include "sysutils.h"
 
 TGauge::TGauge(TComponent* owner) : TGraphicControl(owner) {
@@ -108,27 +107,27 @@ void TGauge::Paint() {
 
 bool TGauge::SetProperty(std::string_view name, const TPropValue& value, const TReaderContext& context) {
     if (SameTextAscii(name, "Kind")) {
-        SetKind(static_cast<TGaugeKind>(
-            EnumProperty(value, {"gkText", "gkHorizontalBar", "gkVerticalBar", "gkPie", "gkNeedle"})));
+        SetKind(
+            value.AsEnum<TGaugeKind>({"gkText", "gkHorizontalBar", "gkVerticalBar", "gkPie", "gkNeedle"}));
     } else if (SameTextAscii(name, "ShowText")) {
         SetShowText(value.AsBoolean());
     } else if (SameTextAscii(name, "BorderStyle")) {
-        SetBorderStyle(static_cast<TBorderStyle>(EnumProperty(value, {"bsNone", "bsSingle"})));
+        SetBorderStyle(value.AsEnum<TBorderStyle>({"bsNone", "bsSingle"}));
     } else if (SameTextAscii(name, "ForeColor")) {
-        SetForeColor(ColorProperty(value));
+        SetForeColor(value.AsColor());
     } else if (SameTextAscii(name, "BackColor")) {
-        SetBackColor(ColorProperty(value));
+        SetBackColor(value.AsColor());
     } else if (SameTextAscii(name, "MinValue")) {
         SetMinValue(value.AsInteger());
     } else if (SameTextAscii(name, "MaxValue")) {
         SetMaxValue(value.AsInteger());
     } else if (SameTextAscii(name, "Progress")) {
         SetProgress(value.AsInteger());
-    } else if (SameTextAscii(name, "Caption") || SameTextAscii(name, "Text") ||
-               SameTextAscii(name, "OnClick")) {
-        return false;  // not published by the gauge
-    } else {
+    } else if (IsPublished(name, {"Name", "Left", "Top", "Width", "Height", "Visible", "Enabled", "Color",
+                                  "ParentColor", "Font.", "ParentFont", "Align", "Tag"})) {
         return TGraphicControl::SetProperty(name, value, context);
+    } else {
+        return false;  // no caption and no click event
     }
     return true;
 }

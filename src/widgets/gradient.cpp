@@ -1,6 +1,5 @@
 #include "gradient.h"
 
-#include "property_values.h"
 #include "sysutils.h"
 
 TGradient::TGradient(TComponent* owner) : TGraphicControl(owner) {
@@ -39,18 +38,17 @@ void TGradient::Paint() {
 
 bool TGradient::SetProperty(std::string_view name, const TPropValue& value, const TReaderContext& context) {
     if (SameTextAscii(name, "ColorStart")) {
-        SetColorStart(ColorProperty(value));
+        SetColorStart(value.AsColor());
     } else if (SameTextAscii(name, "ColorEnd")) {
-        SetColorEnd(ColorProperty(value));
+        SetColorEnd(value.AsColor());
     } else if (SameTextAscii(name, "Direction")) {
-        SetDirection(static_cast<TGradDirection>(EnumProperty(value, {"gdUpDown", "gdLeftRight"})));
+        SetDirection(value.AsEnum<TGradDirection>({"gdUpDown", "gdLeftRight"}));
     } else if (SameTextAscii(name, "Swap")) {
         SetSwap(value.AsBoolean());
-    } else if (SameTextAscii(name, "Left") || SameTextAscii(name, "Top") || SameTextAscii(name, "Width") ||
-               SameTextAscii(name, "Height") || SameTextAscii(name, "Tag") || SameTextAscii(name, "Name")) {
+    } else if (IsPublished(name, {"Name", "Left", "Top", "Width", "Height", "Tag"})) {
         return TGraphicControl::SetProperty(name, value, context);
     } else {
-        return false;  // nothing else is published: the alignment stays fixed
+        return false;  // the alignment to the client area, among others, stays fixed
     }
     return true;
 }

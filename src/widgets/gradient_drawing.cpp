@@ -3,6 +3,7 @@
 #include <cmath>
 #include <string>
 
+#include "color.h"
 #include "exceptions.h"
 #include "registry.h"
 #include "sysutils.h"
@@ -43,8 +44,7 @@ const char* SystemColorValueName(int index) {
 }
 
 ColorComponents ColorToComponents(uint32_t color) {
-    constexpr uint32_t kSystemColor = 0x80000000u;
-    if (color >= kSystemColor + 1 && color <= kSystemColor + 24) {
+    if (color >= SystemColor(1) && color <= SystemColor(24)) {
         const char* valueName = SystemColorValueName(static_cast<int>(color & 0xFF));
         TRegistry registry;
         if (registry.OpenKey("Control Panel\\Colors", false)) {

@@ -24,7 +24,7 @@
 #include <utility>
 #include <vector>
 
-#include "../framework/gui_driver.h"
+#include "../common/gui_driver.h"
 #include "message_dialog.h"
 
 namespace gui {

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "../framework/gui_driver.h"
+#include "../common/gui_driver.h"
 #include "application.h"
 #include "message_dialog.h"
 #include "program_classes.h"

@@ -1,9 +1,12 @@
 // Controls on a real window under Wine: painting order, transparency, synchronous repaint of
-// opaque graphic controls, panel bevels, images, label auto-size, bitmaps and colours.
+// opaque graphic controls, panel bevels, images, label auto-size, bitmaps, colours and the hook
+// that takes exceptions leaving a message handler.
 #include <gtest/gtest.h>
 #include <memory>
+#include <string>
 #include <vector>
 
+#include "../common/exception_message.h"
 #include "application.h"
 #include "exceptions.h"
 #include "forms.h"
@@ -237,14 +240,9 @@ TEST(Bitmap, LoadsBmpBytesAndRefusesDamagedOnes) {
     EXPECT_EQ(bitmap.Canvas().Pixel(0, 1), RGB(0, 0, 255));
     EXPECT_EQ(bitmap.Canvas().Pixel(1, 1), RGB(0, 255, 0));
 
-    const auto refused = [](std::vector<uint8_t> bytes) {
+    const auto refused = [](const std::vector<uint8_t>& bytes) {
         TBitmap other;
-        try {
-            other.LoadFromBytes(bytes);
-        } catch (const EReadError& error) {
-            return error.Message() == "Invalid bitmap";
-        }
-        return false;
+        return MessageOf<EReadError>([&] { other.LoadFromBytes(bytes); }) == "Invalid bitmap";
     };
     std::vector<uint8_t> shortPixels = TinyBitmap();
     shortPixels.resize(shortPixels.size() - 1);
@@ -264,12 +262,8 @@ TEST(Bitmap, LoadsBmpBytesAndRefusesDamagedOnes) {
     EXPECT_TRUE(refused({}));
 
     TBitmap missing;
-    try {
-        missing.LoadFromResourceName(nullptr, "NOPE");
-        ADD_FAILURE() << "no exception";
-    } catch (const EResNotFound& error) {
-        EXPECT_EQ(error.Message(), "Resource NOPE not found");
-    }
+    EXPECT_EQ(MessageOf<EResNotFound>([&] { missing.LoadFromResourceName(nullptr, "NOPE"); }),
+              "Resource NOPE not found");
 }
 
 TEST(Colors, SystemColoursResolveThroughTheSystemPalette) {
@@ -299,3 +293,33 @@ TEST(Font, DefaultIsEightPointsAtTheScreenResolution) {
 }
 
 }  // namespace
+
+namespace {
+
+std::vector<std::string> hooked;
+
+void RecordException(const std::exception& error) {
+    hooked.emplace_back(error.what());
+}
+
+}  // namespace
+
+TEST(ExceptionHook, TakesWhatLeavesAMessageHandlerAndTheWindowGoesOn) {
+    TForm form(Application);
+    auto* button = new TButton(&form);
+    button->SetParent(&form);
+    int thrown = 0;
+    button->OnClick = [&](TObject*) {
+        if (++thrown == 1) {
+            throw EConvertError("'x' is not a valid integer value");
+        }
+        throw 42;  // not an exception class at all
+    };
+    hooked.clear();
+    const TExceptionHook previous = SetExceptionHook(&RecordException);
+    ::SendMessageA(button->Handle(), BM_CLICK, 0, 0);
+    ::SendMessageA(button->Handle(), BM_CLICK, 0, 0);
+    SetExceptionHook(previous);
+    EXPECT_EQ(thrown, 2);
+    EXPECT_EQ(hooked, (std::vector<std::string>{"'x' is not a valid integer value", "Unknown error"}));
+}

@@ -1,4 +1,5 @@
-// The framework's portable pieces (streams, string lists, text helpers) and the registry reader.
+// The framework's portable pieces (streams, string lists, text helpers), the registry reader and
+// the handle owners.
 #include <windows.h>
 
 #include <gtest/gtest.h>
@@ -7,23 +8,15 @@
 #include <utility>
 #include <vector>
 
+#include "../common/exception_message.h"
 #include "exceptions.h"
 #include "registry.h"
 #include "stream.h"
 #include "string_list.h"
 #include "sysutils.h"
+#include "unique_handle.h"
 
 namespace {
-
-template <typename E, typename F>
-std::string MessageOf(F action) {
-    try {
-        action();
-    } catch (const E& error) {
-        return error.Message();
-    }
-    return "(no exception)";
-}
 
 TEST(MemoryStream, ReadsWritesSeeksAndInsistsOnWholeTransfers) {
     TMemoryStream stream;
@@ -125,6 +118,43 @@ TEST(TextHelpers, AddTrailingBackslashAppendsToEveryFolderButTheEmptyOne) {
     for (const auto& [path, expected] : rows) {
         EXPECT_EQ(AddTrailingBackslash(path), expected) << path;
     }
+}
+
+// Whether a file can be opened for exclusive use: false while another handle of it is open.
+bool OpensExclusively(const std::string& path) {
+    const UniqueFileHandle file(
+        ::CreateFileA(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+    return static_cast<bool>(file);
+}
+
+TEST(HandleOwners, OwnExactlyOneHandleAndKnowTheirKindsInvalidValue) {
+    // Failed searches and opens give INVALID_HANDLE_VALUE: an owner of it holds nothing.
+    WIN32_FIND_DATAA entry{};
+    UniqueFindHandle none(::FindFirstFileA("Z:\\no\\such\\folder\\*", &entry));
+    EXPECT_FALSE(none);
+    EXPECT_EQ(none.release(), INVALID_HANDLE_VALUE);
+    EXPECT_FALSE(UniqueFileHandle());
+    EXPECT_FALSE(UniqueBrush());  // for GDI objects, 0 is the empty value
+
+    char folder[MAX_PATH + 1] = {};
+    ::GetTempPathA(sizeof folder, folder);
+    char path[MAX_PATH + 1] = {};
+    ASSERT_NE(::GetTempFileNameA(folder, "own", 0, path), 0u);
+    {
+        UniqueFileHandle first(::CreateFileA(path, GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+        ASSERT_TRUE(first);
+        EXPECT_FALSE(OpensExclusively(path));
+        // A move hands the one handle on: the moved-from owner closes nothing.
+        UniqueFileHandle second(std::move(first));
+        EXPECT_FALSE(first);
+        EXPECT_FALSE(OpensExclusively(path));
+        UniqueFileHandle third;
+        third = std::move(second);
+        EXPECT_FALSE(OpensExclusively(path));
+        third.reset();
+        EXPECT_TRUE(OpensExclusively(path));
+    }
+    EXPECT_NE(::DeleteFileA(path), 0);
 }
 
 // A registry key of the test's own under HKEY_CURRENT_USER, removed afterwards.

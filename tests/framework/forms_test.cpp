@@ -8,9 +8,9 @@
 #include <string>
 #include <vector>
 
+#include "../common/gui_driver.h"
 #include "application.h"
 #include "exceptions.h"
-#include "gui_driver.h"
 #include "std_controls.h"
 #include "unit_startup.h"
 

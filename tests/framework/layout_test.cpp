@@ -1,12 +1,15 @@
-// The layout parser and reader: value syntax, error messages that name the object, class and
-// property, event binding, nesting (owner and parent), scaling and Loaded.
+// The layout parser and reader: value syntax, typed reading of values, error messages that name the
+// object, class and property, event binding, nesting (owner and parent), scaling and Loaded.
 #include "layout.h"
 
+#include <functional>
 #include <gtest/gtest.h>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
+#include "../common/exception_message.h"
 #include "application.h"
 #include "exceptions.h"
 #include "forms.h"
@@ -21,13 +24,14 @@ TPropValue ValueOf(const std::string& text) {
 }
 
 std::string ReadError(const std::string& layout) {
-    try {
-        ParseLayout(layout);
-    } catch (const EReadError& error) {
-        return error.Message();
-    }
-    return "(no error)";
+    return MessageOf<EReadError>([&] { ParseLayout(layout); });
 }
+
+// A reader context without handlers.
+class NoEvents : public TReaderContext {
+  public:
+    const std::any* FindMethod(std::string_view) const override { return nullptr; }
+};
 
 TEST(LayoutParser, ValuesOfEveryKind) {
     TPropValue v = ValueOf("-125");
@@ -100,6 +104,132 @@ TEST(LayoutParser, SyntaxErrorsNameTheLine) {
     EXPECT_EQ(ReadError("object a: TX\n  Left 1\nend\n"), "Layout line 2: '=' expected");
     EXPECT_EQ(ReadError("object a: TX\n  C = #300\nend\n"), "Layout line 2: character code above 255");
     EXPECT_EQ(ReadError("object a: TX\n  C = 99999999999999\nend\n"), "Layout line 2: number out of range");
+}
+
+TEST(PropertyValues, TypedAccessorsTakeTheirOwnKindAndRange) {
+    EXPECT_EQ(ValueOf("-2147483648").AsInteger(), INT32_MIN);
+    EXPECT_EQ(ValueOf("7").AsInteger(0, 7), 7);
+    EXPECT_EQ(ValueOf("'x'").AsString(), "x");
+    EXPECT_EQ(ValueOf("Maybe").AsIdent(), "Maybe");
+    EXPECT_TRUE(ValueOf("true").AsBoolean());  // identifiers ignore case
+    EXPECT_FALSE(ValueOf("FALSE").AsBoolean());
+    EXPECT_EQ(ValueOf("{0102}").AsBinary(), (std::vector<uint8_t>{1, 2}));
+    EXPECT_EQ(ValueOf("('a' 'b')").AsStrings(), (std::vector<std::string>{"a", "b"}));
+
+    // Colours: a name, or a number read as 32 bits (a negative one included).
+    EXPECT_EQ(ValueOf("clbtnface").AsColor(), clBtnFace);
+    EXPECT_EQ(ValueOf("clBlue").AsColor(), 0xFF0000u);
+    EXPECT_EQ(ValueOf("2147483653").AsColor(), clWindow);
+    EXPECT_EQ(ValueOf("-1").AsColor(), 0xFFFFFFFFu);
+
+    // Enumerations give the position among the names; sets one bit per name, in the names' order.
+    const std::initializer_list<std::string_view> aligns = {"alNone", "alTop",   "alBottom",
+                                                            "alLeft", "alRight", "alClient"};
+    EXPECT_EQ(ValueOf("ALCLIENT").AsEnum(aligns), 5);
+    EXPECT_EQ(ValueOf("alNone").AsEnum<TAlign>(aligns), TAlign::alNone);
+    EXPECT_EQ(ValueOf("[c, A]").AsSet({"a", "b", "c"}), 0b101u);
+    EXPECT_EQ(ValueOf("[]").AsSet({"a"}), 0u);
+
+    // Everything else is one error, whatever the accessor.
+    const std::vector<std::pair<const char*, std::function<void()>>> refused = {
+        {"2147483648 as integer", [] { ValueOf("2147483648").AsInteger(); }},
+        {"8 above 0..7", [] { ValueOf("8").AsInteger(0, 7); }},
+        {"-1 below 0..7", [] { ValueOf("-1").AsInteger(0, 7); }},
+        {"'7' as integer", [] { ValueOf("'7'").AsInteger(); }},
+        {"1.5 as integer", [] { ValueOf("1.5").AsInteger(); }},
+        {"ident as string", [] { ValueOf("x").AsString(); }},
+        {"string as ident", [] { ValueOf("'x'").AsIdent(); }},
+        {"1 as boolean", [] { ValueOf("1").AsBoolean(); }},
+        {"Maybe as boolean", [] { ValueOf("Maybe").AsBoolean(); }},
+        {"unknown colour name", [] { ValueOf("clPlaid").AsColor(); }},
+        {"string as colour", [] { ValueOf("'clRed'").AsColor(); }},
+        {"name outside the enumeration",
+         [] {
+             ValueOf("alMiddle").AsEnum({"alNone", "alTop"});
+         }},
+        {"string as enumeration",
+         [] {
+             ValueOf("'alTop'").AsEnum({"alNone", "alTop"});
+         }},
+        {"name outside the set",
+         [] {
+             ValueOf("[a, d]").AsSet({"a", "b"});
+         }},
+        {"ident as set",
+         [] {
+             ValueOf("a").AsSet({"a", "b"});
+         }},
+        {"string list as binary", [] { ValueOf("('a')").AsBinary(); }},
+        {"set as string list", [] { ValueOf("[a]").AsStrings(); }},
+    };
+    for (const auto& [what, read] : refused) {
+        EXPECT_EQ(MessageOf<EReadError>(read), "Invalid property value") << what;
+    }
+}
+
+TEST(PropertyValues, InheritedPropertiesKeptByName) {
+    EXPECT_TRUE(IsPublished("left", {"Name", "Left"}));
+    EXPECT_FALSE(IsPublished("Align", {"Name", "Left"}));
+    // "Font." keeps the whole group, but not a name that only starts like it.
+    EXPECT_TRUE(IsPublished("font.Height", {"Font."}));
+    EXPECT_FALSE(IsPublished("Font.", {"Font."}));
+    EXPECT_FALSE(IsPublished("FontSize", {"Font."}));
+    EXPECT_FALSE(IsPublished("Font", {"Font."}));
+}
+
+TEST(PropertyValues, EnumerationsAndSetsOfTheStandardClassesMapToTheirValues) {
+    TForm form(Application);
+    TPanel panel(&form);
+    const auto style = [](TFontStyle a, TFontStyle b) {
+        return static_cast<int>(static_cast<TFontStyles>(a) | static_cast<TFontStyles>(b));
+    };
+    struct Case {
+        TComponent& target;
+        const char* name;
+        const char* text;
+        std::function<int()> read;
+        int expected;
+    };
+    const Case cases[] = {
+        {form, "BorderStyle", "bsSizeToolWin", [&] { return static_cast<int>(form.BorderStyle()); },
+         static_cast<int>(TFormBorderStyle::bsSizeToolWin)},
+        {form, "BorderIcons", "[biMaximize, biSystemMenu]",
+         [&] { return static_cast<int>(form.BorderIcons()); }, biMaximize | biSystemMenu},
+        {form, "BorderIcons", "[biMinimize]", [&] { return static_cast<int>(form.BorderIcons()); },
+         biMinimize},
+        {form, "Position", "poScreenCenter", [&] { return static_cast<int>(form.Position()); },
+         static_cast<int>(TPosition::poScreenCenter)},
+        {form, "FormStyle", "fsStayOnTop", [&] { return static_cast<int>(form.FormStyle()); },
+         static_cast<int>(TFormStyle::fsStayOnTop)},
+        {form, "WindowState", "wsMinimized", [&] { return static_cast<int>(form.WindowState()); },
+         static_cast<int>(TWindowState::wsMinimized)},
+        {form, "Font.Style", "[fsStrikeOut, fsItalic]", [&] { return static_cast<int>(form.Font().Style()); },
+         style(TFontStyle::fsStrikeOut, TFontStyle::fsItalic)},
+        {form, "Font.Style", "[fsUnderline, fsBold]", [&] { return static_cast<int>(form.Font().Style()); },
+         style(TFontStyle::fsUnderline, TFontStyle::fsBold)},
+        {form, "Font.Color", "clHighlight", [&] { return static_cast<int>(form.Font().Color()); },
+         static_cast<int>(clHighlight)},
+        {panel, "Align", "alRight", [&] { return static_cast<int>(panel.Align()); },
+         static_cast<int>(TAlign::alRight)},
+        {panel, "Alignment", "taRightJustify", [&] { return static_cast<int>(panel.Alignment()); },
+         static_cast<int>(TAlignment::taRightJustify)},
+        {panel, "BevelOuter", "bvLowered", [&] { return static_cast<int>(panel.BevelOuter()); },
+         static_cast<int>(TBevelCut::bvLowered)},
+        {panel, "BevelInner", "bvNone", [&] { return static_cast<int>(panel.BevelInner()); },
+         static_cast<int>(TBevelCut::bvNone)},
+        {panel, "Color", "clInfoBk", [&] { return static_cast<int>(panel.Color()); },
+         static_cast<int>(clInfoBk)},
+    };
+    for (const Case& c : cases) {
+        EXPECT_TRUE(c.target.SetProperty(c.name, ValueOf(c.text), NoEvents())) << c.name;
+        EXPECT_EQ(c.read(), c.expected) << c.name << " = " << c.text;
+    }
+
+    // The character set is taken as a number or a name and otherwise ignored.
+    EXPECT_TRUE(form.SetProperty("Font.Charset", ValueOf("DEFAULT_CHARSET"), NoEvents()));
+    EXPECT_TRUE(form.SetProperty("Font.Charset", ValueOf("238"), NoEvents()));
+    EXPECT_EQ(MessageOf<EReadError>([&] { form.SetProperty("Font.Charset", ValueOf("'x'"), NoEvents()); }),
+              "Invalid property value");
 }
 
 // A window class read from a layout text, with two handlers.
@@ -199,12 +329,7 @@ TEST(LayoutReader, CreatesOwnedNestedControlsWithTheirProperties) {
 }
 
 std::string LayoutError(const std::string& layout) {
-    try {
-        TTestForm form(Application, layout);
-    } catch (const EReadError& error) {
-        return error.Message();
-    }
-    return "(no error)";
+    return MessageOf<EReadError>([&] { TTestForm form(Application, layout); });
 }
 
 std::string WithButtonLine(const std::string& line) {
@@ -270,11 +395,6 @@ class TRootProbe : public TProbe {
     const char* ClassName() const override { return "TRootProbe"; }
 };
 
-class NoHandlers : public TReaderContext {
-  public:
-    const std::any* FindMethod(std::string_view) const override { return nullptr; }
-};
-
 TEST(LayoutReader, ScalesFiguresByScreenResolutionAndCallsLoadedLast) {
     RegisterComponentClass<TProbe>("TProbe");
     ASSERT_NE(FindClassFactory("tprobe"), nullptr);  // class names ignore case
@@ -292,7 +412,7 @@ TEST(LayoutReader, ScalesFiguresByScreenResolutionAndCallsLoadedLast) {
         "end\n");
     TProbe::loadedOrder.clear();
     TRootProbe root(nullptr);
-    ReadLayoutInto(root, layout, NoHandlers(), 144);  // 144 / 120 = 1.2
+    ReadLayoutInto(root, layout, NoEvents(), 144);  // 144 / 120 = 1.2
     EXPECT_EQ(root.values, (std::vector<std::string>{"Left=120", "Tag=100"}));
     auto* a = dynamic_cast<TProbe*>(root.FindComponent("A"));
     auto* b = dynamic_cast<TProbe*>(root.FindComponent("B"));
@@ -305,7 +425,7 @@ TEST(LayoutReader, ScalesFiguresByScreenResolutionAndCallsLoadedLast) {
     EXPECT_EQ(TProbe::loadedOrder, (std::vector<std::string>{"A", "B", "Root"}));
 
     TRootProbe exact(nullptr);
-    ReadLayoutInto(exact, layout, NoHandlers(), 120);
+    ReadLayoutInto(exact, layout, NoEvents(), 120);
     EXPECT_EQ(dynamic_cast<TProbe*>(exact.FindComponent("A"))->values,
               (std::vector<std::string>{"Font.Height=-13", "ItemHeight=16"}));
 }

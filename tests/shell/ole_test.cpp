@@ -5,20 +5,16 @@
 #include <gtest/gtest.h>
 #include <type_traits>
 
+#include "../common/exception_message.h"
 #include "shell_link.h"
 
 namespace {
 
 static_assert(std::is_base_of_v<Exception, EShellOleError>);
 
-std::string MessageOf(HRESULT result, DWORD lastError) {
+std::string OleErrorOf(HRESULT result, DWORD lastError) {
     ::SetLastError(lastError);
-    try {
-        CheckOleResult(result);
-    } catch (const EShellOleError& e) {
-        return e.Message();
-    }
-    return "(no exception)";
+    return MessageOf<EShellOleError>([&] { CheckOleResult(result); });
 }
 
 TEST(CheckOleResult, OnlyZeroSucceeds) {
@@ -28,11 +24,11 @@ TEST(CheckOleResult, OnlyZeroSucceeds) {
 }
 
 TEST(CheckOleResult, MessageNamesBothCodesInUpperCaseHexWithoutLeadingZeros) {
-    EXPECT_EQ("OLE function call failed. HResult is $1. GetLastError is $57", MessageOf(S_FALSE, 0x57));
+    EXPECT_EQ("OLE function call failed. HResult is $1. GetLastError is $57", OleErrorOf(S_FALSE, 0x57));
     EXPECT_EQ("OLE function call failed. HResult is $800401F0. GetLastError is $0",
-              MessageOf(CO_E_NOTINITIALIZED, 0));
+              OleErrorOf(CO_E_NOTINITIALIZED, 0));
     EXPECT_EQ("OLE function call failed. HResult is $80004005. GetLastError is $ABC",
-              MessageOf(E_FAIL, 0xABC));
+              OleErrorOf(E_FAIL, 0xABC));
 }
 
 // CreateShellLinkObject on a thread without OLE: fails with "not initialised".

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include "../common/exception_message.h"
 #include "exceptions.h"
 #include "shell_test_support.h"
 
@@ -12,11 +13,7 @@ namespace {
 using shell_test::ScopedShellFolderValue;
 
 std::string RegistryErrorOf(const std::string& valueName) {
-    try {
-        return "(returned " + GetShellFolder(valueName) + ")";
-    } catch (const ERegistryException& e) {
-        return e.Message();
-    }
+    return MessageOf<ERegistryException>([&] { GetShellFolder(valueName); });
 }
 
 TEST(GetShellFolder, ReturnsTheValueAsStored) {
@@ -31,12 +28,8 @@ TEST(GetShellFolder, ReturnsTheValueAsStored) {
 
 TEST(GetShellFolder, MissingKeyIsReportedWithItsPathAndNotCreated) {
     const std::string key = "\\Software\\TandrelTest\\No Such Folders";
-    try {
-        shell_detail::ReadShellFolder(key, "Programs");
-        FAIL() << "no exception";
-    } catch (const ERegistryException& e) {
-        EXPECT_EQ("Folder key \"\\Software\\TandrelTest\\No Such Folders\" not found", e.Message());
-    }
+    EXPECT_EQ("Folder key \"\\Software\\TandrelTest\\No Such Folders\" not found",
+              MessageOf<ERegistryException>([&] { shell_detail::ReadShellFolder(key, "Programs"); }));
     HKEY opened = nullptr;
     EXPECT_NE(ERROR_SUCCESS,
               ::RegOpenKeyExA(HKEY_CURRENT_USER, "Software\\TandrelTest", 0, KEY_READ, &opened));

@@ -3,10 +3,10 @@
 #include <windows.h>
 
 #include <algorithm>
-#include <functional>
 #include <gtest/gtest.h>
 #include <string>
 
+#include "../common/exception_message.h"
 #include "exceptions.h"
 #include "ole.h"
 #include "shell_test_support.h"
@@ -82,15 +82,6 @@ INSTANTIATE_TEST_SUITE_P(Cases,
 
 // ---- Shortcut files ----
 
-std::string ExceptionMessage(const std::function<void()>& action) {
-    try {
-        action();
-    } catch (const Exception& e) {
-        return e.Message();
-    }
-    return "(no exception)";
-}
-
 constexpr char kOleFailureWithS_FALSE[] = "OLE function call failed. HResult is $1.";
 
 // Each test runs with OLE started, a scratch folder, and the Shell Folders value "TandrelTestFolder"
@@ -135,9 +126,9 @@ TEST_F(ShortcutTest, SetPathOfTheBareNameAnswersS_FALSEAndTheShortcutIsStillWrit
     const ComPtr<IShellLinkA> link = CreateShellLinkObject();
     const HRESULT setPath = link->SetPath("Tandrel");
     EXPECT_EQ(S_FALSE, setPath);
-    EXPECT_EQ(kOleFailureWithS_FALSE, ExceptionMessage([&] { CheckOleResult(setPath); }).substr(0, 40));
+    EXPECT_EQ(kOleFailureWithS_FALSE, MessageOf([&] { CheckOleResult(setPath); }).substr(0, 40));
 
-    EXPECT_EQ("(no exception)", ExceptionMessage([] { CreateShortcut("Tandrel", "", "TandrelTestFolder"); }));
+    EXPECT_EQ("(no exception)", MessageOf([] { CreateShortcut("Tandrel", "", "TandrelTestFolder"); }));
     EXPECT_TRUE(FileExists(folder_.Path() + "\\Tandrel.lnk"));
 }
 
@@ -184,7 +175,7 @@ TEST_F(ShortcutTest, UpdateShortcutWithAMissingTargetRaisesAndLeavesTheFileAsCre
     info.Target = folder_.Path() + "\\Missing.exe";
     info.Description = "never written";
     // Outside CreateShortcut, a success code other than 0 is a failure, SetPath included.
-    EXPECT_EQ(kOleFailureWithS_FALSE, ExceptionMessage([&] { UpdateShortcut(file, info); }).substr(0, 40));
+    EXPECT_EQ(kOleFailureWithS_FALSE, MessageOf([&] { UpdateShortcut(file, info); }).substr(0, 40));
     const auto fields = ReadLink(file);
     ASSERT_EQ(S_OK, fields.loadResult);
     EXPECT_EQ("Tandrel", ExtractFileName(fields.path));
@@ -212,7 +203,7 @@ TEST_F(ShortcutTest, TrailingBackslashOfTheFolderIsKept) {
 
 TEST_F(ShortcutTest, MissingFolderValueRaisesBeforeAnythingIsSaved) {
     EXPECT_EQ("\"TandrelTestMissing\" item not found in registry",
-              ExceptionMessage([] { CreateShortcut("Tandrel", "Unused", "TandrelTestMissing"); }));
+              MessageOf([] { CreateShortcut("Tandrel", "Unused", "TandrelTestMissing"); }));
     EXPECT_TRUE(FolderIsEmpty(folder_.Path()));
 }
 

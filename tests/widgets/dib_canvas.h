@@ -49,25 +49,25 @@ class DibCanvas {
         return RGB((v >> 16) & 0xFF, (v >> 8) & 0xFF, v & 0xFF);
     }
 
-    // A row of the picture as characters: '#' for colour `on`, '.' for colour `off`, '?' otherwise.
+    // A row or a column of the picture as characters: '#' for colour `on`, '.' for colour `off`,
+    // '?' otherwise.
     std::string Row(int y, COLORREF on, COLORREF off) const {
-        std::string s;
-        for (int x = 0; x < width_; ++x) {
-            const COLORREF p = Pixel(x, y);
-            s += p == on ? '#' : p == off ? '.' : '?';
-        }
-        return s;
+        return Line(width_, on, off, [&](int x) { return Pixel(x, y); });
     }
     std::string Column(int x, COLORREF on, COLORREF off) const {
-        std::string s;
-        for (int y = 0; y < height_; ++y) {
-            const COLORREF p = Pixel(x, y);
-            s += p == on ? '#' : p == off ? '.' : '?';
-        }
-        return s;
+        return Line(height_, on, off, [&](int y) { return Pixel(x, y); });
     }
 
   private:
+    template <typename PixelAt>
+    static std::string Line(int length, COLORREF on, COLORREF off, PixelAt pixelAt) {
+        std::string s;
+        for (int i = 0; i < length; ++i) {
+            const COLORREF p = pixelAt(i);
+            s += p == on ? '#' : p == off ? '.' : '?';
+        }
+        return s;
+    }
     static uint32_t ToDib(COLORREF c) {
         return (uint32_t{GetRValue(c)} << 16) | (uint32_t{GetGValue(c)} << 8) | GetBValue(c);
     }

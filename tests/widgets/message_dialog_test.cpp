@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "../framework/gui_driver.h"
+#include "../common/gui_driver.h"
 #include "application.h"
 #include "std_controls.h"
 
@@ -260,33 +260,28 @@ int YesNoQuestion() {
 }
 
 TEST(MessageDialogRun, ResultCodesOfButtonsKeysAndClosing) {
-    EXPECT_EQ(RunDialog(
-                  "Confirm", [](HWND w, DWORD) { gui::PressButton(w, "&Yes"); }, YesNoQuestion),
-              mrYes);
-    EXPECT_EQ(RunDialog(
-                  "Confirm", [](HWND w, DWORD) { gui::PressButton(w, "&No"); }, YesNoQuestion),
-              mrNo);
-    EXPECT_EQ(
-        RunDialog(
-            "Confirm", [](HWND w, DWORD) { ::PostMessageA(w, WM_SYSCOMMAND, SC_CLOSE, 0); }, YesNoQuestion),
-        mrCancel);  // the close box
-    EXPECT_EQ(RunDialog(
-                  "Confirm", [](HWND, DWORD ui) { gui::PressKey(ui, VK_ESCAPE); }, YesNoQuestion),
-              mrNo);
-    EXPECT_EQ(RunDialog(
-                  "Confirm", [](HWND, DWORD ui) { gui::PressKey(ui, VK_RETURN); }, YesNoQuestion),
-              mrYes);
-    EXPECT_EQ(RunDialog(
-                  "Confirm", [](HWND, DWORD ui) { gui::PressKey(ui, 'N'); }, YesNoQuestion),
-              mrNo);
-
     const auto okOnly = [] { return ShowMessageDialog("Unable to access a:\\", mkError, mbOK, 0); };
-    EXPECT_EQ(RunDialog(
-                  "Error", [](HWND, DWORD ui) { gui::PressKey(ui, VK_ESCAPE); }, okOnly),
-              mrOk);
-    EXPECT_EQ(RunDialog(
-                  "Error", [](HWND, DWORD ui) { gui::PressKey(ui, VK_RETURN); }, okOnly),
-              mrOk);
+    struct Case {
+        const char* what;
+        const char* caption;
+        std::function<void(HWND, DWORD)> action;
+        std::function<int()> show;
+        int expected;
+    };
+    const Case cases[] = {
+        {"Yes", "Confirm", [](HWND w, DWORD) { gui::PressButton(w, "&Yes"); }, YesNoQuestion, mrYes},
+        {"No", "Confirm", [](HWND w, DWORD) { gui::PressButton(w, "&No"); }, YesNoQuestion, mrNo},
+        {"close box", "Confirm", [](HWND w, DWORD) { ::PostMessageA(w, WM_SYSCOMMAND, SC_CLOSE, 0); },
+         YesNoQuestion, mrCancel},
+        {"Esc", "Confirm", [](HWND, DWORD ui) { gui::PressKey(ui, VK_ESCAPE); }, YesNoQuestion, mrNo},
+        {"Enter", "Confirm", [](HWND, DWORD ui) { gui::PressKey(ui, VK_RETURN); }, YesNoQuestion, mrYes},
+        {"N", "Confirm", [](HWND, DWORD ui) { gui::PressKey(ui, 'N'); }, YesNoQuestion, mrNo},
+        {"Esc on OK", "Error", [](HWND, DWORD ui) { gui::PressKey(ui, VK_ESCAPE); }, okOnly, mrOk},
+        {"Enter on OK", "Error", [](HWND, DWORD ui) { gui::PressKey(ui, VK_RETURN); }, okOnly, mrOk},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(RunDialog(c.caption, c.action, c.show), c.expected) << c.what;
+    }
 
     // Help does not close the dialog; OK then does.
     const auto withHelp = [] {

@@ -10,6 +10,7 @@
 #include "directory_list_box.h"
 #include "drive_combo_box.h"
 #include "exceptions.h"
+#include "sysutils.h"
 #include "widget_host.h"
 
 namespace {
@@ -18,15 +19,6 @@ std::string ProcessDirectory() {
     char buffer[MAX_PATH + 1] = {};
     ::GetCurrentDirectoryA(sizeof buffer, buffer);
     return buffer;
-}
-
-std::string Upper(std::string s) {
-    for (char& c : s) {
-        if (c >= 'a' && c <= 'z') {
-            c = static_cast<char>(c - 'a' + 'A');
-        }
-    }
-    return s;
 }
 
 // Every test leaves the process's current directory where it found it.
@@ -76,8 +68,7 @@ int RowOf(const TListControl& list, const std::string& text) {
 TEST_F(PickerTest, DirectoryListShowsPathRowsAndListedSubdirectories) {
     Tree tree;
     HostForm form;
-    auto* list = new TDirectoryListBox(&form);
-    list->SetParent(&form);
+    auto* list = form.Add<TDirectoryListBox>();
     int changes = 0;
     list->OnChange = [&](TObject* sender) {
         EXPECT_EQ(sender, list);
@@ -112,7 +103,7 @@ TEST_F(PickerTest, DirectoryListShowsPathRowsAndListedSubdirectories) {
 
     // The same directory in another letter case is no change on a volume that ignores case.
     const VolumeCaseRules rules = ReadVolumeCaseRules(tree.root());
-    list->SetCurrentDirectory(Upper(list->CurrentDirectory()));
+    list->SetCurrentDirectory(UpperCaseAscii(list->CurrentDirectory()));
     if (!rules.caseSensitive) {
         EXPECT_EQ(changes, 1);
     } else {
@@ -122,8 +113,7 @@ TEST_F(PickerTest, DirectoryListShowsPathRowsAndListedSubdirectories) {
 
 TEST_F(PickerTest, DirectoryListAtARootHasOnePathRow) {
     HostForm form;
-    auto* list = new TDirectoryListBox(&form);
-    list->SetParent(&form);
+    auto* list = form.Add<TDirectoryListBox>();
     list->SetCurrentDirectory("c:\\");
     ASSERT_GT(list->Items().Count(), 1);
     EXPECT_TRUE(SameTextAscii(list->Items()[0], "c:\\"));
@@ -140,8 +130,7 @@ TEST_F(PickerTest, DirectoryListAtARootHasOnePathRow) {
 TEST_F(PickerTest, OpeningRowsByDoubleClickAndEnter) {
     Tree tree;
     HostForm form;
-    auto* list = new TDirectoryListBox(&form);
-    list->SetParent(&form);
+    auto* list = form.Add<TDirectoryListBox>();
     list->SetCurrentDirectory(tree.root());
     const HWND hwnd = list->Handle();
     std::vector<std::string> seen;
@@ -187,8 +176,7 @@ TEST_F(PickerTest, OpeningRowsByDoubleClickAndEnter) {
 TEST_F(PickerTest, DirectoryListResolvesPathsAndRefusesMissingOnes) {
     Tree tree;
     HostForm form;
-    auto* list = new TDirectoryListBox(&form);
-    list->SetParent(&form);
+    auto* list = form.Add<TDirectoryListBox>();
     list->SetCurrentDirectory(tree.Path("beta"));
     int changes = 0;
     list->OnChange = [&](TObject*) { ++changes; };
@@ -217,12 +205,11 @@ TEST_F(PickerTest, DirectoryListResolvesPathsAndRefusesMissingOnes) {
 TEST_F(PickerTest, DriveLetterMovesToEachDrivesCurrentDirectory) {
     Tree tree;
     HostForm form;
-    auto* list = new TDirectoryListBox(&form);
-    list->SetParent(&form);
+    auto* list = form.Add<TDirectoryListBox>();
     list->SetCurrentDirectory(tree.Path("beta"));
     list->SetDriveLetter('z');
-    EXPECT_EQ(Upper(list->CurrentDirectory().substr(0, 2)), "Z:");
-    EXPECT_EQ(Upper(ProcessDirectory().substr(0, 2)), "Z:");
+    EXPECT_EQ(UpperCaseAscii(list->CurrentDirectory().substr(0, 2)), "Z:");
+    EXPECT_EQ(UpperCaseAscii(ProcessDirectory().substr(0, 2)), "Z:");
     list->SetDriveLetter('C');  // back to where the list was on drive c
     EXPECT_TRUE(SameTextAscii(list->CurrentDirectory(), tree.Path("beta")));
     int changes = 0;
@@ -232,15 +219,14 @@ TEST_F(PickerTest, DriveLetterMovesToEachDrivesCurrentDirectory) {
     EXPECT_EQ(changes, 0);
     list->DriveChanged('z');
     EXPECT_EQ(changes, 1);
-    EXPECT_EQ(Upper(list->CurrentDirectory().substr(0, 2)), "Z:");
+    EXPECT_EQ(UpperCaseAscii(list->CurrentDirectory().substr(0, 2)), "Z:");
 }
 
 TEST_F(PickerTest, DirectoryRowsAreDrawnWithIndentAndTransparentPictures) {
     Tree tree;
     HostForm form;
     form.SetColor(clWhite);
-    auto* list = new TDirectoryListBox(&form);
-    list->SetParent(&form);
+    auto* list = form.Add<TDirectoryListBox>();
     list->SetColor(clWhite);
     list->SetCurrentDirectory(tree.Path("beta"));
     const HWND hwnd = list->Handle();
@@ -277,8 +263,7 @@ TEST_F(PickerTest, DirectoryRowsAreDrawnWithIndentAndTransparentPictures) {
 
 TEST_F(PickerTest, DriveComboListsTheMachinesDrivesAndFiresOnChangeAtCreation) {
     HostForm form;
-    auto* drive = new TDriveComboBox(&form);
-    drive->SetParent(&form);
+    auto* drive = form.Add<TDriveComboBox>();
     std::vector<std::string> log;
     drive->OnClick = [&](TObject*) { log.push_back(std::string("click ") + drive->SelectedDrive()); };
     drive->OnChange = [&](TObject*) { log.push_back(std::string("change ") + drive->SelectedDrive()); };
@@ -287,7 +272,7 @@ TEST_F(PickerTest, DriveComboListsTheMachinesDrivesAndFiresOnChangeAtCreation) {
     EXPECT_TRUE(log.empty());
 
     drive->HandleNeeded();
-    const char lower = static_cast<char>(start >= 'A' && start <= 'Z' ? start - 'A' + 'a' : start);
+    const char lower = LowerCaseAscii(start);
     EXPECT_EQ(log, (std::vector<std::string>{std::string("change ") + lower}));
     EXPECT_EQ(drive->SelectedDrive(), lower);
     ASSERT_GE(drive->ItemIndex(), 0);
@@ -314,8 +299,7 @@ TEST_F(PickerTest, DriveComboListsTheMachinesDrivesAndFiresOnChangeAtCreation) {
 
 TEST_F(PickerTest, DriveComboSelectionOrderOfClickAndChange) {
     HostForm form;
-    auto* drive = new TDriveComboBox(&form);
-    drive->SetParent(&form);
+    auto* drive = form.Add<TDriveComboBox>();
     const HWND hwnd = drive->Handle();
     drive->SetSelectedDrive('c');
     std::vector<std::string> log;
@@ -372,10 +356,8 @@ TEST_F(PickerTest, DriveComboSelectionOrderOfClickAndChange) {
 TEST_F(PickerTest, LinkedPickersFollowEachOther) {
     Tree tree;
     HostForm form;
-    auto* list = new TDirectoryListBox(&form);
-    list->SetParent(&form);
-    auto* drive = new TDriveComboBox(&form);
-    drive->SetParent(&form);
+    auto* list = form.Add<TDirectoryListBox>();
+    auto* drive = form.Add<TDriveComboBox>();
     list->SetCurrentDirectory(tree.root());
     drive->HandleNeeded();
     drive->SetSelectedDrive('c');
@@ -384,7 +366,7 @@ TEST_F(PickerTest, LinkedPickersFollowEachOther) {
     list->OnChange = [&](TObject*) { ++listChanges; };
 
     drive->SetSelectedDrive('z');  // the list moves to z's current directory
-    EXPECT_EQ(Upper(list->CurrentDirectory().substr(0, 1)), "Z");
+    EXPECT_EQ(UpperCaseAscii(list->CurrentDirectory().substr(0, 1)), "Z");
     EXPECT_EQ(listChanges, 1);
 
     list->SetCurrentDirectory(tree.Path("gamma"));  // the combo box follows the list's drive
@@ -392,15 +374,23 @@ TEST_F(PickerTest, LinkedPickersFollowEachOther) {
     EXPECT_EQ(listChanges, 2);  // one change, not one for the drive and one for the folder
     EXPECT_TRUE(SameTextAscii(list->CurrentDirectory(), tree.Path("gamma")));
 
-    delete list;  // the combo box forgets a list that goes
+    // A list follows one combo box: linking it to another one unlinks the first.
+    auto* other = form.Add<TDriveComboBox>();
+    other->SetDirList(list);
     EXPECT_EQ(drive->DirList(), nullptr);
+    EXPECT_EQ(other->DirList(), list);
     drive->SetSelectedDrive('z');
+    EXPECT_EQ(listChanges, 2);
+    EXPECT_TRUE(SameTextAscii(list->CurrentDirectory(), tree.Path("gamma")));
+
+    delete list;  // the combo box forgets a list that goes
+    EXPECT_EQ(other->DirList(), nullptr);
+    other->SetSelectedDrive('z');
 }
 
 TEST_F(PickerTest, DriveRowsAreDrawnWithPictureAndText) {
     HostForm form;
-    auto* drive = new TDriveComboBox(&form);
-    drive->SetParent(&form);
+    auto* drive = form.Add<TDriveComboBox>();
     drive->SetColor(clWhite);
     const HWND hwnd = drive->Handle();
     const int height = drive->ItemHeight();

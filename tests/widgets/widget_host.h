@@ -27,6 +27,14 @@ inline void PrepareFramework() {
 class HostForm : public TForm {
   public:
     HostForm() : TForm((PrepareFramework(), nullptr)) { SetBounds(0, 0, 400, 300); }
+
+    // A new control of class T, owned by the form and lying on it.
+    template <typename T>
+    T* Add() {
+        auto* control = new T(this);
+        control->SetParent(this);
+        return control;
+    }
 };
 
 // A form read from a layout text, with named handlers registered before reading.

@@ -39,21 +39,6 @@ std::vector<std::string> SiteNames(const std::string& iniPath) {
     return names;
 }
 
-// BeginPaint and EndPaint as one owner.
-class PaintDc {
-  public:
-    explicit PaintDc(HWND window) : window_(window), dc_(::BeginPaint(window, &paint_)) {}
-    PaintDc(const PaintDc&) = delete;
-    PaintDc& operator=(const PaintDc&) = delete;
-    ~PaintDc() { ::EndPaint(window_, &paint_); }
-    HDC get() const { return dc_; }
-
-  private:
-    HWND window_;
-    PAINTSTRUCT paint_{};
-    HDC dc_;
-};
-
 void PaintTitle(HWND window) {
     PaintDc dc(window);
     LOGFONTA logFont{};
