@@ -57,6 +57,9 @@ using UniquePen = Unique<HandleTraits<HPEN, &::DeleteObject>>;
 using UniqueMemDc = Unique<HandleTraits<HDC, &::DeleteDC>>;
 using UniqueHkey = Unique<HandleTraits<HKEY, &::RegCloseKey>>;
 using UniqueModule = Unique<HandleTraits<HMODULE, &::FreeLibrary>>;
+// Kernel objects whose opening fails with 0 (processes, threads, events).
+using UniqueKernelHandle = Unique<HandleTraits<HANDLE, &::CloseHandle>>;
+// Files and snapshots, whose opening fails with INVALID_HANDLE_VALUE.
 using UniqueFileHandle = Unique<InvalidValueHandleTraits<&::CloseHandle>>;
 using UniqueFindHandle = Unique<InvalidValueHandleTraits<&::FindClose>>;
 

@@ -743,7 +743,7 @@ class StartedViewers {
         }
         for (const DWORD id : ViewerIds()) {
             if (std::find(before_.begin(), before_.end(), id) == before_.end()) {
-                UniqueFile process(::OpenProcess(PROCESS_TERMINATE, FALSE, id));
+                UniqueKernelHandle process(::OpenProcess(PROCESS_TERMINATE, FALSE, id));
                 if (process) {
                     ::TerminateProcess(process.get(), 0);
                 }
@@ -772,7 +772,7 @@ class StartedViewers {
         using QueryProcess = LONG(WINAPI*)(HANDLE, PROCESSINFOCLASS, PVOID, ULONG, PULONG);
         const auto query = reinterpret_cast<QueryProcess>(reinterpret_cast<void*>(
             ::GetProcAddress(::GetModuleHandleA("ntdll.dll"), "NtQueryInformationProcess")));
-        UniqueFile process(::OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, id));
+        UniqueKernelHandle process(::OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, id));
         PROCESS_BASIC_INFORMATION basic{};
         PEB peb{};
         RTL_USER_PROCESS_PARAMETERS parameters{};
