@@ -1,11 +1,16 @@
+#include <algorithm>
+#include <bit>
+#include <cstring>
 #include <memory>
 
+#include "bit_io.h"
+#include "codec_io.h"
 #include "lzh.h"
+#include "lzh_coding.h"
+#include "lzh_model.h"
 #include "match_finder.h"
 
 namespace {
-
-using namespace lzh;
 
 struct EncoderState {
     MatchFinder finder;
@@ -14,17 +19,30 @@ struct EncoderState {
 
 }  // namespace
 
+// The setup program links this encoder (through RunCodec). Its steps stay written out here rather
+// than through the helpers of match_finder.h that the threaded encoder uses, so that the setup
+// program's code does not change with them.
 void LZHEncode(CodecIo& io) {
     auto state = std::make_unique<EncoderState>();
     MatchFinder& finder = state->finder;
     HuffmanModel& model = state->model;
     uint8_t* const window = finder.window.data();
     model.Init();
-    finder.Init();
+    finder.InitTrees();
+    std::fill_n(window, kStartPosition, kFillByte);
+    std::fill(window + kStartPosition, window + finder.window.size(), kUnfilledByte);
 
     int s = 0;  // the oldest position, next to be overwritten; always kLookAhead ahead of r
     int r = kStartPosition;
-    int len = ReadLookAhead(io, window + r);  // bytes of look-ahead
+    int len = 0;  // bytes of look-ahead
+    while (len < kLookAhead) {
+        const uint8_t b = io.ReadByte();
+        if (io.EndOfInput()) {
+            break;
+        }
+        window[r + len] = b;
+        ++len;
+    }
     if (len == 0) {
         return;
     }
@@ -36,8 +54,17 @@ void LZHEncode(CodecIo& io) {
 
     BitWriter bits(io);
     while (len > 0) {
-        const int last =
-            EncodeNextSymbol(model, bits, finder.matchLength, finder.matchOffset, window[r], len);
+        if (finder.matchLength > len) {
+            finder.matchLength = len;
+        }
+        if (finder.matchLength <= kThreshold) {
+            finder.matchLength = 1;
+            EncodeSymbol(model, bits, window[r]);
+        } else {
+            EncodeSymbol(model, bits, finder.matchLength + 253);
+            EncodeOffset(bits, finder.matchOffset);
+        }
+        const int last = finder.matchLength;
         int i = 0;
         for (; i < last; ++i) {
             const uint8_t b = io.ReadByte();
@@ -45,7 +72,10 @@ void LZHEncode(CodecIo& io) {
                 break;
             }
             finder.RemoveNode(s);
-            finder.Put(s, b);
+            window[s] = b;
+            if (s < kLookAhead - 1) {
+                window[s + kWindowSize] = b;
+            }
             s = (s + 1) & kWindowMask;
             r = (r + 1) & kWindowMask;
             finder.AddNode(r);

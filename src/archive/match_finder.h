@@ -1,9 +1,13 @@
-// The LZH encoder's match finder and the steps that the serial and the parallel encoder share.
+// The LZH encoder's match finder and the steps that the serial and the threaded encoder share.
 //
 // The finder's operations, in the order the encoder performs them, fix every output bit: each
 // window position is inserted once (AddNode, which also yields the match for its string) and
 // removed once (RemoveNode), and every operation touches the one tree that the string's first
 // three bytes select.
+//
+// Everything here is internal to each of the two encoders' files (an unnamed namespace), as it was
+// when the serial encoder alone used it, so that the setup program's serial encoder compiles to the
+// same code.
 #pragma once
 
 #include <algorithm>
@@ -17,16 +21,18 @@
 #include "lzh_coding.h"
 #include "lzh_model.h"
 
-namespace lzh {
+namespace {
+
+using namespace lzh;
 
 // Marks a missing node in the match trees.
-inline constexpr int kNil = kWindowSize;
+constexpr int kNil = kWindowSize;
 // The 4096 tree roots sit after kNil in right[]: one tree per first byte and 4-bit hash of the
 // second and third bytes.
-inline constexpr int kRootBase = kNil + 1;
-inline constexpr int kTreeCount = 4096;
+constexpr int kRootBase = kNil + 1;
+constexpr int kTreeCount = 4096;
 // Bytes after the window's mirror that word-wise comparisons may read (and ignore).
-inline constexpr int kComparePadding = 8;
+constexpr int kComparePadding = 8;
 
 static_assert(std::endian::native == std::endian::little, "CommonLength reads words little-endian");
 
@@ -86,21 +92,23 @@ class MatchFinder {
     int matchLength = 0;
     int matchOffset = 0;  // distance to the match source minus one
 
+    void InitTrees() {
+        roots_.fill(kNil);
+        std::fill_n(parent_.begin(), kWindowSize, static_cast<uint16_t>(kNil));
+    }
+
     // Empty trees, and the window as coding starts: the fill before the start position, and
     // kUnfilledByte where the data has not reached yet.
     void Init() {
-        roots_.fill(kNil);
-        std::fill_n(parent_.begin(), kWindowSize, static_cast<uint16_t>(kNil));
-        std::fill_n(window.begin(), kStartPosition, kFillByte);
-        std::fill(window.begin() + kStartPosition, window.end(), kUnfilledByte);
+        InitTrees();
+        uint8_t* const bytes = window.data();
+        std::fill_n(bytes, kStartPosition, kFillByte);
+        std::fill(bytes + kStartPosition, bytes + window.size(), kUnfilledByte);
     }
 
     // The tree (0 to kTreeCount - 1) of the string at key: its first byte and a 4-bit hash of the
     // next two.
-    static int TreeOf(const uint8_t* key) {
-        const int x = key[1] ^ key[2];
-        return key[0] + 256 * ((x ^ (x >> 4)) & 15);
-    }
+    static int TreeOf(const uint8_t* key) { return RootOf(key) - kRootBase; }
 
     // Stores b at window position s, and in its copy after the window when s has one.
     void Put(int s, uint8_t b) {
@@ -253,7 +261,10 @@ class MatchFinder {
         parent_[r] = static_cast<uint16_t>(parent);
     }
 
-    static int RootOf(const uint8_t* key) { return kRootBase + TreeOf(key); }
+    static int RootOf(const uint8_t* key) {
+        const int x = key[1] ^ key[2];
+        return kRootBase + key[0] + 256 * ((x ^ (x >> 4)) & 15);
+    }
 
     // In parent, the link that pointed to child now points to replacement.
     void ReplaceChild(int parent, int child, int replacement) {
@@ -318,4 +329,4 @@ inline int EncodeNextSymbol(HuffmanModel& model,
     return length;
 }
 
-}  // namespace lzh
+}  // namespace
