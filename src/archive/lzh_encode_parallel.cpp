@@ -42,8 +42,9 @@ constexpr uint16_t kLastStep = 257;  // no byte, and the look-ahead is now empty
 
 constexpr int64_t kRingSize = int64_t{1} << 18;  // steps between the reader and the coder
 constexpr int64_t kRingMask = kRingSize - 1;
-constexpr int64_t kReadChunk = int64_t{1} << 15;  // steps read ahead at a time
-constexpr int64_t kBatch = int64_t{1} << 12;      // steps a finder handles between reports
+constexpr int64_t kReadChunk = int64_t{1} << 15;    // steps read ahead at a time
+constexpr int64_t kSampleSteps = int64_t{1} << 17;  // steps read before the trees are shared out
+constexpr int64_t kBatch = int64_t{1} << 12;        // steps a finder handles between reports
 
 // A record: the match of a step's insertion and the byte at the inserted position (the literal).
 // Each finder keeps a record for every step, 0 for the steps whose insertion another finder made,
@@ -195,8 +196,8 @@ class alignas(64) Finder {
     uint8_t me_;
     uint32_t* records_;
     MatchFinder finder_;
-    int s_ = 0;
-    int r_ = kStartPosition;
+    int s_ = 0;               // the position that the next step removes and overwrites
+    int r_ = kStartPosition;  // the position inserted by the last step
 };
 
 // The finder threads, stopped and joined on every way out.
@@ -237,8 +238,9 @@ class FinderThreads {
     std::vector<std::thread> threads_;
 };
 
-// Gives each tree to a finder so that the finders get about as many insertions each, judged by
-// the strings of the data read so far: the busiest trees first, each to the finder with the least.
+// Gives each tree to a finder so that the finders get about as much work each, judged by the
+// strings of the data read so far: the busiest trees first, each to the finder with the least. An
+// insertion inside a run of one byte value counts for little: it finds its 60-byte match at once.
 void AssignTrees(Shared& shared, int finders, int64_t produced) {
     std::vector<uint8_t> bytes(shared.first.begin(), shared.first.begin() + shared.firstLength);
     for (int64_t k = 1; k <= produced && shared.steps[k] < kDryStep; ++k) {
@@ -246,7 +248,8 @@ void AssignTrees(Shared& shared, int finders, int64_t produced) {
     }
     std::vector<int64_t> weight(kTreeCount, 1);
     for (size_t i = 0; i + 2 < bytes.size(); ++i) {
-        weight[static_cast<size_t>(MatchFinder::TreeOf(&bytes[i]))] += kTreeCount;
+        const bool run = bytes[i] == bytes[i + 1] && bytes[i] == bytes[i + 2];
+        weight[static_cast<size_t>(MatchFinder::TreeOf(&bytes[i]))] += run ? kTreeCount / 8 : kTreeCount;
     }
     std::vector<int> order(kTreeCount);
     for (int t = 0; t < kTreeCount; ++t) {
@@ -272,7 +275,8 @@ class Coder {
         len_ = shared_.firstLength;
         // A first look-ahead cut short ended with a read that reported the end.
         reading_ = len_ == kLookAhead;
-        if (reading_) {
+        // The trees are shared out by the first kSampleSteps steps.
+        while (reading_ && produced_ < kSampleSteps) {
             ReadAhead(0);
         }
         AssignTrees(shared_, finders_, produced_);
