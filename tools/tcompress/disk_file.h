@@ -48,7 +48,7 @@ class OutputFile {
 
   private:
     std::string path_;
-    bool replace_;
+    [[maybe_unused]] bool replace_;  // read where rename does not replace
     DiskFile file_;
     bool committed_ = false;
 };
