@@ -46,16 +46,18 @@ gather() {
 find /usr/lib/x86_64-linux-gnu/wine/x86_64-windows -maxdepth 1 -type f \( -name '*.dll' -o -name '*.exe' \) |
     sort | gather "$work/exe"
 
-# measure NAME COMMAND...: runs the command once; appends "seconds peak-KB" to $work/NAME.
+# measure NAME COMMAND...: runs the command once; appends "microseconds peak-KB cpu-seconds" to
+# $work/NAME (cpu: user + system, all threads).
 measure() {
     local name=$1 start end
     shift
     start=$(date +%s%N)
-    /usr/bin/time -f "%M" -o "$work/rss" "$@" >/dev/null 2>&1
+    /usr/bin/time -f "%M %U %S" -o "$work/rss" "$@" >/dev/null 2>&1
     end=$(date +%s%N)
-    echo "$(((end - start) / 1000)) $(cat "$work/rss")" >>"$work/$name"
+    read -r kb user system <"$work/rss"
+    echo "$(((end - start) / 1000)) $kb $(bc -l <<<"$user + $system")" >>"$work/$name"
 }
-# median NAME COLUMN: the median of a column (1 = microseconds, 2 = peak KB) of $work/NAME.
+# median NAME COLUMN: the median of a column (1 = microseconds, 2 = peak KB, 3 = CPU seconds).
 median() {
     sort -n -k"$2" "$work/$1" | awk -v c="$2" '{ v[NR] = $c } END { print v[int((NR + 1) / 2)] }'
 }
@@ -81,15 +83,17 @@ for sample in text exe; do
 done
 
 echo "tcompress $tool; $cores cores; load average $(cut -d' ' -f1-3 /proc/loadavg)"
-echo "medians of $runs runs, whole processes, peers interleaved in the same run; speed ratio = peer's time / this time"
-printf "\n%-6s %-30s %9s %9s %9s %9s\n" data command seconds "MB/s" "x peer" "peak MB"
+echo "medians of $runs runs, whole processes, peers interleaved in the same run; speed ratio = peer's time / this time;"
+echo "cpu = user + system seconds of all the process's threads"
+printf "\n%-6s %-30s %9s %9s %9s %9s %9s\n" data command seconds "MB/s" "x peer" "cpu s" "peak MB"
 row() {  # row SAMPLE NAME LABEL PEER
-    local us kb peer_us
+    local us kb cpu peer_us
     us=$(median "$1.$2" 1)
     kb=$(median "$1.$2" 2)
+    cpu=$(median "$1.$2" 3)
     peer_us=$(median "$1.$4" 1)
-    printf "%-6s %-30s %9.3f %9.1f %9.2f %9.1f\n" "$1" "$3" "$(bc -l <<<"$us / 1000000")" \
-        "$(bc -l <<<"8 * $mib / $us")" "$(bc -l <<<"$peer_us / $us")" "$(bc -l <<<"$kb / 1024")"
+    printf "%-6s %-30s %9.3f %9.1f %9.2f %9.3f %9.1f\n" "$1" "$3" "$(bc -l <<<"$us / 1000000")" \
+        "$(bc -l <<<"8 * $mib / $us")" "$(bc -l <<<"$peer_us / $us")" "$cpu" "$(bc -l <<<"$kb / 1024")"
 }
 for sample in text exe; do
     row "$sample" gzip9 "gzip -9" gzip9
