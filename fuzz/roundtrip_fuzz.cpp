@@ -1,11 +1,13 @@
 // Any bytes through an encoder and back: the first byte picks RLE (even) or LZH (odd), the rest
-// is the data. Decoding gives back the data, and both directions report its byte sum.
+// is the data. Decoding gives back the data, and both directions report its byte sum. LZH coding
+// with three match-finding threads gives the same bytes as the serial encoder.
 #include <cstddef>
 #include <cstdint>
 
 #include "codec_driver.h"
 #include "format.h"
 #include "fuzz_util.h"
+#include "lzh_parallel.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size < 1 || size > (1 << 20)) {
@@ -21,6 +23,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     uint32_t encodeSum = 0;
     RunCodec(nullptr, coded, source, plainSize, plainSize, method, encodeSum, false);
     FUZZ_CHECK(encodeSum == sum);
+    if (method == cmLZH) {
+        TCustomMemoryStream again(plain, plainSize);
+        TMemoryStream threaded;
+        uint32_t threadedSum = 0;
+        RunLZHEncode(nullptr, threaded, again, plainSize, threadedSum, 3);
+        FUZZ_CHECK(threadedSum == sum);
+        FUZZ_CHECK(threaded.Bytes() == coded.Bytes());
+    }
 
     const auto codedSize = static_cast<int32_t>(coded.Size());
     coded.SetPosition(0);

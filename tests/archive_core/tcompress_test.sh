@@ -1,5 +1,6 @@
 #!/bin/sh
-# tcompress from the outside: pack, list and test; reproducible archives; refusals and failures.
+# tcompress from the outside: pack, list and test; reproducible archives, the same for every thread
+# count; refusals and failures; progress only on a terminal.
 # Usage: tcompress_test.sh TCOMPRESS GOLDEN_DIR
 set -u
 tool=$(cd "$(dirname "$1")" && pwd)/$(basename "$1")
@@ -92,6 +93,44 @@ expect 1 "$tool" pack x.zrv files/readme.txt README.TXT=files/sites.ini
 contains "two entries named"
 [ ! -e x.zrv ] || fail "a failed pack left an archive"
 SOURCE_DATE_EPOCH=yesterday expect 1 "$tool" pack x.zrv files/readme.txt
+
+# Every thread count gives the same archive (files of 64 KiB and more are coded with match-finding
+# threads); counts outside 1 to 16 are refused.
+for threads in 1 2 3 16; do
+    expect 0 "$tool" pack --force --threads $threads t$threads.zrv "$golden"/* files/readme.txt files/mixed.bin \
+        files/sites.ini
+done
+expect 0 "$tool" pack --force -T 4 t4.zrv "$golden"/* files/readme.txt files/mixed.bin files/sites.ini
+for threads in 2 3 4 16; do
+    cmp -s t1.zrv t$threads.zrv || fail "--threads $threads gives another archive than --threads 1"
+done
+expect 0 "$tool" test t3.zrv
+for bad in 0 17 two; do
+    expect 2 "$tool" pack --force --threads $bad t.zrv files/readme.txt
+    contains "from 1 to 16"
+done
+expect 2 "$tool" pack --force t.zrv files/readme.txt -T
+
+# Too much data for the archive is refused before any file is read: here at the second of two
+# sparse files that could not both be read in any reasonable time.
+truncate -s 1200M files/huge1.bin
+truncate -s 1200M files/huge2.bin
+expect 1 "$tool" pack x.zrv files/readme.txt files/huge1.bin files/huge2.bin
+contains "Archive would exceed 2147483647 bytes of expanded data at huge2.bin"
+[ ! -e x.zrv ] && [ ! -e x.zrv.tmp ] || fail "a refused pack left a file"
+rm -f files/huge1.bin files/huge2.bin
+
+# Progress goes to standard error only when it is a terminal, and not with --quiet.
+expect 0 "$tool" pack --force p.zrv files/sites.ini
+grep -q "MB/s" "$work/out" && fail "progress shown on a file"
+if command -v script >/dev/null; then
+    for command in "pack --force p.zrv files/sites.ini" "test p.zrv"; do
+        script -qec "$tool $command" /dev/null >"$work/out" 2>&1 || fail "$command on a terminal"
+        contains "%  [0-9.]* MB/s"
+        script -qec "$tool $command --quiet" /dev/null >"$work/out" 2>&1 || fail "$command --quiet on a terminal"
+        grep -q "MB/s" "$work/out" && fail "progress shown with --quiet: $command"
+    done
+fi
 
 # Without an epoch: the file's time in local time, and read-only files marked so.
 unset SOURCE_DATE_EPOCH

@@ -1,15 +1,20 @@
 #include "commands.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <iomanip>
 #include <iostream>
 #include <limits>
 #include <optional>
+#include <thread>
 
 #include "archive_reader.h"
 #include "archive_writer.h"
+#include "disk_file.h"
 #include "file_info.h"
 #include "format.h"
+#include "lzh_parallel.h"
+#include "progress.h"
 #include "sysutils.h"
 
 namespace {
@@ -21,20 +26,30 @@ constexpr int kUsage = 2;
 // A wrong command line: its message goes to err after the command's name, with exit status 2.
 TANDREL_DECLARE_EXCEPTION(EUsage, Exception);
 
-// Splits options (--name or --name VALUE) from operands; "--" ends the options.
+// The options that a command takes besides --key.
+struct AllowedOptions {
+    bool method = false;
+    bool force = false;
+    bool threads = false;
+    bool quiet = false;
+};
+
+// Splits options (--name, --name VALUE, -T VALUE) from operands; "--" ends the options.
 struct ParsedArguments {
     std::vector<std::string> operands;
     std::optional<std::string> method;
     std::optional<std::string> key;
+    std::optional<std::string> threads;
     bool force = false;
+    bool quiet = false;
 };
 
-ParsedArguments Parse(const Arguments& args, bool allowMethod, bool allowForce) {
+ParsedArguments Parse(const Arguments& args, AllowedOptions allowed) {
     ParsedArguments parsed;
     bool options = true;
     for (size_t i = 0; i < args.size(); ++i) {
         const std::string& arg = args[i];
-        if (!options || arg.size() < 2 || arg.compare(0, 2, "--") != 0) {
+        if (!options || arg.size() < 2 || (arg.compare(0, 2, "--") != 0 && arg != "-T")) {
             parsed.operands.push_back(arg);
             continue;
         }
@@ -48,10 +63,14 @@ ParsedArguments Parse(const Arguments& args, bool allowMethod, bool allowForce) 
             options = false;
         } else if (arg == "--key") {
             parsed.key = value();
-        } else if (arg == "--method" && allowMethod) {
+        } else if (arg == "--method" && allowed.method) {
             parsed.method = value();
-        } else if (arg == "--force" && allowForce) {
+        } else if (arg == "--force" && allowed.force) {
             parsed.force = true;
+        } else if ((arg == "--threads" || arg == "-T") && allowed.threads) {
+            parsed.threads = value();
+        } else if (arg == "--quiet" && allowed.quiet) {
+            parsed.quiet = true;
         } else {
             throw EUsage("unknown option " + arg);
         }
@@ -65,6 +84,24 @@ int32_t ParseKey(const std::string& text) {
     } catch (const EConvertError&) {
         throw EUsage("--key needs a 32-bit integer, not \"" + text + "\"");
     }
+}
+
+// --threads: how many threads search for matches; by default one per core.
+int ParseThreads(const std::optional<std::string>& text) {
+    if (!text) {
+        return std::clamp(static_cast<int>(std::thread::hardware_concurrency()), 1, kMaxFinders);
+    }
+    const std::string expected = "--threads needs a number from 1 to " + std::to_string(kMaxFinders);
+    int32_t n = 0;
+    try {
+        n = StrToInt(*text);
+    } catch (const EConvertError&) {
+        throw EUsage(expected + ", not \"" + *text + "\"");
+    }
+    if (n < 1 || n > kMaxFinders) {
+        throw EUsage(expected + ", not \"" + *text + "\"");
+    }
+    return n;
 }
 
 std::string Hex(uint32_t value, int digits) {
@@ -81,14 +118,19 @@ std::string DateText(uint32_t fileDate) {
     return text;
 }
 
-// The archive file in memory, with its header checked.
-struct LoadedArchive {
-    std::vector<uint8_t> bytes;
-    TCustomMemoryStream stream;
+// An archive file read in blocks, its reads counted on a progress meter, with its header checked.
+struct OpenedArchive {
+    DiskFile file;
+    int64_t size;
+    ProgressMeter meter;
+    MeteredStream stream;
     TArchiveHeader header;
 
-    explicit LoadedArchive(const std::string& path)
-        : bytes(ReadWholeFile(path)), stream(bytes.data(), static_cast<int64_t>(bytes.size())) {
+    OpenedArchive(const std::string& path, std::ostream& err, bool showProgress)
+        : file(path, DiskFile::Mode::Read),
+          size(file.Size()),
+          meter(err, size, showProgress),
+          stream(file, meter) {
         try {
             header = ReadCheckedArchiveHeader(stream);
         } catch (const Exception& e) {
@@ -97,11 +139,54 @@ struct LoadedArchive {
     }
 };
 
+// A file to pack: its entry name, where it is, and what is known of it before it is read.
+struct PackInput {
+    std::string name;
+    std::string path;
+    int64_t size = 0;
+    FileStamp stamp;
+};
+
+// The entries named by pack's operands (FILE or NAME=PATH), each file looked at but not read: a
+// missing or irregular file, a name used twice, or a size that the archive cannot hold is refused
+// before any data is read.
+std::vector<PackInput> PackInputs(const std::vector<std::string>& operands, std::optional<int64_t> epoch) {
+    std::vector<PackInput> inputs;
+    int64_t total = 0;
+    for (const std::string& operand : operands) {
+        PackInput input;
+        const size_t equals = operand.find('=');
+        if (equals != std::string::npos) {
+            input.name = operand.substr(0, equals);
+            input.path = operand.substr(equals + 1);
+        } else {
+            input.path = operand;
+            const size_t slash = input.path.find_last_of("/\\");
+            input.name = slash == std::string::npos ? input.path : input.path.substr(slash + 1);
+        }
+        if (input.name.empty() || input.path.empty()) {
+            throw EUsage("\"" + operand + "\" names no file (give FILE or NAME=PATH)");
+        }
+        for (const PackInput& other : inputs) {
+            if (SameTextAscii(other.name, input.name)) {
+                throw EToolError("two entries named " + input.name + " (names differ only in case at most)");
+            }
+        }
+        input.size = InputFileSize(input.path);
+        CheckEntryFits(input.name, input.size, total);
+        total += input.size;
+        input.stamp = StampOf(input.path, epoch);
+        inputs.push_back(input);
+    }
+    return inputs;
+}
+
 }  // namespace
 
 int PackCommand(const Arguments& args, std::ostream& out, std::ostream& err) {
     try {
-        const ParsedArguments parsed = Parse(args, true, true);
+        const ParsedArguments parsed =
+            Parse(args, {.method = true, .force = true, .threads = true, .quiet = true});
         if (parsed.operands.size() < 2) {
             throw EUsage("pack needs an archive and at least one file");
         }
@@ -120,42 +205,32 @@ int PackCommand(const Arguments& args, std::ostream& out, std::ostream& err) {
                 throw EUsage("--key must be greater than 0 to lock entries");
             }
         }
+        const int threads = ParseThreads(parsed.threads);
         const std::string& archivePath = parsed.operands[0];
-        const std::optional<int64_t> epoch = SourceDateEpoch();
+        const std::vector<PackInput> inputs = PackInputs(
+            std::vector<std::string>(parsed.operands.begin() + 1, parsed.operands.end()), SourceDateEpoch());
+        int64_t total = 0;
+        for (const PackInput& input : inputs) {
+            total += input.size;
+        }
 
-        TMemoryStream archive;
-        ArchiveWriter writer(archive, method, key);
-        std::vector<std::string> names;
-        for (size_t i = 1; i < parsed.operands.size(); ++i) {
-            const std::string& operand = parsed.operands[i];
-            std::string name;
-            std::string path;
-            const size_t equals = operand.find('=');
-            if (equals != std::string::npos) {
-                name = operand.substr(0, equals);
-                path = operand.substr(equals + 1);
-            } else {
-                path = operand;
-                const size_t slash = path.find_last_of("/\\");
-                name = slash == std::string::npos ? path : path.substr(slash + 1);
+        OutputFile archive(archivePath, parsed.force);
+        ProgressMeter meter(err, total, !parsed.quiet && StandardErrorIsTerminal());
+        ArchiveWriter writer(archive.Stream(), method, key, threads);
+        for (const PackInput& input : inputs) {
+            DiskFile file(input.path, DiskFile::Mode::Read);
+            MeteredStream source(file, meter);
+            writer.Add(input.name, source, input.size, input.stamp.fileDate, input.stamp.attributes);
+            if (file.Size() != input.size) {
+                throw EToolError(input.path + " changed while it was being packed");
             }
-            if (name.empty() || path.empty()) {
-                throw EUsage("\"" + operand + "\" names no file (give FILE or NAME=PATH)");
-            }
-            for (const std::string& other : names) {
-                if (SameTextAscii(other, name)) {
-                    throw EToolError("two entries named " + name + " (names differ only in case at most)");
-                }
-            }
-            names.push_back(name);
-            const std::vector<uint8_t> data = ReadWholeFile(path);
-            const FileStamp stamp = StampOf(path, epoch);
-            writer.Add(name, data.data(), data.size(), stamp.fileDate, stamp.attributes);
         }
         writer.Finish();
-        WriteWholeFile(archivePath, archive.Bytes(), parsed.force);
-        out << "packed " << names.size() << (names.size() == 1 ? " file" : " files") << ", "
-            << writer.TotalSize() << " bytes into " << archive.Size() << " (" << MethodName(method) << ")\n";
+        const int64_t archiveSize = archive.Stream().Position();
+        archive.Commit();
+        meter.Clear();
+        out << "packed " << inputs.size() << (inputs.size() == 1 ? " file" : " files") << ", "
+            << writer.TotalSize() << " bytes into " << archiveSize << " (" << MethodName(method) << ")\n";
         return kSuccess;
     } catch (const EUsage& e) {
         err << "tcompress pack: " << e.Message() << "\n";
@@ -168,11 +243,11 @@ int PackCommand(const Arguments& args, std::ostream& out, std::ostream& err) {
 
 int ListCommand(const Arguments& args, std::ostream& out, std::ostream& err) {
     try {
-        const ParsedArguments parsed = Parse(args, false, false);
+        const ParsedArguments parsed = Parse(args, {});
         if (parsed.operands.size() != 1 || parsed.key) {
             throw EUsage("list needs exactly one archive");
         }
-        LoadedArchive archive(parsed.operands[0]);
+        OpenedArchive archive(parsed.operands[0], err, false);
         const auto entries = ListEntries(archive.stream);
         out << "archive " << parsed.operands[0] << ": method " << MethodIdentifier(archive.header)
             << ", total size " << archive.header.TotalSize << ", " << entries.size()
@@ -200,13 +275,13 @@ int ListCommand(const Arguments& args, std::ostream& out, std::ostream& err) {
 
 int TestCommand(const Arguments& args, std::ostream& out, std::ostream& err) {
     try {
-        const ParsedArguments parsed = Parse(args, false, false);
+        const ParsedArguments parsed = Parse(args, {.quiet = true});
         if (parsed.operands.size() != 1) {
             throw EUsage("test needs exactly one archive");
         }
         const int32_t key = parsed.key ? ParseKey(*parsed.key) : 0;
         const std::string& path = parsed.operands[0];
-        LoadedArchive archive(path);
+        OpenedArchive archive(path, err, !parsed.quiet && StandardErrorIsTerminal());
         const auto entries = ListEntries(archive.stream);
         int failures = 0;
         int64_t total = 0;
@@ -221,6 +296,7 @@ int TestCommand(const Arguments& args, std::ostream& out, std::ostream& err) {
                 problem = e.Message();
             }
             total += entry.header.FullSize;
+            archive.meter.Clear();
             if (problem.empty()) {
                 out << "ok      " << entry.name << "\n";
             } else {
@@ -232,9 +308,9 @@ int TestCommand(const Arguments& args, std::ostream& out, std::ostream& err) {
         // to know that it has seen every entry.
         const int64_t end = entries.empty() ? kArchiveHeaderSize
                                             : entries.back().dataPos + entries.back().header.CompressedSize;
-        if (end != static_cast<int64_t>(archive.bytes.size())) {
-            out << "FAILED  archive: the entries end at offset " << end << " of " << archive.bytes.size()
-                << "\n";
+        archive.meter.Clear();
+        if (end != archive.size) {
+            out << "FAILED  archive: the entries end at offset " << end << " of " << archive.size << "\n";
             ++failures;
         }
         if (total != archive.header.TotalSize) {

@@ -6,6 +6,7 @@
 
 #include "compress.h"
 #include "file_stream.h"
+#include "progress.h"
 #include "string_list.h"
 #include "sysutils.h"
 
@@ -21,9 +22,10 @@ struct ExtractOptions {
     std::vector<std::string> names;
     int32_t key = 0;
     bool allowOutside = false;
+    bool quiet = false;
 };
 
-// Parses ARCHIVE DIR [--key K] [--allow-outside] [NAME...]; "--" ends the options. Returns false
+// Parses ARCHIVE DIR [--key K] [--allow-outside] [--quiet] [NAME...]; "--" ends the options. Returns false
 // with a message for a wrong command line.
 bool ParseOptions(const Arguments& args, ExtractOptions& options, std::string& problem) {
     std::vector<std::string> operands;
@@ -36,6 +38,8 @@ bool ParseOptions(const Arguments& args, ExtractOptions& options, std::string& p
             optionsEnded = true;
         } else if (arg == "--allow-outside") {
             options.allowOutside = true;
+        } else if (arg == "--quiet") {
+            options.quiet = true;
         } else if (arg == "--key") {
             if (i + 1 >= args.size()) {
                 problem = "--key needs a value";
@@ -103,11 +107,13 @@ int ExtractCommand(const Arguments& args, std::ostream& out, std::ostream& err) 
     std::string problem;
     if (!ParseOptions(args, options, problem)) {
         err << "tcompress: " << problem << "\n"
-            << "usage: tcompress extract [--key K] [--allow-outside] ARCHIVE DIR [NAME...]\n";
+            << "usage: tcompress extract [--key K] [--allow-outside] [--quiet] ARCHIVE DIR [NAME...]\n";
         return kUsage;
     }
     try {
-        TFileStream archive(options.archive, fmOpenRead | fmShareDenyWrite);
+        TFileStream file(options.archive, fmOpenRead | fmShareDenyWrite);
+        ProgressMeter meter(err, file.Size(), !options.quiet && StandardErrorIsTerminal());
+        MeteredStream archive(file, meter);
         TCompress compress(nullptr);
         compress.SetTargetPath(FullPath(options.folder));
         compress.MakeDirectories = true;
@@ -117,6 +123,7 @@ int ExtractCommand(const Arguments& args, std::ostream& out, std::ostream& err) 
 
         int refused = 0;
         compress.OnCheckFile = [&](std::string& path, TCProcessMode) {
+            meter.Clear();
             if (!options.allowOutside && !InsideFolder(path, folder)) {
                 err << "tcompress: skipping " << path << ": outside " << folder
                     << " (--allow-outside extracts it)\n";
@@ -132,6 +139,7 @@ int ExtractCommand(const Arguments& args, std::ostream& out, std::ostream& err) 
             selection.Add(name);
         }
         compress.ExpandArchiveFiles(archive, options.names.empty() ? nullptr : &selection);
+        meter.Clear();
         if (!options.names.empty() && selection.Count() == 0) {
             err << "tcompress: no entry of that name was extracted\n";
             return kFailure;

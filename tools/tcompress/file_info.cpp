@@ -1,10 +1,8 @@
 #include "file_info.h"
 
 #include <cerrno>
-#include <cstdio>
+#include <cstdlib>
 #include <cstring>
-#include <fstream>
-#include <iterator>
 #include <sys/stat.h>
 
 #include "format.h"
@@ -19,54 +17,6 @@ std::string SystemError() {
 }
 
 }  // namespace
-
-std::vector<uint8_t> ReadWholeFile(const std::string& path) {
-    struct stat info;
-    if (::stat(path.c_str(), &info) != 0) {
-        throw EToolError("cannot read " + path + ": " + SystemError());
-    }
-    if (!S_ISREG(info.st_mode)) {
-        throw EToolError("cannot read " + path + ": not a regular file");
-    }
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
-        throw EToolError("cannot read " + path + ": " + SystemError());
-    }
-    std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    if (in.bad()) {
-        throw EToolError("cannot read " + path + ": " + SystemError());
-    }
-    return bytes;
-}
-
-void WriteWholeFile(const std::string& path, const std::vector<uint8_t>& bytes, bool replace) {
-    struct stat info;
-    if (!replace && ::stat(path.c_str(), &info) == 0) {
-        throw EToolError(path + " exists (use --force to replace it)");
-    }
-    const std::string temporary = path + ".tmp";
-    {
-        std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
-        out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-        out.close();
-        if (!out) {
-            const std::string reason = SystemError();
-            std::remove(temporary.c_str());
-            throw EToolError("cannot write " + temporary + ": " + reason);
-        }
-    }
-#ifdef _WIN32
-    // rename does not replace an existing file there.
-    if (replace) {
-        std::remove(path.c_str());
-    }
-#endif
-    if (std::rename(temporary.c_str(), path.c_str()) != 0) {
-        const std::string reason = SystemError();
-        std::remove(temporary.c_str());
-        throw EToolError("cannot write " + path + ": " + reason);
-    }
-}
 
 std::optional<int64_t> SourceDateEpoch() {
     const char* text = std::getenv("SOURCE_DATE_EPOCH");

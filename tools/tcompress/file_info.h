@@ -1,23 +1,15 @@
-// What tcompress takes from the files it packs: their bytes, DOS date-time and attribute bits.
+// What tcompress takes from the files it packs besides their bytes: DOS date-time and attribute bits.
 #pragma once
 
 #include <cstdint>
 #include <ctime>
 #include <optional>
 #include <string>
-#include <vector>
 
 #include "exceptions.h"
 
 // A failure of tcompress itself; its message is shown after "tcompress: ".
 TANDREL_DECLARE_EXCEPTION(EToolError, Exception);
-
-// The whole file; EToolError when it cannot be read.
-std::vector<uint8_t> ReadWholeFile(const std::string& path);
-
-// Writes bytes to path through a temporary file beside it, renamed into place at the end, so that
-// a failure never leaves a half-written file. Without replace, an existing path raises EToolError.
-void WriteWholeFile(const std::string& path, const std::vector<uint8_t>& bytes, bool replace);
 
 struct FileStamp {
     uint32_t fileDate = 0;

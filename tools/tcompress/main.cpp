@@ -18,11 +18,13 @@ struct Command {
 
 // One line per subcommand; a platform may add its own.
 const Command kCommands[] = {
-    {"pack", "pack [--method NON|RLE|LZH] [--key K] [--force] ARCHIVE FILE|NAME=PATH...", PackCommand},
+    {"pack",
+     "pack [--method NON|RLE|LZH] [--key K] [--force] [--threads N] [--quiet] ARCHIVE FILE|NAME=PATH...",
+     PackCommand},
     {"list", "list ARCHIVE", ListCommand},
-    {"test", "test [--key K] ARCHIVE", TestCommand},
+    {"test", "test [--key K] [--quiet] ARCHIVE", TestCommand},
 #ifdef _WIN32
-    {"extract", "extract [--key K] [--allow-outside] ARCHIVE DIR [NAME...]", ExtractCommand},
+    {"extract", "extract [--key K] [--allow-outside] [--quiet] ARCHIVE DIR [NAME...]", ExtractCommand},
 #endif
 };
 
@@ -40,9 +42,17 @@ pack    writes a new archive of the files, coded with LZH unless --method says o
         in UTC for every file, so that the same files give the same archive anywhere.
         Attributes: archive (0x20), plus read-only (0x01) for a file its owner may not write;
         archive alone when SOURCE_DATE_EPOCH is set.
+        --threads N (-T N), 1 to 16: threads that search for matches in LZH entries of 64 KiB or
+        more, while the main thread reads and codes; by default one per core. The archive is the
+        same byte for byte whatever N. Files are read and the archive written in blocks, so memory
+        stays small whatever the sizes; a file too large for the archive is refused before any
+        file is read.
 list    shows each entry's name, sizes, method, checksum, date, attributes and lock.
-test    expands every entry in memory and checks its size and checksum (locked entries with
-        --key K); exit status 0 only when every entry and the archive's total pass.
+test    expands every entry and checks its size and checksum (locked entries with --key K);
+        exit status 0 only when every entry and the archive's total pass.
+
+pack, test and extract show their progress (percentage of the bytes read, MB/s) on standard
+error when it is a terminal; --quiet turns that off.
 
 Exit status: 0 success, 1 failure, 2 wrong usage.
 )";
