@@ -7,8 +7,13 @@
 #include "format.h"
 #include "fuzz_util.h"
 
+namespace {
+// Enough for the encoder to go round its window several times.
+constexpr size_t kMaxInput = 16 * 1024;
+}  // namespace
+
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    if (size < 1 || size > (1 << 20)) {
+    if (size < 1 || size > kMaxInput + 1) {
         return 0;
     }
     const uint8_t method = (data[0] & 1) ? cmLZH : cmRLE;

@@ -1,29 +1,13 @@
 #include "archive_reader.h"
 
-namespace {
-
-// Takes every byte and keeps only their count and their byte sum.
-class SummingStream : public TStream {
-  public:
-    int32_t Read(void*, int32_t) override { return 0; }
-    int32_t Write(const void* buffer, int32_t count) override {
-        if (count <= 0) {
-            return 0;
-        }
-        sum_ = ByteSum(static_cast<const uint8_t*>(buffer), static_cast<size_t>(count), sum_);
-        size_ += count;
-        return count;
+int32_t SummingStream::Write(const void* buffer, int32_t count) {
+    if (count <= 0) {
+        return 0;
     }
-    int64_t Seek(int64_t, SeekOrigin) override { return size_; }
-    int64_t Size() override { return size_; }
-    uint32_t Sum() const { return sum_; }
-
-  private:
-    int64_t size_ = 0;
-    uint32_t sum_ = 0;
-};
-
-}  // namespace
+    sum_ = ByteSum(static_cast<const uint8_t*>(buffer), static_cast<size_t>(count), sum_);
+    size_ += count;
+    return count;
+}
 
 bool ReadNextEntry(TStream& archive, ArchiveEntry& entry) {
     entry.headerPos = archive.Position();

@@ -63,6 +63,21 @@ uint32_t ExpandEntryData(TStream& output,
                          const TFileHeader& header,
                          const TShowProgressEvent& progress);
 
+// Takes every byte written to it and keeps only their count and their byte sum: the output of an
+// expansion that is checked, not kept.
+class SummingStream : public TStream {
+  public:
+    int32_t Read(void*, int32_t) override { return 0; }
+    int32_t Write(const void* buffer, int32_t count) override;
+    int64_t Seek(int64_t, SeekOrigin) override { return size_; }
+    int64_t Size() override { return size_; }
+    uint32_t Sum() const { return sum_; }
+
+  private:
+    int64_t size_ = 0;
+    uint32_t sum_ = 0;
+};
+
 // What testing one entry found.
 struct EntryTestResult {
     enum class Status { Ok, BadChecksum, KeyRequired, WrongKey, SizeMismatch, DataMismatch, Unsupported };
