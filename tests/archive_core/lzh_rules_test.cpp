@@ -63,6 +63,10 @@ struct TreeCase {
     int unfoldedOffset;
 };
 
+void PrintTo(const TreeCase& c, std::ostream* os) {
+    *os << c.f << " and " << c.g;
+}
+
 class EncoderTrees : public ::testing::TestWithParam<TreeCase> {};
 
 TEST_P(EncoderTrees, StringsMeetInTheTreeOfTheirFoldedHash) {
