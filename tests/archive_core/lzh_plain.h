@@ -1,7 +1,7 @@
 // A plain, slow LZH coder written in the tests straight from the coding rules, to hold the codec
 // against: the adaptive Huffman model with its rebuild, the offset code as a table of code words,
 // bits packed one at a time, and the match finder's trees as separate arrays, searched by comparing
-// whole strings. It shares no code with the codec; only the constants of the stream come from it.
+// whole strings. It shares no code with the codec, not even its constants.
 #pragma once
 
 #include <algorithm>
@@ -29,57 +29,49 @@ struct Model {
     std::array<uint16_t, kNodes> child{};
     std::array<uint16_t, kNodes + kSymbols> parent{};
 
+    // Every symbol's leaf with a count of 1, in symbol order, under internal nodes built as a
+    // rebuild builds them.
     void Init() {
+        std::vector<std::pair<int, int>> leaves;
         for (int s = 0; s < kSymbols; ++s) {
-            freq[s] = 1;
-            child[s] = static_cast<uint16_t>(s + kNodes);
-            parent[s + kNodes] = static_cast<uint16_t>(s);
+            leaves.emplace_back(1, s + kNodes);
         }
-        int i = 0;
-        for (int j = kSymbols; j < kNodes; ++j, i += 2) {
-            freq[j] = static_cast<uint16_t>(freq[i] + freq[i + 1]);
-            child[j] = static_cast<uint16_t>(i);
-            parent[i] = parent[i + 1] = static_cast<uint16_t>(j);
-        }
+        Build(std::move(leaves));
         freq[kNodes] = 0xFFFF;
         parent[kRoot] = 0;
     }
 
-    // Halves each leaf's count, rounding up, and builds the internal nodes anew, each after every
-    // node of equal count.
+    // Halves each leaf's count, rounding up, and builds the internal nodes anew.
     void Rebuild() {
-        int j = 0;
+        std::vector<std::pair<int, int>> leaves;
         for (int i = 0; i < kNodes; ++i) {
             if (child[i] >= kNodes) {
-                freq[j] = static_cast<uint16_t>((freq[i] + 1) / 2);
-                child[j] = child[i];
-                ++j;
+                leaves.emplace_back((freq[i] + 1) / 2, child[i]);
             }
         }
-        int i = 0;
-        for (j = kSymbols; j < kNodes; ++j, i += 2) {
-            const int f = freq[i] + freq[i + 1];
-            int k = j - 1;
-            while (f < freq[k]) {
-                --k;
-            }
-            ++k;
-            for (int m = j; m > k; --m) {
-                freq[m] = freq[m - 1];
-                child[m] = child[m - 1];
-            }
-            freq[k] = static_cast<uint16_t>(f);
-            child[k] = static_cast<uint16_t>(i);
+        Build(std::move(leaves));
+    }
+
+    // The tree over leaves (count and child, in index order): each pair of entries in turn, from the
+    // first, makes a node that goes after every entry of equal or lower count.
+    void Build(std::vector<std::pair<int, int>> nodes) {
+        for (int i = 0; nodes.size() < kNodes; i += 2) {
+            const int f = nodes[static_cast<size_t>(i)].first + nodes[static_cast<size_t>(i) + 1].first;
+            const auto after =
+                std::upper_bound(nodes.begin(), nodes.end(), f,
+                                 [](int count, const auto& node) { return count < node.first; });
+            nodes.insert(after, {f, i});
         }
-        for (i = 0; i < kNodes; ++i) {
-            const int k = child[i];
-            parent[k] = static_cast<uint16_t>(i);
-            if (k < kNodes) {
-                parent[k + 1] = static_cast<uint16_t>(i);
-            }
+        for (int i = 0; i < kNodes; ++i) {
+            freq[i] = static_cast<uint16_t>(nodes[static_cast<size_t>(i)].first);
+            child[i] = static_cast<uint16_t>(nodes[static_cast<size_t>(i)].second);
+            Adopt(i);
         }
     }
 
+    // Counts one more s: each node from its leaf up to the root gains one, and a node whose count
+    // passes the next node's first changes places, subtree and all, with the last node of its old
+    // count (the counts stay sorted).
     void Update(int s) {
         if (freq[kRoot] == kLimit) {
             Rebuild();
@@ -88,28 +80,34 @@ struct Model {
         do {
             const int f = ++freq[x];
             if (f > freq[x + 1]) {
-                int l = x + 1;
-                while (f > freq[l + 1]) {
-                    ++l;
-                }
-                freq[x] = freq[l];
-                freq[l] = static_cast<uint16_t>(f);
-                const int i = child[x];
-                parent[i] = static_cast<uint16_t>(l);
-                if (i < kNodes) {
-                    parent[i + 1] = static_cast<uint16_t>(l);
-                }
-                const int j = child[l];
-                child[l] = static_cast<uint16_t>(i);
-                parent[j] = static_cast<uint16_t>(x);
-                if (j < kNodes) {
-                    parent[j + 1] = static_cast<uint16_t>(x);
-                }
-                child[x] = static_cast<uint16_t>(j);
+                const auto l =
+                    static_cast<int>(std::lower_bound(freq.begin() + x + 1, freq.end(), f) - freq.begin()) -
+                    1;
+                std::swap(freq[x], freq[l]);
+                std::swap(child[x], child[l]);
+                Adopt(x);
+                Adopt(l);
                 x = l;
             }
             x = parent[x];
         } while (x != 0);
+    }
+
+    // Points the parent links of node n's children (or its leaf's symbol) at n.
+    void Adopt(int n) {
+        const int c = child[n];
+        parent[c] = static_cast<uint16_t>(n);
+        if (c < kNodes) {
+            parent[c + 1] = static_cast<uint16_t>(n);
+        }
+    }
+
+    // Whether another model (the codec's) holds the same tree, entry for entry.
+    template <typename OtherModel>
+    bool SameAs(const OtherModel& other) const {
+        return std::equal(freq.begin(), freq.end(), other.freq.begin()) &&
+               std::equal(child.begin(), child.end(), other.child.begin()) &&
+               std::equal(parent.begin(), parent.end(), other.parent.begin());
     }
 
     // The code of symbol s, first bit first: a node at an odd index is a second child, a 1.

@@ -120,12 +120,6 @@ TEST(EncoderTrees, WholeStreamsAsThePlainCoder) {
 // ---------------------------------------------------------------------------------------------
 // The model's rebuild
 
-bool SameModel(const lzh::HuffmanModel& model, const lzh_plain::Model& plain) {
-    return std::equal(plain.freq.begin(), plain.freq.end(), model.freq.begin()) &&
-           std::equal(plain.child.begin(), plain.child.end(), model.child.begin()) &&
-           std::equal(plain.parent.begin(), plain.parent.end(), model.parent.begin());
-}
-
 TEST(HuffmanRebuild, AsThePlainRebuild) {
     const uint32_t seed = 7;
     std::mt19937 rng(seed);
@@ -133,7 +127,7 @@ TEST(HuffmanRebuild, AsThePlainRebuild) {
     lzh_plain::Model plain;
     model.Init();
     plain.Init();
-    ASSERT_TRUE(SameModel(model, plain));
+    ASSERT_TRUE(plain.SameAs(model));
     // A few frequent symbols and a spread of rare ones: odd and even counts at every rebuild.
     int rebuilds = 0;
     for (int n = 0; n < 250000; ++n) {
@@ -143,7 +137,7 @@ TEST(HuffmanRebuild, AsThePlainRebuild) {
         model.Update(s);
         plain.Update(s);
         if (rebuilding || n % 5000 == 0) {
-            ASSERT_TRUE(SameModel(model, plain)) << "after update " << n << ", seed " << seed;
+            ASSERT_TRUE(plain.SameAs(model)) << "after update " << n << ", seed " << seed;
         }
         rebuilds += rebuilding;
     }
@@ -158,7 +152,7 @@ TEST(HuffmanRebuild, AsThePlainRebuild) {
         }
         model.Rebuild();
         plain.Rebuild();
-        ASSERT_TRUE(SameModel(model, plain)) << "forced rebuild " << k << ", seed " << seed;
+        ASSERT_TRUE(plain.SameAs(model)) << "forced rebuild " << k << ", seed " << seed;
     }
 }
 

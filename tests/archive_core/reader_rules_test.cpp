@@ -17,12 +17,17 @@ TEST(MethodFromID, IdentifiersAndTheApplicationsHandlers) {
         bool asked;      // the recognizer was called
     };
     const Row rows[] = {
-        {"NON", false, 1, cmNone, false},   {"RLE", true, 1, cmRLE, false}, {"LZH", false, -1, cmLZH, false},
-        {"lzh", false, -1, -1, false},                                     // compared exactly
-        {"CUS", false, 1, -1, false},                                      // custom coding needs an expander
-        {"CUS", true, -1, cmCustom, false}, {"ZIP", false, 1, -1, false},  // the recognizer is asked only
-                                                                           // when there is an expander
-        {"ZIP", true, -1, -1, false},       {"ZIP", true, 0, -1, true},     {"ZIP", true, 1, cmCustom, true},
+        {"NON", false, 1, cmNone, false},
+        {"RLE", true, 1, cmRLE, false},
+        {"LZH", false, -1, cmLZH, false},
+        {"lzh", false, -1, -1, false},  // compared exactly
+        {"CUS", false, 1, -1, false},   // custom coding needs an expander
+        {"CUS", true, -1, cmCustom, false},
+        {"ZIP", false, 1, -1, false},  // the recognizer is asked only
+                                       // when there is an expander
+        {"ZIP", true, -1, -1, false},
+        {"ZIP", true, 0, -1, true},
+        {"ZIP", true, 1, cmCustom, true},
         {"NON", true, 0, cmNone, true},  // with both handlers even "NON" is put to the recognizer
         {"NON", true, 1, cmCustom, true},
     };
