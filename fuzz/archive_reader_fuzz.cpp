@@ -12,7 +12,7 @@ namespace {
 
 // Bytes that testing the entries of one input may expand in all; the decoders make large sizes
 // from nothing, which only costs time.
-constexpr int64_t kMaxExpanded = 64 * 1024;
+constexpr int64_t kMaxExpanded = 16 * 1024;
 
 // The most bytes that testing the entry can expand: an LZH stream stops at most 59 bytes after
 // FullSize, an RLE stream repeats each coded byte at most 254 times, stored data is copied.

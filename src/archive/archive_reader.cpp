@@ -29,25 +29,24 @@ bool ReadNextEntry(TStream& archive, ArchiveEntry& entry) {
 }
 
 uint8_t MethodFromID(const std::string& id, bool customExpander, const MethodRecognizer& recognize) {
-    uint8_t method = cmNone;
-    if (id == MethodName(cmRLE)) {
-        method = cmRLE;
-    } else if (id == MethodName(cmLZH)) {
-        method = cmLZH;
-    } else if (customExpander) {
-        // Custom coding needs an expander; another identifier also needs someone to recognise it.
-        bool recognized = id == MethodName(cmCustom);
+    const int named = MethodFromName(id);
+    if (named == cmRLE || named == cmLZH) {
+        return static_cast<uint8_t>(named);
+    }
+    if (customExpander) {
+        // Custom coding needs an expander; any other identifier also needs someone to recognise it.
+        bool recognized = named == cmCustom;
         if (!recognized && recognize) {
             recognize(id, recognized);
         }
         if (recognized) {
-            method = cmCustom;
+            return cmCustom;
         }
     }
-    if (method == cmNone && id != MethodName(cmNone)) {
+    if (named != cmNone) {
         throw EUnrecognizedCompressionMethod(msg::kUnrecognizedMethod);
     }
-    return method;
+    return cmNone;
 }
 
 TArchiveHeader ReadArchiveHeader(TStream& archive, bool customExpander, const MethodRecognizer& recognize) {
