@@ -19,7 +19,7 @@ constexpr int64_t kMaxExpanded = 16 * 1024;
 int64_t MostExpanded(const TFileHeader& header, int64_t codedBytes) {
     switch (header.Method) {
         case cmLZH:
-            return std::max(header.FullSize, 0) + 59;
+            return std::max<int64_t>(header.FullSize, 0) + 59;
         case cmRLE:
             return codedBytes * 254;
         default:
