@@ -27,6 +27,8 @@ function(tandrel_native_test name)
     tandrel_warnings(${name})
     target_link_libraries(${name} PRIVATE ${ARG_LIBS} GTest::gtest GTest::gtest_main)
     add_test(NAME ${name} COMMAND ${name})
+    # A fault that makes a codec loop fails the test instead of holding up the run.
+    set_tests_properties(${name} PROPERTIES TIMEOUT 120)
 endfunction()
 
 # Gives a Windows program its application manifest and its version information, both made from the

@@ -13,7 +13,7 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 seconds=${FUZZ_SECONDS:-60}
 build=$root/build/native-asan
 crashes=$root/build/fuzz-crashes
-targets=${*:-archive_reader rle_decode lzh_decode roundtrip}
+targets=${*:-archive_reader archive_component rle_decode lzh_decode roundtrip}
 
 missing=
 for target in $targets; do
@@ -35,7 +35,7 @@ for target in $targets; do
     cp "$root/fuzz/corpus/$target/"* "$corpus/"
     echo "== $target: ${seconds}s"
     if ! "$build/fuzz/fuzz_$target" "$corpus" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 \
-        -max_len=65536 -artifact_prefix="$crashes/$target-" -print_final_stats=1 >"$work/$target.log" 2>&1; then
+        -max_len=16384 -artifact_prefix="$crashes/$target-" -print_final_stats=1 >"$work/$target.log" 2>&1; then
         echo "!! $target failed; log follows, inputs in $crashes"
         tail -n 60 "$work/$target.log"
         status=1

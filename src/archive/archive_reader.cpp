@@ -1,30 +1,55 @@
 #include "archive_reader.h"
 
-#include <algorithm>
-
-namespace {
-
-// Takes every byte and keeps only their count.
-class CountingStream : public TStream {
-  public:
-    int32_t Read(void*, int32_t) override { return 0; }
-    int32_t Write(const void*, int32_t count) override {
-        if (count <= 0) {
-            return 0;
-        }
-        size_ += count;
-        return count;
+int32_t SummingStream::Write(const void* buffer, int32_t count) {
+    if (count <= 0) {
+        return 0;
     }
-    int64_t Seek(int64_t, SeekOrigin) override { return size_; }
-    int64_t Size() override { return size_; }
+    sum_ = ByteSum(static_cast<const uint8_t*>(buffer), static_cast<size_t>(count), sum_);
+    size_ += count;
+    return count;
+}
 
-  private:
-    int64_t size_ = 0;
-};
+bool ReadNextEntry(TStream& archive, ArchiveEntry& entry) {
+    entry.headerPos = archive.Position();
+    uint8_t bytes[kFileHeaderSize];
+    if (archive.Read(bytes, kFileHeaderSize) != kFileHeaderSize) {
+        return false;
+    }
+    entry.header = DecodeFileHeader(bytes);
+    const int16_t nameLength = entry.header.NameLength;
+    if (nameLength < 0) {
+        return false;
+    }
+    entry.name.assign(static_cast<size_t>(nameLength), '\0');
+    if (archive.Read(entry.name.data(), nameLength) != nameLength) {
+        return false;
+    }
+    entry.dataPos = archive.Position();
+    return entry.header.CompressedSize >= 0;
+}
 
-}  // namespace
+uint8_t MethodFromID(const std::string& id, bool customExpander, const MethodRecognizer& recognize) {
+    const int named = MethodFromName(id);
+    if (named == cmRLE || named == cmLZH) {
+        return static_cast<uint8_t>(named);
+    }
+    if (customExpander) {
+        // Custom coding needs an expander; any other identifier also needs someone to recognise it.
+        bool recognized = named == cmCustom;
+        if (!recognized && recognize) {
+            recognize(id, recognized);
+        }
+        if (recognized) {
+            return cmCustom;
+        }
+    }
+    if (named != cmNone) {
+        throw EUnrecognizedCompressionMethod(msg::kUnrecognizedMethod);
+    }
+    return cmNone;
+}
 
-TArchiveHeader ReadCheckedArchiveHeader(TStream& archive) {
+TArchiveHeader ReadArchiveHeader(TStream& archive, bool customExpander, const MethodRecognizer& recognize) {
     archive.SetPosition(0);
     uint8_t bytes[kArchiveHeaderSize];
     if (archive.Read(bytes, kArchiveHeaderSize) != kArchiveHeaderSize) {
@@ -32,27 +57,38 @@ TArchiveHeader ReadCheckedArchiveHeader(TStream& archive) {
     }
     const TArchiveHeader header = DecodeArchiveHeader(bytes);
     CheckArchiveContainer(header);
-    if (MethodFromName(MethodIdentifier(header)) < 0) {
-        throw EUnrecognizedCompressionMethod(msg::kUnrecognizedMethod);
-    }
+    MethodFromID(MethodIdentifier(header), customExpander, recognize);
     return header;
+}
+
+TArchiveHeader ReadCheckedArchiveHeader(TStream& archive) {
+    return ReadArchiveHeader(archive, true, nullptr);
 }
 
 std::vector<ArchiveEntry> ListEntries(TStream& archive) {
     std::vector<ArchiveEntry> entries;
     archive.SetPosition(kArchiveHeaderSize);
     ArchiveEntry entry;
-    for (;;) {
-        entry.headerPos = archive.Position();
-        if (!ReadEntryHeader(archive, entry.header, entry.name)) {
-            break;
-        }
-        entry.dataPos = archive.Position();
+    while (ReadNextEntry(archive, entry)) {
         entries.push_back(entry);
         // Each entry moves the walk forward by at least its 25-byte header.
-        archive.SetPosition(entry.dataPos + entry.header.CompressedSize);
+        archive.SetPosition(entry.NextHeaderPos());
     }
     return entries;
+}
+
+uint32_t ExpandEntryData(TStream& output,
+                         TStream& archive,
+                         const TFileHeader& header,
+                         const TShowProgressEvent& progress) {
+    uint32_t checksum = 0;
+    if (header.Method == cmNone) {
+        output.CopyFrom(archive, header.CompressedSize);
+    } else {
+        RunCodec(progress, output, archive, header.CompressedSize, header.FullSize, header.Method, checksum,
+                 true);
+    }
+    return checksum;
 }
 
 EntryTestResult TestEntry(TStream& archive, const ArchiveEntry& entry, int32_t key) {
@@ -63,26 +99,15 @@ EntryTestResult TestEntry(TStream& archive, const ArchiveEntry& entry, int32_t k
         result.status = Status::Unsupported;
         return result;
     }
-    if (header.LockFlag > 0 && key == 0) {
+    if (NeedsKey(header, key)) {
         result.status = Status::KeyRequired;
         return result;
     }
     archive.SetPosition(entry.dataPos);
-    CountingStream sink;
-    if (header.Method == cmNone) {
-        std::vector<uint8_t> buffer(static_cast<size_t>(std::min(header.CompressedSize, 1 << 16)));
-        for (int32_t left = header.CompressedSize; left > 0;) {
-            const int32_t n = std::min(left, static_cast<int32_t>(buffer.size()));
-            archive.ReadBuffer(buffer.data(), n);
-            result.checksum = ByteSum(buffer.data(), static_cast<size_t>(n), result.checksum);
-            left -= n;
-        }
-        result.expandedSize = header.CompressedSize;
-    } else {
-        RunCodec(nullptr, sink, archive, header.CompressedSize, header.FullSize, header.Method,
-                 result.checksum, true);
-        result.expandedSize = sink.Size();
-    }
+    SummingStream sink;
+    ExpandEntryData(sink, archive, header, nullptr);
+    result.checksum = sink.Sum();
+    result.expandedSize = sink.Size();
     result.consumed = archive.Position() - entry.dataPos;
     if (!ChecksumMatches(header, result.checksum, key)) {
         result.status = header.LockFlag > 0 ? Status::WrongKey : Status::BadChecksum;

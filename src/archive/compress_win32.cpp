@@ -4,8 +4,48 @@
 
 #include "compress.h"
 #include "file_stream.h"
+#include "layout.h"
 #include "resource_stream.h"
 #include "sysutils.h"
+
+namespace {
+
+// Sets the file's last-write time from a DOS date-time. The DOS date-time is a local time; the
+// file system keeps universal time. The conversion uses the time zone's rule for that date, so a
+// summer date keeps its wall-clock time in winter. A value that is no valid date leaves the file's
+// time as the system set it.
+void SetLastWriteTime(TFileStream& file, uint32_t dosDateTime) {
+    FILETIME local;
+    SYSTEMTIME localTime;
+    SYSTEMTIME universalTime;
+    FILETIME universal;
+    if (::DosDateTimeToFileTime(HIWORD(dosDateTime), LOWORD(dosDateTime), &local) &&
+        ::FileTimeToSystemTime(&local, &localTime) &&
+        ::TzSpecificLocalTimeToSystemTime(nullptr, &localTime, &universalTime) &&
+        ::SystemTimeToFileTime(&universalTime, &universal)) {
+        ::SetFileTime(file.Handle(), nullptr, nullptr, &universal);
+    }
+}
+
+class FileOutput : public TOutputFile {
+  public:
+    explicit FileOutput(std::unique_ptr<TFileStream> file) : file_(std::move(file)) {}
+    TStream& Stream() override { return *file_; }
+    void SetFileDate(uint32_t dosDateTime) override { SetLastWriteTime(*file_, dosDateTime); }
+
+  private:
+    std::unique_ptr<TFileStream> file_;
+};
+
+}  // namespace
+
+void RegisterArchiveClasses() {
+    static const bool registered = [] {
+        RegisterComponentClass<TCompress>("TCompress");
+        return true;
+    }();
+    static_cast<void>(registered);
+}
 
 std::unique_ptr<TStream> TCompress::LoadArchiveResource(const std::string& resName,
                                                         const std::string& libName) {
@@ -72,20 +112,8 @@ std::unique_ptr<TFileStream> TCompress::CreateOutputFile(const std::string& path
     return std::make_unique<TFileStream>(path, fmCreate);
 }
 
-void TCompress::SetFileDate(TFileStream& file, uint32_t dosDateTime) {
-    // The DOS date-time is a local time; the file system keeps universal time. The conversion uses
-    // the time zone's rule for that date, so a summer date keeps its wall-clock time in winter.
-    // A value that is no valid date leaves the file's time as the system set it.
-    FILETIME local;
-    SYSTEMTIME localTime;
-    SYSTEMTIME universalTime;
-    FILETIME universal;
-    if (::DosDateTimeToFileTime(HIWORD(dosDateTime), LOWORD(dosDateTime), &local) &&
-        ::FileTimeToSystemTime(&local, &localTime) &&
-        ::TzSpecificLocalTimeToSystemTime(nullptr, &localTime, &universalTime) &&
-        ::SystemTimeToFileTime(&universalTime, &universal)) {
-        ::SetFileTime(file.Handle(), nullptr, nullptr, &universal);
-    }
+std::unique_ptr<TOutputFile> TCompress::OpenOutputFile(const std::string& path) {
+    return std::make_unique<FileOutput>(CreateOutputFile(path));
 }
 
 void TCompress::SetAttributes(const std::string& path, uint16_t attributes) {

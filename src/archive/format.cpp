@@ -146,25 +146,24 @@ void CheckArchiveContainer(const TArchiveHeader& header) {
     }
 }
 
-bool ReadEntryHeader(TStream& archive, TFileHeader& header, std::string& name) {
-    uint8_t bytes[kFileHeaderSize];
-    if (archive.Read(bytes, kFileHeaderSize) != kFileHeaderSize) {
-        return false;
-    }
-    header = DecodeFileHeader(bytes);
-    if (header.NameLength < 0) {
-        return false;
-    }
-    name.assign(static_cast<size_t>(header.NameLength), '\0');
-    if (archive.Read(name.data(), header.NameLength) != header.NameLength) {
-        return false;
-    }
-    return header.CompressedSize >= 0;
+bool NeedsKey(const TFileHeader& header, int32_t key) {
+    return header.LockFlag > 0 && key == 0;
 }
 
 bool ChecksumMatches(const TFileHeader& header, uint32_t computed, int32_t key) {
-    if (header.LockFlag <= 0) {
-        return computed == header.Checksum;
+    if (NeedsKey(header, key)) {
+        return false;
     }
-    return key != 0 && computed + static_cast<uint32_t>(key) == header.Checksum;
+    return computed == header.Checksum ||
+           (header.LockFlag > 0 && computed + static_cast<uint32_t>(key) == header.Checksum);
+}
+
+void CheckEntryChecksum(const TFileHeader& header, uint32_t computed, int32_t key) {
+    if (ChecksumMatches(header, computed, key)) {
+        return;
+    }
+    if (header.LockFlag > 0) {
+        throw EInvalidKey(msg::kInvalidKey);
+    }
+    throw EBadChecksum(msg::kBadChecksum);
 }

@@ -23,7 +23,6 @@
 #include <string_view>
 
 #include "exceptions.h"
-#include "stream.h"
 
 inline constexpr int32_t kArchiveHeaderSize = 21;
 inline constexpr int32_t kFileHeaderSize = 25;
@@ -108,13 +107,15 @@ inline constexpr const char kInvalidKey[] = "File locked -- valid key required";
 // ArchiveType is not caMulti. The method identifier is left to the caller.
 void CheckArchiveContainer(const TArchiveHeader& header);
 
-// Reads the next entry's file header and name from the archive's current position. Returns false,
-// with the stream standing wherever the attempt left it, when the entries end: fewer than 25 bytes
-// left for a header, a negative NameLength, fewer than NameLength bytes left for the name, or a
-// negative CompressedSize (seeking over such data would walk backwards over the same headers
-// forever). On true the stream stands at the entry's data.
-bool ReadEntryHeader(TStream& archive, TFileHeader& header, std::string& name);
+// Whether a locked entry is asked for without a key: such an entry is refused before any of its
+// data is read.
+bool NeedsKey(const TFileHeader& header, int32_t key);
 
-// Whether a locked or unlocked entry's stored checksum accepts the computed byte sum under key:
-// unlocked entries need an exact match; locked ones need key != 0 and (sum + key) mod 2^32.
+// Whether the byte sum computed over an entry's expanded data passes its stored checksum under key:
+// an exact match, or for a locked entry read with a key, (sum + key) mod 2^32. A locked entry never
+// passes without a key.
 bool ChecksumMatches(const TFileHeader& header, uint32_t computed, int32_t key);
+
+// Raises what a failed checksum means for the entry: EInvalidKey when it is locked, else
+// EBadChecksum. Does nothing when ChecksumMatches.
+void CheckEntryChecksum(const TFileHeader& header, uint32_t computed, int32_t key);

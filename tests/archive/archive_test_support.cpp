@@ -26,14 +26,14 @@ class ShortFileStream : public TFileStream {
 
 }  // namespace
 
-Bytes MakeArchive(const std::vector<EntrySpec>& entries,
+Bytes MakeArchive(const std::vector<Entry>& entries,
                   const std::string& methodId,
                   std::optional<int32_t> totalSize) {
     TMemoryStream out;
     TArchiveHeader header = InitArchiveHeader(cmNone, 0);
     std::copy_n(methodId.begin(), std::min<size_t>(3, methodId.size()), header.MethodID.begin());
     int32_t sum = 0;
-    for (const EntrySpec& entry : entries) {
+    for (const Entry& entry : entries) {
         sum += static_cast<int32_t>(entry.data.size());
     }
     header.TotalSize = totalSize.value_or(sum);
@@ -41,7 +41,7 @@ Bytes MakeArchive(const std::vector<EntrySpec>& entries,
     EncodeArchiveHeader(header, headerBytes);
     out.WriteBuffer(headerBytes, kArchiveHeaderSize);
 
-    for (const EntrySpec& entry : entries) {
+    for (const Entry& entry : entries) {
         Bytes coded;
         if (entry.method == cmRLE || entry.method == cmLZH) {
             TCustomMemoryStream source(entry.data.data(), static_cast<int64_t>(entry.data.size()));

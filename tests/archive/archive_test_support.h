@@ -22,7 +22,7 @@ inline constexpr uint32_t kSampleDate = 0x238774AA;
 
 // One entry of a test archive. The data is coded with the entry's method (custom entries are
 // XOR-ed with 0x5A); the header fields can be overridden to make damaged entries.
-struct EntrySpec {
+struct Entry {
     std::string name;
     Bytes data = {};
     uint8_t method = cmLZH;
@@ -36,7 +36,7 @@ struct EntrySpec {
 
 // An archive with the given method identifier; TotalSize is the sum of the entries' sizes unless
 // given.
-Bytes MakeArchive(const std::vector<EntrySpec>& entries,
+Bytes MakeArchive(const std::vector<Entry>& entries,
                   const std::string& methodId = "LZH",
                   std::optional<int32_t> totalSize = std::nullopt);
 

@@ -131,8 +131,7 @@ TEST_F(CompressTest, ListingEndsAtANegativeNameLengthOrATruncatedName) {
 // Archive header checks: nothing listed, nothing written
 
 TEST_F(CompressTest, BadArchiveHeadersAreRefusedBeforeAnythingIsWritten) {
-    const std::vector<EntrySpec> entries = {
-        {.name = "a.txt", .data = TextBytes("some text"), .method = cmNone}};
+    const std::vector<Entry> entries = {{.name = "a.txt", .data = TextBytes("some text"), .method = cmNone}};
     struct Case {
         const char* what;
         Bytes archive;
@@ -298,9 +297,9 @@ TEST_F(CompressTest, OnCheckFileRenamesSkipsAndStops) {
 
 TEST_F(CompressTest, TotalSizeEndsTheExpansionAndCountsUnselectedEntries) {
     // TotalSize covers the first two entries: the third is never reached, selected or not.
-    const std::vector<EntrySpec> entries = {{.name = "a.txt", .data = TextBytes("aa")},
-                                            {.name = "b.txt", .data = TextBytes("bbb")},
-                                            {.name = "c.txt", .data = TextBytes("c")}};
+    const std::vector<Entry> entries = {{.name = "a.txt", .data = TextBytes("aa")},
+                                        {.name = "b.txt", .data = TextBytes("bbb")},
+                                        {.name = "c.txt", .data = TextBytes("c")}};
     EXPECT_EQ(ExpandSelection(MakeArchive(entries, "LZH", 5), {"b.txt", "c.txt"}),
               std::vector<std::string>{Out("b.txt")});
     EXPECT_FALSE(FileExists(Out("c.txt")));
@@ -389,7 +388,7 @@ TEST_F(CompressTest, ACancelFromTheProgressHandlerEndsInABadChecksum) {
 
 TEST_F(CompressTest, LockedEntriesNeedTheirKey) {
     const Bytes data = TextBytes("secret data");
-    const std::vector<EntrySpec> entries = {
+    const std::vector<Entry> entries = {
         {.name = "open.txt", .data = TextBytes("open"), .method = cmLZH},
         {.name = "locked.txt", .data = data, .method = cmLZH, .lockFlag = 1, .key = 77},
     };

@@ -7,6 +7,7 @@
 #include "format.h"
 #include "lzh_coding.h"
 #include "lzh_model.h"
+#include "lzh_plain.h"
 #include "test_util.h"
 
 namespace {
@@ -141,91 +142,46 @@ TEST(HuffmanModel, FreshCodeLengths) {
     }
 }
 
-// The update as a plain linear scan over equal counts, to hold the model's faster search against.
-void ReferenceUpdate(HuffmanModel& m, int s) {
-    if (m.freq[kRootNode] == kFreqLimit) {
-        m.Rebuild();
-    }
-    int x = m.parent[kTreeSize + s];
-    do {
-        const uint16_t f = ++m.freq[x];
-        if (f > m.freq[x + 1]) {
-            int l = x + 1;
-            while (f > m.freq[l + 1]) {
-                ++l;
-            }
-            m.freq[x] = m.freq[l];
-            m.freq[l] = f;
-            const int i = m.child[x];
-            m.parent[i] = static_cast<uint16_t>(l);
-            if (i < kTreeSize) {
-                m.parent[i + 1] = static_cast<uint16_t>(l);
-            }
-            const int j = m.child[l];
-            m.child[l] = static_cast<uint16_t>(i);
-            m.parent[j] = static_cast<uint16_t>(x);
-            if (j < kTreeSize) {
-                m.parent[j + 1] = static_cast<uint16_t>(x);
-            }
-            m.child[x] = static_cast<uint16_t>(j);
-            x = l;
-        }
-        x = m.parent[x];
-    } while (x != 0);
-}
-
 // Feeds the symbols that pick draws from a generator seeded with seed to a fresh model's Update and
-// to the linear scan, checking after every update that the two trees agree; counts the rebuilds.
+// to the plain model's linear scan, checking after every update that the two trees agree, and that
+// at least five rebuilds came between and left the counts in order.
 template <typename Pick>
-void CheckAgainstLinearScan(HuffmanModel& fast, uint32_t seed, int updates, Pick pick, int& rebuilds) {
+void CheckAgainstLinearScan(uint32_t seed, int updates, Pick pick) {
     std::mt19937 rng(seed);
-    HuffmanModel reference;
+    HuffmanModel fast;
+    lzh_plain::Model reference;
     fast.Init();
     reference.Init();
-    rebuilds = 0;
+    int rebuilds = 0;
     for (int n = 0; n < updates; ++n) {
         const int s = pick(rng);
         if (reference.freq[kRootNode] == kFreqLimit) {
             ++rebuilds;
         }
         fast.Update(s);
-        ReferenceUpdate(reference, s);
-        ASSERT_TRUE(fast.freq == reference.freq && fast.child == reference.child &&
-                    fast.parent == reference.parent)
-            << "after update " << n << ", seed " << seed;
+        reference.Update(s);
+        ASSERT_TRUE(reference.SameAs(fast)) << "after update " << n << ", seed " << seed;
+    }
+    EXPECT_GE(rebuilds, 5);
+    for (int i = 0; i < kTreeSize; ++i) {
+        ASSERT_LE(fast.freq[i], fast.freq[i + 1]) << i;
     }
 }
 
 // Incompressible data: nearly every literal equally often, so the counts form long runs of equal
 // values that a moving node passes in one go, often further than one word of counts.
 TEST(HuffmanModel, UpdateMatchesTheLinearScanOnFlatCounts) {
-    HuffmanModel model;
-    int rebuilds = 0;
-    ASSERT_NO_FATAL_FAILURE(CheckAgainstLinearScan(
-        model, 23, 300000,
-        [](std::mt19937& rng) {
-            return (rng() % 64 == 0) ? 256 + static_cast<int>(rng() % (kSymbolCount - 256))
-                                     : static_cast<int>(rng() % 256);
-        },
-        rebuilds));
-    EXPECT_GE(rebuilds, 5);
+    CheckAgainstLinearScan(23, 300000, [](std::mt19937& rng) {
+        return (rng() % 64 == 0) ? 256 + static_cast<int>(rng() % (kSymbolCount - 256))
+                                 : static_cast<int>(rng() % 256);
+    });
 }
 
+// Mostly a few hot symbols, sometimes any: long stretches of equal counts and deep trees.
 TEST(HuffmanModel, UpdateMatchesTheLinearScanThroughRebuilds) {
-    HuffmanModel model;
-    int rebuilds = 0;
-    // Mostly a few hot symbols, sometimes any: long stretches of equal counts and deep trees.
-    ASSERT_NO_FATAL_FAILURE(CheckAgainstLinearScan(
-        model, 11, 200000,
-        [](std::mt19937& rng) {
-            return (rng() % 4 == 0) ? static_cast<int>(rng() % kSymbolCount)
-                                    : static_cast<int>(rng() % 12) * 7;
-        },
-        rebuilds));
-    EXPECT_GE(rebuilds, 5);
-    for (int i = 0; i < kTreeSize; ++i) {
-        ASSERT_LE(model.freq[i], model.freq[i + 1]) << i;
-    }
+    CheckAgainstLinearScan(11, 200000, [](std::mt19937& rng) {
+        return (rng() % 4 == 0) ? static_cast<int>(rng() % kSymbolCount) : static_cast<int>(rng() % 12) * 7;
+    });
 }
 
 TEST(HuffmanModel, RebuildsWhenTheRootReachesTheLimit) {

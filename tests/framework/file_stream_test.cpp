@@ -5,16 +5,18 @@
 
 #include <gtest/gtest.h>
 
-#include "archive_test_support.h"
+#include "../common/folder_tree.h"
 #include "exceptions.h"
-
-using namespace archive_test;
 
 namespace {
 
+void WriteText(const std::string& path, const std::string& text) {
+    TFileStream(path, fmCreate).WriteBuffer(text.data(), static_cast<int32_t>(text.size()));
+}
+
 TEST(FileStream, CreateWritesReadsSeeksAndTruncates) {
-    TempFolder temp;
-    const std::string path = temp.Path() + "f.bin";
+    FolderTree temp("tandrel-fs");
+    const std::string path = temp.Path("f.bin");
     {
         TFileStream file(path, fmCreate);
         file.WriteBuffer("abcdefgh", 8);
@@ -32,12 +34,12 @@ TEST(FileStream, CreateWritesReadsSeeksAndTruncates) {
         EXPECT_EQ(reader.Size(), 8);
     }
     { TFileStream again(path, fmCreate); }
-    EXPECT_EQ(ReadFileBytes(path).size(), 0u);
+    EXPECT_EQ(TFileStream(path, fmOpenRead | fmShareDenyNone).Size(), 0);
 }
 
 TEST(FileStream, FailuresNameTheFileAndKeepTheSystemsCode) {
-    TempFolder temp;
-    const std::string missing = temp.Path() + "missing.txt";
+    FolderTree temp("tandrel-fs");
+    const std::string missing = temp.Path("missing.txt");
     try {
         TFileStream file(missing, fmOpenReadWrite | fmShareDenyWrite);
         ADD_FAILURE() << "opened a missing file";
@@ -46,8 +48,8 @@ TEST(FileStream, FailuresNameTheFileAndKeepTheSystemsCode) {
         EXPECT_EQ(e.Message().rfind("Cannot open file " + missing + " (", 0), 0u) << e.Message();
     }
 
-    const std::string readOnly = temp.Path() + "ro.txt";
-    WriteFileBytes(readOnly, TextBytes("ro"));
+    const std::string readOnly = temp.Path("ro.txt");
+    WriteText(readOnly, "ro");
     ::SetFileAttributesA(readOnly.c_str(), FILE_ATTRIBUTE_READONLY);
     try {
         TFileStream file(readOnly, fmCreate);
@@ -61,9 +63,9 @@ TEST(FileStream, FailuresNameTheFileAndKeepTheSystemsCode) {
 }
 
 TEST(FileStream, SharingModesDenyWhatTheySay) {
-    TempFolder temp;
-    const std::string path = temp.Path() + "shared.txt";
-    WriteFileBytes(path, TextBytes("shared"));
+    FolderTree temp("tandrel-fs");
+    const std::string path = temp.Path("shared.txt");
+    WriteText(path, "shared");
     {
         TFileStream denyWrite(path, fmOpenReadWrite | fmShareDenyWrite);
         TFileStream secondReader(path, fmOpenRead | fmShareDenyNone);  // reading is shared

@@ -1,0 +1,226 @@
+#include "compress_core.h"
+
+#include <vector>
+
+#include "sysutils.h"
+
+namespace {
+
+// The entry's output path: a name that begins with "\" is taken as it is (rooted on the current
+// drive), any other name is placed under the target folder.
+std::string OutputPath(const std::string& targetPath, const std::string& name) {
+    return !name.empty() && name[0] == '\\' ? name : targetPath + name;
+}
+
+// Signed 32-bit sums wrap as the archive's integers do.
+int32_t WrappingAdd(int32_t a, int32_t b) {
+    return static_cast<int32_t>(static_cast<uint32_t>(a) + static_cast<uint32_t>(b));
+}
+
+// The entries end where their sizes add up to TotalSize, whatever bytes follow. Empty files at the
+// end add nothing, so they are still taken: stopping before them would lose them without a word.
+bool PastTheLastEntry(const TArchiveHeader& header, int32_t total, const TFileHeader& entry) {
+    return total >= header.TotalSize && entry.FullSize != 0;
+}
+
+// Takes every byte written and keeps only their count.
+class TCountingStream : public TStream {
+  public:
+    int32_t Read(void*, int32_t) override { return 0; }
+    int32_t Write(const void*, int32_t count) override {
+        if (count <= 0) {
+            return 0;
+        }
+        written_ += count;
+        return count;
+    }
+    int64_t Seek(int64_t, SeekOrigin) override { return written_; }
+    int64_t Written() const { return written_; }
+
+  private:
+    int64_t written_ = 0;
+};
+
+std::unique_ptr<TCompressedFileInfo> FileInfo(const ArchiveEntry& entry) {
+    auto info = std::make_unique<TCompressedFileInfo>();
+    info->FileDate = static_cast<int32_t>(entry.header.FileDate);
+    info->Attributes = entry.header.Attributes;
+    info->FullSize = entry.header.FullSize;
+    info->CompressedSize = entry.header.CompressedSize;
+    info->Method = entry.header.Method;
+    info->Checksum = entry.header.Checksum;
+    info->HeaderPos = static_cast<int32_t>(entry.headerPos);
+    info->Locked = entry.header.LockFlag > 0;
+    return info;
+}
+
+}  // namespace
+
+bool TCompressCore::SetProperty(std::string_view name,
+                                const TPropValue& value,
+                                const TReaderContext& context) {
+    if (SameTextAscii(name, "OnCompress")) {
+        OnCompress = context.Method<TCompressEvent>(value.AsIdent());
+    } else if (SameTextAscii(name, "OnExpand")) {
+        OnExpand = context.Method<TExpandEvent>(value.AsIdent());
+    } else if (SameTextAscii(name, "OnCheckFile")) {
+        OnCheckFile = context.Method<TFilenameCheckEvent>(value.AsIdent());
+    } else if (SameTextAscii(name, "OnRecognize")) {
+        OnRecognize = context.Method<TRecognizeEvent>(value.AsIdent());
+    } else if (SameTextAscii(name, "OnShowProgress")) {
+        OnShowProgress = context.Method<TShowProgressEvent>(value.AsIdent());
+    } else if (SameTextAscii(name, "TargetPath")) {
+        SetTargetPath(value.AsString());
+    } else if (SameTextAscii(name, "MakeDirectories")) {
+        MakeDirectories = value.AsBoolean();
+    } else if (SameTextAscii(name, "ExceptionOnFileError")) {
+        ExceptionOnFileError = value.AsBoolean();
+    } else if (SameTextAscii(name, "Key")) {
+        Key = value.AsInteger();
+    } else {
+        return TComponent::SetProperty(name, value, context);
+    }
+    return true;
+}
+
+void TCompressCore::SetTargetPath(const std::string& value) {
+    targetPath_ = value;
+    if (!value.empty() && value.back() != '\\') {
+        targetPath_ += '\\';
+    }
+}
+
+TArchiveHeader TCompressCore::ReadArchiveHeader(TStream& archive) {
+    archive.SetPosition(0);
+    if (archive.Size() < kArchiveHeaderSize) {
+        // Too short to be an archive: an empty one, validated no further.
+        return InitArchiveHeader(cmNone, Key);
+    }
+    // Custom entries are expanded by OnExpand: without it, no identifier means custom coding.
+    return ::ReadArchiveHeader(archive, static_cast<bool>(OnExpand), OnRecognize);
+}
+
+void TCompressCore::ListArchiveFiles(TStream& archive, TStringList& list) {
+    if (archive.Size() < kArchiveHeaderSize + kFileHeaderSize) {
+        return;
+    }
+    ReadArchiveHeader(archive);
+    ArchiveEntry entry;
+    while (ReadNextEntry(archive, entry)) {
+        list.AddObject(entry.name, FileInfo(entry));
+        archive.SetPosition(entry.NextHeaderPos());
+    }
+}
+
+void TCompressCore::ExpandArchiveFiles(TStream& archive, TStringList* selection) {
+    std::vector<std::string> written;
+    const TArchiveHeader header = ReadArchiveHeader(archive);
+    const std::string methodId = MethodIdentifier(header);
+    int32_t total = 0;
+    ArchiveEntry entry;
+    while (ReadNextEntry(archive, entry)) {
+        const TFileHeader& file = entry.header;
+        if (PastTheLastEntry(header, total, file)) {
+            break;
+        }
+        if (selection != nullptr && selection->IndexOf(entry.name) < 0) {
+            archive.SetPosition(entry.NextHeaderPos());
+            total = WrappingAdd(total, file.FullSize);
+            continue;
+        }
+        std::string path = OutputPath(targetPath_, entry.name);
+        if (OnCheckFile) {
+            OnCheckFile(path, TCProcessMode::Expand);
+            if (path.empty()) {
+                archive.SetPosition(entry.NextHeaderPos());
+                continue;
+            }
+            if (path == "*") {
+                break;
+            }
+        }
+        if (FreeSpaceFor(path) < file.FullSize) {
+            throw EInsufficientDiskSpace(msg::kInsufficientDiskSpace + path);
+        }
+        if (MakeDirectories) {
+            ForceTargetDirs(ExtractFilePath(path));
+        }
+        std::unique_ptr<TOutputFile> output;
+        try {
+            output = OpenOutputFile(path);
+        } catch (const EFCreateError&) {
+            if (ExceptionOnFileError) {
+                throw;
+            }
+            archive.SetPosition(entry.NextHeaderPos());
+            continue;
+        }
+        try {
+            ExpandFileData(output->Stream(), archive, file, methodId, OnShowProgress);
+            output->SetFileDate(file.FileDate);
+        } catch (const EInvalidKey&) {
+            // A locked entry is not left behind without its key.
+            output.reset();
+            DeleteOutputFile(path);
+            throw;
+        } catch (...) {
+            // Other failures leave what was written, with its attributes.
+            output.reset();
+            SetAttributes(path, file.Attributes);
+            throw;
+        }
+        output.reset();
+        SetAttributes(path, file.Attributes);
+        written.push_back(path);
+        archive.SetPosition(entry.NextHeaderPos());
+        total = WrappingAdd(total, file.FullSize);
+    }
+    if (selection != nullptr) {
+        selection->Clear();
+        for (std::string& path : written) {
+            selection->Add(std::move(path));
+        }
+    }
+}
+
+void TCompressCore::TestArchiveFiles(TStream& archive, const TStringList* selection) {
+    const TArchiveHeader header = ReadArchiveHeader(archive);
+    const std::string methodId = MethodIdentifier(header);
+    int32_t total = 0;
+    ArchiveEntry entry;
+    while (ReadNextEntry(archive, entry) && !PastTheLastEntry(header, total, entry.header)) {
+        if (selection == nullptr || selection->IndexOf(entry.name) >= 0) {
+            TCountingStream output;
+            ExpandFileData(output, archive, entry.header, methodId, nullptr);
+            if (output.Written() != entry.header.FullSize) {
+                throw EBadChecksum(msg::kBadChecksum);
+            }
+        }
+        archive.SetPosition(entry.NextHeaderPos());
+        total = WrappingAdd(total, entry.header.FullSize);
+    }
+}
+
+void TCompressCore::ExpandFileData(TStream& output,
+                                   TStream& archive,
+                                   const TFileHeader& entry,
+                                   const std::string& methodId,
+                                   const TShowProgressEvent& progress) {
+    if (NeedsKey(entry, Key)) {
+        throw EInvalidKey(msg::kInvalidKey);
+    }
+    uint32_t checksum = 0;
+    if (entry.Method == cmCustom) {
+        if (OnExpand) {
+            int32_t sum = 0;
+            OnExpand(output, archive, entry.CompressedSize, entry.FullSize, methodId, sum);
+            checksum = static_cast<uint32_t>(sum);
+        }
+    } else if (entry.Method <= cmLZH) {
+        checksum = ExpandEntryData(output, archive, entry, progress);
+    }  // other methods are no coding of this system: nothing is read or written
+    // Stored entries are taken as they are.
+    if (entry.Method != cmNone) {
+        CheckEntryChecksum(entry, checksum, Key);
+    }
+}

@@ -1,0 +1,140 @@
+// The archive component's rules, apart from the file system: its properties and events, the
+// listing, and the expansion of all entries or a selection into files under TargetPath. It
+// validates the headers, checks the free space, has missing folders made, decodes each entry
+// (codec driver, or the application's handler for custom coding), verifies its checksum and key,
+// and has the file's last-write time and attributes restored. It writes no archives.
+//
+// What an expansion does to the file system goes through the virtual operations of the
+// "file system" section: TCompress (compress.h) carries them out on Win32, the fuzz target in
+// memory. The component keeps no state between calls apart from its properties; the archive
+// stream belongs to the caller. Every operation starts again at offset 0 of the stream.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "archive_reader.h"
+#include "codec_driver.h"
+#include "component.h"
+#include "exceptions.h"
+#include "format.h"
+#include "stream.h"
+#include "string_list.h"
+
+// What an OnCheckFile handler is asked about; expansion passes Expand (ordinal 1).
+enum class TCProcessMode : uint8_t { Compress = 0, Expand = 1 };
+
+// Declared for archive writing, which this program does not do; never raised.
+using TCompressEvent = std::function<
+    void(TStream& dest, TStream& source, std::string& CompressID, int32_t& Outputsize, int32_t& checksum)>;
+// Expands one entry of the custom method: reads exactly Sourcesize bytes from source, writes the
+// expanded bytes to dest and sets checksum to their byte sum.
+using TExpandEvent = std::function<void(TStream& dest,
+                                        TStream& source,
+                                        int32_t Sourcesize,
+                                        int32_t Destsize,
+                                        const std::string& CompressID,
+                                        int32_t& checksum)>;
+// May accept an archive method identifier that the component does not know (recognized comes in
+// false); the entries are then expanded by OnExpand.
+using TRecognizeEvent = MethodRecognizer;
+// Sees each output path before anything is done for it: may change it, empty it (the entry is
+// skipped) or set it to "*" (the expansion stops there).
+using TFilenameCheckEvent = std::function<void(std::string& filepath, TCProcessMode mode)>;
+
+// What the listing attaches to each entry name: the entry's file header and where it stands.
+class TCompressedFileInfo : public TObject {
+  public:
+    int32_t FileDate = 0;
+    uint16_t Attributes = 0;
+    int32_t FullSize = 0;
+    int32_t CompressedSize = 0;
+    uint8_t Method = 0;
+    uint32_t Checksum = 0;
+    int32_t HeaderPos = 0;  // stream offset of the entry's file header
+    bool Locked = false;    // the entry's LockFlag > 0
+};
+
+TANDREL_DECLARE_EXCEPTION(EInsufficientDiskSpace, Exception);
+
+namespace msg {
+inline constexpr const char kInsufficientDiskSpace[] = "Not enough disk space to expand ";
+}  // namespace msg
+
+// One output file of an expansion, open for writing while the object lives.
+class TOutputFile {
+  public:
+    virtual ~TOutputFile() = default;
+    virtual TStream& Stream() = 0;
+    // Sets the file's last-write time from a DOS date-time (local time).
+    virtual void SetFileDate(uint32_t dosDateTime) = 0;
+};
+
+class TCompressCore : public TComponent {
+  public:
+    using TComponent::TComponent;
+
+    // Published: OnCompress, OnExpand, OnCheckFile, OnRecognize, OnShowProgress (handler names),
+    // TargetPath, MakeDirectories, ExceptionOnFileError, Key.
+    bool SetProperty(std::string_view name, const TPropValue& value, const TReaderContext& context) override;
+
+    // Stores value, with a "\" added when it is not empty and does not end in one.
+    void SetTargetPath(const std::string& value);
+    const std::string& TargetPath() const { return targetPath_; }
+
+    // Appends one line per entry to list, in archive order: the entry name with a new
+    // TCompressedFileInfo. A stream shorter than an archive header and one file header lists
+    // nothing and raises nothing. Raises the header errors of the archive header's check.
+    void ListArchiveFiles(TStream& archive, TStringList& list);
+
+    // Expands every entry (selection null) or those whose names are in selection (compared ignoring
+    // ASCII case). On return selection holds the full paths of the files written, in order; when an
+    // exception leaves the operation, selection is left as it was.
+    void ExpandArchiveFiles(TStream& archive, TStringList* selection);
+
+    // Decodes every entry (selection null) or those whose names are in selection, as
+    // ExpandArchiveFiles would, but writes nothing anywhere, raises no progress and asks no handler
+    // about paths. Each entry is checked as an expansion checks it (checksum and key) and its
+    // expanded size against its header, so a damaged archive raises here what its expansion would
+    // raise (EBadChecksum for a size that differs) before any file is touched.
+    void TestArchiveFiles(TStream& archive, const TStringList* selection);
+
+    TCompressEvent OnCompress;
+    TExpandEvent OnExpand;
+    TRecognizeEvent OnRecognize;
+    TFilenameCheckEvent OnCheckFile;
+    TShowProgressEvent OnShowProgress;
+    bool MakeDirectories = false;
+    int32_t Key = 0;
+    bool ExceptionOnFileError = false;
+
+  protected:
+    // The file system.
+    //
+    // Bytes available for the file at path: the free space of its drive, plus the size of a file
+    // already there (it will be replaced). May raise when an existing file cannot be replaced.
+    virtual int64_t FreeSpaceFor(const std::string& path) = 0;
+    // Creates the folder dir (a trailing "\" allowed) and every missing folder above it; raises
+    // EInOutError when one cannot be made.
+    virtual void ForceTargetDirs(std::string dir) = 0;
+    // The output file at path: a new file or an existing one truncated, opened exclusively for
+    // writing. Raises EFCreateError "Cannot create file <path>".
+    virtual std::unique_ptr<TOutputFile> OpenOutputFile(const std::string& path) = 0;
+    virtual void SetAttributes(const std::string& path, uint16_t attributes) = 0;
+    virtual void DeleteOutputFile(const std::string& path) = 0;
+
+  private:
+    // The archive header, or for a stream too short to hold one a fresh header: an empty archive.
+    TArchiveHeader ReadArchiveHeader(TStream& archive);
+    // Decodes one entry's data into output and checks its checksum and key; progress (may be empty)
+    // hears of each block read.
+    void ExpandFileData(TStream& output,
+                        TStream& archive,
+                        const TFileHeader& entry,
+                        const std::string& methodId,
+                        const TShowProgressEvent& progress);
+
+    std::string targetPath_;
+};
