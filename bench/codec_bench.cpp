@@ -23,8 +23,8 @@
 #include <string>
 #include <vector>
 
-#include "codec_driver.h"
-#include "format.h"
+#include "archive/codec_driver.h"
+#include "archive/format.h"
 
 namespace {
 

@@ -9,10 +9,10 @@
 #include <string>
 #include <vector>
 
-#include "compress_core.h"
-#include "exceptions.h"
+#include "archive/compress_core.h"
+#include "framework/exceptions.h"
+#include "framework/sysutils.h"
 #include "fuzz_util.h"
-#include "sysutils.h"
 
 namespace {
 

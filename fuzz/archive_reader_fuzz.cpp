@@ -4,8 +4,8 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "archive_reader.h"
-#include "format.h"
+#include "archive/archive_reader.h"
+#include "archive/format.h"
 #include "fuzz_util.h"
 
 namespace {

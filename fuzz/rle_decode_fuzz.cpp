@@ -3,9 +3,9 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "archive_reader.h"
-#include "codec_driver.h"
-#include "format.h"
+#include "archive/archive_reader.h"
+#include "archive/codec_driver.h"
+#include "archive/format.h"
 #include "fuzz_util.h"
 
 namespace {

@@ -6,10 +6,10 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "codec_driver.h"
-#include "format.h"
+#include "archive/codec_driver.h"
+#include "archive/format.h"
+#include "archive/lzh_parallel.h"
 #include "fuzz_util.h"
-#include "lzh_parallel.h"
 
 namespace {
 // Enough for the encoder to go round its window several times.

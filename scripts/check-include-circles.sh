@@ -1,13 +1,21 @@
 #!/usr/bin/env bash
-# Fails when source files of the given folders reach each other in a circle through their includes.
-# A file and its header count as one unit (controls.cpp and controls.h); an include names a header
-# of any folder under src/ by its file name. The application object and the forms are one module
-# in spirit: that pair may include each other.
-#     scripts/check-include-circles.sh [FOLDER...]    (default: src/framework src/widgets src/shell)
+# Fails when source files of the given folders reach each other in a circle through their includes,
+# or include a header of src/ without naming its folder ("framework/stream.h", not "stream.h").
+# A file and its header count as one unit (controls.cpp and controls.h). The application object and
+# the forms are one module in spirit: that pair may include each other.
+#     scripts/check-include-circles.sh [FOLDER...]    (default: every folder of src/)
 set -uo pipefail
 cd "$(dirname "${BASH_SOURCE[0]}")/.."
 folders=("$@")
-((${#folders[@]} > 0)) || folders=(src/framework src/widgets src/shell)
+((${#folders[@]} > 0)) || folders=(src/*/)
+folders=("${folders[@]%/}")
+
+bare=$(find "${folders[@]}" -name '*.cpp' -o -name '*.h' | xargs grep -Hn '^#include "[^"/]*"')
+if [[ -n "$bare" ]]; then
+    echo "includes that do not name their folder:" >&2
+    echo "$bare" >&2
+    exit 1
+fi
 allowed='^src/framework/(application src/framework/forms|forms src/framework/application)$'
 
 edges=$(

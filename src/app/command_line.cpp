@@ -1,8 +1,8 @@
-#include "command_line.h"
+#include "app/command_line.h"
 
 #include <optional>
 
-#include "sysutils.h"
+#include "framework/sysutils.h"
 
 std::vector<std::string> SplitCommandLine(std::string_view commandLine) {
     std::vector<std::string> arguments;

@@ -15,7 +15,7 @@
 #include <string_view>
 #include <vector>
 
-#include "exceptions.h"
+#include "framework/exceptions.h"
 
 // A command line that cannot be run; the message names the argument.
 TANDREL_DECLARE_EXCEPTION(ECommandLineError, Exception);

@@ -1,16 +1,16 @@
-#include "copy_form.h"
+#include "app/copy_form.h"
 
 #include <windows.h>
 
-#include "application.h"
-#include "compress.h"
-#include "file_stream.h"
-#include "folders.h"
-#include "gauges.h"
-#include "install_front_end.h"
-#include "install_state.h"
-#include "string_list.h"
-#include "sysutils.h"
+#include "app/install_front_end.h"
+#include "app/install_state.h"
+#include "archive/compress.h"
+#include "framework/application.h"
+#include "framework/file_stream.h"
+#include "framework/string_list.h"
+#include "framework/sysutils.h"
+#include "widgets/folders.h"
+#include "widgets/gauges.h"
 
 TfrmCopy* frmCopy = nullptr;
 

@@ -6,9 +6,9 @@
 #include <memory>
 #include <string>
 
-#include "exceptions.h"
-#include "forms.h"
-#include "std_controls.h"
+#include "framework/exceptions.h"
+#include "framework/forms.h"
+#include "framework/std_controls.h"
 
 class TCompress;
 class TInstallFrontEnd;

@@ -1,15 +1,15 @@
-#include "install_sequence.h"
+#include "app/install_sequence.h"
 
 #include <windows.h>
 
 #include <string>
 
-#include "application.h"
-#include "copy_form.h"
-#include "install_state.h"
-#include "message_dialog.h"
-#include "shell_link.h"
-#include "sysutils.h"
+#include "app/copy_form.h"
+#include "app/install_state.h"
+#include "framework/application.h"
+#include "framework/sysutils.h"
+#include "shell/shell_link.h"
+#include "widgets/message_dialog.h"
 
 namespace {
 

@@ -3,7 +3,7 @@
 // the answers and hears the outcomes through a front end; the interactive one asks the user.
 #pragma once
 
-#include "install_front_end.h"
+#include "app/install_front_end.h"
 
 // The questions and the notice of the interactive installation.
 inline constexpr const char kBackupQuestion[] = "Do you want to backup replaced files ?";

@@ -1,3 +1,3 @@
-#include "install_state.h"
+#include "app/install_state.h"
 
 TInstallState InstallState;

@@ -1,16 +1,16 @@
-#include "main_form.h"
+#include "app/main_form.h"
 
 #include <windows.h>
 
-#include "command_line.h"
-#include "directory_list_box.h"
-#include "drive_combo_box.h"
-#include "folders.h"
-#include "gradient.h"
-#include "install_sequence.h"
-#include "install_state.h"
-#include "message_dialog.h"
-#include "sysutils.h"
+#include "app/command_line.h"
+#include "app/install_sequence.h"
+#include "app/install_state.h"
+#include "framework/sysutils.h"
+#include "widgets/directory_list_box.h"
+#include "widgets/drive_combo_box.h"
+#include "widgets/folders.h"
+#include "widgets/gradient.h"
+#include "widgets/message_dialog.h"
 
 TfrmMain* frmMain = nullptr;
 

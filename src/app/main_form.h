@@ -4,8 +4,8 @@
 
 #include <string>
 
-#include "forms.h"
-#include "std_controls.h"
+#include "framework/forms.h"
+#include "framework/std_controls.h"
 
 class TDirectoryListBox;
 class TDriveComboBox;

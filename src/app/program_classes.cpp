@@ -1,7 +1,7 @@
-#include "program_classes.h"
+#include "app/program_classes.h"
 
-#include "compress.h"
-#include "widget_classes.h"
+#include "archive/compress.h"
+#include "widgets/widget_classes.h"
 
 void RegisterProgramClasses() {
     RegisterWidgetClasses();

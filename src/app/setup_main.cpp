@@ -7,13 +7,13 @@
 #include <string>
 #include <vector>
 
-#include "application.h"
-#include "command_line.h"
-#include "main_form.h"
-#include "ole.h"
-#include "program_classes.h"
-#include "unattended.h"
-#include "unit_startup.h"
+#include "app/command_line.h"
+#include "app/main_form.h"
+#include "app/program_classes.h"
+#include "app/unattended.h"
+#include "framework/application.h"
+#include "framework/unit_startup.h"
+#include "shell/ole.h"
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
     // A drive without a medium fails quietly, so the program's own message is the only one.

@@ -1,17 +1,17 @@
-#include "unattended.h"
+#include "app/unattended.h"
 
 #include <windows.h>
 
 #include <exception>
 #include <optional>
 
-#include "application.h"
-#include "copy_form.h"
-#include "exceptions.h"
-#include "install_sequence.h"
-#include "install_state.h"
-#include "sysutils.h"
-#include "unit_startup.h"
+#include "app/copy_form.h"
+#include "app/install_sequence.h"
+#include "app/install_state.h"
+#include "framework/application.h"
+#include "framework/exceptions.h"
+#include "framework/sysutils.h"
+#include "framework/unit_startup.h"
 
 TInstallLog::TInstallLog(const std::string& path) {
     if (path.empty()) {

@@ -4,9 +4,9 @@
 
 #include <string>
 
-#include "command_line.h"
-#include "install_front_end.h"
-#include "unique_handle.h"
+#include "app/command_line.h"
+#include "app/install_front_end.h"
+#include "framework/unique_handle.h"
 
 // The exit codes of an unattended run. An interactive run keeps its own (0, or 1 when the program
 // cannot start).

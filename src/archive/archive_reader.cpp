@@ -1,4 +1,4 @@
-#include "archive_reader.h"
+#include "archive/archive_reader.h"
 
 int32_t SummingStream::Write(const void* buffer, int32_t count) {
     if (count <= 0) {

@@ -9,9 +9,9 @@
 #include <string>
 #include <vector>
 
-#include "codec_driver.h"
-#include "format.h"
-#include "stream.h"
+#include "archive/codec_driver.h"
+#include "archive/format.h"
+#include "framework/stream.h"
 
 // One entry as the walk finds it: its file header, its name and where it stands in the stream.
 struct ArchiveEntry {

@@ -1,12 +1,12 @@
-#include "archive_writer.h"
+#include "archive/archive_writer.h"
 
 #include <algorithm>
 #include <limits>
 #include <vector>
 
-#include "codec_driver.h"
-#include "exceptions.h"
-#include "lzh_parallel.h"
+#include "archive/codec_driver.h"
+#include "archive/lzh_parallel.h"
+#include "framework/exceptions.h"
 
 namespace {
 constexpr int64_t kMaxSize = std::numeric_limits<int32_t>::max();

@@ -8,8 +8,8 @@
 #include <cstdint>
 #include <string>
 
-#include "format.h"
-#include "stream.h"
+#include "archive/format.h"
+#include "framework/stream.h"
 
 // Raises Exception when an entry named name holding size expanded bytes cannot follow entries
 // that hold totalBefore bytes: a name longer than 32767 bytes, or a size or total beyond a signed

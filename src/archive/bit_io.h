@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-#include "codec_io.h"
+#include "archive/codec_io.h"
 
 namespace lzh {
 

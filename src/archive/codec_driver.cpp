@@ -1,12 +1,12 @@
-#include "codec_driver.h"
+#include "archive/codec_driver.h"
 
 #include <new>
 
-#include "codec_io.h"
-#include "exceptions.h"
-#include "format.h"
-#include "lzh.h"
-#include "rle.h"
+#include "archive/codec_io.h"
+#include "archive/format.h"
+#include "archive/lzh.h"
+#include "archive/rle.h"
+#include "framework/exceptions.h"
 
 void RunCodec(const TShowProgressEvent& progress,
               TStream& dest,

@@ -3,15 +3,9 @@
 #pragma once
 
 #include <cstdint>
-#include <functional>
 
-#include "stream.h"
-
-// The archive component's progress event: PercentageDone in, and a handler that leaves it below 0
-// cancels the run's input.
-using TShowProgressEvent = std::function<void(int32_t& PercentageDone)>;
-
-inline constexpr int32_t CodecBufferSize = 8192;
+#include "archive/codec_progress.h"
+#include "framework/stream.h"
 
 // Runs method 1 (RLE) or 2 (LZH) over source into dest, expanding or compressing. progress is
 // copied at the start (may be empty). sourceSize caps the bytes taken from source; destSize is the

@@ -1,9 +1,9 @@
-#include "codec_io.h"
+#include "archive/codec_io.h"
 
 #include <thread>
 
-#include "exceptions.h"
-#include "format.h"
+#include "archive/format.h"
+#include "framework/exceptions.h"
 
 CodecIo::CodecIo(const TShowProgressEvent& progress, TStream& dest, TStream& source, int32_t sourceSize)
     : progress_(progress),

@@ -18,8 +18,8 @@
 #include <cstdint>
 #include <memory>
 
-#include "codec_driver.h"
-#include "stream.h"
+#include "archive/codec_progress.h"
+#include "framework/stream.h"
 
 class CodecIo {
   public:

@@ -8,8 +8,8 @@
 #include <memory>
 #include <string>
 
-#include "compress_core.h"
-#include "stream.h"
+#include "archive/compress_core.h"
+#include "framework/stream.h"
 
 class TFileStream;
 

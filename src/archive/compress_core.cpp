@@ -1,8 +1,8 @@
-#include "compress_core.h"
+#include "archive/compress_core.h"
 
 #include <vector>
 
-#include "sysutils.h"
+#include "framework/sysutils.h"
 
 namespace {
 

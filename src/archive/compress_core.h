@@ -15,13 +15,13 @@
 #include <memory>
 #include <string>
 
-#include "archive_reader.h"
-#include "codec_driver.h"
-#include "component.h"
-#include "exceptions.h"
-#include "format.h"
-#include "stream.h"
-#include "string_list.h"
+#include "archive/archive_reader.h"
+#include "archive/codec_driver.h"
+#include "archive/format.h"
+#include "framework/component.h"
+#include "framework/exceptions.h"
+#include "framework/stream.h"
+#include "framework/string_list.h"
 
 // What an OnCheckFile handler is asked about; expansion passes Expand (ordinal 1).
 enum class TCProcessMode : uint8_t { Compress = 0, Expand = 1 };

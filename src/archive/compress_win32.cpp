@@ -2,11 +2,11 @@
 // output file, its time stamp and attributes.
 #include <windows.h>
 
-#include "compress.h"
-#include "file_stream.h"
-#include "layout.h"
-#include "resource_stream.h"
-#include "sysutils.h"
+#include "archive/compress.h"
+#include "framework/file_stream.h"
+#include "framework/layout.h"
+#include "framework/resource_stream.h"
+#include "framework/sysutils.h"
 
 namespace {
 

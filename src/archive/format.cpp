@@ -1,4 +1,4 @@
-#include "format.h"
+#include "archive/format.h"
 
 #include <algorithm>
 #include <cstring>

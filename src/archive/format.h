@@ -22,7 +22,7 @@
 #include <string>
 #include <string_view>
 
-#include "exceptions.h"
+#include "framework/exceptions.h"
 
 inline constexpr int32_t kArchiveHeaderSize = 21;
 inline constexpr int32_t kFileHeaderSize = 25;

@@ -4,8 +4,8 @@
 
 #include <cstdint>
 
-#include "bit_io.h"
-#include "lzh_model.h"
+#include "archive/bit_io.h"
+#include "archive/lzh_model.h"
 
 namespace lzh {
 

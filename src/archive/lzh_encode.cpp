@@ -3,12 +3,12 @@
 #include <cstring>
 #include <memory>
 
-#include "bit_io.h"
-#include "codec_io.h"
-#include "lzh.h"
-#include "lzh_coding.h"
-#include "lzh_model.h"
-#include "match_finder.h"
+#include "archive/bit_io.h"
+#include "archive/codec_io.h"
+#include "archive/lzh.h"
+#include "archive/lzh_coding.h"
+#include "archive/lzh_model.h"
+#include "archive/match_finder.h"
 
 namespace {
 

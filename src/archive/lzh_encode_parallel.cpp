@@ -9,11 +9,11 @@
 #include <thread>
 #include <vector>
 
-#include "exceptions.h"
-#include "format.h"
-#include "lzh.h"
-#include "lzh_parallel.h"
-#include "match_finder.h"
+#include "archive/format.h"
+#include "archive/lzh.h"
+#include "archive/lzh_parallel.h"
+#include "archive/match_finder.h"
+#include "framework/exceptions.h"
 
 // How the work is split.
 //

@@ -1,4 +1,4 @@
-#include "lzh_model.h"
+#include "archive/lzh_model.h"
 
 #include <algorithm>
 

@@ -9,8 +9,8 @@
 
 #include <cstdint>
 
-#include "codec_driver.h"
-#include "stream.h"
+#include "archive/codec_driver.h"
+#include "framework/stream.h"
 
 class CodecIo;
 

@@ -16,10 +16,10 @@
 #include <cstdint>
 #include <cstring>
 
-#include "bit_io.h"
-#include "codec_io.h"
-#include "lzh_coding.h"
-#include "lzh_model.h"
+#include "archive/bit_io.h"
+#include "archive/codec_io.h"
+#include "archive/lzh_coding.h"
+#include "archive/lzh_model.h"
 
 namespace {
 

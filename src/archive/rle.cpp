@@ -1,6 +1,6 @@
-#include "rle.h"
+#include "archive/rle.h"
 
-#include "codec_io.h"
+#include "archive/codec_io.h"
 
 namespace {
 

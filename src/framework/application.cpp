@@ -1,8 +1,8 @@
-#include "application.h"
+#include "framework/application.h"
 
-#include "controls.h"
-#include "exceptions.h"
-#include "sysutils.h"
+#include "framework/controls.h"
+#include "framework/exceptions.h"
+#include "framework/sysutils.h"
 
 namespace {
 

@@ -16,8 +16,8 @@
 #include <new>
 #include <string>
 
-#include "component.h"
-#include "forms.h"
+#include "framework/component.h"
+#include "framework/forms.h"
 
 class TApplication : public TComponent {
   public:

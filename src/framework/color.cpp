@@ -1,6 +1,6 @@
-#include "color.h"
+#include "framework/color.h"
 
-#include "sysutils.h"
+#include "framework/sysutils.h"
 
 namespace {
 

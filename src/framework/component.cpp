@@ -1,9 +1,9 @@
-#include "component.h"
+#include "framework/component.h"
 
 #include <algorithm>
 
-#include "exceptions.h"
-#include "sysutils.h"
+#include "framework/exceptions.h"
+#include "framework/sysutils.h"
 
 bool IsPublished(std::string_view name, std::initializer_list<std::string_view> kept) {
     for (std::string_view entry : kept) {

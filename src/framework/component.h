@@ -17,8 +17,8 @@
 #include <string_view>
 #include <vector>
 
-#include "object.h"
-#include "property_value.h"
+#include "framework/object.h"
+#include "framework/property_value.h"
 
 // What the reader knows while it reads one window: its event handlers by name. Each handler is a
 // std::function of the event's own type, stored in a std::any.

@@ -1,12 +1,12 @@
-#include "controls.h"
+#include "framework/controls.h"
 
 #include <algorithm>
 #include <new>
 #include <utility>
 
-#include "exceptions.h"
-#include "scoped_flag.h"
-#include "sysutils.h"
+#include "framework/exceptions.h"
+#include "framework/scoped_flag.h"
+#include "framework/sysutils.h"
 
 namespace {
 

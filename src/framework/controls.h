@@ -29,9 +29,9 @@
 #include <string_view>
 #include <vector>
 
-#include "component.h"
-#include "events.h"
-#include "graphics.h"
+#include "framework/component.h"
+#include "framework/events.h"
+#include "framework/graphics.h"
 
 class TWinControl;
 class TForm;

@@ -4,7 +4,7 @@
 
 #include <functional>
 
-#include "object.h"
+#include "framework/object.h"
 
 using TNotifyEvent = std::function<void(TObject* Sender)>;
 using TCloseQueryEvent = std::function<void(TObject* Sender, bool& CanClose)>;

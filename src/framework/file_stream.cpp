@@ -1,7 +1,7 @@
-#include "file_stream.h"
+#include "framework/file_stream.h"
 
-#include "exceptions.h"
-#include "sysutils.h"
+#include "framework/exceptions.h"
+#include "framework/sysutils.h"
 
 namespace {
 

@@ -16,8 +16,8 @@
 #include <cstdint>
 #include <string>
 
-#include "stream.h"
-#include "unique_handle.h"
+#include "framework/stream.h"
+#include "framework/unique_handle.h"
 
 inline constexpr uint16_t fmOpenRead = 0x0000;
 inline constexpr uint16_t fmOpenWrite = 0x0001;

@@ -1,10 +1,10 @@
-#include "forms.h"
+#include "framework/forms.h"
 
 #include <vector>
 
-#include "application.h"
-#include "layout.h"
-#include "std_controls.h"
+#include "framework/application.h"
+#include "framework/layout.h"
+#include "framework/std_controls.h"
 
 TForm::TForm(TComponent* owner) : TCustomControl(owner) {
     SetVisible(false);

@@ -21,9 +21,9 @@
 #include <string>
 #include <string_view>
 
-#include "controls.h"
-#include "exceptions.h"
-#include "sysutils.h"
+#include "framework/controls.h"
+#include "framework/exceptions.h"
+#include "framework/sysutils.h"
 
 enum class TFormBorderStyle : uint8_t { bsNone, bsSingle, bsSizeable, bsDialog, bsToolWindow, bsSizeToolWin };
 

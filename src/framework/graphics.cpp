@@ -1,11 +1,11 @@
-#include "graphics.h"
+#include "framework/graphics.h"
 
 #include <algorithm>
 #include <cstring>
 
-#include "component.h"
-#include "exceptions.h"
-#include "sysutils.h"
+#include "framework/component.h"
+#include "framework/exceptions.h"
+#include "framework/sysutils.h"
 
 // The system colours' indices are the platform's.
 static_assert(clScrollBar == SystemColor(COLOR_SCROLLBAR) && clBackground == SystemColor(COLOR_BACKGROUND) &&

@@ -15,9 +15,9 @@
 #include <string_view>
 #include <vector>
 
-#include "color.h"
-#include "object.h"
-#include "unique_handle.h"
+#include "framework/color.h"
+#include "framework/object.h"
+#include "framework/unique_handle.h"
 
 // The colour GDI draws for a TColor: system colours through the live system palette.
 COLORREF ColorToRGB(TColor color);

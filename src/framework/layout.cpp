@@ -1,10 +1,10 @@
-#include "layout.h"
+#include "framework/layout.h"
 
 #include <cctype>
 #include <map>
 
-#include "exceptions.h"
-#include "sysutils.h"
+#include "framework/exceptions.h"
+#include "framework/sysutils.h"
 
 namespace {
 

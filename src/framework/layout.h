@@ -27,7 +27,7 @@
 #include <string_view>
 #include <vector>
 
-#include "component.h"
+#include "framework/component.h"
 
 // A factory that makes a component of one class with the given owner.
 using TComponentFactory = std::function<TComponent*(TComponent* owner)>;

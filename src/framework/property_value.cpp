@@ -1,7 +1,7 @@
-#include "property_value.h"
+#include "framework/property_value.h"
 
-#include "exceptions.h"
-#include "sysutils.h"
+#include "framework/exceptions.h"
+#include "framework/sysutils.h"
 
 namespace {
 

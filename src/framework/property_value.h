@@ -10,7 +10,7 @@
 #include <string_view>
 #include <vector>
 
-#include "color.h"
+#include "framework/color.h"
 
 struct TPropValue {
     enum class Kind { Integer, Float, String, Ident, Set, Binary, StringList };

@@ -1,9 +1,9 @@
-#include "registry.h"
+#include "framework/registry.h"
 
 #include <vector>
 
-#include "exceptions.h"
-#include "sysutils.h"
+#include "framework/exceptions.h"
+#include "framework/sysutils.h"
 
 namespace {
 

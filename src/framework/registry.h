@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <string>
 
-#include "unique_handle.h"
+#include "framework/unique_handle.h"
 
 class TRegistry {
   public:

@@ -1,7 +1,7 @@
-#include "resource_stream.h"
+#include "framework/resource_stream.h"
 
-#include "exceptions.h"
-#include "sysutils.h"
+#include "framework/exceptions.h"
+#include "framework/sysutils.h"
 
 TResourceStream::TResourceStream(HMODULE instance, const std::string& resName, const char* resType)
     : TCustomMemoryStream(nullptr, 0) {

@@ -11,8 +11,8 @@
 
 #include <string>
 
-#include "stream.h"
-#include "unique_handle.h"
+#include "framework/stream.h"
+#include "framework/unique_handle.h"
 
 class TResourceStream : public TCustomMemoryStream {
   public:

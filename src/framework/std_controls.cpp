@@ -1,10 +1,10 @@
-#include "std_controls.h"
+#include "framework/std_controls.h"
 
 #include <algorithm>
 
-#include "exceptions.h"
-#include "layout.h"
-#include "sysutils.h"
+#include "framework/exceptions.h"
+#include "framework/layout.h"
+#include "framework/sysutils.h"
 
 namespace {
 

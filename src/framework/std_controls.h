@@ -9,7 +9,7 @@
 #include <string_view>
 #include <vector>
 
-#include "controls.h"
+#include "framework/controls.h"
 
 // Makes the standard classes known to the layout reader (TLabel, TImage, TPanel, TButton, TEdit).
 void RegisterStandardClasses();

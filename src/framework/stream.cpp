@@ -1,9 +1,9 @@
-#include "stream.h"
+#include "framework/stream.h"
 
 #include <algorithm>
 #include <cstring>
 
-#include "exceptions.h"
+#include "framework/exceptions.h"
 
 namespace {
 

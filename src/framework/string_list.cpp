@@ -1,6 +1,6 @@
-#include "string_list.h"
+#include "framework/string_list.h"
 
-#include "sysutils.h"
+#include "framework/sysutils.h"
 
 int TStringList::AddObject(std::string text, std::unique_ptr<TObject> object) {
     items_.push_back(Item{std::move(text), std::move(object)});

@@ -8,7 +8,7 @@
 #include <string_view>
 #include <vector>
 
-#include "object.h"
+#include "framework/object.h"
 
 class TStringList {
   public:

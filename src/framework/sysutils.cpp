@@ -1,11 +1,11 @@
-#include "sysutils.h"
+#include "framework/sysutils.h"
 
 #include <algorithm>
 #include <cstdarg>
 #include <cstdio>
 #include <limits>
 
-#include "exceptions.h"
+#include "framework/exceptions.h"
 
 std::string Format(const char* format, ...) {
     va_list args;

@@ -1,4 +1,4 @@
-#include "unit_startup.h"
+#include "framework/unit_startup.h"
 
 #include <utility>
 #include <vector>

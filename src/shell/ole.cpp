@@ -1,11 +1,11 @@
-#include "ole.h"
+#include "shell/ole.h"
 
 #include <ole2.h>
 
 #include <cstdint>
 #include <optional>
 
-#include "sysutils.h"
+#include "framework/sysutils.h"
 
 namespace {
 

@@ -3,7 +3,7 @@
 
 #include <windows.h>
 
-#include "exceptions.h"
+#include "framework/exceptions.h"
 
 // A failed OLE call; the message names its result code and the thread's last-error code.
 TANDREL_DECLARE_EXCEPTION(EShellOleError, Exception);

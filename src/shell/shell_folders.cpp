@@ -1,8 +1,8 @@
-#include "shell_folders.h"
+#include "shell/shell_folders.h"
 
-#include "exceptions.h"
-#include "registry.h"
-#include "sysutils.h"
+#include "framework/exceptions.h"
+#include "framework/registry.h"
+#include "framework/sysutils.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "shell_link.h"
+#include "shell/shell_link.h"
 
 #include <objbase.h>
 #include <objidl.h>
@@ -6,9 +6,9 @@
 
 #include <array>
 
-#include "ole.h"
-#include "shell_folders.h"
-#include "sysutils.h"
+#include "framework/sysutils.h"
+#include "shell/ole.h"
+#include "shell/shell_folders.h"
 
 namespace {
 

@@ -8,7 +8,7 @@
 #include <cstdint>
 #include <string>
 
-#include "com_ptr.h"
+#include "shell/com_ptr.h"
 
 // Everything one shortcut says. The texts go to the link object as zero-terminated ANSI strings.
 struct TShellLinkInfo {

@@ -1,13 +1,13 @@
-#include "directory_list_box.h"
+#include "widgets/directory_list_box.h"
 
 #include <algorithm>
 
-#include "drive_rows.h"
-#include "exceptions.h"
-#include "file_stream.h"
-#include "picker_drawing.h"
-#include "scoped_flag.h"
-#include "sysutils.h"
+#include "framework/exceptions.h"
+#include "framework/file_stream.h"
+#include "framework/scoped_flag.h"
+#include "framework/sysutils.h"
+#include "widgets/drive_rows.h"
+#include "widgets/picker_drawing.h"
 
 namespace {
 

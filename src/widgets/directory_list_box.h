@@ -14,8 +14,8 @@
 #include <string_view>
 #include <vector>
 
-#include "directory_rows.h"
-#include "std_controls.h"
+#include "framework/std_controls.h"
+#include "widgets/directory_rows.h"
 
 class TDirectoryListBox : public TCustomListBox {
   public:

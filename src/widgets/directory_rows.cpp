@@ -1,10 +1,10 @@
-#include "directory_rows.h"
+#include "widgets/directory_rows.h"
 
 #include <algorithm>
 
-#include "drive_rows.h"
-#include "sysutils.h"
-#include "unique_handle.h"
+#include "framework/sysutils.h"
+#include "framework/unique_handle.h"
+#include "widgets/drive_rows.h"
 
 namespace {
 

@@ -1,9 +1,9 @@
-#include "drive_combo_box.h"
+#include "widgets/drive_combo_box.h"
 
 #include <algorithm>
 
-#include "picker_drawing.h"
-#include "sysutils.h"
+#include "framework/sysutils.h"
+#include "widgets/picker_drawing.h"
 
 namespace {
 

@@ -14,9 +14,9 @@
 #include <string_view>
 #include <vector>
 
-#include "directory_list_box.h"
-#include "drive_rows.h"
-#include "std_controls.h"
+#include "framework/std_controls.h"
+#include "widgets/directory_list_box.h"
+#include "widgets/drive_rows.h"
 
 class TDriveComboBox : public TCustomComboBox, private TDirectoryListBox::DriveLink {
   public:

@@ -1,4 +1,4 @@
-#include "drive_rows.h"
+#include "widgets/drive_rows.h"
 
 #include <winnetwk.h>
 

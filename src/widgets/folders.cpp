@@ -1,8 +1,8 @@
-#include "folders.h"
+#include "widgets/folders.h"
 
 #include <windows.h>
 
-#include "file_stream.h"
+#include "framework/file_stream.h"
 
 bool FolderExists(const std::string& path) {
     return DirectoryExists(path);

@@ -1,12 +1,12 @@
-#include "gauge_drawing.h"
+#include "widgets/gauge_drawing.h"
 
 #include <cmath>
 #include <numbers>
 #include <string>
 
-#include "exceptions.h"
-#include "sysutils.h"
-#include "unique_handle.h"
+#include "framework/exceptions.h"
+#include "framework/sysutils.h"
+#include "framework/unique_handle.h"
 
 int GaugePercentage(int32_t minValue, int32_t maxValue, int32_t progress) {
     const int64_t span = int64_t{maxValue} - minValue;

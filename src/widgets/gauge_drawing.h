@@ -6,7 +6,7 @@
 
 #include <cstdint>
 
-#include "graphics.h"
+#include "framework/graphics.h"
 
 enum TGaugeKind : uint8_t { gkText, gkHorizontalBar, gkVerticalBar, gkPie, gkNeedle };
 

@@ -1,9 +1,9 @@
-#include "gauges.h"
+#include "widgets/gauges.h"
 
 #include <cstdint>
 
-#include "exceptions.h"
-#include "sysutils.h"
+#include "framework/exceptions.h"
+#include "framework/sysutils.h"
 
 TGauge::TGauge(TComponent* owner) : TGraphicControl(owner) {
     controlStyle_ |= csOpaque | csFramed;

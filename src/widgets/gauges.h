@@ -12,8 +12,8 @@
 #include <cstdint>
 #include <string_view>
 
-#include "controls.h"
-#include "gauge_drawing.h"
+#include "framework/controls.h"
+#include "widgets/gauge_drawing.h"
 
 enum class TBorderStyle : uint8_t { bsNone, bsSingle };
 

@@ -1,6 +1,6 @@
-#include "gradient.h"
+#include "widgets/gradient.h"
 
-#include "sysutils.h"
+#include "framework/sysutils.h"
 
 TGradient::TGradient(TComponent* owner) : TGraphicControl(owner) {
     SetAlign(TAlign::alClient);

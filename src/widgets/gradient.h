@@ -10,8 +10,8 @@
 
 #include <string_view>
 
-#include "controls.h"
-#include "gradient_drawing.h"
+#include "framework/controls.h"
+#include "widgets/gradient_drawing.h"
 
 class TGradient : public TGraphicControl {
   public:

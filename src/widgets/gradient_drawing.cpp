@@ -1,13 +1,13 @@
-#include "gradient_drawing.h"
+#include "widgets/gradient_drawing.h"
 
 #include <cmath>
 #include <string>
 
-#include "color.h"
-#include "exceptions.h"
-#include "registry.h"
-#include "sysutils.h"
-#include "unique_handle.h"
+#include "framework/color.h"
+#include "framework/exceptions.h"
+#include "framework/registry.h"
+#include "framework/sysutils.h"
+#include "framework/unique_handle.h"
 
 ColorComponents ParseColorText(std::string_view text) {
     int numbers[3] = {0, 0, 0};

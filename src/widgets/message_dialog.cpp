@@ -1,9 +1,9 @@
-#include "message_dialog.h"
+#include "widgets/message_dialog.h"
 
 #include <algorithm>
 
-#include "application.h"
-#include "std_controls.h"
+#include "framework/application.h"
+#include "framework/std_controls.h"
 
 namespace {
 

@@ -17,7 +17,7 @@
 #include <string>
 #include <vector>
 
-#include "forms.h"
+#include "framework/forms.h"
 
 enum TMessageKind : uint8_t { mkWarning, mkError, mkInformation, mkConfirmation, mkCustom };
 

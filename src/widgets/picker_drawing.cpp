@@ -1,4 +1,4 @@
-#include "picker_drawing.h"
+#include "widgets/picker_drawing.h"
 
 void DrawPictureTransparent(TCanvas& canvas, int x, int y, const TBitmap& picture) {
     if (picture.Empty()) {

@@ -2,7 +2,7 @@
 // colour and the height of a font's characters.
 #pragma once
 
-#include "graphics.h"
+#include "framework/graphics.h"
 
 // Draws a picture with its bottom-left pixel's colour as the transparent colour.
 void DrawPictureTransparent(TCanvas& canvas, int x, int y, const TBitmap& picture);

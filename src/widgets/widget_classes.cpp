@@ -1,10 +1,10 @@
-#include "widget_classes.h"
+#include "widgets/widget_classes.h"
 
-#include "directory_list_box.h"
-#include "drive_combo_box.h"
-#include "gauges.h"
-#include "gradient.h"
-#include "layout.h"
+#include "framework/layout.h"
+#include "widgets/directory_list_box.h"
+#include "widgets/drive_combo_box.h"
+#include "widgets/gauges.h"
+#include "widgets/gradient.h"
 
 void RegisterWidgetClasses() {
     static const bool registered = [] {

@@ -25,7 +25,7 @@
 #include <vector>
 
 #include "../common/gui_driver.h"
-#include "message_dialog.h"
+#include "widgets/message_dialog.h"
 
 namespace gui {
 

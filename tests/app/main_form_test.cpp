@@ -1,6 +1,6 @@
 // The main window as stored and at run time, its panels, and its close confirmation through the
 // real modal loop (a helper thread finds the warning dialog and answers it).
-#include "main_form.h"
+#include "app/main_form.h"
 
 #include <algorithm>
 #include <functional>
@@ -9,9 +9,9 @@
 #include <vector>
 
 #include "../common/gui_driver.h"
-#include "application.h"
-#include "message_dialog.h"
-#include "program_classes.h"
+#include "app/program_classes.h"
+#include "framework/application.h"
+#include "widgets/message_dialog.h"
 
 namespace {
 

@@ -2,9 +2,9 @@
 
 #include <algorithm>
 
-#include "codec_driver.h"
-#include "format.h"
-#include "unique_handle.h"
+#include "archive/codec_driver.h"
+#include "archive/format.h"
+#include "framework/unique_handle.h"
 
 namespace archive_test {
 

@@ -10,8 +10,8 @@
 #include <vector>
 
 #include "../common/folder_tree.h"
-#include "compress.h"
-#include "file_stream.h"
+#include "archive/compress.h"
+#include "framework/file_stream.h"
 
 namespace archive_test {
 

@@ -1,6 +1,6 @@
 // The archive component on real files in a private temporary folder: listing, selection, output
 // paths, events, restored time stamps and attributes, and every failure with what it leaves behind.
-#include "compress.h"
+#include "archive/compress.h"
 
 #include <windows.h>
 
@@ -9,9 +9,9 @@
 #include <map>
 
 #include "archive_test_support.h"
-#include "exceptions.h"
-#include "layout.h"
-#include "string_list.h"
+#include "framework/exceptions.h"
+#include "framework/layout.h"
+#include "framework/string_list.h"
 
 using namespace archive_test;
 

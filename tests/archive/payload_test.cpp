@@ -6,9 +6,9 @@
 #include <cstring>
 #include <gtest/gtest.h>
 
+#include "archive/compress.h"
 #include "archive_test_support.h"
-#include "compress.h"
-#include "string_list.h"
+#include "framework/string_list.h"
 
 using namespace archive_test;
 

@@ -1,9 +1,9 @@
 // Writing archives and reading them back: listing, testing entries, locked entries, damage.
 #include <gtest/gtest.h>
 
-#include "archive_reader.h"
-#include "archive_writer.h"
-#include "format.h"
+#include "archive/archive_reader.h"
+#include "archive/archive_writer.h"
+#include "archive/format.h"
 #include "test_util.h"
 
 namespace {

@@ -1,11 +1,11 @@
 // The codec driver: progress calls, cancel, checksums, stream errors, and where the source stands.
-#include "codec_driver.h"
+#include "archive/codec_driver.h"
 
 #include <gtest/gtest.h>
 #include <limits>
 
-#include "exceptions.h"
-#include "format.h"
+#include "archive/format.h"
+#include "framework/exceptions.h"
 #include "test_util.h"
 
 namespace {

@@ -1,9 +1,9 @@
 // The container layout: header records field by field, the byte sum, the end of the entries.
-#include "format.h"
+#include "archive/format.h"
 
 #include <gtest/gtest.h>
 
-#include "archive_reader.h"
+#include "archive/archive_reader.h"
 #include "test_util.h"
 
 namespace {

@@ -5,7 +5,7 @@
 #include <gtest/gtest.h>
 #include <sstream>
 
-#include "format.h"
+#include "archive/format.h"
 #include "test_util.h"
 
 namespace {

@@ -6,8 +6,8 @@
 #include <random>
 #include <set>
 
-#include "format.h"
-#include "lzh_model.h"
+#include "archive/format.h"
+#include "archive/lzh_model.h"
 #include "lzh_plain.h"
 #include "test_util.h"
 

@@ -3,10 +3,10 @@
 #include <gtest/gtest.h>
 #include <memory>
 
-#include "codec_io.h"
-#include "format.h"
-#include "lzh_coding.h"
-#include "lzh_model.h"
+#include "archive/codec_io.h"
+#include "archive/format.h"
+#include "archive/lzh_coding.h"
+#include "archive/lzh_model.h"
 #include "lzh_plain.h"
 #include "test_util.h"
 

@@ -9,10 +9,10 @@
 #include <gtest/gtest.h>
 #include <sstream>
 
-#include "archive_writer.h"
-#include "exceptions.h"
-#include "format.h"
-#include "lzh_parallel.h"
+#include "archive/archive_writer.h"
+#include "archive/format.h"
+#include "archive/lzh_parallel.h"
+#include "framework/exceptions.h"
 #include "test_util.h"
 
 namespace {

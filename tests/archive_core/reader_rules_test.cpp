@@ -2,8 +2,8 @@
 // identifier names, and what an entry's checksum accepts.
 #include <gtest/gtest.h>
 
-#include "archive_reader.h"
-#include "format.h"
+#include "archive/archive_reader.h"
+#include "archive/format.h"
 #include "test_util.h"
 
 namespace {

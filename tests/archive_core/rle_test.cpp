@@ -1,7 +1,7 @@
 // The RLE codec: the coding rules on their worked examples, and the decoder on odd streams.
 #include <gtest/gtest.h>
 
-#include "format.h"
+#include "archive/format.h"
 #include "test_util.h"
 
 namespace {

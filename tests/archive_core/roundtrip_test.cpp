@@ -1,7 +1,7 @@
 // Round trips of both codecs over sizes and kinds of data; the encoders are deterministic.
 #include <gtest/gtest.h>
 
-#include "format.h"
+#include "archive/format.h"
 #include "test_util.h"
 
 namespace {

@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "codec_driver.h"
-#include "stream.h"
+#include "archive/codec_driver.h"
+#include "framework/stream.h"
 
 using Bytes = std::vector<uint8_t>;
 

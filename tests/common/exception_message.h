@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "exceptions.h"
+#include "framework/exceptions.h"
 
 // The message of the exception of class E that action raises, or "(no exception)" when it raises
 // none; an exception of another class goes on to the test, which then fails.

@@ -6,7 +6,7 @@
 
 #include <string>
 
-#include "unique_handle.h"
+#include "framework/unique_handle.h"
 
 class FolderTree {
   public:

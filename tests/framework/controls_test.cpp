@@ -7,10 +7,10 @@
 #include <vector>
 
 #include "../common/exception_message.h"
-#include "application.h"
-#include "exceptions.h"
-#include "forms.h"
-#include "std_controls.h"
+#include "framework/application.h"
+#include "framework/exceptions.h"
+#include "framework/forms.h"
+#include "framework/std_controls.h"
 
 namespace {
 

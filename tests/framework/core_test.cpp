@@ -9,12 +9,12 @@
 #include <vector>
 
 #include "../common/exception_message.h"
-#include "exceptions.h"
-#include "registry.h"
-#include "stream.h"
-#include "string_list.h"
-#include "sysutils.h"
-#include "unique_handle.h"
+#include "framework/exceptions.h"
+#include "framework/registry.h"
+#include "framework/stream.h"
+#include "framework/string_list.h"
+#include "framework/sysutils.h"
+#include "framework/unique_handle.h"
 
 namespace {
 

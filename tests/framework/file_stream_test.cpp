@@ -1,12 +1,12 @@
 // The file stream on real files: modes, sharing and the errors of each.
-#include "file_stream.h"
+#include "framework/file_stream.h"
 
 #include <windows.h>
 
 #include <gtest/gtest.h>
 
 #include "../common/folder_tree.h"
-#include "exceptions.h"
+#include "framework/exceptions.h"
 
 namespace {
 

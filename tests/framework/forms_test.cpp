@@ -1,6 +1,6 @@
 // Forms and the application under Wine, driven through their real modal loops: a helper thread
 // finds the window by its caption and presses its buttons or keys, as a user would.
-#include "forms.h"
+#include "framework/forms.h"
 
 #include <gtest/gtest.h>
 #include <memory>
@@ -9,10 +9,10 @@
 #include <vector>
 
 #include "../common/gui_driver.h"
-#include "application.h"
-#include "exceptions.h"
-#include "std_controls.h"
-#include "unit_startup.h"
+#include "framework/application.h"
+#include "framework/exceptions.h"
+#include "framework/std_controls.h"
+#include "framework/unit_startup.h"
 
 namespace {
 

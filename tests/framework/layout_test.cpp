@@ -1,6 +1,6 @@
 // The layout parser and reader: value syntax, typed reading of values, error messages that name the
 // object, class and property, event binding, nesting (owner and parent), scaling and Loaded.
-#include "layout.h"
+#include "framework/layout.h"
 
 #include <functional>
 #include <gtest/gtest.h>
@@ -10,10 +10,10 @@
 #include <vector>
 
 #include "../common/exception_message.h"
-#include "application.h"
-#include "exceptions.h"
-#include "forms.h"
-#include "std_controls.h"
+#include "framework/application.h"
+#include "framework/exceptions.h"
+#include "framework/forms.h"
+#include "framework/std_controls.h"
 
 namespace {
 

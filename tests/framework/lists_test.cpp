@@ -6,9 +6,9 @@
 #include <string>
 #include <vector>
 
-#include "application.h"
-#include "forms.h"
-#include "std_controls.h"
+#include "framework/application.h"
+#include "framework/forms.h"
+#include "framework/std_controls.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "ole.h"
+#include "shell/ole.h"
 
 #include <windows.h>
 
@@ -6,7 +6,7 @@
 #include <type_traits>
 
 #include "../common/exception_message.h"
-#include "shell_link.h"
+#include "shell/shell_link.h"
 
 namespace {
 

@@ -1,11 +1,11 @@
-#include "shell_folders.h"
+#include "shell/shell_folders.h"
 
 #include <windows.h>
 
 #include <gtest/gtest.h>
 
 #include "../common/exception_message.h"
-#include "exceptions.h"
+#include "framework/exceptions.h"
 #include "shell_test_support.h"
 
 namespace {

@@ -1,4 +1,4 @@
-#include "shell_link.h"
+#include "shell/shell_link.h"
 
 #include <windows.h>
 
@@ -7,10 +7,10 @@
 #include <string>
 
 #include "../common/exception_message.h"
-#include "exceptions.h"
-#include "ole.h"
+#include "framework/exceptions.h"
+#include "framework/sysutils.h"
+#include "shell/ole.h"
 #include "shell_test_support.h"
-#include "sysutils.h"
 
 namespace {
 

@@ -12,10 +12,10 @@
 #include <utility>
 
 #include "../common/folder_tree.h"
-#include "com_ptr.h"
-#include "file_stream.h"
-#include "shell_folders.h"
-#include "unique_handle.h"
+#include "framework/file_stream.h"
+#include "framework/unique_handle.h"
+#include "shell/com_ptr.h"
+#include "shell/shell_folders.h"
 
 namespace shell_test {
 

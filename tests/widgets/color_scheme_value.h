@@ -7,7 +7,7 @@
 #include <gtest/gtest.h>
 #include <string>
 
-#include "unique_handle.h"
+#include "framework/unique_handle.h"
 
 class ColorSchemeValue {
   public:

@@ -1,5 +1,5 @@
 // The gauge's arithmetic, checked exactly, and its pictures, painted into a memory bitmap.
-#include "gauge_drawing.h"
+#include "widgets/gauge_drawing.h"
 
 #include <climits>
 #include <gtest/gtest.h>

@@ -8,12 +8,12 @@
 #include "../common/exception_message.h"
 #include "color_scheme_value.h"
 #include "dib_canvas.h"
-#include "directory_list_box.h"
-#include "drive_combo_box.h"
-#include "exceptions.h"
-#include "gauges.h"
-#include "gradient.h"
+#include "framework/exceptions.h"
 #include "widget_host.h"
+#include "widgets/directory_list_box.h"
+#include "widgets/drive_combo_box.h"
+#include "widgets/gauges.h"
+#include "widgets/gradient.h"
 
 namespace {
 

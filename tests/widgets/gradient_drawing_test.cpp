@@ -1,5 +1,5 @@
 // The gradient's colour parsing, palette and band layout, and its picture in a memory bitmap.
-#include "gradient_drawing.h"
+#include "widgets/gradient_drawing.h"
 
 #include <gtest/gtest.h>
 #include <optional>
@@ -8,8 +8,8 @@
 #include "../common/exception_message.h"
 #include "color_scheme_value.h"
 #include "dib_canvas.h"
-#include "exceptions.h"
-#include "unique_handle.h"
+#include "framework/exceptions.h"
+#include "framework/unique_handle.h"
 
 namespace {
 

@@ -1,7 +1,7 @@
 // Message dialogs: the layout arithmetic by hand-worked figures, the built dialog against figures
 // recomputed from the measured font, button order and roles, and the result codes through the
 // real modal loop (a helper thread finds the dialog and presses its buttons or keys).
-#include "message_dialog.h"
+#include "widgets/message_dialog.h"
 
 #include <gtest/gtest.h>
 #include <optional>
@@ -9,8 +9,8 @@
 #include <vector>
 
 #include "../common/gui_driver.h"
-#include "application.h"
-#include "std_controls.h"
+#include "framework/application.h"
+#include "framework/std_controls.h"
 
 namespace {
 

@@ -7,11 +7,11 @@
 
 #include "../common/folder_tree.h"
 #include "dib_canvas.h"
-#include "directory_list_box.h"
-#include "drive_combo_box.h"
-#include "exceptions.h"
-#include "sysutils.h"
+#include "framework/exceptions.h"
+#include "framework/sysutils.h"
 #include "widget_host.h"
+#include "widgets/directory_list_box.h"
+#include "widgets/drive_combo_box.h"
 
 namespace {
 

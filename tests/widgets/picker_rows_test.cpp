@@ -4,9 +4,9 @@
 #include <gtest/gtest.h>
 
 #include "../common/folder_tree.h"
-#include "directory_rows.h"
-#include "drive_rows.h"
-#include "folders.h"
+#include "widgets/directory_rows.h"
+#include "widgets/drive_rows.h"
+#include "widgets/folders.h"
 
 TEST(DriveRows, TextsByDriveType) {
     struct Case {

@@ -7,10 +7,10 @@
 #include <string_view>
 #include <utility>
 
-#include "application.h"
-#include "forms.h"
-#include "std_controls.h"
-#include "widget_classes.h"
+#include "framework/application.h"
+#include "framework/forms.h"
+#include "framework/std_controls.h"
+#include "widgets/widget_classes.h"
 
 // Prepares the framework once per test run: window classes and the classes of layouts.
 inline void PrepareFramework() {

@@ -8,14 +8,14 @@
 #include <optional>
 #include <thread>
 
-#include "archive_reader.h"
-#include "archive_writer.h"
+#include "archive/archive_reader.h"
+#include "archive/archive_writer.h"
+#include "archive/format.h"
+#include "archive/lzh_parallel.h"
 #include "disk_file.h"
 #include "file_info.h"
-#include "format.h"
-#include "lzh_parallel.h"
+#include "framework/sysutils.h"
 #include "progress.h"
-#include "sysutils.h"
 
 namespace {
 

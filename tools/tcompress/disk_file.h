@@ -7,7 +7,7 @@
 #include <string>
 
 #include "file_info.h"
-#include "stream.h"
+#include "framework/stream.h"
 
 // A TStream over a file through the C library, with 64-bit positions. A failure of the system
 // raises EToolError naming the file and the reason; a write never comes back short.

@@ -4,11 +4,11 @@
 
 #include <iostream>
 
-#include "compress.h"
-#include "file_stream.h"
+#include "archive/compress.h"
+#include "framework/file_stream.h"
+#include "framework/string_list.h"
+#include "framework/sysutils.h"
 #include "progress.h"
-#include "string_list.h"
-#include "sysutils.h"
 
 namespace {
 

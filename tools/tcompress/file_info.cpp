@@ -5,7 +5,7 @@
 #include <cstring>
 #include <sys/stat.h>
 
-#include "format.h"
+#include "archive/format.h"
 
 namespace {
 

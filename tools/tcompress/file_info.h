@@ -6,7 +6,7 @@
 #include <optional>
 #include <string>
 
-#include "exceptions.h"
+#include "framework/exceptions.h"
 
 // A failure of tcompress itself; its message is shown after "tcompress: ".
 TANDREL_DECLARE_EXCEPTION(EToolError, Exception);

@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <iosfwd>
 
-#include "stream.h"
+#include "framework/stream.h"
 
 // Whether the process's standard error is a terminal.
 bool StandardErrorIsTerminal();
