@@ -2,6 +2,7 @@
 
 #include <vector>
 
+#include "framework/published.h"
 #include "framework/sysutils.h"
 
 namespace {
@@ -56,31 +57,23 @@ std::unique_ptr<TCompressedFileInfo> FileInfo(const ArchiveEntry& entry) {
 
 }  // namespace
 
+constexpr TPublishedProperty<TCompressCore> kCompressProperties[] = {
+    {"OnCompress", Event<&TCompressCore::OnCompress>},
+    {"OnExpand", Event<&TCompressCore::OnExpand>},
+    {"OnCheckFile", Event<&TCompressCore::OnCheckFile>},
+    {"OnRecognize", Event<&TCompressCore::OnRecognize>},
+    {"OnShowProgress", Event<&TCompressCore::OnShowProgress>},
+    {"TargetPath", Setter<&TCompressCore::SetTargetPath, ReadString>},
+    {"MakeDirectories", Stored<&TCompressCore::MakeDirectories, ReadBoolean>},
+    {"ExceptionOnFileError", Stored<&TCompressCore::ExceptionOnFileError, ReadBoolean>},
+    {"Key", Stored<&TCompressCore::Key, ReadInteger>},
+};
+
 bool TCompressCore::SetProperty(std::string_view name,
                                 const TPropValue& value,
                                 const TReaderContext& context) {
-    if (SameTextAscii(name, "OnCompress")) {
-        OnCompress = context.Method<TCompressEvent>(value.AsIdent());
-    } else if (SameTextAscii(name, "OnExpand")) {
-        OnExpand = context.Method<TExpandEvent>(value.AsIdent());
-    } else if (SameTextAscii(name, "OnCheckFile")) {
-        OnCheckFile = context.Method<TFilenameCheckEvent>(value.AsIdent());
-    } else if (SameTextAscii(name, "OnRecognize")) {
-        OnRecognize = context.Method<TRecognizeEvent>(value.AsIdent());
-    } else if (SameTextAscii(name, "OnShowProgress")) {
-        OnShowProgress = context.Method<TShowProgressEvent>(value.AsIdent());
-    } else if (SameTextAscii(name, "TargetPath")) {
-        SetTargetPath(value.AsString());
-    } else if (SameTextAscii(name, "MakeDirectories")) {
-        MakeDirectories = value.AsBoolean();
-    } else if (SameTextAscii(name, "ExceptionOnFileError")) {
-        ExceptionOnFileError = value.AsBoolean();
-    } else if (SameTextAscii(name, "Key")) {
-        Key = value.AsInteger();
-    } else {
-        return TComponent::SetProperty(name, value, context);
-    }
-    return true;
+    return SetPublished(*this, kCompressProperties, name, value, context) ||
+           TComponent::SetProperty(name, value, context);
 }
 
 void TCompressCore::SetTargetPath(const std::string& value) {

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "framework/exceptions.h"
+#include "framework/published.h"
 #include "framework/sysutils.h"
 
 bool IsPublished(std::string_view name, std::initializer_list<std::string_view> kept) {
@@ -59,10 +60,14 @@ TComponent* TComponent::FindComponent(std::string_view name) const {
     return nullptr;
 }
 
-bool TComponent::SetProperty(std::string_view name, const TPropValue& value, const TReaderContext&) {
-    if (SameTextAscii(name, "Name")) {
-        SetName(value.AsIdent());
-        return true;
-    }
-    return false;
+namespace {
+
+constexpr TPublishedProperty<TComponent> kComponentProperties[] = {
+    {"Name", Setter<&TComponent::SetName, ReadIdent>},
+};
+
+}  // namespace
+
+bool TComponent::SetProperty(std::string_view name, const TPropValue& value, const TReaderContext& context) {
+    return SetPublished(*this, kComponentProperties, name, value, context);
 }

@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "framework/exceptions.h"
+#include "framework/published.h"
 #include "framework/scoped_flag.h"
 #include "framework/sysutils.h"
 
@@ -35,6 +36,17 @@ LRESULT Guarded(Body body) {
         ReportException(Exception("Unknown error"));
     }
     return 0;
+}
+
+// Runs paint with slot pointing at a canvas on dc that carries control's font and colour; the slot
+// is emptied again when paint returns or throws.
+template <typename Paint>
+void PaintThroughCanvas(TControl& control, TCanvas*& slot, HDC dc, Paint paint) {
+    TCanvas canvas(dc);
+    canvas.Font = control.Font();
+    canvas.Brush.SetColor(control.Color());
+    const TCanvasInUse inUse(slot, canvas);
+    paint();
 }
 
 // SaveDC / RestoreDC as one owner.
@@ -308,39 +320,36 @@ void TControl::Invalidate() {}
 
 void TControl::Repaint() {}
 
+namespace {
+
+constexpr std::string_view kAlignNames[] = {"alNone", "alTop", "alBottom", "alLeft", "alRight", "alClient"};
+
+constexpr TPublishedProperty<TControl> kControlProperties[] = {
+    {"Left", Setter<&TControl::SetLeft, ReadInteger>},
+    {"Top", Setter<&TControl::SetTop, ReadInteger>},
+    {"Width", Setter<&TControl::SetWidth, ReadInteger>},
+    {"Height", Setter<&TControl::SetHeight, ReadInteger>},
+    {"Caption", Setter<&TControl::SetText, ReadString>},
+    {"Text", Setter<&TControl::SetText, ReadString>},
+    {"Visible", Setter<&TControl::SetVisible, ReadBoolean>},
+    {"Enabled", Setter<&TControl::SetEnabled, ReadBoolean>},
+    {"Color", Setter<&TControl::SetColor, ReadColor>},
+    {"ParentColor", Setter<&TControl::SetParentColor, ReadBoolean>},
+    {"ParentFont", Setter<&TControl::SetParentFont, ReadBoolean>},
+    {"Align", Setter<&TControl::SetAlign, ReadEnum<TAlign, kAlignNames>>},
+    {"Tag", Setter<&TControl::SetTag, ReadInteger>},
+    {"OnClick", Event<&TControl::OnClick>},
+};
+
+}  // namespace
+
 bool TControl::SetProperty(std::string_view name, const TPropValue& value, const TReaderContext& context) {
-    if (SameTextAscii(name, "Left")) {
-        SetLeft(value.AsInteger());
-    } else if (SameTextAscii(name, "Top")) {
-        SetTop(value.AsInteger());
-    } else if (SameTextAscii(name, "Width")) {
-        SetWidth(value.AsInteger());
-    } else if (SameTextAscii(name, "Height")) {
-        SetHeight(value.AsInteger());
-    } else if (SameTextAscii(name, "Caption") || SameTextAscii(name, "Text")) {
-        SetText(value.AsString());
-    } else if (SameTextAscii(name, "Visible")) {
-        SetVisible(value.AsBoolean());
-    } else if (SameTextAscii(name, "Enabled")) {
-        SetEnabled(value.AsBoolean());
-    } else if (SameTextAscii(name, "Color")) {
-        SetColor(value.AsColor());
-    } else if (SameTextAscii(name, "ParentColor")) {
-        SetParentColor(value.AsBoolean());
-    } else if (SameTextAscii(name, "ParentFont")) {
-        SetParentFont(value.AsBoolean());
-    } else if (name.size() > 5 && SameTextAscii(name.substr(0, 5), "Font.")) {
-        return font_.SetProperty(name.substr(5), value);
-    } else if (SameTextAscii(name, "Align")) {
-        SetAlign(value.AsEnum<TAlign>({"alNone", "alTop", "alBottom", "alLeft", "alRight", "alClient"}));
-    } else if (SameTextAscii(name, "Tag")) {
-        SetTag(value.AsInteger());
-    } else if (SameTextAscii(name, "OnClick")) {
-        OnClick = context.Method<TNotifyEvent>(value.AsIdent());
-    } else {
-        return TComponent::SetProperty(name, value, context);
+    constexpr std::string_view kFont = "Font.";
+    if (name.size() > kFont.size() && SameTextAscii(name.substr(0, kFont.size()), kFont)) {
+        return font_.SetProperty(name.substr(kFont.size()), value, context);
     }
-    return true;
+    return SetPublished(*this, kControlProperties, name, value, context) ||
+           TComponent::SetProperty(name, value, context);
 }
 
 // =============================================================================================
@@ -373,11 +382,7 @@ void TGraphicControl::Repaint() {
 }
 
 void TGraphicControl::PaintOn(HDC dc) {
-    TCanvas canvas(dc);
-    canvas.Font = Font();
-    canvas.Brush.SetColor(Color());
-    const TCanvasInUse inUse(canvas_, canvas);
-    Paint();
+    PaintThroughCanvas(*this, canvas_, dc, [this] { Paint(); });
 }
 
 // =============================================================================================
@@ -815,15 +820,18 @@ void TWinControl::VisibleChanged() {
     }
 }
 
+namespace {
+
+constexpr TPublishedProperty<TWinControl> kWinControlProperties[] = {
+    {"TabOrder", Setter<&TWinControl::SetTabOrder, ReadInteger>},
+    {"TabStop", Setter<&TWinControl::SetTabStop, ReadBoolean>},
+};
+
+}  // namespace
+
 bool TWinControl::SetProperty(std::string_view name, const TPropValue& value, const TReaderContext& context) {
-    if (SameTextAscii(name, "TabOrder")) {
-        SetTabOrder(value.AsInteger());
-    } else if (SameTextAscii(name, "TabStop")) {
-        SetTabStop(value.AsBoolean());
-    } else {
-        return TControl::SetProperty(name, value, context);
-    }
-    return true;
+    return SetPublished(*this, kWinControlProperties, name, value, context) ||
+           TControl::SetProperty(name, value, context);
 }
 
 // =============================================================================================
@@ -832,9 +840,5 @@ bool TWinControl::SetProperty(std::string_view name, const TPropValue& value, co
 TCustomControl::TCustomControl(TComponent* owner) : TWinControl(owner) {}
 
 void TCustomControl::PaintSelf(HDC dc) {
-    TCanvas canvas(dc);
-    canvas.Font = Font();
-    canvas.Brush.SetColor(Color());
-    const TCanvasInUse inUse(canvas_, canvas);
-    Paint();
+    PaintThroughCanvas(*this, canvas_, dc, [this] { Paint(); });
 }

@@ -4,6 +4,7 @@
 
 #include "framework/application.h"
 #include "framework/layout.h"
+#include "framework/published.h"
 #include "framework/std_controls.h"
 
 TForm::TForm(TComponent* owner) : TCustomControl(owner) {
@@ -421,37 +422,37 @@ void TForm::DoCreate() {
     }
 }
 
+namespace {
+
+constexpr std::string_view kBorderStyleNames[] = {"bsNone",   "bsSingle",     "bsSizeable",
+                                                  "bsDialog", "bsToolWindow", "bsSizeToolWin"};
+// In the order of the biXxx bits.
+constexpr std::string_view kBorderIconNames[] = {"biSystemMenu", "biMinimize", "biMaximize"};
+constexpr std::string_view kWindowStateNames[] = {"wsNormal", "wsMinimized", "wsMaximized"};
+constexpr std::string_view kPositionNames[] = {"poDesigned", "poDefault", "poScreenCenter"};
+constexpr std::string_view kFormStyleNames[] = {"fsNormal", "fsStayOnTop"};
+
+constexpr TPublishedProperty<TForm> kFormProperties[] = {
+    {"ClientWidth", Setter<&TForm::SetClientWidth, ReadInteger>},
+    {"ClientHeight", Setter<&TForm::SetClientHeight, ReadInteger>},
+    {"BorderStyle", Setter<&TForm::SetBorderStyle, ReadEnum<TFormBorderStyle, kBorderStyleNames>>},
+    {"BorderIcons", Setter<&TForm::SetBorderIcons, ReadSet<TBorderIcons, kBorderIconNames>>},
+    {"WindowState", Setter<&TForm::SetWindowState, ReadEnum<TWindowState, kWindowStateNames>>},
+    {"Position", Setter<&TForm::SetPosition, ReadEnum<TPosition, kPositionNames>>},
+    {"FormStyle", Setter<&TForm::SetFormStyle, ReadEnum<TFormStyle, kFormStyleNames>>},
+    {"HelpContext", Setter<&TForm::SetHelpContext, ReadInteger>},
+    // Figures of the design screen: the reader scales from 120 pixels per inch already.
+    {"PixelsPerInch", Ignored<ReadInteger>},
+    {"TextHeight", Ignored<ReadInteger>},
+    {"OldCreateOrder", Ignored<ReadBoolean>},
+    {"OnCreate", Event<&TForm::OnCreate>},
+    {"OnCloseQuery", Event<&TForm::OnCloseQuery>},
+    {"OnShow", Event<&TForm::OnShow>},
+};
+
+}  // namespace
+
 bool TForm::SetProperty(std::string_view name, const TPropValue& value, const TReaderContext& context) {
-    if (SameTextAscii(name, "ClientWidth")) {
-        SetClientWidth(value.AsInteger());
-    } else if (SameTextAscii(name, "ClientHeight")) {
-        SetClientHeight(value.AsInteger());
-    } else if (SameTextAscii(name, "BorderStyle")) {
-        SetBorderStyle(value.AsEnum<TFormBorderStyle>(
-            {"bsNone", "bsSingle", "bsSizeable", "bsDialog", "bsToolWindow", "bsSizeToolWin"}));
-    } else if (SameTextAscii(name, "BorderIcons")) {
-        // The set's bits in the order of the biXxx values.
-        SetBorderIcons(static_cast<TBorderIcons>(value.AsSet({"biSystemMenu", "biMinimize", "biMaximize"})));
-    } else if (SameTextAscii(name, "WindowState")) {
-        SetWindowState(value.AsEnum<TWindowState>({"wsNormal", "wsMinimized", "wsMaximized"}));
-    } else if (SameTextAscii(name, "Position")) {
-        SetPosition(value.AsEnum<TPosition>({"poDesigned", "poDefault", "poScreenCenter"}));
-    } else if (SameTextAscii(name, "FormStyle")) {
-        SetFormStyle(value.AsEnum<TFormStyle>({"fsNormal", "fsStayOnTop"}));
-    } else if (SameTextAscii(name, "HelpContext")) {
-        SetHelpContext(value.AsInteger());
-    } else if (SameTextAscii(name, "PixelsPerInch") || SameTextAscii(name, "TextHeight")) {
-        value.AsInteger();  // figures of the design screen: the reader scales from 120 already
-    } else if (SameTextAscii(name, "OldCreateOrder")) {
-        value.AsBoolean();
-    } else if (SameTextAscii(name, "OnCreate")) {
-        OnCreate = context.Method<TNotifyEvent>(value.AsIdent());
-    } else if (SameTextAscii(name, "OnCloseQuery")) {
-        OnCloseQuery = context.Method<TCloseQueryEvent>(value.AsIdent());
-    } else if (SameTextAscii(name, "OnShow")) {
-        OnShow = context.Method<TNotifyEvent>(value.AsIdent());
-    } else {
-        return TCustomControl::SetProperty(name, value, context);
-    }
-    return true;
+    return SetPublished(*this, kFormProperties, name, value, context) ||
+           TCustomControl::SetProperty(name, value, context);
 }

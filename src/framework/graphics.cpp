@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
-#include "framework/component.h"
 #include "framework/exceptions.h"
+#include "framework/published.h"
 #include "framework/sysutils.h"
 
 // The system colours' indices are the platform's.
@@ -83,15 +83,13 @@ bool TFont::operator==(const TFont& other) const {
 }
 
 void TFont::SetName(std::string name) {
-    if (name != name_) {
-        name_ = std::move(name);
+    if (StoreIfChanged(name_, std::move(name))) {
         Changed();
     }
 }
 
 void TFont::SetHeight(int height) {
-    if (height != height_) {
-        height_ = height;
+    if (StoreIfChanged(height_, height)) {
         Changed();
     }
 }
@@ -105,18 +103,14 @@ void TFont::SetSize(int points) {
 }
 
 void TFont::SetStyle(TFontStyles style) {
-    if (style != style_) {
-        style_ = style;
+    if (StoreIfChanged(style_, style)) {
         Changed();
     }
 }
 
 void TFont::SetColor(TColor color) {
-    if (color != color_) {
-        color_ = color;
-        if (OnChange) {
-            OnChange();
-        }
+    if (StoreIfChanged(color_, color) && OnChange) {
+        OnChange();  // the colour is not part of the GDI font: the handle stays
     }
 }
 
@@ -149,45 +143,35 @@ HFONT TFont::Handle() const {
     return static_cast<HFONT>(handle_.get());
 }
 
-bool TFont::SetProperty(std::string_view name, const TPropValue& value) {
-    if (SameTextAscii(name, "Name")) {
-        SetName(value.AsString());
-    } else if (SameTextAscii(name, "Height")) {
-        SetHeight(value.AsInteger());
-    } else if (SameTextAscii(name, "Size")) {
-        SetSize(value.AsInteger());
-    } else if (SameTextAscii(name, "Color")) {
-        SetColor(value.AsColor());
-    } else if (SameTextAscii(name, "Charset")) {
-        // Fonts are always made with the default character set; a stored number or name is accepted.
-        if (value.kind != TPropValue::Kind::Integer) {
-            value.AsIdent();
-        }
-    } else if (SameTextAscii(name, "Style")) {
-        // The set's bits in the order of TFontStyle's values.
-        SetStyle(static_cast<TFontStyles>(value.AsSet({"fsBold", "fsItalic", "fsUnderline", "fsStrikeOut"})));
-    } else {
-        return false;
+namespace {
+
+// In the order of TFontStyle's bits.
+constexpr std::string_view kFontStyleNames[] = {"fsBold", "fsItalic", "fsUnderline", "fsStrikeOut"};
+
+// Fonts are always made with the default character set; a stored number or name is accepted.
+void AcceptCharset(TFont&, const TPropValue& value, const TReaderContext&) {
+    if (value.kind != TPropValue::Kind::Integer) {
+        value.AsIdent();
     }
-    return true;
+}
+
+constexpr TPublishedProperty<TFont> kFontProperties[] = {
+    {"Name", Setter<&TFont::SetName, ReadString>},
+    {"Height", Setter<&TFont::SetHeight, ReadInteger>},
+    {"Size", Setter<&TFont::SetSize, ReadInteger>},
+    {"Color", Setter<&TFont::SetColor, ReadColor>},
+    {"Charset", AcceptCharset},
+    {"Style", Setter<&TFont::SetStyle, ReadSet<TFontStyles, kFontStyleNames>>},
+};
+
+}  // namespace
+
+bool TFont::SetProperty(std::string_view name, const TPropValue& value, const TReaderContext& context) {
+    return SetPublished(*this, kFontProperties, name, value, context);
 }
 
 // ---------------------------------------------------------------------------------------------
 // TBrush, TPen
-
-void TBrush::SetColor(TColor color) {
-    if (color != color_) {
-        color_ = color;
-        handle_.reset();
-    }
-}
-
-void TBrush::SetStyle(TBrushStyle style) {
-    if (style != style_) {
-        style_ = style;
-        handle_.reset();
-    }
-}
 
 HBRUSH TBrush::Handle() const {
     if (style_ == TBrushStyle::bsClear) {
@@ -197,27 +181,6 @@ HBRUSH TBrush::Handle() const {
         handle_.reset(::CreateSolidBrush(ColorToRGB(color_)));
     }
     return handle_.get();
-}
-
-void TPen::SetColor(TColor color) {
-    if (color != color_) {
-        color_ = color;
-        handle_.reset();
-    }
-}
-
-void TPen::SetWidth(int width) {
-    if (width != width_) {
-        width_ = width;
-        handle_.reset();
-    }
-}
-
-void TPen::SetStyle(TPenStyle style) {
-    if (style != style_) {
-        style_ = style;
-        handle_.reset();
-    }
 }
 
 HPEN TPen::Handle() const {

@@ -17,6 +17,7 @@
 
 #include "framework/color.h"
 #include "framework/object.h"
+#include "framework/store_if_changed.h"
 #include "framework/unique_handle.h"
 
 // The colour GDI draws for a TColor: system colours through the live system palette.
@@ -31,6 +32,7 @@ enum class TFontStyle : uint8_t { fsBold = 1, fsItalic = 2, fsUnderline = 4, fsS
 using TFontStyles = uint8_t;  // a set of TFontStyle bits
 
 struct TPropValue;
+class TReaderContext;
 
 // A logical font. Height is in pixels: negative for a character height (what layouts store),
 // positive for a cell height. The GDI font is made when first asked for and remade after a change.
@@ -58,7 +60,7 @@ class TFont : public TObject {
     HFONT Handle() const;
 
     // Sets one of Name, Height, Size, Style, Color, Charset from a layout value; false for other names.
-    bool SetProperty(std::string_view name, const TPropValue& value);
+    bool SetProperty(std::string_view name, const TPropValue& value, const TReaderContext& context);
 
     // Runs after every change (the owning control repaints or resizes).
     std::function<void()> OnChange;
@@ -77,10 +79,11 @@ enum class TBrushStyle : uint8_t { bsSolid, bsClear };
 
 class TBrush : public TObject {
   public:
+    // A change of colour or style lets the brush go; Handle makes it anew.
     TColor Color() const { return color_; }
-    void SetColor(TColor color);
+    void SetColor(TColor color) { StoreIfChanged(color_, color, handle_); }
     TBrushStyle Style() const { return style_; }
-    void SetStyle(TBrushStyle style);
+    void SetStyle(TBrushStyle style) { StoreIfChanged(style_, style, handle_); }
     HBRUSH Handle() const;  // a null brush for bsClear
 
   private:
@@ -93,12 +96,13 @@ enum class TPenStyle : uint8_t { psSolid, psDash, psDot, psClear };
 
 class TPen : public TObject {
   public:
+    // A change of colour, width or style lets the pen go; Handle makes it anew.
     TColor Color() const { return color_; }
-    void SetColor(TColor color);
+    void SetColor(TColor color) { StoreIfChanged(color_, color, handle_); }
     int Width() const { return width_; }
-    void SetWidth(int width);
+    void SetWidth(int width) { StoreIfChanged(width_, width, handle_); }
     TPenStyle Style() const { return style_; }
-    void SetStyle(TPenStyle style);
+    void SetStyle(TPenStyle style) { StoreIfChanged(style_, style, handle_); }
     HPEN Handle() const;
 
   private:

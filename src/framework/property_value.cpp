@@ -10,7 +10,7 @@ namespace {
 }
 
 // The position of ident among names, ignoring ASCII case; -1 when it is none of them.
-int IndexOfName(std::string_view ident, std::initializer_list<std::string_view> names) {
+int IndexOfName(std::string_view ident, std::span<const std::string_view> names) {
     int index = 0;
     for (std::string_view name : names) {
         if (SameTextAscii(ident, name)) {
@@ -62,7 +62,7 @@ TColor TPropValue::AsColor() const {
     return static_cast<TColor>(integer);
 }
 
-int TPropValue::AsEnum(std::initializer_list<std::string_view> names) const {
+int TPropValue::AsEnum(std::span<const std::string_view> names) const {
     const int index = IndexOfName(AsIdent(), names);
     if (index < 0) {
         ThrowInvalidValue();
@@ -70,7 +70,7 @@ int TPropValue::AsEnum(std::initializer_list<std::string_view> names) const {
     return index;
 }
 
-uint32_t TPropValue::AsSet(std::initializer_list<std::string_view> names) const {
+uint32_t TPropValue::AsSet(std::span<const std::string_view> names) const {
     if (kind != Kind::Set) {
         ThrowInvalidValue();
     }

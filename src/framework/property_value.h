@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <initializer_list>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -30,13 +31,15 @@ struct TPropValue {
     // A colour name (clBtnFace, clBlue) or a number: a signed or unsigned 32-bit value.
     TColor AsColor() const;
     // An identifier among names, ignoring ASCII case: its position in names.
-    int AsEnum(std::initializer_list<std::string_view> names) const;
+    int AsEnum(std::span<const std::string_view> names) const;
+    int AsEnum(std::initializer_list<std::string_view> names) const { return AsEnum(std::span(names)); }
     template <typename E>
     E AsEnum(std::initializer_list<std::string_view> names) const {
         return static_cast<E>(AsEnum(names));
     }
     // A set of identifiers among names: bit i stands for names[i].
-    uint32_t AsSet(std::initializer_list<std::string_view> names) const;
+    uint32_t AsSet(std::span<const std::string_view> names) const;
+    uint32_t AsSet(std::initializer_list<std::string_view> names) const { return AsSet(std::span(names)); }
     // Binary data ({...}) and a list of strings (('a' 'b')).
     const std::vector<uint8_t>& AsBinary() const;
     const std::vector<std::string>& AsStrings() const;

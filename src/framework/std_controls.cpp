@@ -4,16 +4,28 @@
 
 #include "framework/exceptions.h"
 #include "framework/layout.h"
+#include "framework/published.h"
+#include "framework/store_if_changed.h"
 #include "framework/sysutils.h"
 
 namespace {
 
-TAlignment AlignmentValue(const TPropValue& value) {
-    return value.AsEnum<TAlignment>({"taLeftJustify", "taRightJustify", "taCenter"});
+constexpr std::string_view kAlignmentNames[] = {"taLeftJustify", "taRightJustify", "taCenter"};
+constexpr std::string_view kBevelCutNames[] = {"bvNone", "bvLowered", "bvRaised"};
+
+// Picture.Data: the bytes of a .bmp file.
+void LoadPicture(TImage& image, const TPropValue& value, const TReaderContext&) {
+    image.Picture().LoadFromBytes(value.AsBinary());
+    image.PictureChanged();
 }
 
-TBevelCut BevelValue(const TPropValue& value) {
-    return value.AsEnum<TBevelCut>({"bvNone", "bvLowered", "bvRaised"});
+// Items.Strings: the rows, replacing those there were.
+void LoadItems(TListControl& list, const TPropValue& value, const TReaderContext&) {
+    TListItems& items = list.Items();
+    items.Clear();
+    for (const std::string& line : value.AsStrings()) {
+        items.Add(line);
+    }
 }
 
 // The DrawText flag that places text as the alignment asks.
@@ -39,30 +51,26 @@ TLabel::TLabel(TComponent* owner) : TGraphicControl(owner) {
 }
 
 void TLabel::SetTransparent(bool transparent) {
-    if (transparent != transparent_) {
-        transparent_ = transparent;
+    if (StoreIfChanged(transparent_, transparent)) {
         Invalidate();
     }
 }
 
 void TLabel::SetWordWrap(bool wordWrap) {
-    if (wordWrap != wordWrap_) {
-        wordWrap_ = wordWrap;
+    if (StoreIfChanged(wordWrap_, wordWrap)) {
         AdjustBounds();
         Invalidate();
     }
 }
 
 void TLabel::SetAutoSize(bool autoSize) {
-    if (autoSize != autoSize_) {
-        autoSize_ = autoSize;
+    if (StoreIfChanged(autoSize_, autoSize)) {
         AdjustBounds();
     }
 }
 
 void TLabel::SetAlignment(TAlignment alignment) {
-    if (alignment != alignment_) {
-        alignment_ = alignment;
+    if (StoreIfChanged(alignment_, alignment)) {
         Invalidate();
     }
 }
@@ -121,19 +129,16 @@ void TLabel::Paint() {
     canvas.DrawText(Text(), rect, DrawTextFlags());
 }
 
+constexpr TPublishedProperty<TLabel> kLabelProperties[] = {
+    {"Transparent", Setter<&TLabel::SetTransparent, ReadBoolean>},
+    {"WordWrap", Setter<&TLabel::SetWordWrap, ReadBoolean>},
+    {"AutoSize", Setter<&TLabel::SetAutoSize, ReadBoolean>},
+    {"Alignment", Setter<&TLabel::SetAlignment, ReadEnum<TAlignment, kAlignmentNames>>},
+};
+
 bool TLabel::SetProperty(std::string_view name, const TPropValue& value, const TReaderContext& context) {
-    if (SameTextAscii(name, "Transparent")) {
-        SetTransparent(value.AsBoolean());
-    } else if (SameTextAscii(name, "WordWrap")) {
-        SetWordWrap(value.AsBoolean());
-    } else if (SameTextAscii(name, "AutoSize")) {
-        SetAutoSize(value.AsBoolean());
-    } else if (SameTextAscii(name, "Alignment")) {
-        SetAlignment(AlignmentValue(value));
-    } else {
-        return TGraphicControl::SetProperty(name, value, context);
-    }
-    return true;
+    return SetPublished(*this, kLabelProperties, name, value, context) ||
+           TGraphicControl::SetProperty(name, value, context);
 }
 
 // =============================================================================================
@@ -147,13 +152,13 @@ void TImage::Paint() {
     Canvas()->Draw(0, 0, picture_);
 }
 
+constexpr TPublishedProperty<TImage> kImageProperties[] = {
+    {"Picture.Data", LoadPicture},
+};
+
 bool TImage::SetProperty(std::string_view name, const TPropValue& value, const TReaderContext& context) {
-    if (SameTextAscii(name, "Picture.Data")) {
-        picture_.LoadFromBytes(value.AsBinary());
-        PictureChanged();
-        return true;
-    }
-    return TGraphicControl::SetProperty(name, value, context);
+    return SetPublished(*this, kImageProperties, name, value, context) ||
+           TGraphicControl::SetProperty(name, value, context);
 }
 
 // =============================================================================================
@@ -200,19 +205,16 @@ void TPanel::Paint() {
     canvas.DrawText(Text(), rect, DT_SINGLELINE | DT_VCENTER | DT_EXPANDTABS | AlignmentFlag(alignment_));
 }
 
+constexpr TPublishedProperty<TPanel> kPanelProperties[] = {
+    {"BevelOuter", Setter<&TPanel::SetBevelOuter, ReadEnum<TBevelCut, kBevelCutNames>>},
+    {"BevelInner", Setter<&TPanel::SetBevelInner, ReadEnum<TBevelCut, kBevelCutNames>>},
+    {"BevelWidth", Setter<&TPanel::SetBevelWidth, ReadInteger>},
+    {"Alignment", Setter<&TPanel::SetAlignment, ReadEnum<TAlignment, kAlignmentNames>>},
+};
+
 bool TPanel::SetProperty(std::string_view name, const TPropValue& value, const TReaderContext& context) {
-    if (SameTextAscii(name, "BevelOuter")) {
-        SetBevelOuter(BevelValue(value));
-    } else if (SameTextAscii(name, "BevelInner")) {
-        SetBevelInner(BevelValue(value));
-    } else if (SameTextAscii(name, "BevelWidth")) {
-        SetBevelWidth(value.AsInteger());
-    } else if (SameTextAscii(name, "Alignment")) {
-        SetAlignment(AlignmentValue(value));
-    } else {
-        return TCustomControl::SetProperty(name, value, context);
-    }
-    return true;
+    return SetPublished(*this, kPanelProperties, name, value, context) ||
+           TCustomControl::SetProperty(name, value, context);
 }
 
 // =============================================================================================
@@ -250,17 +252,15 @@ void TButton::Click() {
     TWinControl::Click();
 }
 
+constexpr TPublishedProperty<TButton> kButtonProperties[] = {
+    {"Default", Setter<&TButton::SetDefault, ReadBoolean>},
+    {"Cancel", Setter<&TButton::SetCancel, ReadBoolean>},
+    {"ModalResult", Setter<&TButton::SetModalResult, ReadInteger>},
+};
+
 bool TButton::SetProperty(std::string_view name, const TPropValue& value, const TReaderContext& context) {
-    if (SameTextAscii(name, "Default")) {
-        SetDefault(value.AsBoolean());
-    } else if (SameTextAscii(name, "Cancel")) {
-        SetCancel(value.AsBoolean());
-    } else if (SameTextAscii(name, "ModalResult")) {
-        SetModalResult(value.AsInteger());
-    } else {
-        return TWinControl::SetProperty(name, value, context);
-    }
-    return true;
+    return SetPublished(*this, kButtonProperties, name, value, context) ||
+           TWinControl::SetProperty(name, value, context);
 }
 
 // =============================================================================================
@@ -289,12 +289,13 @@ HBRUSH TEdit::ControlColorBrush(HDC dc) {
     return TWinControl::ControlColorBrush(dc);
 }
 
+constexpr TPublishedProperty<TEdit> kEditProperties[] = {
+    {"OnChange", Event<&TEdit::OnChange>},
+};
+
 bool TEdit::SetProperty(std::string_view name, const TPropValue& value, const TReaderContext& context) {
-    if (SameTextAscii(name, "OnChange")) {
-        OnChange = context.Method<TNotifyEvent>(value.AsIdent());
-        return true;
-    }
-    return TWinControl::SetProperty(name, value, context);
+    return SetPublished(*this, kEditProperties, name, value, context) ||
+           TWinControl::SetProperty(name, value, context);
 }
 
 // =============================================================================================
@@ -499,26 +500,19 @@ void TListControl::FontChanged() {
     TWinControl::FontChanged();
 }
 
+constexpr TPublishedProperty<TListControl> kListControlProperties[] = {
+    {"ItemHeight", Setter<&TListControl::SetItemHeight, ReadInteger>},
+    {"Items.Strings", LoadItems},
+    {"OnChange", Event<&TListControl::OnChange>},
+    {"OnDblClick", Event<&TListControl::OnDblClick>},
+    {"OnKeyPress", Event<&TListControl::OnKeyPress>},
+};
+
 bool TListControl::SetProperty(std::string_view name,
                                const TPropValue& value,
                                const TReaderContext& context) {
-    if (SameTextAscii(name, "ItemHeight")) {
-        SetItemHeight(value.AsInteger());
-    } else if (SameTextAscii(name, "Items.Strings")) {
-        items_.Clear();
-        for (const std::string& line : value.AsStrings()) {
-            items_.Add(line);
-        }
-    } else if (SameTextAscii(name, "OnChange")) {
-        OnChange = context.Method<TNotifyEvent>(value.AsIdent());
-    } else if (SameTextAscii(name, "OnDblClick")) {
-        OnDblClick = context.Method<TNotifyEvent>(value.AsIdent());
-    } else if (SameTextAscii(name, "OnKeyPress")) {
-        OnKeyPress = context.Method<TKeyPressEvent>(value.AsIdent());
-    } else {
-        return TWinControl::SetProperty(name, value, context);
-    }
-    return true;
+    return SetPublished(*this, kListControlProperties, name, value, context) ||
+           TWinControl::SetProperty(name, value, context);
 }
 
 // =============================================================================================

@@ -194,11 +194,9 @@ bool TDirectoryListBox::SetProperty(std::string_view name,
                                     const TPropValue& value,
                                     const TReaderContext& context) {
     // The rows are the control's own.
-    if (IsPublished(name, {"Name",       "Left",     "Top",        "Width",     "Height",      "Caption",
-                           "Text",       "Visible",  "Enabled",    "Color",     "ParentColor", "Font.",
-                           "ParentFont", "Align",    "Tag",        "OnClick",   "TabOrder",    "TabStop",
-                           "ItemHeight", "OnChange", "OnDblClick", "OnKeyPress"})) {
-        return TCustomListBox::SetProperty(name, value, context);
-    }
-    return false;
+    return IsPublished(name, {"Name",       "Left",     "Top",        "Width",     "Height",      "Caption",
+                              "Text",       "Visible",  "Enabled",    "Color",     "ParentColor", "Font.",
+                              "ParentFont", "Align",    "Tag",        "OnClick",   "TabOrder",    "TabStop",
+                              "ItemHeight", "OnChange", "OnDblClick", "OnKeyPress"}) &&
+           TCustomListBox::SetProperty(name, value, context);
 }

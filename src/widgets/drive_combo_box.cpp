@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "framework/published.h"
 #include "framework/sysutils.h"
 #include "widgets/picker_drawing.h"
 
@@ -10,6 +11,8 @@ namespace {
 char LetterInCase(char c, TTextCase textCase) {
     return textCase == tcUpperCase ? UpperCaseAscii(c) : LowerCaseAscii(c);
 }
+
+constexpr std::string_view kTextCaseNames[] = {"tcLowerCase", "tcUpperCase"};
 
 }  // namespace
 
@@ -126,19 +129,18 @@ void TDriveComboBox::DrawItem(int index, const RECT& rect, TOwnerDrawState /*sta
     canvas.DrawText(Items()[index], textRect, DT_SINGLELINE | DT_VCENTER | DT_NOPREFIX);
 }
 
+constexpr TPublishedProperty<TDriveComboBox> kDriveComboBoxProperties[] = {
+    {"TextCase", Setter<&TDriveComboBox::SetTextCase, ReadEnum<TTextCase, kTextCaseNames>>},
+};
+
 bool TDriveComboBox::SetProperty(std::string_view name,
                                  const TPropValue& value,
                                  const TReaderContext& context) {
-    if (SameTextAscii(name, "TextCase")) {
-        SetTextCase(value.AsEnum<TTextCase>({"tcLowerCase", "tcUpperCase"}));
-        return true;
-    }
     // The rows and their height are the control's own.
-    if (IsPublished(name, {"Name",       "Left",       "Top",       "Width",   "Height",      "Caption",
-                           "Text",       "Visible",    "Enabled",   "Color",   "ParentColor", "Font.",
-                           "ParentFont", "Align",      "Tag",       "OnClick", "TabOrder",    "TabStop",
-                           "OnChange",   "OnDblClick", "OnKeyPress"})) {
-        return TCustomComboBox::SetProperty(name, value, context);
-    }
-    return false;
+    return SetPublished(*this, kDriveComboBoxProperties, name, value, context) ||
+           (IsPublished(name, {"Name",       "Left",       "Top",       "Width",   "Height",      "Caption",
+                               "Text",       "Visible",    "Enabled",   "Color",   "ParentColor", "Font.",
+                               "ParentFont", "Align",      "Tag",       "OnClick", "TabOrder",    "TabStop",
+                               "OnChange",   "OnDblClick", "OnKeyPress"}) &&
+            TCustomComboBox::SetProperty(name, value, context));
 }

@@ -3,6 +3,7 @@
 #include <cstdint>
 
 #include "framework/exceptions.h"
+#include "framework/published.h"
 #include "framework/sysutils.h"
 
 TGauge::TGauge(TComponent* owner) : TGraphicControl(owner) {
@@ -57,41 +58,6 @@ void TGauge::SetProgress(int32_t value) {
     }
 }
 
-void TGauge::SetKind(TGaugeKind kind) {
-    if (kind != kind_) {
-        kind_ = kind;
-        Refresh();
-    }
-}
-
-void TGauge::SetShowText(bool showText) {
-    if (showText != showText_) {
-        showText_ = showText;
-        Refresh();
-    }
-}
-
-void TGauge::SetBorderStyle(TBorderStyle style) {
-    if (style != borderStyle_) {
-        borderStyle_ = style;
-        Refresh();
-    }
-}
-
-void TGauge::SetForeColor(TColor color) {
-    if (color != foreColor_) {
-        foreColor_ = color;
-        Refresh();
-    }
-}
-
-void TGauge::SetBackColor(TColor color) {
-    if (color != backColor_) {
-        backColor_ = color;
-        Refresh();
-    }
-}
-
 void TGauge::Paint() {
     GaugeLook look;
     look.kind = kind_;
@@ -105,29 +71,28 @@ void TGauge::Paint() {
     PaintGauge(Canvas()->Handle(), Width(), Height(), look);
 }
 
+namespace {
+
+constexpr std::string_view kKindNames[] = {"gkText", "gkHorizontalBar", "gkVerticalBar", "gkPie", "gkNeedle"};
+constexpr std::string_view kBorderStyleNames[] = {"bsNone", "bsSingle"};
+
+constexpr TPublishedProperty<TGauge> kGaugeProperties[] = {
+    {"Kind", Setter<&TGauge::SetKind, ReadEnum<TGaugeKind, kKindNames>>},
+    {"ShowText", Setter<&TGauge::SetShowText, ReadBoolean>},
+    {"BorderStyle", Setter<&TGauge::SetBorderStyle, ReadEnum<TBorderStyle, kBorderStyleNames>>},
+    {"ForeColor", Setter<&TGauge::SetForeColor, ReadColor>},
+    {"BackColor", Setter<&TGauge::SetBackColor, ReadColor>},
+    {"MinValue", Setter<&TGauge::SetMinValue, ReadInteger>},
+    {"MaxValue", Setter<&TGauge::SetMaxValue, ReadInteger>},
+    {"Progress", Setter<&TGauge::SetProgress, ReadInteger>},
+};
+
+}  // namespace
+
 bool TGauge::SetProperty(std::string_view name, const TPropValue& value, const TReaderContext& context) {
-    if (SameTextAscii(name, "Kind")) {
-        SetKind(
-            value.AsEnum<TGaugeKind>({"gkText", "gkHorizontalBar", "gkVerticalBar", "gkPie", "gkNeedle"}));
-    } else if (SameTextAscii(name, "ShowText")) {
-        SetShowText(value.AsBoolean());
-    } else if (SameTextAscii(name, "BorderStyle")) {
-        SetBorderStyle(value.AsEnum<TBorderStyle>({"bsNone", "bsSingle"}));
-    } else if (SameTextAscii(name, "ForeColor")) {
-        SetForeColor(value.AsColor());
-    } else if (SameTextAscii(name, "BackColor")) {
-        SetBackColor(value.AsColor());
-    } else if (SameTextAscii(name, "MinValue")) {
-        SetMinValue(value.AsInteger());
-    } else if (SameTextAscii(name, "MaxValue")) {
-        SetMaxValue(value.AsInteger());
-    } else if (SameTextAscii(name, "Progress")) {
-        SetProgress(value.AsInteger());
-    } else if (IsPublished(name, {"Name", "Left", "Top", "Width", "Height", "Visible", "Enabled", "Color",
-                                  "ParentColor", "Font.", "ParentFont", "Align", "Tag"})) {
-        return TGraphicControl::SetProperty(name, value, context);
-    } else {
-        return false;  // no caption and no click event
-    }
-    return true;
+    // Of the control's own properties, no caption and no click event.
+    return SetPublished(*this, kGaugeProperties, name, value, context) ||
+           (IsPublished(name, {"Name", "Left", "Top", "Width", "Height", "Visible", "Enabled", "Color",
+                               "ParentColor", "Font.", "ParentFont", "Align", "Tag"}) &&
+            TGraphicControl::SetProperty(name, value, context));
 }

@@ -13,6 +13,7 @@
 #include <string_view>
 
 #include "framework/controls.h"
+#include "framework/store_if_changed.h"
 #include "widgets/gauge_drawing.h"
 
 enum class TBorderStyle : uint8_t { bsNone, bsSingle };
@@ -33,16 +34,17 @@ class TGauge : public TGraphicControl {
     void SetProgress(int32_t value);
     int Percentage() const { return GaugePercentage(minValue_, maxValue_, progress_); }
 
+    // Each of these setters repaints at once when the value changes.
     TGaugeKind Kind() const { return kind_; }
-    void SetKind(TGaugeKind kind);
+    void SetKind(TGaugeKind kind) { Change(kind_, kind); }
     bool ShowText() const { return showText_; }
-    void SetShowText(bool showText);
+    void SetShowText(bool showText) { Change(showText_, showText); }
     TBorderStyle BorderStyle() const { return borderStyle_; }
-    void SetBorderStyle(TBorderStyle style);
+    void SetBorderStyle(TBorderStyle style) { Change(borderStyle_, style); }
     TColor ForeColor() const { return foreColor_; }
-    void SetForeColor(TColor color);
+    void SetForeColor(TColor color) { Change(foreColor_, color); }
     TColor BackColor() const { return backColor_; }
-    void SetBackColor(TColor color);
+    void SetBackColor(TColor color) { Change(backColor_, color); }
 
     bool SetProperty(std::string_view name, const TPropValue& value, const TReaderContext& context) override;
 
@@ -50,6 +52,13 @@ class TGauge : public TGraphicControl {
     void Paint() override;
 
   private:
+    template <typename T>
+    void Change(T& field, T value) {
+        if (StoreIfChanged(field, value)) {
+            Refresh();  // paints at once: the caller may be busy and dispatching no messages
+        }
+    }
+
     int32_t minValue_ = 0;
     int32_t maxValue_ = 100;
     int32_t progress_ = 0;

@@ -24,13 +24,13 @@ class TGradient : public TGraphicControl {
     // A registry value that cannot be read raises after the value is stored; the palette then
     // keeps its previous contents.
     TColor ColorStart() const { return colorStart_; }
-    void SetColorStart(TColor color);
+    void SetColorStart(TColor color) { Store(colorStart_, color); }
     TColor ColorEnd() const { return colorEnd_; }
-    void SetColorEnd(TColor color);
+    void SetColorEnd(TColor color) { Store(colorEnd_, color); }
     TGradDirection Direction() const { return direction_; }
-    void SetDirection(TGradDirection direction);
+    void SetDirection(TGradDirection direction) { Store(direction_, direction); }
     bool Swap() const { return swap_; }
-    void SetSwap(bool swap);
+    void SetSwap(bool swap) { Store(swap_, swap); }
 
     const GradientPalette& Palette() const { return palette_; }
 
@@ -40,6 +40,11 @@ class TGradient : public TGraphicControl {
     void Paint() override;
 
   private:
+    template <typename T>
+    void Store(T& field, T value) {
+        field = value;
+        PropertyChanged();
+    }
     void PropertyChanged();
 
     TColor colorStart_ = clBlack;

@@ -181,10 +181,25 @@ std::vector<PackInput> PackInputs(const std::vector<std::string>& operands, std:
     return inputs;
 }
 
+// Runs a command's body: a wrong command line is reported after the command's name with exit
+// status 2, any other failure after "tcompress" with status 1.
+template <typename Body>
+int Guarded(const char* command, std::ostream& err, Body body) {
+    try {
+        return body();
+    } catch (const EUsage& e) {
+        err << "tcompress " << command << ": " << e.Message() << "\n";
+        return kUsage;
+    } catch (const Exception& e) {
+        err << "tcompress: " << e.Message() << "\n";
+        return kFailure;
+    }
+}
+
 }  // namespace
 
 int PackCommand(const Arguments& args, std::ostream& out, std::ostream& err) {
-    try {
+    return Guarded("pack", err, [&] {
         const ParsedArguments parsed =
             Parse(args, {.method = true, .force = true, .threads = true, .quiet = true});
         if (parsed.operands.size() < 2) {
@@ -232,17 +247,11 @@ int PackCommand(const Arguments& args, std::ostream& out, std::ostream& err) {
         out << "packed " << inputs.size() << (inputs.size() == 1 ? " file" : " files") << ", "
             << writer.TotalSize() << " bytes into " << archiveSize << " (" << MethodName(method) << ")\n";
         return kSuccess;
-    } catch (const EUsage& e) {
-        err << "tcompress pack: " << e.Message() << "\n";
-        return kUsage;
-    } catch (const Exception& e) {
-        err << "tcompress: " << e.Message() << "\n";
-        return kFailure;
-    }
+    });
 }
 
 int ListCommand(const Arguments& args, std::ostream& out, std::ostream& err) {
-    try {
+    return Guarded("list", err, [&] {
         const ParsedArguments parsed = Parse(args, {});
         if (parsed.operands.size() != 1 || parsed.key) {
             throw EUsage("list needs exactly one archive");
@@ -264,17 +273,11 @@ int ListCommand(const Arguments& args, std::ostream& out, std::ostream& err) {
                 << (h.LockFlag > 0 ? "yes" : "no") << std::right << "\n";
         }
         return kSuccess;
-    } catch (const EUsage& e) {
-        err << "tcompress list: " << e.Message() << "\n";
-        return kUsage;
-    } catch (const Exception& e) {
-        err << "tcompress: " << e.Message() << "\n";
-        return kFailure;
-    }
+    });
 }
 
 int TestCommand(const Arguments& args, std::ostream& out, std::ostream& err) {
-    try {
+    return Guarded("test", err, [&] {
         const ParsedArguments parsed = Parse(args, {.quiet = true});
         if (parsed.operands.size() != 1) {
             throw EUsage("test needs exactly one archive");
@@ -325,11 +328,5 @@ int TestCommand(const Arguments& args, std::ostream& out, std::ostream& err) {
         }
         out << "all " << entries.size() << (entries.size() == 1 ? " entry" : " entries") << " ok\n";
         return kSuccess;
-    } catch (const EUsage& e) {
-        err << "tcompress test: " << e.Message() << "\n";
-        return kUsage;
-    } catch (const Exception& e) {
-        err << "tcompress: " << e.Message() << "\n";
-        return kFailure;
-    }
+    });
 }
