@@ -15,9 +15,6 @@ enum class TBackupAction {
 
 class TInstallFrontEnd {
   public:
-    TInstallFrontEnd() = default;
-    TInstallFrontEnd(const TInstallFrontEnd&) = delete;
-    TInstallFrontEnd& operator=(const TInstallFrontEnd&) = delete;
     virtual ~TInstallFrontEnd() = default;
 
     // The questions, in the order in which the sequence asks them. True means Yes.

@@ -57,17 +57,8 @@ std::string LocalTimeText() {
                   now.wSecond);
 }
 
-const char* ModeText(TSetupMode mode) {
-    switch (mode) {
-        case TSetupMode::Silent:
-            return "silent";
-        case TSetupMode::VerySilent:
-            return "very silent";
-        case TSetupMode::Interactive:
-            break;
-    }
-    return "interactive";
-}
+// The mode as the log names it, in the order of TSetupMode.
+constexpr const char* kModeNames[] = {"interactive", "silent", "very silent"};
 
 // Tells whoever started the program from a console or a script; a program without a standard
 // error handle says nothing.
@@ -128,7 +119,7 @@ int RunUnattended(const TSetupOptions& options, const std::string& commandLine) 
         log->Line("Error: " + options.Error);
         return Result(*log, kExitBadCommandLine);
     }
-    log->Line(std::string("Mode: ") + ModeText(options.Mode));
+    log->Line(std::string("Mode: ") + kModeNames[static_cast<int>(options.Mode)]);
     log->Line("Destination: " + options.Destination);
     log->Line(std::string("Backups: ") + (options.Backup ? "yes" : "no"));
     log->Line(std::string("Shortcuts: ") + (options.Shortcuts ? "yes" : "no"));

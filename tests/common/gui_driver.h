@@ -29,18 +29,20 @@ inline std::string ClassOf(HWND hwnd) {
     return name;
 }
 
-// The visible top-level window of this process with exactly this caption, or nullptr.
-inline HWND FindProcessWindow(const std::string& caption) {
+// The visible top-level window with exactly this caption, of this process or (anyProcess) of any
+// process in the same desktop; nullptr when there is none.
+inline HWND FindVisibleWindow(const std::string& caption, bool anyProcess) {
     struct Search {
         const std::string* caption;
+        bool anyProcess;
         HWND found;
-    } search{&caption, nullptr};
+    } search{&caption, anyProcess, nullptr};
     ::EnumWindows(
         [](HWND hwnd, LPARAM data) -> BOOL {
             auto* s = reinterpret_cast<Search*>(data);
             DWORD process = 0;
             ::GetWindowThreadProcessId(hwnd, &process);
-            if (process == ::GetCurrentProcessId() && ::IsWindowVisible(hwnd) &&
+            if ((s->anyProcess || process == ::GetCurrentProcessId()) && ::IsWindowVisible(hwnd) &&
                 WindowText(hwnd) == *s->caption) {
                 s->found = hwnd;
                 return FALSE;
@@ -49,6 +51,10 @@ inline HWND FindProcessWindow(const std::string& caption) {
         },
         reinterpret_cast<LPARAM>(&search));
     return search.found;
+}
+
+inline HWND FindProcessWindow(const std::string& caption) {
+    return FindVisibleWindow(caption, false);
 }
 
 // The children of a window, in z-order.

@@ -14,27 +14,9 @@
 #include <cstring>
 #include <string>
 
-namespace {
+#include "../common/gui_driver.h"
 
-HWND FindVisibleWindow(const std::string& caption) {
-    struct Search {
-        const std::string* caption;
-        HWND found;
-    } search{&caption, nullptr};
-    ::EnumWindows(
-        [](HWND hwnd, LPARAM data) -> BOOL {
-            auto* s = reinterpret_cast<Search*>(data);
-            char text[512] = {};
-            ::GetWindowTextA(hwnd, text, sizeof text);
-            if (::IsWindowVisible(hwnd) && *s->caption == text) {
-                s->found = hwnd;
-                return FALSE;
-            }
-            return TRUE;
-        },
-        reinterpret_cast<LPARAM>(&search));
-    return search.found;
-}
+namespace {
 
 // Polls condition every 50 ms until it holds or seconds pass.
 template <typename Condition>
@@ -66,7 +48,7 @@ int main(int argc, char** argv) {
     }
     const std::string caption = argv[first];
     HWND found = nullptr;
-    if (!WaitFor(seconds, [&] { return (found = FindVisibleWindow(caption)) != nullptr; })) {
+    if (!WaitFor(seconds, [&] { return (found = gui::FindVisibleWindow(caption, true)) != nullptr; })) {
         return 1;
     }
     // The key that follows is meant for this window, whatever else came up meanwhile (a viewer
