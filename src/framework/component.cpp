@@ -3,7 +3,6 @@
 #include <algorithm>
 
 #include "framework/exceptions.h"
-#include "framework/published.h"
 #include "framework/sysutils.h"
 
 bool IsPublished(std::string_view name, std::initializer_list<std::string_view> kept) {
@@ -60,14 +59,12 @@ TComponent* TComponent::FindComponent(std::string_view name) const {
     return nullptr;
 }
 
-namespace {
-
-constexpr TPublishedProperty<TComponent> kComponentProperties[] = {
-    {"Name", Setter<&TComponent::SetName, ReadIdent>},
-};
-
-}  // namespace
-
-bool TComponent::SetProperty(std::string_view name, const TPropValue& value, const TReaderContext& context) {
-    return SetPublished(*this, kComponentProperties, name, value, context);
+// The one property that every component has; the tables of published.h build on this class, so it
+// reads its own directly.
+bool TComponent::SetProperty(std::string_view name, const TPropValue& value, const TReaderContext&) {
+    if (SameTextAscii(name, "Name")) {
+        SetName(value.AsIdent());
+        return true;
+    }
+    return false;
 }
