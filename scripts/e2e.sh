@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # End-to-end installation: tandrel-setup.exe under Xvfb and Wine, driven with real keyboard and
 # mouse input (xdotool), a screenshot at every step (build/screenshots/e2e/), then the result on
-# disk is checked. Three runs into the same folder:
+# disk is checked. Four runs into the same folder, then one into another:
 #   1. a new folder (created on request), backups off, shortcuts yes, readme no: the five files
 #      equal the payload with its time stamps; Tandrel.lnk in the Programs and SendTo folders,
 #      read back with lnkinfo;

@@ -5,7 +5,7 @@
 #   2. sanitizers: the same under ASan/UBSan (clang), then each fuzzer for a bounded time;
 #   3. Windows: every Windows test executable under Wine (one shared fresh prefix, 120 DPI);
 #   4. end to end: tandrel-setup.exe under Xvfb + Wine, driven with real input: the main window's
-#      states, then three installations.
+#      states, then five runs of scripts/e2e.sh (three installations, a damaged copy, a silent one).
 # Installs what is missing first (scripts/bootstrap.sh). Exits non-zero when anything fails.
 #   FUZZ_SECONDS   seconds per fuzzer (default 60)
 #   TANDREL_STAGES stages to run, default "native sanitize windows e2e"

@@ -116,7 +116,7 @@ TSetupOptions ParseSetupArguments(const std::vector<std::string>& arguments) {
 
 std::string SetupUsage() {
     // Short lines: the message box wraps long ones wherever it likes.
-    return "Tandrel Setup installs Tandrel 2.11.\n"
+    return std::string("Tandrel Setup installs Tandrel " TANDREL_VERSION ".\n") +
            "These switches install it unattended:\n"
            "\n"
            "/SILENT: only the progress window shows\n"
@@ -127,7 +127,9 @@ std::string SetupUsage() {
            "/LOG=\"file\": a log of the installation\n"
            "/? or /HELP: this text\n"
            "\n"
-           "Default folder: C:\\Program Files\\Tandrel\n"
+           "Default folder: " +
+           kDefaultDestination +
+           "\n"
            "Exit codes: 0 installed,\n"
            "1 bad command line, 4 installation failed.";
 }

@@ -15,11 +15,6 @@
 #include <string_view>
 #include <vector>
 
-#include "framework/exceptions.h"
-
-// A command line that cannot be run; the message names the argument.
-TANDREL_DECLARE_EXCEPTION(ECommandLineError, Exception);
-
 // The folder that an unattended run installs into without /DIR, and that Continue proposes.
 inline constexpr const char kDefaultDestination[] = "C:\\Program Files\\Tandrel";
 
@@ -46,8 +41,8 @@ struct TSetupOptions {
 std::vector<std::string> SplitCommandLine(std::string_view commandLine);
 
 // Reads the arguments after the program's name. Never raises: a bad command line comes back with
-// Error set (an unknown switch, a switch without its value, a value given twice differently, an
-// unattended switch without /SILENT or /VERYSILENT).
+// Error set (an unknown switch, a switch without its value, an unattended switch without /SILENT or
+// /VERYSILENT). /DIR or /LOG given twice takes its last value.
 TSetupOptions ParseSetupArguments(const std::vector<std::string>& arguments);
 
 // The text that /? shows.

@@ -29,8 +29,9 @@ TfrmCopy::TfrmCopy(TComponent* owner) : TForm(owner) {
 }
 
 void TfrmCopy::btnCopyCancelClick(TObject*) {
-    // Not modal and not the main window, so closing only hides it; the loop goes on regardless.
-    Close();
+    // Only hides the window; the loop goes on regardless. (Under /SILENT this window is the
+    // application's main window, where closing would end the application.)
+    Hide();
 }
 
 void TfrmCopy::Compress1ShowProgress(int32_t& PercentageDone) {

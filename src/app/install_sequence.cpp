@@ -30,8 +30,8 @@ void RunInstallation(TInstallFrontEnd& frontEnd) {
     TInstallState& state = InstallState;
     state.BackupReplacedFiles = frontEnd.AskBackup();
 
-    // The progress window is not modal: the main window stays usable (its close box asks as
-    // usual). After a failure it stays up with the files written so far.
+    // The progress window is not modal: in an interactive run the main window stays usable (its
+    // close box asks as usual). After a failure it stays up with the files written so far.
     Application->CreateForm(frmCopy);
     if (frontEnd.ShowsProgress()) {
         frmCopy->Show();
@@ -46,7 +46,7 @@ void RunInstallation(TInstallFrontEnd& frontEnd) {
     if (frontEnd.AskReadme()) {
         // Unquoted, as the viewer takes the rest of its command line as the file name. Whether it
         // starts is not looked at, and the setup does not wait for it.
-        const std::string command = "notepad " + AddTrailingBackslash(state.DestinationFolder) + "readme.txt";
+        const std::string command = "notepad " + state.DestinationWithBackslash + "readme.txt";
         ::WinExec(command.c_str(), SW_SHOWNORMAL);
     }
     frontEnd.Finished();
@@ -63,7 +63,7 @@ void CreateProgramShortcuts(TInstallFrontEnd& frontEnd) {
     info.IconIndex = 0;
     info.HotKey = 0;
     for (const char* folder : {"Programs", "SendTo"}) {
-        const std::string shortcut = CreateShortcut("Tandrel", "", folder);
+        const std::string shortcut = CreateShortcut(kProductFolder, "", folder);
         UpdateShortcut(shortcut, info);
         frontEnd.ShortcutWritten(shortcut);
     }

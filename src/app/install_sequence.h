@@ -5,6 +5,10 @@
 
 #include "app/install_front_end.h"
 
+// The product's folder name (appended to every folder that the directory list proposes) and the
+// name of its shortcuts.
+inline constexpr const char kProductFolder[] = "Tandrel";
+
 // The questions and the notice of the interactive installation.
 inline constexpr const char kBackupQuestion[] = "Do you want to backup replaced files ?";
 inline constexpr const char kKeepSiteDatabaseQuestion[] =

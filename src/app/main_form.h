@@ -18,8 +18,6 @@ inline constexpr const char kCancelSetupQuestion[] =
     "Are you sure you want to cancel installation? ";
 // The question before a missing destination folder is created.
 inline constexpr const char kCreateFolderQuestion[] = "The directory %s does not exist. Create it?";
-// The product's folder name, appended to every folder that the directory list proposes.
-inline constexpr const char kProductFolder[] = "Tandrel";
 
 class TfrmMain : public TForm {
   public:

@@ -111,7 +111,7 @@ int RunUnattended(const TSetupOptions& options, const std::string& commandLine) 
         WriteStandardError(error.what());
         return options.Error.empty() ? kExitFailed : kExitBadCommandLine;
     }
-    log->Line("Tandrel Setup 2.11");
+    log->Line("Tandrel Setup " TANDREL_VERSION);
     log->Line("Time: " + LocalTimeText());
     log->Line("Command line: " + commandLine);
     if (!options.Error.empty()) {

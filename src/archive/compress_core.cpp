@@ -77,10 +77,7 @@ bool TCompressCore::SetProperty(std::string_view name,
 }
 
 void TCompressCore::SetTargetPath(const std::string& value) {
-    targetPath_ = value;
-    if (!value.empty() && value.back() != '\\') {
-        targetPath_ += '\\';
-    }
+    targetPath_ = AddTrailingBackslash(value);
 }
 
 TArchiveHeader TCompressCore::ReadArchiveHeader(TStream& archive) {

@@ -87,9 +87,6 @@ inline TColor ReadColor(const TPropValue& value) {
 inline const std::string& ReadString(const TPropValue& value) {
     return value.AsString();
 }
-inline const std::string& ReadIdent(const TPropValue& value) {
-    return value.AsIdent();
-}
 // An enumeration stored by name: Names[i] (an array of std::string_view) names the value i.
 template <typename E, const auto& Names>
 E ReadEnum(const TPropValue& value) {

@@ -21,9 +21,10 @@ void LoadPicture(TImage& image, const TPropValue& value, const TReaderContext&) 
 
 // Items.Strings: the rows, replacing those there were.
 void LoadItems(TListControl& list, const TPropValue& value, const TReaderContext&) {
+    const std::vector<std::string>& lines = value.AsStrings();  // a wrong kind leaves the rows
     TListItems& items = list.Items();
     items.Clear();
-    for (const std::string& line : value.AsStrings()) {
+    for (const std::string& line : lines) {
         items.Add(line);
     }
 }

@@ -225,6 +225,13 @@ TEST(PropertyValues, EnumerationsAndSetsOfTheStandardClassesMapToTheirValues) {
         EXPECT_EQ(c.read(), c.expected) << c.name << " = " << c.text;
     }
 
+    // A value of the wrong kind is refused before anything is stored.
+    TCustomListBox list(&form);
+    EXPECT_TRUE(list.SetProperty("Items.Strings", ValueOf("('a' 'b')"), NoEvents()));
+    EXPECT_EQ(MessageOf<EReadError>([&] { list.SetProperty("Items.Strings", ValueOf("[a]"), NoEvents()); }),
+              "Invalid property value");
+    EXPECT_EQ(list.Items().Count(), 2);
+
     // The character set is taken as a number or a name and otherwise ignored.
     EXPECT_TRUE(form.SetProperty("Font.Charset", ValueOf("DEFAULT_CHARSET"), NoEvents()));
     EXPECT_TRUE(form.SetProperty("Font.Charset", ValueOf("238"), NoEvents()));
