@@ -29,9 +29,9 @@ class ArchiveWriter {
     ArchiveWriter(TStream& out, uint8_t method, int32_t key, int finders = 1);
 
     // Appends one entry of size bytes read from source's position. name is stored byte for byte.
-    // Raises as CheckEntryFits does before reading anything, Exception when source delivers other
-    // than size bytes, and Exception when the coded data would not fit a signed 32-bit size. After an
-    // exception the archive is incomplete.
+    // Raises as CheckEntryFits does before reading anything, Exception when source delivers fewer
+    // than size bytes (no more than size are read), and Exception when the coded data would not fit a signed
+    // 32-bit size. After an exception the archive is incomplete.
     void Add(const std::string& name, TStream& source, int64_t size, uint32_t fileDate, uint16_t attributes);
     void Add(const std::string& name,
              const uint8_t* data,

@@ -24,24 +24,6 @@ bool PastTheLastEntry(const TArchiveHeader& header, int32_t total, const TFileHe
     return total >= header.TotalSize && entry.FullSize != 0;
 }
 
-// Takes every byte written and keeps only their count.
-class TCountingStream : public TStream {
-  public:
-    int32_t Read(void*, int32_t) override { return 0; }
-    int32_t Write(const void*, int32_t count) override {
-        if (count <= 0) {
-            return 0;
-        }
-        written_ += count;
-        return count;
-    }
-    int64_t Seek(int64_t, SeekOrigin) override { return written_; }
-    int64_t Written() const { return written_; }
-
-  private:
-    int64_t written_ = 0;
-};
-
 std::unique_ptr<TCompressedFileInfo> FileInfo(const ArchiveEntry& entry) {
     auto info = std::make_unique<TCompressedFileInfo>();
     info->FileDate = static_cast<int32_t>(entry.header.FileDate);
@@ -180,9 +162,9 @@ void TCompressCore::TestArchiveFiles(TStream& archive, const TStringList* select
     ArchiveEntry entry;
     while (ReadNextEntry(archive, entry) && !PastTheLastEntry(header, total, entry.header)) {
         if (selection == nullptr || selection->IndexOf(entry.name) >= 0) {
-            TCountingStream output;
+            SummingStream output;
             ExpandFileData(output, archive, entry.header, methodId, nullptr);
-            if (output.Written() != entry.header.FullSize) {
+            if (output.Size() != entry.header.FullSize) {
                 throw EBadChecksum(msg::kBadChecksum);
             }
         }

@@ -16,7 +16,7 @@
 #include <string>
 
 #include "archive/archive_reader.h"
-#include "archive/codec_driver.h"
+#include "archive/codec_progress.h"
 #include "archive/format.h"
 #include "framework/component.h"
 #include "framework/exceptions.h"

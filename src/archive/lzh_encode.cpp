@@ -1,6 +1,3 @@
-#include <algorithm>
-#include <bit>
-#include <cstring>
 #include <memory>
 
 #include "archive/bit_io.h"
@@ -19,30 +16,19 @@ struct EncoderState {
 
 }  // namespace
 
-// The setup program links this encoder (through RunCodec). Its steps stay written out here rather
-// than through the helpers of match_finder.h that the threaded encoder uses, so that the setup
-// program's code does not change with them.
+// The serial encoder, which the setup program links (through RunCodec): one step per window
+// position, each removing the oldest node, storing the byte read and inserting the new position.
 void LZHEncode(CodecIo& io) {
     auto state = std::make_unique<EncoderState>();
     MatchFinder& finder = state->finder;
     HuffmanModel& model = state->model;
-    uint8_t* const window = finder.window.data();
     model.Init();
-    finder.InitTrees();
-    std::fill_n(window, kStartPosition, kFillByte);
-    std::fill(window + kStartPosition, window + finder.window.size(), kUnfilledByte);
+    finder.Init();
+    const uint8_t* const window = finder.window.data();
 
     int s = 0;  // the oldest position, next to be overwritten; always kLookAhead ahead of r
     int r = kStartPosition;
-    int len = 0;  // bytes of look-ahead
-    while (len < kLookAhead) {
-        const uint8_t b = io.ReadByte();
-        if (io.EndOfInput()) {
-            break;
-        }
-        window[r + len] = b;
-        ++len;
-    }
+    int len = ReadLookAhead(io, finder.window.data() + r);  // bytes of look-ahead
     if (len == 0) {
         return;
     }
@@ -54,17 +40,8 @@ void LZHEncode(CodecIo& io) {
 
     BitWriter bits(io);
     while (len > 0) {
-        if (finder.matchLength > len) {
-            finder.matchLength = len;
-        }
-        if (finder.matchLength <= kThreshold) {
-            finder.matchLength = 1;
-            EncodeSymbol(model, bits, window[r]);
-        } else {
-            EncodeSymbol(model, bits, finder.matchLength + 253);
-            EncodeOffset(bits, finder.matchOffset);
-        }
-        const int last = finder.matchLength;
+        const int last =
+            EncodeNextSymbol(model, bits, finder.matchLength, finder.matchOffset, window[r], len);
         int i = 0;
         for (; i < last; ++i) {
             const uint8_t b = io.ReadByte();
@@ -72,10 +49,7 @@ void LZHEncode(CodecIo& io) {
                 break;
             }
             finder.RemoveNode(s);
-            window[s] = b;
-            if (s < kLookAhead - 1) {
-                window[s + kWindowSize] = b;
-            }
+            finder.Put(s, b);
             s = (s + 1) & kWindowMask;
             r = (r + 1) & kWindowMask;
             finder.AddNode(r);

@@ -9,6 +9,7 @@
 #include <thread>
 #include <vector>
 
+#include "archive/codec_driver.h"
 #include "archive/format.h"
 #include "archive/lzh.h"
 #include "archive/lzh_parallel.h"
@@ -395,13 +396,9 @@ class Coder {
     int64_t minDone_ = -1;                                    // every finder has handled the steps up to here
 };
 
-}  // namespace
-
+// As LZHEncode, with `finders` threads (2 up to kMaxFinders) searching for matches while the
+// calling thread reads and codes.
 void LZHEncodeParallel(CodecIo& io, int finders) {
-    if (finders <= 1) {
-        LZHEncode(io);
-        return;
-    }
     finders = std::min(finders, kMaxFinders);
     auto shared = std::make_unique<Shared>(finders);
     auto model = std::make_unique<HuffmanModel>();
@@ -420,6 +417,8 @@ void LZHEncodeParallel(CodecIo& io, int finders) {
     }
     Coder(io, *shared, finders).Run(*model);
 }
+
+}  // namespace
 
 void RunLZHEncode(const TShowProgressEvent& progress,
                   TStream& dest,

@@ -9,17 +9,11 @@
 
 #include <cstdint>
 
-#include "archive/codec_driver.h"
+#include "archive/codec_progress.h"
 #include "framework/stream.h"
-
-class CodecIo;
 
 // Finder threads beyond this many bring nothing: each of them replays every step.
 inline constexpr int kMaxFinders = 16;
-
-// As LZHEncode, with `finders` threads (up to kMaxFinders) searching for matches while the calling
-// thread reads and codes; finders <= 1 is LZHEncode itself.
-void LZHEncodeParallel(CodecIo& io, int finders);
 
 // One compressing run of method 2 as RunCodec does it (same reads, progress, cancel, writes and
 // byte sum), with `finders` match-finding threads; finders <= 1 is RunCodec itself.

@@ -5,9 +5,8 @@
 // removed once (RemoveNode), and every operation touches the one tree that the string's first
 // three bytes select.
 //
-// Everything here is internal to each of the two encoders' files (an unnamed namespace), as it was
-// when the serial encoder alone used it, so that the setup program's serial encoder compiles to the
-// same code.
+// Everything here is internal to each of the two encoders' files (an unnamed namespace): both
+// take their steps from here, so that they cannot drift apart.
 #pragma once
 
 #include <algorithm>
@@ -27,8 +26,8 @@ using namespace lzh;
 
 // Marks a missing node in the match trees.
 constexpr int kNil = kWindowSize;
-// The 4096 tree roots sit after kNil in right[]: one tree per first byte and 4-bit hash of the
-// second and third bytes.
+// Parent links name a tree's root as kRootBase + tree: one tree per first byte and 4-bit hash of
+// the second and third bytes.
 constexpr int kRootBase = kNil + 1;
 constexpr int kTreeCount = 4096;
 // Bytes after the window's mirror that word-wise comparisons may read (and ignore).

@@ -11,9 +11,7 @@
 namespace {
 
 Bytes ReadFile(const std::string& name) {
-    std::ifstream in(std::string(TANDREL_GOLDEN_DIR) + "/" + name, std::ios::binary);
-    EXPECT_TRUE(in.good()) << name;
-    return Bytes(std::istreambuf_iterator<char>(in), {});
+    return ReadFileBytes(std::string(TANDREL_GOLDEN_DIR) + "/" + name);
 }
 
 struct GoldenEntry {

@@ -143,10 +143,10 @@ TEST(HuffmanModel, FreshCodeLengths) {
 }
 
 // Feeds the symbols that pick draws from a generator seeded with seed to a fresh model's Update and
-// to the plain model's linear scan, checking after every update that the two trees agree, and that
+// to the plain model written from the rules, checking after every update that the two trees agree, and that
 // at least five rebuilds came between and left the counts in order.
 template <typename Pick>
-void CheckAgainstLinearScan(uint32_t seed, int updates, Pick pick) {
+void CheckAgainstThePlainModel(uint32_t seed, int updates, Pick pick) {
     std::mt19937 rng(seed);
     HuffmanModel fast;
     lzh_plain::Model reference;
@@ -170,16 +170,16 @@ void CheckAgainstLinearScan(uint32_t seed, int updates, Pick pick) {
 
 // Incompressible data: nearly every literal equally often, so the counts form long runs of equal
 // values that a moving node passes in one go, often further than one word of counts.
-TEST(HuffmanModel, UpdateMatchesTheLinearScanOnFlatCounts) {
-    CheckAgainstLinearScan(23, 300000, [](std::mt19937& rng) {
+TEST(HuffmanModel, UpdateMatchesThePlainModelOnFlatCounts) {
+    CheckAgainstThePlainModel(23, 300000, [](std::mt19937& rng) {
         return (rng() % 64 == 0) ? 256 + static_cast<int>(rng() % (kSymbolCount - 256))
                                  : static_cast<int>(rng() % 256);
     });
 }
 
 // Mostly a few hot symbols, sometimes any: long stretches of equal counts and deep trees.
-TEST(HuffmanModel, UpdateMatchesTheLinearScanThroughRebuilds) {
-    CheckAgainstLinearScan(11, 200000, [](std::mt19937& rng) {
+TEST(HuffmanModel, UpdateMatchesThePlainModelThroughRebuilds) {
+    CheckAgainstThePlainModel(11, 200000, [](std::mt19937& rng) {
         return (rng() % 4 == 0) ? static_cast<int>(rng() % kSymbolCount) : static_cast<int>(rng() % 12) * 7;
     });
 }

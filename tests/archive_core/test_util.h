@@ -5,6 +5,9 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
+#include <fstream>
+#include <gtest/gtest.h>
+#include <iterator>
 #include <random>
 #include <string>
 #include <vector>
@@ -35,6 +38,13 @@ inline CodecResult RunOn(const Bytes& input,
     result.output = dest.Bytes();
     result.consumed = source.Position();
     return result;
+}
+
+// The bytes of a file; a file that cannot be opened fails the test.
+inline Bytes ReadFileBytes(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    EXPECT_TRUE(in.good()) << path;
+    return Bytes(std::istreambuf_iterator<char>(in), {});
 }
 
 inline Bytes Encode(const Bytes& input, uint8_t method) {

@@ -309,8 +309,7 @@ int TestCommand(const Arguments& args, std::ostream& out, std::ostream& err) {
         }
         // The archive ends with the last entry's data, and TotalSize is what a reader counts on
         // to know that it has seen every entry.
-        const int64_t end = entries.empty() ? kArchiveHeaderSize
-                                            : entries.back().dataPos + entries.back().header.CompressedSize;
+        const int64_t end = entries.empty() ? kArchiveHeaderSize : entries.back().NextHeaderPos();
         archive.meter.Clear();
         if (end != archive.size) {
             out << "FAILED  archive: the entries end at offset " << end << " of " << archive.size << "\n";

@@ -6,10 +6,6 @@
 
 namespace {
 
-std::string SystemError() {
-    return std::strerror(errno);
-}
-
 int SeekFile(std::FILE* file, int64_t offset, int whence) {
 #ifdef _WIN32
     return _fseeki64(file, offset, whence);

@@ -12,11 +12,11 @@ namespace {
 constexpr uint16_t kArchiveAttribute = 0x20;
 constexpr uint16_t kReadOnlyAttribute = 0x01;
 
+}  // namespace
+
 std::string SystemError() {
     return std::strerror(errno);
 }
-
-}  // namespace
 
 std::optional<int64_t> SourceDateEpoch() {
     const char* text = std::getenv("SOURCE_DATE_EPOCH");

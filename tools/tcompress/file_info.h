@@ -11,6 +11,9 @@
 // A failure of tcompress itself; its message is shown after "tcompress: ".
 TANDREL_DECLARE_EXCEPTION(EToolError, Exception);
 
+// The text of the last failed system call (errno).
+std::string SystemError();
+
 struct FileStamp {
     uint32_t fileDate = 0;
     uint16_t attributes = 0;
