@@ -2,7 +2,7 @@
 # Runs each fuzz target of the archive core for a bounded time under ASan and UBSan.
 #
 #   scripts/fuzz.sh [TARGET...]      (default: every target)
-#   FUZZ_SECONDS=60                  seconds per target
+#   FUZZ_SECONDS=45                  seconds per target
 #
 # Builds the native-asan preset first when its fuzzers are missing. Each target starts from a fresh
 # temporary corpus seeded with fuzz/corpus/<target>; a crash leaves its input in build/fuzz-crashes/
@@ -10,7 +10,7 @@
 set -eu
 
 root=$(cd "$(dirname "$0")/.." && pwd)
-seconds=${FUZZ_SECONDS:-60}
+seconds=${FUZZ_SECONDS:-45}
 build=$root/build/native-asan
 crashes=$root/build/fuzz-crashes
 targets=${*:-archive_reader archive_component rle_decode lzh_decode roundtrip}

@@ -7,7 +7,7 @@
 #   4. end to end: tandrel-setup.exe under Xvfb + Wine, driven with real input: the main window's
 #      states, then five runs of scripts/e2e.sh (three installations, a damaged copy, a silent one).
 # Installs what is missing first (scripts/bootstrap.sh). Exits non-zero when anything fails.
-#   FUZZ_SECONDS   seconds per fuzzer (default 60)
+#   FUZZ_SECONDS   seconds per fuzzer (default 45)
 #   TANDREL_STAGES stages to run, default "native sanitize windows e2e"
 set -uo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
