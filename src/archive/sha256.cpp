@@ -1,0 +1,161 @@
+#include "archive/sha256.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace {
+
+constexpr std::array<uint32_t, 64> kRoundConstants = {
+    0x428a2f98, 0x71374491, 0xb5c0fbcf, 0xe9b5dba5, 0x3956c25b, 0x59f111f1, 0x923f82a4, 0xab1c5ed5,
+    0xd807aa98, 0x12835b01, 0x243185be, 0x550c7dc3, 0x72be5d74, 0x80deb1fe, 0x9bdc06a7, 0xc19bf174,
+    0xe49b69c1, 0xefbe4786, 0x0fc19dc6, 0x240ca1cc, 0x2de92c6f, 0x4a7484aa, 0x5cb0a9dc, 0x76f988da,
+    0x983e5152, 0xa831c66d, 0xb00327c8, 0xbf597fc7, 0xc6e00bf3, 0xd5a79147, 0x06ca6351, 0x14292967,
+    0x27b70a85, 0x2e1b2138, 0x4d2c6dfc, 0x53380d13, 0x650a7354, 0x766a0abb, 0x81c2c92e, 0x92722c85,
+    0xa2bfe8a1, 0xa81a664b, 0xc24b8b70, 0xc76c51a3, 0xd192e819, 0xd6990624, 0xf40e3585, 0x106aa070,
+    0x19a4c116, 0x1e376c08, 0x2748774c, 0x34b0bcb5, 0x391c0cb3, 0x4ed8aa4a, 0x5b9cca4f, 0x682e6ff3,
+    0x748f82ee, 0x78a5636f, 0x84c87814, 0x8cc70208, 0x90befffa, 0xa4506ceb, 0xbef9a3f7, 0xc67178f2,
+};
+
+constexpr std::array<uint32_t, 8> kInitialState = {
+    0x6a09e667, 0xbb67ae85, 0x3c6ef372, 0xa54ff53a, 0x510e527f, 0x9b05688c, 0x1f83d9ab, 0x5be0cd19,
+};
+
+constexpr uint32_t RotateRight(uint32_t value, int count) {
+    return (value >> count) | (value << (32 - count));
+}
+
+uint32_t LoadBigEndian(const uint8_t* bytes) {
+    return static_cast<uint32_t>(bytes[0]) << 24 | static_cast<uint32_t>(bytes[1]) << 16 |
+           static_cast<uint32_t>(bytes[2]) << 8 | static_cast<uint32_t>(bytes[3]);
+}
+
+int HexValue(char c) {
+    if (c >= '0' && c <= '9') {
+        return c - '0';
+    }
+    if (c >= 'a' && c <= 'f') {
+        return c - 'a' + 10;
+    }
+    if (c >= 'A' && c <= 'F') {
+        return c - 'A' + 10;
+    }
+    return -1;
+}
+
+}  // namespace
+
+Sha256::Sha256() : state_(kInitialState) {}
+
+void Sha256::Compress(const uint8_t* block) {
+    std::array<uint32_t, 64> w;
+    for (int i = 0; i < 16; ++i) {
+        w[i] = LoadBigEndian(block + 4 * i);
+    }
+    for (int i = 16; i < 64; ++i) {
+        const uint32_t s0 = RotateRight(w[i - 15], 7) ^ RotateRight(w[i - 15], 18) ^ (w[i - 15] >> 3);
+        const uint32_t s1 = RotateRight(w[i - 2], 17) ^ RotateRight(w[i - 2], 19) ^ (w[i - 2] >> 10);
+        w[i] = w[i - 16] + s0 + w[i - 7] + s1;
+    }
+    uint32_t a = state_[0], b = state_[1], c = state_[2], d = state_[3];
+    uint32_t e = state_[4], f = state_[5], g = state_[6], h = state_[7];
+    for (int i = 0; i < 64; ++i) {
+        const uint32_t s1 = RotateRight(e, 6) ^ RotateRight(e, 11) ^ RotateRight(e, 25);
+        const uint32_t choice = (e & f) ^ (~e & g);
+        const uint32_t t1 = h + s1 + choice + kRoundConstants[i] + w[i];
+        const uint32_t s0 = RotateRight(a, 2) ^ RotateRight(a, 13) ^ RotateRight(a, 22);
+        const uint32_t majority = (a & b) ^ (a & c) ^ (b & c);
+        const uint32_t t2 = s0 + majority;
+        h = g;
+        g = f;
+        f = e;
+        e = d + t1;
+        d = c;
+        c = b;
+        b = a;
+        a = t1 + t2;
+    }
+    state_[0] += a;
+    state_[1] += b;
+    state_[2] += c;
+    state_[3] += d;
+    state_[4] += e;
+    state_[5] += f;
+    state_[6] += g;
+    state_[7] += h;
+}
+
+void Sha256::Update(const void* data, size_t size) {
+    const auto* bytes = static_cast<const uint8_t*>(data);
+    length_ += size;
+    if (buffered_ > 0) {
+        const size_t take = std::min(size, buffer_.size() - buffered_);
+        std::memcpy(buffer_.data() + buffered_, bytes, take);
+        buffered_ += take;
+        bytes += take;
+        size -= take;
+        if (buffered_ < buffer_.size()) {
+            return;
+        }
+        Compress(buffer_.data());
+        buffered_ = 0;
+    }
+    for (; size >= buffer_.size(); bytes += buffer_.size(), size -= buffer_.size()) {
+        Compress(bytes);
+    }
+    std::memcpy(buffer_.data(), bytes, size);
+    buffered_ = size;
+}
+
+Sha256Digest Sha256::Final() {
+    // The message, a 1 bit, zeros up to 56 bytes into the last block, then its length in bits.
+    const uint64_t bits = length_ * 8;
+    const uint8_t one = 0x80;
+    Update(&one, 1);
+    const uint8_t zeros[64] = {};
+    Update(zeros, buffered_ <= 56 ? 56 - buffered_ : 64 + 56 - buffered_);
+    uint8_t lengthBytes[8];
+    for (int i = 0; i < 8; ++i) {
+        lengthBytes[i] = static_cast<uint8_t>(bits >> (56 - 8 * i));
+    }
+    Update(lengthBytes, 8);
+    Sha256Digest digest;
+    for (int i = 0; i < 8; ++i) {
+        digest[4 * i] = static_cast<uint8_t>(state_[i] >> 24);
+        digest[4 * i + 1] = static_cast<uint8_t>(state_[i] >> 16);
+        digest[4 * i + 2] = static_cast<uint8_t>(state_[i] >> 8);
+        digest[4 * i + 3] = static_cast<uint8_t>(state_[i]);
+    }
+    return digest;
+}
+
+Sha256Digest Sha256Of(const void* data, size_t size) {
+    Sha256 sha;
+    sha.Update(data, size);
+    return sha.Final();
+}
+
+std::string DigestToHex(const Sha256Digest& digest) {
+    static constexpr char kDigits[] = "0123456789abcdef";
+    std::string text;
+    text.reserve(64);
+    for (const uint8_t byte : digest) {
+        text += kDigits[byte >> 4];
+        text += kDigits[byte & 15];
+    }
+    return text;
+}
+
+bool DigestFromHex(std::string_view text, Sha256Digest& digest) {
+    if (text.size() != 64) {
+        return false;
+    }
+    for (size_t i = 0; i < 32; ++i) {
+        const int high = HexValue(text[2 * i]);
+        const int low = HexValue(text[2 * i + 1]);
+        if (high < 0 || low < 0) {
+            return false;
+        }
+        digest[i] = static_cast<uint8_t>(high << 4 | low);
+    }
+    return true;
+}
