@@ -13,7 +13,7 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 seconds=${FUZZ_SECONDS:-45}
 build=$root/build/native-asan
 crashes=$root/build/fuzz-crashes
-targets=${*:-archive_reader archive_component rle_decode lzh_decode roundtrip}
+targets=${*:-archive_reader archive_component rle_decode lzh_decode roundtrip install_record}
 
 missing=
 for target in $targets; do

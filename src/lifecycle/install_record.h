@@ -1,0 +1,74 @@
+// The record of an installation: what the setup put into the destination and beside it, written
+// next to the uninstaller so that a removal takes away exactly that and nothing else. It is read
+// back as untrusted input (anyone who can write into the destination can change it), so the
+// parser accepts only the shape below and refuses everything else as a whole.
+//
+// The text, one item a line (lines end in CR LF when written; a bare LF is read too):
+//
+//   Tandrel install record 1             the format and its version, exactly
+//   destination C:\Program Files\Tandrel the folder installed into: an absolute path
+//   folder .                             a folder the setup created: "." is the destination itself,
+//   folder sub\deeper                    any other a name relative to it; parents before children
+//   file 717575 <64 hex digits> Tandrel.exe
+//                                        a file the setup wrote: its size in bytes, the SHA-256 of
+//                                        its contents as written, its name relative to the destination
+//   kept sites.ini                       a file that was there and that the setup kept: the user's
+//   shortcut C:\...\Programs\Tandrel.lnk a shortcut the setup wrote: an absolute path ending in .lnk
+//
+// Exactly one destination line, right after the first line; the other kinds in any order, each
+// name at most once (names compare ignoring ASCII case, as the file system does). A relative name
+// is a sequence of components separated by single "\": no drive, no leading "\", no "/", no ":"
+// (streams), no component "." or "..", none ending in "." or a blank (the system would strip them
+// and name another file), no wildcard or control character. Paths are at most 259 characters,
+// the record at most 1 MiB and 10,000 lines.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "archive/sha256.h"
+#include "framework/exceptions.h"
+
+// The uninstaller and its record, in the destination.
+inline constexpr const char kUninstallerName[] = "Uninstall.exe";
+inline constexpr const char kRecordName[] = "Uninstall.dat";
+inline constexpr const char kRecordHeading[] = "Tandrel install record 1";
+// The name of the destination itself among the created folders.
+inline constexpr const char kDestinationItself[] = ".";
+
+struct TRecordedFile {
+    std::string Name;  // relative to the destination
+    int32_t Size = 0;
+    Sha256Digest Digest{};
+};
+
+struct TInstallRecord {
+    std::string Destination;             // absolute, without a trailing "\" (a root keeps its own)
+    std::vector<std::string> Folders;    // created folders, parents first; "." the destination
+    std::vector<TRecordedFile> Files;    // written files
+    std::vector<std::string> Kept;       // existing files kept as they were
+    std::vector<std::string> Shortcuts;  // absolute paths of shortcut files
+};
+
+// A record that does not have the shape above: the message says which line and why.
+TANDREL_DECLARE_EXCEPTION(EBadRecord, Exception);
+
+// Whether name is a safe name relative to a folder, as defined above.
+bool IsSafeRelativeName(std::string_view name);
+// Whether path is an absolute path ("X:\..." or "\\server\share\...") whose components are safe
+// names as defined above.
+bool IsSafeAbsolutePath(std::string_view path);
+
+// The text of record. Raises EBadRecord when record would not read back (an unsafe name, a
+// duplicate), so that a damaged record is never written.
+std::string FormatInstallRecord(const TInstallRecord& record);
+
+// Reads a record's text; raises EBadRecord "Line N: <reason>" for anything but the shape above.
+TInstallRecord ParseInstallRecord(std::string_view text);
+
+// The record of a second installation into the same folder: what newer says of a name wins over
+// what older says (a file written again, or kept this time), everything else of both is kept once.
+// A newer record for another destination replaces the older one whole.
+TInstallRecord MergeInstallRecords(const TInstallRecord& older, const TInstallRecord& newer);

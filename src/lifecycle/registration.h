@@ -1,0 +1,35 @@
+// The entry that tells Windows (Apps & features, package managers) that Tandrel is installed and
+// how to remove it: one key, per machine where the process may write it, else per user.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+inline constexpr const char kUninstallKey[] =
+    "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Tandrel";
+
+enum class TRegistrationScope { Machine, User };
+
+struct TUninstallEntry {
+    std::string DisplayName;
+    std::string DisplayVersion;
+    std::string Publisher;
+    std::string InstallLocation;
+    std::string DisplayIcon;
+    std::string UninstallString;
+    std::string QuietUninstallString;
+    uint32_t EstimatedSize = 0;  // KiB
+    std::string InstallDate;     // YYYYMMDD
+};
+
+// Writes entry (with NoModify and NoRepair 1) under HKEY_LOCAL_MACHINE, 64-bit view, where the
+// process can create the key, else under HKEY_CURRENT_USER. Returns where it was written; nothing
+// when it could be written nowhere. A second call rewrites the one entry.
+std::optional<TRegistrationScope> WriteUninstallEntry(const TUninstallEntry& entry);
+
+// The InstallLocation of the entry in scope; nothing when there is no entry or it cannot be read.
+std::optional<std::string> RegisteredInstallLocation(TRegistrationScope scope);
+
+// Deletes the entry of scope: its key, which holds values only. True when no entry is left there.
+bool DeleteUninstallEntry(TRegistrationScope scope);

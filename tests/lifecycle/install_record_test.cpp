@@ -1,0 +1,199 @@
+// The installation record: what is written reads back the same, anything of another shape is
+// refused whole (the uninstaller must never be talked into deleting a name the setup did not
+// write), and a second installation's record merges with the first.
+#include "lifecycle/install_record.h"
+
+#include <gtest/gtest.h>
+#include <string>
+
+namespace {
+
+const std::string kDigestHex = "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad";
+
+TRecordedFile File(const std::string& name, int32_t size, uint8_t digestByte = 0) {
+    TRecordedFile file;
+    file.Name = name;
+    file.Size = size;
+    file.Digest.fill(digestByte);
+    return file;
+}
+
+TInstallRecord Sample() {
+    TInstallRecord record;
+    record.Destination = "C:\\Program Files\\Tandrel";
+    record.Folders = {".", "sub", "sub\\deeper"};
+    record.Files = {File("Tandrel.exe", 717575, 1), File("sub\\deeper\\notes 2.txt", 0, 2)};
+    record.Kept = {"sites.ini"};
+    record.Shortcuts = {"C:\\users\\me\\Start Menu\\Programs\\Tandrel.lnk",
+                        "\\\\server\\share\\SendTo\\Tandrel.lnk"};
+    return record;
+}
+
+void ExpectSame(const TInstallRecord& a, const TInstallRecord& b) {
+    EXPECT_EQ(a.Destination, b.Destination);
+    EXPECT_EQ(a.Folders, b.Folders);
+    ASSERT_EQ(a.Files.size(), b.Files.size());
+    for (size_t i = 0; i < a.Files.size(); ++i) {
+        EXPECT_EQ(a.Files[i].Name, b.Files[i].Name);
+        EXPECT_EQ(a.Files[i].Size, b.Files[i].Size);
+        EXPECT_EQ(a.Files[i].Digest, b.Files[i].Digest);
+    }
+    EXPECT_EQ(a.Kept, b.Kept);
+    EXPECT_EQ(a.Shortcuts, b.Shortcuts);
+}
+
+std::string Record(const std::string& body) {
+    return std::string(kRecordHeading) + "\r\ndestination C:\\Tandrel\r\n" + body;
+}
+
+TEST(InstallRecord, WrittenTextReadsBackTheSame) {
+    const std::string text = FormatInstallRecord(Sample());
+    EXPECT_EQ(text.substr(0, text.find("\r\n")), kRecordHeading);
+    EXPECT_NE(text.find("\r\nfile 717575 " + std::string("") +
+                        "0101010101010101010101010101010101010101010101010101010101010101 Tandrel.exe\r\n"),
+              std::string::npos);
+    ExpectSame(ParseInstallRecord(text), Sample());
+    // Bare line feeds and a record without a last line end read the same.
+    std::string unix = text;
+    for (size_t at = unix.find('\r'); at != std::string::npos; at = unix.find('\r')) {
+        unix.erase(at, 1);
+    }
+    unix.pop_back();
+    ExpectSame(ParseInstallRecord(unix), Sample());
+}
+
+TEST(InstallRecord, ReadsTheDocumentedLines) {
+    const TInstallRecord record =
+        ParseInstallRecord(Record("folder .\nfile 12 " + kDigestHex + " a b.txt\nkept SITES.INI\n"));
+    EXPECT_EQ(record.Destination, "C:\\Tandrel");
+    EXPECT_EQ(record.Folders, std::vector<std::string>{"."});
+    ASSERT_EQ(record.Files.size(), 1u);
+    EXPECT_EQ(record.Files[0].Name, "a b.txt");  // the name is the rest of the line, blanks and all
+    EXPECT_EQ(record.Files[0].Size, 12);
+    EXPECT_EQ(DigestToHex(record.Files[0].Digest), kDigestHex);
+    EXPECT_EQ(record.Kept, std::vector<std::string>{"SITES.INI"});
+}
+
+TEST(InstallRecord, RefusesNamesOutsideTheDestination) {
+    for (const char* name : {"..\\evil.txt",
+                             "sub\\..\\..\\evil.txt",
+                             "C:\\Windows\\evil.txt",
+                             "C:evil.txt",
+                             "\\evil.txt",
+                             "\\\\server\\share\\evil.txt",
+                             "sub/../../evil.txt",
+                             "Tandrel.exe:stream",
+                             "Tandrel.exe::$DATA",
+                             ".",
+                             "..",
+                             "sub\\.",
+                             "sub\\\\x",
+                             "sub\\",
+                             "evil.txt.",
+                             "evil.txt ",
+                             "a*b",
+                             "a?b",
+                             "a\tb",
+                             "a\x7f",
+                             "a|b",
+                             ""}) {
+        SCOPED_TRACE(name);
+        EXPECT_FALSE(IsSafeRelativeName(name));
+        EXPECT_THROW(ParseInstallRecord(Record("file 1 " + kDigestHex + " " + name + "\n")), EBadRecord);
+        EXPECT_THROW(ParseInstallRecord(Record(std::string("kept ") + name + "\n")), EBadRecord);
+        if (std::string(name) != ".") {
+            EXPECT_THROW(ParseInstallRecord(Record(std::string("folder ") + name + "\n")), EBadRecord);
+        }
+    }
+    EXPECT_FALSE(IsSafeRelativeName(std::string(260, 'a')));
+    EXPECT_TRUE(IsSafeRelativeName(std::string(259, 'a')));
+}
+
+TEST(InstallRecord, RefusesEveryOtherShape) {
+    const std::string file = "file 5 " + kDigestHex + " a.txt\n";
+    const std::string cases[] = {
+        "",                                                 // nothing at all
+        "Tandrel install record 2\ndestination C:\\T\n",    // another version
+        "tandrel install record 1\ndestination C:\\T\n",    // the heading exactly
+        std::string(kRecordHeading) + "\n",                 // no destination
+        std::string(kRecordHeading) + "\nfolder .\n",       // something else first
+        std::string(kRecordHeading) + "\ndestination T\n",  // relative destination
+        std::string(kRecordHeading) + "\ndestination C:\\a\\..\\Windows\n",
+        std::string(kRecordHeading) + "\ndestination \\\\?\\C:\\T\n",  // a raw path
+        Record("destination C:\\Other\n"),                             // a second destination
+        Record(file + file),                                           // a file twice
+        Record(file + "kept A.TXT\n"),                                 // written and kept
+        Record("folder sub\nfolder SUB\n"),                            // a folder twice
+        Record("file -5 " + kDigestHex + " a.txt\n"),                  // negative size
+        Record("file 2147483648 " + kDigestHex + " a.txt\n"),          // beyond 32 bits
+        Record("file 05 " + kDigestHex + " a.txt\n"),                  // not the written form
+        Record("file 5 " + kDigestHex.substr(1) + " a.txt\n"),         // short digest
+        Record("file 5 " + kDigestHex + "\n"),                         // no name
+        Record("file 5  " + kDigestHex + " a.txt\n"),                  // two blanks
+        Record("shortcut C:\\Start Menu\\Tandrel.exe\n"),              // not a shortcut file
+        Record("shortcut Tandrel.lnk\n"),                              // not absolute
+        Record("remove C:\\Windows\n"),                                // unknown line
+        Record("\n"),                                                  // empty line
+        Record("FILE 5 " + kDigestHex + " a.txt\n"),                   // keywords exactly
+    };
+    for (const std::string& text : cases) {
+        SCOPED_TRACE(text);
+        EXPECT_THROW(ParseInstallRecord(text), EBadRecord);
+    }
+    EXPECT_THROW(ParseInstallRecord(Record(std::string(1 << 20, 'x'))), EBadRecord);
+    std::string many = Record("");
+    for (int i = 0; i < 10000; ++i) {
+        many += "folder f" + std::to_string(i) + "\n";
+    }
+    EXPECT_THROW(ParseInstallRecord(many), EBadRecord);
+}
+
+TEST(InstallRecord, AFaultyRecordIsNeverWritten) {
+    TInstallRecord record = Sample();
+    record.Files.push_back(File("..\\evil.txt", 1));
+    EXPECT_THROW(FormatInstallRecord(record), EBadRecord);
+    record = Sample();
+    record.Kept.push_back("TANDREL.EXE");  // both written and kept
+    EXPECT_THROW(FormatInstallRecord(record), EBadRecord);
+    record = Sample();
+    record.Destination = "C:\\Program Files\\Tandrel\r\nfile 1 " + kDigestHex + " x";
+    EXPECT_THROW(FormatInstallRecord(record), EBadRecord);
+}
+
+TEST(InstallRecord, SecondInstallationMerges) {
+    TInstallRecord first;
+    first.Destination = "C:\\Tandrel";
+    first.Folders = {"."};
+    first.Files = {File("Tandrel.exe", 10, 1), File("sites.ini", 20, 2), File("old.txt", 30, 3)};
+    first.Shortcuts = {"C:\\P\\Tandrel.lnk"};
+
+    TInstallRecord second;
+    second.Destination = "c:\\TANDREL";
+    second.Folders = {"Backup", "."};
+    second.Files = {File("tandrel.exe", 11, 4)};
+    second.Kept = {"SITES.INI"};
+    second.Shortcuts = {"c:\\p\\tandrel.lnk", "C:\\S\\Tandrel.lnk"};
+
+    const TInstallRecord merged = MergeInstallRecords(first, second);
+    EXPECT_EQ(merged.Destination, "c:\\TANDREL");
+    EXPECT_EQ(merged.Folders, (std::vector<std::string>{".", "Backup"}));
+    ASSERT_EQ(merged.Files.size(), 2u);
+    EXPECT_EQ(merged.Files[0].Name, "old.txt");  // untouched by the second run: still the first's
+    EXPECT_EQ(merged.Files[1].Name, "tandrel.exe");
+    EXPECT_EQ(merged.Files[1].Size, 11);                            // written again: the newer contents
+    EXPECT_EQ(merged.Kept, std::vector<std::string>{"SITES.INI"});  // kept now: the user's
+    EXPECT_EQ(merged.Shortcuts, (std::vector<std::string>{"C:\\P\\Tandrel.lnk", "C:\\S\\Tandrel.lnk"}));
+    ExpectSame(ParseInstallRecord(FormatInstallRecord(merged)), merged);
+
+    // A kept file that a later run writes again is the setup's again.
+    const TInstallRecord third = MergeInstallRecords(merged, first);
+    EXPECT_TRUE(third.Kept.empty());
+    EXPECT_EQ(third.Files.size(), 3u);
+
+    // Another folder: the newer record alone.
+    TInstallRecord elsewhere = second;
+    elsewhere.Destination = "D:\\Tandrel";
+    ExpectSame(MergeInstallRecords(first, elsewhere), elsewhere);
+}
+
+}  // namespace
