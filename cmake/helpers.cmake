@@ -56,3 +56,17 @@ function(tandrel_program_resources target)
     set_source_files_properties(${dir}/version.rc PROPERTIES OBJECT_DEPENDS ${TANDREL_MANIFEST_FILE})
     target_sources(${target} PRIVATE ${dir}/version.rc)
 endfunction()
+
+# Ships target without its debugging information, stripped where it is built: the symbols and
+# debugging sections go into <file>.debug beside it, which the program names (with its checksum) in a .gnu_debuglink section, so
+# that a debugger finds them. Both files are the same byte for byte from the same sources.
+function(tandrel_ship_stripped target)
+    add_custom_command(TARGET ${target} POST_BUILD
+        COMMAND ${CMAKE_OBJCOPY} --only-keep-debug $<TARGET_FILE_NAME:${target}>
+                $<TARGET_FILE_NAME:${target}>.debug
+        COMMAND ${CMAKE_OBJCOPY} --strip-all --add-gnu-debuglink=$<TARGET_FILE_NAME:${target}>.debug
+                $<TARGET_FILE_NAME:${target}>
+        WORKING_DIRECTORY $<TARGET_FILE_DIR:${target}>
+        COMMENT "Stripping ${target}, its symbols kept beside it"
+        VERBATIM)
+endfunction()

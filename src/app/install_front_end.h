@@ -13,6 +13,8 @@ enum class TBackupAction {
     Copied,  // a kept file, copied into the Backup folder
 };
 
+// The sequence runs every front end inside a TRecordingFrontEnd (install_registration.h), which
+// passes each member on: a member added here is added there too.
 class TInstallFrontEnd {
   public:
     virtual ~TInstallFrontEnd() = default;
@@ -29,6 +31,10 @@ class TInstallFrontEnd {
     // The outcomes. written is false for an entry whose existing file was kept.
     virtual void EntryDone(const std::string& /*name*/, bool /*written*/, TBackupAction /*backup*/) {}
     virtual void ShortcutWritten(const std::string& /*path*/) {}
+    // The installation was registered for removal (where: the registry key written), or could not
+    // be; either way the installation goes on.
+    virtual void Registered(const std::string& /*where*/) {}
+    virtual void RegistrationFailed(const std::string& /*reason*/) {}
     // Every step has run; the application is terminated right after.
     virtual void Finished() = 0;
 };

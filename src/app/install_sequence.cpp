@@ -2,11 +2,16 @@
 
 #include <windows.h>
 
+#include <memory>
 #include <string>
+#include <vector>
 
 #include "app/copy_form.h"
+#include "app/install_registration.h"
 #include "app/install_state.h"
+#include "archive/compress.h"
 #include "framework/application.h"
+#include "framework/string_list.h"
 #include "framework/sysutils.h"
 #include "shell/shell_link.h"
 #include "widgets/message_dialog.h"
@@ -20,14 +25,46 @@ std::string ProgramFolder() {
     return ExtractFilePath(std::string(path, length));
 }
 
+// The names of the embedded archive's entries; none when it cannot be listed (the extraction loop
+// then fails on it and says why).
+std::vector<std::string> ArchiveEntryNames() {
+    std::vector<std::string> names;
+    try {
+        TCompress compress(nullptr);
+        const std::unique_ptr<TStream> archive = compress.LoadArchiveResource("data", "");
+        TStringList entries;
+        compress.ListArchiveFiles(*archive, entries);
+        for (int index = 0; index < entries.Count(); ++index) {
+            names.push_back(entries[index]);
+        }
+    } catch (const std::exception&) {
+        names.clear();
+    }
+    return names;
+}
+
+// Writes the uninstaller, the record and the uninstall entry. A failure stops nothing: the front end
+// hears of it.
+void RegisterForRemoval(TInstallRegistration& registration, TInstallFrontEnd& frontEnd) {
+    try {
+        frontEnd.Registered(RegistrationKeyName(registration.Register()));
+    } catch (const std::exception& error) {
+        frontEnd.RegistrationFailed(TApplication::ExceptionText(error));
+    }
+}
+
 bool AskYesNo(const char* question, TMessageKind kind) {
     return ShowMessageDialog(question, kind, mbYesNo, 0) == mrYes;
 }
 
 }  // namespace
 
-void RunInstallation(TInstallFrontEnd& frontEnd) {
+void RunInstallation(TInstallFrontEnd& decider) {
     TInstallState& state = InstallState;
+    // Whatever the front end, the same things are recorded, and an installation that gets through
+    // the extraction loop is registered for removal, again once its shortcuts are there.
+    TInstallRegistration registration;
+    TRecordingFrontEnd frontEnd(decider, registration);
     state.BackupReplacedFiles = frontEnd.AskBackup();
 
     // The progress window is not modal: in an interactive run the main window stays usable (its
@@ -36,12 +73,22 @@ void RunInstallation(TInstallFrontEnd& frontEnd) {
     if (frontEnd.ShowsProgress()) {
         frmCopy->Show();
     }
+    registration.BeforeExtraction(state.DestinationFolder, state.DestinationMade, ArchiveEntryNames());
     frmCopy->ExtractAllFiles(frontEnd);
+    registration.AfterExtraction();
+    RegisterForRemoval(registration, frontEnd);
     delete frmCopy;
     frmCopy = nullptr;
 
     if (frontEnd.AskShortcuts()) {
-        CreateProgramShortcuts(frontEnd);
+        try {
+            CreateProgramShortcuts(frontEnd);
+        } catch (...) {
+            // A shortcut made before the one that failed is still removed with the rest.
+            RegisterForRemoval(registration, frontEnd);
+            throw;
+        }
+        RegisterForRemoval(registration, frontEnd);
     }
     if (frontEnd.AskReadme()) {
         // Unquoted, as the viewer takes the rest of its command line as the file name. Whether it

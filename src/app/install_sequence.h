@@ -17,9 +17,12 @@ inline constexpr const char kShortcutQuestion[] = "Add a shortcut to the Start M
 inline constexpr const char kReadmeQuestion[] = "Do you want to view the README file now?";
 inline constexpr const char kSetupComplete[] = "Tandrel Setup Complete.";
 
-// Runs every step into InstallState.DestinationFolder, which must be set. Catches nothing: a
-// failure leaves at the step where it happened (the progress window stays up when the loop failed),
-// and the later steps do not run. After the last step the application is terminated.
+// Runs every step into InstallState.DestinationFolder, which must be set. Once the extraction loop
+// has returned, and again after the shortcuts, the installation is registered for removal (the
+// uninstaller, its record, the uninstall entry); a registration that fails is told to the front end
+// and stops nothing. Catches nothing else: a failure leaves at the step where it happened (the
+// progress window stays up when the loop failed), and the later steps do not run. After the last
+// step the application is terminated.
 void RunInstallation(TInstallFrontEnd& frontEnd);
 
 // Writes Tandrel.lnk to the installed program into the user's Programs and then SendTo folder,

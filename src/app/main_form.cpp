@@ -136,7 +136,7 @@ void TfrmMain::btnDirContinueClick(TObject*) {
         }
         // One level only, and the outcome does not matter: the archive component creates the
         // folders of every file it writes.
-        CreateFolder(state.DestinationFolder);
+        state.DestinationMade = CreateFolder(state.DestinationFolder);
     }
 
     PathPanel->Hide();

@@ -48,6 +48,18 @@ void TUnattendedFrontEnd::ShortcutWritten(const std::string& path) {
     log_.Line("Shortcut: " + path);
 }
 
+void TUnattendedFrontEnd::Registered(const std::string& where) {
+    if (where != registeredAt_) {
+        log_.Line("Registered for removal: " + where);
+        registeredAt_ = where;
+    }
+}
+
+void TUnattendedFrontEnd::RegistrationFailed(const std::string& reason) {
+    // The files are installed all the same: the run goes on and its exit code stays.
+    log_.Line("Registration failed: " + reason);
+}
+
 namespace {
 
 std::string LocalTimeText() {

@@ -40,11 +40,14 @@ class TUnattendedFrontEnd : public TInstallFrontEnd {
     bool ShowsProgress() const override { return options_.Mode == TSetupMode::Silent; }
     void EntryDone(const std::string& name, bool written, TBackupAction backup) override;
     void ShortcutWritten(const std::string& path) override;
+    void Registered(const std::string& where) override;
+    void RegistrationFailed(const std::string& reason) override;
     void Finished() override {}
 
   private:
     const TSetupOptions& options_;
     TInstallLog& log_;
+    std::string registeredAt_;  // the key last logged, so that a second registration there is quiet
 };
 
 // Runs an unattended installation (options.Mode is Silent or VerySilent) and returns its exit code.

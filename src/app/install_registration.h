@@ -1,0 +1,102 @@
+// The installation's registration for removal: while the install sequence runs, what it puts into
+// the destination and beside it is collected into an install record (files written, with their
+// size and digest as written; files kept; folders made; shortcuts written); once the files are in,
+// and again after the shortcuts, the uninstaller and the record are written into the destination
+// and the uninstall entry into the registry.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "app/install_front_end.h"
+#include "lifecycle/install_record.h"
+#include "lifecycle/registration.h"
+
+// The product as the uninstall entry names it: the same constants as the version information.
+inline constexpr const char kProductName[] = TANDREL_PRODUCT_NAME;
+inline constexpr const char kProductVersion[] = TANDREL_VERSION;
+inline constexpr const char kProductPublisher[] = TANDREL_PUBLISHER;
+// The installed program, whose icon the entry shows.
+inline constexpr const char kProgramName[] = "Tandrel.exe";
+// The resource (type "TCOMPRESS") that carries the uninstaller: an archive of one entry.
+inline constexpr const char kUninstallerResource[] = "UNINSTALL";
+
+// The destination as the record and the entry hold it: the full path without a trailing "\" (a
+// drive root keeps its own). Nothing when the system cannot make it full.
+std::optional<std::string> RecordedDestination(const std::string& folder);
+
+// The folders that an expansion of these entry names into a folder may make, parents before
+// children: each folder part of an entry name ("sub", "sub\deeper"), then "Backup" and the same
+// under it. Names compare ignoring ASCII case; each is listed once.
+std::vector<std::string> FoldersOfEntries(const std::vector<std::string>& names);
+
+// The entry for an installation into destination (as RecordedDestination gives it) of
+// installedBytes in all, on date (YYYYMMDD).
+TUninstallEntry MakeUninstallEntry(const std::string& destination,
+                                   int64_t installedBytes,
+                                   const std::string& date);
+
+// The registry key of the entry in scope, as a log names it ("HKEY_LOCAL_MACHINE\Software\...").
+std::string RegistrationKeyName(TRegistrationScope scope);
+
+// Collects the record of one installation and registers it. Every failure of the registration
+// raises; the caller decides what it stops (nothing: the installation goes on).
+class TInstallRegistration {
+  public:
+    // Before the extraction loop: destination is InstallState.DestinationFolder; destinationMade
+    // tells that the run has just made it (the interactive run makes it before the sequence);
+    // entries are the archive's entry names. Notes which folders the loop may make are missing.
+    void BeforeExtraction(const std::string& destination,
+                          bool destinationMade,
+                          const std::vector<std::string>& entries);
+    // After the extraction loop has returned: of the folders missing before, those there now.
+    void AfterExtraction();
+
+    // An entry done: a written file is read back for its size and digest. One that cannot be read
+    // makes every later Register fail (the record would miss it).
+    void EntryDone(const std::string& name, bool written);
+    void ShortcutWritten(const std::string& path);
+
+    // Writes the uninstaller (once a run), the record (merged with a readable one that is there),
+    // and the uninstall entry. Returns where the entry went.
+    TRegistrationScope Register();
+
+    const TInstallRecord& Record() const { return record_; }
+
+  private:
+    std::string folder_;  // as given, with a trailing "\"
+    std::vector<std::string> missingFolders_;
+    bool destinationMissing_ = false;
+    TInstallRecord record_;
+    std::optional<TInstallRecord> older_;  // the record there before this run's first registration
+    bool olderRead_ = false;
+    std::optional<std::string> failure_;  // a file that could not be read back
+    bool uninstallerWritten_ = false;
+    int64_t uninstallerSize_ = 0;
+};
+
+// The install front end that the sequence runs with: tells the registration what happens and
+// passes everything on to the front end that decides and listens. Every member of TInstallFrontEnd
+// is passed on here.
+class TRecordingFrontEnd : public TInstallFrontEnd {
+  public:
+    TRecordingFrontEnd(TInstallFrontEnd& inner, TInstallRegistration& registration)
+        : inner_(inner), registration_(registration) {}
+
+    bool AskBackup() override { return inner_.AskBackup(); }
+    bool AskKeepSiteDatabase() override { return inner_.AskKeepSiteDatabase(); }
+    bool AskShortcuts() override { return inner_.AskShortcuts(); }
+    bool AskReadme() override { return inner_.AskReadme(); }
+    bool ShowsProgress() const override { return inner_.ShowsProgress(); }
+    void EntryDone(const std::string& name, bool written, TBackupAction backup) override;
+    void ShortcutWritten(const std::string& path) override;
+    void Registered(const std::string& where) override { inner_.Registered(where); }
+    void RegistrationFailed(const std::string& reason) override { inner_.RegistrationFailed(reason); }
+    void Finished() override { inner_.Finished(); }
+
+  private:
+    TInstallFrontEnd& inner_;
+    TInstallRegistration& registration_;
+};
