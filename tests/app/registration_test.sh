@@ -1,0 +1,212 @@
+#!/usr/bin/env bash
+# The registration for removal after unattended installations under Wine: the uninstall entry (read
+# with Wine's reg and listed by Wine's uninstaller), the uninstaller and the record in the
+# destination (checked against sha256sum), a second installation merged into the record, an
+# installation elsewhere that moves the entry, and a registration that fails without failing:
+#     registration_test.sh SETUP_EXE SHIPPED_UNINSTALL_EXE TANDREL_EXE PAYLOAD_DIR
+# Runs in $TANDREL_WINEPREFIX when set (the test run's prefix), otherwise in a prefix of its own.
+set -uo pipefail
+setup=$1
+uninstaller=$2
+program=$3
+payload=$4
+scripts=$(cd "$(dirname "${BASH_SOURCE[0]}")/../../scripts" && pwd)
+source "$scripts/lib/wine.sh"
+CHECK_PREFIX=registration
+source "$scripts/lib/checks.sh"
+
+wine_init_user
+work=$(mktemp -d /tmp/tandrel-registration.XXXXXX)
+chmod 755 "$work"
+own_prefix=
+if [[ -z "${TANDREL_WINEPREFIX:-}" || ! -d "${TANDREL_WINEPREFIX}" ]]; then
+    "$scripts/wine-prefix.sh" create "$work/wine" >/dev/null || { echo "no Wine prefix" >&2; exit 1; }
+    export TANDREL_WINEPREFIX=$work/wine/prefix
+    own_prefix=1
+fi
+prefix=$TANDREL_WINEPREFIX
+drive_c=$prefix/drive_c
+key='Software\Microsoft\Windows\CurrentVersion\Uninstall\Tandrel'
+made=("$drive_c/Registration Test" "$drive_c/Registration Other" "$drive_c/Registration Blocked")
+cleanup() {
+    rm -rf "${made[@]}" "$drive_c"/registration-*.log
+    wine_as_user "$prefix" wine reg delete "HKLM\\$key" /f /reg:64 >/dev/null 2>&1
+    wine_as_user "$prefix" wine reg delete "HKCU\\$key" /f >/dev/null 2>&1
+    [[ -n "$own_prefix" ]] && "$scripts/wine-prefix.sh" destroy "$work/wine" >/dev/null 2>&1
+    rm -rf "$work"
+}
+trap cleanup EXIT
+rm -rf "${made[@]}"
+
+names=(Tandrel.exe Tandrel.hlp readme.txt sites.ini whatsnew.txt)
+source_of() { [[ "$1" == Tandrel.exe ]] && echo "$program" || echo "$payload/$1"; }
+shortcut_paths=("C:\\users\\$WINE_USER\\AppData\\Roaming\\Microsoft\\Windows\\Start Menu\\Programs\\Tandrel.lnk"
+    "C:\\users\\$WINE_USER\\AppData\\Roaming\\Microsoft\\Windows\\SendTo\\Tandrel.lnk")
+
+STATUS=
+run_setup() {  # args...: the setup with a time limit; STATUS is its exit code (124: still running)
+    timeout 120 "$scripts/wine-run.sh" "$setup" "$@" >"$work/last-run.log" 2>&1
+    STATUS=$?
+}
+expect_status() {  # want what
+    [[ "$STATUS" == "$1" ]] && ok "$2: exit code $1" || fail "$2: exit code $STATUS, expected $1"
+}
+
+# Sets ENTRY to the entry's values as NAME=VALUE lines, from HKLM (64-bit view) or else HKCU, and
+# WHERE to the root's full name; both empty when there is no entry.
+ENTRY=
+WHERE=
+read_entry() {
+    local out root
+    ENTRY=
+    WHERE=
+    for root in HKEY_LOCAL_MACHINE HKEY_CURRENT_USER; do
+        out=$(wine_as_user "$prefix" wine reg query "$root\\$key" /reg:64 2>/dev/null | tr -d '\r')
+        if grep -q 'DisplayName' <<<"$out"; then
+            WHERE=$root
+            ENTRY=$(sed -n -E 's/^ +([A-Za-z]+) +REG_[A-Z]+ +(.*)$/\1=\2/p' <<<"$out")
+            return 0
+        fi
+    done
+    return 1
+}
+expect_value() {  # entries name value what
+    grep -q -x -F "$2=$3" <<<"$1" && ok "$4: $2" || fail "$4: $2 is not '$3' in
+$1"
+}
+record_lines() { tr -d '\r' <"$1/Uninstall.dat"; }
+# The record's line for a written file, made from the file on disk with sha256sum.
+file_line() {  # folder name
+    echo "file $(stat -c %s "$1/$2") $(sha256sum "$1/$2" | cut -d' ' -f1) $2"
+}
+expect_record() {  # folder what lines...: each line is in the record
+    local folder=$1 what=$2 line
+    shift 2
+    for line in "$@"; do
+        record_lines "$folder" | grep -q -x -F -- "$line" && ok "$what: record has '$line'" ||
+            fail "$what: record lacks '$line'"
+    done
+}
+# KiB of the recorded files and of the uninstaller and its record, rounded up.
+estimated_size() {  # folder
+    local total=0 name
+    while read -r name; do
+        total=$((total + $(stat -c %s "$1/$name")))
+    done < <(record_lines "$1" | sed -n -E 's/^file [0-9]+ [0-9a-f]{64} (.*)$/\1/p' | tr '\\' '/')
+    total=$((total + $(stat -c %s "$1/Uninstall.exe") + $(stat -c %s "$1/Uninstall.dat")))
+    printf '0x%x' $(((total + 1023) / 1024))
+}
+
+# ---- A fresh installation: the entry with every value, listed by Wine, the uninstaller as built and
+# a record of every file with its size and digest, the destination made and both shortcuts.
+today=$(date +%Y%m%d)
+dest='C:\Registration Test\App'
+installed="$drive_c/Registration Test/App"
+run_setup /VERYSILENT "/DIR=$dest" '/LOG=C:\registration-1.log'
+expect_status 0 "fresh"
+read_entry || fail "fresh: no uninstall entry"
+entry=$ENTRY
+expect_value "$entry" DisplayName "Tandrel 2.11" "fresh"
+expect_value "$entry" DisplayVersion "2.11" "fresh"
+expect_value "$entry" Publisher "Ornavik, Inc." "fresh"
+expect_value "$entry" InstallLocation "$dest" "fresh"
+expect_value "$entry" DisplayIcon "$dest\\Tandrel.exe,0" "fresh"
+expect_value "$entry" UninstallString "\"$dest\\Uninstall.exe\"" "fresh"
+expect_value "$entry" QuietUninstallString "\"$dest\\Uninstall.exe\" /VERYSILENT" "fresh"
+expect_value "$entry" NoModify 0x1 "fresh"
+expect_value "$entry" NoRepair 0x1 "fresh"
+grep -q -x -E "InstallDate=($today|$(date +%Y%m%d))" <<<"$entry" && ok "fresh: InstallDate" ||
+    fail "fresh: InstallDate is not $today in
+$entry"
+expect_value "$entry" EstimatedSize "$(estimated_size "$installed")" "fresh"
+wine_as_user "$prefix" wine uninstaller --list 2>/dev/null | tr -d '\r' | grep -q -F '|||Tandrel 2.11' &&
+    ok "fresh: listed by Wine's uninstaller" || fail "fresh: not listed by Wine's uninstaller"
+grep -q -x -F "Registered for removal: $WHERE\\$key" <(tr -d '\r' <"$drive_c/registration-1.log") &&
+    ok "fresh: log" || fail "fresh: no registration in the log"
+check_same "$uninstaller" "$installed/Uninstall.exe" "fresh: Uninstall.exe as built"
+[[ "$(record_lines "$installed" | head -2)" == $'Tandrel install record 1\ndestination '"$dest" ]] &&
+    ok "fresh: record heading" || fail "fresh: record heading"
+lines=("folder ." "${shortcut_paths[@]/#/shortcut }")
+for name in "${names[@]}"; do
+    check_same "$(source_of "$name")" "$installed/$name" "fresh: $name installed"
+    lines+=("$(file_line "$installed" "$name")")
+done
+expect_record "$installed" "fresh" "${lines[@]}"
+[[ $(record_lines "$installed" | wc -l) == $((2 + ${#lines[@]})) ]] && ok "fresh: nothing else recorded" ||
+    fail "fresh: the record has more lines
+$(record_lines "$installed")"
+[[ -e "$installed/Uninstall.dat.new" || -e "$installed/Uninstall.exe.new" ]] && fail "fresh: a .new file left"
+
+# ---- Again into the same folder, the user's sites.ini changed: kept and recorded as kept, the
+# replaced files recorded anew, Backup recorded as made, the first run's folder and shortcuts kept.
+printf '\n[Mine]\nHost=ftp.example.net\n' >>"$installed/sites.ini"
+run_setup /VERYSILENT /NOICONS "/DIR=$dest" '/LOG=C:\registration-2.log'
+expect_status 0 "again"
+lines=("folder ." "folder Backup" "kept sites.ini" "${shortcut_paths[@]/#/shortcut }")
+for name in Tandrel.exe Tandrel.hlp readme.txt whatsnew.txt; do
+    lines+=("$(file_line "$installed" "$name")")
+done
+expect_record "$installed" "again" "${lines[@]}"
+record_lines "$installed" | grep -q -E '^file .* sites\.ini$' && fail "again: sites.ini still a written file"
+[[ $(record_lines "$installed" | wc -l) == $((2 + ${#lines[@]})) ]] && ok "again: merged once" ||
+    fail "again: the record has other lines
+$(record_lines "$installed")"
+read_entry
+entry=$ENTRY
+expect_value "$entry" InstallLocation "$dest" "again"
+expect_value "$entry" EstimatedSize "$(estimated_size "$installed")" "again"
+
+# ---- Into another folder that is already there, with a damaged record in it: the entry moves there,
+# the damaged record is replaced, the folder is not recorded as made; the first folder stays as it was.
+other='C:\Registration Other'
+other_dir="$drive_c/Registration Other"
+mkdir -p "$other_dir"
+printf 'Tandrel install record 1\r\ndestination C:\\Registration Other\r\nfile 1 xx ..\\evil\r\n' \
+    >"$other_dir/Uninstall.dat"
+chmod -R a+rwX "$other_dir"
+cp "$installed/Uninstall.dat" "$work/first-record"
+run_setup /VERYSILENT /NOICONS "/DIR=$other" '/LOG=C:\registration-3.log'
+expect_status 0 "elsewhere"
+read_entry
+entry=$ENTRY
+expect_value "$entry" InstallLocation "$other" "elsewhere"
+expect_value "$entry" UninstallString "\"$other\\Uninstall.exe\"" "elsewhere"
+[[ $(wine_as_user "$prefix" wine uninstaller --list 2>/dev/null | grep -c -F '|||Tandrel 2.11') == 1 ]] &&
+    ok "elsewhere: one entry listed" || fail "elsewhere: not exactly one entry listed"
+lines=()
+for name in "${names[@]}"; do
+    lines+=("$(file_line "$other_dir" "$name")")
+done
+expect_record "$other_dir" "elsewhere" "destination $other" "${lines[@]}"
+[[ $(record_lines "$other_dir" | wc -l) == $((2 + ${#lines[@]})) ]] && ok "elsewhere: damaged record replaced" ||
+    fail "elsewhere: the record has other lines
+$(record_lines "$other_dir")"
+check_same "$work/first-record" "$installed/Uninstall.dat" "elsewhere: the first record untouched"
+
+# ---- A registration that cannot be written (a folder stands where the uninstaller goes): installed
+# all the same, exit code 0, the failure in the log, no record, the entry left where it was.
+blocked='C:\Registration Blocked'
+blocked_dir="$drive_c/Registration Blocked"
+mkdir -p "$blocked_dir/Uninstall.exe/inside"
+chmod -R a+rwX "$blocked_dir"
+run_setup /VERYSILENT /NOICONS "/DIR=$blocked" '/LOG=C:\registration-4.log'
+expect_status 0 "blocked"
+for name in "${names[@]}"; do
+    check_same "$(source_of "$name")" "$blocked_dir/$name" "blocked: $name installed"
+done
+tr -d '\r' <"$drive_c/registration-4.log" | grep -q '^Registration failed: .*Uninstall\.exe' &&
+    ok "blocked: failure logged" || fail "blocked: no failure in the log
+$(tr -d '\r' <"$drive_c/registration-4.log")"
+tr -d '\r' <"$drive_c/registration-4.log" | grep -q -x -F 'Result: installed (exit code 0)' &&
+    ok "blocked: result logged" || fail "blocked: no result in the log"
+[[ -e "$blocked_dir/Uninstall.dat" ]] && fail "blocked: a record written without its uninstaller"
+[[ -e "$blocked_dir/Uninstall.exe.new" ]] && fail "blocked: the new uninstaller left behind"
+read_entry
+entry=$ENTRY
+expect_value "$entry" InstallLocation "$other" "blocked"
+
+if ((FAILURES > 0)); then
+    echo "registration: $FAILURES check(s) failed"
+    exit 1
+fi
+echo "registration: all checks passed"
