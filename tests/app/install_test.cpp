@@ -20,6 +20,7 @@
 #include "../common/folder_tree.h"
 #include "../shell/shell_test_support.h"
 #include "app/copy_form.h"
+#include "app/install_registration.h"
 #include "app/install_sequence.h"
 #include "app/install_state.h"
 #include "app/main_form.h"
@@ -30,6 +31,8 @@
 #include "framework/string_list.h"
 #include "framework/sysutils.h"
 #include "framework/unique_handle.h"
+#include "lifecycle/install_record.h"
+#include "lifecycle/registration.h"
 #include "shell/shell_folders.h"
 #include "widgets/directory_list_box.h"
 #include "widgets/drive_combo_box.h"
@@ -229,6 +232,13 @@ class Installation : public ::testing::Test {
         }
     }
     void TearDown() override {
+        // The uninstall entry of an installation made here goes with the test's folder.
+        for (const TRegistrationScope scope : {TRegistrationScope::Machine, TRegistrationScope::User}) {
+            const std::optional<std::string> location = RegisteredInstallLocation(scope);
+            if (location && location->rfind(folder_.root(), 0) == 0) {
+                DeleteUninstallEntry(scope);
+            }
+        }
         for (const std::string& file : absentShortcuts_) {
             ::DeleteFileA(file.c_str());  // written by a test that answered Yes
         }
@@ -323,6 +333,18 @@ class Installation : public ::testing::Test {
     std::string savedTitle_;
     std::vector<std::string> absentShortcuts_;
 };
+
+// The record that the installation wrote into folder; an empty one with no destination when there is
+// none or it does not read.
+TInstallRecord RecordIn(const std::string& folder) {
+    const std::optional<std::string> text = ReadWholeFile(folder + "\\" + kRecordName);
+    try {
+        return text ? ParseInstallRecord(*text) : TInstallRecord{};
+    } catch (const EBadRecord& error) {
+        ADD_FAILURE() << error.what();
+        return {};
+    }
+}
 
 // ---- Destination choice ----------------------------------------------------------------------
 
@@ -421,6 +443,36 @@ TEST_F(Installation, AnyAnswerButYesToTheCreationQuestionLeavesThePanel) {
         EXPECT_EQ(frmCopy, nullptr);
         EXPECT_FALSE(Application->Terminated());
     }
+}
+
+// A folder made after the creation question is recorded as made by the setup; the installation is
+// registered without a word more to the user, its record naming every file as written.
+TEST_F(Installation, AnInstallationIntoAFolderItMadeIsRecordedAndRegisteredSilently) {
+    StartAtDestinationPanel();
+    const std::string missing = folder_.Path("made here");
+    const SeenDialog asked{"Confirm", "The directory " + missing + " does not exist. Create it?", kYesNo};
+    const std::vector<SeenDialog> seen = PressContinue(missing, {kYes, kNo, kNo, kNo, kOk});
+    EXPECT_EQ(seen,
+              (std::vector<SeenDialog>{asked, kBackupAsked, kShortcutAsked, kReadmeAsked, kCompleteShown}));
+
+    const TInstallRecord record = RecordIn(missing);
+    EXPECT_EQ(record.Destination, missing);
+    EXPECT_EQ(record.Folders, std::vector<std::string>{"."});
+    EXPECT_TRUE(record.Kept.empty());
+    EXPECT_TRUE(record.Shortcuts.empty());
+    ASSERT_EQ(record.Files.size(), payload_.size());
+    for (size_t i = 0; i < payload_.size(); ++i) {
+        EXPECT_EQ(record.Files[i].Name, payload_[i].name);
+        EXPECT_EQ(record.Files[i].Size, payload_[i].size) << payload_[i].name;
+        const std::string content = ReadWholeFile(missing + "\\" + payload_[i].name).value_or("");
+        EXPECT_EQ(record.Files[i].Digest, Sha256Of(content.data(), content.size())) << payload_[i].name;
+    }
+    EXPECT_TRUE(IsFile(missing + "\\" + kUninstallerName));
+    std::optional<std::string> location = RegisteredInstallLocation(TRegistrationScope::Machine);
+    if (!location) {
+        location = RegisteredInstallLocation(TRegistrationScope::User);
+    }
+    EXPECT_EQ(location.value_or(""), missing);
 }
 
 TEST_F(Installation, EmptyAndRelativeDestinationsAreTakenFromTheListedDirectory) {
@@ -889,6 +941,8 @@ TEST_F(Installation, AShortcutFailureStopsTheSequenceAndTheProgramStaysUp) {
                                              ErrorShown("\"SendTo\" item not found in registry")}));
     ExpectWritten(destination);
     EXPECT_TRUE(IsFile(shortcuts[0]));
+    // The shortcut made before the failure is in the record, so that a removal takes it too.
+    EXPECT_EQ(RecordIn(destination).Shortcuts, std::vector<std::string>{shortcuts[0]});
     EXPECT_EQ(frmCopy, nullptr);
     EXPECT_FALSE(Application->Terminated());
     EXPECT_TRUE(::IsWindowVisible(frmMain->Handle()));
