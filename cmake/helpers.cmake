@@ -59,12 +59,13 @@ endfunction()
 
 # Ships target without its debugging information, stripped where it is built: the symbols and
 # debugging sections go into <file>.debug beside it, which the program names (with its checksum) in a .gnu_debuglink section, so
-# that a debugger finds them. Both files are the same byte for byte from the same sources.
+# that a debugger finds them. Both files are the same byte for byte from the same sources: objcopy
+# stamps the PE header with SOURCE_DATE_EPOCH, here 0 like the link (--no-insert-timestamp).
 function(tandrel_ship_stripped target)
     add_custom_command(TARGET ${target} POST_BUILD
-        COMMAND ${CMAKE_OBJCOPY} --only-keep-debug $<TARGET_FILE_NAME:${target}>
+        COMMAND ${CMAKE_COMMAND} -E env SOURCE_DATE_EPOCH=0 ${CMAKE_OBJCOPY} --only-keep-debug $<TARGET_FILE_NAME:${target}>
                 $<TARGET_FILE_NAME:${target}>.debug
-        COMMAND ${CMAKE_OBJCOPY} --strip-all --add-gnu-debuglink=$<TARGET_FILE_NAME:${target}>.debug
+        COMMAND ${CMAKE_COMMAND} -E env SOURCE_DATE_EPOCH=0 ${CMAKE_OBJCOPY} --strip-all --add-gnu-debuglink=$<TARGET_FILE_NAME:${target}>.debug
                 $<TARGET_FILE_NAME:${target}>
         WORKING_DIRECTORY $<TARGET_FILE_DIR:${target}>
         COMMENT "Stripping ${target}, its symbols kept beside it"
