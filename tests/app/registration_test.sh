@@ -205,6 +205,27 @@ read_entry
 entry=$ENTRY
 expect_value "$entry" InstallLocation "$other" "blocked"
 
+# ---- Both programs ship stripped, their symbols and debugging sections beside them in the build.
+objdump=x86_64-w64-mingw32-objdump
+if command -v "$objdump" >/dev/null; then
+    for exe in "$setup" "$installed/Uninstall.exe"; do
+        sections=$("$objdump" -h "$exe" 2>/dev/null)
+        symbols=$("$objdump" -t "$exe" 2>/dev/null | grep -c '^\[')
+        if grep -q 'debug_' <<<"$sections" || ((symbols > 0)); then
+            fail "stripped: $(basename "$exe") has debugging sections or symbols"
+        else
+            ok "stripped: $(basename "$exe")"
+        fi
+        grep -q '\.gnu_debuglink' <<<"$sections" || fail "stripped: $(basename "$exe") does not name its symbols"
+    done
+    for debug in "$setup.debug" "$uninstaller.debug"; do
+        "$objdump" -h "$debug" 2>/dev/null | grep -q 'debug_info' && ok "symbols: $(basename "$debug")" ||
+            fail "symbols: no $debug with debugging sections"
+    done
+else
+    fail "no $objdump to look at the programs"
+fi
+
 if ((FAILURES > 0)); then
     echo "registration: $FAILURES check(s) failed"
     exit 1
