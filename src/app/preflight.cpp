@@ -128,10 +128,18 @@ bool IsFolder(DWORD attributes) {
     return Exists(attributes) && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
 }
 
-// Raises ELinkInDestination when the folder at path is a link. (A file is looked at elsewhere.)
+// Raises ELinkInDestination when path, where a folder is or will be made, is a link (a reparse
+// point, whether or not it shows as a folder).
 void RefuseLinkedFolder(const std::string& path) {
-    const DWORD attributes = AttributesOf(path);
-    if (IsFolder(attributes) && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+    // The directory entry's own attributes: a link whose target is gone shows no attributes to
+    // GetFileAttributesA under Wine, but is still a link.
+    WIN32_FIND_DATAA found{};
+    const UniqueFindHandle search(::FindFirstFileA(path.c_str(), &found));
+    DWORD attributes = search ? found.dwFileAttributes : INVALID_FILE_ATTRIBUTES;
+    if (!Exists(attributes)) {
+        attributes = AttributesOf(path);
+    }
+    if (Exists(attributes) && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
         throw ELinkInDestination(Format(kLinkInDestination, path.c_str()));
     }
 }
