@@ -6,6 +6,7 @@
 #include <memory>
 #include <string>
 
+#include "app/preflight.h"
 #include "framework/exceptions.h"
 #include "framework/forms.h"
 #include "framework/std_controls.h"
@@ -39,11 +40,6 @@ class TfrmCopy : public TForm {
 };
 
 extern TfrmCopy* frmCopy;
-
-// A file about to be replaced could not be moved into the Backup folder (or the folder could not be
-// made): the file, then the Backup folder.
-TANDREL_DECLARE_EXCEPTION(EBackupFailed, Exception);
-inline constexpr const char kBackupFailed[] = "Cannot move %s into the backup folder %s";
 
 // After an entry's expansion its file is not at its place with the entry's size.
 TANDREL_DECLARE_EXCEPTION(ENotWritten, Exception);

@@ -2,7 +2,8 @@
 
 #include <windows.h>
 
-#include "app/copy_form.h"
+#include <algorithm>
+
 #include "archive/compress.h"
 #include "archive/sha256.h"
 #include "framework/file_stream.h"

@@ -15,6 +15,11 @@
 #include "framework/stream.h"
 #include "framework/string_list.h"
 
+// A file about to be replaced could not be moved into the Backup folder (or the folder could not be
+// made): the file, then the Backup folder.
+TANDREL_DECLARE_EXCEPTION(EBackupFailed, Exception);
+inline constexpr const char kBackupFailed[] = "Cannot move %s into the backup folder %s";
+
 // The setup file's archive differs from what the build made of it.
 TANDREL_DECLARE_EXCEPTION(EDamagedSetup, Exception);
 inline constexpr const char kDamagedSetup[] = "The setup file is damaged. Please download it again";
