@@ -83,14 +83,18 @@ int64_t ClustersFor(int64_t bytes, int64_t clusterSize) {
     return bytes <= 0 ? 0 : (bytes - 1) / clusterSize + 1;
 }
 
+void TDiskTally::Add(const TSpaceStep& step) {
+    free_ += step.Freed;
+    if (step.Needed > free_) {
+        throw EInsufficientDiskSpace(msg::kInsufficientDiskSpace + step.Target);
+    }
+    free_ -= step.Needed;
+}
+
 void CheckDiskSpace(const std::vector<TSpaceStep>& steps, const TDriveSpace& space) {
-    int64_t free = space.FreeClusters;
+    TDiskTally tally(space);
     for (const TSpaceStep& step : steps) {
-        free += step.Freed;
-        if (step.Needed > free) {
-            throw EInsufficientDiskSpace(msg::kInsufficientDiskSpace + step.Target);
-        }
-        free -= step.Needed;
+        tally.Add(step);
     }
 }
 
@@ -212,7 +216,10 @@ void CheckBeforeFirstChange(const TStringList& entries,
     }
 
     const int64_t clusterSize = space ? space->ClusterSize : 1;
-    std::vector<TSpaceStep> steps;
+    std::optional<TDiskTally> tally;
+    if (space) {
+        tally.emplace(*space);
+    }
     // Folders made by the installation take a cluster each: the destination and its missing parents
     // at the first entry, the Backup folder at the first file moved, entry folders as they come.
     int64_t newFolders = MissingFolders(destinationWithBackslash);
@@ -274,17 +281,18 @@ void CheckBeforeFirstChange(const TStringList& entries,
                     const TFileStream probe(target, fmOpenReadWrite | fmShareDenyWrite);
                 }
                 // A file that somebody has open (a running program) is only renamed aside and
-                // removed at the end: its room is not free before then.
+                // removed at the end: its room is not free before then. A site database may be
+                // kept instead of deleted, so it frees no more than its new file takes.
                 if (CanOpen(target, DELETE | GENERIC_READ, 0)) {
-                    step.Freed += oldClusters;
+                    step.Freed +=
+                        UpperCaseAscii(name) == "SITES.INI" ? std::min(oldClusters, needed) : oldClusters;
                 }
             }
         }
         step.Needed = needed + newFolders;
         newFolders = 0;
-        steps.push_back(std::move(step));
-    }
-    if (space) {
-        CheckDiskSpace(steps, *space);
+        if (tally) {
+            tally->Add(step);
+        }
     }
 }

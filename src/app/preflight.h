@@ -62,8 +62,18 @@ struct TSpaceStep {
 };
 // The clusters that bytes take on a drive of clusterSize (> 0).
 int64_t ClustersFor(int64_t bytes, int64_t clusterSize);
-// Walks the steps in order; raises EInsufficientDiskSpace "Not enough disk space to expand <Target>"
-// for the first whose file would not fit.
+// The free clusters of a drive as the steps of an installation go by, in order.
+class TDiskTally {
+  public:
+    explicit TDiskTally(const TDriveSpace& space) : free_(space.FreeClusters) {}
+    // Raises EInsufficientDiskSpace "Not enough disk space to expand <Target>" when the step's file
+    // would not fit after what it frees.
+    void Add(const TSpaceStep& step);
+
+  private:
+    int64_t free_;
+};
+// Walks the steps in order; raises for the first whose file would not fit.
 void CheckDiskSpace(const std::vector<TSpaceStep>& steps, const TDriveSpace& space);
 
 // Everything the loop will do to the destination with these entries (lines of a ListArchiveFiles
@@ -79,6 +89,7 @@ void CheckDiskSpace(const std::vector<TSpaceStep>& steps, const TDriveSpace& spa
 // - the drive has room for every file in whole clusters, counting what the backups keep and what the
 //   deletes free (EInsufficientDiskSpace for the first entry that would not fit). space empty skips
 //   this; the expansion still checks each file.
+// The first entry with a problem is the one reported, as in the loop.
 // An existing site database is taken as replaced: whether it is kept is asked later, in the loop.
 void CheckBeforeFirstChange(const TStringList& entries,
                             const std::string& destinationWithBackslash,

@@ -156,6 +156,15 @@ TEST_F(Preflight, TheDriveMustHoldEveryFileInWholeClusters) {
     EXPECT_EQ(Check(kept, true, TDriveSpace{cluster, payload + 1 + copy}), "");
     EXPECT_EQ(Check(kept, true, TDriveSpace{cluster, payload + copy}), last + kept + "\\whatsnew.txt");
 
+    // Without backups, a kept site database is not deleted: only what its new file would take
+    // counts as free there.
+    const std::string keptOff = folder_.Folder("kept off");
+    WriteFile(keptOff + "\\sites.ini", static_cast<size_t>(sizes_[sites]) + 5 * cluster);
+    const int64_t newSites = ClustersFor(sizes_[sites], cluster);
+    EXPECT_EQ(Check(keptOff, false, TDriveSpace{cluster, payload - newSites}), "");
+    EXPECT_EQ(Check(keptOff, false, TDriveSpace{cluster, payload - newSites - 1}),
+              last + keptOff + "\\whatsnew.txt");
+
     // A file that somebody has open is renamed aside, not deleted: its room is not free in time.
     const std::string inUse = folder_.Folder("in use");
     WriteFile(inUse + "\\Tandrel.exe", static_cast<size_t>(sizes_[0]));
@@ -223,6 +232,9 @@ TEST_F(Preflight, FilesThatCannotBeReplacedAreFoundFirst) {
     // A folder where a file goes: the file cannot be created.
     folder_.Folder("dest\\whatsnew.txt");
     EXPECT_EQ(Check(destination, true, std::nullopt), "Cannot create file " + destination + "\\whatsnew.txt");
+    // The first entry with a problem is the one named, as the loop would meet them.
+    EXPECT_EQ(Check(destination, true, TDriveSpace{4096, 0}),
+              "Not enough disk space to expand " + destination + "\\Tandrel.exe");
 }
 
 TEST_F(Preflight, NamesStayInsideTheDestinationAndFoldersAreNoLinks) {
