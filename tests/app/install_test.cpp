@@ -558,6 +558,33 @@ TEST_F(Installation, FailuresDuringExtractionStopTheInstallation) {
 
 // ---- The extraction loop ---------------------------------------------------------------------
 
+// An entry is called written only when its file is there, in full, where the loop put it: an
+// expansion that wrote nothing for it (here a handler skips the path) stops the loop instead.
+TEST_F(Installation, AnEntryIsCalledWrittenOnlyWhenItsFileIsThere) {
+    struct Recorder : TInteractiveFrontEnd {
+        std::vector<std::string> done;
+        void EntryDone(const std::string& name, bool written, TBackupAction) override {
+            done.push_back(name + (written ? " written" : " kept"));
+        }
+    } recorder;
+    const std::string destination = folder_.Folder("dest");
+    InstallState.DestinationFolder = destination;
+    Application->CreateForm(frmCopy);
+    frmCopy->Compress1->OnCheckFile = [](std::string& path, TCProcessMode) {
+        if (ExtractFileName(path) == "readme.txt") {
+            path.clear();
+        }
+    };
+    try {
+        frmCopy->ExtractAllFiles(recorder);
+        ADD_FAILURE() << "the loop went on";
+    } catch (const ENotWritten& error) {
+        EXPECT_EQ(error.Message(), "The file " + destination + "\\readme.txt was not written in full");
+    }
+    EXPECT_EQ(recorder.done, (std::vector<std::string>{"Tandrel.exe written", "Tandrel.hlp written"}));
+    EXPECT_FALSE(IsFile(destination + "\\readme.txt"));
+}
+
 TEST_F(Installation, ProgressWindowKeepQuestionAndCancel) {
     StartAtDestinationPanel();
     const std::string destination = folder_.Folder("dest");
