@@ -9,9 +9,9 @@
 #      other four old files are moved into Backup;
 #   3. backups on again, readme yes: Backup holds the newest replaced files, and Notepad is started
 #      on the installed readme.txt;
-#   4. a copy of the setup whose last entry has one byte of its packed data flipped, backups on:
-#      the checksum error comes before anything is touched, the installation stays byte for byte
-#      as it was, and the program stays up until its window is closed;
+#   4. a copy of the setup whose archive header has one byte of its TotalSize changed, backups on:
+#      the damaged-file message comes before anything is touched, the installation stays byte for
+#      byte as it was, and the program stays up until its window is closed;
 #   5. /VERYSILENT into another folder with a log: no window, nobody presses a key, exit code 0.
 # Every run must end with exit code 0.
 #     scripts/e2e.sh [SETUP.exe]
@@ -73,8 +73,12 @@ pause() { sleep "${1:-1.5}"; }
 # to the window meant for it however busy the machine is.
 waiter=$root/build/windows/tests/e2e/window_wait.exe
 WINDOW=
-wait_window() {  # caption: sets WINDOW to the handle of the visible window with that caption
-    WINDOW=$("$here/wine-run.sh" "$waiter" "$1" 60 2>/dev/null | tr -d '\r' | grep -E '^[0-9]+$' | tail -1)
+WINDOW_TEXT=
+wait_window() {  # caption: sets WINDOW to the handle of the visible window with that caption, WINDOW_TEXT to its message
+    local found
+    found=$("$here/wine-run.sh" "$waiter" "$1" 60 2>/dev/null | tr -d '\r')
+    WINDOW=$(grep -E '^[0-9]+$' <<<"$found" | tail -1)
+    WINDOW_TEXT=$(sed -n 's/^text: //p' <<<"$found" | tail -1)
     [[ -n "$WINDOW" ]] || { fail "no window \"$1\" appeared"; return 1; }
     sleep 0.5  # let its modal loop settle and paint
 }
@@ -232,7 +236,7 @@ check_same "$work/sites-user.ini" "$installed/sites.ini" "run 3 kept the user's 
 
 # ---- Run 4: a damaged setup file over the installation: nothing of it may change.
 damaged=$work/damaged-setup.exe
-if damage_setup "$exe" "$root/build/windows/payload.zrv" "$damaged"; then
+if damage_field "$exe" "$root/build/windows/payload.zrv" "$damaged" total-top; then
     rm -rf "$work/before"
     cp -a "$installed" "$work/before"
     exe_saved=$exe
@@ -240,7 +244,9 @@ if damage_setup "$exe" "$root/build/windows/payload.zrv" "$damaged"; then
     if start_setup 4; then
         choose_destination 4
         answer Confirm run4-backup-question Return  # Yes: backups
-        answer Setup run4-checksum-error Return     # OK
+        answer Setup run4-damaged-error Return      # OK
+        [[ "$WINDOW_TEXT" == "The setup file is damaged. Please download it again." ]] &&
+            ok "run 4 said that the setup file is damaged" || fail "run 4 said: $WINDOW_TEXT"
         pause
         shot run4-after-error  # the progress window stays on the main window, still up
         xdotool mousemove 1010 10 click 1  # the main window's close box

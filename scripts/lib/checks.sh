@@ -27,3 +27,26 @@ damage_setup() {  # setup.exe payload.zrv copy.exe
         substr($exe, $at + length($payload) - 2, 1) ^= "\x01";
         open my $o, ">:raw", $ARGV[2] or die; print $o $exe;' "$1" "$2" "$3" && chmod a+r "$3"
 }
+
+# Writes a copy of setup $1 whose embedded archive (the bytes of $2 inside it) is damaged at one
+# field: total-top (the top byte of TotalSize), total-zero (TotalSize 0), size:K, name:K, date:K,
+# attributes:K, method:K (a byte of the K-th entry's CompressedSize, name, FileDate, Attributes,
+# Method).
+damage_field() {  # setup.exe payload.zrv copy.exe field
+    perl -e 'local $/; open my $e, "<:raw", $ARGV[0] or die; my $exe = <$e>;
+        open my $p, "<:raw", $ARGV[1] or die; my $zrv = <$p>;
+        my $at = index($exe, $zrv); die "payload not found\n" if $at < 0;
+        my @entry; my $pos = 21;
+        while ($pos + 25 <= length $zrv) {
+            push @entry, $pos;
+            my $name = unpack("s<", substr($zrv, $pos, 2));
+            $pos += 25 + $name + unpack("l<", substr($zrv, $pos + 12, 4));
+        }
+        my ($field, $k) = split /:/, $ARGV[3];
+        my %offset = (size => 12, name => 25, date => 2, attributes => 6, method => 16);
+        if ($field eq "total-top") { substr($exe, $at + 11, 1) ^= "\x80"; }
+        elsif ($field eq "total-zero") { substr($exe, $at + 8, 4) = "\0\0\0\0"; }
+        else { die "no entry $k\n" if !defined $entry[$k - 1];
+            substr($exe, $at + $entry[$k - 1] + $offset{$field}, 1) ^= "\x01"; }
+        open my $o, ">:raw", $ARGV[2] or die; print $o $exe;' "$@" && chmod a+r "$3"
+}

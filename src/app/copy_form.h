@@ -6,6 +6,7 @@
 #include <memory>
 #include <string>
 
+#include "app/preflight.h"
 #include "framework/exceptions.h"
 #include "framework/forms.h"
 #include "framework/std_controls.h"
@@ -30,16 +31,16 @@ class TfrmCopy : public TForm {
     void Compress1ShowProgress(int32_t& PercentageDone);
     void btnCopyCancelClick(TObject* Sender);
 
-    // Checks every archive entry, then expands each into the destination folder, asking frontEnd
-    // about an existing site database and telling it what was done (see copy_form.cpp). Every
-    // failure is an exception; a damaged archive stops before anything is touched, any other
-    // failure leaves the entries before the failing one written.
+    // Checks the archive (its digest, then every entry), then what the loop will do to the
+    // destination, then expands each entry into the destination folder, asking frontEnd about an
+    // existing site database and telling it what was done (see copy_form.cpp). Every failure is an
+    // exception; what the checks can foresee stops before anything is touched, any other failure
+    // leaves the entries before the failing one written.
     void ExtractAllFiles(TInstallFrontEnd& frontEnd);
 };
 
 extern TfrmCopy* frmCopy;
 
-// A file about to be replaced could not be moved into the Backup folder (or the folder could not be
-// made): the file, then the Backup folder.
-TANDREL_DECLARE_EXCEPTION(EBackupFailed, Exception);
-inline constexpr const char kBackupFailed[] = "Cannot move %s into the backup folder %s";
+// After an entry's expansion its file is not at its place with the entry's size.
+TANDREL_DECLARE_EXCEPTION(ENotWritten, Exception);
+inline constexpr const char kNotWritten[] = "The file %s was not written in full";

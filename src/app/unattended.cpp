@@ -8,6 +8,8 @@
 #include "app/copy_form.h"
 #include "app/install_sequence.h"
 #include "app/install_state.h"
+#include "app/preflight.h"
+#include "archive/compress.h"
 #include "framework/application.h"
 #include "framework/exceptions.h"
 #include "framework/sysutils.h"
@@ -138,6 +140,8 @@ int RunUnattended(const TSetupOptions& options, const std::string& commandLine) 
 
     const DispatchedFailures dispatched;
     try {
+        // A damaged setup file is found before anything else happens.
+        CheckEmbeddedArchive(*TCompress(nullptr).LoadArchiveResource("data", ""));
         RunUnitStartups();
         InstallState.DestinationFolder = options.Destination;
         TUnattendedFrontEnd frontEnd(options, *log);

@@ -173,6 +173,40 @@ void TCompressCore::TestArchiveFiles(TStream& archive, const TStringList* select
     }
 }
 
+void TCompressCore::CheckListedEntries(TStream& archive,
+                                       const TStringList& listed,
+                                       const std::function<void(const std::string& name)>& onEntry) {
+    for (int index = 0; index < listed.Count(); ++index) {
+        if (listed.IndexOf(listed[index]) != index) {
+            throw EInvalidHeader(msg::kInvalidHeader);
+        }
+    }
+    const TArchiveHeader header = ReadArchiveHeader(archive);
+    const std::string methodId = MethodIdentifier(header);
+    int32_t total = 0;
+    int reached = 0;
+    ArchiveEntry entry;
+    while (ReadNextEntry(archive, entry) && !PastTheLastEntry(header, total, entry.header)) {
+        if (reached >= listed.Count() || entry.name != listed[reached]) {
+            throw EInvalidHeader(msg::kInvalidHeader);
+        }
+        if (onEntry) {
+            onEntry(entry.name);
+        }
+        SummingStream output;
+        ExpandFileData(output, archive, entry.header, methodId, nullptr);
+        if (output.Size() != entry.header.FullSize) {
+            throw EBadChecksum(msg::kBadChecksum);
+        }
+        ++reached;
+        archive.SetPosition(entry.NextHeaderPos());
+        total = WrappingAdd(total, entry.header.FullSize);
+    }
+    if (reached != listed.Count()) {
+        throw EInvalidHeader(msg::kInvalidHeader);
+    }
+}
+
 void TCompressCore::ExpandFileData(TStream& output,
                                    TStream& archive,
                                    const TFileHeader& entry,

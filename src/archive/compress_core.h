@@ -101,6 +101,16 @@ class TCompressCore : public TComponent {
     // raise (EBadChecksum for a size that differs) before any file is touched.
     void TestArchiveFiles(TStream& archive, const TStringList* selection);
 
+    // The check pass before an installation: one walk over the archive that decodes and checks
+    // every entry as TestArchiveFiles does, and makes sure that the entries an expansion reaches are
+    // exactly the lines of listed (a ListArchiveFiles list), in its order. Raises EInvalidHeader when
+    // they are not (an entry that TotalSize leaves out, so that its expansion would write nothing),
+    // and when a name comes twice, ignoring ASCII case (a selection by name would write both into one
+    // file). onEntry (may be empty) hears each entry's name before it is decoded.
+    void CheckListedEntries(TStream& archive,
+                            const TStringList& listed,
+                            const std::function<void(const std::string& name)>& onEntry);
+
     TCompressEvent OnCompress;
     TExpandEvent OnExpand;
     TRecognizeEvent OnRecognize;

@@ -291,19 +291,27 @@ class Installation : public ::testing::Test {
             EXPECT_NE(*content, older + entry.name) << entry.name;
         }
     }
-    // A failure at the readme's entry, the third: the two before it written, the two after it
-    // untouched, the progress window left up, the main window without a panel, the program still
+    // A failure found before the first change, at the readme's entry (the third), in a destination
+    // that held older copies of the first two (see Older): those still there as they were, nothing
+    // else written, the progress window left up, the main window without a panel, the program still
     // running.
-    void ExpectStoppedAtTheReadme(const std::string& destination) const {
-        EXPECT_TRUE(IsFile(destination + "\\Tandrel.exe"));
-        EXPECT_TRUE(IsFile(destination + "\\Tandrel.hlp"));
-        EXPECT_FALSE(IsFile(destination + "\\sites.ini"));
-        EXPECT_FALSE(IsFile(destination + "\\whatsnew.txt"));
+    void ExpectStoppedBeforeTheFirstChange(const std::string& destination) const {
+        for (const char* name : {"Tandrel.exe", "Tandrel.hlp"}) {
+            EXPECT_EQ(ReadWholeFile(destination + "\\" + name), std::string("old ") + name);
+        }
+        for (const char* name : {"sites.ini", "whatsnew.txt", "Backup\\Tandrel.exe"}) {
+            EXPECT_EQ(::GetFileAttributesA((destination + "\\" + name).c_str()), INVALID_FILE_ATTRIBUTES)
+                << name;
+        }
         ASSERT_NE(frmCopy, nullptr);
         EXPECT_TRUE(::IsWindowVisible(frmCopy->Handle()));
         EXPECT_FALSE(frmMain->PathPanel->Visible());
         EXPECT_FALSE(frmMain->WelcomePanel->Visible());
         EXPECT_FALSE(Application->Terminated());
+    }
+    // Older copies of the two entries before the readme, which a loop that stops half way replaces.
+    static void Older(const std::string& destination) {
+        Existing(destination, {"Tandrel.exe", "Tandrel.hlp"});
     }
     static void DestroyWindows() {
         delete frmCopy;
@@ -543,12 +551,13 @@ TEST_F(Installation, ClosingTheMainWindowDuringExtractionFinishesItAndSkipsTheRe
     EXPECT_TRUE(Application->Terminated());
 }
 
-// A failure of the loop ends the sequence in the general error box, with the progress window left
-// up, the entries before the failing one written and those after it untouched.
+// A file that the loop could not replace ends the sequence in the general error box, with the
+// error that the loop would raise at it, before the first change: the progress window is left up,
+// and nothing in the destination has changed.
 TEST_F(Installation, FailuresDuringExtractionStopTheInstallation) {
     struct Case {
         const char* name;
-        std::function<void(const std::string& destination)> prepare;
+        std::function<UniqueFileHandle(const std::string& destination)> prepare;
         std::function<std::string(const std::string& path)> error;
     };
     const Case cases[] = {
@@ -556,6 +565,7 @@ TEST_F(Installation, FailuresDuringExtractionStopTheInstallation) {
         {"read-only",
          [](const std::string& destination) {
              WriteWholeFile(destination + "\\readme.txt", "old readme.txt", FILE_ATTRIBUTE_READONLY);
+             return UniqueFileHandle();
          },
          [](const std::string& path) { return "Cannot open file " + path + " ("; }},
         // A folder where the file goes: the output file cannot be created. Not skipped: the setup
@@ -563,13 +573,23 @@ TEST_F(Installation, FailuresDuringExtractionStopTheInstallation) {
         {"not creatable",
          [](const std::string& destination) {
              ::CreateDirectoryA((destination + "\\readme.txt").c_str(), nullptr);
+             return UniqueFileHandle();
          },
          [](const std::string& path) { return "Cannot create file " + path + "."; }},
+        // Another program has it open without sharing: it can be neither deleted nor renamed.
+        {"held open",
+         [](const std::string& destination) {
+             WriteWholeFile(destination + "\\readme.txt", "old readme.txt");
+             return UniqueFileHandle(::CreateFileA((destination + "\\readme.txt").c_str(), GENERIC_READ, 0,
+                                                   nullptr, OPEN_EXISTING, 0, nullptr));
+         },
+         [](const std::string& path) { return "Cannot open file " + path + " ("; }},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         const std::string destination = folder_.Folder(c.name);
-        c.prepare(destination);
+        Older(destination);
+        UniqueFileHandle held = c.prepare(destination);
         StartAtDestinationPanel();
 
         const std::vector<SeenDialog> seen = PressContinue(destination, {kNo, kOk});
@@ -580,14 +600,42 @@ TEST_F(Installation, FailuresDuringExtractionStopTheInstallation) {
         EXPECT_EQ(seen[1].text.substr(0, expected.size()), expected) << seen[1].text;
         EXPECT_EQ(seen[1].text.back(), '.');
 
+        held.reset();
         EXPECT_EQ(ReadWholeFile(destination + "\\readme.txt").value_or("(none)"),
                   IsFile(destination + "\\readme.txt") ? "old readme.txt" : "(none)");
-        ExpectStoppedAtTheReadme(destination);
+        ExpectStoppedBeforeTheFirstChange(destination);
         DestroyWindows();
     }
 }
 
 // ---- The extraction loop ---------------------------------------------------------------------
+
+// An entry is called written only when its file is there, in full, where the loop put it: an
+// expansion that wrote nothing for it (here a handler skips the path) stops the loop instead.
+TEST_F(Installation, AnEntryIsCalledWrittenOnlyWhenItsFileIsThere) {
+    struct Recorder : TInteractiveFrontEnd {
+        std::vector<std::string> done;
+        void EntryDone(const std::string& name, bool written, TBackupAction) override {
+            done.push_back(name + (written ? " written" : " kept"));
+        }
+    } recorder;
+    const std::string destination = folder_.Folder("dest");
+    InstallState.DestinationFolder = destination;
+    Application->CreateForm(frmCopy);
+    frmCopy->Compress1->OnCheckFile = [](std::string& path, TCProcessMode) {
+        if (ExtractFileName(path) == "readme.txt") {
+            path.clear();
+        }
+    };
+    try {
+        frmCopy->ExtractAllFiles(recorder);
+        ADD_FAILURE() << "the loop went on";
+    } catch (const ENotWritten& error) {
+        EXPECT_EQ(error.Message(), "The file " + destination + "\\readme.txt was not written in full");
+    }
+    EXPECT_EQ(recorder.done, (std::vector<std::string>{"Tandrel.exe written", "Tandrel.hlp written"}));
+    EXPECT_FALSE(IsFile(destination + "\\readme.txt"));
+}
 
 TEST_F(Installation, ProgressWindowKeepQuestionAndCancel) {
     StartAtDestinationPanel();
@@ -672,20 +720,22 @@ TEST_F(Installation, ReplacedFilesGoToTheBackupFolder) {
 
 // ---- Nothing of the user's is lost ------------------------------------------------------------
 
-// A file about to be replaced whose backup does not happen stops the installation with an error
-// that names it and the Backup folder: the file stays as it was, the entries before it are written,
-// those after it are not touched, and the setup does not claim to be complete.
+// A file about to be replaced whose backup would not happen stops the installation with an error
+// that names it and the Backup folder, before the first change: the file stays as it was, as do the
+// entries before it, and the setup does not claim to be complete.
 TEST_F(Installation, AReplacedFileThatCannotBeBackedUpStaysAndStopsTheInstallation) {
     struct Case {
         const char* name;
         std::function<UniqueFileHandle(const std::string& destination)> prepare;
+        const char* blocked = "readme.txt";  // the first file whose backup cannot happen
     };
     const Case cases[] = {
         {"folder blocked",
          [](const std::string& destination) {
              WriteWholeFile(destination + "\\Backup", "in the way");  // so the folder cannot be made
              return UniqueFileHandle();
-         }},
+         },
+         "Tandrel.exe"},
         {"older backup in the way",
          [this](const std::string& destination) {
              // A folder of the file's name in Backup, with something in it, which a file cannot
@@ -705,19 +755,20 @@ TEST_F(Installation, AReplacedFileThatCannotBeBackedUpStaysAndStopsTheInstallati
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         const std::string destination = folder_.Folder(c.name);
+        Older(destination);
         Existing(destination, {"readme.txt"});
         UniqueFileHandle held = c.prepare(destination);
         StartAtDestinationPanel();
 
         const std::vector<SeenDialog> seen = PressContinue(destination, {kYes, kOk});
         EXPECT_EQ(seen,
-                  (std::vector<SeenDialog>{kBackupAsked, ErrorShown("Cannot move " + destination +
-                                                                    "\\readme.txt into the backup folder " +
-                                                                    destination + "\\Backup")}));
+                  (std::vector<SeenDialog>{
+                      kBackupAsked, ErrorShown("Cannot move " + destination + "\\" + c.blocked +
+                                               " into the backup folder " + destination + "\\Backup")}));
         held.reset();
         EXPECT_EQ(ReadWholeFile(destination + "\\readme.txt"), "old readme.txt");
         EXPECT_FALSE(IsFile(destination + "\\Backup\\readme.txt"));
-        ExpectStoppedAtTheReadme(destination);
+        ExpectStoppedBeforeTheFirstChange(destination);
         DestroyWindows();
     }
 }

@@ -1,12 +1,14 @@
 #!/usr/bin/env bash
 # The manifest and the version information of the built programs, read back from the executables
 # with wrestool (icoutils), independently of the code that wrote them:
-#     resources_test.sh SETUP_EXE TANDREL_EXE TCOMPRESS_EXE VERSION
+#     resources_test.sh SETUP_EXE TANDREL_EXE TCOMPRESS_EXE VERSION PAYLOAD_ZRV
+# The setup's archive digest is held against sha256sum of the packed payload.
 set -uo pipefail
 setup=$1
 program=$2
 tcompress=$3
 version=$4
+payload_zrv=$5
 CHECK_PREFIX=resources
 source "$(dirname "${BASH_SOURCE[0]}")/../../scripts/lib/checks.sh"
 
@@ -60,6 +62,17 @@ check_program() {  # exe original-name description execution-level dpi-aware
 check_program "$setup" tandrel-setup.exe "Tandrel Setup" highestAvailable true
 check_program "$program" Tandrel.exe "Tandrel FTP client" asInvoker false
 check_program "$tcompress" tcompress.exe "Tandrel archive tool" asInvoker false
+
+# The digest resource: the SHA-256 of the archive resource beside it and of the packed payload, as
+# sha256sum computes it, in 64 lower-case hex digits and nothing else.
+digest=$(wrestool -x --raw --type=TCOMPRESS --name=DIGEST "$setup" 2>/dev/null)
+archive_sum=$(wrestool -x --raw --type=TCOMPRESS --name=DATA "$setup" 2>/dev/null | sha256sum | cut -d' ' -f1)
+payload_sum=$(sha256sum "$payload_zrv" | cut -d' ' -f1)
+[[ "$archive_sum" == "$payload_sum" ]] && ok "tandrel-setup.exe: DATA is the packed payload" ||
+    fail "tandrel-setup.exe: DATA is not payload.zrv"
+digest_bytes=$(wrestool -x --raw --type=TCOMPRESS --name=DIGEST "$setup" 2>/dev/null | wc -c)
+[[ "$digest_bytes" == 64 && "$digest" =~ ^[0-9a-f]{64}$ && "$digest" == "$payload_sum" ]] && ok "tandrel-setup.exe: DIGEST $digest" ||
+    fail "tandrel-setup.exe: DIGEST is '$digest', sha256sum of payload.zrv is $payload_sum"
 
 if ((FAILURES > 0)); then
     echo "resources: $FAILURES check(s) failed"

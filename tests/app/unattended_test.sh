@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Unattended installations of tandrel-setup.exe under Wine, checked on disk, in the log and by
 # their exit codes:
-#     unattended_test.sh SETUP_EXE TANDREL_EXE PAYLOAD_DIR PAYLOAD_ZRV
+#     unattended_test.sh SETUP_EXE TANDREL_EXE PAYLOAD_DIR PAYLOAD_ZRV HOLD_EXE
+# HOLD_EXE is the helper that holds a file open or keeps a program running meanwhile.
 # Runs in $TANDREL_WINEPREFIX when set (the test run's prefix), otherwise in a prefix of its own.
 # Every run has a time limit, so that a window waiting for somebody fails the test instead of
 # hanging it.
@@ -10,6 +11,7 @@ setup=$1
 program=$2
 payload=$3
 payload_zrv=$4
+hold=$5
 scripts=$(cd "$(dirname "${BASH_SOURCE[0]}")/../../scripts" && pwd)
 source "$scripts/lib/wine.sh"
 CHECK_PREFIX=unattended
@@ -28,8 +30,10 @@ prefix=$TANDREL_WINEPREFIX
 drive_c=$prefix/drive_c
 # What the runs make in the prefix, removed before and after.
 made=("$drive_c/Unattended Test" "$drive_c/Unattended Plain" "$drive_c/Unattended Bad"
-    "$drive_c/unattended-blocker")
+    "$drive_c/unattended-blocker" "$drive_c/Unattended Damaged" "$drive_c/Unattended Checks")
+small_drive=
 cleanup() {
+    [[ -n "$small_drive" ]] && { umount "$small_drive"; rm -f "$prefix/dosdevices/t:"; }
     rm -rf "${made[@]}" "$drive_c"/unattended-*.log
     [[ -n "$own_prefix" ]] && "$scripts/wine-prefix.sh" destroy "$work/wine" >/dev/null 2>&1
     rm -rf "$work"
@@ -170,8 +174,151 @@ expect_status 4 "damaged"
 diff -r "$work/before" "$installed" >/dev/null && ok "damaged: the installation as it was" ||
     fail "damaged: the installation changed"
 expect_log "$drive_c/unattended-4.log" "damaged" \
-    "Error: Bad checksum during expansion -- data may be invalid." "Result: failed (exit code 4)"
+    "Error: The setup file is damaged. Please download it again." "Result: failed (exit code 4)"
 log_lines "$drive_c/unattended-4.log" | grep -q ': written$' && fail "damaged: an entry was written"
+
+# ---- Damage outside the packed data, each in a copy of the setup run over a copy of the
+# installation (side by side): exit code 4, the installation byte for byte as it was, nothing
+# logged as written.
+fields=(total-top size:3 name:4 date:5 attributes:2 total-zero method:1)
+damaged_root="$drive_c/Unattended Damaged"
+mkdir -p "$damaged_root"
+pids=()
+for field in "${fields[@]}"; do
+    tag=${field/:/-}
+    damage_field "$setup" "$payload_zrv" "$work/setup-$tag.exe" "$field" || fail "could not damage $field"
+    cp -a "$installed" "$damaged_root/$tag"
+    (
+        timeout 120 "$scripts/wine-run.sh" "$work/setup-$tag.exe" /VERYSILENT "/DIR=C:\\Unattended Damaged\\$tag" \
+            "/LOG=C:\\unattended-damaged-$tag.log" >"$work/run-$tag.log" 2>&1
+        echo $? >"$work/status-$tag"
+    ) &
+    pids+=($!)
+done
+chmod -R a+rwX "$damaged_root"
+wait "${pids[@]}"
+for field in "${fields[@]}"; do
+    tag=${field/:/-}
+    STATUS=$(cat "$work/status-$tag" 2>/dev/null)
+    expect_status 4 "damaged $field"
+    diff -r "$installed" "$damaged_root/$tag" >/dev/null && ok "damaged $field: the installation as it was" ||
+        fail "damaged $field: the installation changed"
+    expect_log "$drive_c/unattended-damaged-$tag.log" "damaged $field" \
+        "Error: The setup file is damaged. Please download it again." "Result: failed (exit code 4)"
+    log_lines "$drive_c/unattended-damaged-$tag.log" | grep -q ': written$' &&
+        fail "damaged $field: an entry was logged as written"
+done
+
+# ---- What the destination holds stops the run before the first change: exit code 4, the
+# installation byte for byte as it was. Each case starts from a copy of the installation.
+checks="$drive_c/Unattended Checks"
+checks_dest='C:\Unattended Checks\App'
+fresh_copy() {  # a copy of the installation at $checks/App, writable by the Wine user
+    rm -rf "$checks"
+    mkdir -p "$checks"
+    cp -a "$installed" "$checks/App"
+    chmod -R a+rwX "$checks"
+    rm -rf "$work/before"
+    cp -a "$checks/App" "$work/before"
+}
+expect_unchanged() {  # what
+    diff -r "$work/before" "$checks/App" >/dev/null && ok "$1: the installation as it was" ||
+        fail "$1: the installation changed: $(diff -r "$work/before" "$checks/App" 2>&1 | head -3)"
+}
+HOLDER=
+start_holder() {  # args...: the helper, until it holds; HOLDER is its process
+    rm -f "$work/stop"
+    "$scripts/wine-run.sh" "$hold" "$@" 'Z:\'"${work//\//\\}"'\stop' >"$work/hold.log" 2>&1 &
+    HOLDER=$!
+    local _
+    for _ in $(seq 1 120); do
+        grep -q holding "$work/hold.log" && return 0
+        kill -0 "$HOLDER" 2>/dev/null || break
+        sleep 0.25
+    done
+    fail "the helper did not get hold: $(cat "$work/hold.log")"
+    return 1
+}
+stop_holder() {
+    touch "$work/stop"
+    wait "$HOLDER"
+}
+
+# The last entry's file held open by another program, without sharing.
+fresh_copy
+if start_holder "$checks_dest\\whatsnew.txt"; then
+    run_setup "$setup" /VERYSILENT "/DIR=$checks_dest" '/LOG=C:\unattended-held.log'
+    stop_holder
+    expect_status 4 "held open"
+    expect_unchanged "held open"
+    expect_log "$drive_c/unattended-held.log" "held open" \
+        "Error: Cannot move $checks_dest\\whatsnew.txt into the backup folder $checks_dest\\Backup." \
+        "Result: failed (exit code 4)"
+    log_lines "$drive_c/unattended-held.log" | grep -q ': written$' && fail "held open: an entry was logged as written"
+fi
+
+# A Backup folder that is a link to another program's folder: nothing is written through it.
+fresh_copy
+rm -rf "$checks/App/Backup"
+mkdir -p "$checks/Other"
+printf 'the other program' >"$checks/Other/readme.txt"
+chmod -R a+rwX "$checks/Other"
+ln -s "$checks/Other" "$checks/App/Backup"
+rm -rf "$work/before"
+cp -a "$checks/App" "$work/before"
+run_setup "$setup" /VERYSILENT "/DIR=$checks_dest" '/LOG=C:\unattended-link.log'
+expect_status 4 "Backup a link"
+expect_unchanged "Backup a link"
+[[ "$(cat "$checks/Other/readme.txt")" == "the other program" && $(ls "$checks/Other" | wc -l) == 1 ]] &&
+    ok "Backup a link: nothing written through it" || fail "Backup a link: written through: $(ls "$checks/Other")"
+expect_log "$drive_c/unattended-link.log" "Backup a link" \
+    "Error: Cannot write through the link $checks_dest\\Backup." "Result: failed (exit code 4)"
+
+# The old Tandrel.exe running from the destination, backups off: it is renamed aside, the new one is
+# written, and the old one is removed at the end or, still in use, at the next restart.
+fresh_copy
+if start_holder --run "$checks_dest\\Tandrel.exe"; then
+    run_setup "$setup" /VERYSILENT /NOBACKUP /NOICONS "/DIR=$checks_dest" '/LOG=C:\unattended-running.log'
+    stop_holder
+    expect_status 0 "running program"
+    for name in Tandrel.exe Tandrel.hlp readme.txt whatsnew.txt; do
+        check_same "$(source_of "$name")" "$checks/App/$name" "running program: $name written"
+    done
+    expect_log "$drive_c/unattended-running.log" "running program" "Tandrel.exe: written" \
+        "Result: installed (exit code 0)"
+    diff -r "$work/before/Backup" "$checks/App/Backup" >/dev/null && ok "running program: Backup untouched" ||
+        fail "running program: Backup changed with backups off"
+    wine_as_user "$prefix" wineserver -w  # the registry reaches its file
+    for aside in "$checks/App"/Tandrel.exe.*; do
+        [[ -e "$aside" ]] || continue
+        grep -q -F "$(basename "$aside")" "$prefix/system.reg" &&
+            ok "running program: $(basename "$aside") is removed at the next restart" ||
+            fail "running program: $(basename "$aside") left behind"
+    done
+fi
+
+# A drive with room for the new Tandrel.exe in place of the old one, but not for the rest (a tmpfs
+# of 176 pages, mapped as drive T:).
+small_mount="$work/small"
+mkdir -p "$small_mount"
+if mount -t tmpfs -o "size=704k,mode=0777" tmpfs "$small_mount" 2>/dev/null; then
+    small_drive=$small_mount
+    ln -sfn "$small_mount" "$prefix/dosdevices/t:"
+    mkdir -p "$small_mount/App"
+    cp "$program" "$small_mount/App/Tandrel.exe"
+    printf 'older' >>"$small_mount/App/Tandrel.exe"  # an older one, a little larger
+    chmod -R a+rwX "$small_mount"
+    rm -rf "$work/before"
+    cp -a "$small_mount/App" "$work/before"
+    run_setup "$setup" /VERYSILENT /NOBACKUP /NOICONS '/DIR=T:\App' '/LOG=C:\unattended-small.log'
+    expect_status 4 "small drive"
+    diff -r "$work/before" "$small_mount/App" >/dev/null && ok "small drive: the installation as it was" ||
+        fail "small drive: the installation changed: $(ls -l "$small_mount/App")"
+    log_lines "$drive_c/unattended-small.log" | grep -q -E '^Error: Not enough disk space to expand T:\\App\\[^ ]+\.$' &&
+        ok "small drive: not enough disk space" || fail "small drive: $(log_lines "$drive_c/unattended-small.log" | grep Error)"
+else
+    echo "unattended: SKIP: small drive: a tmpfs cannot be mounted here (needs root)"
+fi
 
 # ---- A destination that cannot be made (a file stands where a folder must go): exit code 4.
 printf 'in the way' >"$drive_c/unattended-blocker"

@@ -463,6 +463,52 @@ TEST_F(CompressTest, TestingDecodesAndChecksWithoutWriting) {
     EXPECT_EQ(progressCalls, 0);
 }
 
+// The check pass of an installation: the entries that an expansion reaches must be the listed
+// ones, each decoded in full, in one walk; the listing alone does not look at TotalSize.
+TEST_F(CompressTest, TheCheckPassAccountsForEveryListedEntry) {
+    const std::vector<Entry> entries = {{.name = "a.txt", .data = TextBytes("aa")},
+                                        {.name = "sub\\b.txt", .data = NoiseBytes(20000, 3)},
+                                        {.name = "c.txt", .data = TextBytes("c"), .method = cmNone},
+                                        {.name = "empty.txt"}};
+    const auto check = [this](const Bytes& archive, std::vector<std::string>* heard = nullptr) {
+        TCustomMemoryStream stream(archive.data(), static_cast<int64_t>(archive.size()));
+        TStringList listed;
+        compress.ListArchiveFiles(stream, listed);
+        compress.CheckListedEntries(stream, listed, [heard](const std::string& name) {
+            if (heard != nullptr) {
+                heard->push_back(name);
+            }
+        });
+    };
+    std::vector<std::string> heard;
+    EXPECT_NO_THROW(check(MakeArchive(entries), &heard));
+    EXPECT_EQ(heard, (std::vector<std::string>{"a.txt", "sub\\b.txt", "c.txt", "empty.txt"}));
+
+    // A TotalSize that ends the entries early (short, 0, negative): the listing names entries that
+    // an expansion would never write.
+    for (const int32_t total : {20002, 0, -1, INT32_MIN}) {
+        SCOPED_TRACE(total);
+        EXPECT_THROW(check(MakeArchive(entries, "LZH", total)), EInvalidHeader);
+    }
+    // A larger one reaches every entry (the sizes never add up to it).
+    EXPECT_NO_THROW(check(MakeArchive(entries, "LZH", 1 << 30)));
+    // A name twice, in any case: a selection by name would write both into one file.
+    EXPECT_THROW(check(MakeArchive(
+                     {{.name = "a.txt", .data = TextBytes("1")}, {.name = "A.TXT", .data = TextBytes("2")}})),
+                 EInvalidHeader);
+    // A list that is not the archive's.
+    TStringList other;
+    other.Add("a.txt");
+    const Bytes archive = MakeArchive(entries);
+    TCustomMemoryStream stream(archive.data(), static_cast<int64_t>(archive.size()));
+    EXPECT_THROW(compress.CheckListedEntries(stream, other, nullptr), EInvalidHeader);
+    // Damaged data still fails as its expansion would.
+    Bytes damaged = MakeArchive(entries);
+    damaged[damaged.size() - 200] ^= 0x10;  // in the middle entry's coded data
+    EXPECT_THROW(check(damaged), EBadChecksum);
+    EXPECT_TRUE(FolderEntries(temp.Path()).empty());
+}
+
 // ---------------------------------------------------------------------------------------------
 // Failures while writing, and what they leave behind
 

@@ -3,7 +3,8 @@
 // of guessing how long the program takes on a busy machine.
 //     window_wait CAPTION [SECONDS]      a visible top-level window with exactly this caption, of
 //                                        any process: brings it to the foreground, prints its
-//                                        handle, exit code 0
+//                                        handle, then "text: " and the texts of its labels (a
+//                                        message box's message), exit code 0
 //     window_wait --gone HANDLE [SECONDS] that window destroyed or hidden: exit code 0
 // Exit code 1 when SECONDS (default 60) pass first, 2 on a wrong command line.
 #include <windows.h>
@@ -55,5 +56,6 @@ int main(int argc, char** argv) {
     // that the program started, say).
     ::SetForegroundWindow(found);
     std::printf("%llu\n", static_cast<unsigned long long>(reinterpret_cast<uintptr_t>(found)));
+    std::printf("text: %s\n", gui::StaticTexts(found).c_str());
     return 0;
 }

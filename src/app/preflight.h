@@ -1,0 +1,97 @@
+// The checks that run before the installation changes anything in the destination: the embedded
+// archive against the digest the build recorded beside it, and whether every file that the loop
+// will replace can be replaced and the drive has room for all of it. Each failure is raised before
+// the first file is moved, deleted or written, with the error that the loop would have raised
+// later for that file where there is one.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "framework/exceptions.h"
+#include "framework/stream.h"
+#include "framework/string_list.h"
+
+// A file about to be replaced could not be moved into the Backup folder (or the folder could not be
+// made): the file, then the Backup folder.
+TANDREL_DECLARE_EXCEPTION(EBackupFailed, Exception);
+inline constexpr const char kBackupFailed[] = "Cannot move %s into the backup folder %s";
+
+// The setup file's archive differs from what the build made of it.
+TANDREL_DECLARE_EXCEPTION(EDamagedSetup, Exception);
+inline constexpr const char kDamagedSetup[] = "The setup file is damaged. Please download it again";
+
+// A folder inside the destination that the installation would write into is a link (a reparse
+// point), which could lead the writes anywhere.
+TANDREL_DECLARE_EXCEPTION(ELinkInDestination, Exception);
+inline constexpr const char kLinkInDestination[] = "Cannot write through the link %s";
+
+// An entry name that does not stay inside the destination (rooted, with a drive, "." or "..").
+TANDREL_DECLARE_EXCEPTION(EUnsafeEntryName, Exception);
+inline constexpr const char kUnsafeEntryName[] = "The setup file names a file outside the destination: %s";
+
+// The names of the digest resource, of the archive's resource type.
+inline constexpr const char kArchiveDigestResource[] = "DIGEST";
+
+// Raises EDamagedSetup unless the SHA-256 of the archive's bytes (from offset 0 to its end) is
+// recorded, 64 hexadecimal digits and nothing else. Leaves the stream at its end.
+void CheckArchiveDigest(TStream& archive, std::string_view recorded);
+// CheckArchiveDigest against the digest resource of the program's own module; a missing digest
+// resource is a damaged setup file too.
+void CheckEmbeddedArchive(TStream& archive);
+
+// A drive's room: its cluster size in bytes and the clusters free for this user.
+struct TDriveSpace {
+    int64_t ClusterSize = 0;
+    int64_t FreeClusters = 0;
+};
+// The room of the drive that holds folder (or would hold it: the nearest folder above it that
+// exists); nothing when the system cannot say.
+std::optional<TDriveSpace> DriveSpaceOf(const std::string& folder);
+
+// One entry's step of the installation as the disk sees it: the clusters that the step frees before
+// it writes (a deleted file, an older backup replaced) and those it then takes (the new file, new
+// folders).
+struct TSpaceStep {
+    std::string Target;
+    int64_t Freed = 0;
+    int64_t Needed = 0;
+};
+// The clusters that bytes take on a drive of clusterSize (> 0).
+int64_t ClustersFor(int64_t bytes, int64_t clusterSize);
+// The free clusters of a drive as the steps of an installation go by, in order.
+class TDiskTally {
+  public:
+    explicit TDiskTally(const TDriveSpace& space) : free_(space.FreeClusters) {}
+    // Raises EInsufficientDiskSpace "Not enough disk space to expand <Target>" when the step's file
+    // would not fit after what it frees.
+    void Add(const TSpaceStep& step);
+
+  private:
+    int64_t free_;
+};
+// Walks the steps in order; raises for the first whose file would not fit.
+void CheckDiskSpace(const std::vector<TSpaceStep>& steps, const TDriveSpace& space);
+
+// Everything the loop will do to the destination with these entries (lines of a ListArchiveFiles
+// list), checked before it does any of it, entry by entry in list order:
+// - every name stays inside the destination (EUnsafeEntryName);
+// - the Backup folder (with backups on) and the folders of entry names that already exist are real
+//   folders, not links (ELinkInDestination naming the link);
+// - no folder stands where a file goes (EFCreateError, as the expansion raises), no file where a
+//   folder of an entry goes (EInOutError, as the folder creation raises);
+// - with backups on, every existing file can be moved into Backup, where no folder or file held open
+//   stands in its way (EBackupFailed); with backups off, every existing file can be deleted or at
+//   least renamed, and is not read-only (the error of the expansion's open of that file);
+// - the drive has room for every file in whole clusters, counting what the backups keep and what the
+//   deletes free (EInsufficientDiskSpace for the first entry that would not fit). space empty skips
+//   this; the expansion still checks each file.
+// The first entry with a problem is the one reported, as in the loop.
+// An existing site database is taken as replaced: whether it is kept is asked later, in the loop.
+void CheckBeforeFirstChange(const TStringList& entries,
+                            const std::string& destinationWithBackslash,
+                            bool backups,
+                            const std::optional<TDriveSpace>& space);
