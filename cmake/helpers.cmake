@@ -33,7 +33,8 @@ endfunction()
 
 # Gives a Windows program its application manifest and its version information, both made from the
 # project's one version (project() in the top CMakeLists.txt) by resources/program.manifest.in and
-# resources/version.rc.in.
+# resources/version.rc.in, and a test of its imported libraries (scripts/check-imports.sh). Every
+# program we ship calls it.
 #     tandrel_program_resources(target DESCRIPTION text ORIGINAL_NAME file.exe
 #                               EXECUTION_LEVEL asInvoker|highestAvailable [DPI_AWARE])
 function(tandrel_program_resources target)
@@ -55,4 +56,12 @@ function(tandrel_program_resources target)
     configure_file(${CMAKE_SOURCE_DIR}/resources/version.rc.in ${dir}/version.rc @ONLY)
     set_source_files_properties(${dir}/version.rc PROPERTIES OBJECT_DEPENDS ${TANDREL_MANIFEST_FILE})
     target_sources(${target} PRIVATE ${dir}/version.rc)
+    # Every program we ship imports only libraries that the system always takes from its own
+    # folder: the test reads the built executable's import table.
+    if(TANDREL_TESTS)
+        add_test(NAME imports_${target}
+                 COMMAND ${CMAKE_COMMAND} -E env OBJDUMP=${CMAKE_OBJDUMP}
+                         bash ${CMAKE_SOURCE_DIR}/scripts/check-imports.sh $<TARGET_FILE:${target}>)
+        set_tests_properties(imports_${target} PROPERTIES TIMEOUT 30)
+    endif()
 endfunction()

@@ -8,6 +8,7 @@
 #include "app/install_state.h"
 #include "framework/application.h"
 #include "framework/sysutils.h"
+#include "lifecycle/safe_library.h"
 #include "shell/shell_link.h"
 #include "widgets/message_dialog.h"
 
@@ -18,6 +19,13 @@ std::string ProgramFolder() {
     char path[MAX_PATH + 1] = {};
     const DWORD length = ::GetModuleFileNameA(nullptr, path, MAX_PATH);
     return ExtractFilePath(std::string(path, length));
+}
+
+std::string QuotedPath(const std::string& path) {
+    std::string quoted;
+    quoted.reserve(path.size() + 2);
+    quoted.append(1, '"').append(path).append(1, '"');
+    return quoted;
 }
 
 bool AskYesNo(const char* question, TMessageKind kind) {
@@ -44,9 +52,12 @@ void RunInstallation(TInstallFrontEnd& frontEnd) {
         CreateProgramShortcuts(frontEnd);
     }
     if (frontEnd.AskReadme()) {
-        // Unquoted, as the viewer takes the rest of its command line as the file name. Whether it
-        // starts is not looked at, and the setup does not wait for it.
-        const std::string command = "notepad " + state.DestinationWithBackslash + "readme.txt";
+        // The viewer of the system folder by its full, quoted path, so that no notepad.exe beside
+        // the setup or in the current folder starts instead; the file unquoted, as the viewer takes
+        // the rest of its command line as the file name. Whether it starts is not looked at, and the
+        // setup does not wait for it.
+        const std::string command = QuotedPath(SystemFolder() + "\\notepad.exe") + " " +
+                                    state.DestinationWithBackslash + "readme.txt";
         ::WinExec(command.c_str(), SW_SHOWNORMAL);
     }
     frontEnd.Finished();

@@ -2,7 +2,7 @@
 
 #include <windows.h>
 
-#include "app/command_line.h"
+#include "lifecycle/setup_command_line.h"
 #include "app/install_sequence.h"
 #include "app/install_state.h"
 #include "framework/sysutils.h"

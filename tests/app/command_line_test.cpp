@@ -1,5 +1,5 @@
 // The setup's command line: splitting by the platform's rules and the switches of an unattended run.
-#include "app/command_line.h"
+#include "lifecycle/setup_command_line.h"
 
 #include <gtest/gtest.h>
 #include <string>
