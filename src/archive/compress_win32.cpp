@@ -93,6 +93,13 @@ void TCompress::ForceTargetDirs(std::string dir) {
     // The missing folders are found by walking up to the first one that exists, then made
     // outermost first. A loop that keeps only the length of each missing folder's path (a prefix of
     // dir), so that no path, however deep, can exhaust the stack or the memory.
+    // A folder path the system cannot make (the limit leaves room for a short file name) stops
+    // here, before any of its parents is made and left behind.
+    if (dir.size() >= MAX_PATH - 12) {
+        throw EInOutError(Format("Cannot create folder %s (%s)", dir.c_str(),
+                                 SystemErrorText(ERROR_FILENAME_EXCED_RANGE).c_str()),
+                          ERROR_FILENAME_EXCED_RANGE);
+    }
     std::vector<size_t> missing;
     std::string folder = dir;
     while (folder.size() >= 3 && !DirectoryExists(folder)) {
