@@ -65,3 +65,31 @@ function(tandrel_program_resources target)
         set_tests_properties(imports_${target} PROPERTIES TIMEOUT 30)
     endif()
 endfunction()
+
+# Makes import libraries of the given system libraries (user32 ...) whose functions load the
+# library at their first call instead of at the program's start, named as the ordinary ones
+# (libuser32.a) in a folder of their own: folder_out names the folder, libraries_out the files. A
+# program that puts the folder first in its library search (target_link_directories) and depends
+# on the files links them instead of the ordinary ones. A library imported the ordinary way is
+# loaded, with everything it imports, before the program's first statement can restrict where
+# libraries come from; loaded at first use, it and its imports come from the system folder only.
+# This matters for Wine, whose user32 imports version.dll, a library that the system does not
+# always take from its own folder: a copy beside the program would be loaded at start-up.
+function(tandrel_delay_loaded_libraries folder_out libraries_out)
+    set(dir ${CMAKE_BINARY_DIR}/delay-load)
+    set(libraries)
+    foreach(dll IN LISTS ARGN)
+        set(library ${dir}/lib${dll}.a)
+        execute_process(COMMAND ${CMAKE_CXX_COMPILER} -print-file-name=lib${dll}.a
+                        OUTPUT_VARIABLE import_library OUTPUT_STRIP_TRAILING_WHITESPACE)
+        add_custom_command(OUTPUT ${library}
+            COMMAND ${CMAKE_COMMAND} -DNM=${CMAKE_NM} -DDLLTOOL=${CMAKE_DLLTOOL} -DDLL=${dll}
+                    -DIMPORT_LIB=${import_library} -DDEF=${dir}/${dll}.def -DOUT=${library}
+                    -P ${CMAKE_SOURCE_DIR}/cmake/make_delay_library.cmake
+            DEPENDS ${CMAKE_SOURCE_DIR}/cmake/make_delay_library.cmake
+            COMMENT "Delay-loaded import library of ${dll}")
+        list(APPEND libraries ${library})
+    endforeach()
+    set(${folder_out} ${dir} PARENT_SCOPE)
+    set(${libraries_out} ${libraries} PARENT_SCOPE)
+endfunction()
