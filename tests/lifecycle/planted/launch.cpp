@@ -1,13 +1,15 @@
 // Starts a program with exactly the command line it is given, as a launcher or the shell would,
 // for tests of what the program makes of it:
-//     launch SECONDS COMMANDLINE            waits for the program to end; exit code: the program's
-//                                           (124 when SECONDS pass first: the program is ended)
-//     launch --window SECONDS COMMANDLINE   waits for a visible top-level window of the program;
-//                                           prints "<class>|<caption>", ends the program, exit 0;
-//                                           1 when the program ends first, 2 when SECONDS pass
-// COMMANDLINE goes to CreateProcessW without a program name, so an unquoted path with blanks is
-// resolved as the system does it; \u{XXXX} in it stands for that character (a full-width quotation
-// mark, a line feed). Exit code 3 when the program cannot be started or the arguments are wrong.
+//     launch [--app PROGRAM] SECONDS COMMANDLINE
+//         waits for the program to end; exit code: the program's (124 when SECONDS pass first: the
+//         program is ended)
+//     launch --window [--app PROGRAM] SECONDS COMMANDLINE
+//         waits for a visible top-level window of the program; prints "<class>|<caption>", ends the
+//         program, exit 0; 1 when the program ends first, 2 when SECONDS pass
+// COMMANDLINE goes to CreateProcessW as it stands, with PROGRAM as the program's name when given
+// (so that a command line holding the program's path unquoted reaches it so), else none; \u{XXXX}
+// in either stands for that character (a full-width quotation mark, a line feed). Exit code 3 when
+// the program cannot be started or the arguments are wrong.
 #include <windows.h>
 
 #include <cstdio>
@@ -53,18 +55,28 @@ BOOL CALLBACK FindWindowOf(HWND window, LPARAM parameter) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    const bool window = argc == 4 && std::strcmp(argv[1], "--window") == 0;
-    if (argc != (window ? 4 : 3)) {
-        std::fprintf(stderr, "usage: launch [--window] SECONDS COMMANDLINE\n");
+    int next = 1;
+    const bool window = next < argc && std::strcmp(argv[next], "--window") == 0;
+    if (window) {
+        ++next;
+    }
+    const char* application = nullptr;
+    if (next + 1 < argc && std::strcmp(argv[next], "--app") == 0) {
+        application = argv[next + 1];
+        next += 2;
+    }
+    if (argc != next + 2) {
+        std::fprintf(stderr, "usage: launch [--window] [--app PROGRAM] SECONDS COMMANDLINE\n");
         return 3;
     }
-    const DWORD limit = static_cast<DWORD>(std::atoi(argv[window ? 2 : 1])) * 1000;
-    std::wstring commandLine = Unescape(argv[window ? 3 : 2]);
+    const DWORD limit = static_cast<DWORD>(std::atoi(argv[next])) * 1000;
+    std::wstring commandLine = Unescape(argv[next + 1]);
+    const std::wstring applicationName = application != nullptr ? Unescape(application) : std::wstring();
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION process{};
-    if (!::CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
-                          &process)) {
+    if (!::CreateProcessW(application != nullptr ? applicationName.c_str() : nullptr, commandLine.data(),
+                          nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process)) {
         std::fprintf(stderr, "launch: cannot start the program (error %lu)\n", ::GetLastError());
         return 3;
     }
