@@ -117,7 +117,7 @@ TSwitchList ReadSwitches(std::u16string_view commandLine, const TAnsiConversion&
         if (!converted) {
             if (list.Error.empty()) {
                 list.Error = "Argument " + std::to_string(index) +
-                             " holds a character that the system's code page cannot represent exactly";
+                             " has a character that the\ncode page cannot represent";
             }
             continue;
         }

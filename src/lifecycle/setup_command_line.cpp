@@ -61,7 +61,7 @@ TSetupOptions ParseSetupArguments(const std::vector<std::string>& arguments, siz
             } else if (const std::optional<std::string> bad = BadPathCharacters(*dir)) {
                 fail("/DIR " + *bad);
             } else if (!IsAbsolutePath(*dir)) {
-                fail("/DIR needs a full path: a drive letter and \\, or \\\\server\\share");
+                fail("/DIR needs a full path:\nC:\\... or \\\\server\\share");
             } else {
                 const size_t length = dir->back() == '\\' ? dir->size() - 1 : dir->size();
                 if (length > LongestDestination(longestEntryName)) {

@@ -78,8 +78,7 @@ TEST(CommandLine, OnlySwitchesCountAndEachConvertsExactly) {
     const TSwitchList fullWidth = ReadSwitches(
         u"setup.exe /VERYSILENT \"/DIR=C:\\x\uFF02 /NOBACKUP /LOG=C:\\victim.log\uFF02\"", Latin1);
     EXPECT_EQ(fullWidth.Switches, Args{"/VERYSILENT"});
-    EXPECT_EQ(fullWidth.Error,
-              "Argument 2 holds a character that the system's code page cannot represent exactly");
+    EXPECT_EQ(fullWidth.Error, "Argument 2 has a character that the\ncode page cannot represent");
     // Unquoted, the full-width marks stay inside the words: still no /NOBACKUP of its own.
     const TSwitchList unquoted = ReadSwitches(u"setup.exe /DIR=C:\\x\uFF02 /NOBACKUP", Latin1);
     EXPECT_EQ(unquoted.Switches, Args{"/NOBACKUP"});
@@ -163,11 +162,9 @@ TEST(SetupCommandLine, NamesWhatIsWrong) {
         {{"/DIR=C:\\x"}, "/DIR, /NOBACKUP, /NOICONS and /LOG need /SILENT or /VERYSILENT"},
         {{"/NOICONS"}, "/DIR, /NOBACKUP, /NOICONS and /LOG need /SILENT or /VERYSILENT"},
         {{"/LOG=C:\\l.txt", "/FOO", "/BAR"}, "Unknown switch /FOO"},
-        {{"/SILENT", "/DIR=Tandrel"}, "/DIR needs a full path: a drive letter and \\, or \\\\server\\share"},
-        {{"/SILENT", "/DIR=\\Tandrel"},
-         "/DIR needs a full path: a drive letter and \\, or \\\\server\\share"},
-        {{"/SILENT", "/DIR=C:Tandrel"},
-         "/DIR needs a full path: a drive letter and \\, or \\\\server\\share"},
+        {{"/SILENT", "/DIR=Tandrel"}, "/DIR needs a full path:\nC:\\... or \\\\server\\share"},
+        {{"/SILENT", "/DIR=\\Tandrel"}, "/DIR needs a full path:\nC:\\... or \\\\server\\share"},
+        {{"/SILENT", "/DIR=C:Tandrel"}, "/DIR needs a full path:\nC:\\... or \\\\server\\share"},
         {{"/SILENT", "/DIR=C:\\a\nResult: installed"}, "/DIR holds a control character"},
         {{"/SILENT", "/LOG=C:\\a\x1B.log"}, "/LOG holds a control character"},
         {{"/SILENT", "/DIR=C:\\a\" /NOBACKUP"}, "/DIR holds a quotation mark"},
