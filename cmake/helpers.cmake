@@ -17,7 +17,11 @@ function(tandrel_wine_test name)
     tandrel_warnings(${name})
     target_link_libraries(${name} PRIVATE ${ARG_LIBS} gtest gtest_main)
     add_test(NAME ${name} COMMAND ${name})
-    set_tests_properties(${name} PROPERTIES TIMEOUT 300)
+    # A program that dies under Wine (a stack overflow, say) may still end with exit code 0: only
+    # the test framework's own summary of a complete run counts as passing.
+    set_tests_properties(${name} PROPERTIES TIMEOUT 300
+                         PASS_REGULAR_EXPRESSION "\\[  PASSED  \\] [0-9]+ test"
+                         FAIL_REGULAR_EXPRESSION "\\[  FAILED  \\]")
 endfunction()
 
 # A native test executable (GoogleTest from the system).
