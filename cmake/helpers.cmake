@@ -70,30 +70,34 @@ function(tandrel_program_resources target)
     endif()
 endfunction()
 
-# Makes import libraries of the given system libraries (user32 ...) whose functions load the
-# library at their first call instead of at the program's start, named as the ordinary ones
-# (libuser32.a) in a folder of their own: folder_out names the folder, libraries_out the files. A
-# program that puts the folder first in its library search (target_link_directories) and depends
-# on the files links them instead of the ordinary ones. A library imported the ordinary way is
+# Links target against import libraries of user32, gdi32 and ole32 whose functions load the library
+# at their first call instead of at the program's start. A library imported the ordinary way is
 # loaded, with everything it imports, before the program's first statement can restrict where
 # libraries come from; loaded at first use, it and its imports come from the system folder only.
-# This matters for Wine, whose user32 imports version.dll, a library that the system does not
-# always take from its own folder: a copy beside the program would be loaded at start-up.
-function(tandrel_delay_loaded_libraries folder_out libraries_out)
+# This matters under Wine, whose user32 imports version.dll, a library that the system does not
+# always take from its own folder: a copy beside the program would be loaded at start-up. The
+# libraries are made once (target delay_loaded_libraries), named as the ordinary ones (libuser32.a)
+# in a folder of their own that comes first in the target's library search.
+function(tandrel_delay_load_system_libraries target)
     set(dir ${CMAKE_BINARY_DIR}/delay-load)
     set(libraries)
-    foreach(dll IN LISTS ARGN)
-        set(library ${dir}/lib${dll}.a)
-        execute_process(COMMAND ${CMAKE_CXX_COMPILER} -print-file-name=lib${dll}.a
-                        OUTPUT_VARIABLE import_library OUTPUT_STRIP_TRAILING_WHITESPACE)
-        add_custom_command(OUTPUT ${library}
-            COMMAND ${CMAKE_COMMAND} -DNM=${CMAKE_NM} -DDLLTOOL=${CMAKE_DLLTOOL} -DDLL=${dll}
-                    -DIMPORT_LIB=${import_library} -DDEF=${dir}/${dll}.def -DOUT=${library}
-                    -P ${CMAKE_SOURCE_DIR}/cmake/make_delay_library.cmake
-            DEPENDS ${CMAKE_SOURCE_DIR}/cmake/make_delay_library.cmake
-            COMMENT "Delay-loaded import library of ${dll}")
-        list(APPEND libraries ${library})
+    foreach(dll IN ITEMS user32 gdi32 ole32)
+        list(APPEND libraries ${dir}/lib${dll}.a)
     endforeach()
-    set(${folder_out} ${dir} PARENT_SCOPE)
-    set(${libraries_out} ${libraries} PARENT_SCOPE)
+    if(NOT TARGET delay_loaded_libraries)
+        foreach(dll IN ITEMS user32 gdi32 ole32)
+            execute_process(COMMAND ${CMAKE_CXX_COMPILER} -print-file-name=lib${dll}.a
+                            OUTPUT_VARIABLE import_library OUTPUT_STRIP_TRAILING_WHITESPACE)
+            add_custom_command(OUTPUT ${dir}/lib${dll}.a
+                COMMAND ${CMAKE_COMMAND} -DNM=${CMAKE_NM} -DDLLTOOL=${CMAKE_DLLTOOL} -DDLL=${dll}
+                        -DIMPORT_LIB=${import_library} -DDEF=${dir}/${dll}.def -DOUT=${dir}/lib${dll}.a
+                        -P ${CMAKE_SOURCE_DIR}/cmake/make_delay_library.cmake
+                DEPENDS ${CMAKE_SOURCE_DIR}/cmake/make_delay_library.cmake
+                COMMENT "Delay-loaded import library of ${dll}")
+        endforeach()
+        add_custom_target(delay_loaded_libraries DEPENDS ${libraries})
+    endif()
+    add_dependencies(${target} delay_loaded_libraries)
+    target_link_directories(${target} PRIVATE ${dir})
+    set_property(TARGET ${target} APPEND PROPERTY LINK_DEPENDS ${libraries})
 endfunction()
