@@ -175,13 +175,18 @@ bool IsAbsolutePath(std::string_view path) {
         path[2] == '\\') {
         return true;
     }
-    // "\\server\share": a server name and a share name, neither empty.
+    // "\\server\share": a server name and a share name, neither empty. The device and long-path
+    // forms ("\\.\", "\\?\") are not network paths.
     if (path.size() < 5 || path[0] != '\\' || path[1] != '\\') {
         return false;
     }
     const size_t shareStart = path.find('\\', 2);
-    return shareStart != std::string_view::npos && shareStart > 2 && shareStart + 1 < path.size() &&
-           path[shareStart + 1] != '\\';
+    if (shareStart == std::string_view::npos || shareStart == 2 || shareStart + 1 >= path.size() ||
+        path[shareStart + 1] == '\\') {
+        return false;
+    }
+    const std::string_view server = path.substr(2, shareStart - 2);
+    return server != "." && server != "?";
 }
 
 std::string CommandLineForLog(std::u16string_view commandLine, const TAnsiConversion& toAnsi) {

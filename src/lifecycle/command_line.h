@@ -59,7 +59,8 @@ bool HasControlCharacters(std::string_view text);
 // text with each control character (and NUL) written as \xNN, so that a log line stays one line.
 std::string EscapeControlCharacters(std::string_view text);
 
-// Whether path is a full path: a drive letter, ":" and "\", or a UNC path "\\server\share".
+// Whether path is a full path: a drive letter, ":" and "\", or a UNC path "\\server\share" (not
+// the device or long-path forms "\\.\" and "\\?\").
 bool IsAbsolutePath(std::string_view path);
 
 // The command line as a log shows it: each character in its exact ANSI form where it has one,

@@ -101,8 +101,9 @@ TEST(CommandLine, PathsAndLogText) {
     for (const char* path : {"C:\\", "c:\\x", "\\\\server\\share", "\\\\server\\share\\x"}) {
         EXPECT_TRUE(IsAbsolutePath(path)) << path;
     }
-    for (const char* path : {"", "C:", "C:x", "x\\y", "\\x", "\\\\", "\\\\server", "\\\\server\\",
-                             "\\\\\\share", "1:\\x", "..\\x"}) {
+    for (const char* path :
+         {"", "C:", "C:x", "x\\y", "\\x", "\\\\", "\\\\server", "\\\\server\\", "\\\\\\share", "1:\\x",
+          "..\\x", "\\\\.\\C:\\x", "\\\\?\\C:\\x", "\\\\.\\pipe\\x"}) {
         EXPECT_FALSE(IsAbsolutePath(path)) << path;
     }
     EXPECT_EQ(EscapeControlCharacters("a\r\nResult: installed\x7F\t"),
