@@ -17,7 +17,11 @@ function(tandrel_wine_test name)
     tandrel_warnings(${name})
     target_link_libraries(${name} PRIVATE ${ARG_LIBS} gtest gtest_main)
     add_test(NAME ${name} COMMAND ${name})
-    set_tests_properties(${name} PROPERTIES TIMEOUT 300)
+    # A program that dies under Wine (a stack overflow, say) may still end with exit code 0: only
+    # the test framework's own summary of a complete run counts as passing.
+    set_tests_properties(${name} PROPERTIES TIMEOUT 300
+                         PASS_REGULAR_EXPRESSION "\\[  PASSED  \\] [0-9]+ test"
+                         FAIL_REGULAR_EXPRESSION "\\[  FAILED  \\]")
 endfunction()
 
 # A native test executable (GoogleTest from the system).
@@ -33,7 +37,8 @@ endfunction()
 
 # Gives a Windows program its application manifest and its version information, both made from the
 # project's one version (project() in the top CMakeLists.txt) by resources/program.manifest.in and
-# resources/version.rc.in.
+# resources/version.rc.in, and a test of its imported libraries (scripts/check-imports.sh). Every
+# program we ship calls it.
 #     tandrel_program_resources(target DESCRIPTION text ORIGINAL_NAME file.exe
 #                               EXECUTION_LEVEL asInvoker|highestAvailable [DPI_AWARE])
 function(tandrel_program_resources target)
@@ -55,6 +60,46 @@ function(tandrel_program_resources target)
     configure_file(${CMAKE_SOURCE_DIR}/resources/version.rc.in ${dir}/version.rc @ONLY)
     set_source_files_properties(${dir}/version.rc PROPERTIES OBJECT_DEPENDS ${TANDREL_MANIFEST_FILE})
     target_sources(${target} PRIVATE ${dir}/version.rc)
+    # Every program we ship imports only libraries that the system always takes from its own
+    # folder: the test reads the built executable's import table.
+    if(TANDREL_TESTS)
+        add_test(NAME imports_${target}
+                 COMMAND ${CMAKE_COMMAND} -E env OBJDUMP=${CMAKE_OBJDUMP}
+                         bash ${CMAKE_SOURCE_DIR}/scripts/check-imports.sh $<TARGET_FILE:${target}>)
+        set_tests_properties(imports_${target} PROPERTIES TIMEOUT 30)
+    endif()
+endfunction()
+
+# Links target against import libraries of user32, gdi32 and ole32 whose functions load the library
+# at their first call instead of at the program's start. A library imported the ordinary way is
+# loaded, with everything it imports, before the program's first statement can restrict where
+# libraries come from; loaded at first use, it and its imports come from the system folder only.
+# This matters under Wine, whose user32 imports version.dll, a library that the system does not
+# always take from its own folder: a copy beside the program would be loaded at start-up. The
+# libraries are made once (target delay_loaded_libraries), named as the ordinary ones (libuser32.a)
+# in a folder of their own that comes first in the target's library search.
+function(tandrel_delay_load_system_libraries target)
+    set(dir ${CMAKE_BINARY_DIR}/delay-load)
+    set(libraries)
+    foreach(dll IN ITEMS user32 gdi32 ole32)
+        list(APPEND libraries ${dir}/lib${dll}.a)
+    endforeach()
+    if(NOT TARGET delay_loaded_libraries)
+        foreach(dll IN ITEMS user32 gdi32 ole32)
+            execute_process(COMMAND ${CMAKE_CXX_COMPILER} -print-file-name=lib${dll}.a
+                            OUTPUT_VARIABLE import_library OUTPUT_STRIP_TRAILING_WHITESPACE)
+            add_custom_command(OUTPUT ${dir}/lib${dll}.a
+                COMMAND ${CMAKE_COMMAND} -DNM=${CMAKE_NM} -DDLLTOOL=${CMAKE_DLLTOOL} -DDLL=${dll}
+                        -DIMPORT_LIB=${import_library} -DDEF=${dir}/${dll}.def -DOUT=${dir}/lib${dll}.a
+                        -P ${CMAKE_SOURCE_DIR}/cmake/make_delay_library.cmake
+                DEPENDS ${CMAKE_SOURCE_DIR}/cmake/make_delay_library.cmake
+                COMMENT "Delay-loaded import library of ${dll}")
+        endforeach()
+        add_custom_target(delay_loaded_libraries DEPENDS ${libraries})
+    endif()
+    add_dependencies(${target} delay_loaded_libraries)
+    target_link_directories(${target} PRIVATE ${dir})
+    set_property(TARGET ${target} APPEND PROPERTY LINK_DEPENDS ${libraries})
 endfunction()
 
 # Ships target without its debugging information, stripped where it is built: the symbols and

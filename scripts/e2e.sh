@@ -219,14 +219,15 @@ if start_setup 3; then
     wait_window Setup
     pause 2
     shot run3-readme
-    # Notepad runs inside the virtual desktop; its process carries the command that started it.
-    readme_command='notepad C:\Tandrel Test\App\readme.txt'
-    if pgrep -a -f -i notepad | cut -d' ' -f2- | grep -q -x -F "$readme_command"; then
+    # Notepad runs inside the virtual desktop; its process carries the command that started it
+    # (the Notepad of the system folder, its quotation marks dropped).
+    readme_command='C:\windows\system32\notepad.exe C:\Tandrel Test\App\readme.txt'
+    if pgrep -a -f -i notepad | cut -d' ' -f2- | grep -q -i -x -F "$readme_command"; then
         ok "run 3 started: $readme_command"
     else
         fail "run 3: no '$readme_command' among: $(pgrep -a -f -i notepad)"
     fi
-    pkill -f -i '^notepad '
+    pkill -f -i '^C:\\windows\\system32\\notepad\.exe '
     answer Setup run3-complete Return
     wait_exit 3
 fi

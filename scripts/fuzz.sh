@@ -1,5 +1,5 @@
 #!/bin/sh
-# Runs each fuzz target of the archive core for a bounded time under ASan and UBSan.
+# Runs each fuzz target of the portable core for a bounded time under ASan and UBSan.
 #
 #   scripts/fuzz.sh [TARGET...]      (default: every target)
 #   FUZZ_SECONDS=45                  seconds per target
@@ -13,7 +13,7 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 seconds=${FUZZ_SECONDS:-45}
 build=$root/build/native-asan
 crashes=$root/build/fuzz-crashes
-targets=${*:-archive_reader archive_component rle_decode lzh_decode roundtrip install_record}
+targets=${*:-archive_reader archive_component rle_decode lzh_decode roundtrip command_line install_record}
 
 missing=
 for target in $targets; do

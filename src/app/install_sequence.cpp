@@ -13,6 +13,7 @@
 #include "framework/application.h"
 #include "framework/string_list.h"
 #include "framework/sysutils.h"
+#include "lifecycle/safe_library.h"
 #include "shell/shell_link.h"
 #include "widgets/message_dialog.h"
 
@@ -53,6 +54,13 @@ void RegisterForRemoval(TInstallRegistration& registration, TInstallFrontEnd& fr
     }
 }
 
+std::string QuotedPath(const std::string& path) {
+    std::string quoted;
+    quoted.reserve(path.size() + 2);
+    quoted.append(1, '"').append(path).append(1, '"');
+    return quoted;
+}
+
 bool AskYesNo(const char* question, TMessageKind kind) {
     return ShowMessageDialog(question, kind, mbYesNo, 0) == mrYes;
 }
@@ -91,9 +99,12 @@ void RunInstallation(TInstallFrontEnd& decider) {
         RegisterForRemoval(registration, frontEnd);
     }
     if (frontEnd.AskReadme()) {
-        // Unquoted, as the viewer takes the rest of its command line as the file name. Whether it
-        // starts is not looked at, and the setup does not wait for it.
-        const std::string command = "notepad " + state.DestinationWithBackslash + "readme.txt";
+        // The viewer of the system folder by its full, quoted path, so that no notepad.exe beside
+        // the setup or in the current folder starts instead; the file unquoted, as the viewer takes
+        // the rest of its command line as the file name. Whether it starts is not looked at, and the
+        // setup does not wait for it.
+        const std::string command = QuotedPath(SystemFolder() + "\\notepad.exe") + " " +
+                                    state.DestinationWithBackslash + "readme.txt";
         ::WinExec(command.c_str(), SW_SHOWNORMAL);
     }
     frontEnd.Finished();

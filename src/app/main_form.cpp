@@ -2,10 +2,10 @@
 
 #include <windows.h>
 
-#include "app/command_line.h"
 #include "app/install_sequence.h"
 #include "app/install_state.h"
 #include "framework/sysutils.h"
+#include "lifecycle/setup_command_line.h"
 #include "widgets/directory_list_box.h"
 #include "widgets/drive_combo_box.h"
 #include "widgets/folders.h"

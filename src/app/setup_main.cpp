@@ -1,31 +1,63 @@
 // Program entry: framework, the units' start-up steps, the title, the main window, the message
 // loop; then the units' shutdown steps in reverse order. The switches of an unattended run (see
-// command_line.h) replace the main window and its questions by the same sequence answered from the
-// command line.
+// setup_command_line.h) replace the main window and its questions by the same sequence answered
+// from the command line.
 #include <windows.h>
 
+#include <algorithm>
+#include <exception>
 #include <string>
-#include <vector>
 
-#include "app/command_line.h"
 #include "app/main_form.h"
 #include "app/program_classes.h"
 #include "app/unattended.h"
+#include "archive/archive_reader.h"
+#include "archive/compress.h"
 #include "framework/application.h"
+#include "framework/resource_stream.h"
 #include "framework/unit_startup.h"
+#include "lifecycle/command_line_win32.h"
+#include "lifecycle/safe_library.h"
+#include "lifecycle/setup_command_line.h"
 #include "shell/ole.h"
 
+namespace {
+
+// The length of the longest entry name in the setup's own archive, which bounds how long /DIR may
+// be. 0 when the archive cannot be read: the installation itself then fails on it and says so.
+size_t LongestEntryName() {
+    try {
+        TResourceStream archive(::GetModuleHandleA(nullptr), "data", kArchiveResourceType);
+        ReadCheckedArchiveHeader(archive);
+        size_t longest = 0;
+        for (const ArchiveEntry& entry : ListEntries(archive)) {
+            longest = std::max(longest, entry.name.size());
+        }
+        return longest;
+    } catch (const std::exception&) {
+        return 0;
+    }
+}
+
+}  // namespace
+
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
+    // Before anything can load a library: none comes from the setup's own folder (a Downloads
+    // folder, say) or the current one.
+    SetSafeLibrarySearchOrder();
     // A drive without a medium fails quietly, so the program's own message is the only one.
     ::SetErrorMode(SEM_FAILCRITICALERRORS);
-    const std::string commandLine = ::GetCommandLineA();
-    std::vector<std::string> arguments = SplitCommandLine(commandLine);
-    if (!arguments.empty()) {
-        arguments.erase(arguments.begin());  // the program itself
+    // The whole command line is read and checked before anything is touched, the log included.
+    const std::u16string commandLine = ProcessCommandLine();
+    const TSwitchList switches = ReadSwitches(commandLine, ToAnsiExact);
+    TSetupOptions options = ParseSetupArguments(switches.Switches, LongestEntryName());
+    if (!switches.Error.empty()) {
+        options.Error = switches.Error;
     }
-    const TSetupOptions options = ParseSetupArguments(arguments);
     if (!options.Error.empty()) {
-        return RunUnattended(options, commandLine);  // refused before any window opens
+        RefuseCommandLine("tandrel-setup", "Setup", options.Error, SetupUsage(),
+                          ShowsRefusal(switches.Switches));
+        return kExitBadCommandLine;
     }
     Application->Initialize();
     if (options.Help) {
@@ -40,7 +72,8 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
     int exitCode = 0;
     if (options.Unattended()) {
         Application->SetTitle("Setup");
-        exitCode = RunUnattended(options, commandLine);  // runs the units' start-up steps itself
+        // runs the units' start-up steps itself
+        exitCode = RunUnattended(options, CommandLineForLog(commandLine, ToAnsiExact));
     } else {
         try {
             RunUnitStartups();

@@ -14,6 +14,7 @@
 #include "framework/exceptions.h"
 #include "framework/sysutils.h"
 #include "framework/unit_startup.h"
+#include "lifecycle/command_line.h"
 
 TInstallLog::TInstallLog(const std::string& path) {
     if (path.empty()) {
@@ -30,7 +31,9 @@ void TInstallLog::Line(const std::string& text) {
     if (!file_) {
         return;
     }
-    const std::string line = text + "\r\n";
+    // One line per call whatever the text holds: a control character in a path or a message
+    // cannot end the line early and forge the next one.
+    const std::string line = EscapeControlCharacters(text) + "\r\n";
     DWORD written = 0;
     // A log that cannot be written any more does not stop the installation it describes.
     ::WriteFile(file_.get(), line.data(), static_cast<DWORD>(line.size()), &written, nullptr);

@@ -4,9 +4,9 @@
 
 #include <string>
 
-#include "app/command_line.h"
 #include "app/install_front_end.h"
 #include "framework/unique_handle.h"
+#include "lifecycle/setup_command_line.h"
 
 // The exit codes of an unattended run. An interactive run keeps its own (0, or 1 when the program
 // cannot start).
@@ -51,8 +51,9 @@ class TUnattendedFrontEnd : public TInstallFrontEnd {
 };
 
 // Runs an unattended installation (options.Mode is Silent or VerySilent) and returns its exit code.
-// A command line with an error, in any mode, ends here with kExitBadCommandLine before anything is
-// touched or any window opens, its message on the standard error (when there is one) and in the
-// log. Otherwise the units' start-up steps run here, then the install sequence. No message box of
-// any kind comes up: failures go to the log and the exit code. commandLine is logged as it stands.
+// The program refuses a command line with an error before it gets here; one that still comes ends
+// with kExitBadCommandLine, its message on the standard error (when there is one) and in the log.
+// Otherwise the units' start-up steps run here, then the install sequence. No message box of any
+// kind comes up: failures go to the log and the exit code. commandLine is logged as it stands, its
+// control characters escaped like every log line.
 int RunUnattended(const TSetupOptions& options, const std::string& commandLine);

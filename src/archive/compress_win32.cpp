@@ -87,24 +87,40 @@ int64_t TCompress::FreeSpaceFor(const std::string& path) {
 }
 
 void TCompress::ForceTargetDirs(std::string dir) {
-    if (dir.empty()) {
-        return;
-    }
-    if (dir.back() == '\\') {
+    if (!dir.empty() && dir.back() == '\\') {
         dir.pop_back();
     }
-    if (dir.size() < 3 || DirectoryExists(dir)) {
-        return;
+    // The missing folders are found by walking up to the first one that exists, then made
+    // outermost first. A loop that keeps only the length of each missing folder's path (a prefix of
+    // dir), so that no path, however deep, can exhaust the stack or the memory.
+    // A folder path the system cannot make (the limit leaves room for a short file name) stops
+    // here, before any of its parents is made and left behind.
+    if (dir.size() >= MAX_PATH - 12) {
+        throw EInOutError(Format("Cannot create folder %s (%s)", dir.c_str(),
+                                 SystemErrorText(ERROR_FILENAME_EXCED_RANGE).c_str()),
+                          ERROR_FILENAME_EXCED_RANGE);
     }
-    // A folder part ending in ":" is its own parent; it is not a folder name and fails below.
-    const std::string parent = ExtractFilePath(dir);
-    if (parent != dir) {
-        ForceTargetDirs(parent);
+    std::vector<size_t> missing;
+    std::string folder = dir;
+    while (folder.size() >= 3 && !DirectoryExists(folder)) {
+        missing.push_back(folder.size());
+        // A folder part ending in ":" is its own parent; it is not a folder name and fails below.
+        size_t parent = ExtractFilePath(folder).size();
+        if (parent > 0 && folder[parent - 1] == '\\') {
+            --parent;
+        }
+        if (parent >= folder.size()) {
+            break;
+        }
+        folder.resize(parent);
     }
-    if (!::CreateDirectoryA(dir.c_str(), nullptr)) {
-        const DWORD code = ::GetLastError();
-        throw EInOutError(Format("Cannot create folder %s (%s)", dir.c_str(), SystemErrorText(code).c_str()),
-                          code);
+    for (auto length = missing.rbegin(); length != missing.rend(); ++length) {
+        const std::string path = dir.substr(0, *length);
+        if (!::CreateDirectoryA(path.c_str(), nullptr)) {
+            const DWORD code = ::GetLastError();
+            throw EInOutError(
+                Format("Cannot create folder %s (%s)", path.c_str(), SystemErrorText(code).c_str()), code);
+        }
     }
 }
 

@@ -33,13 +33,21 @@ HMODULE LoadSystemLibrary(const char* fileName) {
     if (DefaultDllDirectoriesFunction() != nullptr) {
         return ::LoadLibraryExA(fileName, nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
     }
-    char folder[MAX_PATH] = {};
-    const UINT length = ::GetSystemDirectoryA(folder, MAX_PATH);
-    if (length == 0 || length >= MAX_PATH) {
+    const std::string folder = SystemFolder();
+    if (folder.empty()) {
         return nullptr;
     }
-    const std::string path = std::string(folder, length) + "\\" + fileName;
+    const std::string path = folder + "\\" + fileName;
     // A full path: the loader searches nowhere. Its own dependencies follow the altered search
     // order, which starts in the system folder too.
     return ::LoadLibraryExA(path.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
+}
+
+std::string SystemFolder() {
+    char folder[MAX_PATH] = {};
+    const UINT length = ::GetSystemDirectoryA(folder, MAX_PATH);
+    if (length == 0 || length >= MAX_PATH) {
+        return {};
+    }
+    return std::string(folder, length);
 }

@@ -5,6 +5,8 @@
 
 #include <windows.h>
 
+#include <string>
+
 // Restricts the process's library search to the system folder. The first statement of every
 // program's entry point: libraries that the system loads later on the program's behalf (and every
 // LoadLibrary without a path) are then found in the system folder only. Uses
@@ -16,3 +18,7 @@ void SetSafeLibrarySearchOrder();
 // LOAD_LIBRARY_SEARCH_SYSTEM32 where the system has it, else by its full system-folder path.
 // Returns nullptr when it is not there.
 HMODULE LoadSystemLibrary(const char* fileName);
+
+// The system folder (e.g. C:\windows\system32), without a trailing backslash; empty when the
+// system does not say.
+std::string SystemFolder();

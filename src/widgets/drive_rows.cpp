@@ -1,6 +1,6 @@
 #include "widgets/drive_rows.h"
 
-#include <winnetwk.h>
+#include "lifecycle/safe_library.h"
 
 std::string ApplyTextCase(std::string text, TTextCase textCase) {
     if (!text.empty()) {
@@ -75,11 +75,33 @@ std::string ReadVolumeLabel(const std::string& root) {
     return label;
 }
 
+using GetConnectionFunction = DWORD(WINAPI*)(LPCSTR, LPSTR, LPDWORD);
+
+// WNetGetConnectionA of the system folder's MPR, loaded at the first network drive: MPR is not one
+// of the libraries that the system always takes from its own folder, so importing it would let a
+// copy beside the setup be loaded instead. Stays loaded for the rest of the process. Null when the
+// system has none.
+GetConnectionFunction NetworkConnectionFunction() {
+    static const GetConnectionFunction function = []() -> GetConnectionFunction {
+        const HMODULE mpr = LoadSystemLibrary("mpr.dll");
+        if (mpr == nullptr) {
+            return nullptr;
+        }
+        return reinterpret_cast<GetConnectionFunction>(
+            reinterpret_cast<void*>(::GetProcAddress(mpr, "WNetGetConnectionA")));
+    }();
+    return function;
+}
+
 // The network name a drive such as "n:" is connected to, when the system knows one.
 std::optional<std::string> ReadNetworkName(const std::string& drive) {
+    const GetConnectionFunction getConnection = NetworkConnectionFunction();
+    if (getConnection == nullptr) {
+        return std::nullopt;
+    }
     char name[MAX_PATH + 1] = {};
     DWORD size = sizeof name;
-    if (::WNetGetConnectionA(drive.c_str(), name, &size) != NO_ERROR) {
+    if (getConnection(drive.c_str(), name, &size) != NO_ERROR) {
         return std::nullopt;
     }
     return std::string(name);

@@ -898,11 +898,52 @@ class StartedViewers {
     std::vector<DWORD> before_;
 };
 
-// Yes to the readme question starts the viewer on the installed readme: the folder as typed, one
-// backslash before the file name, no quotation marks around a path with blanks.
+// A notepad.exe that leaves a marker (<its path>.ran) when it runs, placed where a program started
+// by its bare name is looked for: the current folder, which the directory list changes as the user
+// browses. Removed again with the object.
+class PlantedViewer {
+  public:
+    explicit PlantedViewer(const std::string& folder) : path_(folder + "\\notepad.exe") {
+        const HRSRC resource =
+            ::FindResourceA(nullptr, "PLANTED_NOTEPAD", MAKEINTRESOURCEA(10));  // RT_RCDATA
+        const HGLOBAL data = resource != nullptr ? ::LoadResource(nullptr, resource) : nullptr;
+        const void* bytes = data != nullptr ? ::LockResource(data) : nullptr;
+        const DWORD size = resource != nullptr ? ::SizeofResource(nullptr, resource) : 0;
+        UniqueFileHandle file(::CreateFileA(path_.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                            FILE_ATTRIBUTE_NORMAL, nullptr));
+        DWORD written = 0;
+        planted_ = bytes != nullptr && file && ::WriteFile(file.get(), bytes, size, &written, nullptr) &&
+                   written == size;
+    }
+    PlantedViewer(const PlantedViewer&) = delete;
+    PlantedViewer& operator=(const PlantedViewer&) = delete;
+    ~PlantedViewer() {
+        ::DeleteFileA(path_.c_str());
+        ::DeleteFileA((path_ + ".ran").c_str());
+    }
+    bool Planted() const { return planted_; }
+    bool Ran() const { return IsFile(path_ + ".ran"); }
+
+  private:
+    std::string path_;
+    bool planted_ = false;
+};
+
+// The viewer's command for a file: the Notepad of the system folder by its full, quoted path.
+std::string ViewerCommand(const std::string& file) {
+    char system[MAX_PATH] = {};
+    const UINT length = ::GetSystemDirectoryA(system, MAX_PATH);
+    return "\"" + std::string(system, length) + "\\notepad.exe\" " + file;
+}
+
+// Yes to the readme question starts the viewer of the system folder (never a notepad.exe in the
+// current folder) on the installed readme: the folder as typed, one backslash before the file
+// name, no quotation marks around a path with blanks.
 TEST_F(Installation, TheReadmeIsOpenedFromTheFolderAsTyped) {
     const std::string blanks = folder_.Folder("with some blanks");
     const std::string trailing = folder_.Folder("trailing") + "\\";
+    const PlantedViewer planted(ProcessDirectory());
+    ASSERT_TRUE(planted.Planted());
     for (const std::string& destination : {blanks, trailing}) {
         SCOPED_TRACE(destination);
         StartAtDestinationPanel();
@@ -912,7 +953,8 @@ TEST_F(Installation, TheReadmeIsOpenedFromTheFolderAsTyped) {
                   (std::vector<SeenDialog>{kBackupAsked, kShortcutAsked, kReadmeAsked, kCompleteShown}));
         const std::string file = AddTrailingBackslash(destination) + "readme.txt";
         EXPECT_EQ(file.find("\\\\"), std::string::npos);
-        EXPECT_EQ(viewers.Take(1), std::vector<std::string>{"notepad " + file});
+        EXPECT_EQ(viewers.Take(1), std::vector<std::string>{ViewerCommand(file)});
+        EXPECT_FALSE(planted.Ran());
         EXPECT_TRUE(Application->Terminated());
 
         delete frmMain;
@@ -942,7 +984,7 @@ TEST_F(Installation, AOneCharacterFolderNamesTheSameFilesEverywhere) {
         const shell_test::LinkFields link = shell_test::ReadLink(shortcut);
         EXPECT_EQ(link.description, "C\\TANDREL.EXE") << shortcut;
     }
-    EXPECT_EQ(viewers.Take(1), std::vector<std::string>{"notepad C\\readme.txt"});
+    EXPECT_EQ(viewers.Take(1), std::vector<std::string>{ViewerCommand("C\\readme.txt")});
 }
 
 // The user's SendTo folder, taken out of the registry while the object lives.

@@ -642,6 +642,28 @@ TEST_F(CompressTest, AFolderThatCannotBeCreatedIsAnIoError) {
     }
 }
 
+// However deep an entry's folder, making it neither exhausts the stack nor leaves the parents it
+// made: a folder path too long for the system is refused before the first folder is made.
+TEST_F(CompressTest, ADeepFolderIsRefusedWithNothingMade) {
+    compress.MakeDirectories = true;
+    for (const int depth : {5000, 12000}) {
+        std::string deep;
+        for (int level = 0; level < depth; ++level) {
+            deep += "a\\";
+        }
+        EXPECT_THROW(ExpandAll(MakeArchive({{.name = deep + "x.txt", .data = TextBytes("x")}})), EInOutError)
+            << depth;
+        EXPECT_FALSE(DirectoryExists(Out("a"))) << depth;
+    }
+    // Just within the limit: every missing folder is made, outermost first.
+    std::string nested;
+    while (Out(nested).size() + 2 < MAX_PATH - 12) {
+        nested += "b\\";
+    }
+    ExpandAll(MakeArchive({{.name = nested + "y.txt", .data = TextBytes("y")}}));
+    EXPECT_TRUE(FileExists(Out(nested + "y.txt")));
+}
+
 TEST_F(CompressTest, AReadOnlyExistingFileStopsTheExpansionUntouched) {
     WriteFileBytes(Out("ro.txt"), TextBytes("old"));
     ::SetFileAttributesA(Out("ro.txt").c_str(), FILE_ATTRIBUTE_READONLY);

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "framework/unique_handle.h"
+#include "lifecycle/safe_library.h"
 
 namespace {
 
@@ -84,6 +85,8 @@ LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lPa
 }  // namespace
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int show) {
+    // Libraries from the system folder only, never from the program's folder or the current one.
+    SetSafeLibrarySearchOrder();
     WNDCLASSA windowClass{};
     windowClass.lpfnWndProc = WindowProc;
     windowClass.hInstance = instance;

@@ -6,6 +6,7 @@
 #include "commands.h"
 #ifdef _WIN32
 #include "extract_win32.h"
+#include "lifecycle/safe_library.h"
 #endif
 
 namespace {
@@ -61,6 +62,10 @@ Exit status: 0 success, 1 failure, 2 wrong usage.
 }  // namespace
 
 int main(int argc, char** argv) {
+#ifdef _WIN32
+    // Libraries from the system folder only, never from the program's folder or the current one.
+    SetSafeLibrarySearchOrder();
+#endif
     if (argc < 2 || std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0 ||
         std::strcmp(argv[1], "help") == 0) {
         PrintHelp(argc < 2 ? std::cerr : std::cout);

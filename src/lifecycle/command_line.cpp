@@ -1,0 +1,216 @@
+#include "lifecycle/command_line.h"
+
+#include <cstdio>
+
+namespace {
+
+bool IsBlank(char16_t c) {
+    return c == u' ' || c == u'\t';
+}
+
+char UpperAscii(char c) {
+    return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
+}
+
+bool SameTextAscii(std::string_view a, std::string_view b) {
+    if (a.size() != b.size()) {
+        return false;
+    }
+    for (size_t i = 0; i < a.size(); ++i) {
+        if (UpperAscii(a[i]) != UpperAscii(b[i])) {
+            return false;
+        }
+    }
+    return true;
+}
+
+bool IsControl(unsigned char c) {
+    return c < 0x20 || c == 0x7F;
+}
+
+std::string HexEscape(unsigned value, const char* format) {
+    char text[16] = {};
+    std::snprintf(text, sizeof text, format, value);
+    return text;
+}
+
+}  // namespace
+
+std::vector<std::u16string> SplitCommandLine(std::u16string_view line) {
+    std::vector<std::u16string> arguments;
+    size_t i = 0;
+    // The program: up to the first blank outside quotation marks, backslashes as they stand.
+    {
+        std::u16string program;
+        bool quoted = false;
+        while (i < line.size() && (quoted || !IsBlank(line[i]))) {
+            if (line[i] == u'"') {
+                quoted = !quoted;
+            } else {
+                program += line[i];
+            }
+            ++i;
+        }
+        if (!line.empty()) {
+            arguments.push_back(std::move(program));
+        }
+    }
+    std::u16string current;
+    bool inArgument = false;
+    bool quoted = false;
+    while (i < line.size()) {
+        const char16_t c = line[i];
+        if (IsBlank(c) && !quoted) {
+            if (inArgument) {
+                arguments.push_back(std::move(current));
+                current.clear();
+                inArgument = false;
+            }
+            ++i;
+            continue;
+        }
+        inArgument = true;
+        if (c == u'\\') {
+            size_t backslashes = 0;
+            while (i < line.size() && line[i] == u'\\') {
+                ++backslashes;
+                ++i;
+            }
+            if (i < line.size() && line[i] == u'"') {
+                current.append(backslashes / 2, u'\\');
+                if (backslashes % 2 == 1) {
+                    current += u'"';
+                    ++i;
+                }
+            } else {
+                current.append(backslashes, u'\\');
+            }
+            continue;
+        }
+        if (c == u'"') {
+            if (quoted && i + 1 < line.size() && line[i + 1] == u'"') {
+                current += u'"';
+                ++i;
+            } else {
+                quoted = !quoted;
+            }
+        } else {
+            current += c;
+        }
+        ++i;
+    }
+    if (inArgument) {
+        arguments.push_back(std::move(current));
+    }
+    return arguments;
+}
+
+TSwitchList ReadSwitches(std::u16string_view commandLine, const TAnsiConversion& toAnsi) {
+    TSwitchList list;
+    const std::vector<std::u16string> arguments = SplitCommandLine(commandLine);
+    for (size_t index = 1; index < arguments.size(); ++index) {
+        const std::u16string& argument = arguments[index];
+        if (argument.empty() || argument.front() != u'/') {
+            continue;
+        }
+        std::optional<std::string> converted = toAnsi(argument);
+        if (!converted) {
+            if (list.Error.empty()) {
+                list.Error = "Argument " + std::to_string(index) +
+                             " has a character that the\ncode page cannot represent";
+            }
+            continue;
+        }
+        list.Switches.push_back(std::move(*converted));
+    }
+    return list;
+}
+
+bool IsSwitch(std::string_view argument, std::string_view name) {
+    return SameTextAscii(argument, name);
+}
+
+std::optional<std::string> SwitchValue(std::string_view argument, std::string_view name) {
+    if (argument.size() <= name.size() || argument[name.size()] != '=' ||
+        !SameTextAscii(argument.substr(0, name.size()), name)) {
+        return std::nullopt;
+    }
+    return std::string(argument.substr(name.size() + 1));
+}
+
+bool ShowsRefusal(const std::vector<std::string>& switches) {
+    for (const std::string& argument : switches) {
+        if (IsSwitch(argument, "/VERYSILENT")) {
+            return false;
+        }
+    }
+    return true;
+}
+
+bool HasControlCharacters(std::string_view text) {
+    for (const char c : text) {
+        if (IsControl(static_cast<unsigned char>(c))) {
+            return true;
+        }
+    }
+    return false;
+}
+
+std::string EscapeControlCharacters(std::string_view text) {
+    std::string escaped;
+    escaped.reserve(text.size());
+    for (const char c : text) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (IsControl(byte)) {
+            escaped += HexEscape(byte, "\\x%02X");
+        } else {
+            escaped += c;
+        }
+    }
+    return escaped;
+}
+
+bool IsAbsolutePath(std::string_view path) {
+    if (path.size() >= 3 && UpperAscii(path[0]) >= 'A' && UpperAscii(path[0]) <= 'Z' && path[1] == ':' &&
+        path[2] == '\\') {
+        return true;
+    }
+    // "\\server\share": a server name and a share name, neither empty. The device and long-path
+    // forms ("\\.\", "\\?\") are not network paths.
+    if (path.size() < 5 || path[0] != '\\' || path[1] != '\\') {
+        return false;
+    }
+    const size_t shareStart = path.find('\\', 2);
+    if (shareStart == std::string_view::npos || shareStart == 2 || shareStart + 1 >= path.size() ||
+        path[shareStart + 1] == '\\') {
+        return false;
+    }
+    const std::string_view server = path.substr(2, shareStart - 2);
+    return server != "." && server != "?";
+}
+
+std::string CommandLineForLog(std::u16string_view commandLine, const TAnsiConversion& toAnsi) {
+    std::string text;
+    size_t i = 0;
+    while (i < commandLine.size()) {
+        // One code point: a surrogate pair stays together.
+        size_t length = 1;
+        const char16_t c = commandLine[i];
+        if (c >= 0xD800 && c <= 0xDBFF && i + 1 < commandLine.size() && commandLine[i + 1] >= 0xDC00 &&
+            commandLine[i + 1] <= 0xDFFF) {
+            length = 2;
+        }
+        const std::u16string_view character = commandLine.substr(i, length);
+        const std::optional<std::string> converted =
+            c < 0x80 ? std::string(1, static_cast<char>(c)) : toAnsi(character);
+        if (converted) {
+            text += *converted;
+        } else {
+            const unsigned codePoint =
+                length == 2 ? 0x10000u + ((c - 0xD800u) << 10) + (commandLine[i + 1] - 0xDC00u) : c;
+            text += HexEscape(codePoint, "\\u{%04X}");
+        }
+        i += length;
+    }
+    return EscapeControlCharacters(text);
+}

@@ -1,0 +1,112 @@
+#include "lifecycle/setup_command_line.h"
+
+#include <optional>
+#include <string_view>
+
+#include "lifecycle/command_line.h"
+
+namespace {
+
+// A replaced file moves to <destination>\Backup\<entry name>: the longest path the run writes.
+constexpr std::string_view kBackupFolder = "Backup\\";
+
+// Why a /DIR or /LOG value cannot name a file or folder, or nothing.
+std::optional<std::string> BadPathCharacters(const std::string& value) {
+    if (HasControlCharacters(value)) {
+        return "holds a control character";
+    }
+    if (value.find('"') != std::string::npos) {
+        return "holds a quotation mark";
+    }
+    return std::nullopt;
+}
+
+}  // namespace
+
+size_t LongestDestination(size_t longestEntryName) {
+    // <destination>\Backup\<name> and its terminating zero within the limit.
+    const size_t fixed = 1 + kBackupFolder.size() + longestEntryName + 1;
+    return fixed < kPathLimit ? kPathLimit - fixed : 0;
+}
+
+TSetupOptions ParseSetupArguments(const std::vector<std::string>& arguments, size_t longestEntryName) {
+    TSetupOptions options;
+    bool unattendedOnly = false;  // a switch that needs /SILENT or /VERYSILENT was given
+    auto fail = [&options](const std::string& message) {
+        if (options.Error.empty()) {
+            options.Error = message;
+        }
+    };
+    for (const std::string& argument : arguments) {
+        if (argument.empty() || argument.front() != '/') {
+            continue;  // only switches count
+        }
+        if (IsSwitch(argument, "/SILENT")) {
+            if (options.Mode != TSetupMode::VerySilent) {
+                options.Mode = TSetupMode::Silent;
+            }
+        } else if (IsSwitch(argument, "/VERYSILENT")) {
+            options.Mode = TSetupMode::VerySilent;
+        } else if (IsSwitch(argument, "/NOBACKUP")) {
+            options.Backup = false;
+            unattendedOnly = true;
+        } else if (IsSwitch(argument, "/NOICONS")) {
+            options.Shortcuts = false;
+            unattendedOnly = true;
+        } else if (IsSwitch(argument, "/?") || IsSwitch(argument, "/HELP")) {
+            options.Help = true;
+        } else if (const std::optional<std::string> dir = SwitchValue(argument, "/DIR")) {
+            if (dir->empty()) {
+                fail("/DIR needs a folder");
+            } else if (const std::optional<std::string> bad = BadPathCharacters(*dir)) {
+                fail("/DIR " + *bad);
+            } else if (!IsAbsolutePath(*dir)) {
+                fail("/DIR needs a full path:\nC:\\... or \\\\server\\share");
+            } else {
+                const size_t length = dir->back() == '\\' ? dir->size() - 1 : dir->size();
+                if (length > LongestDestination(longestEntryName)) {
+                    fail("/DIR is too long: at most " + std::to_string(LongestDestination(longestEntryName)) +
+                         " characters");
+                }
+            }
+            options.Destination = *dir;
+            unattendedOnly = true;
+        } else if (const std::optional<std::string> log = SwitchValue(argument, "/LOG")) {
+            if (log->empty()) {
+                fail("/LOG needs a file name");
+            } else if (const std::optional<std::string> bad = BadPathCharacters(*log)) {
+                fail("/LOG " + *bad);
+            }
+            options.LogFile = *log;
+            unattendedOnly = true;
+        } else if (IsSwitch(argument, "/DIR") || IsSwitch(argument, "/LOG")) {
+            fail(argument + " needs a value: " + argument + "=\"...\"");
+        } else {
+            fail("Unknown switch " + EscapeControlCharacters(argument));
+        }
+    }
+    if (unattendedOnly && !options.Unattended() && !options.Help) {
+        fail("/DIR, /NOBACKUP, /NOICONS and /LOG need /SILENT or /VERYSILENT");
+    }
+    return options;
+}
+
+std::string SetupUsage() {
+    // Short lines: the message box wraps long ones wherever it likes.
+    return std::string("Tandrel Setup installs Tandrel " TANDREL_VERSION ".\n") +
+           "These switches install it unattended:\n"
+           "\n"
+           "/SILENT: only the progress window shows\n"
+           "/VERYSILENT: no window at all\n"
+           "/DIR=\"folder\": the destination\n"
+           "/NOBACKUP: replaced files are deleted\n"
+           "/NOICONS: no shortcuts\n"
+           "/LOG=\"file\": a log of the installation\n"
+           "/? or /HELP: this text\n"
+           "\n"
+           "Default folder: " +
+           kDefaultDestination +
+           "\n"
+           "Exit codes: 0 installed,\n"
+           "1 bad command line, 4 installation failed.";
+}

@@ -1,0 +1,139 @@
+#!/usr/bin/env bash
+# What the setup does for the safety of an elevated run, under Wine:
+#     safety_test.sh SETUP_EXE MPR_DLL VERSION_DLL LAUNCH_EXE
+# - libraries planted beside the setup (mpr.dll, version.dll, native copies preferred) are not
+#   loaded into an unattended run, and control characters in its command line stay in one log line;
+# - command lines that once bent the run (a full-width quotation mark, a relative, a 5,000- and a
+#   12,000-folder-deep /DIR, a control character) are refused with exit code 1, nothing touched;
+# - words that are not switches are ignored: started with a dropped file, or by a launcher that
+#   passes the setup's own path unquoted from a folder with a blank, the main window appears;
+# - a bad switch without /VERYSILENT shows its reason in a message box.
+# Runs in $TANDREL_WINEPREFIX when set, otherwise in a prefix of its own. Every run has a time limit.
+set -uo pipefail
+setup=$1
+mpr=$2
+version=$3
+launch=$4
+scripts=$(cd "$(dirname "${BASH_SOURCE[0]}")/../../scripts" && pwd)
+source "$scripts/lib/wine.sh"
+CHECK_PREFIX=safety
+source "$scripts/lib/checks.sh"
+
+wine_init_user
+work=$(mktemp -d /tmp/tandrel-safety.XXXXXX)
+chmod 755 "$work"
+own_prefix=
+if [[ -z "${TANDREL_WINEPREFIX:-}" || ! -d "${TANDREL_WINEPREFIX}" ]]; then
+    "$scripts/wine-prefix.sh" create "$work/wine" >/dev/null || { echo "no Wine prefix" >&2; exit 1; }
+    export TANDREL_WINEPREFIX=$work/wine/prefix
+    own_prefix=1
+fi
+prefix=$TANDREL_WINEPREFIX
+drive_c=$prefix/drive_c
+bin="$drive_c/Tandrel Setup Files"
+tools="$drive_c/safety-launch"
+made=("$bin" "$tools" "$drive_c/Safety Dest" "$drive_c/Safety Deep" "$drive_c/safety-cwd" "$drive_c"/safety-*.log)
+cleanup() {
+    rm -rf "${made[@]}" "$drive_c"/safety-*.log
+    [[ -n "$own_prefix" ]] && "$scripts/wine-prefix.sh" destroy "$work/wine" >/dev/null 2>&1
+    display_stop
+    rm -rf "$work"
+}
+trap cleanup EXIT
+rm -rf "${made[@]}"
+display_ensure || exit 1
+
+# The setup, the planted libraries and the launcher in a folder with a blank, as a Downloads folder
+# could hold them; a folder to start from.
+mkdir -p "$bin" "$tools" "$drive_c/safety-cwd"
+cp "$setup" "$bin/tandrel-setup.exe"
+cp "$mpr" "$bin/mpr.dll"
+cp "$version" "$bin/version.dll"
+# The launcher lives elsewhere: it imports user32 the ordinary way, and under Wine that loads
+# version.dll from the launcher's own folder.
+cp "$launch" "$tools/launch.exe"
+printf 'an earlier log\r\n' >"$drive_c/safety-victim.log"
+cp "$drive_c/safety-victim.log" "$work/victim.log"
+chmod -R a+rwX "$bin" "$tools" "$drive_c/safety-cwd" "$drive_c/safety-victim.log"
+exe='C:\Tandrel Setup Files\tandrel-setup.exe'
+
+OUTPUT=
+STATUS=
+# Runs launch.exe in the prefix from C:\safety-cwd with the given arguments (and WINEDLLOVERRIDES
+# $overrides); OUTPUT is what it printed, STATUS its exit code.
+overrides="mscoree,mshtml="
+launch() {
+    OUTPUT=$(cd "$drive_c/safety-cwd" && timeout 120 "${RUNAS[@]}" env WINEPREFIX="$prefix" WINEDEBUG=-all \
+        WINEDLLOVERRIDES="$overrides" DISPLAY="$DISPLAY" HOME="$(wine_user_home)" \
+        wine 'C:\safety-launch\launch.exe' "$@" 2>"$work/launch.err" | tr -d '\r')
+    STATUS=$?
+}
+refused() {  # what command-line...: exit code 1, no destination, the log untouched
+    local what=$1
+    shift
+    launch 60 "$@"
+    [[ "$STATUS" == 1 ]] && ok "$what: exit code 1" || fail "$what: exit code $STATUS, expected 1"
+    [[ -e "$drive_c/Safety Dest" || -e "$drive_c/Safety Deep" ]] && fail "$what: a destination was made"
+    [[ -n "$(ls -A "$drive_c/safety-cwd")" ]] && fail "$what: something was made in the current folder"
+    check_same "$work/victim.log" "$drive_c/safety-victim.log" "$what: the existing log untouched"
+    rm -rf "$drive_c/Safety Dest" "$drive_c/Safety Deep" "$drive_c/safety-cwd"/*
+}
+
+# ---- Planted libraries, native copies preferred: none is loaded. A line feed in an ignored word
+# stays in the log's command line, escaped.
+overrides="mscoree,mshtml=;mpr,version=n,b"
+launch 120 "\"$exe\" /VERYSILENT /NOICONS \"/DIR=C:\\Safety Dest\" /LOG=C:\\safety-run.log \"x\\u{000A}Result: installed\""
+overrides="mscoree,mshtml="
+[[ "$STATUS" == 0 ]] && ok "planted libraries: exit code 0" || fail "planted libraries: exit code $STATUS"
+for library in mpr version; do
+    [[ -e "$bin/$library.dll.loaded" ]] && fail "planted libraries: $library.dll was loaded" ||
+        ok "planted libraries: $library.dll not loaded"
+done
+[[ -f "$drive_c/Safety Dest/Tandrel.exe" ]] || fail "planted libraries: nothing installed"
+if [[ -f "$drive_c/safety-run.log" ]]; then
+    results=$(tr -d '\r' <"$drive_c/safety-run.log" | grep -c '^Result:')
+    [[ "$results" == 1 ]] && ok "control character: one Result line" || fail "control character: $results Result lines"
+    tr -d '\r' <"$drive_c/safety-run.log" | grep -q -F 'x\x0AResult: installed' &&
+        ok "control character: escaped in the log" || fail "control character: not escaped in the log"
+else
+    fail "planted libraries: no log"
+fi
+rm -rf "$drive_c/Safety Dest"
+
+# ---- Command lines that once bent the run: refused, nothing touched.
+refused "full-width quotation mark" \
+    "\"$exe\" /VERYSILENT \"/DIR=C:\\Safety Dest\\u{FF02} /NOBACKUP /LOG=C:\\safety-victim.log\\u{FF02}\""
+refused "full-width quotation mark, unquoted" \
+    "\"$exe\" /VERYSILENT /DIR=C:\\Safety\\u{FF02}Dest /LOG=C:\\safety-victim.log"
+refused "unknown switch after /LOG=" "\"$exe\" /VERYSILENT /LOG=C:\\safety-victim.log /FOO"
+refused "relative /DIR" "\"$exe\" /VERYSILENT /DIR=Tandrel /LOG=C:\\safety-victim.log"
+refused "control character in /DIR" \
+    "\"$exe\" /VERYSILENT \"/DIR=C:\\Safety Dest\\u{000A}x\" /LOG=C:\\safety-victim.log"
+for depth in 5000 12000; do
+    deep=$(printf '\\a%.0s' $(seq "$depth"))
+    refused "/DIR $depth folders deep" "\"$exe\" /VERYSILENT \"/DIR=C:\\Safety Deep$deep\" /LOG=C:\\safety-victim.log"
+done
+
+# ---- Words that are not switches: the main window appears (the launcher ends it).
+shown() {  # what command-line [launcher options...]
+    launch --window "${@:3}" 60 "$2"
+    if [[ "$STATUS" == 0 && "$OUTPUT" != "#32770|"* ]]; then
+        ok "$1: the main window appears ($OUTPUT)"
+    else
+        fail "$1: no main window (launcher exit code $STATUS, $OUTPUT)"
+    fi
+}
+shown "dropped file" "\"$exe\" \"C:\\some\\file.txt\""
+shown "own path unquoted" "$exe" --app "$exe"
+
+# ---- A bad switch without /VERYSILENT: a message box says why.
+launch --window 60 "\"$exe\" /FOO"
+[[ "$STATUS" == 0 && "$OUTPUT" == "#32770|Setup" ]] && ok "bad switch: message box" ||
+    fail "bad switch: no message box (launcher exit code $STATUS, $OUTPUT)"
+check_same "$work/victim.log" "$drive_c/safety-victim.log" "bad switch: the existing log untouched"
+
+if ((FAILURES > 0)); then
+    echo "safety: $FAILURES check(s) failed"
+    exit 1
+fi
+echo "safety: all checks passed"
