@@ -27,19 +27,6 @@ bool IsIdentChar(char c) {
     return std::isalnum(static_cast<unsigned char>(c)) != 0 || c == '_';
 }
 
-int HexValue(char c) {
-    if (c >= '0' && c <= '9') {
-        return c - '0';
-    }
-    if (c >= 'a' && c <= 'f') {
-        return c - 'a' + 10;
-    }
-    if (c >= 'A' && c <= 'F') {
-        return c - 'A' + 10;
-    }
-    return -1;
-}
-
 class Parser {
   public:
     explicit Parser(std::string_view text) : text_(text) {}
@@ -303,7 +290,7 @@ class Parser {
                 }
                 return;
             }
-            const int digit = HexValue(c);
+            const int digit = HexDigitValue(c);
             if (digit < 0) {
                 Fail("hexadecimal digit expected");
             }

@@ -25,6 +25,13 @@ constexpr char LowerCaseAscii(char c) {
 std::string UpperCaseAscii(std::string_view text);
 std::string LowerCaseAscii(std::string_view text);
 bool SameTextAscii(std::string_view a, std::string_view b);
+// The value of a hexadecimal digit (either case), or -1 for any other character.
+constexpr int HexDigitValue(char c) {
+    return c >= '0' && c <= '9'   ? c - '0'
+           : c >= 'a' && c <= 'f' ? c - 'a' + 10
+           : c >= 'A' && c <= 'F' ? c - 'A' + 10
+                                  : -1;
+}
 
 // The folder part of a path: everything up to and including its last "\" or ":".
 std::string ExtractFilePath(std::string_view path);
