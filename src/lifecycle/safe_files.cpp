@@ -24,13 +24,41 @@ bool IsReparsePoint(const std::string& path) {
 
 // ---- TRemovableFile --------------------------------------------------------------------------
 
-TOpenForRemoval TRemovableFile::Open(const std::string& path) {
+void TRemovableFile::Close() {
+    if (handle_ && restoreAttributes_ != 0) {
+        SetReadOnly(restoreAttributes_, true);
+    }
+    restoreAttributes_ = 0;
     handle_.reset();
+}
+
+TOpenForRemoval TRemovableFile::Open(const std::string& path) {
+    Close();
     path_ = path;
     // FILE_WRITE_ATTRIBUTES: a read-only file has its attribute cleared before it goes.
     handle_.reset(::CreateFileA(path.c_str(), GENERIC_READ | DELETE | FILE_WRITE_ATTRIBUTES, 0, nullptr,
                                 OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_SEQUENTIAL_SCAN,
                                 nullptr));
+    if (!handle_ && ::GetLastError() == ERROR_ACCESS_DENIED) {
+        // A read-only file may refuse an opening for deletion (the system maps the attribute to
+        // permissions there): its attribute is cleared while it is held, and put back by Close.
+        const DWORD attributes = ::GetFileAttributesA(path.c_str());
+        if (attributes != kNoAttributes && (attributes & FILE_ATTRIBUTE_READONLY) != 0 &&
+            (attributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY)) == 0 &&
+            ::SetFileAttributesA(path.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY)) {
+            handle_.reset(::CreateFileA(path.c_str(), GENERIC_READ | DELETE | FILE_WRITE_ATTRIBUTES, 0, nullptr,
+                                        OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_SEQUENTIAL_SCAN,
+                                        nullptr));
+            if (handle_) {
+                restoreAttributes_ = attributes;
+            } else {
+                ::SetFileAttributesA(path.c_str(), attributes);
+                ::SetLastError(ERROR_ACCESS_DENIED);
+            }
+        } else {
+            ::SetLastError(ERROR_ACCESS_DENIED);
+        }
+    }
     if (handle_) {
         lastError_ = 0;
         return TOpenForRemoval::Opened;
@@ -126,6 +154,10 @@ bool TRemovableFile::Remove() {
         SetReadOnly(information.dwFileAttributes, false);
     }
     const bool marked = SetDeletion(true);
+    if (!marked && restoreAttributes_ != 0) {
+        SetReadOnly(restoreAttributes_, true);
+    }
+    restoreAttributes_ = 0;
     handle_.reset();  // a file marked for deletion goes when its last handle closes
     if (!marked) {
         return false;

@@ -30,6 +30,9 @@ enum class TOpenForRemoval { Opened, Missing, InUse, Failed };
 class TRemovableFile {
   public:
     TRemovableFile() = default;
+    TRemovableFile(const TRemovableFile&) = delete;
+    TRemovableFile& operator=(const TRemovableFile&) = delete;
+    ~TRemovableFile() { Close(); }
 
     // Opens path without following a link at its end. InUse when another process holds it open
     // (or has it mapped as its running program's image, which shows at CanRemove).
@@ -47,7 +50,8 @@ class TRemovableFile {
     bool CanRemove();
     // Deletes it (a read-only attribute is cleared first) and closes it. True when it is gone.
     bool Remove();
-    void Close() { handle_.reset(); }
+    // Lets go of the file, as it was (a read-only attribute cleared by Open is put back).
+    void Close();
 
   private:
     bool SetDeletion(bool remove);
@@ -56,6 +60,7 @@ class TRemovableFile {
     UniqueFileHandle handle_;
     std::string path_;
     uint32_t lastError_ = 0;
+    uint32_t restoreAttributes_ = 0;  // the attributes to put back, when Open cleared read-only
 };
 
 // An installation's folder, the root of every name.
