@@ -3,7 +3,7 @@
 # setup does (files, created folders, shortcuts, the uninstall entry), checked on disk, in the
 # registry, in the log and by their exit codes; the interactive run driven with real keys, with
 # screenshots of its question, its in-use message and its closing message:
-#     uninstall_test.sh UNINSTALL_EXE FABRICATE_EXE WINDOW_WAIT_EXE [SCREENSHOT_DIR]
+#     uninstall_test.sh UNINSTALL_EXE FABRICATE_EXE WINDOW_WAIT_EXE PROGRESS_WINDOW_EXE [SCREENSHOT_DIR]
 # Runs in $TANDREL_WINEPREFIX when set (the test run's prefix), otherwise in a prefix of its own.
 # Every run has a time limit, so that a window waiting for somebody fails the test instead of
 # hanging it.
@@ -11,8 +11,9 @@ set -uo pipefail
 uninstaller=$1
 fabricate=$2
 waiter=$3
+progress_window=$4
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
-shots=${4:-$here/../../build/screenshots/uninstall}
+shots=${5:-$here/../../build/screenshots/uninstall}
 scripts=$(cd "$here/../../scripts" && pwd)
 source "$scripts/lib/wine.sh"
 CHECK_PREFIX=uninstall
@@ -121,9 +122,12 @@ expect_temp_clean() {  # what
     done
 }
 
-# ---- Two installations: removing the first leaves the second's files, shortcut and entry.
+# ---- Two installations (listed by Wine's own reader of the entries): removing the first leaves the second's files, shortcut and entry.
 make_installation Remove-One
 make_installation Remove-Two
+wine_uninstaller() { timeout 120 bash -c 'source "$1/lib/wine.sh"; wine_init_user; shift; wine_as_user "$@"' _ "$scripts" "$prefix" wine uninstaller "$@"; }
+listed() { wine_uninstaller --list 2>/dev/null | tr -d '\r' | grep -c -F 'Tandrel 2.11'; }
+[[ "$(listed)" == 1 ]] && ok "wine uninstaller --list shows Tandrel 2.11" || fail "wine uninstaller --list: $(listed)"
 run "$drive_c/Remove-One/Uninstall.exe" /VERYSILENT '/LOG=C:\uninstall-one.log'
 expect_status 0 "first of two"
 expect_gone Remove-One
@@ -147,6 +151,7 @@ run "$drive_c/${quiet_unix//\\//}" "${quiet_args[@]}"
 expect_status 0 "quiet command"
 expect_gone Remove-Two
 [[ -z "$(entry_location)" ]] && ok "quiet command: entry gone" || fail "quiet command: entry still names $(entry_location)"
+[[ "$(listed)" == 0 ]] && ok "wine uninstaller --list: gone" || fail "wine uninstaller --list still shows Tandrel"
 expect_temp_clean "quiet command"
 
 # ---- Changed, added and kept files and Backup stay, with the folders that hold them.
@@ -265,7 +270,7 @@ interactive_status() {  # want what
 
 interactive Remove-Busy
 answer Confirm "" Return
-answer Warning 02-in-use.png Escape
+answer Warning 04-in-use.png Escape
 interactive_status 4 "in use, Cancel"
 [[ "$(snapshot Remove-Busy)" == "$before" ]] && ok "in use, Cancel: nothing removed" ||
     fail "in use, Cancel: something was removed"
@@ -283,15 +288,28 @@ interactive_status 2 "No"
 [[ "$(snapshot Remove-Busy)" == "$before" ]] && ok "No: nothing removed" || fail "No: something was removed"
 
 printf 'mine\r\n' >"$drive_c/Remove-Busy/mine.txt"
-interactive Remove-Busy
+# Through Wine's own list of installed programs, as Apps & features starts it. It waits for the
+# uninstaller, always ends with 0 and leaves the entry to it.
+wine_uninstaller --remove Tandrel >"$work/interactive.log" 2>&1 &
+app=$!
+wine_wait_desktop || fail "no Wine desktop appeared"
 answer Confirm 01-question.png Return
 answer Information 03-closing-message.png Return
 interactive_status 0 "Yes"
 for n in Tandrel.exe readme.txt sites.ini sub Uninstall.exe Uninstall.dat; do
     [[ -e "$drive_c/Remove-Busy/$n" ]] && fail "Yes: $n is still there"
 done
+[[ -e "$programs/Remove-Busy.lnk" ]] && fail "Yes: the shortcut is still there"
+[[ -z "$(entry_location)" ]] && ok "Yes: entry gone" || fail "Yes: entry still names $(entry_location)"
 [[ -f "$drive_c/Remove-Busy/mine.txt" ]] && ok "Yes: the user's file stays" || fail "Yes: the user's file is gone"
 expect_temp_clean "interactive"
+
+# The progress window, held at one step by a helper (a removal passes too quickly to catch it).
+"$scripts/wine-run.sh" "$progress_window" Tandrel.exe 40 10 >/dev/null 2>&1 &
+shown=$!
+sleep 6
+import -window root "$shots/02-progress.png"
+wait_process_exit "$shown" 30 || kill "$shown" 2>/dev/null
 
 echo "uninstall: screenshots in $shots"
 if ((FAILURES > 0)); then
