@@ -46,9 +46,9 @@ TOpenForRemoval TRemovableFile::Open(const std::string& path) {
         if (attributes != kNoAttributes && (attributes & FILE_ATTRIBUTE_READONLY) != 0 &&
             (attributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY)) == 0 &&
             ::SetFileAttributesA(path.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY)) {
-            handle_.reset(::CreateFileA(path.c_str(), GENERIC_READ | DELETE | FILE_WRITE_ATTRIBUTES, 0, nullptr,
-                                        OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_SEQUENTIAL_SCAN,
-                                        nullptr));
+            handle_.reset(::CreateFileA(path.c_str(), GENERIC_READ | DELETE | FILE_WRITE_ATTRIBUTES, 0,
+                                        nullptr, OPEN_EXISTING,
+                                        FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
             if (handle_) {
                 restoreAttributes_ = attributes;
             } else {
@@ -132,8 +132,8 @@ bool TRemovableFile::CanRemove() {
 
 bool TRemovableFile::SetReadOnly(uint32_t attributes, bool readOnly) {
     FILE_BASIC_INFO basic{};  // times of 0 stay as they are
-    basic.FileAttributes = readOnly ? (attributes | FILE_ATTRIBUTE_READONLY)
-                                    : (attributes & ~FILE_ATTRIBUTE_READONLY);
+    basic.FileAttributes =
+        readOnly ? (attributes | FILE_ATTRIBUTE_READONLY) : (attributes & ~FILE_ATTRIBUTE_READONLY);
     if (basic.FileAttributes == 0) {
         basic.FileAttributes = FILE_ATTRIBUTE_NORMAL;
     }

@@ -17,9 +17,9 @@
 enum class TUninstallMode { Interactive, Silent, VerySilent };
 
 // The exit codes of the uninstaller, in every mode.
-inline constexpr int kExitRemoved = 0;      // removed; kept items are named in the log
-inline constexpr int kExitBadRecord = 1;    // bad command line, or a missing or damaged record
-inline constexpr int kExitDeclined = 2;     // the user answered No, or cancelled before anything went
+inline constexpr int kExitRemoved = 0;       // removed; kept items are named in the log
+inline constexpr int kExitBadRecord = 1;     // bad command line, or a missing or damaged record
+inline constexpr int kExitDeclined = 2;      // the user answered No, or cancelled before anything went
 inline constexpr int kExitRemoveFailed = 4;  // refused or failed
 
 struct TUninstallOptions {

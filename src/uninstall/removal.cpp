@@ -63,7 +63,8 @@ TProtectedFolders SystemFolders() {
 // The program that a shortcut starts, as stored; nothing when it cannot be read.
 std::optional<std::string> ShortcutTarget(const std::string& path) {
     ComPtr<IShellLinkA> link;
-    if (FAILED(::CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_PPV_ARGS(link.put())))) {
+    if (FAILED(
+            ::CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_PPV_ARGS(link.put())))) {
         return std::nullopt;
     }
     ComPtr<IPersistFile> file;
@@ -102,9 +103,9 @@ bool Matches(TRemovableFile& file, const TRecordedFile& recorded) {
 
 // Whether the file at path, held open by another process, still holds what was written.
 bool UnchangedWhileHeld(const std::string& path, const TRecordedFile& recorded) {
-    const UniqueFileHandle handle(::CreateFileA(path.c_str(), GENERIC_READ,
-                                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                                nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    const UniqueFileHandle handle(
+        ::CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                      nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
     if (!handle) {
         return true;  // cannot tell: counts as one to remove, so the removal stops
     }
@@ -115,7 +116,8 @@ bool UnchangedWhileHeld(const std::string& path, const TRecordedFile& recorded) 
     Sha256 sha;
     std::vector<char> buffer(64 * 1024);
     DWORD read = 0;
-    while (::ReadFile(handle.get(), buffer.data(), static_cast<DWORD>(buffer.size()), &read, nullptr) && read > 0) {
+    while (::ReadFile(handle.get(), buffer.data(), static_cast<DWORD>(buffer.size()), &read, nullptr) &&
+           read > 0) {
         sha.Update(buffer.data(), read);
     }
     return sha.Final() == recorded.Digest;
@@ -127,6 +129,11 @@ bool UnchangedWhileHeld(const std::string& path, const TRecordedFile& recorded) 
 TPlan Prepare(const TInstallRecord& record, const TSafeFolder& folder) {
     TPlan plan;
     for (const TRecordedFile& recorded : record.Files) {
+        // The record and the uninstaller go after everything else, by their names, never here:
+        // the uninstaller that waits for this program could never be opened for its removal.
+        if (SameTextAscii(recorded.Name, kRecordName) || SameTextAscii(recorded.Name, kUninstallerName)) {
+            continue;
+        }
         auto file = std::make_unique<TRemovableFile>();
         TOpenForRemoval opened = TOpenForRemoval::Failed;
         try {
@@ -255,8 +262,8 @@ TInstallRecord ReadInstallationRecord(const std::string& folder) {
     } catch (const EUnsafePath& error) {
         throw EBadRecord(error.what());
     }
-    const UniqueFileHandle file(::CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                              FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    const UniqueFileHandle file(::CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                              OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
     if (!file) {
         throw EBadRecord("The record " + path + " is missing");
     }
@@ -343,7 +350,8 @@ int RunRemoval(const std::string& folder, const std::string& parkingFolder, TRem
         bool recordGone = false;
         try {
             const TOpenForRemoval opened = safeFolder->OpenForRemoval(kRecordName, recordFile);
-            recordGone = opened == TOpenForRemoval::Missing || (opened == TOpenForRemoval::Opened && recordFile.Remove());
+            recordGone = opened == TOpenForRemoval::Missing ||
+                         (opened == TOpenForRemoval::Opened && recordFile.Remove());
         } catch (const EUnsafePath&) {
         }
         progress(kUninstallerName);
@@ -351,7 +359,8 @@ int RunRemoval(const std::string& folder, const std::string& parkingFolder, TRem
         if (recordGone) {
             frontEnd.Removed(kRecordName);
             try {
-                uninstallerGone = RemoveRunningUninstaller(safeFolder->PathOf(kUninstallerName), parkingFolder);
+                uninstallerGone =
+                    RemoveRunningUninstaller(safeFolder->PathOf(kUninstallerName), parkingFolder);
             } catch (const EUnsafePath&) {
             }
         }

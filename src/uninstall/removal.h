@@ -26,7 +26,9 @@ class TRemovalFrontEnd {
     // An item went: a file or folder relative to the destination, a shortcut's path, the entry.
     virtual void Removed(const std::string& what) = 0;
     // The end of a removal that ran (failed tells whether an item could not be removed).
-    virtual void Finished(const std::string& destination, const std::vector<TKeptItem>& kept, bool failed) = 0;
+    virtual void Finished(const std::string& destination,
+                          const std::vector<TKeptItem>& kept,
+                          bool failed) = 0;
     // The removal did not start or stopped: message says why.
     virtual void Failed(const std::string& message) = 0;
 };

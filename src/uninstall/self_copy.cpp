@@ -26,14 +26,15 @@ std::string TemporaryFolder() {
 std::string MakeOwnFolder(const std::string& temporary) {
     const uint64_t tick = ::GetTickCount64();
     for (unsigned attempt = 0; attempt < 100; ++attempt) {
-        const std::string folder = AddTrailingBackslash(temporary) + kFolderPrefix +
-                                   Format("%lx-%llx-%u", ::GetCurrentProcessId(),
-                                          static_cast<unsigned long long>(tick), attempt);
+        const std::string folder =
+            AddTrailingBackslash(temporary) + kFolderPrefix +
+            Format("%lx-%llx-%u", ::GetCurrentProcessId(), static_cast<unsigned long long>(tick), attempt);
         if (::CreateDirectoryA(folder.c_str(), nullptr)) {
             return folder;
         }
         if (::GetLastError() != ERROR_ALREADY_EXISTS) {
-            throw ESelfCopyFailed(Format("Cannot create the folder %s (error %lu)", folder.c_str(), ::GetLastError()));
+            throw ESelfCopyFailed(
+                Format("Cannot create the folder %s (error %lu)", folder.c_str(), ::GetLastError()));
         }
     }
     throw ESelfCopyFailed("Cannot create a folder of its own in " + temporary);
@@ -118,10 +119,11 @@ int RunFromTemporaryCopy(const TUninstallOptions& options, const std::string& or
     STARTUPINFOA startup{};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION process{};
-    // The copy starts in the temporary folder, so that no folder of the installation is its
-    // current one.
-    if (!::CreateProcessA(copy.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, temporary.c_str(),
-                          &startup, &process)) {
+    // Both programs run in the temporary folder, so that no folder of the installation is the
+    // current folder of either (a current folder cannot be removed).
+    ::SetCurrentDirectoryA(temporary.c_str());
+    if (!::CreateProcessA(copy.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                          temporary.c_str(), &startup, &process)) {
         const DWORD error = ::GetLastError();
         RemoveOwnFolder(folder);
         throw ESelfCopyFailed(Format("Cannot start %s (error %lu)", copy.c_str(), error));
@@ -134,5 +136,8 @@ int RunFromTemporaryCopy(const TUninstallOptions& options, const std::string& or
         exitCode = kExitRemoveFailed;
     }
     RemoveOwnFolder(folder);
-    return static_cast<int>(exitCode);
+    // A copy that ended any other way (killed, crashed) failed.
+    const bool known = exitCode == kExitRemoved || exitCode == kExitBadRecord || exitCode == kExitDeclined ||
+                       exitCode == kExitRemoveFailed;
+    return known ? static_cast<int>(exitCode) : kExitRemoveFailed;
 }

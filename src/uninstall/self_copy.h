@@ -16,7 +16,8 @@ std::string OwnProgramPath();
 
 // Makes a new folder under the user's temporary folder (a name that is not there yet; an existing
 // folder is never used), copies the running program into it, runs the copy with the switches of
-// options and /ORIGINAL=originalFolder, waits for it and returns its exit code. Then removes the
+// options and /ORIGINAL=originalFolder, waits for it and returns its exit code (an exit code
+// outside the uninstaller's own, of a copy that was killed, as kExitRemoveFailed). Then removes the
 // copy and the folder, or has what is left deleted at the next restart. Raises ESelfCopyFailed when
 // the copy cannot be made or started (the folder made is removed again).
 int RunFromTemporaryCopy(const TUninstallOptions& options, const std::string& originalFolder);

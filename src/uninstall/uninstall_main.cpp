@@ -139,7 +139,8 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
     // The shell unit: OLE for this thread (shortcuts are read through it), released at shutdown.
     RegisterUnitStartup(ShellUnitStartup, ShellUnitShutdown);
     RunUnitStartups();
-    const int exitCode = options.Original.empty() ? RunOriginal(options, commandLine) : RunCopy(options, commandLine);
+    const int exitCode =
+        options.Original.empty() ? RunOriginal(options, commandLine) : RunCopy(options, commandLine);
     Application->DestroyForms();
     RunUnitShutdowns();
     return exitCode;

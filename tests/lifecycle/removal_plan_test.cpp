@@ -17,7 +17,8 @@ TEST(RemovalPlan, FolderComparison) {
 }
 
 TEST(RemovalPlan, Roots) {
-    for (const char* root : {"C:", "C:\\", "z:\\\\", "\\\\server\\share", "\\\\server\\share\\", "\\\\server"}) {
+    for (const char* root :
+         {"C:", "C:\\", "z:\\\\", "\\\\server\\share", "\\\\server\\share\\", "\\\\server"}) {
         EXPECT_TRUE(IsRootFolder(root)) << root;
     }
     for (const char* folder : {"C:\\Tandrel", "\\\\server\\share\\Tandrel", "Tandrel", ""}) {
@@ -29,8 +30,9 @@ TEST(RemovalPlan, ProtectedDestinations) {
     TProtectedFolders system;
     system.Exact = {"C:\\Windows", "C:\\Program Files", "", "C:\\Program Files (x86)"};
     system.ProfilesRoot = "C:\\Users";
-    for (const char* folder : {"", "C:\\", "D:", "c:\\windows\\", "C:\\PROGRAM FILES", "C:\\Program Files (x86)",
-                               "C:\\Users", "C:\\Users\\me", "c:\\users\\Public\\", "\\\\server\\share"}) {
+    for (const char* folder :
+         {"", "C:\\", "D:", "c:\\windows\\", "C:\\PROGRAM FILES", "C:\\Program Files (x86)", "C:\\Users",
+          "C:\\Users\\me", "c:\\users\\Public\\", "\\\\server\\share"}) {
         EXPECT_TRUE(IsProtectedDestination(folder, system)) << folder;
     }
     for (const char* folder : {"C:\\Program Files\\Tandrel", "C:\\Windows\\Tandrel", "C:\\Users\\me\\Tandrel",
@@ -56,9 +58,9 @@ TEST(RemovalPlan, Texts) {
                              {{"sites.ini", TKeptReason::Changed}, {"Backup", TKeptReason::Backup}}),
               "Tandrel 2.11 was removed from C:\\T.\n\nThese items were kept:\n"
               "sites.ini (changed since it was installed)\nBackup (the files that installations replaced)");
-    for (const TKeptReason reason : {TKeptReason::Changed, TKeptReason::KeptByInstall, TKeptReason::NotInstalled,
-                                     TKeptReason::Backup, TKeptReason::ThroughLink, TKeptReason::OtherTarget,
-                                     TKeptReason::CouldNotRemove}) {
+    for (const TKeptReason reason :
+         {TKeptReason::Changed, TKeptReason::KeptByInstall, TKeptReason::NotInstalled, TKeptReason::Backup,
+          TKeptReason::ThroughLink, TKeptReason::OtherTarget, TKeptReason::CouldNotRemove}) {
         const std::string text = DescribeKept({"x", reason});
         EXPECT_EQ(text.rfind("x (", 0), 0u) << text;
         EXPECT_EQ(text.back(), ')') << text;

@@ -12,8 +12,8 @@ TEST(UninstallOptions, Switches) {
     EXPECT_EQ(ParseUninstallArguments({}).Mode, TUninstallMode::Interactive);
     EXPECT_EQ(ParseUninstallArguments({"/silent"}).Mode, TUninstallMode::Silent);
     EXPECT_EQ(ParseUninstallArguments({"/VERYSILENT", "/SILENT"}).Mode, TUninstallMode::VerySilent);
-    const TUninstallOptions options =
-        ParseUninstallArguments({"/VerySilent", "/log=C:\\a b\\u.log", "/ORIGINAL=C:\\Program Files\\Tandrel"});
+    const TUninstallOptions options = ParseUninstallArguments(
+        {"/VerySilent", "/log=C:\\a b\\u.log", "/ORIGINAL=C:\\Program Files\\Tandrel"});
     EXPECT_EQ(options.Error, "");
     EXPECT_EQ(options.LogFile, "C:\\a b\\u.log");
     EXPECT_EQ(options.Original, "C:\\Program Files\\Tandrel");

@@ -97,7 +97,8 @@ int main(int argc, char** argv) {
         return 0;
     }
     if (argc < 2) {
-        std::fprintf(stderr, "usage: fabricate DEST [--shortcut NAME]... [--kept NAME]... [--skip NAME]...\n");
+        std::fprintf(stderr,
+                     "usage: fabricate DEST [--shortcut NAME]... [--kept NAME]... [--skip NAME]...\n");
         return 2;
     }
     try {

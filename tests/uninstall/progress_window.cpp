@@ -18,6 +18,8 @@ int main(int argc, char** argv) {
     RegisterComponentClass<TGauge>("TGauge");
     TfrmRemove* form = nullptr;
     Application->CreateForm(form);
+    // Borderless, so the caption shows nowhere; it lets the script find the window.
+    form->SetCaption("Uninstall progress");
     form->Show();
     form->ShowStep(argv[1], std::atoi(argv[2]));
     const ULONGLONG end = ::GetTickCount64() + static_cast<ULONGLONG>(std::atoi(argv[3])) * 1000;

@@ -52,8 +52,8 @@ TEST_F(SafeFilesTest, PathsStayInsideTheFolder) {
     EXPECT_EQ(folder.Root(), root_);
     EXPECT_EQ(folder.PathOf("."), root_);
     EXPECT_EQ(folder.PathOf("sub\\b.txt"), root_ + "\\sub\\b.txt");
-    for (const char* name : {"..\\a.txt", "sub\\..\\..\\a.txt", "C:\\windows\\win.ini", "\\a.txt", "a.txt:stream",
-                             "sub/b.txt", "", "a.txt.", "*.txt"}) {
+    for (const char* name : {"..\\a.txt", "sub\\..\\..\\a.txt", "C:\\windows\\win.ini", "\\a.txt",
+                             "a.txt:stream", "sub/b.txt", "", "a.txt.", "*.txt"}) {
         EXPECT_THROW(folder.PathOf(name), EUnsafePath) << name;
     }
 }
@@ -63,8 +63,8 @@ TEST_F(SafeFilesTest, HeldOpenFileIsInUseAndStays) {
     const TSafeFolder folder(root_);
     {
         const UniqueFileHandle other(::CreateFileA(Path("a.txt").c_str(), GENERIC_READ,
-                                                   FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0,
-                                                   nullptr));
+                                                   FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                                   0, nullptr));
         ASSERT_TRUE(other);
         TRemovableFile file;
         EXPECT_EQ(folder.OpenForRemoval("a.txt", file), TOpenForRemoval::InUse);
@@ -82,8 +82,9 @@ TEST_F(SafeFilesTest, HeldOpenFileIsInUseAndStays) {
     EXPECT_TRUE(Exists("a.txt"));
     // While it is held for removal nobody else can open it.
     ASSERT_EQ(folder.OpenForRemoval("a.txt", file), TOpenForRemoval::Opened);
-    EXPECT_EQ(::CreateFileA(Path("a.txt").c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                            nullptr, OPEN_EXISTING, 0, nullptr),
+    EXPECT_EQ(::CreateFileA(Path("a.txt").c_str(), GENERIC_READ,
+                            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING, 0,
+                            nullptr),
               INVALID_HANDLE_VALUE);
     EXPECT_TRUE(file.Remove());
     EXPECT_FALSE(Exists("a.txt"));
@@ -97,7 +98,8 @@ TEST_F(SafeFilesTest, ReadOnlyFileIsRemovable) {
     ASSERT_EQ(TSafeFolder(root_).OpenForRemoval("ro.txt", file), TOpenForRemoval::Opened);
     EXPECT_TRUE(file.CanRemove());
     file.Close();
-    EXPECT_NE(::GetFileAttributesA(Path("ro.txt").c_str()) & FILE_ATTRIBUTE_READONLY, 0u) << "attribute put back";
+    EXPECT_NE(::GetFileAttributesA(Path("ro.txt").c_str()) & FILE_ATTRIBUTE_READONLY, 0u)
+        << "attribute put back";
     ASSERT_EQ(TSafeFolder(root_).OpenForRemoval("ro.txt", file), TOpenForRemoval::Opened);
     EXPECT_TRUE(file.Remove());
     EXPECT_FALSE(Exists("ro.txt"));

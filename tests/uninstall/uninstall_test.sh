@@ -34,18 +34,18 @@ display_ensure || exit 1
 mkdir -p "$shots"
 rm -f "$shots"/*.png
 
-made=("$drive_c"/Remove-* "$drive_c/link-target" "$drive_c/windows/Uninstall.exe" "$drive_c/windows/Uninstall.dat"
+made=("$drive_c"/Remove* "$drive_c/link-target" "$drive_c/windows/Uninstall.exe" "$drive_c/windows/Uninstall.dat"
     "$drive_c/windows/victim.txt" "$drive_c/Uninstall.exe" "$drive_c/Uninstall.dat" "$drive_c/victim.txt")
 sleeper=
 cleanup() {
     [[ -n "$sleeper" ]] && kill "$sleeper" 2>/dev/null
-    rm -rf "$drive_c"/Remove-* "$drive_c/link-target" "$drive_c"/uninstall-*.log "${made[@]}"
+    rm -rf "$drive_c"/Remove* "$drive_c/link-target" "$drive_c"/uninstall*.log "${made[@]}"
     [[ -n "$own_prefix" ]] && "$scripts/wine-prefix.sh" destroy "$work/wine" >/dev/null 2>&1
     display_stop
     rm -rf "$work"
 }
 trap cleanup EXIT
-rm -rf "${made[@]}" "$drive_c"/uninstall-*.log
+rm -rf "${made[@]}" "$drive_c"/uninstall*.log
 
 programs=$(wine_shell_folder "$prefix" Programs) || fail "no Programs folder in the registry"
 temp_dir=$drive_c/users/$WINE_USER/Temp
@@ -155,21 +155,21 @@ expect_gone Remove-Two
 expect_temp_clean "quiet command"
 
 # ---- Changed, added and kept files and Backup stay, with the folders that hold them.
-mkdir -p "$drive_c/Remove-Kept/Backup"
-printf 'old readme\r\n' >"$drive_c/Remove-Kept/Backup/readme.txt"
-make_installation Remove-Kept --skip Backup
-printf '[Mine]\r\nHost=ftp.example.net\r\n' >>"$drive_c/Remove-Kept/sites.ini"
-printf 'mine\r\n' >"$drive_c/Remove-Kept/sub/mine.txt"
-run "$drive_c/Remove-Kept/Uninstall.exe" /SILENT '/LOG=C:\uninstall-kept.log'
+mkdir -p "$drive_c/Remove Kept/Backup"
+printf 'old readme\r\n' >"$drive_c/Remove Kept/Backup/readme.txt"
+make_installation "Remove Kept" --skip Backup
+printf '[Mine]\r\nHost=ftp.example.net\r\n' >>"$drive_c/Remove Kept/sites.ini"
+printf 'mine\r\n' >"$drive_c/Remove Kept/sub/mine.txt"
+run "$drive_c/Remove Kept/Uninstall.exe" /SILENT '/LOG=C:\uninstall kept.log'
 expect_status 0 "kept items"
 for n in sites.ini Backup/readme.txt sub/mine.txt; do
-    [[ -f "$drive_c/Remove-Kept/$n" ]] && ok "kept items: $n stays" || fail "kept items: $n is gone"
+    [[ -f "$drive_c/Remove Kept/$n" ]] && ok "kept items: $n stays" || fail "kept items: $n is gone"
 done
 for n in Tandrel.exe readme.txt sub/notes.txt Uninstall.exe Uninstall.dat; do
-    [[ -e "$drive_c/Remove-Kept/$n" ]] && fail "kept items: $n is still there"
+    [[ -e "$drive_c/Remove Kept/$n" ]] && fail "kept items: $n is still there"
 done
-[[ -e "$programs/Remove-Kept.lnk" ]] && fail "kept items: the shortcut is still there"
-log_has "$drive_c/uninstall-kept.log" "kept items" "Mode: silent" \
+[[ -e "$programs/Remove Kept.lnk" ]] && fail "kept items: the shortcut is still there"
+log_has "$drive_c/uninstall kept.log" "kept items" "Mode: silent" \
     "Kept: sites.ini (changed since it was installed)" "Kept: Backup (the files that installations replaced)" \
     "Kept: sub\\mine.txt (not installed by Setup)" "Result: removed (exit code 0)"
 [[ -z "$(entry_location)" ]] && ok "kept items: entry gone" || fail "kept items: entry still there"
@@ -253,10 +253,22 @@ answer() {  # caption screenshot key
     xdotool key "$3"
     "$scripts/wine-run.sh" "$waiter" --gone "$WINDOW" 60 >/dev/null 2>&1 || fail "window $1 stayed up"
 }
+# Focuses the Wine desktop, so that keys reach the program in it (the waiter then waits for each
+# window itself).
+focus_desktop() {
+    local desktop= _
+    for _ in $(seq 1 120); do
+        desktop=$(xdotool search --name "Wine desktop" 2>/dev/null | head -n 1)
+        [[ -n "$desktop" ]] && break
+        sleep 0.5
+    done
+    [[ -n "$desktop" ]] || { fail "no Wine desktop appeared"; return 1; }
+    xdotool windowfocus --sync "$desktop" 2>/dev/null || xdotool windowfocus "$desktop" 2>/dev/null
+}
 interactive() {  # name: starts the interactive removal of C:\<name> in the background
     "$scripts/wine-run.sh" "$drive_c/$1/Uninstall.exe" >"$work/interactive.log" 2>&1 &
     app=$!
-    wine_wait_desktop || fail "no Wine desktop appeared"
+    focus_desktop
 }
 interactive_status() {  # want what
     if wait_process_exit "$app" 60; then
@@ -292,7 +304,7 @@ printf 'mine\r\n' >"$drive_c/Remove-Busy/mine.txt"
 # uninstaller, always ends with 0 and leaves the entry to it.
 wine_uninstaller --remove Tandrel >"$work/interactive.log" 2>&1 &
 app=$!
-wine_wait_desktop || fail "no Wine desktop appeared"
+focus_desktop
 answer Confirm 01-question.png Return
 answer Information 03-closing-message.png Return
 interactive_status 0 "Yes"
@@ -305,10 +317,9 @@ done
 expect_temp_clean "interactive"
 
 # The progress window, held at one step by a helper (a removal passes too quickly to catch it).
-"$scripts/wine-run.sh" "$progress_window" Tandrel.exe 40 10 >/dev/null 2>&1 &
+"$scripts/wine-run.sh" "$progress_window" Tandrel.exe 40 6 >/dev/null 2>&1 &
 shown=$!
-sleep 6
-import -window root "$shots/02-progress.png"
+wait_window "Uninstall progress" && import -window root "$shots/02-progress.png"
 wait_process_exit "$shown" 30 || kill "$shown" 2>/dev/null
 
 echo "uninstall: screenshots in $shots"
