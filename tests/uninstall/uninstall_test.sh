@@ -191,6 +191,19 @@ for bad in "..\\victim.txt" "C:\\victim.txt"; do
 done
 cp "$work/record" "$drive_c/Remove-Bad/Uninstall.dat"
 
+# ---- A bad command line, and an uninstaller without its record: exit code 1, nothing removed.
+run "$drive_c/Remove-Bad/Uninstall.exe" /VERYSILENT /BOGUS '/LOG=C:\uninstall-bad.log'
+expect_status 1 "bad command line"
+log_has "$drive_c/uninstall-bad.log" "bad command line" "Error: Unknown switch /BOGUS" \
+    "Result: bad command line or record (exit code 1)"
+mv "$drive_c/Remove-Bad/Uninstall.dat" "$work/record"
+run "$drive_c/Remove-Bad/Uninstall.exe" /VERYSILENT '/LOG=C:\uninstall-bad.log'
+expect_status 1 "missing record"
+[[ -f "$drive_c/Remove-Bad/Tandrel.exe" ]] && ok "missing record: nothing removed" || fail "missing record: removed"
+tr -d '\r' <"$drive_c/uninstall-bad.log" | grep -q '^Error: The record .*Uninstall.dat is missing$' ||
+    fail "missing record: no error in the log: $(cat "$drive_c/uninstall-bad.log")"
+cp "$work/record" "$drive_c/Remove-Bad/Uninstall.dat"
+
 # ---- A destination that is a folder of the system is refused: nothing removed, exit code 4.
 for place in windows root; do
     if [[ $place == root ]]; then
