@@ -79,10 +79,11 @@ bool TInteractiveRemoval::Confirm(const std::string& destination) {
     return ShowMessageDialog(RemovalQuestion(kProductName, destination), mkConfirmation, mbYesNo, 0) == mrYes;
 }
 
-bool TInteractiveRemoval::RetryBlocked(const std::string& path) {
-    const std::string text = "Cannot remove " + path +
-                             ": it is in use. Close Tandrel and every program that uses this file, "
-                             "then choose Retry. Nothing has been removed yet.";
+bool TInteractiveRemoval::RetryBlocked(const std::string& path, const std::string& reason) {
+    std::string text = "Cannot remove ";
+    text.append(path).append(": ").append(reason).append(
+        ". Close Tandrel and every program that uses this file, then choose Retry. Nothing has been "
+        "removed yet.");
     return ShowMessageDialog(text, mkWarning, ButtonBit(dbRetry) | ButtonBit(dbCancel), 0) == mrRetry;
 }
 
@@ -112,8 +113,9 @@ bool TUnattendedRemoval::Confirm(const std::string& destination) {
     return true;
 }
 
-bool TUnattendedRemoval::RetryBlocked(const std::string& path) {
-    log_.Line("In use: " + path + " (nothing removed)");
+bool TUnattendedRemoval::RetryBlocked(const std::string& path, const std::string& reason) {
+    std::string line = "Cannot remove: ";
+    log_.Line(line.append(path).append(": ").append(reason).append(" (nothing removed)"));
     return false;
 }
 

@@ -44,7 +44,7 @@ class TInteractiveRemoval : public TRemovalFrontEnd {
   public:
     TInteractiveRemoval() : window_(true) {}
     bool Confirm(const std::string& destination) override;
-    bool RetryBlocked(const std::string& path) override;
+    bool RetryBlocked(const std::string& path, const std::string& reason) override;
     void StartProgress() override { window_.Open(); }
     void Progress(const std::string& name, int percent) override { window_.Step(name, percent); }
     void Removed(const std::string&) override {}
@@ -60,7 +60,7 @@ class TUnattendedRemoval : public TRemovalFrontEnd {
     TUnattendedRemoval(TUninstallMode mode, TRemovalLog& log)
         : window_(mode == TUninstallMode::Silent), log_(log) {}
     bool Confirm(const std::string& destination) override;
-    bool RetryBlocked(const std::string& path) override;
+    bool RetryBlocked(const std::string& path, const std::string& reason) override;
     void StartProgress() override { window_.Open(); }
     void Progress(const std::string& name, int percent) override { window_.Step(name, percent); }
     void Removed(const std::string& what) override { log_.Line("Removed: " + what); }

@@ -91,9 +91,24 @@ struct TPlan {
         std::unique_ptr<TRemovableFile> File;
     };
     std::vector<Item> Items;  // recorded files, then shortcuts
+    std::unique_ptr<TRemovableFile> Record;
     std::vector<TKeptItem> Kept;
-    std::string Blocked;  // the first item in use or not removable; empty when none
+    std::string Blocked;        // the first item in use or not removable; empty when none
+    std::string BlockedReason;  // why, for the user
 };
+
+constexpr const char kInUse[] = "it is in use";
+
+std::string CannotOpen(const TRemovableFile& file) {
+    return Format("it cannot be opened for its removal (system error %lu)",
+                  static_cast<unsigned long>(file.LastError()));
+}
+
+// Blocks plan at the file: in use, or not removable for another reason.
+void Block(TPlan& plan, const TRemovableFile& file, TOpenForRemoval opened) {
+    plan.Blocked = file.Path();
+    plan.BlockedReason = opened == TOpenForRemoval::InUse ? kInUse : CannotOpen(file);
+}
 
 bool Matches(TRemovableFile& file, const TRecordedFile& recorded) {
     int64_t size = 0;
@@ -147,7 +162,7 @@ TPlan Prepare(const TInstallRecord& record, const TSafeFolder& folder) {
         }
         if (opened != TOpenForRemoval::Opened) {
             if (UnchangedWhileHeld(file->Path(), recorded)) {
-                plan.Blocked = file->Path();
+                Block(plan, *file, opened);
                 return plan;
             }
             plan.Kept.push_back({recorded.Name, TKeptReason::Changed});
@@ -158,7 +173,9 @@ TPlan Prepare(const TInstallRecord& record, const TSafeFolder& folder) {
             continue;
         }
         if (!file->CanRemove()) {
+            // Typically the file of a running program, which the system does not let go.
             plan.Blocked = file->Path();
+            plan.BlockedReason = kInUse;
             return plan;
         }
         plan.Items.push_back({recorded.Name, std::move(file)});
@@ -191,11 +208,25 @@ TPlan Prepare(const TInstallRecord& record, const TSafeFolder& folder) {
         if (opened == TOpenForRemoval::Missing) {
             continue;
         }
-        if (opened != TOpenForRemoval::Opened || !file->CanRemove()) {
+        if (opened != TOpenForRemoval::Opened) {
+            Block(plan, *file, opened);
+            return plan;
+        }
+        if (!file->CanRemove()) {
             plan.Blocked = shortcut;
+            plan.BlockedReason = kInUse;
             return plan;
         }
         plan.Items.push_back({shortcut, std::move(file)});
+    }
+    // The record goes last, but it is held from now on, so that it can go then.
+    plan.Record = std::make_unique<TRemovableFile>();
+    const TOpenForRemoval opened = folder.OpenForRemoval(kRecordName, *plan.Record);
+    if (opened != TOpenForRemoval::Opened) {
+        Block(plan, *plan.Record, opened);
+    } else if (!plan.Record->CanRemove()) {
+        plan.Blocked = plan.Record->Path();
+        plan.BlockedReason = kInUse;
     }
     return plan;
 }
@@ -235,22 +266,22 @@ void NameWhatCreatedFoldersHold(const TInstallRecord& record,
     }
 }
 
+enum class TUninstallerRemoval { Gone, AtRestart, Failed };
+
 // The uninstaller that waits for this program: moved out of the destination (a running program's
 // file cannot be deleted, but it can be renamed on its drive), or deleted at the next restart.
-bool RemoveRunningUninstaller(const std::string& path, const std::string& parkingFolder) {
-    if (::GetFileAttributesA(path.c_str()) == INVALID_FILE_ATTRIBUTES) {
-        return true;
-    }
-    if (::DeleteFileA(path.c_str())) {
-        return true;
+TUninstallerRemoval RemoveRunningUninstaller(const std::string& path, const std::string& parkingFolder) {
+    if (::GetFileAttributesA(path.c_str()) == INVALID_FILE_ATTRIBUTES || ::DeleteFileA(path.c_str())) {
+        return TUninstallerRemoval::Gone;
     }
     if (!parkingFolder.empty()) {
         const std::string parked = AddTrailingBackslash(parkingFolder) + kParkedUninstallerName;
         if (::MoveFileExA(path.c_str(), parked.c_str(), MOVEFILE_REPLACE_EXISTING)) {
-            return true;
+            return TUninstallerRemoval::Gone;
         }
     }
-    return ::MoveFileExA(path.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT) != 0;
+    return ::MoveFileExA(path.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT) ? TUninstallerRemoval::AtRestart
+                                                                             : TUninstallerRemoval::Failed;
 }
 
 }  // namespace
@@ -315,8 +346,9 @@ int RunRemoval(const std::string& folder, const std::string& parkingFolder, TRem
     TPlan plan = Prepare(record, *safeFolder);
     while (!plan.Blocked.empty()) {
         const std::string blocked = plan.Blocked;
+        const std::string reason = plan.BlockedReason;
         plan = TPlan();  // every file let go before anybody is asked
-        if (!frontEnd.RetryBlocked(blocked)) {
+        if (!frontEnd.RetryBlocked(blocked, reason)) {
             return kExitRemoveFailed;
         }
         plan = Prepare(record, *safeFolder);
@@ -343,32 +375,28 @@ int RunRemoval(const std::string& folder, const std::string& parkingFolder, TRem
         }
     }
     if (!failed) {
-        // With every item gone the record has nothing more to tell; while one stays, it stays too,
-        // so that a second removal can finish.
-        progress(kRecordName);
-        TRemovableFile recordFile;
-        bool recordGone = false;
+        // With every item gone the record has nothing more to tell. The uninstaller goes first:
+        // while it cannot, both stay, so that a second removal can finish.
+        progress(kUninstallerName);
+        TUninstallerRemoval uninstaller = TUninstallerRemoval::Failed;
         try {
-            const TOpenForRemoval opened = safeFolder->OpenForRemoval(kRecordName, recordFile);
-            recordGone = opened == TOpenForRemoval::Missing ||
-                         (opened == TOpenForRemoval::Opened && recordFile.Remove());
+            uninstaller = RemoveRunningUninstaller(safeFolder->PathOf(kUninstallerName), parkingFolder);
         } catch (const EUnsafePath&) {
         }
-        progress(kUninstallerName);
-        bool uninstallerGone = false;
-        if (recordGone) {
-            frontEnd.Removed(kRecordName);
-            try {
-                uninstallerGone =
-                    RemoveRunningUninstaller(safeFolder->PathOf(kUninstallerName), parkingFolder);
-            } catch (const EUnsafePath&) {
-            }
-        }
-        if (uninstallerGone) {
-            frontEnd.Removed(kUninstallerName);
-        } else {
-            kept.push_back({recordGone ? kUninstallerName : kRecordName, TKeptReason::CouldNotRemove});
+        if (uninstaller == TUninstallerRemoval::Failed) {
+            kept.push_back({kUninstallerName, TKeptReason::CouldNotRemove});
             failed = true;
+        } else {
+            frontEnd.Removed(uninstaller == TUninstallerRemoval::Gone
+                                 ? std::string(kUninstallerName)
+                                 : std::string(kUninstallerName) + " (at the next restart)");
+            progress(kRecordName);
+            if (plan.Record->Remove()) {
+                frontEnd.Removed(kRecordName);
+            } else {
+                kept.push_back({kRecordName, TKeptReason::CouldNotRemove});
+                failed = true;
+            }
         }
     }
     for (const std::string& created : FoldersDeepestFirst(record.Folders)) {

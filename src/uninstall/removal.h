@@ -18,8 +18,9 @@ class TRemovalFrontEnd {
     virtual ~TRemovalFrontEnd() = default;
     // Whether to remove the installation in destination (No: nothing changes).
     virtual bool Confirm(const std::string& destination) = 0;
-    // path is in use or cannot be removed; nothing has been removed. True: check everything again.
-    virtual bool RetryBlocked(const std::string& path) = 0;
+    // path cannot be removed (reason: "it is in use", ...); nothing has been removed. True: check
+    // everything again.
+    virtual bool RetryBlocked(const std::string& path, const std::string& reason) = 0;
     // The removal starts (the window shows), then each step names its item and the percentage.
     virtual void StartProgress() = 0;
     virtual void Progress(const std::string& name, int percent) = 0;

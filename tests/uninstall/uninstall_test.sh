@@ -251,7 +251,7 @@ run "$drive_c/Remove-Busy/Uninstall.exe" /VERYSILENT '/LOG=C:\uninstall-busy.log
 expect_status 4 "running Tandrel.exe"
 [[ "$(snapshot Remove-Busy)" == "$before" ]] && ok "running Tandrel.exe: nothing removed" ||
     fail "running Tandrel.exe: something was removed"
-log_has "$drive_c/uninstall-busy.log" "running Tandrel.exe" 'In use: C:\Remove-Busy\Tandrel.exe (nothing removed)' \
+log_has "$drive_c/uninstall-busy.log" "running Tandrel.exe" 'Cannot remove: C:\Remove-Busy\Tandrel.exe: it is in use (nothing removed)' \
     "Result: failed (exit code 4)"
 
 WINDOW=
