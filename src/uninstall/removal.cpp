@@ -362,7 +362,9 @@ int RunRemoval(const std::string& folder, const std::string& parkingFolder, TRem
     const size_t steps = plan.Items.size() + 2;
     size_t step = 0;
     auto progress = [&](const std::string& name) {
-        frontEnd.Progress(name, static_cast<int>(step * 100 / steps));
+        // A shortcut's folder is long and tells nothing new: the window shows its file name.
+        const bool absolute = IsSafeAbsolutePath(name);
+        frontEnd.Progress(absolute ? ExtractFileName(name) : name, static_cast<int>(step * 100 / steps));
         ++step;
     };
     for (TPlan::Item& item : plan.Items) {

@@ -47,6 +47,19 @@ cleanup() {
 trap cleanup EXIT
 rm -rf "${made[@]}" "$drive_c"/uninstall*.log
 
+# The uninstaller runs elevated from folders that others may write to: it imports known system
+# libraries only (KnownDLLs, which the system loads from its own folder whatever the search order).
+objdump=$(command -v x86_64-w64-mingw32-objdump || command -v objdump)
+imports=$("$objdump" -p "$uninstaller" | sed -n 's/^[[:space:]]*DLL Name: //p' | tr 'A-Z' 'a-z' | sort -u)
+known=(advapi32.dll comdlg32.dll gdi32.dll kernel32.dll msvcrt.dll ole32.dll oleaut32.dll rpcrt4.dll shell32.dll
+    shlwapi.dll user32.dll)
+unknown=
+for dll in $imports; do
+    printf '%s\n' "${known[@]}" | grep -q -x -F "$dll" || unknown+=" $dll"
+done
+[[ -n "$imports" && -z "$unknown" ]] && ok "imports known system libraries only: $(echo $imports)" ||
+    fail "imports libraries that are not known system libraries: '$unknown' (all: $(echo $imports))"
+
 programs=$(wine_shell_folder "$prefix" Programs) || fail "no Programs folder in the registry"
 temp_dir=$drive_c/users/$WINE_USER/Temp
 
