@@ -105,8 +105,12 @@ std::string RemovalSummary(std::string_view productName,
     text.append(" was removed from ").append(destination).append(".");
     if (!kept.empty()) {
         text.append("\n\nThese items were kept:");
-        for (const TKeptItem& item : kept) {
-            text.append("\n").append(DescribeKept(item));
+        const size_t listed = std::min(kept.size(), kMaxKeptInSummary);
+        for (size_t i = 0; i < listed; ++i) {
+            text.append("\n").append(DescribeKept(kept[i]));
+        }
+        if (kept.size() > listed) {
+            text.append("\n").append(Format("and %u more", static_cast<unsigned>(kept.size() - listed)));
         }
     }
     return text;

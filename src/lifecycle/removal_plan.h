@@ -3,6 +3,7 @@
 // the user what was kept and why. Portable, so that it is tested natively.
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -53,7 +54,9 @@ std::string DescribeKept(const TKeptItem& item);
 // The question before a removal.
 std::string RemovalQuestion(std::string_view productName, std::string_view destination);
 
-// The closing message: what was removed from where, then each kept item on a line of its own.
+// The closing message: what was removed from where, then each kept item on a line of its own; past
+// kMaxKeptInSummary items one line says how many more there are (a message box has a screen's height).
+inline constexpr size_t kMaxKeptInSummary = 15;
 std::string RemovalSummary(std::string_view productName,
                            std::string_view destination,
                            const std::vector<TKeptItem>& kept);

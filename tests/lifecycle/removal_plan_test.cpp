@@ -2,6 +2,7 @@
 // are never removed from, the order of the created folders, and the texts for the user.
 #include "lifecycle/removal_plan.h"
 
+#include <algorithm>
 #include <gtest/gtest.h>
 #include <string>
 #include <vector>
@@ -58,6 +59,11 @@ TEST(RemovalPlan, Texts) {
                              {{"sites.ini", TKeptReason::Changed}, {"Backup", TKeptReason::Backup}}),
               "Tandrel 2.11 was removed from C:\\T.\n\nThese items were kept:\n"
               "sites.ini (changed since it was installed)\nBackup (the files that installations replaced)");
+    // A long list ends in a count.
+    const std::vector<TKeptItem> many(kMaxKeptInSummary + 3, TKeptItem{"f", TKeptReason::NotInstalled});
+    const std::string summary = RemovalSummary("Tandrel 2.11", "C:\\T", many);
+    EXPECT_EQ(std::count(summary.begin(), summary.end(), '\n'), static_cast<long>(kMaxKeptInSummary) + 3);
+    EXPECT_EQ(summary.substr(summary.rfind('\n') + 1), "and 3 more");
     for (const TKeptReason reason :
          {TKeptReason::Changed, TKeptReason::KeptByInstall, TKeptReason::NotInstalled, TKeptReason::Backup,
           TKeptReason::ThroughLink, TKeptReason::OtherTarget, TKeptReason::CouldNotRemove}) {
