@@ -4,11 +4,13 @@
 //     fabricate.exe DEST [--shortcut NAME]... [--kept NAME]... [--skip NAME]...
 // Files named by --kept are recorded as kept, those named by --skip and Uninstall.exe are not
 // recorded. Shortcuts go into the user's Programs folder as NAME.lnk.
-//     fabricate.exe --sleep SECONDS
-// just waits: copied into a destination as Tandrel.exe, it is a running program of the installation.
+//     fabricate.exe --hold FILE SECONDS
+// just waits until FILE exists (or SECONDS pass): copied into a destination as Tandrel.exe, it is a
+// running program of the installation until the script releases it.
 #include <windows.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -92,8 +94,11 @@ void Walk(const std::string& root,
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc == 3 && std::strcmp(argv[1], "--sleep") == 0) {
-        ::Sleep(static_cast<DWORD>(std::atoi(argv[2])) * 1000);
+    if (argc == 4 && std::strcmp(argv[1], "--hold") == 0) {
+        const ULONGLONG end = ::GetTickCount64() + static_cast<ULONGLONG>(std::atoi(argv[3])) * 1000;
+        while (::GetFileAttributesA(argv[2]) == INVALID_FILE_ATTRIBUTES && ::GetTickCount64() < end) {
+            ::Sleep(100);
+        }
         return 0;
     }
     if (argc < 2) {

@@ -38,8 +38,11 @@ made=("$drive_c"/Remove* "$drive_c/link-target" "$drive_c/windows/Uninstall.exe"
     "$drive_c/windows/victim.txt" "$drive_c/Uninstall.exe" "$drive_c/Uninstall.dat" "$drive_c/victim.txt")
 sleeper=
 cleanup() {
-    [[ -n "$sleeper" ]] && kill "$sleeper" 2>/dev/null
-    rm -rf "$drive_c"/Remove* "$drive_c/link-target" "$drive_c"/uninstall*.log "${made[@]}"
+    if [[ -n "$sleeper" ]]; then  # the stand-in Tandrel.exe ends when released
+        touch "$drive_c/release-busy"
+        wait_process_exit "$sleeper" 10 || kill "$sleeper" 2>/dev/null
+    fi
+    rm -rf "$drive_c"/Remove* "$drive_c/link-target" "$drive_c/release-busy" "$drive_c"/uninstall*.log "${made[@]}"
     [[ -n "$own_prefix" ]] && "$scripts/wine-prefix.sh" destroy "$work/wine" >/dev/null 2>&1
     display_stop
     rm -rf "$work"
@@ -254,10 +257,12 @@ expect_status 0 "linked folder"
 log_has "$drive_c/uninstall-link.log" "linked folder" "Kept: sub\\notes.txt (a link: not followed)"
 
 # ---- Tandrel.exe running from the destination: nothing removed; unattended exit code 4, and the
-# interactive in-use message, whose Cancel leaves everything.
+# interactive in-use message, whose Cancel leaves everything and whose Retry goes on once the
+# program has ended.
 make_installation Remove-Busy
 before=$(snapshot Remove-Busy)
-"$scripts/wine-run.sh" "$drive_c/Remove-Busy/Tandrel.exe" --sleep 90 >/dev/null 2>&1 &
+rm -f "$drive_c/release-busy"
+"$scripts/wine-run.sh" "$drive_c/Remove-Busy/Tandrel.exe" --hold 'C:\release-busy' 120 >/dev/null 2>&1 &
 sleeper=$!
 sleep 2
 run "$drive_c/Remove-Busy/Uninstall.exe" /VERYSILENT '/LOG=C:\uninstall-busy.log'
@@ -273,9 +278,10 @@ wait_window() {  # caption: sets WINDOW to the handle of the visible window with
     [[ -n "$WINDOW" ]] || { fail "no window \"$1\" appeared"; return 1; }
     sleep 0.7  # let its modal loop settle and paint
 }
-answer() {  # caption screenshot key
+answer() {  # caption screenshot key: waits for the window, takes a screenshot, presses key (if any)
     wait_window "$1" || return 1
     [[ -n "$2" ]] && import -window root "$shots/$2"
+    [[ -n "$3" ]] || return 0
     xdotool key "$3"
     "$scripts/wine-run.sh" "$waiter" --gone "$WINDOW" 60 >/dev/null 2>&1 || fail "window $1 stayed up"
 }
@@ -312,14 +318,9 @@ answer Warning 04-in-use.png Escape
 interactive_status 4 "in use, Cancel"
 [[ "$(snapshot Remove-Busy)" == "$before" ]] && ok "in use, Cancel: nothing removed" ||
     fail "in use, Cancel: something was removed"
-kill "$sleeper" 2>/dev/null
-wait "$sleeper" 2>/dev/null
-sleeper=
-# The stand-in is stopped through Wine: its process may outlive the killed wrapper.
-wine_as_user "$prefix" wineserver -k >/dev/null 2>&1
-wine_as_user "$prefix" wineserver -w
 
-# ---- No to the question: exit code 2, nothing changed. Yes: the closing message, then nothing left.
+# ---- No to the question: exit code 2, nothing changed. Yes: the in-use message, Retry once the
+# program has ended, the closing message, then nothing left but the user's file.
 interactive Remove-Busy
 answer Confirm "" Escape
 interactive_status 2 "No"
@@ -332,6 +333,12 @@ wine_uninstaller --remove Tandrel >"$work/interactive.log" 2>&1 &
 app=$!
 focus_desktop
 answer Confirm 01-question.png Return
+answer Warning 04-in-use.png "" || true
+touch "$drive_c/release-busy"
+wait_process_exit "$sleeper" 30 && ok "the running Tandrel.exe ended" || fail "the running Tandrel.exe did not end"
+sleeper=
+xdotool key r  # Retry's mnemonic: the focus is on Cancel
+"$scripts/wine-run.sh" "$waiter" --gone "$WINDOW" 60 >/dev/null 2>&1 || fail "the in-use message stayed up"
 answer Information 03-closing-message.png Return
 interactive_status 0 "Yes"
 for n in Tandrel.exe readme.txt sites.ini sub Uninstall.exe Uninstall.dat; do
