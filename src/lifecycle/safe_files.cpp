@@ -213,6 +213,23 @@ TOpenForRemoval TSafeFolder::OpenForRemoval(std::string_view name, TRemovableFil
     return file.Open(PathOf(name));
 }
 
+bool TSafeFolder::RemoveFile(std::string_view name) const {
+    TRemovableFile file;
+    const TOpenForRemoval opened = OpenForRemoval(name, file);
+    return opened == TOpenForRemoval::Missing || (opened == TOpenForRemoval::Opened && file.Remove());
+}
+
+bool TSafeFolder::MoveOut(std::string_view name, const std::string& target) const {
+    const std::string path = PathOf(name);
+    // No MOVEFILE_COPY_ALLOWED: a copy to another drive would have to delete the original after all.
+    return ::MoveFileExA(path.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING) != 0;
+}
+
+bool TSafeFolder::RemoveAtRestart(std::string_view name) const {
+    const std::string path = PathOf(name);
+    return ::MoveFileExA(path.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT) != 0;
+}
+
 bool TSafeFolder::RemoveEmptyFolder(std::string_view name) const {
     const std::string path = PathOf(name);
     const DWORD attributes = ::GetFileAttributesA(path.c_str());

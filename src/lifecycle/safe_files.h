@@ -78,6 +78,17 @@ class TSafeFolder {
     // Opens the file name for its removal (see TRemovableFile); PathOf's checks first.
     TOpenForRemoval OpenForRemoval(std::string_view name, TRemovableFile& file) const;
 
+    // Deletes the file name (opened for removal, see TRemovableFile); PathOf's checks first. True
+    // when it is gone (also when it was not there).
+    bool RemoveFile(std::string_view name) const;
+
+    // Moves the file name out of the folder to target, a full path on the same drive: a running
+    // program's file cannot be deleted, but it can be renamed. PathOf's checks first. True when moved.
+    bool MoveOut(std::string_view name, const std::string& target) const;
+
+    // Has the file name deleted at the next restart; PathOf's checks first. True when scheduled.
+    bool RemoveAtRestart(std::string_view name) const;
+
     // Removes the folder name ("." the root) when it is empty and not a link; PathOf's checks first.
     // True when it is gone (also when it was not there).
     bool RemoveEmptyFolder(std::string_view name) const;

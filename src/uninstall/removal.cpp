@@ -270,18 +270,16 @@ enum class TUninstallerRemoval { Gone, AtRestart, Failed };
 
 // The uninstaller that waits for this program: moved out of the destination (a running program's
 // file cannot be deleted, but it can be renamed on its drive), or deleted at the next restart.
-TUninstallerRemoval RemoveRunningUninstaller(const std::string& path, const std::string& parkingFolder) {
-    if (::GetFileAttributesA(path.c_str()) == INVALID_FILE_ATTRIBUTES || ::DeleteFileA(path.c_str())) {
+TUninstallerRemoval RemoveRunningUninstaller(const TSafeFolder& folder, const std::string& parkingFolder) {
+    if (folder.RemoveFile(kUninstallerName)) {
         return TUninstallerRemoval::Gone;
     }
-    if (!parkingFolder.empty()) {
-        const std::string parked = AddTrailingBackslash(parkingFolder) + kParkedUninstallerName;
-        if (::MoveFileExA(path.c_str(), parked.c_str(), MOVEFILE_REPLACE_EXISTING)) {
-            return TUninstallerRemoval::Gone;
-        }
+    if (!parkingFolder.empty() &&
+        folder.MoveOut(kUninstallerName, AddTrailingBackslash(parkingFolder) + kParkedUninstallerName)) {
+        return TUninstallerRemoval::Gone;
     }
-    return ::MoveFileExA(path.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT) ? TUninstallerRemoval::AtRestart
-                                                                             : TUninstallerRemoval::Failed;
+    return folder.RemoveAtRestart(kUninstallerName) ? TUninstallerRemoval::AtRestart
+                                                    : TUninstallerRemoval::Failed;
 }
 
 }  // namespace
@@ -382,7 +380,7 @@ int RunRemoval(const std::string& folder, const std::string& parkingFolder, TRem
         progress(kUninstallerName);
         TUninstallerRemoval uninstaller = TUninstallerRemoval::Failed;
         try {
-            uninstaller = RemoveRunningUninstaller(safeFolder->PathOf(kUninstallerName), parkingFolder);
+            uninstaller = RemoveRunningUninstaller(*safeFolder, parkingFolder);
         } catch (const EUnsafePath&) {
         }
         if (uninstaller == TUninstallerRemoval::Failed) {

@@ -105,6 +105,21 @@ TEST_F(SafeFilesTest, ReadOnlyFileIsRemovable) {
     EXPECT_FALSE(Exists("ro.txt"));
 }
 
+TEST_F(SafeFilesTest, FilesGoByName) {
+    Write("a.txt", "a");
+    const TSafeFolder folder(root_);
+    const std::string outside = root_ + "-moved.txt";
+    EXPECT_TRUE(folder.MoveOut("a.txt", outside));
+    EXPECT_FALSE(Exists("a.txt"));
+    EXPECT_TRUE(::DeleteFileA(outside.c_str()));
+    EXPECT_THROW(folder.MoveOut("..\\a.txt", outside), EUnsafePath);
+    EXPECT_THROW(folder.RemoveFile("sub\\..\\..\\a.txt"), EUnsafePath);
+    Write("a.txt", "a");
+    EXPECT_TRUE(folder.RemoveFile("a.txt"));
+    EXPECT_FALSE(Exists("a.txt"));
+    EXPECT_TRUE(folder.RemoveFile("a.txt")) << "already gone";
+}
+
 TEST_F(SafeFilesTest, FoldersGoOnlyWhenEmpty) {
     ASSERT_TRUE(::CreateDirectoryA(Path("sub").c_str(), nullptr));
     Write("sub\\b.txt", "b");
