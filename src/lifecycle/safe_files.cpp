@@ -73,12 +73,9 @@ TOpenForRemoval TRemovableFile::Open(const std::string& path) {
     return TOpenForRemoval::Failed;
 }
 
-bool TRemovableFile::Measure(int64_t& size, Sha256Digest& digest) {
-    LARGE_INTEGER length{};
+bool ReadSizeAndDigest(HANDLE file, int64_t& size, Sha256Digest& digest) {
     LARGE_INTEGER start{};
-    if (!handle_ || !::GetFileSizeEx(handle_.get(), &length) ||
-        !::SetFilePointerEx(handle_.get(), start, nullptr, FILE_BEGIN)) {
-        lastError_ = ::GetLastError();
+    if (!::SetFilePointerEx(file, start, nullptr, FILE_BEGIN)) {
         return false;
     }
     Sha256 sha;
@@ -86,8 +83,7 @@ bool TRemovableFile::Measure(int64_t& size, Sha256Digest& digest) {
     int64_t total = 0;
     while (true) {
         DWORD read = 0;
-        if (!::ReadFile(handle_.get(), buffer.data(), static_cast<DWORD>(buffer.size()), &read, nullptr)) {
-            lastError_ = ::GetLastError();
+        if (!::ReadFile(file, buffer.data(), static_cast<DWORD>(buffer.size()), &read, nullptr)) {
             return false;
         }
         if (read == 0) {
@@ -98,6 +94,14 @@ bool TRemovableFile::Measure(int64_t& size, Sha256Digest& digest) {
     }
     size = total;
     digest = sha.Final();
+    return true;
+}
+
+bool TRemovableFile::Measure(int64_t& size, Sha256Digest& digest) {
+    if (!handle_ || !ReadSizeAndDigest(handle_.get(), size, digest)) {
+        lastError_ = ::GetLastError();
+        return false;
+    }
     return true;
 }
 

@@ -21,6 +21,10 @@ TANDREL_DECLARE_EXCEPTION(EUnsafePath, Exception);
 // Whether the item at path is a reparse point; a missing item is not.
 bool IsReparsePoint(const std::string& path);
 
+// The size and the SHA-256 of the contents of an open file, read from its start. False when it
+// cannot be read.
+bool ReadSizeAndDigest(HANDLE file, int64_t& size, Sha256Digest& digest);
+
 // How opening a file for its removal went.
 enum class TOpenForRemoval { Opened, Missing, InUse, Failed };
 

@@ -124,18 +124,11 @@ bool UnchangedWhileHeld(const std::string& path, const TRecordedFile& recorded) 
     if (!handle) {
         return true;  // cannot tell: counts as one to remove, so the removal stops
     }
-    LARGE_INTEGER length{};
-    if (!::GetFileSizeEx(handle.get(), &length) || length.QuadPart != recorded.Size) {
-        return false;
-    }
-    Sha256 sha;
-    std::vector<char> buffer(64 * 1024);
-    DWORD read = 0;
-    while (::ReadFile(handle.get(), buffer.data(), static_cast<DWORD>(buffer.size()), &read, nullptr) &&
-           read > 0) {
-        sha.Update(buffer.data(), read);
-    }
-    return sha.Final() == recorded.Digest;
+    int64_t size = 0;
+    Sha256Digest digest{};
+    // Unreadable: counts as unchanged too.
+    return !ReadSizeAndDigest(handle.get(), size, digest) ||
+           (size == recorded.Size && digest == recorded.Digest);
 }
 
 // The check pass: opens every recorded file that still holds what was written and every shortcut
@@ -294,7 +287,12 @@ TInstallRecord ReadInstallationRecord(const std::string& folder) {
     const UniqueFileHandle file(::CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
                                               OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
     if (!file) {
-        throw EBadRecord("The record " + path + " is missing");
+        const DWORD error = ::GetLastError();
+        if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) {
+            throw EBadRecord("The record " + path + " is missing");
+        }
+        throw EBadRecord("The record " + path +
+                         Format(" cannot be read (system error %lu)", static_cast<unsigned long>(error)));
     }
     std::string text;
     char buffer[16 * 1024];
