@@ -170,6 +170,16 @@ std::string EscapeControlCharacters(std::string_view text) {
     return escaped;
 }
 
+std::optional<std::string> BadPathCharacters(std::string_view value) {
+    if (HasControlCharacters(value)) {
+        return "holds a control character";
+    }
+    if (value.find('"') != std::string_view::npos) {
+        return "holds a quotation mark";
+    }
+    return std::nullopt;
+}
+
 bool IsAbsolutePath(std::string_view path) {
     if (path.size() >= 3 && UpperAscii(path[0]) >= 'A' && UpperAscii(path[0]) <= 'Z' && path[1] == ':' &&
         path[2] == '\\') {

@@ -59,6 +59,10 @@ bool HasControlCharacters(std::string_view text);
 // text with each control character (and NUL) written as \xNN, so that a log line stays one line.
 std::string EscapeControlCharacters(std::string_view text);
 
+// Why a switch's value cannot name a file or folder (it holds a control character or a quotation
+// mark), or nothing.
+std::optional<std::string> BadPathCharacters(std::string_view value);
+
 // Whether path is a full path: a drive letter, ":" and "\", or a UNC path "\\server\share" (not
 // the device or long-path forms "\\.\" and "\\?\").
 bool IsAbsolutePath(std::string_view path);

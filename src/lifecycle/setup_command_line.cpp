@@ -10,17 +10,6 @@ namespace {
 // A replaced file moves to <destination>\Backup\<entry name>: the longest path the run writes.
 constexpr std::string_view kBackupFolder = "Backup\\";
 
-// Why a /DIR or /LOG value cannot name a file or folder, or nothing.
-std::optional<std::string> BadPathCharacters(const std::string& value) {
-    if (HasControlCharacters(value)) {
-        return "holds a control character";
-    }
-    if (value.find('"') != std::string::npos) {
-        return "holds a quotation mark";
-    }
-    return std::nullopt;
-}
-
 }  // namespace
 
 size_t LongestDestination(size_t longestEntryName) {

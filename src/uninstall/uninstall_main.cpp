@@ -1,9 +1,140 @@
-// Program entry of the uninstaller.
+// Program entry of the uninstaller. Started from the installation's folder (by the list of
+// installed programs, a package manager or the user), it checks the command line and the record
+// beside it, then runs the removal from a copy of itself in the temporary folder and returns that
+// copy's exit code. The copy (started with /ORIGINAL) does the removal.
 #include <windows.h>
 
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "framework/application.h"
+#include "framework/layout.h"
+#include "framework/sysutils.h"
+#include "framework/unit_startup.h"
+#include "lifecycle/command_line_win32.h"
+#include "lifecycle/removal_plan.h"
 #include "lifecycle/safe_library.h"
+#include "lifecycle/uninstall_options.h"
+#include "shell/ole.h"
+#include "uninstall/front_ends.h"
+#include "uninstall/removal.h"
+#include "uninstall/self_copy.h"
+#include "widgets/gauges.h"
+
+namespace {
+
+// Tells whoever started the program from a console or a script; a program without a standard
+// error handle says nothing.
+void WriteStandardError(const std::string& text) {
+    const HANDLE error = ::GetStdHandle(STD_ERROR_HANDLE);
+    if (error == nullptr || error == INVALID_HANDLE_VALUE) {
+        return;
+    }
+    const std::string line = "Uninstall: " + text + "\r\n";
+    DWORD written = 0;
+    ::WriteFile(error, line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
+}
+
+std::string FullPath(const std::string& path) {
+    char full[MAX_PATH + 1] = {};
+    const DWORD length = ::GetFullPathNameA(path.c_str(), sizeof full, full, nullptr);
+    return length == 0 || length >= sizeof full ? path : std::string(full);
+}
+
+// Runs the front end of the mode with its log (when asked for) around run, and returns its code.
+template <typename Run>
+int WithFrontEnd(const TUninstallOptions& options, const std::string& commandLine, Run run) {
+    std::optional<TRemovalLog> log;
+    try {
+        log.emplace(options.LogFile);
+    } catch (const std::exception& error) {
+        // Nowhere to say what happens: nothing is removed unseen.
+        WriteStandardError(error.what());
+        return kExitRemoveFailed;
+    }
+    LogHeading(*log, commandLine, options.Mode);
+    int exitCode = kExitRemoveFailed;
+    {
+        TInteractiveRemoval interactive;
+        TUnattendedRemoval unattended(options.Mode, *log);
+        TRemovalFrontEnd& frontEnd = options.Unattended() ? static_cast<TRemovalFrontEnd&>(unattended)
+                                                          : static_cast<TRemovalFrontEnd&>(interactive);
+        exitCode = run(frontEnd);
+    }
+    return LogResult(*log, exitCode);
+}
+
+// The program in the installation's folder: the record checked here, the removal run by the copy,
+// which writes the log; this program writes it only when it ends by itself.
+int RunOriginal(TUninstallOptions options, const std::string& commandLine) {
+    std::string folder;
+    std::string failure;
+    int failureCode = kExitBadRecord;
+    try {
+        folder = WithoutTrailingBackslash(ExtractFilePath(OwnProgramPath()));
+        ReadInstallationRecord(folder);
+        // The copy runs in another folder: a relative log name means the same file to both.
+        if (!options.LogFile.empty()) {
+            options.LogFile = FullPath(options.LogFile);
+        }
+        return RunFromTemporaryCopy(options, folder);
+    } catch (const ESelfCopyFailed& error) {
+        failure = std::string(error.what()) + ". Nothing has been removed.";
+        failureCode = kExitRemoveFailed;
+    } catch (const std::exception& error) {
+        failure = error.what();
+    }
+    return WithFrontEnd(options, commandLine, [&](TRemovalFrontEnd& frontEnd) {
+        frontEnd.Failed(failure);
+        return failureCode;
+    });
+}
+
+// The copy in the temporary folder: the removal of the installation in options.Original.
+int RunCopy(const TUninstallOptions& options, const std::string& commandLine) {
+    std::string parking;
+    try {
+        const std::string own = WithoutTrailingBackslash(ExtractFilePath(OwnProgramPath()));
+        // The waiting uninstaller is only moved into a folder that is this run's own.
+        if (IsTemporaryCopyFolder(own)) {
+            parking = own;
+        }
+    } catch (const std::exception&) {
+    }
+    return WithFrontEnd(options, commandLine, [&](TRemovalFrontEnd& frontEnd) {
+        return RunRemoval(WithoutTrailingBackslash(options.Original), parking, frontEnd);
+    });
+}
+
+}  // namespace
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
     SetSafeLibrarySearchOrder();
-    return 1;
+    // A drive without a medium fails quietly, so the program's own message is the only one.
+    ::SetErrorMode(SEM_FAILCRITICALERRORS);
+    // The whole command line is read and checked before anything is touched, the log included.
+    const std::u16string wideCommandLine = ProcessCommandLine();
+    const TSwitchList switches = ReadSwitches(wideCommandLine, ToAnsiExact);
+    TUninstallOptions options = ParseUninstallArguments(switches.Switches);
+    if (!switches.Error.empty()) {
+        options.Error = switches.Error;
+    }
+    if (!options.Error.empty()) {
+        RefuseCommandLine("Uninstall", "Tandrel Uninstall", options.Error, UninstallUsage(),
+                          ShowsRefusal(switches.Switches));
+        return kExitBadRecord;
+    }
+    const std::string commandLine = CommandLineForLog(wideCommandLine, ToAnsiExact);
+    Application->Initialize();
+    Application->SetTitle("Tandrel Uninstall");
+    RegisterComponentClass<TGauge>("TGauge");
+    // The shell unit: OLE for this thread (shortcuts are read through it), released at shutdown.
+    RegisterUnitStartup(ShellUnitStartup, ShellUnitShutdown);
+    RunUnitStartups();
+    const int exitCode =
+        options.Original.empty() ? RunOriginal(options, commandLine) : RunCopy(options, commandLine);
+    Application->DestroyForms();
+    RunUnitShutdowns();
+    return exitCode;
 }

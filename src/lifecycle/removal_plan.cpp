@@ -1,0 +1,117 @@
+#include "lifecycle/removal_plan.h"
+
+#include <algorithm>
+
+#include "framework/sysutils.h"
+
+namespace {
+
+bool IsDriveLetter(char c) {
+    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
+}
+
+size_t Depth(std::string_view folder) {
+    if (folder == ".") {
+        return 0;
+    }
+    return static_cast<size_t>(std::count(folder.begin(), folder.end(), '\\')) + 1;
+}
+
+// The folder that holds path, without its trailing backslash; empty for a root or a bare name.
+std::string_view ParentOf(std::string_view path) {
+    const size_t cut = path.rfind('\\');
+    if (cut == std::string_view::npos) {
+        return {};
+    }
+    return path.substr(0, cut);
+}
+
+}  // namespace
+
+std::string WithoutTrailingBackslash(std::string_view path) {
+    while (!path.empty() && path.back() == '\\' && !(path.size() == 3 && path[1] == ':')) {
+        path.remove_suffix(1);
+    }
+    return std::string(path);
+}
+
+bool SameFolder(std::string_view a, std::string_view b) {
+    return SameTextAscii(WithoutTrailingBackslash(a), WithoutTrailingBackslash(b));
+}
+
+bool IsRootFolder(std::string_view path) {
+    const std::string folder = WithoutTrailingBackslash(path);
+    if (folder.size() >= 2 && IsDriveLetter(folder[0]) && folder[1] == ':') {
+        return folder.size() == 2 || (folder.size() == 3 && folder[2] == '\\');
+    }
+    if (folder.size() > 2 && folder[0] == '\\' && folder[1] == '\\') {
+        // \\server\share: one backslash after the server's name, none after the share's.
+        const size_t cut = folder.find('\\', 2);
+        return cut == std::string::npos || folder.find('\\', cut + 1) == std::string::npos;
+    }
+    return false;
+}
+
+bool IsProtectedDestination(std::string_view destination, const TProtectedFolders& protectedFolders) {
+    const std::string folder = WithoutTrailingBackslash(destination);
+    if (folder.empty() || IsRootFolder(folder)) {
+        return true;
+    }
+    for (const std::string& exact : protectedFolders.Exact) {
+        if (!exact.empty() && SameFolder(folder, exact)) {
+            return true;
+        }
+    }
+    const std::string& profiles = protectedFolders.ProfilesRoot;
+    return !profiles.empty() && (SameFolder(folder, profiles) || SameFolder(ParentOf(folder), profiles));
+}
+
+std::vector<std::string> FoldersDeepestFirst(const std::vector<std::string>& folders) {
+    std::vector<std::string> order(folders.rbegin(), folders.rend());
+    std::stable_sort(order.begin(), order.end(),
+                     [](const std::string& a, const std::string& b) { return Depth(a) > Depth(b); });
+    return order;
+}
+
+std::string DescribeKept(const TKeptItem& item) {
+    switch (item.Reason) {
+        case TKeptReason::Changed:
+            return item.Name + " (changed since it was installed)";
+        case TKeptReason::KeptByInstall:
+            return item.Name + " (it was there before the installation)";
+        case TKeptReason::NotInstalled:
+            return item.Name + " (not installed by Setup)";
+        case TKeptReason::Backup:
+            return item.Name + " (the files that installations replaced)";
+        case TKeptReason::ThroughLink:
+            return item.Name + " (a link: not followed)";
+        case TKeptReason::OtherTarget:
+            return item.Name + " (it starts another program now)";
+        case TKeptReason::CouldNotRemove:
+            break;
+    }
+    return item.Name + " (could not be removed)";
+}
+
+std::string RemovalQuestion(std::string_view productName, std::string_view destination) {
+    std::string text = "Do you want to remove ";
+    return text.append(productName).append(" from ").append(destination).append("?");
+}
+
+std::string RemovalSummary(std::string_view productName,
+                           std::string_view destination,
+                           const std::vector<TKeptItem>& kept) {
+    std::string text(productName);
+    text.append(" was removed from ").append(destination).append(".");
+    if (!kept.empty()) {
+        text.append("\n\nThese items were kept:");
+        const size_t listed = std::min(kept.size(), kMaxKeptInSummary);
+        for (size_t i = 0; i < listed; ++i) {
+            text.append("\n").append(DescribeKept(kept[i]));
+        }
+        if (kept.size() > listed) {
+            text.append("\n").append(Format("and %u more", static_cast<unsigned>(kept.size() - listed)));
+        }
+    }
+    return text;
+}

@@ -1,0 +1,62 @@
+// What a removal decides without touching anything: which folders compare equal, which
+// destinations are never removed from, in which order created folders go, and the texts that tell
+// the user what was kept and why. Portable, so that it is tested natively.
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+#include <vector>
+
+// path without trailing backslashes, except the one of a drive root ("C:\").
+std::string WithoutTrailingBackslash(std::string_view path);
+
+// Whether two absolute folder paths name the same folder: ASCII letters compared ignoring case, as
+// the file system does, and trailing backslashes ignored.
+bool SameFolder(std::string_view a, std::string_view b);
+
+// Whether path is a drive root ("C:", "C:\") or the root of a network share ("\\server\share").
+bool IsRootFolder(std::string_view path);
+
+// The folders of the system that an installation's destination may never be.
+struct TProtectedFolders {
+    std::vector<std::string> Exact;  // the Windows folder, the Program Files folders, ...
+    std::string ProfilesRoot;        // the folder holding the users' profile folders
+};
+
+// Whether destination is a root, one of protected.Exact, protected.ProfilesRoot or a folder right
+// inside it (a user's profile folder). An empty destination counts as protected.
+bool IsProtectedDestination(std::string_view destination, const TProtectedFolders& protectedFolders);
+
+// The created folders of a record in the order of their removal: deepest first, the destination
+// itself (".") last; folders of equal depth in reverse record order.
+std::vector<std::string> FoldersDeepestFirst(const std::vector<std::string>& folders);
+
+// Why an item of the destination stays after a removal.
+enum class TKeptReason {
+    Changed,         // a recorded file changed since it was written
+    KeptByInstall,   // a file that was there before and that the setup kept
+    NotInstalled,    // a file or folder that the setup did not write
+    Backup,          // the Backup folder: what the installations replaced
+    ThroughLink,     // reached through a link: never followed
+    OtherTarget,     // a shortcut that no longer starts this installation's program
+    CouldNotRemove,  // a failure while removing
+};
+
+struct TKeptItem {
+    std::string Name;  // relative to the destination, or an absolute path (shortcuts)
+    TKeptReason Reason;
+};
+
+// "sites.ini (changed since it was installed)" and the like.
+std::string DescribeKept(const TKeptItem& item);
+
+// The question before a removal.
+std::string RemovalQuestion(std::string_view productName, std::string_view destination);
+
+// The closing message: what was removed from where, then each kept item on a line of its own; past
+// kMaxKeptInSummary items one line says how many more there are (a message box has a screen's height).
+inline constexpr size_t kMaxKeptInSummary = 15;
+std::string RemovalSummary(std::string_view productName,
+                           std::string_view destination,
+                           const std::vector<TKeptItem>& kept);

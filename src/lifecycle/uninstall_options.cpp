@@ -1,0 +1,98 @@
+#include "lifecycle/uninstall_options.h"
+
+#include <optional>
+
+#include "framework/sysutils.h"
+#include "lifecycle/command_line.h"
+
+TUninstallOptions ParseUninstallArguments(const std::vector<std::string>& arguments) {
+    TUninstallOptions options;
+    auto fail = [&options](const std::string& message) {
+        if (options.Error.empty()) {
+            options.Error = message;
+        }
+    };
+    bool logGiven = false;
+    for (const std::string& argument : arguments) {
+        if (argument.empty() || argument[0] != '/') {
+            continue;
+        }
+        if (IsSwitch(argument, "/SILENT")) {
+            if (options.Mode != TUninstallMode::VerySilent) {
+                options.Mode = TUninstallMode::Silent;
+            }
+        } else if (IsSwitch(argument, "/VERYSILENT")) {
+            options.Mode = TUninstallMode::VerySilent;
+        } else if (const std::optional<std::string> log = SwitchValue(argument, "/LOG")) {
+            if (log->empty()) {
+                fail("/LOG needs a file name");
+            } else if (const std::optional<std::string> bad = BadPathCharacters(*log)) {
+                fail("/LOG " + *bad);
+            }
+            options.LogFile = *log;
+            logGiven = true;
+        } else if (const std::optional<std::string> original = SwitchValue(argument, "/ORIGINAL")) {
+            if (original->empty()) {
+                fail("/ORIGINAL needs a folder");
+            } else if (!IsAbsolutePath(*original)) {
+                fail("/ORIGINAL needs a full path");
+            }
+            options.Original = *original;
+        } else if (IsSwitch(argument, "/LOG") || IsSwitch(argument, "/ORIGINAL")) {
+            fail(argument + " needs a value: " + argument + "=\"...\"");
+        } else {
+            fail("Unknown switch " + argument);
+        }
+    }
+    if (logGiven && !options.Unattended()) {
+        fail("/LOG needs /SILENT or /VERYSILENT");
+    }
+    return options;
+}
+
+std::string UninstallUsage() {
+    // Short lines: the message box wraps long ones wherever it likes.
+    return "Uninstall removes Tandrel " TANDREL_VERSION
+           " from the folder it is in.\n"
+           "These switches remove it unattended:\n"
+           "\n"
+           "/SILENT: only the progress window shows\n"
+           "/VERYSILENT: no window at all\n"
+           "/LOG=\"file\": a log of the removal\n"
+           "\n"
+           "Exit codes: 0 removed, 1 bad command line\n"
+           "or record, 2 declined, 4 removal failed.";
+}
+
+std::string QuoteArgument(std::string_view argument) {
+    std::string quoted = "\"";
+    size_t backslashes = 0;
+    for (const char c : argument) {
+        if (c == '\\') {
+            ++backslashes;
+            continue;
+        }
+        if (c == '"') {
+            quoted.append(backslashes * 2 + 1, '\\');
+        } else {
+            quoted.append(backslashes, '\\');
+        }
+        backslashes = 0;
+        quoted += c;
+    }
+    quoted.append(backslashes * 2, '\\');
+    return quoted + "\"";
+}
+
+std::string CopyArguments(const TUninstallOptions& options, const std::string& originalFolder) {
+    std::string arguments;
+    if (options.Mode == TUninstallMode::Silent) {
+        arguments += "/SILENT ";
+    } else if (options.Mode == TUninstallMode::VerySilent) {
+        arguments += "/VERYSILENT ";
+    }
+    if (!options.LogFile.empty()) {
+        arguments += QuoteArgument("/LOG=" + options.LogFile) + " ";
+    }
+    return arguments + QuoteArgument("/ORIGINAL=" + originalFolder);
+}

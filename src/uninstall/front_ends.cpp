@@ -1,0 +1,133 @@
+#include "uninstall/front_ends.h"
+
+#include <windows.h>
+
+#include "framework/application.h"
+#include "framework/exceptions.h"
+#include "framework/sysutils.h"
+#include "uninstall/remove_form.h"
+#include "widgets/message_dialog.h"
+
+// ---- The log ---------------------------------------------------------------------------------
+
+TRemovalLog::TRemovalLog(const std::string& path) {
+    if (path.empty()) {
+        return;
+    }
+    file_.reset(::CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
+                              FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file_) {
+        throw EFCreateError(Format(msg::kCreateError, path.c_str()));
+    }
+}
+
+void TRemovalLog::Line(const std::string& text) {
+    if (!file_) {
+        return;
+    }
+    const std::string line = text + "\r\n";
+    DWORD written = 0;
+    // A log that cannot be written any more does not stop the removal it describes.
+    ::WriteFile(file_.get(), line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
+}
+
+void LogHeading(TRemovalLog& log, const std::string& commandLine, TUninstallMode mode) {
+    SYSTEMTIME now{};
+    ::GetLocalTime(&now);
+    constexpr const char* kModeNames[] = {"interactive", "silent", "very silent"};
+    log.Line("Tandrel Uninstall " TANDREL_VERSION);
+    log.Line(Format("Time: %04u-%02u-%02u %02u:%02u:%02u", now.wYear, now.wMonth, now.wDay, now.wHour,
+                    now.wMinute, now.wSecond));
+    log.Line("Command line: " + commandLine);
+    log.Line(std::string("Mode: ") + kModeNames[static_cast<int>(mode)]);
+}
+
+int LogResult(TRemovalLog& log, int exitCode) {
+    const char* what = exitCode == kExitRemoved     ? "removed"
+                       : exitCode == kExitBadRecord ? "bad command line or record"
+                       : exitCode == kExitDeclined  ? "declined"
+                                                    : "failed";
+    log.Line(Format("Result: %s (exit code %d)", what, exitCode));
+    return exitCode;
+}
+
+// ---- The progress window ---------------------------------------------------------------------
+
+void TRemovalWindow::Open() {
+    if (!visible_ || form_ != nullptr) {
+        return;
+    }
+    Application->CreateForm(form_);
+    form_->Show();
+    Application->ProcessMessages();
+}
+
+void TRemovalWindow::Step(const std::string& name, int percent) {
+    if (form_ != nullptr) {
+        form_->ShowStep(name, percent);
+    }
+}
+
+void TRemovalWindow::Close() {
+    delete form_;
+    form_ = nullptr;
+}
+
+// ---- Interactive -----------------------------------------------------------------------------
+
+bool TInteractiveRemoval::Confirm(const std::string& destination) {
+    return ShowMessageDialog(RemovalQuestion(kProductName, destination), mkConfirmation, mbYesNo, 0) == mrYes;
+}
+
+bool TInteractiveRemoval::RetryBlocked(const std::string& path, const std::string& reason) {
+    std::string text = "Cannot remove ";
+    text.append(path).append(": ").append(reason).append(
+        ". Close Tandrel and every program that uses this file, then choose Retry. Nothing has been "
+        "removed yet.");
+    return ShowMessageDialog(text, mkWarning, ButtonBit(dbRetry) | ButtonBit(dbCancel), 0) == mrRetry;
+}
+
+void TInteractiveRemoval::Finished(const std::string& destination,
+                                   const std::vector<TKeptItem>& kept,
+                                   bool failed) {
+    window_.Close();
+    std::string text = RemovalSummary(kProductName, destination, kept);
+    if (failed) {
+        text = "Tandrel could not be removed completely from " + destination + ".";
+        for (const TKeptItem& item : kept) {
+            text.append("\n").append(DescribeKept(item));
+        }
+    }
+    ShowMessageDialog(text, failed ? mkError : mkInformation, mbOK, 0);
+}
+
+void TInteractiveRemoval::Failed(const std::string& message) {
+    window_.Close();
+    ShowMessageDialog(message, mkError, mbOK, 0);
+}
+
+// ---- Unattended ------------------------------------------------------------------------------
+
+bool TUnattendedRemoval::Confirm(const std::string& destination) {
+    log_.Line("Destination: " + destination);
+    return true;
+}
+
+bool TUnattendedRemoval::RetryBlocked(const std::string& path, const std::string& reason) {
+    std::string line = "Cannot remove: ";
+    log_.Line(line.append(path).append(": ").append(reason).append(" (nothing removed)"));
+    return false;
+}
+
+void TUnattendedRemoval::Finished(const std::string&, const std::vector<TKeptItem>& kept, bool failed) {
+    window_.Close();
+    for (const TKeptItem& item : kept) {
+        std::string line = failed && item.Reason == TKeptReason::CouldNotRemove ? "Failed: " : "Kept: ";
+        log_.Line(line.append(DescribeKept(item)));
+    }
+}
+
+void TUnattendedRemoval::Failed(const std::string& message) {
+    window_.Close();
+    log_.Line("Error: " + message);
+}

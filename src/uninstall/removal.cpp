@@ -1,0 +1,425 @@
+#include "uninstall/removal.h"
+
+#include <windows.h>
+
+#include <shlobj.h>
+#include <shobjidl.h>
+
+#include <algorithm>
+#include <memory>
+#include <optional>
+
+#include "framework/sysutils.h"
+#include "lifecycle/registration.h"
+#include "lifecycle/safe_files.h"
+#include "lifecycle/uninstall_options.h"
+#include "shell/com_ptr.h"
+
+namespace {
+
+constexpr size_t kMaxRecordBytes = 1 << 20;
+
+std::string LongPathOf(const std::string& path) {
+    char buffer[MAX_PATH + 1] = {};
+    const DWORD length = ::GetLongPathNameA(path.c_str(), buffer, sizeof buffer);
+    if (length == 0 || length >= sizeof buffer) {
+        return path;
+    }
+    return buffer;
+}
+
+std::string FolderOf(int csidl) {
+    char path[MAX_PATH + 1] = {};
+    if (FAILED(::SHGetFolderPathA(nullptr, csidl, nullptr, SHGFP_TYPE_CURRENT, path))) {
+        return {};
+    }
+    return path;
+}
+
+std::string EnvironmentValue(const char* name) {
+    char value[MAX_PATH + 1] = {};
+    const DWORD length = ::GetEnvironmentVariableA(name, value, sizeof value);
+    return length == 0 || length >= sizeof value ? std::string() : std::string(value);
+}
+
+// The system's folders that no installation may be removed from.
+TProtectedFolders SystemFolders() {
+    TProtectedFolders folders;
+    for (const int csidl : {CSIDL_WINDOWS, CSIDL_SYSTEM, CSIDL_PROGRAM_FILES, CSIDL_PROGRAM_FILESX86,
+                            CSIDL_PROGRAM_FILES_COMMON, CSIDL_PROFILE}) {
+        folders.Exact.push_back(FolderOf(csidl));
+    }
+    for (const char* name : {"ProgramFiles", "ProgramW6432", "ProgramFiles(x86)", "SystemRoot"}) {
+        folders.Exact.push_back(EnvironmentValue(name));
+    }
+    const std::string profile = WithoutTrailingBackslash(FolderOf(CSIDL_PROFILE));
+    const size_t cut = profile.rfind('\\');
+    if (cut != std::string::npos && cut > 2) {
+        folders.ProfilesRoot = profile.substr(0, cut);
+    }
+    return folders;
+}
+
+// The program that a shortcut starts, as stored; nothing when it cannot be read.
+std::optional<std::string> ShortcutTarget(const std::string& path) {
+    ComPtr<IShellLinkA> link;
+    if (FAILED(
+            ::CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_PPV_ARGS(link.put())))) {
+        return std::nullopt;
+    }
+    ComPtr<IPersistFile> file;
+    if (FAILED(link->QueryInterface(IID_PPV_ARGS(file.put())))) {
+        return std::nullopt;
+    }
+    std::wstring widePath(path.size() + 1, L'\0');
+    const int length = ::MultiByteToWideChar(CP_ACP, 0, path.c_str(), -1, widePath.data(),
+                                             static_cast<int>(widePath.size()));
+    if (length <= 0 || FAILED(file->Load(widePath.c_str(), STGM_READ))) {
+        return std::nullopt;
+    }
+    char target[MAX_PATH + 1] = {};
+    if (link->GetPath(target, sizeof target, nullptr, SLGP_RAWPATH) != S_OK) {
+        return std::nullopt;
+    }
+    return std::string(target);
+}
+
+// Everything the check pass found: the files held open for removal, and what stays.
+struct TPlan {
+    struct Item {
+        std::string Name;  // as the progress window and the log show it
+        std::unique_ptr<TRemovableFile> File;
+    };
+    std::vector<Item> Items;  // recorded files, then shortcuts
+    std::unique_ptr<TRemovableFile> Record;
+    std::vector<TKeptItem> Kept;
+    std::string Blocked;        // the first item in use or not removable; empty when none
+    std::string BlockedReason;  // why, for the user
+};
+
+constexpr const char kInUse[] = "it is in use";
+
+std::string CannotOpen(const TRemovableFile& file) {
+    return Format("it cannot be opened for its removal (system error %lu)",
+                  static_cast<unsigned long>(file.LastError()));
+}
+
+// Blocks plan at the file: in use, or not removable for another reason.
+void Block(TPlan& plan, const TRemovableFile& file, TOpenForRemoval opened) {
+    plan.Blocked = file.Path();
+    plan.BlockedReason = opened == TOpenForRemoval::InUse ? kInUse : CannotOpen(file);
+}
+
+bool Matches(TRemovableFile& file, const TRecordedFile& recorded) {
+    int64_t size = 0;
+    Sha256Digest digest{};
+    return file.Measure(size, digest) && size == recorded.Size && digest == recorded.Digest;
+}
+
+// Whether the file at path, held open by another process, still holds what was written.
+bool UnchangedWhileHeld(const std::string& path, const TRecordedFile& recorded) {
+    const UniqueFileHandle handle(
+        ::CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                      nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    if (!handle) {
+        return true;  // cannot tell: counts as one to remove, so the removal stops
+    }
+    int64_t size = 0;
+    Sha256Digest digest{};
+    // Unreadable: counts as unchanged too.
+    return !ReadSizeAndDigest(handle.get(), size, digest) ||
+           (size == recorded.Size && digest == recorded.Digest);
+}
+
+// The check pass: opens every recorded file that still holds what was written and every shortcut
+// that still starts this installation's program, and checks that each can be removed. Changes
+// nothing.
+TPlan Prepare(const TInstallRecord& record, const TSafeFolder& folder) {
+    TPlan plan;
+    for (const TRecordedFile& recorded : record.Files) {
+        // The record and the uninstaller go after everything else, by their names, never here:
+        // the uninstaller that waits for this program could never be opened for its removal.
+        if (SameTextAscii(recorded.Name, kRecordName) || SameTextAscii(recorded.Name, kUninstallerName)) {
+            continue;
+        }
+        auto file = std::make_unique<TRemovableFile>();
+        TOpenForRemoval opened = TOpenForRemoval::Failed;
+        try {
+            opened = folder.OpenForRemoval(recorded.Name, *file);
+        } catch (const EUnsafePath&) {
+            plan.Kept.push_back({recorded.Name, TKeptReason::ThroughLink});
+            continue;
+        }
+        if (opened == TOpenForRemoval::Missing) {
+            continue;
+        }
+        if (opened != TOpenForRemoval::Opened) {
+            if (UnchangedWhileHeld(file->Path(), recorded)) {
+                Block(plan, *file, opened);
+                return plan;
+            }
+            plan.Kept.push_back({recorded.Name, TKeptReason::Changed});
+            continue;
+        }
+        if (!Matches(*file, recorded)) {
+            plan.Kept.push_back({recorded.Name, TKeptReason::Changed});
+            continue;
+        }
+        if (!file->CanRemove()) {
+            // Typically the file of a running program, which the system does not let go.
+            plan.Blocked = file->Path();
+            plan.BlockedReason = kInUse;
+            return plan;
+        }
+        plan.Items.push_back({recorded.Name, std::move(file)});
+    }
+    for (const std::string& kept : record.Kept) {
+        try {
+            if (::GetFileAttributesA(folder.PathOf(kept).c_str()) != INVALID_FILE_ATTRIBUTES) {
+                plan.Kept.push_back({kept, TKeptReason::KeptByInstall});
+            }
+        } catch (const EUnsafePath&) {
+            plan.Kept.push_back({kept, TKeptReason::ThroughLink});
+        }
+    }
+    const std::string program = LongPathOf(AddTrailingBackslash(record.Destination) + "Tandrel.exe");
+    for (const std::string& shortcut : record.Shortcuts) {
+        if (::GetFileAttributesA(shortcut.c_str()) == INVALID_FILE_ATTRIBUTES) {
+            continue;
+        }
+        if (IsReparsePoint(shortcut)) {
+            plan.Kept.push_back({shortcut, TKeptReason::ThroughLink});
+            continue;
+        }
+        const std::optional<std::string> target = ShortcutTarget(shortcut);
+        if (!target || !SameTextAscii(LongPathOf(*target), program)) {
+            plan.Kept.push_back({shortcut, TKeptReason::OtherTarget});
+            continue;
+        }
+        auto file = std::make_unique<TRemovableFile>();
+        const TOpenForRemoval opened = file->Open(shortcut);
+        if (opened == TOpenForRemoval::Missing) {
+            continue;
+        }
+        if (opened != TOpenForRemoval::Opened) {
+            Block(plan, *file, opened);
+            return plan;
+        }
+        if (!file->CanRemove()) {
+            plan.Blocked = shortcut;
+            plan.BlockedReason = kInUse;
+            return plan;
+        }
+        plan.Items.push_back({shortcut, std::move(file)});
+    }
+    // The record goes last, but it is held from now on, so that it can go then.
+    plan.Record = std::make_unique<TRemovableFile>();
+    const TOpenForRemoval opened = folder.OpenForRemoval(kRecordName, *plan.Record);
+    if (opened != TOpenForRemoval::Opened) {
+        Block(plan, *plan.Record, opened);
+    } else if (!plan.Record->CanRemove()) {
+        plan.Blocked = plan.Record->Path();
+        plan.BlockedReason = kInUse;
+    }
+    return plan;
+}
+
+bool ContainsName(const std::vector<TKeptItem>& kept, const std::string& name) {
+    return std::any_of(kept.begin(), kept.end(),
+                       [&name](const TKeptItem& item) { return SameTextAscii(item.Name, name); });
+}
+
+bool IsCreatedFolder(const TInstallRecord& record, const std::string& name) {
+    return std::any_of(record.Folders.begin(), record.Folders.end(),
+                       [&name](const std::string& folder) { return SameTextAscii(folder, name); });
+}
+
+// What the created folders that are still there hold beyond what is already named as kept.
+void NameWhatCreatedFoldersHold(const TInstallRecord& record,
+                                const TSafeFolder& folder,
+                                std::vector<TKeptItem>& kept) {
+    for (const std::string& created : record.Folders) {
+        std::vector<std::string> names;
+        try {
+            names = folder.List(created);
+        } catch (const EUnsafePath&) {
+            if (!ContainsName(kept, created)) {
+                kept.push_back({created, TKeptReason::ThroughLink});
+            }
+            continue;
+        }
+        for (const std::string& entry : names) {
+            const std::string name = created == kDestinationItself ? entry : created + "\\" + entry;
+            if (IsCreatedFolder(record, name) || ContainsName(kept, name)) {
+                continue;
+            }
+            const bool backup = SameTextAscii(name, "Backup");
+            kept.push_back({name, backup ? TKeptReason::Backup : TKeptReason::NotInstalled});
+        }
+    }
+}
+
+enum class TUninstallerRemoval { Gone, AtRestart, Failed };
+
+// The uninstaller that waits for this program: moved out of the destination (a running program's
+// file cannot be deleted, but it can be renamed on its drive), or deleted at the next restart.
+TUninstallerRemoval RemoveRunningUninstaller(const TSafeFolder& folder, const std::string& parkingFolder) {
+    if (folder.RemoveFile(kUninstallerName)) {
+        return TUninstallerRemoval::Gone;
+    }
+    if (!parkingFolder.empty() &&
+        folder.MoveOut(kUninstallerName, AddTrailingBackslash(parkingFolder) + kParkedUninstallerName)) {
+        return TUninstallerRemoval::Gone;
+    }
+    return folder.RemoveAtRestart(kUninstallerName) ? TUninstallerRemoval::AtRestart
+                                                    : TUninstallerRemoval::Failed;
+}
+
+}  // namespace
+
+TInstallRecord ReadInstallationRecord(const std::string& folder) {
+    std::string path;
+    try {
+        path = TSafeFolder(folder).PathOf(kRecordName);
+    } catch (const EUnsafePath& error) {
+        throw EBadRecord(error.what());
+    }
+    const UniqueFileHandle file(::CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                              OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    if (!file) {
+        const DWORD error = ::GetLastError();
+        if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) {
+            throw EBadRecord("The record " + path + " is missing");
+        }
+        throw EBadRecord("The record " + path +
+                         Format(" cannot be read (system error %lu)", static_cast<unsigned long>(error)));
+    }
+    std::string text;
+    char buffer[16 * 1024];
+    DWORD read = 0;
+    while (::ReadFile(file.get(), buffer, sizeof buffer, &read, nullptr) && read > 0) {
+        text.append(buffer, read);
+        if (text.size() > kMaxRecordBytes) {
+            throw EBadRecord("The record " + path + " is too large");
+        }
+    }
+    TInstallRecord record;
+    try {
+        record = ParseInstallRecord(text);
+    } catch (const EBadRecord& error) {
+        throw EBadRecord("The record " + path + " is damaged: " + error.what());
+    }
+    if (!SameFolder(LongPathOf(record.Destination), LongPathOf(WithoutTrailingBackslash(folder)))) {
+        throw EBadRecord("The record " + path + " is of another folder, " + record.Destination);
+    }
+    return record;
+}
+
+int RunRemoval(const std::string& folder, const std::string& parkingFolder, TRemovalFrontEnd& frontEnd) {
+    TInstallRecord record;
+    try {
+        record = ReadInstallationRecord(folder);
+    } catch (const std::exception& error) {
+        frontEnd.Failed(error.what());
+        return kExitBadRecord;
+    }
+    const std::string& destination = record.Destination;
+    if (IsProtectedDestination(destination, SystemFolders())) {
+        frontEnd.Failed("Tandrel is never removed from " + destination + ": it is a folder of the system.");
+        return kExitRemoveFailed;
+    }
+    std::optional<TSafeFolder> safeFolder;
+    try {
+        safeFolder.emplace(destination);
+    } catch (const EUnsafePath& error) {
+        frontEnd.Failed(error.what());
+        return kExitRemoveFailed;
+    }
+    if (!frontEnd.Confirm(destination)) {
+        return kExitDeclined;
+    }
+
+    TPlan plan = Prepare(record, *safeFolder);
+    while (!plan.Blocked.empty()) {
+        const std::string blocked = plan.Blocked;
+        const std::string reason = plan.BlockedReason;
+        plan = TPlan();  // every file let go before anybody is asked
+        if (!frontEnd.RetryBlocked(blocked, reason)) {
+            return kExitRemoveFailed;
+        }
+        plan = Prepare(record, *safeFolder);
+    }
+
+    // Nothing has changed so far. Now every item goes: files and shortcuts, the record and the
+    // uninstaller, the created folders when empty, and the registration last.
+    frontEnd.StartProgress();
+    std::vector<TKeptItem> kept = std::move(plan.Kept);
+    bool failed = false;
+    const size_t steps = plan.Items.size() + 2;
+    size_t step = 0;
+    auto progress = [&](const std::string& name) {
+        // A shortcut's folder is long and tells nothing new: the window shows its file name.
+        const bool absolute = IsSafeAbsolutePath(name);
+        frontEnd.Progress(absolute ? ExtractFileName(name) : name, static_cast<int>(step * 100 / steps));
+        ++step;
+    };
+    for (TPlan::Item& item : plan.Items) {
+        progress(item.Name);
+        if (item.File->Remove()) {
+            frontEnd.Removed(item.Name);
+        } else {
+            kept.push_back({item.Name, TKeptReason::CouldNotRemove});
+            failed = true;
+        }
+    }
+    if (!failed) {
+        // With every item gone the record has nothing more to tell. The uninstaller goes first:
+        // while it cannot, both stay, so that a second removal can finish.
+        progress(kUninstallerName);
+        TUninstallerRemoval uninstaller = TUninstallerRemoval::Failed;
+        try {
+            uninstaller = RemoveRunningUninstaller(*safeFolder, parkingFolder);
+        } catch (const EUnsafePath&) {
+        }
+        if (uninstaller == TUninstallerRemoval::Failed) {
+            kept.push_back({kUninstallerName, TKeptReason::CouldNotRemove});
+            failed = true;
+        } else {
+            frontEnd.Removed(uninstaller == TUninstallerRemoval::Gone
+                                 ? std::string(kUninstallerName)
+                                 : std::string(kUninstallerName) + " (at the next restart)");
+            progress(kRecordName);
+            if (plan.Record->Remove()) {
+                frontEnd.Removed(kRecordName);
+            } else {
+                kept.push_back({kRecordName, TKeptReason::CouldNotRemove});
+                failed = true;
+            }
+        }
+    }
+    for (const std::string& created : FoldersDeepestFirst(record.Folders)) {
+        try {
+            if (safeFolder->RemoveEmptyFolder(created)) {
+                frontEnd.Removed(created == kDestinationItself ? destination : created);
+            }
+        } catch (const EUnsafePath&) {
+            // Named below with what the folders still hold.
+        }
+    }
+    if (!failed) {
+        for (const TRegistrationScope scope : {TRegistrationScope::Machine, TRegistrationScope::User}) {
+            const std::optional<std::string> location = RegisteredInstallLocation(scope);
+            if (location && SameFolder(LongPathOf(*location), LongPathOf(destination))) {
+                if (DeleteUninstallEntry(scope)) {
+                    frontEnd.Removed("the entry in the list of installed programs");
+                } else {
+                    failed = true;
+                }
+            }
+        }
+    }
+    NameWhatCreatedFoldersHold(record, *safeFolder, kept);
+    frontEnd.Progress("", 100);
+    frontEnd.Finished(destination, kept, failed);
+    return failed ? kExitRemoveFailed : kExitRemoved;
+}

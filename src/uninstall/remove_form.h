@@ -1,0 +1,24 @@
+// The progress window of a removal: the look of the setup's extraction window, with the name of
+// the item being removed and an overall gauge.
+#pragma once
+
+#include <string>
+
+#include "framework/forms.h"
+#include "framework/std_controls.h"
+
+class TGauge;
+
+class TfrmRemove : public TForm {
+  public:
+    explicit TfrmRemove(TComponent* owner);
+    const char* ClassName() const override { return "TfrmRemove"; }
+
+    TPanel* Panel3 = nullptr;
+    TGauge* Gauge1 = nullptr;
+    TLabel* Label1 = nullptr;
+    TLabel* Label2 = nullptr;
+
+    // "Removing: <name>" and the gauge at percent (0 to 100); the window repaints at once.
+    void ShowStep(const std::string& name, int percent);
+};

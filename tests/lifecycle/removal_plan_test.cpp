@@ -1,0 +1,76 @@
+// What a removal decides before it touches anything: equal folders, the folders of the system that
+// are never removed from, the order of the created folders, and the texts for the user.
+#include "lifecycle/removal_plan.h"
+
+#include <algorithm>
+#include <gtest/gtest.h>
+#include <string>
+#include <vector>
+
+namespace {
+
+TEST(RemovalPlan, FolderComparison) {
+    EXPECT_EQ(WithoutTrailingBackslash("C:\\Tandrel\\\\"), "C:\\Tandrel");
+    EXPECT_EQ(WithoutTrailingBackslash("C:\\"), "C:\\");
+    EXPECT_TRUE(SameFolder("C:\\Program Files\\TANDREL\\", "c:\\program files\\Tandrel"));
+    EXPECT_FALSE(SameFolder("C:\\Tandrel", "C:\\Tandrel2"));
+    EXPECT_FALSE(SameFolder("C:\\Tandrel", "D:\\Tandrel"));
+}
+
+TEST(RemovalPlan, Roots) {
+    for (const char* root :
+         {"C:", "C:\\", "z:\\\\", "\\\\server\\share", "\\\\server\\share\\", "\\\\server"}) {
+        EXPECT_TRUE(IsRootFolder(root)) << root;
+    }
+    for (const char* folder : {"C:\\Tandrel", "\\\\server\\share\\Tandrel", "Tandrel", ""}) {
+        EXPECT_FALSE(IsRootFolder(folder)) << folder;
+    }
+}
+
+TEST(RemovalPlan, ProtectedDestinations) {
+    TProtectedFolders system;
+    system.Exact = {"C:\\Windows", "C:\\Program Files", "", "C:\\Program Files (x86)"};
+    system.ProfilesRoot = "C:\\Users";
+    for (const char* folder :
+         {"", "C:\\", "D:", "c:\\windows\\", "C:\\PROGRAM FILES", "C:\\Program Files (x86)", "C:\\Users",
+          "C:\\Users\\me", "c:\\users\\Public\\", "\\\\server\\share"}) {
+        EXPECT_TRUE(IsProtectedDestination(folder, system)) << folder;
+    }
+    for (const char* folder : {"C:\\Program Files\\Tandrel", "C:\\Windows\\Tandrel", "C:\\Users\\me\\Tandrel",
+                               "C:\\Users2", "D:\\Tandrel", "\\\\server\\share\\Tandrel"}) {
+        EXPECT_FALSE(IsProtectedDestination(folder, system)) << folder;
+    }
+    // Without a profiles folder known, only the exact folders and roots count.
+    EXPECT_FALSE(IsProtectedDestination("C:\\Users\\me", TProtectedFolders{}));
+}
+
+TEST(RemovalPlan, DeepestFoldersFirstDestinationLast) {
+    EXPECT_EQ(FoldersDeepestFirst({".", "a", "a\\b", "c", "a\\b\\d"}),
+              (std::vector<std::string>{"a\\b\\d", "a\\b", "c", "a", "."}));
+    EXPECT_EQ(FoldersDeepestFirst({}), std::vector<std::string>{});
+    EXPECT_EQ(FoldersDeepestFirst({"x\\y", "."}), (std::vector<std::string>{"x\\y", "."}));
+}
+
+TEST(RemovalPlan, Texts) {
+    EXPECT_EQ(RemovalQuestion("Tandrel 2.11", "C:\\Program Files\\Tandrel"),
+              "Do you want to remove Tandrel 2.11 from C:\\Program Files\\Tandrel?");
+    EXPECT_EQ(RemovalSummary("Tandrel 2.11", "C:\\T", {}), "Tandrel 2.11 was removed from C:\\T.");
+    EXPECT_EQ(RemovalSummary("Tandrel 2.11", "C:\\T",
+                             {{"sites.ini", TKeptReason::Changed}, {"Backup", TKeptReason::Backup}}),
+              "Tandrel 2.11 was removed from C:\\T.\n\nThese items were kept:\n"
+              "sites.ini (changed since it was installed)\nBackup (the files that installations replaced)");
+    // A long list ends in a count.
+    const std::vector<TKeptItem> many(kMaxKeptInSummary + 3, TKeptItem{"f", TKeptReason::NotInstalled});
+    const std::string summary = RemovalSummary("Tandrel 2.11", "C:\\T", many);
+    EXPECT_EQ(std::count(summary.begin(), summary.end(), '\n'), static_cast<long>(kMaxKeptInSummary) + 3);
+    EXPECT_EQ(summary.substr(summary.rfind('\n') + 1), "and 3 more");
+    for (const TKeptReason reason :
+         {TKeptReason::Changed, TKeptReason::KeptByInstall, TKeptReason::NotInstalled, TKeptReason::Backup,
+          TKeptReason::ThroughLink, TKeptReason::OtherTarget, TKeptReason::CouldNotRemove}) {
+        const std::string text = DescribeKept({"x", reason});
+        EXPECT_EQ(text.rfind("x (", 0), 0u) << text;
+        EXPECT_EQ(text.back(), ')') << text;
+    }
+}
+
+}  // namespace

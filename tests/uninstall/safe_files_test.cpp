@@ -1,0 +1,151 @@
+// The safe file operations on real files: names outside the folder refused, a file held open by
+// another handle found before anything goes, a read-only file removable, a folder removed only
+// when empty; and the reading of an installation's record.
+#include "lifecycle/safe_files.h"
+
+#include <windows.h>
+
+#include <gtest/gtest.h>
+#include <string>
+
+#include "framework/sysutils.h"
+#include "framework/unique_handle.h"
+#include "lifecycle/install_record.h"
+#include "uninstall/removal.h"
+
+namespace {
+
+class SafeFilesTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        char temp[MAX_PATH + 1] = {};
+        ::GetTempPathA(sizeof temp, temp);
+        root_ = AddTrailingBackslash(temp) + "safe-files-test-" + std::to_string(::GetCurrentProcessId());
+        ASSERT_TRUE(::CreateDirectoryA(root_.c_str(), nullptr));
+    }
+    void TearDown() override {
+        for (const char* name : {"sub\\b.txt", "a.txt", "ro.txt", "Uninstall.dat"}) {
+            const std::string path = Path(name);
+            ::SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+            ::DeleteFileA(path.c_str());
+        }
+        ::RemoveDirectoryA(Path("sub").c_str());
+        ::RemoveDirectoryA(root_.c_str());
+    }
+    std::string Path(const std::string& name) const { return root_ + "\\" + name; }
+    void Write(const std::string& name, const std::string& text) const {
+        const UniqueFileHandle file(
+            ::CreateFileA(Path(name).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+        ASSERT_TRUE(file);
+        DWORD written = 0;
+        ::WriteFile(file.get(), text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
+    }
+    bool Exists(const std::string& name) const {
+        return ::GetFileAttributesA(Path(name).c_str()) != INVALID_FILE_ATTRIBUTES;
+    }
+
+    std::string root_;
+};
+
+TEST_F(SafeFilesTest, PathsStayInsideTheFolder) {
+    const TSafeFolder folder(root_ + "\\");
+    EXPECT_EQ(folder.Root(), root_);
+    EXPECT_EQ(folder.PathOf("."), root_);
+    EXPECT_EQ(folder.PathOf("sub\\b.txt"), root_ + "\\sub\\b.txt");
+    for (const char* name : {"..\\a.txt", "sub\\..\\..\\a.txt", "C:\\windows\\win.ini", "\\a.txt",
+                             "a.txt:stream", "sub/b.txt", "", "a.txt.", "*.txt"}) {
+        EXPECT_THROW(folder.PathOf(name), EUnsafePath) << name;
+    }
+}
+
+TEST_F(SafeFilesTest, HeldOpenFileIsInUseAndStays) {
+    Write("a.txt", "abc");
+    const TSafeFolder folder(root_);
+    {
+        const UniqueFileHandle other(::CreateFileA(Path("a.txt").c_str(), GENERIC_READ,
+                                                   FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                                   0, nullptr));
+        ASSERT_TRUE(other);
+        TRemovableFile file;
+        EXPECT_EQ(folder.OpenForRemoval("a.txt", file), TOpenForRemoval::InUse);
+    }
+    TRemovableFile file;
+    ASSERT_EQ(folder.OpenForRemoval("a.txt", file), TOpenForRemoval::Opened);
+    int64_t size = 0;
+    Sha256Digest digest{};
+    ASSERT_TRUE(file.Measure(size, digest));
+    EXPECT_EQ(size, 3);
+    EXPECT_EQ(digest, Sha256Of("abc", 3));
+    // The check changes nothing: closed without Remove, the file is still there.
+    EXPECT_TRUE(file.CanRemove());
+    file.Close();
+    EXPECT_TRUE(Exists("a.txt"));
+    // While it is held for removal nobody else can open it.
+    ASSERT_EQ(folder.OpenForRemoval("a.txt", file), TOpenForRemoval::Opened);
+    EXPECT_EQ(::CreateFileA(Path("a.txt").c_str(), GENERIC_READ,
+                            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING, 0,
+                            nullptr),
+              INVALID_HANDLE_VALUE);
+    EXPECT_TRUE(file.Remove());
+    EXPECT_FALSE(Exists("a.txt"));
+    EXPECT_EQ(folder.OpenForRemoval("a.txt", file), TOpenForRemoval::Missing);
+}
+
+TEST_F(SafeFilesTest, ReadOnlyFileIsRemovable) {
+    Write("ro.txt", "x");
+    ASSERT_TRUE(::SetFileAttributesA(Path("ro.txt").c_str(), FILE_ATTRIBUTE_READONLY));
+    TRemovableFile file;
+    ASSERT_EQ(TSafeFolder(root_).OpenForRemoval("ro.txt", file), TOpenForRemoval::Opened);
+    EXPECT_TRUE(file.CanRemove());
+    file.Close();
+    EXPECT_NE(::GetFileAttributesA(Path("ro.txt").c_str()) & FILE_ATTRIBUTE_READONLY, 0u)
+        << "attribute put back";
+    ASSERT_EQ(TSafeFolder(root_).OpenForRemoval("ro.txt", file), TOpenForRemoval::Opened);
+    EXPECT_TRUE(file.Remove());
+    EXPECT_FALSE(Exists("ro.txt"));
+}
+
+TEST_F(SafeFilesTest, FilesGoByName) {
+    Write("a.txt", "a");
+    const TSafeFolder folder(root_);
+    const std::string outside = root_ + "-moved.txt";
+    EXPECT_TRUE(folder.MoveOut("a.txt", outside));
+    EXPECT_FALSE(Exists("a.txt"));
+    EXPECT_TRUE(::DeleteFileA(outside.c_str()));
+    EXPECT_THROW(folder.MoveOut("..\\a.txt", outside), EUnsafePath);
+    EXPECT_THROW(folder.RemoveFile("sub\\..\\..\\a.txt"), EUnsafePath);
+    Write("a.txt", "a");
+    EXPECT_TRUE(folder.RemoveFile("a.txt"));
+    EXPECT_FALSE(Exists("a.txt"));
+    EXPECT_TRUE(folder.RemoveFile("a.txt")) << "already gone";
+}
+
+TEST_F(SafeFilesTest, FoldersGoOnlyWhenEmpty) {
+    ASSERT_TRUE(::CreateDirectoryA(Path("sub").c_str(), nullptr));
+    Write("sub\\b.txt", "b");
+    const TSafeFolder folder(root_);
+    EXPECT_FALSE(folder.RemoveEmptyFolder("sub"));
+    EXPECT_TRUE(Exists("sub\\b.txt"));
+    EXPECT_EQ(folder.List("sub"), std::vector<std::string>{"b.txt"});
+    EXPECT_FALSE(folder.RemoveEmptyFolder("sub\\b.txt")) << "a file is not a folder";
+    ASSERT_TRUE(::DeleteFileA(Path("sub\\b.txt").c_str()));
+    EXPECT_TRUE(folder.RemoveEmptyFolder("sub"));
+    EXPECT_TRUE(folder.RemoveEmptyFolder("sub")) << "already gone";
+    EXPECT_FALSE(Exists("sub"));
+}
+
+TEST_F(SafeFilesTest, RecordMustNameItsOwnFolder) {
+    EXPECT_THROW(ReadInstallationRecord(root_), EBadRecord) << "missing";
+    TInstallRecord record;
+    record.Destination = root_;
+    record.Folders = {"."};
+    Write(kRecordName, FormatInstallRecord(record));
+    EXPECT_EQ(ReadInstallationRecord(root_ + "\\").Destination, root_);
+    record.Destination = "C:\\Somewhere\\Else";
+    Write(kRecordName, FormatInstallRecord(record));
+    EXPECT_THROW(ReadInstallationRecord(root_), EBadRecord) << "another folder's record";
+    Write(kRecordName, "Tandrel install record 1\r\ndestination " + root_ + "\r\nfile 1 00 ..\\x\r\n");
+    EXPECT_THROW(ReadInstallationRecord(root_), EBadRecord) << "damaged";
+}
+
+}  // namespace
