@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # End-to-end installation: tandrel-setup.exe under Xvfb and Wine, driven with real keyboard and
 # mouse input (xdotool), a screenshot at every step (build/screenshots/e2e/), then the result on
-# disk is checked. Four runs into the same folder, then one into another:
+# disk is checked. Four runs into the same folder, its removal, then one run into another folder:
 #   1. a new folder (created on request), backups off, shortcuts yes, readme no: the five files
 #      equal the payload with its time stamps; Tandrel.lnk in the Programs and SendTo folders,
 #      read back with lnkinfo;
@@ -12,7 +12,10 @@
 #   4. a copy of the setup whose archive header has one byte of its TotalSize changed, backups on:
 #      the damaged-file message comes before anything is touched, the installation stays byte for
 #      byte as it was, and the program stays up until its window is closed;
-#   5. /VERYSILENT into another folder with a log: no window, nobody presses a key, exit code 0.
+#   5. the removal as Apps & features starts it (Wine's list of installed programs runs the
+#      registered uninstaller): its question, its closing message; the kept sites.ini and the Backup
+#      folder stay, everything else that the setup put there goes, the entry included;
+#   6. /VERYSILENT into another folder with a log: no window, nobody presses a key, exit code 0.
 # Every run must end with exit code 0.
 #     scripts/e2e.sh [SETUP.exe]
 set -uo pipefail
@@ -264,18 +267,39 @@ else
     fail "run 4: could not make the damaged setup file"
 fi
 
-# ---- Run 5: unattended, no window at all; nobody presses a key.
+# ---- Run 5: the installation removed through Wine's list of installed programs, as Apps & features
+# removes it. The list waits for the uninstaller, always ends with 0 and leaves the entry to it.
+wine_uninstaller() { wine_as_user "$prefix" wine uninstaller "$@"; }
+listed() { wine_uninstaller --list 2>/dev/null | tr -d '\r' | grep -c -F 'Tandrel 2.11'; }
+[[ "$(listed)" == 1 ]] && ok "run 5: Wine lists Tandrel 2.11" || fail "run 5: Wine lists Tandrel $(listed) times"
+# The uninstaller's windows take the focus themselves: the desktop is not focused for them.
+wine_uninstaller --remove Tandrel >"$work/remove-5.log" 2>&1 &
+app_pid=$!
+answer Confirm run5-remove-question Return  # Yes: remove
+answer Information run5-removed Return      # the closing message: OK
+wait_exit 5
+for name in Tandrel.exe Tandrel.hlp readme.txt whatsnew.txt Uninstall.exe Uninstall.dat; do
+    [[ -e "$installed/$name" ]] && fail "run 5 left $name"
+done
+for folder in Programs SendTo; do
+    [[ -e "$(wine_shell_folder "$prefix" "$folder")/Tandrel.lnk" ]] && fail "run 5 left the $folder shortcut"
+done
+[[ -f "$installed/sites.ini" && -d "$backup" ]] && ok "run 5 kept the user's sites.ini and the Backup folder" ||
+    fail "run 5 removed the kept sites.ini or the Backup folder"
+[[ "$(listed)" == 0 ]] && ok "run 5: Wine no longer lists Tandrel" || fail "run 5: Tandrel still listed"
+
+# ---- Run 6: unattended, no window at all; nobody presses a key.
 silent="$prefix/drive_c/Silent Test"
-"$here/wine-run.sh" "$exe" /VERYSILENT '/DIR=C:\Silent Test' '/LOG=C:\silent.log' >"$work/setup-5.log" 2>&1 &
+"$here/wine-run.sh" "$exe" /VERYSILENT '/DIR=C:\Silent Test' '/LOG=C:\silent.log' >"$work/setup-6.log" 2>&1 &
 app_pid=$!
 sleep 2
-shot run5-very-silent  # the empty desktop: no window of the setup
-wait_exit 5
+shot run6-very-silent  # the empty desktop: no window of the setup
+wait_exit 6
 for name in "${names[@]}"; do
-    check_same "$(source_of "$name")" "$silent/$name" "run 5 installed $name"
+    check_same "$(source_of "$name")" "$silent/$name" "run 6 installed $name"
 done
-grep -q -x -F $'Result: installed (exit code 0)\r' "$prefix/drive_c/silent.log" && ok "run 5 logged its result" ||
-    fail "run 5: no result in the log: $(cat "$prefix/drive_c/silent.log" 2>&1)"
+grep -q -x -F $'Result: installed (exit code 0)\r' "$prefix/drive_c/silent.log" && ok "run 6 logged its result" ||
+    fail "run 6: no result in the log: $(cat "$prefix/drive_c/silent.log" 2>&1)"
 
 echo "e2e: screenshots in $shots"
 if ((FAILURES > 0)); then

@@ -2,7 +2,9 @@
 # The registration for removal after unattended installations under Wine: the uninstall entry (read
 # with Wine's reg and listed by Wine's uninstaller), the uninstaller and the record in the
 # destination (checked against sha256sum), a second installation merged into the record, an
-# installation elsewhere that moves the entry, and a registration that fails without failing:
+# installation elsewhere that moves the entry, a registration that fails without failing, and then
+# the removals of what was installed (the registered QuietUninstallString, then an uninstaller run by
+# hand), which take what the setup wrote and leave what is the user's:
 #     registration_test.sh SETUP_EXE SHIPPED_UNINSTALL_EXE TANDREL_EXE PAYLOAD_DIR
 # Runs in $TANDREL_WINEPREFIX when set (the test run's prefix), otherwise in a prefix of its own.
 set -uo pipefail
@@ -225,6 +227,50 @@ if command -v "$objdump" >/dev/null; then
 else
     fail "no $objdump to look at the programs"
 fi
+
+# ---- Removal, as a package manager runs it: the registered QuietUninstallString, which names the
+# installation in "Registration Other". All of it goes but its folder, which was there before; the
+# entry goes; the first installation is untouched.
+read_entry
+quiet=$(sed -n 's/^QuietUninstallString=//p' <<<"$ENTRY")
+quiet_program=${quiet#\"}
+quiet_program=${quiet_program%%\"*}
+quiet_switch=${quiet##*\" }
+cp -a "$installed" "$work/first-installation"
+timeout 120 bash -c 'source "$1/lib/wine.sh"; wine_init_user; shift; wine_as_user "$@"' _ "$scripts" "$prefix" \
+    wine "$quiet_program" "$quiet_switch" >"$work/quiet.log" 2>&1
+STATUS=$?
+expect_status 0 "removed as registered ($quiet)"
+[[ -d "$other_dir" && -z "$(ls -A "$other_dir")" ]] && ok "removed as registered: nothing left in the folder" ||
+    fail "removed as registered: left $(ls -A "$other_dir" 2>&1)"
+read_entry && fail "removed as registered: the entry still names $(sed -n 's/^InstallLocation=//p' <<<"$ENTRY")"
+diff -r "$work/first-installation" "$installed" >/dev/null && ok "removed as registered: the first installation whole" ||
+    fail "removed as registered: the first installation changed"
+
+# ---- The first installation, installed twice (so with a Backup), its sites.ini changed and a file
+# added, removed by its own uninstaller: the user's files and Backup stay, the rest goes, shortcuts
+# included.
+printf 'mine\r\n' >"$installed/notes.txt"
+shortcut_files=()
+for shortcut in "${shortcut_paths[@]}"; do
+    unix="$drive_c/${shortcut#C:\\}"
+    shortcut_files+=("${unix//\\//}")
+done
+for file in "${shortcut_files[@]}"; do
+    [[ -f "$file" ]] || fail "before the removal: no shortcut $file"
+done
+timeout 120 "$scripts/wine-run.sh" "$installed/Uninstall.exe" /VERYSILENT '/LOG=C:\registration-5.log' \
+    >"$work/remove.log" 2>&1
+STATUS=$?
+expect_status 0 "removed"
+for name in Tandrel.exe Tandrel.hlp readme.txt whatsnew.txt Uninstall.exe Uninstall.dat; do
+    [[ -e "$installed/$name" ]] && fail "removed: $name is still there"
+done
+[[ -f "$installed/sites.ini" && -f "$installed/notes.txt" && -f "$installed/Backup/Tandrel.exe" ]] &&
+    ok "removed: the user's sites.ini, the added file and Backup stay" || fail "removed: a file of the user's is gone"
+for file in "${shortcut_files[@]}"; do
+    [[ -e "$file" ]] && fail "removed: the shortcut $file is still there"
+done
 
 if ((FAILURES > 0)); then
     echo "registration: $FAILURES check(s) failed"
