@@ -4,6 +4,8 @@
 # it to Unix permissions), so the tests could not see the behaviour of a real Windows machine.
 
 WINE_USER=${TANDREL_WINE_USER:-tandrel}
+# The project's scripts folder, whoever sources this file.
+WINE_SCRIPTS=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 
 # Sets RUNAS to the command prefix that runs a program as the Wine user.
 wine_init_user() {
@@ -76,6 +78,28 @@ REG
         echo "wine.sh: the prefix settings did not take in $prefix" >&2
         return 1
     fi
+}
+
+# For a test script: work, a fresh folder in /tmp named after $1 that the Wine user can read, and
+# the prefix to run in: $TANDREL_WINEPREFIX when set (the test run's), else a prefix of the script's
+# own made in work and exported, so that wine-run.sh uses it too. Sets work, prefix, drive_c and
+# own_prefix; wine_test_done removes what it made.
+wine_test_prefix() {  # name
+    wine_init_user
+    work=$(mktemp -d "/tmp/tandrel-$1.XXXXXX")
+    chmod 755 "$work"
+    own_prefix=
+    if [[ -z "${TANDREL_WINEPREFIX:-}" || ! -d "${TANDREL_WINEPREFIX}" ]]; then
+        "$WINE_SCRIPTS/wine-prefix.sh" create "$work/wine" >/dev/null || { echo "no Wine prefix" >&2; return 1; }
+        export TANDREL_WINEPREFIX=$work/wine/prefix
+        own_prefix=1
+    fi
+    prefix=$TANDREL_WINEPREFIX
+    drive_c=$prefix/drive_c
+}
+wine_test_done() {
+    [[ -n "$own_prefix" ]] && "$WINE_SCRIPTS/wine-prefix.sh" destroy "$work/wine" >/dev/null 2>&1
+    rm -rf "$work"
 }
 
 wine_stop_prefix() {

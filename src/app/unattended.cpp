@@ -16,29 +16,6 @@
 #include "framework/unit_startup.h"
 #include "lifecycle/command_line.h"
 
-TInstallLog::TInstallLog(const std::string& path) {
-    if (path.empty()) {
-        return;
-    }
-    file_.reset(::CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
-                              FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file_) {
-        throw EFCreateError(Format(msg::kCreateError, path.c_str()));
-    }
-}
-
-void TInstallLog::Line(const std::string& text) {
-    if (!file_) {
-        return;
-    }
-    // One line per call whatever the text holds: a control character in a path or a message
-    // cannot end the line early and forge the next one.
-    const std::string line = EscapeControlCharacters(text) + "\r\n";
-    DWORD written = 0;
-    // A log that cannot be written any more does not stop the installation it describes.
-    ::WriteFile(file_.get(), line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
-}
-
 void TUnattendedFrontEnd::EntryDone(const std::string& name, bool written, TBackupAction backup) {
     std::string what = written ? "written" : "kept";
     if (backup == TBackupAction::Moved) {
@@ -67,27 +44,8 @@ void TUnattendedFrontEnd::RegistrationFailed(const std::string& reason) {
 
 namespace {
 
-std::string LocalTimeText() {
-    SYSTEMTIME now{};
-    ::GetLocalTime(&now);
-    return Format("%04u-%02u-%02u %02u:%02u:%02u", now.wYear, now.wMonth, now.wDay, now.wHour, now.wMinute,
-                  now.wSecond);
-}
-
 // The mode as the log names it, in the order of TSetupMode.
 constexpr const char* kModeNames[] = {"interactive", "silent", "very silent"};
-
-// Tells whoever started the program from a console or a script; a program without a standard
-// error handle says nothing.
-void WriteStandardError(const std::string& text) {
-    const HANDLE error = ::GetStdHandle(STD_ERROR_HANDLE);
-    if (error == nullptr || error == INVALID_HANDLE_VALUE) {
-        return;
-    }
-    const std::string line = "tandrel-setup: " + text + "\r\n";
-    DWORD written = 0;
-    ::WriteFile(error, line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
-}
 
 int Result(TInstallLog& log, int exitCode) {
     const char* what = exitCode == kExitInstalled        ? "installed"
@@ -125,14 +83,14 @@ int RunUnattended(const TSetupOptions& options, const std::string& commandLine) 
         log.emplace(options.LogFile);
     } catch (const std::exception& error) {
         // Nowhere to say what happens: nothing is installed unseen.
-        WriteStandardError(error.what());
+        WriteStandardError("tandrel-setup", error.what());
         return options.Error.empty() ? kExitFailed : kExitBadCommandLine;
     }
     log->Line("Tandrel Setup " TANDREL_VERSION);
     log->Line("Time: " + LocalTimeText());
     log->Line("Command line: " + commandLine);
     if (!options.Error.empty()) {
-        WriteStandardError(options.Error);
+        WriteStandardError("tandrel-setup", options.Error);
         log->Line("Error: " + options.Error);
         return Result(*log, kExitBadCommandLine);
     }

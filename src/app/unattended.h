@@ -5,7 +5,7 @@
 #include <string>
 
 #include "app/install_front_end.h"
-#include "framework/unique_handle.h"
+#include "lifecycle/run_log.h"
 #include "lifecycle/setup_command_line.h"
 
 // The exit codes of an unattended run. An interactive run keeps its own (0, or 1 when the program
@@ -14,18 +14,8 @@ inline constexpr int kExitInstalled = 0;
 inline constexpr int kExitBadCommandLine = 1;
 inline constexpr int kExitFailed = 4;
 
-// A plain-text log, one line at a time, written through to the file at once so that it tells how
-// far a run came whatever stops it. An empty path logs nothing.
-class TInstallLog {
-  public:
-    // Creates the file or empties an existing one; others may read it meanwhile. Raises
-    // EFCreateError "Cannot create file <path>".
-    explicit TInstallLog(const std::string& path);
-    void Line(const std::string& text);
-
-  private:
-    UniqueFileHandle file_;
-};
+// The log of an unattended installation.
+using TInstallLog = TRunLog;
 
 // Answers as the switches say: backups unless /NOBACKUP, shortcuts unless /NOICONS, an existing site
 // database always kept, no readme; every outcome goes to the log.

@@ -180,6 +180,16 @@ std::optional<std::string> BadPathCharacters(std::string_view value) {
     return std::nullopt;
 }
 
+std::optional<std::string> LogFileProblem(std::string_view value) {
+    if (value.empty()) {
+        return "/LOG needs a file name";
+    }
+    if (const std::optional<std::string> bad = BadPathCharacters(value)) {
+        return "/LOG " + *bad;
+    }
+    return std::nullopt;
+}
+
 bool IsAbsolutePath(std::string_view path) {
     if (path.size() >= 3 && UpperAscii(path[0]) >= 'A' && UpperAscii(path[0]) <= 'Z' && path[1] == ':' &&
         path[2] == '\\') {

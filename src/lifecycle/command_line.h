@@ -63,6 +63,10 @@ std::string EscapeControlCharacters(std::string_view text);
 // mark), or nothing.
 std::optional<std::string> BadPathCharacters(std::string_view value);
 
+// Why the value of /LOG cannot name the log file (it is empty, or BadPathCharacters), as the message
+// of a refused command line, or nothing.
+std::optional<std::string> LogFileProblem(std::string_view value);
+
 // Whether path is a full path: a drive letter, ":" and "\", or a UNC path "\\server\share" (not
 // the device or long-path forms "\\.\" and "\\?\").
 bool IsAbsolutePath(std::string_view path);

@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+#include "lifecycle/run_log.h"
+
 std::optional<std::string> ToAnsiExact(std::u16string_view text) {
     if (text.empty()) {
         return std::string();
@@ -61,12 +63,7 @@ void RefuseCommandLine(const std::string& program,
                        const std::string& reason,
                        const std::string& usage,
                        bool showBox) {
-    const HANDLE error = ::GetStdHandle(STD_ERROR_HANDLE);
-    if (error != nullptr && error != INVALID_HANDLE_VALUE) {
-        const std::string line = program + ": " + reason + "\r\n";
-        DWORD written = 0;
-        ::WriteFile(error, line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
-    }
+    WriteStandardError(program, reason);
     if (showBox) {
         const std::string text = reason + "\n\n" + usage;
         ::MessageBoxA(nullptr, text.c_str(), caption.c_str(), MB_OK | MB_ICONERROR);

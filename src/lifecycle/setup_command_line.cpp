@@ -61,10 +61,8 @@ TSetupOptions ParseSetupArguments(const std::vector<std::string>& arguments, siz
             options.Destination = *dir;
             unattendedOnly = true;
         } else if (const std::optional<std::string> log = SwitchValue(argument, "/LOG")) {
-            if (log->empty()) {
-                fail("/LOG needs a file name");
-            } else if (const std::optional<std::string> bad = BadPathCharacters(*log)) {
-                fail("/LOG " + *bad);
+            if (const std::optional<std::string> problem = LogFileProblem(*log)) {
+                fail(*problem);
             }
             options.LogFile = *log;
             unattendedOnly = true;

@@ -24,10 +24,8 @@ TUninstallOptions ParseUninstallArguments(const std::vector<std::string>& argume
         } else if (IsSwitch(argument, "/VERYSILENT")) {
             options.Mode = TUninstallMode::VerySilent;
         } else if (const std::optional<std::string> log = SwitchValue(argument, "/LOG")) {
-            if (log->empty()) {
-                fail("/LOG needs a file name");
-            } else if (const std::optional<std::string> bad = BadPathCharacters(*log)) {
-                fail("/LOG " + *bad);
+            if (const std::optional<std::string> problem = LogFileProblem(*log)) {
+                fail(*problem);
             }
             options.LogFile = *log;
             logGiven = true;
@@ -41,7 +39,7 @@ TUninstallOptions ParseUninstallArguments(const std::vector<std::string>& argume
         } else if (IsSwitch(argument, "/LOG") || IsSwitch(argument, "/ORIGINAL")) {
             fail(argument + " needs a value: " + argument + "=\"...\"");
         } else {
-            fail("Unknown switch " + argument);
+            fail("Unknown switch " + EscapeControlCharacters(argument));
         }
     }
     if (logGiven && !options.Unattended()) {

@@ -10,34 +10,10 @@
 
 // ---- The log ---------------------------------------------------------------------------------
 
-TRemovalLog::TRemovalLog(const std::string& path) {
-    if (path.empty()) {
-        return;
-    }
-    file_.reset(::CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
-                              FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file_) {
-        throw EFCreateError(Format(msg::kCreateError, path.c_str()));
-    }
-}
-
-void TRemovalLog::Line(const std::string& text) {
-    if (!file_) {
-        return;
-    }
-    const std::string line = text + "\r\n";
-    DWORD written = 0;
-    // A log that cannot be written any more does not stop the removal it describes.
-    ::WriteFile(file_.get(), line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
-}
-
 void LogHeading(TRemovalLog& log, const std::string& commandLine, TUninstallMode mode) {
-    SYSTEMTIME now{};
-    ::GetLocalTime(&now);
     constexpr const char* kModeNames[] = {"interactive", "silent", "very silent"};
     log.Line("Tandrel Uninstall " TANDREL_VERSION);
-    log.Line(Format("Time: %04u-%02u-%02u %02u:%02u:%02u", now.wYear, now.wMonth, now.wDay, now.wHour,
-                    now.wMinute, now.wSecond));
+    log.Line("Time: " + LocalTimeText());
     log.Line("Command line: " + commandLine);
     log.Line(std::string("Mode: ") + kModeNames[static_cast<int>(mode)]);
 }

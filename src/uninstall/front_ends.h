@@ -6,23 +6,14 @@
 #include <string>
 #include <vector>
 
-#include "framework/unique_handle.h"
+#include "lifecycle/run_log.h"
 #include "lifecycle/uninstall_options.h"
 #include "uninstall/removal.h"
 
 class TfrmRemove;
 
-// A plain-text log, one line at a time, written through to the file at once so that it tells how
-// far a run came whatever stops it. An empty path logs nothing.
-class TRemovalLog {
-  public:
-    // Creates the file or empties an existing one. Raises EFCreateError "Cannot create file <path>".
-    explicit TRemovalLog(const std::string& path);
-    void Line(const std::string& text);
-
-  private:
-    UniqueFileHandle file_;
-};
+// The log of an unattended removal.
+using TRemovalLog = TRunLog;
 
 // The progress window, made when the removal starts and freed with the front end.
 class TRemovalWindow {

@@ -24,18 +24,6 @@
 
 namespace {
 
-// Tells whoever started the program from a console or a script; a program without a standard
-// error handle says nothing.
-void WriteStandardError(const std::string& text) {
-    const HANDLE error = ::GetStdHandle(STD_ERROR_HANDLE);
-    if (error == nullptr || error == INVALID_HANDLE_VALUE) {
-        return;
-    }
-    const std::string line = "Uninstall: " + text + "\r\n";
-    DWORD written = 0;
-    ::WriteFile(error, line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
-}
-
 std::string FullPath(const std::string& path) {
     char full[MAX_PATH + 1] = {};
     const DWORD length = ::GetFullPathNameA(path.c_str(), sizeof full, full, nullptr);
@@ -50,7 +38,7 @@ int WithFrontEnd(const TUninstallOptions& options, const std::string& commandLin
         log.emplace(options.LogFile);
     } catch (const std::exception& error) {
         // Nowhere to say what happens: nothing is removed unseen.
-        WriteStandardError(error.what());
+        WriteStandardError("Uninstall", error.what());
         return kExitRemoveFailed;
     }
     LogHeading(*log, commandLine, options.Mode);

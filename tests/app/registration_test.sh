@@ -17,25 +17,14 @@ source "$scripts/lib/wine.sh"
 CHECK_PREFIX=registration
 source "$scripts/lib/checks.sh"
 
-wine_init_user
-work=$(mktemp -d /tmp/tandrel-registration.XXXXXX)
-chmod 755 "$work"
-own_prefix=
-if [[ -z "${TANDREL_WINEPREFIX:-}" || ! -d "${TANDREL_WINEPREFIX}" ]]; then
-    "$scripts/wine-prefix.sh" create "$work/wine" >/dev/null || { echo "no Wine prefix" >&2; exit 1; }
-    export TANDREL_WINEPREFIX=$work/wine/prefix
-    own_prefix=1
-fi
-prefix=$TANDREL_WINEPREFIX
-drive_c=$prefix/drive_c
+wine_test_prefix registration || exit 1
 key='Software\Microsoft\Windows\CurrentVersion\Uninstall\Tandrel'
 made=("$drive_c/Registration Test" "$drive_c/Registration Other" "$drive_c/Registration Blocked")
 cleanup() {
     rm -rf "${made[@]}" "$drive_c"/registration-*.log
     wine_as_user "$prefix" wine reg delete "HKLM\\$key" /f /reg:64 >/dev/null 2>&1
     wine_as_user "$prefix" wine reg delete "HKCU\\$key" /f >/dev/null 2>&1
-    [[ -n "$own_prefix" ]] && "$scripts/wine-prefix.sh" destroy "$work/wine" >/dev/null 2>&1
-    rm -rf "$work"
+    wine_test_done
 }
 trap cleanup EXIT
 rm -rf "${made[@]}"

@@ -17,17 +17,7 @@ source "$scripts/lib/wine.sh"
 CHECK_PREFIX=unattended
 source "$scripts/lib/checks.sh"
 
-wine_init_user
-work=$(mktemp -d /tmp/tandrel-unattended.XXXXXX)
-chmod 755 "$work"
-own_prefix=
-if [[ -z "${TANDREL_WINEPREFIX:-}" || ! -d "${TANDREL_WINEPREFIX}" ]]; then
-    "$scripts/wine-prefix.sh" create "$work/wine" >/dev/null || { echo "no Wine prefix" >&2; exit 1; }
-    export TANDREL_WINEPREFIX=$work/wine/prefix
-    own_prefix=1
-fi
-prefix=$TANDREL_WINEPREFIX
-drive_c=$prefix/drive_c
+wine_test_prefix unattended || exit 1
 # What the runs make in the prefix, removed before and after.
 made=("$drive_c/Unattended Test" "$drive_c/Unattended Plain" "$drive_c/Unattended Bad"
     "$drive_c/unattended-blocker" "$drive_c/Unattended Damaged" "$drive_c/Unattended Checks")
@@ -35,8 +25,7 @@ small_drive=
 cleanup() {
     [[ -n "$small_drive" ]] && { umount "$small_drive"; rm -f "$prefix/dosdevices/t:"; }
     rm -rf "${made[@]}" "$drive_c"/unattended-*.log
-    [[ -n "$own_prefix" ]] && "$scripts/wine-prefix.sh" destroy "$work/wine" >/dev/null 2>&1
-    rm -rf "$work"
+    wine_test_done
 }
 trap cleanup EXIT
 rm -rf "${made[@]}" "$drive_c"/unattended-*.log

@@ -19,25 +19,14 @@ source "$scripts/lib/wine.sh"
 CHECK_PREFIX=safety
 source "$scripts/lib/checks.sh"
 
-wine_init_user
-work=$(mktemp -d /tmp/tandrel-safety.XXXXXX)
-chmod 755 "$work"
-own_prefix=
-if [[ -z "${TANDREL_WINEPREFIX:-}" || ! -d "${TANDREL_WINEPREFIX}" ]]; then
-    "$scripts/wine-prefix.sh" create "$work/wine" >/dev/null || { echo "no Wine prefix" >&2; exit 1; }
-    export TANDREL_WINEPREFIX=$work/wine/prefix
-    own_prefix=1
-fi
-prefix=$TANDREL_WINEPREFIX
-drive_c=$prefix/drive_c
+wine_test_prefix safety || exit 1
 bin="$drive_c/Tandrel Setup Files"
 tools="$drive_c/safety-launch"
 made=("$bin" "$tools" "$drive_c/Safety Dest" "$drive_c/Safety Deep" "$drive_c/safety-cwd" "$drive_c"/safety-*.log)
 cleanup() {
     rm -rf "${made[@]}" "$drive_c"/safety-*.log
-    [[ -n "$own_prefix" ]] && "$scripts/wine-prefix.sh" destroy "$work/wine" >/dev/null 2>&1
     display_stop
-    rm -rf "$work"
+    wine_test_done
 }
 trap cleanup EXIT
 rm -rf "${made[@]}"

@@ -19,17 +19,7 @@ source "$scripts/lib/wine.sh"
 CHECK_PREFIX=uninstall
 source "$scripts/lib/checks.sh"
 
-wine_init_user
-work=$(mktemp -d /tmp/tandrel-uninstall.XXXXXX)
-chmod 755 "$work"
-own_prefix=
-if [[ -z "${TANDREL_WINEPREFIX:-}" || ! -d "${TANDREL_WINEPREFIX}" ]]; then
-    "$scripts/wine-prefix.sh" create "$work/wine" >/dev/null || { echo "no Wine prefix" >&2; exit 1; }
-    export TANDREL_WINEPREFIX=$work/wine/prefix
-    own_prefix=1
-fi
-prefix=$TANDREL_WINEPREFIX
-drive_c=$prefix/drive_c
+wine_test_prefix uninstall || exit 1
 display_ensure || exit 1
 mkdir -p "$shots"
 rm -f "$shots"/*.png
@@ -43,25 +33,11 @@ cleanup() {
         wait_process_exit "$sleeper" 10 || kill "$sleeper" 2>/dev/null
     fi
     rm -rf "$drive_c"/Remove* "$drive_c/link-target" "$drive_c/release-busy" "$drive_c"/uninstall*.log "${made[@]}"
-    [[ -n "$own_prefix" ]] && "$scripts/wine-prefix.sh" destroy "$work/wine" >/dev/null 2>&1
     display_stop
-    rm -rf "$work"
+    wine_test_done
 }
 trap cleanup EXIT
 rm -rf "${made[@]}" "$drive_c"/uninstall*.log
-
-# The uninstaller runs elevated from folders that others may write to: it imports known system
-# libraries only (KnownDLLs, which the system loads from its own folder whatever the search order).
-objdump=$(command -v x86_64-w64-mingw32-objdump || command -v objdump)
-imports=$("$objdump" -p "$uninstaller" | sed -n 's/^[[:space:]]*DLL Name: //p' | tr 'A-Z' 'a-z' | sort -u)
-known=(advapi32.dll comdlg32.dll gdi32.dll kernel32.dll msvcrt.dll ole32.dll oleaut32.dll rpcrt4.dll shell32.dll
-    shlwapi.dll user32.dll)
-unknown=
-for dll in $imports; do
-    printf '%s\n' "${known[@]}" | grep -q -x -F "$dll" || unknown+=" $dll"
-done
-[[ -n "$imports" && -z "$unknown" ]] && ok "imports known system libraries only: $(echo $imports)" ||
-    fail "imports libraries that are not known system libraries: '$unknown' (all: $(echo $imports))"
 
 programs=$(wine_shell_folder "$prefix" Programs) || fail "no Programs folder in the registry"
 temp_dir=$drive_c/users/$WINE_USER/Temp

@@ -1,0 +1,29 @@
+// What an unattended run of the setup or the uninstaller tells whoever started it: a plain-text log
+// and a line on the standard error.
+#pragma once
+
+#include <string>
+
+#include "framework/unique_handle.h"
+
+// A plain-text log, one line at a time, written through to the file at once so that it tells how
+// far a run came whatever stops it. An empty path logs nothing. Control characters in a line are
+// escaped, so that a path or a message that holds one cannot end the line early and forge the next.
+class TRunLog {
+  public:
+    // Creates the file or empties an existing one; others may read it meanwhile. Raises
+    // EFCreateError "Cannot create file <path>".
+    explicit TRunLog(const std::string& path);
+    // A line that cannot be written any more does not stop the run it describes.
+    void Line(const std::string& text);
+
+  private:
+    UniqueFileHandle file_;
+};
+
+// The local time as a log shows it: "YYYY-MM-DD HH:MM:SS".
+std::string LocalTimeText();
+
+// "<program>: <text>" on the standard error, for whoever started the program from a console or a
+// script; a program without a standard error handle says nothing.
+void WriteStandardError(const std::string& program, const std::string& text);
