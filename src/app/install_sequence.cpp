@@ -26,24 +26,6 @@ std::string ProgramFolder() {
     return ExtractFilePath(std::string(path, length));
 }
 
-// The names of the embedded archive's entries; none when it cannot be listed (the extraction loop
-// then fails on it and says why).
-std::vector<std::string> ArchiveEntryNames() {
-    std::vector<std::string> names;
-    try {
-        TCompress compress(nullptr);
-        const std::unique_ptr<TStream> archive = compress.LoadArchiveResource("data", "");
-        TStringList entries;
-        compress.ListArchiveFiles(*archive, entries);
-        for (int index = 0; index < entries.Count(); ++index) {
-            names.push_back(entries[index]);
-        }
-    } catch (const std::exception&) {
-        names.clear();
-    }
-    return names;
-}
-
 // Writes the uninstaller, the record and the uninstall entry. A failure stops nothing: the front end
 // hears of it.
 void RegisterForRemoval(TInstallRegistration& registration, TInstallFrontEnd& frontEnd) {
@@ -67,6 +49,22 @@ bool AskYesNo(const char* question, TMessageKind kind) {
 
 }  // namespace
 
+std::vector<std::string> EmbeddedEntryNames() {
+    std::vector<std::string> names;
+    try {
+        TCompress compress(nullptr);
+        const std::unique_ptr<TStream> archive = compress.LoadArchiveResource("data", "");
+        TStringList entries;
+        compress.ListArchiveFiles(*archive, entries);
+        for (int index = 0; index < entries.Count(); ++index) {
+            names.push_back(entries[index]);
+        }
+    } catch (const std::exception&) {
+        names.clear();
+    }
+    return names;
+}
+
 void RunInstallation(TInstallFrontEnd& decider) {
     TInstallState& state = InstallState;
     // Whatever the front end, the same things are recorded, and an installation that gets through
@@ -81,7 +79,7 @@ void RunInstallation(TInstallFrontEnd& decider) {
     if (frontEnd.ShowsProgress()) {
         frmCopy->Show();
     }
-    registration.BeforeExtraction(state.DestinationFolder, state.DestinationMade, ArchiveEntryNames());
+    registration.BeforeExtraction(state.DestinationFolder, state.DestinationMade, EmbeddedEntryNames());
     frmCopy->ExtractAllFiles(frontEnd);
     registration.AfterExtraction();
     RegisterForRemoval(registration, frontEnd);

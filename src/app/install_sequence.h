@@ -3,6 +3,9 @@
 // the answers and hears the outcomes through a front end; the interactive one asks the user.
 #pragma once
 
+#include <string>
+#include <vector>
+
 #include "app/install_front_end.h"
 
 // The product's folder name (appended to every folder that the directory list proposes) and the
@@ -16,6 +19,10 @@ inline constexpr const char kKeepSiteDatabaseQuestion[] =
 inline constexpr const char kShortcutQuestion[] = "Add a shortcut to the Start Menu?";
 inline constexpr const char kReadmeQuestion[] = "Do you want to view the README file now?";
 inline constexpr const char kSetupComplete[] = "Tandrel Setup Complete.";
+
+// The names of the entries of the setup's own archive, in archive order; none when it cannot be
+// listed (the installation then fails on it and says why).
+std::vector<std::string> EmbeddedEntryNames();
 
 // Runs every step into InstallState.DestinationFolder, which must be set. Once the extraction loop
 // has returned, and again after the shortcuts, the installation is registered for removal (the

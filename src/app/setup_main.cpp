@@ -8,13 +8,11 @@
 #include <exception>
 #include <string>
 
+#include "app/install_sequence.h"
 #include "app/main_form.h"
 #include "app/program_classes.h"
 #include "app/unattended.h"
-#include "archive/archive_reader.h"
-#include "archive/compress.h"
 #include "framework/application.h"
-#include "framework/resource_stream.h"
 #include "framework/unit_startup.h"
 #include "lifecycle/command_line_win32.h"
 #include "lifecycle/safe_library.h"
@@ -26,17 +24,11 @@ namespace {
 // The length of the longest entry name in the setup's own archive, which bounds how long /DIR may
 // be. 0 when the archive cannot be read: the installation itself then fails on it and says so.
 size_t LongestEntryName() {
-    try {
-        TResourceStream archive(::GetModuleHandleA(nullptr), "data", kArchiveResourceType);
-        ReadCheckedArchiveHeader(archive);
-        size_t longest = 0;
-        for (const ArchiveEntry& entry : ListEntries(archive)) {
-            longest = std::max(longest, entry.name.size());
-        }
-        return longest;
-    } catch (const std::exception&) {
-        return 0;
+    size_t longest = 0;
+    for (const std::string& name : EmbeddedEntryNames()) {
+        longest = std::max(longest, name.size());
     }
+    return longest;
 }
 
 }  // namespace
