@@ -1,8 +1,10 @@
 // Any bytes as a wide command line (two bytes a character, little-endian; the first byte sets the
 // longest entry name): splitting never reads outside the text, only words starting with "/" come
 // back as switches, the setup's options accepted from them are sound (a full destination free of
-// control characters and quotation marks that leaves room for every file and its backup), and the
-// log's form of the line holds no control character.
+// control characters and quotation marks that leaves room for every file and its backup), so are the
+// uninstaller's (a full path for the copy's original folder, a log name that can name a file, and
+// the copy's command line gives the same options back), and the log's form of the line holds no
+// control character.
 #include <cstddef>
 #include <cstdint>
 #include <optional>
@@ -11,6 +13,7 @@
 #include "fuzz_util.h"
 #include "lifecycle/command_line.h"
 #include "lifecycle/setup_command_line.h"
+#include "lifecycle/uninstall_options.h"
 
 namespace {
 
@@ -63,6 +66,22 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
     if (options.Error.empty()) {
         FUZZ_CHECK(!HasControlCharacters(options.LogFile));
+    }
+    const TUninstallOptions removal = ParseUninstallArguments(list.Switches);
+    if (removal.Error.empty()) {
+        FUZZ_CHECK(removal.LogFile.empty() || !LogFileProblem(removal.LogFile));
+        FUZZ_CHECK(removal.Original.empty() || IsAbsolutePath(removal.Original));
+        if (!removal.Original.empty() && !HasControlCharacters(removal.Original)) {
+            // The copy started with these options reads them back as they are.
+            std::u16string copyLine = u"copy.exe ";
+            for (const char c : CopyArguments(removal, removal.Original)) {
+                copyLine += static_cast<char16_t>(static_cast<unsigned char>(c));
+            }
+            const TUninstallOptions copy = ParseUninstallArguments(ReadSwitches(copyLine, Latin1).Switches);
+            FUZZ_CHECK(copy.Error.empty());
+            FUZZ_CHECK(copy.Mode == removal.Mode && copy.LogFile == removal.LogFile &&
+                       copy.Original == removal.Original);
+        }
     }
     FUZZ_CHECK(!HasControlCharacters(CommandLineForLog(line, Latin1)));
     return 0;
