@@ -137,9 +137,9 @@ display_stop() {
     fi
 }
 
-# Waits for the Wine virtual desktop's window to appear (up to a minute), gives the program time
-# to paint, and focuses the desktop so that keys reach the program. Fails when none appears.
-wine_wait_desktop() {
+# Waits for the Wine virtual desktop's window to appear (up to a minute) and focuses it, so that
+# keys reach the program in it. Fails when none appears.
+wine_focus_desktop() {
     local desktop= _
     for _ in $(seq 1 120); do
         desktop=$(xdotool search --name "Wine desktop" 2>/dev/null | head -n 1)
@@ -147,9 +147,16 @@ wine_wait_desktop() {
         sleep 0.5
     done
     [[ -n "$desktop" ]] || return 1
-    sleep 4
     xdotool windowfocus --sync "$desktop" 2>/dev/null || xdotool windowfocus "$desktop" 2>/dev/null
     return 0
+}
+
+# Waits for the Wine virtual desktop's window, gives the program time to paint, and focuses the
+# desktop. Fails when none appears.
+wine_wait_desktop() {
+    wine_focus_desktop || return 1
+    sleep 4
+    wine_focus_desktop
 }
 
 # Waits up to $2 seconds (default 30) for background process $1 of this shell to end and sets

@@ -265,22 +265,10 @@ answer() {  # caption screenshot key: waits for the window, takes a screenshot, 
     xdotool key "$3"
     "$scripts/wine-run.sh" "$waiter" --gone "$WINDOW" 60 >/dev/null 2>&1 || fail "window $1 stayed up"
 }
-# Focuses the Wine desktop, so that keys reach the program in it (the waiter then waits for each
-# window itself).
-focus_desktop() {
-    local desktop= _
-    for _ in $(seq 1 120); do
-        desktop=$(xdotool search --name "Wine desktop" 2>/dev/null | head -n 1)
-        [[ -n "$desktop" ]] && break
-        sleep 0.5
-    done
-    [[ -n "$desktop" ]] || { fail "no Wine desktop appeared"; return 1; }
-    xdotool windowfocus --sync "$desktop" 2>/dev/null || xdotool windowfocus "$desktop" 2>/dev/null
-}
 interactive() {  # name: starts the interactive removal of C:\<name> in the background
     "$scripts/wine-run.sh" "$drive_c/$1/Uninstall.exe" >"$work/interactive.log" 2>&1 &
     app=$!
-    focus_desktop
+    wine_focus_desktop || fail "no Wine desktop appeared"
 }
 interactive_status() {  # want what
     if wait_process_exit "$app" 60; then
@@ -311,7 +299,7 @@ printf 'mine\r\n' >"$drive_c/Remove-Busy/mine.txt"
 # uninstaller, always ends with 0 and leaves the entry to it.
 wine_uninstaller --remove Tandrel >"$work/interactive.log" 2>&1 &
 app=$!
-focus_desktop
+wine_focus_desktop || fail "no Wine desktop appeared"
 answer Confirm 01-question.png Return
 answer Warning 04-in-use.png "" || true
 touch "$drive_c/release-busy"
