@@ -6,89 +6,47 @@
 #include <memory>
 
 #include "archive/compress.h"
-#include "archive/sha256.h"
 #include "framework/exceptions.h"
+#include "framework/file_stream.h"
 #include "framework/string_list.h"
 #include "framework/sysutils.h"
 #include "framework/unique_handle.h"
+#include "lifecycle/record_file.h"
+#include "lifecycle/safe_files.h"
 #include "widgets/folders.h"
 
 namespace {
 
 TANDREL_DECLARE_EXCEPTION(ERegistrationFailed, Exception);
 
-constexpr size_t kMaxRecordBytes = 1 << 20;
 constexpr const char kNewSuffix[] = ".new";
-
-bool ContainsName(const std::vector<std::string>& names, const std::string& name) {
-    return std::any_of(names.begin(), names.end(),
-                       [&name](const std::string& other) { return SameTextAscii(other, name); });
-}
-
-void AddOnce(std::vector<std::string>& names, const std::string& name) {
-    if (!ContainsName(names, name)) {
-        names.push_back(name);
-    }
-}
-
-std::string SystemReason(DWORD code) {
-    return Format("system error %lu", static_cast<unsigned long>(code));
-}
 
 // The size and SHA-256 of the file at path as it is now on disk.
 TRecordedFile ReadBack(const std::string& path) {
     const UniqueFileHandle file(::CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
                                               OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
     if (!file) {
-        throw ERegistrationFailed("Cannot read " + path + " back: " + SystemReason(::GetLastError()));
+        throw ERegistrationFailed("Cannot read " + path + " back: " + SystemErrorText(::GetLastError()));
     }
-    Sha256 digest;
     int64_t size = 0;
-    std::vector<char> buffer(64 * 1024);
-    while (true) {
-        DWORD read = 0;
-        if (!::ReadFile(file.get(), buffer.data(), static_cast<DWORD>(buffer.size()), &read, nullptr)) {
-            throw ERegistrationFailed("Cannot read " + path + " back: " + SystemReason(::GetLastError()));
-        }
-        if (read == 0) {
-            break;
-        }
-        digest.Update(buffer.data(), read);
-        size += read;
-        if (size > INT32_MAX) {
-            throw ERegistrationFailed(path + " is too large for the record");
-        }
+    Sha256Digest digest{};
+    if (!ReadSizeAndDigest(file.get(), size, digest)) {
+        throw ERegistrationFailed("Cannot read " + path + " back: " + SystemErrorText(::GetLastError()));
+    }
+    if (size > INT32_MAX) {
+        throw ERegistrationFailed(path + " is too large for the record");
     }
     TRecordedFile recorded;
     recorded.Size = static_cast<int32_t>(size);
-    recorded.Digest = digest.Final();
+    recorded.Digest = digest;
     return recorded;
 }
 
 // The record in folder when it is there and reads as one; nothing otherwise (a damaged or foreign
 // record is replaced, not merged).
 std::optional<TInstallRecord> ReadRecordThere(const std::string& path) {
-    const UniqueFileHandle file(
-        ::CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
-    if (!file) {
-        return std::nullopt;
-    }
-    std::string text(kMaxRecordBytes + 1, '\0');
-    size_t length = 0;
-    while (length < text.size()) {
-        DWORD read = 0;
-        if (!::ReadFile(file.get(), text.data() + length, static_cast<DWORD>(text.size() - length), &read,
-                        nullptr)) {
-            return std::nullopt;
-        }
-        if (read == 0) {
-            break;
-        }
-        length += read;
-    }
-    text.resize(length);
     try {
-        return ParseInstallRecord(text);
+        return ReadRecordFile(path);
     } catch (const EBadRecord&) {
         return std::nullopt;
     }
@@ -102,7 +60,7 @@ void ClearName(const std::string& path) {
     }
     ::SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
     if (!::DeleteFileA(path.c_str()) && !::RemoveDirectoryA(path.c_str())) {
-        throw ERegistrationFailed("Cannot remove " + path + ": " + SystemReason(::GetLastError()));
+        throw ERegistrationFailed("Cannot remove " + path + ": " + SystemErrorText(::GetLastError()));
     }
 }
 
@@ -111,7 +69,7 @@ void Replace(const std::string& from, const std::string& target) {
     if (!::MoveFileExA(from.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
         const DWORD code = ::GetLastError();
         ::DeleteFileA(from.c_str());
-        throw ERegistrationFailed("Cannot replace " + target + ": " + SystemReason(code));
+        throw ERegistrationFailed("Cannot replace " + target + ": " + SystemErrorText(code));
     }
 }
 
@@ -125,7 +83,7 @@ void WriteWhole(const std::string& path, const std::string& text) {
         const UniqueFileHandle file(::CreateFileA(fresh.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                                                   FILE_ATTRIBUTE_NORMAL, nullptr));
         if (!file) {
-            throw ERegistrationFailed("Cannot create " + fresh + ": " + SystemReason(::GetLastError()));
+            throw ERegistrationFailed("Cannot create " + fresh + ": " + SystemErrorText(::GetLastError()));
         }
         DWORD written = 0;
         if (!::WriteFile(file.get(), text.data(), static_cast<DWORD>(text.size()), &written, nullptr) ||
@@ -135,7 +93,7 @@ void WriteWhole(const std::string& path, const std::string& text) {
     }
     if (failure != ERROR_SUCCESS) {
         ::DeleteFileA(fresh.c_str());
-        throw ERegistrationFailed("Cannot write " + fresh + ": " + SystemReason(failure));
+        throw ERegistrationFailed("Cannot write " + fresh + ": " + SystemErrorText(failure));
     }
     Replace(fresh, path);
 }
@@ -167,7 +125,7 @@ std::vector<std::string> FoldersOfEntries(const std::vector<std::string>& names)
     std::vector<std::string> folders;
     for (const std::string& name : names) {
         for (size_t cut = name.find('\\'); cut != std::string::npos; cut = name.find('\\', cut + 1)) {
-            AddOnce(folders, name.substr(0, cut));
+            AddNameOnce(folders, name.substr(0, cut));
         }
     }
     const size_t entryFolders = folders.size();
@@ -211,18 +169,18 @@ void TInstallRegistration::BeforeExtraction(const std::string& destination,
 
 void TInstallRegistration::AfterExtraction() {
     if (destinationMissing_ && FolderExists(folder_)) {
-        AddOnce(record_.Folders, kDestinationItself);
+        AddNameOnce(record_.Folders, kDestinationItself);
     }
     for (const std::string& folder : missingFolders_) {
         if (FolderExists(folder_ + folder)) {
-            AddOnce(record_.Folders, folder);
+            AddNameOnce(record_.Folders, folder);
         }
     }
 }
 
 void TInstallRegistration::EntryDone(const std::string& name, bool written) {
     if (!written) {
-        AddOnce(record_.Kept, name);
+        AddNameOnce(record_.Kept, name);
         return;
     }
     try {
@@ -237,7 +195,7 @@ void TInstallRegistration::EntryDone(const std::string& name, bool written) {
 }
 
 void TInstallRegistration::ShortcutWritten(const std::string& path) {
-    AddOnce(record_.Shortcuts, path);
+    AddNameOnce(record_.Shortcuts, path);
 }
 
 TRegistrationScope TInstallRegistration::Register() {

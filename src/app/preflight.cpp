@@ -10,6 +10,7 @@
 #include "framework/resource_stream.h"
 #include "framework/sysutils.h"
 #include "framework/unique_handle.h"
+#include "lifecycle/safe_files.h"
 
 void CheckArchiveDigest(TStream& archive, std::string_view recorded) {
     Sha256Digest expected{};
@@ -136,15 +137,7 @@ bool IsFolder(DWORD attributes) {
 // Raises ELinkInDestination when path, where a folder is or will be made, is a link (a reparse
 // point, whether or not it shows as a folder).
 void RefuseLinkedFolder(const std::string& path) {
-    // The directory entry's own attributes: a link whose target is gone shows no attributes to
-    // GetFileAttributesA under Wine, but is still a link.
-    WIN32_FIND_DATAA found{};
-    const UniqueFindHandle search(::FindFirstFileA(path.c_str(), &found));
-    DWORD attributes = search ? found.dwFileAttributes : INVALID_FILE_ATTRIBUTES;
-    if (!Exists(attributes)) {
-        attributes = AttributesOf(path);
-    }
-    if (Exists(attributes) && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+    if (IsReparsePoint(path)) {
         throw ELinkInDestination(Format(kLinkInDestination, path.c_str()));
     }
 }

@@ -8,7 +8,6 @@
 namespace {
 
 constexpr size_t kMaxPath = 259;
-constexpr size_t kMaxRecordBytes = 1 << 20;
 constexpr int kMaxLines = 10000;
 
 bool IsForbiddenCharacter(char c) {
@@ -110,18 +109,18 @@ class NameSet {
     std::vector<std::string> names_;
 };
 
-bool Contains(const std::vector<std::string>& names, std::string_view name) {
+}  // namespace
+
+bool ContainsName(const std::vector<std::string>& names, std::string_view name) {
     return std::any_of(names.begin(), names.end(),
                        [name](const std::string& other) { return SameTextAscii(other, name); });
 }
 
-void AddOnce(std::vector<std::string>& names, const std::string& name) {
-    if (!Contains(names, name)) {
+void AddNameOnce(std::vector<std::string>& names, const std::string& name) {
+    if (!ContainsName(names, name)) {
         names.push_back(name);
     }
 }
-
-}  // namespace
 
 bool IsSafeRelativeName(std::string_view name) {
     return !name.empty() && name.size() <= kMaxPath && AreSafeComponents(name);
@@ -254,11 +253,11 @@ TInstallRecord MergeInstallRecords(const TInstallRecord& older, const TInstallRe
     merged.Destination = newer.Destination;
     merged.Folders = older.Folders;
     for (const std::string& folder : newer.Folders) {
-        AddOnce(merged.Folders, folder);
+        AddNameOnce(merged.Folders, folder);
     }
     // What the newer installation did with a name decides; the older one speaks for the rest.
     auto saidByNewer = [&newer](std::string_view name) {
-        return Contains(newer.Kept, name) ||
+        return ContainsName(newer.Kept, name) ||
                std::any_of(newer.Files.begin(), newer.Files.end(),
                            [name](const TRecordedFile& file) { return SameTextAscii(file.Name, name); });
     };
@@ -276,7 +275,7 @@ TInstallRecord MergeInstallRecords(const TInstallRecord& older, const TInstallRe
     merged.Kept.insert(merged.Kept.end(), newer.Kept.begin(), newer.Kept.end());
     merged.Shortcuts = older.Shortcuts;
     for (const std::string& shortcut : newer.Shortcuts) {
-        AddOnce(merged.Shortcuts, shortcut);
+        AddNameOnce(merged.Shortcuts, shortcut);
     }
     return merged;
 }

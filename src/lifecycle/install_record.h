@@ -23,6 +23,7 @@
 // the record at most 1 MiB and 10,000 lines.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -37,6 +38,8 @@ inline constexpr const char kRecordName[] = "Uninstall.dat";
 inline constexpr const char kRecordHeading[] = "Tandrel install record 1";
 // The name of the destination itself among the created folders.
 inline constexpr const char kDestinationItself[] = ".";
+// The largest record that is read.
+inline constexpr size_t kMaxRecordBytes = 1 << 20;
 
 struct TRecordedFile {
     std::string Name;  // relative to the destination
@@ -51,6 +54,11 @@ struct TInstallRecord {
     std::vector<std::string> Kept;       // existing files kept as they were
     std::vector<std::string> Shortcuts;  // absolute paths of shortcut files
 };
+
+// Whether names holds name, ignoring ASCII case as the file system does.
+bool ContainsName(const std::vector<std::string>& names, std::string_view name);
+// Adds name to names unless ContainsName.
+void AddNameOnce(std::vector<std::string>& names, const std::string& name);
 
 // A record that does not have the shape above: the message says which line and why.
 TANDREL_DECLARE_EXCEPTION(EBadRecord, Exception);

@@ -17,8 +17,15 @@ bool IsMissingError(DWORD error) {
 }  // namespace
 
 bool IsReparsePoint(const std::string& path) {
-    // The attributes of the item itself: a link's own, never its target's.
-    const DWORD attributes = ::GetFileAttributesA(path.c_str());
+    // The attributes of the item itself, a link's own, never its target's: those of its directory
+    // entry first, since a link whose target is gone shows no attributes to GetFileAttributesA
+    // under Wine, but is still a link.
+    WIN32_FIND_DATAA found{};
+    const UniqueFindHandle search(::FindFirstFileA(path.c_str(), &found));
+    DWORD attributes = search ? found.dwFileAttributes : kNoAttributes;
+    if (attributes == kNoAttributes) {
+        attributes = ::GetFileAttributesA(path.c_str());
+    }
     return attributes != kNoAttributes && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
 }
 

@@ -10,14 +10,13 @@
 #include <optional>
 
 #include "framework/sysutils.h"
+#include "lifecycle/record_file.h"
 #include "lifecycle/registration.h"
 #include "lifecycle/safe_files.h"
 #include "lifecycle/uninstall_options.h"
 #include "shell/com_ptr.h"
 
 namespace {
-
-constexpr size_t kMaxRecordBytes = 1 << 20;
 
 std::string LongPathOf(const std::string& path) {
     char buffer[MAX_PATH + 1] = {};
@@ -284,31 +283,7 @@ TInstallRecord ReadInstallationRecord(const std::string& folder) {
     } catch (const EUnsafePath& error) {
         throw EBadRecord(error.what());
     }
-    const UniqueFileHandle file(::CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                                              OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
-    if (!file) {
-        const DWORD error = ::GetLastError();
-        if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) {
-            throw EBadRecord("The record " + path + " is missing");
-        }
-        throw EBadRecord("The record " + path +
-                         Format(" cannot be read (system error %lu)", static_cast<unsigned long>(error)));
-    }
-    std::string text;
-    char buffer[16 * 1024];
-    DWORD read = 0;
-    while (::ReadFile(file.get(), buffer, sizeof buffer, &read, nullptr) && read > 0) {
-        text.append(buffer, read);
-        if (text.size() > kMaxRecordBytes) {
-            throw EBadRecord("The record " + path + " is too large");
-        }
-    }
-    TInstallRecord record;
-    try {
-        record = ParseInstallRecord(text);
-    } catch (const EBadRecord& error) {
-        throw EBadRecord("The record " + path + " is damaged: " + error.what());
-    }
+    const TInstallRecord record = ReadRecordFile(path);
     if (!SameFolder(LongPathOf(record.Destination), LongPathOf(WithoutTrailingBackslash(folder)))) {
         throw EBadRecord("The record " + path + " is of another folder, " + record.Destination);
     }

@@ -1,0 +1,40 @@
+#include "lifecycle/record_file.h"
+
+#include <windows.h>
+
+#include "framework/file_stream.h"
+#include "framework/unique_handle.h"
+
+TInstallRecord ReadRecordFile(const std::string& path) {
+    const UniqueFileHandle file(::CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                              OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    if (!file) {
+        const DWORD error = ::GetLastError();
+        if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) {
+            throw EBadRecord("The record " + path + " is missing");
+        }
+        throw EBadRecord("The record " + path + " cannot be read (" + SystemErrorText(error) + ")");
+    }
+    std::string text;
+    char buffer[16 * 1024];
+    while (true) {
+        DWORD read = 0;
+        if (!::ReadFile(file.get(), buffer, sizeof buffer, &read, nullptr)) {
+            // A record read only in part is no record.
+            throw EBadRecord("The record " + path + " cannot be read (" + SystemErrorText(::GetLastError()) +
+                             ")");
+        }
+        if (read == 0) {
+            break;
+        }
+        text.append(buffer, read);
+        if (text.size() > kMaxRecordBytes) {
+            throw EBadRecord("The record " + path + " is too large");
+        }
+    }
+    try {
+        return ParseInstallRecord(text);
+    } catch (const EBadRecord& error) {
+        throw EBadRecord("The record " + path + " is damaged: " + error.what());
+    }
+}
