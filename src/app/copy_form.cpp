@@ -49,8 +49,8 @@ namespace {
 // Makes the folders that lie between the Backup folder and a backup of an entry with a folder part
 // ("sub\file.txt"); the outcome shows in the move that follows.
 void CreateBackupSubfolders(const std::string& backupFolder, const std::string& name) {
-    for (size_t cut = name.find('\\'); cut != std::string::npos; cut = name.find('\\', cut + 1)) {
-        CreateFolder(AddTrailingBackslash(backupFolder) + name.substr(0, cut));
+    for (const std::string& folder : FolderPartsOf(name)) {
+        CreateFolder(AddTrailingBackslash(backupFolder) + folder);
     }
 }
 

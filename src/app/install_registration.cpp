@@ -124,8 +124,8 @@ std::optional<std::string> RecordedDestination(const std::string& folder) {
 std::vector<std::string> FoldersOfEntries(const std::vector<std::string>& names) {
     std::vector<std::string> folders;
     for (const std::string& name : names) {
-        for (size_t cut = name.find('\\'); cut != std::string::npos; cut = name.find('\\', cut + 1)) {
-            AddNameOnce(folders, name.substr(0, cut));
+        for (const std::string& folder : FolderPartsOf(name)) {
+            AddNameOnce(folders, folder);
         }
     }
     const size_t entryFolders = folders.size();

@@ -163,9 +163,9 @@ int64_t SizeOf(const std::string& path) {
 
 // The folders of name's folder part under base, outermost first ("a\b\c.txt": base+"a", base+"a\b").
 std::vector<std::string> FoldersOf(const std::string& base, const std::string& name) {
-    std::vector<std::string> folders;
-    for (size_t cut = name.find('\\'); cut != std::string::npos; cut = name.find('\\', cut + 1)) {
-        folders.push_back(base + name.substr(0, cut));
+    std::vector<std::string> folders = FolderPartsOf(name);
+    for (std::string& folder : folders) {
+        folder.insert(0, base);
     }
     return folders;
 }

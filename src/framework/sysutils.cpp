@@ -92,3 +92,11 @@ std::string AddTrailingBackslash(std::string_view path) {
     }
     return result;
 }
+
+std::vector<std::string> FolderPartsOf(std::string_view name) {
+    std::vector<std::string> parts;
+    for (size_t cut = name.find('\\'); cut != std::string_view::npos; cut = name.find('\\', cut + 1)) {
+        parts.emplace_back(name.substr(0, cut));
+    }
+    return parts;
+}

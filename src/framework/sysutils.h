@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 // printf-style formatting into a std::string.
 std::string Format(const char* format, ...) __attribute__((format(printf, 1, 2)));
@@ -41,3 +42,7 @@ std::string ExtractFileName(std::string_view path);
 // "\" gets one. One character is a folder name like any other ("C" gives "C\"), so whoever appends a
 // name to the result names the same file as a component given the folder itself.
 std::string AddTrailingBackslash(std::string_view path);
+
+// The folder parts of a relative name, outermost first: "a\b\c.txt" gives "a" and "a\b"; a name
+// without a "\" gives none.
+std::vector<std::string> FolderPartsOf(std::string_view name);

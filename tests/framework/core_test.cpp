@@ -120,6 +120,13 @@ TEST(TextHelpers, AddTrailingBackslashAppendsToEveryFolderButTheEmptyOne) {
     }
 }
 
+TEST(TextHelpers, FolderPartsOfANameOutermostFirst) {
+    EXPECT_EQ(FolderPartsOf("a\\b\\c.txt"), (std::vector<std::string>{"a", "a\\b"}));
+    EXPECT_EQ(FolderPartsOf("c.txt"), std::vector<std::string>{});
+    EXPECT_EQ(FolderPartsOf(""), std::vector<std::string>{});
+    EXPECT_EQ(FolderPartsOf("a\\"), std::vector<std::string>{"a"});
+}
+
 // Whether a file can be opened for exclusive use: false while another handle of it is open.
 bool OpensExclusively(const std::string& path) {
     const UniqueFileHandle file(
