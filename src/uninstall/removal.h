@@ -32,6 +32,8 @@ class TRemovalFrontEnd {
                           bool failed) = 0;
     // The removal did not start or stopped: message says why.
     virtual void Failed(const std::string& message) = 0;
+    // A run of the setup that did not end had left its journal: what was done about it.
+    virtual void Recovered(const std::vector<std::string>& /*lines*/) {}
 };
 
 // The record of the installation in folder, checked: it must be there, read back whole and name

@@ -138,6 +138,6 @@ int RunFromTemporaryCopy(const TUninstallOptions& options, const std::string& or
     RemoveOwnFolder(folder);
     // A copy that ended any other way (killed, crashed) failed.
     const bool known = exitCode == kExitRemoved || exitCode == kExitBadRecord || exitCode == kExitDeclined ||
-                       exitCode == kExitRemoveFailed;
+                       exitCode == kExitRemoveFailed || exitCode == kExitRemoveInUse || exitCode == kExitRemoveBusy;
     return known ? static_cast<int>(exitCode) : kExitRemoveFailed;
 }
