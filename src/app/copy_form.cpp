@@ -191,6 +191,7 @@ void TfrmCopy::ExtractAllFiles(TInstallFrontEnd& frontEnd, TInstallRun& run) {
 
     TSafeFolder& folder = *run.Folder;
     TInstallTransaction& transaction = run.Transaction ? *run.Transaction : run.Begin();
+    const TFilenameCheckEvent outer = Compress1->OnCheckFile;
     for (int index = 0; index < state.FileCount; ++index) {
         const std::string name = entries[index];
         const std::string target = state.DestinationWithBackslash + name;
@@ -230,7 +231,16 @@ void TfrmCopy::ExtractAllFiles(TInstallFrontEnd& frontEnd, TInstallRun& run) {
         const auto* info = dynamic_cast<const TCompressedFileInfo*>(entries.Objects(index));
         TNewFile file = transaction.NewFile(name);
         const std::string written = AddTrailingBackslash(folder.Root()) + file.Name;
-        Compress1->OnCheckFile = [&written](std::string& path, TCProcessMode) { path = written; };
+        // A handler of the component's own still decides first whether the entry is written.
+        Compress1->OnCheckFile = [&written, outer](std::string& path, TCProcessMode mode) {
+            if (outer) {
+                outer(path, mode);
+                if (path.empty() || path == "*") {
+                    return;
+                }
+            }
+            path = written;
+        };
         Compress1->OnOpenOutput = [&file](const std::string&) { return DuplicateFileHandle(file.Handle.get()); };
         selection.Clear();
         selection.Add(name);
@@ -246,7 +256,7 @@ void TfrmCopy::ExtractAllFiles(TInstallFrontEnd& frontEnd, TInstallRun& run) {
             }
             throw;
         }
-        Compress1->OnCheckFile = nullptr;
+        Compress1->OnCheckFile = outer;
         Compress1->OnOpenOutput = nullptr;
         // Written means there, in full, under the name the loop gave it.
         if (info == nullptr || selection.Count() != 1 || selection[0] != written ||

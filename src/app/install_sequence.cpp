@@ -60,6 +60,8 @@ bool RemoveMadeFolder(const std::string& path) {
 
 // Opens the destination for the run: never a link; a journal left by a run that did not end is
 // rolled back first; the record of the earlier installation is read when it is this folder's.
+}  // namespace
+
 void OpenDestination(TInstallRun& run, TInstallFrontEnd& frontEnd) {
     TInstallState& state = InstallState;
     MakeDestinationFolders();
@@ -87,6 +89,8 @@ void OpenDestination(TInstallRun& run, TInstallFrontEnd& frontEnd) {
         // No record of ours, or a damaged one: the new record starts afresh.
     }
 }
+
+namespace {
 
 // Undoes what the run changed, after a failure: its journal's steps, or, before the journal began,
 // the folders made for it.

@@ -29,6 +29,13 @@ std::vector<std::string> EmbeddedEntryNames();
 // EInOutError "Cannot create folder <path> (<reason>)" for the first it cannot make.
 void MakeDestinationFolders();
 
+// Opens the destination (InstallState.DestinationFolder, made when missing) for a run: its folder
+// object, never through a link (ELinkInDestination); a journal left by a run that did not end is
+// rolled back first (the front end hears of it); the record of the earlier installation is read
+// when it is this folder's.
+struct TInstallRun;
+void OpenDestination(TInstallRun& run, TInstallFrontEnd& frontEnd);
+
 // Runs every step into InstallState.DestinationFolder, which must be set. Once the extraction loop
 // has returned, and again after the shortcuts, the installation is registered for removal (the
 // uninstaller, its record, the uninstall entry); a registration that fails is told to the front end

@@ -256,7 +256,7 @@ bool ReadNamePair(std::string_view rest, TJournalStep& step) {
 }
 
 constexpr std::pair<TStepAction, std::string_view> kStepKeywords[] = {
-    {TStepAction::Parent, "parent"}, {TStepAction::Folder, "folder"}, {TStepAction::New, "new"},
+    {TStepAction::Parent, "parent"}, {TStepAction::NewFolder, "folder"}, {TStepAction::New, "new"},
     {TStepAction::Backup, "backup"}, {TStepAction::Aside, "aside"},   {TStepAction::Put, "put"},
     {TStepAction::Copy, "copy"},     {TStepAction::Entry, "entry"},   {TStepAction::Shortcut, "shortcut"},
 };
@@ -281,7 +281,7 @@ bool ReadStep(std::string_view keyword, std::string_view rest, const std::string
         case TStepAction::Parent:
             step.Name = std::string(rest);
             return IsParentOf(rest, destination);
-        case TStepAction::Folder:
+        case TStepAction::NewFolder:
             step.Name = std::string(rest);
             return IsSafeFolderName(rest);
         case TStepAction::New:

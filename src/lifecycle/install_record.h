@@ -80,13 +80,13 @@ struct TInstallRecord {
     std::vector<std::string> Parents;    // created folders above the destination, outermost first
 };
 
-enum class TStepAction { Parent, Folder, New, Backup, Aside, Put, Copy, Entry, Shortcut };
+enum class TStepAction { Parent, NewFolder, New, Backup, Aside, Put, Copy, Entry, Shortcut };
 
 // One step of a run: Name is what the step makes or changes (the first name of two), Other the
 // second name (Backup, Aside, Put, Copy) or, for Entry, what the entry named before ("-": none)
 // while Name is "machine" or "user".
 struct TJournalStep {
-    TStepAction Action = TStepAction::Folder;
+    TStepAction Action = TStepAction::NewFolder;
     std::string Name;
     std::string Other;
 };

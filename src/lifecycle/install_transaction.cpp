@@ -61,7 +61,7 @@ bool UndoStep(TSafeFolder& folder,
                 restored.push_back("Kept the folder " + step.Name + ": it is not empty");
             }
             return true;
-        case TStepAction::Folder:
+        case TStepAction::NewFolder:
             if (step.Name == kDestinationItself) {
                 return true;  // last of all, once the folder object lets go of it
             }
@@ -154,7 +154,7 @@ std::vector<std::string> RollBackJournal(TSafeFolder& folder, TInstallJournal& j
     }
     folder.RemoveFile(kJournalName);
     const bool madeDestination = std::any_of(journal.Steps.begin(), journal.Steps.end(), [](const TJournalStep& step) {
-        return step.Action == TStepAction::Folder && step.Name == kDestinationItself;
+        return step.Action == TStepAction::NewFolder && step.Name == kDestinationItself;
     });
     if (madeDestination) {
         if (folder.RemoveEmptyFolder(kDestinationItself)) {
@@ -252,7 +252,7 @@ TInstallTransaction::TInstallTransaction(TSafeFolder& folder,
         journal_.Steps.push_back({TStepAction::Parent, parent, ""});
     }
     if (madeDestination) {
-        journal_.Steps.push_back({TStepAction::Folder, kDestinationItself, ""});
+        journal_.Steps.push_back({TStepAction::NewFolder, kDestinationItself, ""});
     }
     journal_.Done = static_cast<int>(journal_.Steps.size());
     WriteJournal();
@@ -285,7 +285,7 @@ bool TInstallTransaction::MakeFolder(std::string_view name, SECURITY_ATTRIBUTES*
     if (folder_.HoldFolder(name)) {
         return false;
     }
-    Begin(TStepAction::Folder, std::string(name), "");
+    Begin(TStepAction::NewFolder, std::string(name), "");
     return folder_.MakeFolder(name, security);
 }
 

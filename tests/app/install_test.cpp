@@ -277,7 +277,14 @@ class Installation : public ::testing::Test {
         frmCopy->Show();
         gui::DialogScript script(std::move(replies));
         TInteractiveFrontEnd frontEnd;
-        EXPECT_NO_THROW(frmCopy->ExtractAllFiles(frontEnd));
+        EXPECT_NO_THROW({
+            TInstallRun run;
+            OpenDestination(run, frontEnd);
+            frmCopy->ExtractAllFiles(frontEnd, run);
+            if (run.Transaction) {
+                run.Transaction->Commit();
+            }
+        });
         return script.Finish();
     }
 
@@ -627,8 +634,10 @@ TEST_F(Installation, AnEntryIsCalledWrittenOnlyWhenItsFileIsThere) {
             path.clear();
         }
     };
+    TInstallRun run;
     try {
-        frmCopy->ExtractAllFiles(recorder);
+        OpenDestination(run, recorder);
+        frmCopy->ExtractAllFiles(recorder, run);
         ADD_FAILURE() << "the loop went on";
     } catch (const ENotWritten& error) {
         EXPECT_EQ(error.Message(), "The file " + destination + "\\readme.txt was not written in full");

@@ -229,7 +229,7 @@ TEST(InstallJournal, StepsReadBackInOrderWithTheirProgress) {
     journal.Destination = "C:\\Apps\\Tandrel";
     journal.Steps = {
         {TStepAction::Parent, "C:\\Apps", ""},
-        {TStepAction::Folder, ".", ""},
+        {TStepAction::NewFolder, ".", ""},
         {TStepAction::New, "Tandrel.exe.~tnew1", ""},
         {TStepAction::Backup, "Tandrel.exe", "Backup\\Tandrel (2).exe"},
         {TStepAction::Aside, "sites.ini", "sites.ini.~told1"},
