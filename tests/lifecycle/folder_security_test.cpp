@@ -222,6 +222,8 @@ TEST(FolderSecurity, FoldersAboveCountForRenamingAndPermissions) {
     ExpectExposed(renamable, TFolderRight::Delete, TFolderPlace::Above, 1, "S-1-5-11");
     EXPECT_EQ(renamable.Reason(), "Authenticated Users may rename its parent folder");
     ExpectProtected(Evaluate({kAdministratorsOnly, kDriveRootModify}, true));
+    ExpectExposed(Evaluate({kAdministratorsOnly, kDriveRootModify, kDriveRoot}, true), TFolderRight::Delete,
+                  TFolderPlace::Above, 1, "S-1-5-11");
     // Whoever may change the parent's permissions may give themselves the rest.
     ExpectExposed(Evaluate({kAdministratorsOnly, "O:BAD:P(A;;FA;;;BA)(A;;WD;;;BU)"}),
                   TFolderRight::ChangePermissions, TFolderPlace::Above, 1, "S-1-5-32-545");
