@@ -166,29 +166,31 @@ TEST(OwnProgramFileTest, HeldItCannotBeWrittenRenamedOrReplacedAndReadsAsTheFile
     EXPECT_THROW(own.Read(), ESelfCopyFailed);
 }
 
+// A folder of the test's own under TEMP, made for each test; what the test makes in it is removed
+// afterwards, deepest first.
 class StaleRemovalsTest : public ::testing::Test {
   protected:
     void SetUp() override {
         char temp[MAX_PATH + 1] = {};
         ::GetTempPathA(sizeof temp, temp);
-        root_ = AddTrailingBackslash(temp) + "stale-removals-test-" + std::to_string(::GetCurrentProcessId());
-        ASSERT_TRUE(::CreateDirectoryA(root_.c_str(), nullptr));
+        root_ = MakeFolder(AddTrailingBackslash(temp) +
+                           Format("stale-removals-test-%lu", ::GetCurrentProcessId()));
     }
     void TearDown() override {
         for (const std::string& file : files_) {
             ::DeleteFileA(file.c_str());
         }
-        for (auto folder = folders_.rbegin(); folder != folders_.rend(); ++folder) {
-            ::RemoveDirectoryA(folder->c_str());
+        while (!folders_.empty()) {
+            ::RemoveDirectoryA(folders_.back().c_str());
+            folders_.pop_back();
         }
-        ::RemoveDirectoryA(root_.c_str());
     }
-    std::string Folder(const std::string& name) {
-        const std::string path = root_ + "\\" + name;
+    std::string MakeFolder(const std::string& path) {
         EXPECT_TRUE(::CreateDirectoryA(path.c_str(), nullptr)) << path;
         folders_.push_back(path);
         return path;
     }
+    std::string Folder(const std::string& name) { return MakeFolder(root_ + "\\" + name); }
     std::string File(const std::string& folder, const std::string& name) {
         const std::string path = folder + "\\" + name;
         std::ofstream(path, std::ios::binary) << "MZ " << name;
