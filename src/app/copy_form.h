@@ -32,6 +32,7 @@ struct TInstallRun {
     bool MadeDestination = false;              // the run made the destination itself
     SECURITY_ATTRIBUTES* Security = nullptr;   // the access list of the folders the run makes
     int64_t RegistrationBytes = 0;             // what the registration writes into the destination
+    std::optional<TInstallationLock> Lock;     // one setup or removal of the folder at a time
     std::optional<TSafeFolder> Folder;
     std::optional<TInstallRecord> Previous;    // the record of this folder's earlier installation
     std::optional<TInstallTransaction> Transaction;

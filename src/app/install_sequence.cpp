@@ -13,6 +13,7 @@
 #include "framework/application.h"
 #include "framework/string_list.h"
 #include "framework/sysutils.h"
+#include "lifecycle/folder_security.h"
 #include "lifecycle/install_transaction.h"
 #include "lifecycle/record_file.h"
 #include "lifecycle/removal_plan.h"
@@ -26,6 +27,14 @@
 #include "widgets/message_dialog.h"
 
 namespace {
+
+// The destination as a full path: an empty one is the current folder, where the files of an empty
+// target path go.
+std::string FullDestination() {
+    const std::string& typed = InstallState.DestinationFolder;
+    return RecordedDestination(typed.empty() ? std::string(".") : typed).value_or(typed);
+}
+
 
 // The folder of this program's own file: its full path up to and including the last "\" or ":".
 std::string ProgramFolder() {
@@ -50,7 +59,31 @@ void RegisterForRemoval(TInstallRegistration& registration, TInstallRun& run, TI
 // The access list of the folders that the setup makes: protected when it runs with administrator
 // rights, the system's default otherwise.
 SECURITY_ATTRIBUTES* FolderSecurity() {
-    return nullptr;
+    if (!IsRunningAsAdministrator()) {
+        return nullptr;
+    }
+    static ProtectedFolderSecurity security;
+    return security.Attributes();
+}
+
+// With administrator rights, an existing destination must be one that only the administrators can
+// change: an empty one is protected now, like a new one; any other is refused before the first
+// change. Returns whether the folder was protected already (its record may then be trusted).
+bool ProtectDestination(TInstallRun& run) {
+    if (!IsRunningAsAdministrator()) {
+        return true;
+    }
+    std::string where;
+    const TFolderExposure exposure = InstallationExposure(*run.Folder, {}, where);
+    if (!exposure) {
+        return true;
+    }
+    static ProtectedFolderSecurity security;
+    if (run.Folder->List(kDestinationItself).empty() && security.ApplyTo(run.Folder->RootHandle()) == ERROR_SUCCESS &&
+        run.Folder->List(kDestinationItself).empty() && !InstallationExposure(*run.Folder, {}, where)) {
+        return false;
+    }
+    throw EUnprotectedDestination(Format(kUnprotectedDestination, run.Destination.c_str(), exposure.Reason().c_str()));
 }
 
 // Removes the empty folder at path, as the run made it; false when it stays.
@@ -64,9 +97,12 @@ bool RemoveMadeFolder(const std::string& path) {
 
 void OpenDestination(TInstallRun& run, TInstallFrontEnd& frontEnd) {
     TInstallState& state = InstallState;
+    run.Destination = FullDestination();
+    run.Lock.emplace(run.Destination);
+    if (!run.Lock->Held()) {
+        throw EAnotherRun(kAnotherRunMessage);
+    }
     MakeDestinationFolders();
-    const std::optional<std::string> destination = RecordedDestination(state.DestinationFolder);
-    run.Destination = destination.value_or(state.DestinationFolder);
     run.MadeAbove = state.MadeAbove;
     run.MadeDestination = state.DestinationMade;
     run.Security = FolderSecurity();
@@ -76,9 +112,15 @@ void OpenDestination(TInstallRun& run, TInstallFrontEnd& frontEnd) {
     } catch (const EUnsafePath&) {
         throw ELinkInDestination(Format(kLinkInDestination, run.Destination.c_str()));
     }
+    const bool protectedBefore = run.MadeDestination || ProtectDestination(run);
     const std::vector<std::string> recovered = RecoverInterruptedRun(*run.Folder);
     if (!recovered.empty()) {
         frontEnd.Recovered(recovered);
+    }
+    // A record that anybody could have written is no record of ours: lines planted in it would
+    // pass into the administrator's record.
+    if (!protectedBefore) {
+        return;
     }
     try {
         TInstallRecord previous = ReadRecordFile(run.Folder->PathOf(kRecordName));
@@ -143,7 +185,7 @@ std::vector<std::string> EmbeddedEntryNames() {
 
 void MakeDestinationFolders() {
     TInstallState& state = InstallState;
-    const std::string destination = WithoutTrailingBackslash(state.DestinationFolder);
+    const std::string destination = FullDestination();
     std::vector<std::string> missing;
     for (std::string folder = destination; folder.size() > 3 && !FolderExists(folder);) {
         missing.insert(missing.begin(), folder);

@@ -292,7 +292,7 @@ void CheckBeforeFirstChange(const TStringList& entries,
         // The uninstaller, the record and the run's journal, each written under a new name first.
         TSpaceStep registration;
         registration.Target = destinationWithBackslash + kUninstallerName;
-        registration.Needed = ClustersFor(registrationBytes, clusterSize) + 4;
+        registration.Needed = ClustersFor(registrationBytes, clusterSize);
         tally->Add(registration);
     }
 }

@@ -21,6 +21,13 @@
 TANDREL_DECLARE_EXCEPTION(EBackupFailed, Exception);
 inline constexpr const char kBackupFailed[] = "Cannot move %s into the backup folder %s";
 
+// With administrator rights, an existing destination that is not empty and that accounts other
+// than the administrators can change: the folder, then why.
+TANDREL_DECLARE_EXCEPTION(EUnprotectedDestination, Exception);
+inline constexpr const char kUnprotectedDestination[] =
+    "%s can be changed by accounts other than the administrators (%s). Choose an empty folder, or one "
+    "in Program Files";
+
 // A file that the installation must replace is held open by another program: it can be tried
 // again once that program has ended.
 TANDREL_DECLARE_EXCEPTION(EFileInUse, Exception);

@@ -15,9 +15,9 @@
 #include "framework/application.h"
 #include "framework/unit_startup.h"
 #include "lifecycle/command_line_win32.h"
-#include "lifecycle/install_transaction.h"
 #include "lifecycle/safe_library.h"
 #include "lifecycle/setup_command_line.h"
+#include "lifecycle/stale_removals.h"
 #include "shell/ole.h"
 
 namespace {
@@ -59,8 +59,8 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
         }
         return 0;
     }
-    // One setup or removal at a time, held to the end of the run.
-    const TInstallationLock lock;
+    // What earlier removals left in the temporary folder goes, without a word.
+    RemoveStaleRemovalFolders();
     RegisterProgramClasses();
     // The shell unit: OLE for this thread, released at shutdown.
     RegisterUnitStartup(ShellUnitStartup, ShellUnitShutdown);
@@ -68,10 +68,7 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
     if (options.Unattended()) {
         Application->SetTitle("Setup");
         // runs the units' start-up steps itself
-        exitCode = RunUnattended(options, CommandLineForLog(commandLine, ToAnsiExact), lock.Held());
-    } else if (!lock.Held()) {
-        ::MessageBoxA(nullptr, kAnotherRunMessage, "Setup", MB_OK | MB_ICONINFORMATION);
-        exitCode = 1;
+        exitCode = RunUnattended(options, CommandLineForLog(commandLine, ToAnsiExact));
     } else {
         try {
             RunUnitStartups();

@@ -94,7 +94,7 @@ class DispatchedFailures {
 
 }  // namespace
 
-int RunUnattended(const TSetupOptions& options, const std::string& commandLine, bool locked) {
+int RunUnattended(const TSetupOptions& options, const std::string& commandLine) {
     std::optional<TInstallLog> log;
     try {
         log.emplace(options.LogFile);
@@ -116,10 +116,6 @@ int RunUnattended(const TSetupOptions& options, const std::string& commandLine, 
     log->Line(std::string("Backups: ") + (options.Backup ? "yes" : "no"));
     log->Line(std::string("Shortcuts: ") + (options.Shortcuts ? "yes" : "no"));
 
-    if (!locked) {
-        log->Line(std::string("Error: ") + kAnotherRunMessage);
-        return Result(*log, kExitAnotherRun);
-    }
     const DispatchedFailures dispatched;
     try {
         // A damaged setup file is found before anything else happens.
@@ -133,6 +129,9 @@ int RunUnattended(const TSetupOptions& options, const std::string& commandLine, 
         delete frmCopy;
         frmCopy = nullptr;
         log->Line("Error: " + TApplication::ExceptionText(error));
+        if (dynamic_cast<const EAnotherRun*>(&error) != nullptr) {
+            return Result(*log, kExitAnotherRun);
+        }
         if (dynamic_cast<const EFileInUse*>(&error) != nullptr) {
             return Result(*log, kExitFileInUse);
         }

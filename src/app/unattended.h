@@ -51,6 +51,5 @@ class TUnattendedFrontEnd : public TInstallFrontEnd {
 // with kExitBadCommandLine, its message on the standard error (when there is one) and in the log.
 // Otherwise the units' start-up steps run here, then the install sequence. No message box of any
 // kind comes up: failures go to the log and the exit code. commandLine is logged as it stands, its
-// control characters escaped like every log line. locked tells whether this run holds the
-// installation's lock: without it the run changes nothing and ends with kExitAnotherRun.
-int RunUnattended(const TSetupOptions& options, const std::string& commandLine, bool locked);
+// control characters escaped like every log line.
+int RunUnattended(const TSetupOptions& options, const std::string& commandLine);

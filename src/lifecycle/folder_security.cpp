@@ -9,6 +9,7 @@
 #include <map>
 
 #include "framework/file_stream.h"
+#include "lifecycle/safe_files.h"
 
 namespace {
 
@@ -172,7 +173,7 @@ TFolderExposure Exposure(TFolderRight right, TFolderPlace place, size_t level, s
 
 TFolderExposure NoAccessList(TFolderPlace place, size_t level) {
     TFolderExposure exposure =
-        Exposure(place == TFolderPlace::Folder ? TFolderRight::Write : TFolderRight::DeleteChild, place,
+        Exposure(place == TFolderPlace::Itself ? TFolderRight::Write : TFolderRight::DeleteChild, place,
                  level, kEveryone);
     exposure.noAccessList = true;
     return exposure;
@@ -180,20 +181,20 @@ TFolderExposure NoAccessList(TFolderPlace place, size_t level) {
 
 TFolderExposure EvaluateFolder(const TDescriptorView& folder) {
     if (!folder.Readable()) {
-        return Exposure(TFolderRight::Unknown, TFolderPlace::Folder, 0);
+        return Exposure(TFolderRight::Unknown, TFolderPlace::Itself, 0);
     }
     if (!folder.HasAccessList()) {
-        return NoAccessList(TFolderPlace::Folder, 0);
+        return NoAccessList(TFolderPlace::Itself, 0);
     }
     const TGrant own = folder.FirstGrant(kFolderRights, false);
     if (own.unknownEntry) {
-        return Exposure(TFolderRight::Unknown, TFolderPlace::Folder, 0);
+        return Exposure(TFolderRight::Unknown, TFolderPlace::Itself, 0);
     }
     if (own.rights != 0) {
-        return Exposure(StrongestRight(own.rights), TFolderPlace::Folder, 0, own.account);
+        return Exposure(StrongestRight(own.rights), TFolderPlace::Itself, 0, own.account);
     }
     if (!folder.OwnerTrusted()) {
-        return Exposure(TFolderRight::Owner, TFolderPlace::Folder, 0, folder.Owner());
+        return Exposure(TFolderRight::Owner, TFolderPlace::Itself, 0, folder.Owner());
     }
     const TGrant inside = folder.FirstGrant(kFolderRights, true);
     if (inside.unknownEntry) {
@@ -286,7 +287,7 @@ TFolderExposure EvaluateFolderSecurity(std::span<const PSECURITY_DESCRIPTOR> cha
                                        bool endsAtRoot,
                                        const std::vector<std::string>& trusted) {
     if (chain.empty()) {
-        return Exposure(TFolderRight::Unknown, TFolderPlace::Folder, 0);
+        return Exposure(TFolderRight::Unknown, TFolderPlace::Itself, 0);
     }
     if (TFolderExposure folder = EvaluateFolder(TDescriptorView(chain[0], trusted))) {
         return folder;
@@ -320,7 +321,7 @@ std::string TFolderExposure::Reason() const {
     if (place == TFolderPlace::NewContents) {
         return who + "may change what is created inside it";
     }
-    if (place == TFolderPlace::Folder) {
+    if (place == TFolderPlace::Itself) {
         switch (right) {
             case TFolderRight::Write:
                 return who + "may write into it";
@@ -402,4 +403,86 @@ std::string SecurityDescriptorText(PSECURITY_DESCRIPTOR descriptor) {
     }
     UniqueLocalText owned(text);
     return text;
+}
+
+namespace {
+
+bool RunsUnderWine() {
+    const HMODULE ntdll = ::GetModuleHandleA("ntdll.dll");
+    return ntdll != nullptr && ::GetProcAddress(ntdll, "wine_get_version") != nullptr;
+}
+
+// The descriptor of the item at path (never through a link), or nothing.
+UniqueSecurityDescriptor SecurityOfPath(const std::string& path) {
+    const UniqueFileHandle item(::CreateFileA(path.c_str(), READ_CONTROL,
+                                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                              OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT,
+                                              nullptr));
+    uint32_t error = 0;
+    return item ? ReadFolderSecurity(item.get(), error) : UniqueSecurityDescriptor();
+}
+
+}  // namespace
+
+std::vector<std::string> InstallationTrustedAccounts() {
+    std::vector<std::string> trusted = DefaultTrustedAccounts();
+    if (!RunsUnderWine()) {
+        return trusted;
+    }
+    HANDLE token = nullptr;
+    if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &token)) {
+        return trusted;
+    }
+    const UniqueKernelHandle owned(token);
+    DWORD size = 0;
+    ::GetTokenInformation(token, TokenUser, nullptr, 0, &size);
+    std::vector<unsigned char> buffer(size);
+    if (size != 0 && ::GetTokenInformation(token, TokenUser, buffer.data(), size, &size)) {
+        trusted.push_back(SidText(reinterpret_cast<TOKEN_USER*>(buffer.data())->User.Sid));
+    }
+    return trusted;
+}
+
+TFolderExposure InstallationExposure(TSafeFolder& folder, const std::vector<std::string>& files, std::string& where) {
+    // The folder by the handle that holds it, then each folder above it by its path.
+    std::vector<UniqueSecurityDescriptor> owned;
+    uint32_t error = 0;
+    owned.push_back(ReadFolderSecurity(folder.RootHandle(), error));
+    std::string above = folder.Root();
+    bool endsAtRoot = false;
+    while (true) {
+        const size_t cut = above.rfind('\\');
+        if (cut == std::string::npos || cut < 2) {
+            break;
+        }
+        above.resize(cut);
+        const bool root = above.size() == 2 && above[1] == ':';
+        owned.push_back(SecurityOfPath(root ? above + "\\" : above));
+        if (root) {
+            endsAtRoot = true;
+            break;
+        }
+    }
+    std::vector<PSECURITY_DESCRIPTOR> chain;
+    for (const UniqueSecurityDescriptor& descriptor : owned) {
+        chain.push_back(descriptor.get());
+    }
+    const std::vector<std::string> trusted = InstallationTrustedAccounts();
+    where.clear();
+    if (TFolderExposure exposure = EvaluateFolderSecurity(chain, endsAtRoot, trusted)) {
+        return exposure;
+    }
+    for (const std::string& name : files) {
+        if (!folder.Exists(name)) {
+            continue;
+        }
+        UniqueSecurityDescriptor file = SecurityOfPath(folder.PathOf(name));
+        std::vector<PSECURITY_DESCRIPTOR> fileChain = {file.get()};
+        fileChain.insert(fileChain.end(), chain.begin(), chain.end());
+        if (TFolderExposure exposure = EvaluateFolderSecurity(fileChain, endsAtRoot, trusted)) {
+            where = name;
+            return exposure;
+        }
+    }
+    return {};
 }

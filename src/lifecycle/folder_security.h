@@ -37,7 +37,7 @@ std::vector<std::string> DefaultTrustedAccounts();
 
 // Where another account can act.
 enum class TFolderPlace {
-    Folder,       // on the folder itself
+    Itself,       // on the folder itself
     NewContents,  // on what is created inside it (its inheritable entries)
     Above,        // on a folder above it (level 1 is its parent)
 };
@@ -58,7 +58,7 @@ enum class TFolderRight {
 // another account can change the folder.
 struct TFolderExposure {
     TFolderRight right = TFolderRight::None;
-    TFolderPlace place = TFolderPlace::Folder;
+    TFolderPlace place = TFolderPlace::Itself;
     size_t level = 0;           // 0 for the folder and its new contents, 1 for its parent, and so on
     std::string account;        // the account as SID text ("S-1-1-0"); empty for Unknown
     bool noAccessList = false;  // the folder (or the one above) has no access list at all
@@ -127,3 +127,16 @@ UniqueSecurityDescriptor ReadFolderSecurity(HANDLE folder, uint32_t& error);
 UniqueSecurityDescriptor SecurityDescriptorFromText(const std::string& sddl);
 // The owner and the access list of a descriptor as SDDL text, for messages, logs and tests.
 std::string SecurityDescriptorText(PSECURITY_DESCRIPTOR descriptor);
+
+// The accounts whose rights an installation's folder may hold: DefaultTrustedAccounts(), and under
+// Wine the account the programs run as too. Wine keeps no access lists on files; it makes them up
+// from the Unix permissions, with that account as the owner of everything it made, so only the
+// rights of the other accounts tell anything there.
+std::vector<std::string> InstallationTrustedAccounts();
+
+class TSafeFolder;
+// Whether accounts other than the administrators can change the installation in folder: the folder
+// itself with every folder above it up to its volume's root and, each read with the folder and
+// those above it, the files named (relative names; a missing one counts for nothing). Returns the
+// first exposure found, with what it concerns in where ("" for the folder itself).
+TFolderExposure InstallationExposure(TSafeFolder& folder, const std::vector<std::string>& files, std::string& where);

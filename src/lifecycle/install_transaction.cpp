@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "framework/file_stream.h"
+#include "archive/sha256.h"
 #include "lifecycle/fault_point.h"
 #include "framework/sysutils.h"
 #include "lifecycle/record_file.h"
@@ -203,7 +204,13 @@ bool RemoveEmptyFolderAbove(const std::string& path) {
     }
     FILE_DISPOSITION_INFO disposition{};
     disposition.DeleteFile = TRUE;
-    return ::SetFileInformationByHandle(folder.get(), FileDispositionInfo, &disposition, sizeof disposition) != 0;
+    if (::SetFileInformationByHandle(folder.get(), FileDispositionInfo, &disposition, sizeof disposition)) {
+        return true;
+    }
+    // Taken back: a refused mark (a folder that is not empty) must not leave it pending deletion.
+    disposition.DeleteFile = FALSE;
+    ::SetFileInformationByHandle(folder.get(), FileDispositionInfo, &disposition, sizeof disposition);
+    return false;
 }
 
 UniqueFileHandle DuplicateFileHandle(HANDLE file) {
@@ -425,11 +432,15 @@ std::vector<std::string> RecoverInterruptedRun(TSafeFolder& folder) {
 
 TFaultHook FaultHook = nullptr;
 
-TInstallationLock::TInstallationLock() {
+TInstallationLock::TInstallationLock(const std::string& destination) {
+    // Named after the folder, whatever the letter case of its path: the digest of its name keeps
+    // the name short and free of backslashes.
+    const std::string key = LowerCaseAscii(WithoutTrailingBackslash(destination));
+    const std::string name = "Tandrel-Installation-" + DigestToHex(Sha256Of(key.data(), key.size())).substr(0, 32);
     // Global: every session of the machine, where the process may make such an object; otherwise
     // this session's.
-    for (const char* name : {"Global\\Tandrel-Installation", "Local\\Tandrel-Installation"}) {
-        mutex_.reset(::CreateMutexA(nullptr, FALSE, name));
+    for (const std::string& scope : {std::string("Global\\"), std::string("Local\\")}) {
+        mutex_.reset(::CreateMutexA(nullptr, FALSE, (scope + name).c_str()));
         if (mutex_) {
             break;
         }

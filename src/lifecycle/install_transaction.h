@@ -106,11 +106,12 @@ std::vector<std::string> RecoverInterruptedRun(TSafeFolder& folder);
 // what is there: a reader sees the old file or the new one, never a part. Raises EInOutError.
 void WriteFileWhole(TSafeFolder& folder, std::string_view name, const std::string& text);
 
-// One setup or removal at a time: a named mutex, machine-wide where the process may create one,
-// held from the start of the run to its end.
+// One setup or removal of an installation at a time: a mutex named after its folder, machine-wide
+// where the process may create one, held from the start of the run to its end.
 class TInstallationLock {
   public:
-    TInstallationLock();
+    // destination: the installation's folder as a full path.
+    explicit TInstallationLock(const std::string& destination);
     TInstallationLock(const TInstallationLock&) = delete;
     TInstallationLock& operator=(const TInstallationLock&) = delete;
     ~TInstallationLock();
@@ -122,5 +123,7 @@ class TInstallationLock {
     bool held_ = false;
 };
 
+// Another setup or removal holds the installation's lock: nothing was changed.
+TANDREL_DECLARE_EXCEPTION(EAnotherRun, Exception);
 inline constexpr const char kAnotherRunMessage[] =
-    "Another Tandrel setup or removal is running. Please wait until it has finished, then try again.";
+    "Another Tandrel setup or removal is running. Please wait until it has finished, then try again";

@@ -414,9 +414,15 @@ bool TSafeFolder::RemoveEmptyFolder(std::string_view name) {
     }
     // Nothing is ever removed with its contents: the system refuses to mark a folder that holds
     // anything.
+    if (!List(name).empty()) {
+        return false;
+    }
     FILE_DISPOSITION_INFO disposition{};
     disposition.DeleteFile = TRUE;
     if (!::SetFileInformationByHandle(held->Handle.get(), FileDispositionInfo, &disposition, sizeof disposition)) {
+        // Taken back: a refused mark must not leave the folder pending deletion.
+        disposition.DeleteFile = FALSE;
+        ::SetFileInformationByHandle(held->Handle.get(), FileDispositionInfo, &disposition, sizeof disposition);
         return false;
     }
     // A folder goes when its last handle closes: the folders below it were let go of already, since

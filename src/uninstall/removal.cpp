@@ -11,6 +11,7 @@
 
 #include "framework/sysutils.h"
 #include "lifecycle/fault_point.h"
+#include "lifecycle/folder_security.h"
 #include "lifecycle/install_transaction.h"
 #include "lifecycle/record_file.h"
 #include "lifecycle/registration.h"
@@ -343,9 +344,9 @@ TInstallRecord ReadInstallationRecord(const std::string& folder) {
 int RunRemoval(const std::string& folder, const std::string& parkingFolder, TRemovalFrontEnd& frontEnd) {
     // One setup or removal at a time: a setup that writes into the folder while it is removed would
     // report an installation that is gone.
-    const TInstallationLock lock;
+    const TInstallationLock lock(folder);
     if (!lock.Held()) {
-        frontEnd.Failed(kAnotherRunMessage);
+        frontEnd.Failed(std::string(kAnotherRunMessage) + ".");
         return kExitRemoveBusy;
     }
     // The folder is held from here on; a run of the setup that did not end is rolled back first,
@@ -369,6 +370,18 @@ int RunRemoval(const std::string& folder, const std::string& parkingFolder, TRem
         return kExitBadRecord;
     }
     const std::string& destination = record.Destination;
+    // Run with administrator rights, nothing is taken from an installation that other accounts
+    // could have changed: its uninstaller (this program's original) or its record may be theirs.
+    if (IsRunningAsAdministrator()) {
+        std::string where;
+        if (const TFolderExposure exposure =
+                InstallationExposure(*safeFolder, {kUninstallerName, kRecordName}, where)) {
+            const std::string what = where.empty() ? destination : AddTrailingBackslash(destination) + where;
+            frontEnd.Failed(what + " can be changed by accounts other than the administrators (" + exposure.Reason() +
+                            "). Nothing has been removed.");
+            return kExitBadRecord;
+        }
+    }
     if (IsProtectedDestination(destination, SystemFolders())) {
         frontEnd.Failed("Tandrel is never removed from " + destination + ": it is a folder of the system.");
         return kExitRemoveFailed;

@@ -154,7 +154,7 @@ other_dir="$drive_c/Registration Other"
 mkdir -p "$other_dir"
 printf 'Tandrel install record 1\r\ndestination C:\\Registration Other\r\nfile 1 xx ..\\evil\r\n' \
     >"$other_dir/Uninstall.dat"
-chmod -R a+rwX "$other_dir"
+wine_own "$other_dir"
 cp "$installed/Uninstall.dat" "$work/first-record"
 run_setup /VERYSILENT /NOICONS "/DIR=$other" '/LOG=C:\registration-3.log'
 expect_status 0 "elsewhere"
@@ -179,7 +179,7 @@ check_same "$work/first-record" "$installed/Uninstall.dat" "elsewhere: the first
 blocked='C:\Registration Blocked'
 blocked_dir="$drive_c/Registration Blocked"
 mkdir -p "$blocked_dir/Uninstall.exe/inside"
-chmod -R a+rwX "$blocked_dir"
+wine_own "$blocked_dir"
 run_setup /VERYSILENT /NOICONS "/DIR=$blocked" '/LOG=C:\registration-4.log'
 expect_status 0 "blocked"
 for name in "${names[@]}"; do

@@ -90,17 +90,17 @@ TEST(FolderSecurity, TheProtectedDescriptorIsProtectedWhereverItIs) {
 TEST(FolderSecurity, DefaultFoldersOfWindows) {
     // The root itself: anyone signed in may create folders in it.
     const TFolderExposure root = Evaluate({kDriveRoot}, true);
-    ExpectExposed(root, TFolderRight::Write, TFolderPlace::Folder, 0, "S-1-5-11");
+    ExpectExposed(root, TFolderRight::Write, TFolderPlace::Itself, 0, "S-1-5-11");
     EXPECT_EQ(root.Reason(), "Authenticated Users may write into it");
     // A folder made there by default inherits "modify" for them.
-    ExpectExposed(Evaluate({kMadeInRoot, kDriveRoot}, true), TFolderRight::Write, TFolderPlace::Folder, 0,
+    ExpectExposed(Evaluate({kMadeInRoot, kDriveRoot}, true), TFolderRight::Write, TFolderPlace::Itself, 0,
                   "S-1-5-11");
     // Program Files and what is made in it by default: the administrators' only; CREATOR OWNER
     // and the read rights of the application packages do not count.
     ExpectProtected(Evaluate({kProgramFiles, kDriveRoot}, true));
     ExpectProtected(Evaluate({kMadeInProgramFiles, kProgramFiles, kDriveRoot}, true));
     // A user's profile belongs to the user.
-    ExpectExposed(Evaluate({kUserProfile}), TFolderRight::Write, TFolderPlace::Folder, 0, kUser);
+    ExpectExposed(Evaluate({kUserProfile}), TFolderRight::Write, TFolderPlace::Itself, 0, kUser);
 }
 
 TEST(FolderSecurity, EveryDangerousRightOnTheFolderCounts) {
@@ -124,7 +124,7 @@ TEST(FolderSecurity, EveryDangerousRightOnTheFolderCounts) {
     };
     for (const Case& c : cases) {
         const TFolderExposure exposure = Evaluate({base + c.entry});
-        ExpectExposed(exposure, c.right, TFolderPlace::Folder, 0, c.account);
+        ExpectExposed(exposure, c.right, TFolderPlace::Itself, 0, c.account);
         EXPECT_EQ(exposure.Reason(), c.reason);
     }
     // Reading, running and listing change nothing; neither do entries for the trusted accounts.
@@ -134,7 +134,7 @@ TEST(FolderSecurity, EveryDangerousRightOnTheFolderCounts) {
 TEST(FolderSecurity, AnOwnerOtherThanTheAdministratorsMayChangeThePermissions) {
     const TFolderExposure exposure =
         Evaluate({"O:" + kUser + "D:PAI(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;0x1200a9;;;BU)"});
-    ExpectExposed(exposure, TFolderRight::Owner, TFolderPlace::Folder, 0, kUser);
+    ExpectExposed(exposure, TFolderRight::Owner, TFolderPlace::Itself, 0, kUser);
     EXPECT_EQ(exposure.Reason(), kUser + " owns it and may change its permissions");
     // Owned by SYSTEM or TrustedInstaller is fine.
     ExpectProtected(Evaluate({"O:SYD:P(A;;FA;;;SY)"}));
@@ -174,7 +174,7 @@ TFolderExposure EvaluateBuiltAbove(const std::string& folder, const TBuiltDescri
 TEST(FolderSecurity, NoAccessListLetsEveryoneDoAnything) {
     const TBuiltDescriptor none(nullptr);
     const TFolderExposure exposure = EvaluateBuilt(none);
-    ExpectExposed(exposure, TFolderRight::Write, TFolderPlace::Folder, 0, "S-1-1-0");
+    ExpectExposed(exposure, TFolderRight::Write, TFolderPlace::Itself, 0, "S-1-1-0");
     EXPECT_TRUE(exposure.noAccessList);
     EXPECT_EQ(exposure.Reason(), "it has no access list: Everyone may do anything with it");
     const TFolderExposure parent = EvaluateBuiltAbove(kAdministratorsOnly, none);
@@ -188,13 +188,13 @@ TEST(FolderSecurity, DenyEntriesTakeAwayOnlyFromTheAccountTheyName) {
     ExpectProtected(Evaluate({"O:BAD:P(D;;0x1d0156;;;" + kUser + ")(A;;FA;;;" + kUser + ")(A;;FA;;;BA)"}));
     // Only the rights it names: deleting what is inside stays.
     ExpectExposed(Evaluate({base + "(D;;0x116;;;BU)(A;;FA;;;BU)"}), TFolderRight::DeleteChild,
-                  TFolderPlace::Folder, 0, "S-1-5-32-545");
+                  TFolderPlace::Itself, 0, "S-1-5-32-545");
     // After the allow entry it comes too late, as the system reads them in order.
-    ExpectExposed(Evaluate({base + "(A;;FA;;;BU)(D;;FA;;;BU)"}), TFolderRight::Write, TFolderPlace::Folder, 0,
+    ExpectExposed(Evaluate({base + "(A;;FA;;;BU)(D;;FA;;;BU)"}), TFolderRight::Write, TFolderPlace::Itself, 0,
                   "S-1-5-32-545");
     // A deny for one user leaves Everyone's rights to all the others.
     ExpectExposed(Evaluate({base + "(D;;FA;;;" + kUser + ")(A;;FA;;;WD)"}), TFolderRight::Write,
-                  TFolderPlace::Folder, 0, "S-1-1-0");
+                  TFolderPlace::Itself, 0, "S-1-1-0");
 }
 
 TEST(FolderSecurity, InheritOnlyEntriesCountForWhatIsCreatedInside) {
@@ -205,7 +205,7 @@ TEST(FolderSecurity, InheritOnlyEntriesCountForWhatIsCreatedInside) {
                   TFolderPlace::NewContents, 0, "S-1-5-11");
     // An entry that is inherited as well as effective counts on the folder itself first.
     ExpectExposed(Evaluate({kAdministratorsOnly + "(A;OICI;FA;;;BU)"}), TFolderRight::Write,
-                  TFolderPlace::Folder, 0, "S-1-5-32-545");
+                  TFolderPlace::Itself, 0, "S-1-5-32-545");
     // An effective entry that is not inherited stays with the folder: reading it is fine.
     ExpectProtected(Evaluate({kAdministratorsOnly + "(A;;0x1200a9;;;WD)(A;OICIIO;GA;;;CO)"}));
 }
@@ -234,7 +234,7 @@ TEST(FolderSecurity, FoldersAboveCountForRenamingAndPermissions) {
     EXPECT_EQ(above.Reason(), kUser + " owns a folder above it");
     // The folder itself is judged first.
     ExpectExposed(EvaluateBuiltAbove(kMadeInRoot, TBuiltDescriptor(nullptr)), TFolderRight::Write,
-                  TFolderPlace::Folder, 0, "S-1-5-11");
+                  TFolderPlace::Itself, 0, "S-1-5-11");
 }
 
 TEST(FolderSecurity, TrustIsTheCallersChoice) {
@@ -361,7 +361,7 @@ TEST_F(MadeFolder, OpenToEveryoneThenProtected) {
                                 DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION, nullptr,
                                 nullptr, dacl, nullptr),
               0u);
-    ExpectExposed(EvaluateMade(), TFolderRight::Write, TFolderPlace::Folder, 0, "S-1-1-0");
+    ExpectExposed(EvaluateMade(), TFolderRight::Write, TFolderPlace::Itself, 0, "S-1-1-0");
 
     // Taken while empty: protected like a new one.
     EXPECT_EQ(ProtectedFolderSecurity().ApplyTo(folder.get()), 0u);
