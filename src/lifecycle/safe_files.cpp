@@ -30,6 +30,30 @@ bool IsReparsePoint(const std::string& path) {
     return attributes != kNoAttributes && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
 }
 
+bool ListFolderItems(HANDLE folder, std::vector<TFolderItem>& items) {
+    alignas(8) uint8_t buffer[16384];
+    FILE_INFO_BY_HANDLE_CLASS kind = FileIdBothDirectoryRestartInfo;
+    while (::GetFileInformationByHandleEx(folder, kind, buffer, sizeof buffer)) {
+        kind = FileIdBothDirectoryInfo;
+        for (size_t at = 0;;) {
+            const auto& entry = *reinterpret_cast<const FILE_ID_BOTH_DIR_INFO*>(buffer + at);
+            const int wide = static_cast<int>(entry.FileNameLength / sizeof(WCHAR));
+            std::string name(static_cast<size_t>(wide) * 2 + 1, '\0');
+            const int length = ::WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, entry.FileName, wide, name.data(),
+                                                     static_cast<int>(name.size()), nullptr, nullptr);
+            name.resize(length > 0 ? static_cast<size_t>(length) : 0);
+            if (name != "." && name != "..") {
+                items.push_back({std::move(name), entry.FileAttributes});
+            }
+            if (entry.NextEntryOffset == 0) {
+                break;
+            }
+            at += entry.NextEntryOffset;
+        }
+    }
+    return ::GetLastError() == ERROR_NO_MORE_FILES;
+}
+
 // ---- TRemovableFile --------------------------------------------------------------------------
 
 void TRemovableFile::Close() {
@@ -111,6 +135,29 @@ bool TRemovableFile::Measure(int64_t& size, Sha256Digest& digest) {
         return false;
     }
     return true;
+}
+
+bool TRemovableFile::ReadAll(std::string& contents, size_t limit) {
+    LARGE_INTEGER start{};
+    if (!handle_ || !::SetFilePointerEx(handle_.get(), start, nullptr, FILE_BEGIN)) {
+        return false;
+    }
+    contents.clear();
+    char buffer[16 * 1024];
+    while (true) {
+        DWORD read = 0;
+        if (!::ReadFile(handle_.get(), buffer, sizeof buffer, &read, nullptr)) {
+            lastError_ = ::GetLastError();
+            return false;
+        }
+        if (read == 0) {
+            return true;
+        }
+        contents.append(buffer, read);
+        if (contents.size() > limit) {
+            return false;
+        }
+    }
 }
 
 bool TRemovableFile::SetDeletion(bool remove) {
@@ -434,17 +481,17 @@ bool TSafeFolder::RemoveEmptyFolder(std::string_view name) {
 
 std::vector<std::string> TSafeFolder::List(std::string_view name) {
     std::vector<std::string> names;
-    const std::string pattern = AddTrailingBackslash(PathOf(name)) + "*";
-    WIN32_FIND_DATAA data{};
-    const UniqueFindHandle find(::FindFirstFileA(pattern.c_str(), &data));
-    if (!find) {
+    if (name != kDestinationItself && !IsSafeRelativeName(name)) {
+        throw EUnsafePath(std::string(name) + ": not a name inside " + root_);
+    }
+    Held* held = Hold(std::string(name), true);
+    std::vector<TFolderItem> items;
+    if (held == nullptr) {
         return names;
     }
-    do {
-        const std::string entry = data.cFileName;
-        if (entry != "." && entry != "..") {
-            names.push_back(entry);
-        }
-    } while (::FindNextFileA(find.get(), &data));
+    ListFolderItems(held->Handle.get(), items);
+    for (TFolderItem& item : items) {
+        names.push_back(std::move(item.Name));
+    }
     return names;
 }

@@ -26,6 +26,17 @@ bool IsReparsePoint(const std::string& path);
 // cannot be read.
 bool ReadSizeAndDigest(HANDLE file, int64_t& size, Sha256Digest& digest);
 
+// One item of a folder as its listing gives it.
+struct TFolderItem {
+    std::string Name;  // in the ANSI code page
+    uint32_t Attributes = 0;
+};
+
+// The items of the open folder (without "." and ".."), read through its handle (opened with
+// FILE_LIST_DIRECTORY): no path is looked up again, and a folder held open without delete sharing
+// can be listed. False when it cannot be read whole.
+bool ListFolderItems(HANDLE folder, std::vector<TFolderItem>& items);
+
 // How opening a file for its removal went.
 enum class TOpenForRemoval { Opened, Missing, InUse, Failed };
 
@@ -50,6 +61,9 @@ class TRemovableFile {
     // The file's size and the SHA-256 of its contents, read through the handle. False when it
     // cannot be read.
     bool Measure(int64_t& size, Sha256Digest& digest);
+    // The whole contents, read through the handle (at most limit bytes). False when it cannot be
+    // read or is larger.
+    bool ReadAll(std::string& contents, size_t limit);
     // Whether the system would delete it: marks it for deletion and takes that back at once. Fails
     // for the image of a running program.
     bool CanRemove();

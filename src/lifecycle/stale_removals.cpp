@@ -1,5 +1,7 @@
 #include "lifecycle/stale_removals.h"
 
+#include "lifecycle/safe_files.h"
+
 #include <windows.h>
 
 #include <vector>
@@ -47,32 +49,17 @@ bool IsKnownName(const std::string& name) {
 // Lists the folder through its handle (a listing by path would have to open it again) into names,
 // when it holds no more than a removal's two files, each a plain file; false for anything else.
 bool ListThrough(HANDLE folder, std::vector<std::string>& names) {
-    alignas(8) uint8_t buffer[16384];
-    FILE_INFO_BY_HANDLE_CLASS kind = FileIdBothDirectoryRestartInfo;
-    while (::GetFileInformationByHandleEx(folder, kind, buffer, sizeof buffer)) {
-        kind = FileIdBothDirectoryInfo;
-        size_t at = 0;
-        while (true) {
-            const auto& entry = *reinterpret_cast<const FILE_ID_BOTH_DIR_INFO*>(buffer + at);
-            std::string name;
-            for (size_t i = 0; i < entry.FileNameLength / sizeof(WCHAR); ++i) {
-                const WCHAR c = entry.FileName[i];
-                // The known names are plain ASCII: any other character makes a name that is not one.
-                name.push_back(c < 0x80 ? static_cast<char>(c) : '?');
-            }
-            if (name != "." && name != "..") {
-                if (!IsKnownName(name) || !IsPlainFile(entry.FileAttributes) || names.size() >= 2) {
-                    return false;
-                }
-                names.push_back(name);
-            }
-            if (entry.NextEntryOffset == 0) {
-                break;
-            }
-            at += entry.NextEntryOffset;
-        }
+    std::vector<TFolderItem> items;
+    if (!ListFolderItems(folder, items) || items.size() > 2) {
+        return false;
     }
-    return ::GetLastError() == ERROR_NO_MORE_FILES;
+    for (TFolderItem& item : items) {
+        if (!IsKnownName(item.Name) || !IsPlainFile(item.Attributes)) {
+            return false;
+        }
+        names.push_back(std::move(item.Name));
+    }
+    return true;
 }
 
 // Removes one removal folder when it holds nothing but what a removal leaves and none of it is in

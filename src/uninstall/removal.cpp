@@ -63,21 +63,36 @@ TProtectedFolders SystemFolders() {
     return folders;
 }
 
-// The program that a shortcut starts, as stored; nothing when it cannot be read.
-std::optional<std::string> ShortcutTarget(const std::string& path) {
+// The program that a shortcut starts, as stored, read from the shortcut file held open for its
+// removal (the very file that goes); nothing when it cannot be read.
+std::optional<std::string> ShortcutTarget(TRemovableFile& shortcut) {
+    std::string contents;
+    if (!shortcut.ReadAll(contents, 1 << 20)) {
+        return std::nullopt;
+    }
     ComPtr<IShellLinkA> link;
     if (FAILED(
             ::CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_PPV_ARGS(link.put())))) {
         return std::nullopt;
     }
-    ComPtr<IPersistFile> file;
-    if (FAILED(link->QueryInterface(IID_PPV_ARGS(file.put())))) {
+    ComPtr<IPersistStream> persist;
+    if (FAILED(link->QueryInterface(IID_PPV_ARGS(persist.put())))) {
         return std::nullopt;
     }
-    std::wstring widePath(path.size() + 1, L'\0');
-    const int length = ::MultiByteToWideChar(CP_ACP, 0, path.c_str(), -1, widePath.data(),
-                                             static_cast<int>(widePath.size()));
-    if (length <= 0 || FAILED(file->Load(widePath.c_str(), STGM_READ))) {
+    HGLOBAL memory = ::GlobalAlloc(GMEM_MOVEABLE, contents.size());
+    if (memory == nullptr) {
+        return std::nullopt;
+    }
+    if (void* bytes = ::GlobalLock(memory)) {
+        std::copy(contents.begin(), contents.end(), static_cast<char*>(bytes));
+        ::GlobalUnlock(memory);
+    }
+    ComPtr<IStream> stream;
+    if (FAILED(::CreateStreamOnHGlobal(memory, TRUE, stream.put()))) {
+        ::GlobalFree(memory);
+        return std::nullopt;
+    }
+    if (FAILED(persist->Load(stream.get()))) {
         return std::nullopt;
     }
     char target[MAX_PATH + 1] = {};
@@ -238,7 +253,7 @@ TPlan Prepare(const TInstallRecord& record, TSafeFolder& folder) {
             Block(plan, *file, opened);
             return plan;
         }
-        const std::optional<std::string> target = ShortcutTarget(shortcut);
+        const std::optional<std::string> target = ShortcutTarget(*file);
         if (!target || !SameTextAscii(LongPathOf(*target), program)) {
             plan.Kept.push_back({shortcut, TKeptReason::OtherTarget});
             continue;
@@ -327,18 +342,28 @@ TUninstallerRemoval RemoveRunningUninstaller(TSafeFolder& folder, const std::str
 
 }  // namespace
 
-TInstallRecord ReadInstallationRecord(const std::string& folder) {
+TInstallRecord ReadInstallationRecord(TSafeFolder& folder) {
     std::string path;
     try {
-        path = TSafeFolder(folder).PathOf(kRecordName);
+        path = folder.PathOf(kRecordName);
     } catch (const EUnsafePath& error) {
         throw EBadRecord(error.what());
     }
     const TInstallRecord record = ReadRecordFile(path);
-    if (!SameFolder(LongPathOf(record.Destination), LongPathOf(WithoutTrailingBackslash(folder)))) {
+    if (!SameFolder(LongPathOf(record.Destination), LongPathOf(folder.Root()))) {
         throw EBadRecord("The record " + path + " is of another folder, " + record.Destination);
     }
     return record;
+}
+
+TInstallRecord ReadInstallationRecord(const std::string& folder) {
+    std::optional<TSafeFolder> held;
+    try {
+        held.emplace(WithoutTrailingBackslash(folder));
+    } catch (const EUnsafePath& error) {
+        throw EBadRecord(error.what());
+    }
+    return ReadInstallationRecord(*held);
 }
 
 int RunRemoval(const std::string& folder, const std::string& parkingFolder, TRemovalFrontEnd& frontEnd) {
@@ -364,7 +389,7 @@ int RunRemoval(const std::string& folder, const std::string& parkingFolder, TRem
         return dynamic_cast<const ERollBackFailed*>(&error) != nullptr ? kExitRemoveFailed : kExitBadRecord;
     }
     try {
-        record = ReadInstallationRecord(folder);
+        record = ReadInstallationRecord(*safeFolder);
     } catch (const std::exception& error) {
         frontEnd.Failed(error.what());
         return kExitBadRecord;

@@ -39,6 +39,9 @@ class TRemovalFrontEnd {
 // The record of the installation in folder, checked: it must be there, read back whole and name
 // folder as its destination. Raises EBadRecord (or EInOutError when it cannot be read).
 TInstallRecord ReadInstallationRecord(const std::string& folder);
+// The same, of the folder that folder holds.
+class TSafeFolder;
+TInstallRecord ReadInstallationRecord(TSafeFolder& folder);
 
 // Removes the installation in folder and returns the exit code (see uninstall_options.h).
 // runningUninstaller is the uninstaller program in folder that waits for this one (it cannot be

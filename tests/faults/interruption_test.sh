@@ -43,10 +43,16 @@ run() {  # exe args...: with a time limit; STATUS is its exit code
     timeout 120 "$scripts/wine-run.sh" "$@" >"$work/last-run.log" 2>&1
     STATUS=$?
 }
+# The points a run reaches are logged into the prefix, where the Wine user may write.
+points_log() {  # name: sets FAULT_LOG (its path here) and FAULT_LOG_WIN (the program's name for it)
+    FAULT_LOG="$drive_c/interrupted-$1.log"
+    FAULT_LOG_WIN="C:\\interrupted-$1.log"
+    rm -f "$FAULT_LOG"
+}
 run_faults() {  # K exe args...: the test build, stopped at its K-th change
     local at=$1
     shift
-    TANDREL_FAULT_AT=$at TANDREL_FAULT_LOG=$FAULT_LOG run "$@"
+    TANDREL_FAULT_AT=$at TANDREL_FAULT_LOG=$FAULT_LOG_WIN run "$@"
 }
 # The prefix's registry as files, with what the programs wrote.
 entry_registered() {
@@ -101,10 +107,10 @@ tree_of "$dest" >"$work/clean.tree"
 
 # The points of a replacement, counted by a run that is not stopped.
 restore
-FAULT_LOG="$work/points.log"
-rm -f "$FAULT_LOG"
+points_log points
 run_faults 0 "$work/setup-faults.exe" /VERYSILENT /NOICONS "/DIR=$dest_win"
 points=$(grep -c . "$FAULT_LOG" 2>/dev/null || echo 0)
+cp "$FAULT_LOG" "$work/points.log" 2>/dev/null
 ((points >= 20)) && ok "a replacement has $points points of change" ||
     fail "a replacement has only $points points of change"
 diff <(tree_of "$dest") "$work/clean.tree" >/dev/null && ok "the test build installs as the setup does" ||
@@ -112,9 +118,9 @@ diff <(tree_of "$dest") "$work/clean.tree" >/dev/null && ok "the test build inst
 
 # ---- Killed at each point: whole files, every old version kept, then the next run completes.
 for ((k = 1; k <= points; k++)); do
-    what=$(sed -n "${k}p" "$FAULT_LOG" | cut -d' ' -f2-)
+    what=$(sed -n "${k}p" "$work/points.log" | cut -d' ' -f2- | tr -d '\r')
     restore
-    FAULT_LOG=/dev/null run_faults "$k" "$work/setup-faults.exe" /VERYSILENT /NOICONS "/DIR=$dest_win"
+    TANDREL_FAULT_AT=$k run "$work/setup-faults.exe" /VERYSILENT /NOICONS "/DIR=$dest_win"
     [[ "$STATUS" == 99 ]] || fail "kill $k ($what): not stopped (exit code $STATUS)"
     broken=
     for name in "${names[@]}"; do
@@ -151,7 +157,7 @@ if mount -t tmpfs -o "size=4m,mode=0755" tmpfs "$small_mount" 2>/dev/null; then
     sed -i -E 's/^destination .*\r$/destination T:\\App\r/' "$small_mount/App/Uninstall.dat"
     wine_own "$small_mount/App"
     before_small=$(tree_of "$small_mount/App")
-    first_new=$(grep -n ' new$' "$work/points.log" | head -1 | cut -d: -f1)
+    first_new=$(tr -d '\r' <"$work/points.log" | grep -n ' new$' | head -1 | cut -d: -f1)
     TANDREL_FAULT_FILL='T:\filler' run_faults "$first_new" "$work/setup-faults.exe" /VERYSILENT /NOICONS \
         '/DIR=T:\App' '/LOG=C:\interrupted-full.log'
     [[ "$STATUS" == 6 ]] && ok "full drive: exit code 6" || fail "full drive: exit code $STATUS, expected 6"
@@ -173,8 +179,7 @@ for ((k = 1; k <= 40; k++)); do
     rm -rf "$dest"
     run "$setup" /VERYSILENT /NOICONS "/DIR=$dest_win"
     cp "$work/Uninstall-faults.exe" "$dest/Uninstall.exe"
-    FAULT_LOG="$work/remove-points.log"
-    rm -f "$FAULT_LOG"
+    points_log remove-points
     run_faults "$k" "$dest/Uninstall.exe" /VERYSILENT
     reached=$(grep -c . "$FAULT_LOG" 2>/dev/null || echo 0)
     if ((reached < k)); then
@@ -182,7 +187,7 @@ for ((k = 1; k <= 40; k++)); do
         break
     fi
     remove_points=$k
-    what=$(sed -n "${k}p" "$FAULT_LOG" | cut -d' ' -f2-)
+    what=$(sed -n "${k}p" "$FAULT_LOG" | cut -d' ' -f2- | tr -d '\r')
     if entry_registered; then
         [[ -f "$dest/Uninstall.exe" ]] && ok "removal killed at $k ($what): the entry has its uninstaller" ||
             fail "removal killed at $k ($what): an entry without its uninstaller"
@@ -223,8 +228,10 @@ chmod a+r "$work/go"
 wait "$first"
 first_status=$?
 [[ "$first_status" == 0 ]] && ok "two at once: the first completes" || fail "two at once: the first ended with $first_status"
-diff <(tree_of "$dest" | grep -v -E '^\./Backup') <(grep -v -E '^\./Backup' "$work/clean.tree") >/dev/null &&
-    ok "two at once: the first installed" || fail "two at once: the first's installation differs"
+for name in "${names[@]}"; do
+    check_same "$(source_of "$name")" "$dest/$name" "two at once: the first installed $name"
+done
+[[ -e "$dest/Uninstall.jnl" ]] && fail "two at once: the first left its journal"
 
 if ((FAILURES > 0)); then
     echo "interruptions: $FAILURES check(s) failed"
