@@ -108,7 +108,14 @@ std::string BackupNameFor(TSafeFolder& folder, const std::string& name, bool kno
     if (!folder.Exists(backup)) {
         return backup;
     }
-    if (known) {
+    // A backup that holds the very same bytes loses nothing when it is replaced.
+    int64_t size = -1;
+    int64_t backupSize = -2;
+    Sha256Digest digest{};
+    Sha256Digest backupDigest{};
+    const bool same = MeasureFile(folder, name, size, digest) && MeasureFile(folder, backup, backupSize, backupDigest) &&
+                      size == backupSize && digest == backupDigest;
+    if (known || same) {
         replaces = true;
         return backup;
     }

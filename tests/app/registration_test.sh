@@ -150,7 +150,8 @@ expect_value "$entry" InstallLocation "$dest" "again"
 expect_value "$entry" EstimatedSize "$(estimated_size "$installed")" "again"
 
 # ---- Into another folder that is already there, with a damaged record in it: the entry moves there,
-# the damaged record is replaced, the folder is not recorded as made; the first folder stays as it was.
+# the damaged record (no record of ours: another program's file) goes into Backup, the folder is
+# not recorded as made; the first folder stays as it was.
 other='C:\Registration Other'
 other_dir="$drive_c/Registration Other"
 mkdir -p "$other_dir"
@@ -158,8 +159,10 @@ printf 'Tandrel install record 1\r\ndestination C:\\Registration Other\r\nfile 1
     >"$other_dir/Uninstall.dat"
 wine_own "$other_dir"
 cp "$installed/Uninstall.dat" "$work/first-record"
+cp "$other_dir/Uninstall.dat" "$work/damaged-record"
 run_setup /VERYSILENT /NOICONS "/DIR=$other" '/LOG=C:\registration-3.log'
 expect_status 0 "elsewhere"
+check_same "$work/damaged-record" "$other_dir/Backup/Uninstall.dat" "elsewhere: the damaged record kept in Backup"
 read_entry
 entry=$ENTRY
 expect_value "$entry" InstallLocation "$other" "elsewhere"
@@ -232,8 +235,10 @@ timeout 120 bash -c 'source "$1/lib/wine.sh"; wine_init_user; shift; wine_as_use
     wine "$quiet_program" "$quiet_switch" >"$work/quiet.log" 2>&1
 STATUS=$?
 expect_status 0 "removed as registered ($quiet)"
-[[ -d "$other_dir" && -z "$(ls -A "$other_dir")" ]] && ok "removed as registered: nothing left in the folder" ||
+[[ -d "$other_dir" && "$(ls -A "$other_dir")" == Backup ]] &&
+    ok "removed as registered: nothing left in the folder but the Backup of what it replaced" ||
     fail "removed as registered: left $(ls -A "$other_dir" 2>&1)"
+check_same "$work/damaged-record" "$other_dir/Backup/Uninstall.dat" "removed as registered: the replaced record still in Backup"
 read_entry && fail "removed as registered: the entry still names $(sed -n 's/^InstallLocation=//p' <<<"$ENTRY")"
 diff -r "$work/first-installation" "$installed" >/dev/null && ok "removed as registered: the first installation whole" ||
     fail "removed as registered: the first installation changed"

@@ -210,7 +210,8 @@ fresh_copy() {  # a copy of the installation at $checks/App, writable by the Win
     cp -a "$installed" "$checks/App"
     # The record of this folder, as if installed here: a record of another folder is no record
     # of this installation (its uninstaller would be another program's).
-    sed -i -E 's/^destination .*\r$/destination C:\\Unattended Checks\\App\r/' "$checks/App/Uninstall.dat"
+    sed -i -E -e 's/^destination .*\r$/destination C:\\Unattended Checks\\App\r/' -e '/^parent /d' \
+        "$checks/App/Uninstall.dat"
     wine_own "$checks"
     rm -rf "$work/before"
     cp -a "$checks/App" "$work/before"

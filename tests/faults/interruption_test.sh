@@ -154,7 +154,7 @@ if mount -t tmpfs -o "size=4m,mode=0755" tmpfs "$small_mount" 2>/dev/null; then
     wine_own "$small_mount"
     ln -sfn "$small_mount" "$prefix/dosdevices/t:"
     cp -a "$work/before" "$small_mount/App"
-    sed -i -E 's/^destination .*\r$/destination T:\\App\r/' "$small_mount/App/Uninstall.dat"
+    sed -i -E -e 's/^destination .*\r$/destination T:\\App\r/' -e '/^parent /d' "$small_mount/App/Uninstall.dat"
     wine_own "$small_mount/App"
     before_small=$(tree_of "$small_mount/App")
     first_new=$(tr -d '\r' <"$work/points.log" | grep -n ' new$' | head -1 | cut -d: -f1)
