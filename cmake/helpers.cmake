@@ -103,15 +103,26 @@ function(tandrel_delay_load_system_libraries target)
 endfunction()
 
 # Ships target without its debugging information, stripped where it is built: the symbols and
-# debugging sections go into <file>.debug beside it, which the program names (with its checksum) in a .gnu_debuglink section, so
-# that a debugger finds them. Both files are the same byte for byte from the same sources: objcopy
-# stamps the PE header with SOURCE_DATE_EPOCH, here 0 like the link (--no-insert-timestamp).
+# debugging sections go into <file>.debug beside it, which the program names (with its checksum) in a
+# .gnu_debuglink section, so that a debugger finds them. Both files are the same byte for byte from
+# the same sources in any build folder: objcopy stamps the PE header with SOURCE_DATE_EPOCH, here 0
+# like the link (--no-insert-timestamp), and the symbols that hold paths go with the stripping;
+# objcopy fills in the PE checksum. With SIGN_AS, the program is then signed when the build has a
+# signing identity (cmake/signing.cmake), SIGN_AS being the description that its signature shows.
+#     tandrel_ship_stripped(target [SIGN_AS description])
 function(tandrel_ship_stripped target)
+    cmake_parse_arguments(ARG "" "SIGN_AS" "" ${ARGN})
+    set(sign)
+    if(ARG_SIGN_AS)
+        tandrel_sign_command(sign $<TARGET_FILE_NAME:${target}> "${ARG_SIGN_AS}")
+        set_property(TARGET ${target} APPEND PROPERTY LINK_DEPENDS ${TANDREL_SIGNING_STAMP})
+    endif()
     add_custom_command(TARGET ${target} POST_BUILD
         COMMAND ${CMAKE_COMMAND} -E env SOURCE_DATE_EPOCH=0 ${CMAKE_OBJCOPY} --only-keep-debug $<TARGET_FILE_NAME:${target}>
                 $<TARGET_FILE_NAME:${target}>.debug
         COMMAND ${CMAKE_COMMAND} -E env SOURCE_DATE_EPOCH=0 ${CMAKE_OBJCOPY} --strip-all --add-gnu-debuglink=$<TARGET_FILE_NAME:${target}>.debug
                 $<TARGET_FILE_NAME:${target}>
+        ${sign}
         WORKING_DIRECTORY $<TARGET_FILE_DIR:${target}>
         COMMENT "Stripping ${target}, its symbols kept beside it"
         VERBATIM)
