@@ -26,3 +26,7 @@ function(tandrel_winget_manifest target dir)
         COMMENT "Writing the winget manifest of ${target}"
         VERBATIM)
 endfunction()
+
+# The schemas that the tests validate the manifest against (JSON Schema draft 7).
+set(TANDREL_WINGET_SCHEMAS ${CMAKE_SOURCE_DIR}/../shared/winget-schema-1.10.0 CACHE PATH
+    "The winget manifest schemas 1.10.0, for the tests")
