@@ -98,7 +98,12 @@ function(tandrel_delay_load_system_libraries target)
         add_custom_target(delay_loaded_libraries DEPENDS ${libraries})
     endif()
     add_dependencies(${target} delay_loaded_libraries)
-    target_link_directories(${target} PRIVATE ${dir})
+    # Named relative to the folder the link runs in (the target's build folder, with Makefiles): the
+    # linker orders the import sections of its input files by their names as given, so an absolute
+    # name would put these libraries before or after the system's ones depending on where the build
+    # folder is, and programs built in two folders would differ.
+    file(RELATIVE_PATH relative_dir ${CMAKE_CURRENT_BINARY_DIR} ${dir})
+    target_link_options(${target} PRIVATE -L${relative_dir})
     set_property(TARGET ${target} APPEND PROPERTY LINK_DEPENDS ${libraries})
 endfunction()
 
