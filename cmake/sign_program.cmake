@@ -1,12 +1,17 @@
 # Signs a shipped program in place with SHA-256 (cmake -P, from tandrel_sign_command in
 # cmake/signing.cmake):
-#     -DPROGRAM=file.exe -DDESCRIPTION=text -DOSSLSIGNCODE=osslsigncode
-#     -DPKCS12=... | -DPKCS11_MODULE=... -DPKCS11_KEY=... -DCERTIFICATE=...
-#     [-DPASSWORD_FILE=...] [-DTIMESTAMP_URL=...]
+#     -DPROGRAM=file.exe -DDESCRIPTION=text -DOSSLSIGNCODE=osslsigncode -DIDENTITY=identity.cmake
+# IDENTITY sets PKCS12, or PKCS11_MODULE, PKCS11_KEY and CERTIFICATE, and PASSWORD_FILE and
+# TIMESTAMP_URL, empty when not given (the build writes it, cmake/signing.cmake).
 # The signed copy is written beside the program and renamed over it, so that a failed signing
 # leaves no half-signed program; the build stops on any failure. osslsigncode pads the program to
 # a multiple of 8 bytes, appends the signature and fills in the PE checksum, which covers the
 # signature too (the signature's digest leaves the checksum field out).
+include("${IDENTITY}")
+# A pkcs11: URI holds semicolons: each value is one argument.
+foreach(name PKCS12 PKCS11_MODULE PKCS11_KEY CERTIFICATE PASSWORD_FILE TIMESTAMP_URL)
+    string(REPLACE ";" "\\;" ${name} "${${name}}")
+endforeach()
 set(arguments sign -h sha256 -n "${DESCRIPTION}")
 if(PKCS12)
     list(APPEND arguments -pkcs12 "${PKCS12}")

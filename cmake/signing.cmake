@@ -55,14 +55,18 @@ if(TANDREL_SIGNING)
     message(STATUS "Signing the shipped programs with ${TANDREL_SIGN_PKCS12}${TANDREL_SIGN_PKCS11_MODULE}")
 endif()
 
-# What the identity is, in a file that changes only when the identity does: the signed programs
-# depend on it, so that a new identity signs them again at the next build.
-set(TANDREL_SIGNING_STAMP ${CMAKE_BINARY_DIR}/signing-identity.txt)
-set(identity "signed ${TANDREL_SIGNING}\n")
+# The identity as a script that cmake/sign_program.cmake reads (a pkcs11: URI holds semicolons,
+# which a command line of CMake's would split), written only when the identity changes: the signed
+# programs depend on it, so that a new identity signs them again at the next build.
+set(TANDREL_SIGNING_STAMP ${CMAKE_BINARY_DIR}/signing-identity.cmake)
+set(identity "# The signing identity of this build (cmake/signing.cmake).\nset(SIGNED ${TANDREL_SIGNING})\n")
 foreach(name PKCS12 PKCS11_MODULE PKCS11_KEY CERTIFICATE PASSWORD_FILE TIMESTAMP_URL)
-    string(APPEND identity "${name} ${TANDREL_SIGN_${name}}\n")
+    if(TANDREL_SIGN_${name} MATCHES "]==]")
+        message(FATAL_ERROR "TANDREL_SIGN_${name} holds ]==]")
+    endif()
+    string(APPEND identity "set(${name} [==[${TANDREL_SIGN_${name}}]==])\n")
 endforeach()
-file(CONFIGURE OUTPUT ${TANDREL_SIGNING_STAMP} CONTENT "${identity}")
+file(CONFIGURE OUTPUT ${TANDREL_SIGNING_STAMP} CONTENT "${identity}" @ONLY)
 
 # Sets out_var to the arguments of a custom command that signs a shipped program in place
 # (COMMAND ${out_var}, cmake/sign_program.cmake) when the build has an identity, to nothing
@@ -71,11 +75,8 @@ function(tandrel_sign_command out_var program description)
     set(command)
     if(TANDREL_SIGNING)
         set(command COMMAND ${CMAKE_COMMAND} -DPROGRAM=${program} "-DDESCRIPTION=${description}"
-                    -DOSSLSIGNCODE=${TANDREL_OSSLSIGNCODE})
-        foreach(name PKCS12 PKCS11_MODULE PKCS11_KEY CERTIFICATE PASSWORD_FILE TIMESTAMP_URL)
-            list(APPEND command "-D${name}=${TANDREL_SIGN_${name}}")
-        endforeach()
-        list(APPEND command -P ${CMAKE_SOURCE_DIR}/cmake/sign_program.cmake)
+                    -DOSSLSIGNCODE=${TANDREL_OSSLSIGNCODE} -DIDENTITY=${TANDREL_SIGNING_STAMP}
+                    -P ${CMAKE_SOURCE_DIR}/cmake/sign_program.cmake)
     endif()
     set(${out_var} ${command} PARENT_SCOPE)
 endfunction()

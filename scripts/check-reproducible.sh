@@ -7,7 +7,7 @@
 set -uo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 first=$(cd "${1:-$root/build/windows}" && pwd) || exit 1
-if ! grep -q -x 'signed OFF' "$first/signing-identity.txt" 2>/dev/null; then
+if ! grep -q -x 'set(SIGNED OFF)' "$first/signing-identity.cmake" 2>/dev/null; then
     echo "check-reproducible: $first is not an unsigned Windows build" >&2
     exit 1
 fi

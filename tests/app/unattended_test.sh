@@ -288,11 +288,12 @@ if start_holder --run "$checks_dest\\Tandrel.exe"; then
     done
 fi
 
-# A drive with room for the new Tandrel.exe in place of the old one, but not for the rest (a tmpfs
-# of 176 pages, mapped as drive T:).
+# A drive with room for the new Tandrel.exe in place of the old one, but not for the rest: a tmpfs
+# of the old one's pages and two more, for four text files of a page each, mapped as drive T:.
 small_mount="$work/small"
 mkdir -p "$small_mount"
-if mount -t tmpfs -o "size=704k,mode=0777" tmpfs "$small_mount" 2>/dev/null; then
+small_pages=$((($(stat -c %s "$program") + 5 + 4095) / 4096 + 2))
+if mount -t tmpfs -o "size=$((small_pages * 4))k,mode=0777" tmpfs "$small_mount" 2>/dev/null; then
     small_drive=$small_mount
     ln -sfn "$small_mount" "$prefix/dosdevices/t:"
     mkdir -p "$small_mount/App"

@@ -65,6 +65,41 @@ for file in "$unsigned_setup" "$unsigned_dir/tools/tcompress.exe" "$unsigned_dir
         fail "unsigned build: $(basename "$file") carries a signature"
 done
 
+# The same signing step with the key on a token (SoftHSM's PKCS#11 module), named by a pkcs11: URI,
+# and the certificate chain in a file, as a build given TANDREL_SIGN_PKCS11_* runs it.
+token_dir=$(mktemp -d /tmp/tandrel-token.XXXXXX)
+mkdir -p "$token_dir/tokens"
+printf 'directories.tokendir = %s\nobjectstore.backend = file\nlog.level = ERROR\n' "$token_dir/tokens" \
+    >"$token_dir/softhsm2.conf"
+export SOFTHSM2_CONF=$token_dir/softhsm2.conf
+printf '4711-test' >"$token_dir/pin"
+cat "$identity/signer.pem" "$identity/ca.pem" >"$token_dir/chain.pem"
+cp "$unsigned_dir/tools/tcompress.exe" "$token_dir/tcompress.exe"
+{
+    echo 'set(SIGNED ON)'
+    echo 'set(PKCS12 "")'
+    echo 'set(PKCS11_MODULE [==[/usr/lib/softhsm/libsofthsm2.so]==])'
+    echo 'set(PKCS11_KEY [==[pkcs11:token=tandrel-test;object=signer;type=private]==])'
+    echo "set(CERTIFICATE [==[$token_dir/chain.pem]==])"
+    echo "set(PASSWORD_FILE [==[$token_dir/pin]==])"
+    echo 'set(TIMESTAMP_URL "")'
+} >"$token_dir/identity.cmake"
+if softhsm2-util --init-token --free --label tandrel-test --pin 4711-test --so-pin 4711-so >/dev/null 2>&1 &&
+    openssl pkcs8 -topk8 -nocrypt -in "$identity/signer.key" -out "$token_dir/key.p8" &&
+    softhsm2-util --import "$token_dir/key.p8" --token tandrel-test --label signer --id 01 --pin 4711-test \
+        >/dev/null 2>&1; then
+    if cmake -DPROGRAM="$token_dir/tcompress.exe" -DDESCRIPTION="Tandrel archive tool" -DOSSLSIGNCODE=osslsigncode \
+        -DIDENTITY="$token_dir/identity.cmake" -P "$source_dir/cmake/sign_program.cmake" >"$token_dir/sign.log" 2>&1; then
+        verify "$token_dir/tcompress.exe" "tcompress.exe signed with a token"
+    else
+        fail "signing with a token: $(head -5 "$token_dir/sign.log")"
+    fi
+else
+    fail "no SoftHSM token with the test key"
+fi
+unset SOFTHSM2_CONF
+rm -rf "$token_dir"
+
 # One byte changed in the program's code, one in the signature itself: both fail.
 work_dir=$(mktemp -d /tmp/tandrel-signing.XXXXXX)
 chmod 755 "$work_dir"
