@@ -11,15 +11,11 @@
 # - AppsAndFeaturesEntries are what `wine reg query` reads after an unattended installation.
 # Runs in $TANDREL_WINEPREFIX when set (the test run's prefix), otherwise in a prefix of its own.
 set -uo pipefail
-manifests=$1
-setup=$2
-readme=$3
-schemas=$4
-version=$5
+manifests=$1 setup=$2 readme=$3 schemas=$4 version=$5
 scripts=$(cd "$(dirname "${BASH_SOURCE[0]}")/../../scripts" && pwd)
-source "$scripts/lib/wine.sh"
 CHECK_PREFIX=manifest
 source "$scripts/lib/checks.sh"
+source "$scripts/lib/wine.sh"
 # Debian's Python, which has the packages that scripts/bootstrap.sh installs.
 python=/usr/bin/python3
 

@@ -13,17 +13,11 @@
 # (manifest_test.sh).
 # Runs in $TANDREL_WINEPREFIX when set (the test run's prefix), otherwise in a prefix of its own.
 set -uo pipefail
-source_dir=$1
-signed_dir=$2
-toolchain=$3
-tcompress_host=$4
-unsigned_dir=$5
-schemas=$6
-version=$7
+source_dir=$1 signed_dir=$2 toolchain=$3 tcompress_host=$4 unsigned_dir=$5 schemas=$6 version=$7
 scripts=$source_dir/scripts
-source "$scripts/lib/wine.sh"
 CHECK_PREFIX=signing
 source "$scripts/lib/checks.sh"
+source "$scripts/lib/wine.sh"
 python=/usr/bin/python3
 
 # ---- The identity (kept with the signed build while it is valid for a day more) and the build.
