@@ -108,8 +108,8 @@ function(tandrel_delay_load_system_libraries target)
 endfunction()
 
 # Ships target without its debugging information, stripped where it is built: the symbols and
-# debugging sections go into <file>.debug beside it, which the program names (with its checksum) in a
-# .gnu_debuglink section, so that a debugger finds them. Both files are the same byte for byte from
+# debugging sections go into <file>.debug beside it, which the program names (with its checksum)
+# in a .gnu_debuglink section, so that a debugger finds them. Both files are the same byte for byte from
 # the same sources in any build folder: objcopy stamps the PE header with SOURCE_DATE_EPOCH, here 0
 # like the link (--no-insert-timestamp), and the symbols that hold paths go with the stripping;
 # objcopy fills in the PE checksum. With SIGN_AS, the program is then signed when the build has a
