@@ -7,7 +7,8 @@
 #      read back with lnkinfo;
 #   2. backups on, keep the site database: the old sites.ini stays and a copy is in Backup, the
 #      other four old files are moved into Backup;
-#   3. backups on again, readme yes: Backup holds the newest replaced files, and Notepad is started
+#   3. backups on again, readme yes: Backup holds the newest replaced files (the user's readme.txt
+#      beside the older backup of it, never over it), and Notepad is started
 #      on the installed readme.txt;
 #   4. a copy of the setup whose archive header has one byte of its TotalSize changed, backups on:
 #      the damaged-file message comes before anything is touched, the installation stays byte for
@@ -234,7 +235,10 @@ if start_setup 3; then
     answer Setup run3-complete Return
     wait_exit 3
 fi
-check_same "$work/readme-user2.txt" "$backup/readme.txt" "run 3 left the newest replaced readme.txt in Backup"
+# The user's readme.txt again: no run wrote it, so it never replaces the older backup of that name;
+# both stay.
+check_same "$work/readme-user.txt" "$backup/readme.txt" "run 3 kept the older backup of readme.txt"
+check_same "$work/readme-user2.txt" "$backup/readme (2).txt" "run 3 put the newest replaced readme.txt beside it"
 check_same "$program" "$backup/Tandrel.exe" "run 3 left the replaced Tandrel.exe in Backup"
 check_same "$work/sites-user.ini" "$installed/sites.ini" "run 3 kept the user's sites.ini"
 

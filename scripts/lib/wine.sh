@@ -187,3 +187,12 @@ wine_shell_folder() {  # prefix name
     local rest=${value#?:\\}
     echo "$1/drive_c/${rest//\\//}"
 }
+
+# Gives what a test prepared for the programs to the Wine user. The programs, run with
+# administrator rights, take an existing folder only when no other account can change it: under
+# Wine, a folder of another Unix user (root) reads as one that anybody may change.
+wine_own() {  # paths...
+    if [[ $(id -u) -eq 0 ]]; then
+        chown -R "$WINE_USER" "$@"
+    fi
+}

@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <vector>
 
 #include "app/install_front_end.h"
@@ -12,7 +13,8 @@
 #include "framework/file_stream.h"
 #include "framework/string_list.h"
 #include "framework/sysutils.h"
-#include "widgets/folders.h"
+#include "framework/unique_handle.h"
+#include "lifecycle/removal_plan.h"
 #include "widgets/gauges.h"
 
 TfrmCopy* frmCopy = nullptr;
@@ -46,70 +48,122 @@ void TfrmCopy::Compress1ShowProgress(int32_t& PercentageDone) {
 
 namespace {
 
-// Makes the folders that lie between the Backup folder and a backup of an entry with a folder part
-// ("sub\file.txt"); the outcome shows in the move that follows.
-void CreateBackupSubfolders(const std::string& backupFolder, const std::string& name) {
+// The size and SHA-256 of the file name in folder as it is now; false when it cannot be read.
+bool MeasureFile(TSafeFolder& folder, const std::string& name, int64_t& size, Sha256Digest& digest) {
+    const std::string path = folder.PathOf(name);
+    const UniqueFileHandle file(::CreateFileA(path.c_str(), GENERIC_READ,
+                                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                              OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    return file && ReadSizeAndDigest(file.get(), size, digest);
+}
+
+// Makes the folders of name's folder part under base ("" or "Backup\") that are missing, as steps of
+// the run.
+void MakeFoldersOf(TInstallRun& run, const std::string& base, const std::string& name) {
+    if (!base.empty()) {
+        run.Transaction->MakeFolder(WithoutTrailingBackslash(base), run.Security);
+    }
     for (const std::string& folder : FolderPartsOf(name)) {
-        CreateFolder(AddTrailingBackslash(backupFolder) + folder);
+        run.Transaction->MakeFolder(base + folder, run.Security);
     }
 }
 
-// Old files that could be renamed but not deleted, as the file of a program that is running: each
-// is renamed aside in its folder so that the new one can be written, and removed when the loop ends
-// (at once, or at the next restart when it is still in use then).
-class SetAsideFiles {
-  public:
-    SetAsideFiles() = default;
-    SetAsideFiles(const SetAsideFiles&) = delete;
-    SetAsideFiles& operator=(const SetAsideFiles&) = delete;
-    ~SetAsideFiles() {
-        for (const std::string& path : paths_) {
-            if (!::DeleteFileA(path.c_str())) {
-                ::MoveFileExA(path.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
-            }
-        }
-    }
+// A drive that has no room left: the failure of a write there is told as such, with the file and
+// the drive, instead of the bare stream error.
+bool DriveIsFull(const std::string& folder, int64_t wanted) {
+    const std::optional<TDriveSpace> space = DriveSpaceOf(folder);
+    return space && space->FreeClusters * space->ClusterSize < std::max<int64_t>(wanted, 1);
+}
 
-    // Renames target to a name beside it that is free; false when no rename succeeds.
-    bool Add(const std::string& target) {
-        for (int attempt = 1; attempt <= 100; ++attempt) {
-            std::string aside = target + ".~old";
-            if (attempt > 1) {
-                aside += IntToStr(attempt);
-            }
-            if (::MoveFileA(target.c_str(), aside.c_str())) {
-                paths_.push_back(std::move(aside));
-                return true;
-            }
-            if (::GetLastError() != ERROR_ALREADY_EXISTS && ::GetLastError() != ERROR_FILE_EXISTS) {
-                return false;
-            }
-        }
-        return false;
+// "C:" of "C:\...", "\\server\share" of a network path.
+std::string DriveOf(const std::string& path) {
+    if (path.size() >= 2 && path[1] == ':') {
+        return path.substr(0, 2);
     }
-    // Puts the file renamed last back in its place (its new file could not be written).
-    void RestoreLast(const std::string& target) {
-        if (!paths_.empty() &&
-            ::MoveFileExA(paths_.back().c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING)) {
-            paths_.pop_back();
-        }
-    }
+    const size_t share = path.find('\\', path.find('\\', 2) + 1);
+    return path.substr(0, share);
+}
 
-  private:
-    std::vector<std::string> paths_;
-};
-
-// Whether the file at path is there with size bytes.
-bool WrittenInFull(const std::string& path, int64_t size) {
-    WIN32_FILE_ATTRIBUTE_DATA data{};
-    return ::GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data) &&
-           (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0 &&
-           ((static_cast<int64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow) == size;
+// ".txt" of "a\b.txt"; empty when the file name has no dot.
+std::string ExtractFileExt(const std::string& name) {
+    const size_t dot = name.rfind('.');
+    const size_t slash = name.rfind('\\');
+    return dot == std::string::npos || (slash != std::string::npos && dot < slash) ? std::string() : name.substr(dot);
 }
 
 }  // namespace
 
-void TfrmCopy::ExtractAllFiles(TInstallFrontEnd& frontEnd) {
+bool TInstallRun::IsRecordedFile(const std::string& name, int64_t size, const Sha256Digest& digest) const {
+    if (!Previous) {
+        return false;
+    }
+    return std::any_of(Previous->Files.begin(), Previous->Files.end(), [&](const TRecordedFile& file) {
+        return SameTextAscii(file.Name, name) && file.Size == size && file.Digest == digest;
+    });
+}
+
+std::string BackupNameFor(TSafeFolder& folder, const std::string& name, bool known, bool& replaces) {
+    const std::string backup = "Backup\\" + name;
+    replaces = false;
+    if (!folder.Exists(backup)) {
+        return backup;
+    }
+    // A backup that holds the very same bytes loses nothing when it is replaced.
+    int64_t size = -1;
+    int64_t backupSize = -2;
+    Sha256Digest digest{};
+    Sha256Digest backupDigest{};
+    const bool same = MeasureFile(folder, name, size, digest) && MeasureFile(folder, backup, backupSize, backupDigest) &&
+                      size == backupSize && digest == backupDigest;
+    if (known || same) {
+        replaces = true;
+        return backup;
+    }
+    const std::string extension = ExtractFileExt(name);
+    const std::string stem = backup.substr(0, backup.size() - extension.size());
+    for (int number = 2; number < 10000; ++number) {
+        std::string candidate = stem + " (" + IntToStr(number) + ")" + extension;
+        if (!folder.Exists(candidate)) {
+            return candidate;
+        }
+    }
+    throw EBackupFailed(Format(kBackupFailed, (AddTrailingBackslash(folder.Root()) + name).c_str(),
+                               (AddTrailingBackslash(folder.Root()) + "Backup").c_str()));
+}
+
+void MoveAwayReplaced(TInstallRun& run,
+                      const std::string& name,
+                      bool backups,
+                      const std::optional<Sha256Digest>& newDigest,
+                      TBackupAction& backup) {
+    TInstallTransaction& transaction = *run.Transaction;
+    TSafeFolder& folder = *run.Folder;
+    if (!backups) {
+        // Renamed aside, not deleted: a failure later puts it back. It goes when the run completes
+        // (a running program's file at the next restart).
+        transaction.SetAside(name);
+        return;
+    }
+    int64_t size = -1;
+    Sha256Digest digest{};
+    const bool measured = MeasureFile(folder, name, size, digest);
+    const bool known = measured && (run.IsRecordedFile(name, size, digest) || (newDigest && *newDigest == digest));
+    bool replaces = false;
+    const std::string backupName = BackupNameFor(folder, name, known, replaces);
+    try {
+        MakeFoldersOf(run, "Backup\\", name);
+        if (replaces) {
+            transaction.SetAside(backupName);
+        }
+        transaction.MoveToBackup(name, backupName);
+    } catch (const EInOutError&) {
+        throw EBackupFailed(Format(kBackupFailed, folder.PathOf(name).c_str(),
+                                   (AddTrailingBackslash(folder.Root()) + "Backup").c_str()));
+    }
+    backup = TBackupAction::Moved;
+}
+
+void TfrmCopy::ExtractAllFiles(TInstallFrontEnd& frontEnd, TInstallRun& run) {
     TInstallState& state = InstallState;
     const std::unique_ptr<TStream> archive = Compress1->LoadArchiveResource("data", "");
     // The whole archive against the digest the build recorded: damage anywhere in it, headers and
@@ -127,8 +181,6 @@ void TfrmCopy::ExtractAllFiles(TInstallFrontEnd& frontEnd) {
     state.FileCount = entries.Count();
     state.CurrentFileNumber = 0;
     state.DestinationWithBackslash = AddTrailingBackslash(state.DestinationFolder);
-    const std::string backupFolder = state.DestinationWithBackslash + "Backup";
-    bool backupReady = false;
     if (state.FileCount == 0) {
         return;
     }
@@ -141,77 +193,88 @@ void TfrmCopy::ExtractAllFiles(TInstallFrontEnd& frontEnd) {
         Label1->SetCaption("Checking: " + name);
         Application->ProcessMessages();
     });
-    CheckBeforeFirstChange(entries, state.DestinationWithBackslash, state.BackupReplacedFiles,
-                           DriveSpaceOf(state.DestinationFolder));
+    CheckBeforeFirstChange(entries, *run.Folder, state.BackupReplacedFiles, DriveSpaceOf(state.DestinationFolder),
+                           run.RegistrationBytes, run.Previous.has_value());
 
-    SetAsideFiles setAside;
+    TSafeFolder& folder = *run.Folder;
+    TInstallTransaction& transaction = run.Transaction ? *run.Transaction : run.Begin();
+    const TFilenameCheckEvent outer = Compress1->OnCheckFile;
     for (int index = 0; index < state.FileCount; ++index) {
         const std::string name = entries[index];
         const std::string target = state.DestinationWithBackslash + name;
         state.CurrentFileNumber = state.CurrentFileNumber + 1;
-        bool keep = false;
-        bool renamedAside = false;
         TBackupAction backup = TBackupAction::None;
         Label1->SetCaption("Extracting: " + name);
         Application->ProcessMessages();
 
-        if (FileExists(target)) {
-            if (UpperCaseAscii(name) == "SITES.INI") {
-                keep = frontEnd.AskKeepSiteDatabase();
-            }
+        const bool exists = folder.Exists(name);
+        const bool keep = exists && UpperCaseAscii(name) == "SITES.INI" && frontEnd.AskKeepSiteDatabase();
+        MakeFoldersOf(run, "", name);
+        if (keep) {
             if (state.BackupReplacedFiles) {
-                if (!backupReady) {
-                    // A folder that cannot be made now is tried again at the next replaced file.
-                    CreateFolder(backupFolder);
-                    backupReady = FolderExists(backupFolder);
-                }
-                const std::string backupTarget = AddTrailingBackslash(backupFolder) + name;
-                if (keep) {
-                    // A kept file stays where it is, so a copy that fails loses nothing.
-                    if (backupReady && ::CopyFileA(target.c_str(), backupTarget.c_str(), FALSE)) {
-                        backup = TBackupAction::Copied;
+                // A kept file stays where it is, so a copy that fails loses nothing.
+                try {
+                    int64_t size = -1;
+                    Sha256Digest digest{};
+                    const bool known = MeasureFile(folder, name, size, digest) && run.IsRecordedFile(name, size, digest);
+                    bool replaces = false;
+                    const std::string backupName = BackupNameFor(folder, name, known, replaces);
+                    MakeFoldersOf(run, "Backup\\", name);
+                    const std::string fresh = transaction.CopyToNewFile(name, backupName);
+                    if (replaces) {
+                        transaction.SetAside(backupName);
                     }
-                } else {
-                    // The file is about to be replaced: without its backup it is not touched. A
-                    // move replaces an older backup of the same name.
-                    if (backupReady) {
-                        CreateBackupSubfolders(backupFolder, name);
-                    }
-                    if (!backupReady ||
-                        !::MoveFileExA(target.c_str(), backupTarget.c_str(), MOVEFILE_REPLACE_EXISTING)) {
-                        throw EBackupFailed(Format(kBackupFailed, target.c_str(), backupFolder.c_str()));
-                    }
-                    backup = TBackupAction::Moved;
+                    transaction.Put(fresh, backupName, false);
+                    backup = TBackupAction::Copied;
+                } catch (const Exception&) {
                 }
             }
-            if (!keep && !::DeleteFileA(target.c_str())) {
-                // A file in use (a running program) can often be renamed though not deleted. A
-                // read-only one stays, and the expansion's open of it raises the error.
-                const DWORD attributes = ::GetFileAttributesA(target.c_str());
-                if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) == 0) {
-                    renamedAside = setAside.Add(target);
-                }
-            }
+            frontEnd.EntryDone(name, false, backup);
+            continue;
         }
 
-        if (!keep) {
-            const auto* info = dynamic_cast<const TCompressedFileInfo*>(entries.Objects(index));
-            selection.Clear();
-            selection.Add(name);
-            try {
-                Compress1->ExpandArchiveFiles(*archive, &selection);
-                // Written means there, in full, at the path the loop names.
-                if (info == nullptr || selection.Count() != 1 || selection[0] != target ||
-                    !WrittenInFull(target, info->FullSize)) {
-                    throw ENotWritten(Format(kNotWritten, target.c_str()));
+        // The new file is written in full under a name of its own and checked before the old one is
+        // touched: a full drive or a damaged entry leaves the old file in its place.
+        const auto* info = dynamic_cast<const TCompressedFileInfo*>(entries.Objects(index));
+        TNewFile file = transaction.NewFile(name);
+        const std::string written = AddTrailingBackslash(folder.Root()) + file.Name;
+        // A handler of the component's own still decides first whether the entry is written.
+        Compress1->OnCheckFile = [&written, outer](std::string& path, TCProcessMode mode) {
+            if (outer) {
+                outer(path, mode);
+                if (path.empty() || path == "*") {
+                    return;
                 }
-            } catch (...) {
-                if (renamedAside) {
-                    setAside.RestoreLast(target);
-                }
-                throw;
             }
+            path = written;
+        };
+        Compress1->OnOpenOutput = [&file](const std::string&) { return DuplicateFileHandle(file.Handle.get()); };
+        selection.Clear();
+        selection.Add(name);
+        int64_t size = -1;
+        Sha256Digest digest{};
+        try {
+            Compress1->ExpandArchiveFiles(*archive, &selection);
+        } catch (const EStreamError&) {
+            const DWORD code = ::GetLastError();
+            if (code == ERROR_DISK_FULL || code == ERROR_HANDLE_DISK_FULL ||
+                DriveIsFull(state.DestinationFolder, info != nullptr ? info->FullSize : 0)) {
+                throw EInsufficientDiskSpace(Format(kDriveFull, target.c_str(), DriveOf(target).c_str()));
+            }
+            throw;
         }
-        frontEnd.EntryDone(name, !keep, backup);
+        Compress1->OnCheckFile = outer;
+        Compress1->OnOpenOutput = nullptr;
+        // Written means there, in full, under the name the loop gave it.
+        if (info == nullptr || selection.Count() != 1 || selection[0] != written ||
+            !ReadSizeAndDigest(file.Handle.get(), size, digest) || size != info->FullSize) {
+            throw ENotWritten(Format(kNotWritten, target.c_str()));
+        }
+        if (exists) {
+            MoveAwayReplaced(run, name, state.BackupReplacedFiles, digest, backup);
+        }
+        transaction.Put(file, name, false);
+        file.Handle.reset();  // read back by the record
+        frontEnd.EntryDone(name, true, backup);
     }
 }

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 // What happened to a file that was already in the destination before its entry was handled.
 enum class TBackupAction {
@@ -35,6 +36,13 @@ class TInstallFrontEnd {
     // be; either way the installation goes on.
     virtual void Registered(const std::string& /*where*/) {}
     virtual void RegistrationFailed(const std::string& /*reason*/) {}
+    // Whether a registration that fails fails the installation (rolled back): a deployment tool
+    // must never hear "installed" of an installation that cannot be removed.
+    virtual bool RequiresRegistration() const { return false; }
+    // A run that did not end had left its journal in the destination: what was done about it.
+    virtual void Recovered(const std::vector<std::string>& /*lines*/) {}
+    // The run failed after its first change: what was restored.
+    virtual void RolledBack(const std::vector<std::string>& /*lines*/) {}
     // Every step has run; the application is terminated right after.
     virtual void Finished() = 0;
 };

@@ -19,8 +19,6 @@ namespace {
 
 TANDREL_DECLARE_EXCEPTION(ERegistrationFailed, Exception);
 
-constexpr const char kNewSuffix[] = ".new";
-
 // The size and SHA-256 of the file at path as it is now on disk.
 TRecordedFile ReadBack(const std::string& path) {
     const UniqueFileHandle file(::CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
@@ -42,66 +40,30 @@ TRecordedFile ReadBack(const std::string& path) {
     return recorded;
 }
 
-// The record in folder when it is there and reads as one; nothing otherwise (a damaged or foreign
-// record is replaced, not merged).
-std::optional<TInstallRecord> ReadRecordThere(const std::string& path) {
-    try {
-        return ReadRecordFile(path);
-    } catch (const EBadRecord&) {
-        return std::nullopt;
+// The installed size of the files in the record, the uninstaller and the record itself.
+int64_t InstalledBytes(const TInstallRecord& record, int64_t extra) {
+    int64_t installed = extra;
+    for (const TRecordedFile& file : record.Files) {
+        installed += file.Size;
     }
-}
-
-// Removes what stands at path, a file or a link, so that nothing is written through a link that
-// somebody left there. Raises when something is still there.
-void ClearName(const std::string& path) {
-    if (::GetFileAttributesA(path.c_str()) == INVALID_FILE_ATTRIBUTES) {
-        return;
-    }
-    ::SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
-    if (!::DeleteFileA(path.c_str()) && !::RemoveDirectoryA(path.c_str())) {
-        throw ERegistrationFailed("Cannot remove " + path + ": " + SystemErrorText(::GetLastError()));
-    }
-}
-
-// Puts the file at from in the place of target (a file there is replaced whole, never edited).
-void Replace(const std::string& from, const std::string& target) {
-    if (!::MoveFileExA(from.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-        const DWORD code = ::GetLastError();
-        ::DeleteFileA(from.c_str());
-        throw ERegistrationFailed("Cannot replace " + target + ": " + SystemErrorText(code));
-    }
-}
-
-// Writes text into a new file beside path, then puts it in path's place: a reader sees the old
-// record or the new one, never a part.
-void WriteWhole(const std::string& path, const std::string& text) {
-    const std::string fresh = path + kNewSuffix;
-    ClearName(fresh);
-    DWORD failure = ERROR_SUCCESS;
-    {
-        const UniqueFileHandle file(::CreateFileA(fresh.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
-                                                  FILE_ATTRIBUTE_NORMAL, nullptr));
-        if (!file) {
-            throw ERegistrationFailed("Cannot create " + fresh + ": " + SystemErrorText(::GetLastError()));
-        }
-        DWORD written = 0;
-        if (!::WriteFile(file.get(), text.data(), static_cast<DWORD>(text.size()), &written, nullptr) ||
-            written != text.size() || !::FlushFileBuffers(file.get())) {
-            failure = ::GetLastError() != ERROR_SUCCESS ? ::GetLastError() : ERROR_WRITE_FAULT;
-        }
-    }
-    if (failure != ERROR_SUCCESS) {
-        ::DeleteFileA(fresh.c_str());
-        throw ERegistrationFailed("Cannot write " + fresh + ": " + SystemErrorText(failure));
-    }
-    Replace(fresh, path);
+    return installed;
 }
 
 std::string Today() {
     SYSTEMTIME now{};
     ::GetLocalTime(&now);
     return Format("%04u%02u%02u", now.wYear, now.wMonth, now.wDay);
+}
+
+// Puts the new file in the place of name; what is there is set aside when an earlier Tandrel run
+// wrote it (the folder's record is ours), else moved into Backup like any file an installation
+// replaces.
+void PutInPlace(TInstallRun& run, const TNewFile& file, const std::string& name) {
+    if (run.Folder->Exists(name)) {
+        TBackupAction backup = TBackupAction::None;
+        MoveAwayReplaced(run, name, !run.Previous.has_value(), std::nullopt, backup);
+    }
+    run.Transaction->Put(file, name, false);
 }
 
 }  // namespace
@@ -136,29 +98,10 @@ std::vector<std::string> FoldersOfEntries(const std::vector<std::string>& names)
     return folders;
 }
 
-TUninstallEntry MakeUninstallEntry(const std::string& destination,
-                                   int64_t installedBytes,
-                                   const std::string& date) {
-    const std::string folder = AddTrailingBackslash(destination);
-    TUninstallEntry entry;
-    entry.DisplayName = std::string(kProductName) + " " + kProductVersion;
-    entry.DisplayVersion = kProductVersion;
-    entry.Publisher = kProductPublisher;
-    entry.InstallLocation = destination;
-    entry.DisplayIcon = folder + kProgramName + ",0";
-    entry.UninstallString = "\"" + folder + kUninstallerName + "\"";
-    entry.QuietUninstallString = entry.UninstallString + " /VERYSILENT";
-    const int64_t kib = (std::max<int64_t>(installedBytes, 0) + 1023) / 1024;
-    entry.EstimatedSize = static_cast<uint32_t>(std::min<int64_t>(kib, UINT32_MAX));
-    entry.InstallDate = date;
-    return entry;
-}
-
-void TInstallRegistration::BeforeExtraction(const std::string& destination,
-                                            bool destinationMade,
-                                            const std::vector<std::string>& entries) {
-    folder_ = AddTrailingBackslash(destination);
-    destinationMissing_ = destinationMade || !FolderExists(destination);
+void TInstallRegistration::BeforeExtraction(const TInstallRun& run, const std::vector<std::string>& entries) {
+    folder_ = AddTrailingBackslash(run.Destination);
+    destinationMissing_ = run.MadeDestination || !FolderExists(run.Destination);
+    record_.Parents = run.MadeAbove;
     missingFolders_.clear();
     for (const std::string& folder : FoldersOfEntries(entries)) {
         if (destinationMissing_ || !FolderExists(folder_ + folder)) {
@@ -198,7 +141,25 @@ void TInstallRegistration::ShortcutWritten(const std::string& path) {
     AddNameOnce(record_.Shortcuts, path);
 }
 
-TRegistrationScope TInstallRegistration::Register() {
+int64_t RegistrationBytes() {
+    int64_t bytes = 64 * 1024;  // the record and the journal, with room to spare
+    try {
+        TCompress compress(nullptr);
+        const std::unique_ptr<TStream> archive = compress.LoadArchiveResource(kUninstallerResource, "");
+        TStringList entries;
+        compress.ListArchiveFiles(*archive, entries);
+        for (int index = 0; index < entries.Count(); ++index) {
+            if (const auto* info = dynamic_cast<const TCompressedFileInfo*>(entries.Objects(index))) {
+                bytes += info->FullSize;
+            }
+        }
+    } catch (const std::exception&) {
+        // The registration says why when it runs.
+    }
+    return bytes;
+}
+
+TRegistrationScope TInstallRegistration::Register(TInstallRun& run) {
     if (failure_) {
         throw ERegistrationFailed(*failure_);
     }
@@ -207,44 +168,53 @@ TRegistrationScope TInstallRegistration::Register() {
         throw ERegistrationFailed("Cannot make a full path of " + folder_);
     }
     record_.Destination = *destination;
-    const std::string uninstaller = folder_ + kUninstallerName;
-    const std::string recordPath = folder_ + kRecordName;
-    if (!olderRead_) {
-        older_ = ReadRecordThere(recordPath);
-        olderRead_ = true;
-    }
+    TInstallTransaction& transaction = *run.Transaction;
 
     if (!uninstallerWritten_) {
-        // Expanded by the archive component under a new name, then put in place of the old one.
+        // Expanded by the archive component into a new file of its own, checked, then put in place.
         TCompress compress(nullptr);
         const std::unique_ptr<TStream> archive = compress.LoadArchiveResource(kUninstallerResource, "");
+        TStringList entries;
+        compress.ListArchiveFiles(*archive, entries);
+        const auto* info = entries.Count() == 1 ? dynamic_cast<const TCompressedFileInfo*>(entries.Objects(0)) : nullptr;
+        if (info == nullptr || !SameTextAscii(entries[0], kUninstallerName)) {
+            throw ERegistrationFailed(std::string("The setup file carries no ") + kUninstallerName);
+        }
+        TNewFile file = transaction.NewFile(kUninstallerName);
+        const std::string fresh = folder_ + file.Name;
         compress.ExceptionOnFileError = true;
         compress.SetTargetPath(folder_);
-        const std::string fresh = uninstaller + kNewSuffix;
         compress.OnCheckFile = [&fresh](std::string& path, TCProcessMode) { path = fresh; };
-        ClearName(fresh);
+        compress.OnOpenOutput = [&file](const std::string&) { return DuplicateFileHandle(file.Handle.get()); };
         TStringList selection;
         selection.Add(kUninstallerName);
         compress.ExpandArchiveFiles(*archive, &selection);
-        if (selection.Count() != 1) {
-            ::DeleteFileA(fresh.c_str());
-            throw ERegistrationFailed(std::string("The setup file carries no ") + kUninstallerName);
+        int64_t size = -1;
+        Sha256Digest digest{};
+        if (selection.Count() != 1 || !ReadSizeAndDigest(file.Handle.get(), size, digest) || size != info->FullSize) {
+            throw ERegistrationFailed(Format("The file %s was not written in full", (folder_ + file.Name).c_str()));
         }
-        uninstallerSize_ = ReadBack(fresh).Size;
-        Replace(fresh, uninstaller);
+        uninstallerSize_ = size;
+        PutInPlace(run, file, kUninstallerName);
         uninstallerWritten_ = true;
     }
 
-    const TInstallRecord merged = older_ ? MergeInstallRecords(*older_, record_) : record_;
+    const TInstallRecord merged = run.Previous ? MergeInstallRecords(*run.Previous, record_) : record_;
     const std::string text = FormatInstallRecord(merged);
-    WriteWhole(recordPath, text);
-
-    int64_t installed = uninstallerSize_ + static_cast<int64_t>(text.size());
-    for (const TRecordedFile& file : merged.Files) {
-        installed += file.Size;
+    const TNewFile record = transaction.NewFileWithText(kRecordName, text);
+    if (recordWritten_) {
+        transaction.Put(record, kRecordName, true);  // this run's own record, written before
+    } else {
+        PutInPlace(run, record, kRecordName);
+        recordWritten_ = true;
     }
-    const std::optional<TRegistrationScope> scope =
-        WriteUninstallEntry(MakeUninstallEntry(*destination, installed, Today()));
+
+    for (const TRegistrationScope scope : {TRegistrationScope::Machine, TRegistrationScope::User}) {
+        transaction.WillWriteEntry(scope, RegisteredInstallLocation(scope).value_or(""));
+    }
+    const std::optional<TRegistrationScope> scope = WriteUninstallEntry(
+        MakeUninstallEntry(*destination, InstalledBytes(merged, uninstallerSize_ + static_cast<int64_t>(text.size())),
+                           Today()));
     if (!scope) {
         throw ERegistrationFailed("Cannot write the registry key " +
                                   RegistrationKeyName(TRegistrationScope::User));

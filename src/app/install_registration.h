@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "app/install_front_end.h"
+#include "app/copy_form.h"
 #include "lifecycle/install_record.h"
 #include "lifecycle/registration.h"
 
@@ -23,6 +24,10 @@ inline constexpr const char kProgramName[] = "Tandrel.exe";
 // The resource (type "TCOMPRESS") that carries the uninstaller: an archive of one entry.
 inline constexpr const char kUninstallerResource[] = "UNINSTALL";
 
+// The bytes that a registration writes into the destination: the uninstaller as the setup carries
+// it, and room for the record and the journal.
+int64_t RegistrationBytes();
+
 // The destination as the record and the entry hold it: the full path without a trailing "\" (a
 // drive root keeps its own). Nothing when the system cannot make it full.
 std::optional<std::string> RecordedDestination(const std::string& folder);
@@ -32,12 +37,6 @@ std::optional<std::string> RecordedDestination(const std::string& folder);
 // under it. Names compare ignoring ASCII case; each is listed once.
 std::vector<std::string> FoldersOfEntries(const std::vector<std::string>& names);
 
-// The entry for an installation into destination (as RecordedDestination gives it) of
-// installedBytes in all, on date (YYYYMMDD).
-TUninstallEntry MakeUninstallEntry(const std::string& destination,
-                                   int64_t installedBytes,
-                                   const std::string& date);
-
 // The registry key of the entry in scope, as a log names it ("HKEY_LOCAL_MACHINE\Software\...").
 std::string RegistrationKeyName(TRegistrationScope scope);
 
@@ -45,12 +44,9 @@ std::string RegistrationKeyName(TRegistrationScope scope);
 // raises; the caller decides what it stops (nothing: the installation goes on).
 class TInstallRegistration {
   public:
-    // Before the extraction loop: destination is InstallState.DestinationFolder; destinationMade
-    // tells that the run has just made it (the interactive run makes it before the sequence);
-    // entries are the archive's entry names. Notes which folders the loop may make are missing.
-    void BeforeExtraction(const std::string& destination,
-                          bool destinationMade,
-                          const std::vector<std::string>& entries);
+    // Before the extraction loop: run holds the destination and the folders made for it; entries
+    // are the archive's entry names. Notes which folders the loop may make are missing.
+    void BeforeExtraction(const TInstallRun& run, const std::vector<std::string>& entries);
     // After the extraction loop has returned: of the folders missing before, those there now.
     void AfterExtraction();
 
@@ -59,9 +55,10 @@ class TInstallRegistration {
     void EntryDone(const std::string& name, bool written);
     void ShortcutWritten(const std::string& path);
 
-    // Writes the uninstaller (once a run), the record (merged with a readable one that is there),
-    // and the uninstall entry. Returns where the entry went.
-    TRegistrationScope Register();
+    // Writes the uninstaller (once a run) and the record (merged with the earlier installation's,
+    // when run has one), each put in place whole as a step of the run, and the uninstall entry.
+    // Returns where the entry went.
+    TRegistrationScope Register(TInstallRun& run);
 
     const TInstallRecord& Record() const { return record_; }
 
@@ -70,10 +67,9 @@ class TInstallRegistration {
     std::vector<std::string> missingFolders_;
     bool destinationMissing_ = false;
     TInstallRecord record_;
-    std::optional<TInstallRecord> older_;  // the record there before this run's first registration
-    bool olderRead_ = false;
     std::optional<std::string> failure_;  // a file that could not be read back
     bool uninstallerWritten_ = false;
+    bool recordWritten_ = false;
     int64_t uninstallerSize_ = 0;
 };
 
@@ -94,6 +90,9 @@ class TRecordingFrontEnd : public TInstallFrontEnd {
     void ShortcutWritten(const std::string& path) override;
     void Registered(const std::string& where) override { inner_.Registered(where); }
     void RegistrationFailed(const std::string& reason) override { inner_.RegistrationFailed(reason); }
+    bool RequiresRegistration() const override { return inner_.RequiresRegistration(); }
+    void Recovered(const std::vector<std::string>& lines) override { inner_.Recovered(lines); }
+    void RolledBack(const std::vector<std::string>& lines) override { inner_.RolledBack(lines); }
     void Finished() override { inner_.Finished(); }
 
   private:

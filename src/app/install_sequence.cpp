@@ -13,11 +13,28 @@
 #include "framework/application.h"
 #include "framework/string_list.h"
 #include "framework/sysutils.h"
+#include "lifecycle/folder_security.h"
+#include "lifecycle/install_transaction.h"
+#include "lifecycle/record_file.h"
+#include "lifecycle/removal_plan.h"
+#include "lifecycle/safe_files.h"
 #include "lifecycle/safe_library.h"
+#include "shell/shell_folders.h"
+#include "widgets/folders.h"
+#include "framework/file_stream.h"
+#include "app/preflight.h"
 #include "shell/shell_link.h"
 #include "widgets/message_dialog.h"
 
 namespace {
+
+// The destination as a full path: an empty one is the current folder, where the files of an empty
+// target path go.
+std::string FullDestination() {
+    const std::string& typed = InstallState.DestinationFolder;
+    return RecordedDestination(typed.empty() ? std::string(".") : typed).value_or(typed);
+}
+
 
 // The folder of this program's own file: its full path up to and including the last "\" or ":".
 std::string ProgramFolder() {
@@ -26,13 +43,114 @@ std::string ProgramFolder() {
     return ExtractFilePath(std::string(path, length));
 }
 
-// Writes the uninstaller, the record and the uninstall entry. A failure stops nothing: the front end
-// hears of it.
-void RegisterForRemoval(TInstallRegistration& registration, TInstallFrontEnd& frontEnd) {
+// Writes the uninstaller, the record and the uninstall entry. A failure stops nothing unless the
+// front end requires the registration: it hears of it.
+void RegisterForRemoval(TInstallRegistration& registration, TInstallRun& run, TInstallFrontEnd& frontEnd) {
     try {
-        frontEnd.Registered(RegistrationKeyName(registration.Register()));
+        frontEnd.Registered(RegistrationKeyName(registration.Register(run)));
     } catch (const std::exception& error) {
         frontEnd.RegistrationFailed(TApplication::ExceptionText(error));
+        if (frontEnd.RequiresRegistration()) {
+            throw;
+        }
+    }
+}
+
+// The access list of the folders that the setup makes: protected when it runs with administrator
+// rights, the system's default otherwise.
+SECURITY_ATTRIBUTES* FolderSecurity() {
+    if (!IsRunningAsAdministrator()) {
+        return nullptr;
+    }
+    static ProtectedFolderSecurity security;
+    return security.Attributes();
+}
+
+// With administrator rights, an existing destination must be one that only the administrators can
+// change: an empty one is protected now, like a new one; any other is refused before the first
+// change. Returns whether the folder was protected already (its record may then be trusted).
+bool ProtectDestination(TInstallRun& run) {
+    if (!IsRunningAsAdministrator()) {
+        return true;
+    }
+    std::string where;
+    const TFolderExposure exposure = InstallationExposure(*run.Folder, {}, where);
+    if (!exposure) {
+        return true;
+    }
+    static ProtectedFolderSecurity security;
+    if (run.Folder->List(kDestinationItself).empty() && security.ApplyTo(run.Folder->RootHandle()) == ERROR_SUCCESS &&
+        run.Folder->List(kDestinationItself).empty() && !InstallationExposure(*run.Folder, {}, where)) {
+        return false;
+    }
+    throw EUnprotectedDestination(Format(kUnprotectedDestination, run.Destination.c_str(), exposure.Reason().c_str()));
+}
+
+// Removes the empty folder at path, as the run made it; false when it stays.
+bool RemoveMadeFolder(const std::string& path) {
+    return !IsReparsePoint(path) && ::RemoveDirectoryA(path.c_str()) != 0;
+}
+
+// Opens the destination for the run: never a link; a journal left by a run that did not end is
+// rolled back first; the record of the earlier installation is read when it is this folder's.
+}  // namespace
+
+void OpenDestination(TInstallRun& run, TInstallFrontEnd& frontEnd) {
+    TInstallState& state = InstallState;
+    run.Destination = FullDestination();
+    run.Lock.emplace(run.Destination);
+    if (!run.Lock->Held()) {
+        throw EAnotherRun(kAnotherRunMessage);
+    }
+    MakeDestinationFolders();
+    run.MadeAbove = state.MadeAbove;
+    run.MadeDestination = state.DestinationMade;
+    run.Security = FolderSecurity();
+    run.RegistrationBytes = RegistrationBytes();
+    try {
+        run.Folder.emplace(run.Destination);
+    } catch (const EUnsafePath&) {
+        throw ELinkInDestination(Format(kLinkInDestination, run.Destination.c_str()));
+    }
+    const bool protectedBefore = run.MadeDestination || ProtectDestination(run);
+    const std::vector<std::string> recovered = RecoverInterruptedRun(*run.Folder);
+    if (!recovered.empty()) {
+        frontEnd.Recovered(recovered);
+    }
+    // A record that anybody could have written is no record of ours: lines planted in it would
+    // pass into the administrator's record.
+    if (!protectedBefore) {
+        return;
+    }
+    try {
+        TInstallRecord previous = ReadRecordFile(run.Folder->PathOf(kRecordName));
+        if (SameFolder(previous.Destination, run.Destination)) {
+            run.Previous = std::move(previous);
+        }
+    } catch (const std::exception&) {
+        // No record of ours, or a damaged one: the new record starts afresh.
+    }
+}
+
+namespace {
+
+// Undoes what the run changed, after a failure: its journal's steps, or, before the journal began,
+// the folders made for it.
+void RollBackRun(TInstallRun& run, TInstallFrontEnd& frontEnd) {
+    if (run.Transaction) {
+        try {
+            frontEnd.RolledBack(run.Transaction->RollBack());
+        } catch (const std::exception& error) {
+            frontEnd.RolledBack({TApplication::ExceptionText(error)});
+        }
+        return;
+    }
+    run.Folder.reset();
+    TInstallState& state = InstallState;
+    if (state.DestinationMade && RemoveMadeFolder(WithoutTrailingBackslash(state.DestinationFolder))) {
+        for (auto parent = state.MadeAbove.rbegin(); parent != state.MadeAbove.rend() && RemoveMadeFolder(*parent);
+             ++parent) {
+        }
     }
 }
 
@@ -65,6 +183,32 @@ std::vector<std::string> EmbeddedEntryNames() {
     return names;
 }
 
+void MakeDestinationFolders() {
+    TInstallState& state = InstallState;
+    const std::string destination = FullDestination();
+    std::vector<std::string> missing;
+    for (std::string folder = destination; folder.size() > 3 && !FolderExists(folder);) {
+        missing.insert(missing.begin(), folder);
+        const std::string parent = WithoutTrailingBackslash(ExtractFilePath(folder));
+        if (parent.size() >= folder.size()) {
+            break;
+        }
+        folder = parent;
+    }
+    for (const std::string& folder : missing) {
+        if (!::CreateDirectoryA(folder.c_str(), FolderSecurity())) {
+            const DWORD code = ::GetLastError();
+            throw EInOutError(Format("Cannot create folder %s (%s)", folder.c_str(), SystemErrorText(code).c_str()),
+                              code);
+        }
+        if (folder == destination) {
+            state.DestinationMade = true;
+        } else {
+            state.MadeAbove.push_back(folder);
+        }
+    }
+}
+
 void RunInstallation(TInstallFrontEnd& decider) {
     TInstallState& state = InstallState;
     // Whatever the front end, the same things are recorded, and an installation that gets through
@@ -74,27 +218,38 @@ void RunInstallation(TInstallFrontEnd& decider) {
     state.BackupReplacedFiles = frontEnd.AskBackup();
 
     // The progress window is not modal: in an interactive run the main window stays usable (its
-    // close box asks as usual). After a failure it stays up with the files written so far.
+    // close box asks as usual). After a failure it stays up.
     Application->CreateForm(frmCopy);
     if (frontEnd.ShowsProgress()) {
         frmCopy->Show();
     }
-    registration.BeforeExtraction(state.DestinationFolder, state.DestinationMade, EmbeddedEntryNames());
-    frmCopy->ExtractAllFiles(frontEnd);
-    registration.AfterExtraction();
-    RegisterForRemoval(registration, frontEnd);
-    delete frmCopy;
-    frmCopy = nullptr;
-
-    if (frontEnd.AskShortcuts()) {
-        try {
-            CreateProgramShortcuts(frontEnd);
-        } catch (...) {
-            // A shortcut made before the one that failed is still removed with the rest.
-            RegisterForRemoval(registration, frontEnd);
-            throw;
+    TInstallRun run;
+    try {
+        OpenDestination(run, frontEnd);
+        registration.BeforeExtraction(run, EmbeddedEntryNames());
+        frmCopy->ExtractAllFiles(frontEnd, run);
+        if (!run.Transaction) {
+            run.Begin();
         }
-        RegisterForRemoval(registration, frontEnd);
+        registration.AfterExtraction();
+        RegisterForRemoval(registration, run, frontEnd);
+        delete frmCopy;
+        frmCopy = nullptr;
+
+        if (frontEnd.AskShortcuts()) {
+            try {
+                CreateProgramShortcuts(frontEnd, &run);
+            } catch (...) {
+                // A shortcut made before the one that failed is still removed with the rest.
+                RegisterForRemoval(registration, run, frontEnd);
+                throw;
+            }
+            RegisterForRemoval(registration, run, frontEnd);
+        }
+        run.Transaction->Commit();
+    } catch (...) {
+        RollBackRun(run, frontEnd);
+        throw;
     }
     if (frontEnd.AskReadme()) {
         // The viewer of the system folder by its full, quoted path, so that no notepad.exe beside
@@ -109,7 +264,7 @@ void RunInstallation(TInstallFrontEnd& decider) {
     Application->Terminate();
 }
 
-void CreateProgramShortcuts(TInstallFrontEnd& frontEnd) {
+void CreateProgramShortcuts(TInstallFrontEnd& frontEnd, TInstallRun* run) {
     const std::string program = InstallState.DestinationWithBackslash + "TANDREL.EXE";
     TShellLinkInfo info;
     info.Target = program;
@@ -119,6 +274,9 @@ void CreateProgramShortcuts(TInstallFrontEnd& frontEnd) {
     info.IconIndex = 0;
     info.HotKey = 0;
     for (const char* folder : {"Programs", "SendTo"}) {
+        if (run != nullptr && run->Transaction) {
+            run->Transaction->WillWriteShortcut(GetShellFolder(folder) + "\\" + kProductFolder + ".lnk");
+        }
         const std::string shortcut = CreateShortcut(kProductFolder, "", folder);
         UpdateShortcut(shortcut, info);
         frontEnd.ShortcutWritten(shortcut);

@@ -24,17 +24,33 @@ inline constexpr const char kSetupComplete[] = "Tandrel Setup Complete.";
 // listed (the installation then fails on it and says why).
 std::vector<std::string> EmbeddedEntryNames();
 
+// Makes InstallState.DestinationFolder and the folders above it that are missing, outermost first,
+// each with the access list of the folders the setup makes, and notes which it made. Raises
+// EInOutError "Cannot create folder <path> (<reason>)" for the first it cannot make.
+void MakeDestinationFolders();
+
+// Opens the destination (InstallState.DestinationFolder, made when missing) for a run: its folder
+// object, never through a link (ELinkInDestination); a journal left by a run that did not end is
+// rolled back first (the front end hears of it); the record of the earlier installation is read
+// when it is this folder's.
+struct TInstallRun;
+void OpenDestination(TInstallRun& run, TInstallFrontEnd& frontEnd);
+
 // Runs every step into InstallState.DestinationFolder, which must be set. Once the extraction loop
 // has returned, and again after the shortcuts, the installation is registered for removal (the
 // uninstaller, its record, the uninstall entry); a registration that fails is told to the front end
-// and stops nothing. Catches nothing else: a failure leaves at the step where it happened (the
-// progress window stays up when the loop failed), and the later steps do not run. After the last
-// step the application is terminated.
+// and stops nothing unless the front end requires it. Every change is a step of the run's journal
+// in the destination: a failure after the first change rolls the run back (the front end hears
+// what was restored) and is raised again; the progress window stays up, the later steps do not
+// run. A journal left by an earlier run that did not end is rolled back first. After the last step
+// the application is terminated.
 void RunInstallation(TInstallFrontEnd& frontEnd);
 
 // Writes Tandrel.lnk to the installed program into the user's Programs and then SendTo folder,
-// reporting each file written. Raises what the shell-folder lookup and the shortcut calls raise.
-void CreateProgramShortcuts(TInstallFrontEnd& frontEnd);
+// reporting each file written, each a step of the run (run may be null: no journal). Raises what
+// the shell-folder lookup and the shortcut calls raise.
+struct TInstallRun;
+void CreateProgramShortcuts(TInstallFrontEnd& frontEnd, TInstallRun* run = nullptr);
 
 // The user's answers, through the message dialogs; the completion message at the end.
 class TInteractiveFrontEnd : public TInstallFrontEnd {

@@ -4,11 +4,13 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 struct TInstallState {
     std::string DestinationFolder;         // as typed in the destination edit box, or /DIR
     bool BackupReplacedFiles = false;      // the answer to the backup question, or no /NOBACKUP
     bool DestinationMade = false;          // the destination was made before the sequence began
+    std::vector<std::string> MadeAbove;    // folders above the destination made with it, outermost first
     std::string DestinationWithBackslash;  // DestinationFolder with a trailing "\", set by the loop
     int32_t FileCount = 0;                 // number of archive entries
     int32_t CurrentFileNumber = 0;         // 1-based number of the entry being expanded

@@ -134,9 +134,12 @@ void TfrmMain::btnDirContinueClick(TObject*) {
                               mbYesNo, 0) != mrYes) {
             return;
         }
-        // One level only, and the outcome does not matter: the archive component creates the
-        // folders of every file it writes.
-        state.DestinationMade = CreateFolder(state.DestinationFolder);
+        // The outcome does not matter here: the installation makes what is still missing, and says
+        // why when it cannot.
+        try {
+            MakeDestinationFolders();
+        } catch (const EInOutError&) {
+        }
     }
 
     PathPanel->Hide();

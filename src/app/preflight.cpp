@@ -10,6 +10,7 @@
 #include "framework/resource_stream.h"
 #include "framework/sysutils.h"
 #include "framework/unique_handle.h"
+#include "lifecycle/install_record.h"
 #include "lifecycle/safe_files.h"
 
 void CheckArchiveDigest(TStream& archive, std::string_view recorded) {
@@ -142,13 +143,13 @@ void RefuseLinkedFolder(const std::string& path) {
     }
 }
 
-// Whether the file at path can be opened as shareMode says with the given access: with DELETE and
-// every sharing, whether a rename or delete of it can go ahead (nobody holds it open without
-// sharing); with no sharing, whether nobody holds it open at all.
-bool CanOpen(const std::string& path, DWORD access, DWORD shareMode) {
+// The error of opening the file at path with the given access and sharing (0: it opens): with
+// DELETE and every sharing, whether a rename of it can go ahead (nobody holds it open without
+// sharing).
+DWORD OpenError(const std::string& path, DWORD access, DWORD shareMode) {
     const UniqueFileHandle file(::CreateFileA(path.c_str(), access, shareMode, nullptr, OPEN_EXISTING,
                                               FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
-    return static_cast<bool>(file);
+    return file ? ERROR_SUCCESS : ::GetLastError();
 }
 
 constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
@@ -161,42 +162,15 @@ int64_t SizeOf(const std::string& path) {
     return static_cast<int64_t>((static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow);
 }
 
-// The folders of name's folder part under base, outermost first ("a\b\c.txt": base+"a", base+"a\b").
-std::vector<std::string> FoldersOf(const std::string& base, const std::string& name) {
-    std::vector<std::string> folders = FolderPartsOf(name);
-    for (std::string& folder : folders) {
-        folder.insert(0, base);
-    }
-    return folders;
-}
-
-// The folders that do not exist yet above and at folder (its trailing "\" allowed), counted up to
-// the first that exists.
-int64_t MissingFolders(std::string folder) {
-    int64_t missing = 0;
-    while (!folder.empty()) {
-        if (folder.back() == '\\') {
-            folder.pop_back();
-        }
-        if (folder.empty() || folder.back() == ':' || DirectoryExists(folder)) {
-            break;
-        }
-        ++missing;
-        const std::string parent = ExtractFilePath(folder);
-        if (parent.size() >= folder.size()) {
-            break;
-        }
-        folder = parent;
-    }
-    return missing;
-}
-
 }  // namespace
 
 void CheckBeforeFirstChange(const TStringList& entries,
-                            const std::string& destinationWithBackslash,
+                            TSafeFolder& folder,
                             bool backups,
-                            const std::optional<TDriveSpace>& space) {
+                            const std::optional<TDriveSpace>& space,
+                            int64_t registrationBytes,
+                            bool ownRecord) {
+    const std::string destinationWithBackslash = AddTrailingBackslash(folder.Root());
     const std::string backupFolder = destinationWithBackslash + "Backup";
     const std::string backupWithBackslash = backupFolder + "\\";
     for (int index = 0; index < entries.Count(); ++index) {
@@ -204,8 +178,27 @@ void CheckBeforeFirstChange(const TStringList& entries,
             throw EUnsafeEntryName(Format(kUnsafeEntryName, entries[index].c_str()));
         }
     }
+    // Every folder the run writes into is held from here to its end: what is checked now stays.
+    auto hold = [&folder](const std::string& name) {
+        try {
+            folder.HoldFolder(name);
+        } catch (const EUnsafePath&) {
+            // Named below as the link it is, or as the file that stands where a folder goes.
+        }
+    };
     if (backups) {
         RefuseLinkedFolder(backupFolder);
+        hold("Backup");
+    }
+    // The uninstaller and the record of another program (no record of ours is there) are that
+    // program's files: they go into Backup like any file the installation replaces, never deleted.
+    if (!ownRecord) {
+        for (const char* name : {kUninstallerName, kRecordName}) {
+            const std::string path = destinationWithBackslash + name;
+            if (Exists(AttributesOf(path)) && !backups) {
+                throw EBackupFailed(Format(kForeignFile, path.c_str()));
+            }
+        }
     }
 
     const int64_t clusterSize = space ? space->ClusterSize : 1;
@@ -213,23 +206,26 @@ void CheckBeforeFirstChange(const TStringList& entries,
     if (space) {
         tally.emplace(*space);
     }
-    // Folders made by the installation take a cluster each: the destination and its missing parents
-    // at the first entry, the Backup folder at the first file moved, entry folders as they come.
-    int64_t newFolders = MissingFolders(destinationWithBackslash);
+    // Nothing that a run replaces is deleted before the run has completed (it is moved into Backup
+    // or renamed aside, so that a failure can put it back): the new files and folders need room of
+    // their own, and nothing is freed before the end. Folders take a cluster each.
+    int64_t newFolders = 0;
     bool backupMade = DirectoryExists(backupFolder);
     for (int index = 0; index < entries.Count(); ++index) {
         const std::string& name = entries[index];
         const std::string target = destinationWithBackslash + name;
-        for (const std::string& folder : FoldersOf(destinationWithBackslash, name)) {
-            const DWORD attributes = AttributesOf(folder);
+        for (const std::string& part : FolderPartsOf(name)) {
+            const std::string path = destinationWithBackslash + part;
+            const DWORD attributes = AttributesOf(path);
             if (!Exists(attributes)) {
                 ++newFolders;
             } else if (!IsFolder(attributes)) {
-                throw EInOutError(Format("Cannot create folder %s (%s)", folder.c_str(),
+                throw EInOutError(Format("Cannot create folder %s (%s)", path.c_str(),
                                          SystemErrorText(ERROR_ALREADY_EXISTS).c_str()),
                                   ERROR_ALREADY_EXISTS);
             }
-            RefuseLinkedFolder(folder);
+            RefuseLinkedFolder(path);
+            hold(part);
         }
 
         TSpaceStep step;
@@ -247,38 +243,42 @@ void CheckBeforeFirstChange(const TStringList& entries,
                 const DWORD backupAttributes = AttributesOf(backupTarget);
                 const bool backupFolderBlocked =
                     Exists(AttributesOf(backupFolder)) && !IsFolder(AttributesOf(backupFolder));
+                const DWORD moveError = OpenError(target, DELETE, kShareAll);
                 if (backupFolderBlocked || IsFolder(backupAttributes) ||
-                    (Exists(backupAttributes) && !CanOpen(backupTarget, DELETE, kShareAll)) ||
-                    !CanOpen(target, DELETE, kShareAll)) {
-                    throw EBackupFailed(Format(kBackupFailed, target.c_str(), backupFolder.c_str()));
+                    (Exists(backupAttributes) && OpenError(backupTarget, DELETE, kShareAll) != ERROR_SUCCESS) ||
+                    moveError != ERROR_SUCCESS) {
+                    const std::string message = Format(kBackupFailed, target.c_str(), backupFolder.c_str());
+                    if (moveError == ERROR_SHARING_VIOLATION || moveError == ERROR_LOCK_VIOLATION) {
+                        throw EFileInUse(message);
+                    }
+                    throw EBackupFailed(message);
                 }
-                for (const std::string& folder : FoldersOf(backupWithBackslash, name)) {
-                    RefuseLinkedFolder(folder);
-                    newFolders += Exists(AttributesOf(folder)) ? 0 : 1;
+                for (const std::string& part : FolderPartsOf(name)) {
+                    const std::string path = backupWithBackslash + part;
+                    RefuseLinkedFolder(path);
+                    newFolders += Exists(AttributesOf(path)) ? 0 : 1;
+                    hold("Backup\\" + part);
                 }
                 if (!backupMade) {
                     backupMade = true;
                     ++newFolders;
                 }
-                // The move replaces an older backup of the name. A kept site database is copied
-                // instead of being replaced: the copy may take more than the new file would.
-                if (Exists(backupAttributes)) {
-                    step.Freed += ClustersFor(SizeOf(backupTarget), clusterSize);
-                }
+                // A kept site database is copied into Backup instead of being moved: the copy may
+                // take more than the new file would.
                 if (UpperCaseAscii(name) == "SITES.INI") {
                     needed = std::max(needed, oldClusters);
                 }
             } else {
-                if ((attributes & FILE_ATTRIBUTE_READONLY) != 0 || !CanOpen(target, DELETE, kShareAll)) {
-                    // The expansion's open of the file that could not be deleted raises here now.
-                    const TFileStream probe(target, fmOpenReadWrite | fmShareDenyWrite);
-                }
-                // A file that somebody has open (a running program) is only renamed aside and
-                // removed at the end: its room is not free before then. A site database may be
-                // kept instead of deleted, so it frees no more than its new file takes.
-                if (CanOpen(target, DELETE | GENERIC_READ, 0)) {
-                    step.Freed +=
-                        UpperCaseAscii(name) == "SITES.INI" ? std::min(oldClusters, needed) : oldClusters;
+                // Renamed aside, which a running program's file allows too; only a file that
+                // somebody holds open without sharing stops it.
+                const DWORD error = OpenError(target, DELETE, kShareAll);
+                if (error != ERROR_SUCCESS) {
+                    const std::string message =
+                        Format(msg::kOpenError, target.c_str()) + " (" + SystemErrorText(error) + ")";
+                    if (error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION) {
+                        throw EFileInUse(message);
+                    }
+                    throw EInOutError(message, error);
                 }
             }
         }
@@ -287,5 +287,12 @@ void CheckBeforeFirstChange(const TStringList& entries,
         if (tally) {
             tally->Add(step);
         }
+    }
+    if (tally) {
+        // The uninstaller, the record and the run's journal, each written under a new name first.
+        TSpaceStep registration;
+        registration.Target = destinationWithBackslash + kUninstallerName;
+        registration.Needed = ClustersFor(registrationBytes, clusterSize);
+        tally->Add(registration);
     }
 }

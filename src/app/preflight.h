@@ -14,11 +14,31 @@
 #include "framework/exceptions.h"
 #include "framework/stream.h"
 #include "framework/string_list.h"
+#include "lifecycle/safe_files.h"
 
 // A file about to be replaced could not be moved into the Backup folder (or the folder could not be
 // made): the file, then the Backup folder.
 TANDREL_DECLARE_EXCEPTION(EBackupFailed, Exception);
 inline constexpr const char kBackupFailed[] = "Cannot move %s into the backup folder %s";
+
+// With administrator rights, an existing destination that is not empty and that accounts other
+// than the administrators can change: the folder, then why.
+TANDREL_DECLARE_EXCEPTION(EUnprotectedDestination, Exception);
+inline constexpr const char kUnprotectedDestination[] =
+    "%s can be changed by accounts other than the administrators (%s). Choose an empty folder, or one "
+    "in Program Files";
+
+// A file that the installation must replace is held open by another program: it can be tried
+// again once that program has ended.
+TANDREL_DECLARE_EXCEPTION(EFileInUse, Exception);
+
+// A file in the destination that the installation must replace is another program's (its
+// uninstaller or record), and backups are off.
+inline constexpr const char kForeignFile[] =
+    "Cannot replace %s: it was not written by this setup, and without backups it would be lost";
+
+// The drive filled while a file was written.
+inline constexpr const char kDriveFull[] = "Not enough disk space to expand %s: the drive %s is full";
 
 // The setup file's archive differs from what the build made of it.
 TANDREL_DECLARE_EXCEPTION(EDamagedSetup, Exception);
@@ -76,22 +96,28 @@ class TDiskTally {
 // Walks the steps in order; raises for the first whose file would not fit.
 void CheckDiskSpace(const std::vector<TSpaceStep>& steps, const TDriveSpace& space);
 
-// Everything the loop will do to the destination with these entries (lines of a ListArchiveFiles
-// list), checked before it does any of it, entry by entry in list order:
+// Everything the loop will do to the destination folder with these entries (lines of a
+// ListArchiveFiles list), checked before it does any of it, entry by entry in list order; the
+// folders the loop writes into are held by folder from here on:
 // - every name stays inside the destination (EUnsafeEntryName);
 // - the Backup folder (with backups on) and the folders of entry names that already exist are real
 //   folders, not links (ELinkInDestination naming the link);
 // - no folder stands where a file goes (EFCreateError, as the expansion raises), no file where a
 //   folder of an entry goes (EInOutError, as the folder creation raises);
 // - with backups on, every existing file can be moved into Backup, where no folder or file held open
-//   stands in its way (EBackupFailed); with backups off, every existing file can be deleted or at
-//   least renamed, and is not read-only (the error of the expansion's open of that file);
-// - the drive has room for every file in whole clusters, counting what the backups keep and what the
-//   deletes free (EInsufficientDiskSpace for the first entry that would not fit). space empty skips
-//   this; the expansion still checks each file.
+//   stands in its way (EBackupFailed; EFileInUse when the file is held open); with backups off,
+//   every existing file can be renamed aside (the error of opening it; EFileInUse when held open);
+// - without a record of ours in the folder (ownRecord false), an uninstaller or record there is
+//   another program's: with backups off it cannot be kept (EBackupFailed, kForeignFile);
+// - the drive has room for every new file and folder in whole clusters, and for registrationBytes
+//   (the uninstaller, the record and the journal), nothing freed before the run completes
+//   (EInsufficientDiskSpace for the first that would not fit). space empty skips this; the
+//   expansion still checks each file.
 // The first entry with a problem is the one reported, as in the loop.
 // An existing site database is taken as replaced: whether it is kept is asked later, in the loop.
 void CheckBeforeFirstChange(const TStringList& entries,
-                            const std::string& destinationWithBackslash,
+                            TSafeFolder& folder,
                             bool backups,
-                            const std::optional<TDriveSpace>& space);
+                            const std::optional<TDriveSpace>& space,
+                            int64_t registrationBytes,
+                            bool ownRecord);

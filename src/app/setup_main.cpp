@@ -17,6 +17,7 @@
 #include "lifecycle/command_line_win32.h"
 #include "lifecycle/safe_library.h"
 #include "lifecycle/setup_command_line.h"
+#include "lifecycle/stale_removals.h"
 #include "shell/ole.h"
 
 namespace {
@@ -58,6 +59,8 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
         }
         return 0;
     }
+    // What earlier removals left in the temporary folder goes, without a word.
+    RemoveStaleRemovalFolders();
     RegisterProgramClasses();
     // The shell unit: OLE for this thread, released at shutdown.
     RegisterUnitStartup(ShellUnitStartup, ShellUnitShutdown);

@@ -15,6 +15,7 @@
 #include "framework/sysutils.h"
 #include "framework/unit_startup.h"
 #include "lifecycle/command_line.h"
+#include "lifecycle/install_transaction.h"
 
 void TUnattendedFrontEnd::EntryDone(const std::string& name, bool written, TBackupAction backup) {
     std::string what = written ? "written" : "kept";
@@ -38,8 +39,21 @@ void TUnattendedFrontEnd::Registered(const std::string& where) {
 }
 
 void TUnattendedFrontEnd::RegistrationFailed(const std::string& reason) {
-    // The files are installed all the same: the run goes on and its exit code stays.
+    // The run fails: an installation that cannot be removed is not called installed.
     log_.Line("Registration failed: " + reason);
+}
+
+void TUnattendedFrontEnd::Recovered(const std::vector<std::string>& lines) {
+    for (const std::string& line : lines) {
+        log_.Line("Recovery: " + line);
+    }
+}
+
+void TUnattendedFrontEnd::RolledBack(const std::vector<std::string>& lines) {
+    log_.Line("Rolled back: the destination is as it was before this run");
+    for (const std::string& line : lines) {
+        log_.Line("Rolled back: " + line);
+    }
 }
 
 namespace {
@@ -50,6 +64,9 @@ constexpr const char* kModeNames[] = {"interactive", "silent", "very silent"};
 int Result(TInstallLog& log, int exitCode) {
     const char* what = exitCode == kExitInstalled        ? "installed"
                        : exitCode == kExitBadCommandLine ? "bad command line"
+                       : exitCode == kExitFileInUse      ? "a file is in use"
+                       : exitCode == kExitDiskFull       ? "not enough disk space"
+                       : exitCode == kExitAnotherRun     ? "another setup or removal is running"
                                                          : "failed";
     log.Line(Format("Result: %s (exit code %d)", what, exitCode));
     return exitCode;
@@ -112,6 +129,15 @@ int RunUnattended(const TSetupOptions& options, const std::string& commandLine) 
         delete frmCopy;
         frmCopy = nullptr;
         log->Line("Error: " + TApplication::ExceptionText(error));
+        if (dynamic_cast<const EAnotherRun*>(&error) != nullptr) {
+            return Result(*log, kExitAnotherRun);
+        }
+        if (dynamic_cast<const EFileInUse*>(&error) != nullptr) {
+            return Result(*log, kExitFileInUse);
+        }
+        if (dynamic_cast<const EInsufficientDiskSpace*>(&error) != nullptr) {
+            return Result(*log, kExitDiskFull);
+        }
         return Result(*log, kExitFailed);
     }
     if (dispatched.First()) {

@@ -12,7 +12,10 @@
 // cannot start).
 inline constexpr int kExitInstalled = 0;
 inline constexpr int kExitBadCommandLine = 1;
-inline constexpr int kExitFailed = 4;
+inline constexpr int kExitFailed = 4;       // failed for another reason; whatever had changed is rolled back
+inline constexpr int kExitFileInUse = 5;    // a file to replace is held open (found before the first change)
+inline constexpr int kExitDiskFull = 6;     // not enough disk space (before the first change, or rolled back)
+inline constexpr int kExitAnotherRun = 7;   // another Tandrel setup or removal is running: nothing changed
 
 // The log of an unattended installation.
 using TInstallLog = TRunLog;
@@ -32,6 +35,9 @@ class TUnattendedFrontEnd : public TInstallFrontEnd {
     void ShortcutWritten(const std::string& path) override;
     void Registered(const std::string& where) override;
     void RegistrationFailed(const std::string& reason) override;
+    bool RequiresRegistration() const override { return true; }
+    void Recovered(const std::vector<std::string>& lines) override;
+    void RolledBack(const std::vector<std::string>& lines) override;
     void Finished() override {}
 
   private:

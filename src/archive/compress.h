@@ -5,11 +5,13 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 
 #include "archive/compress_core.h"
 #include "framework/stream.h"
+#include "framework/unique_handle.h"
 
 class TFileStream;
 
@@ -32,6 +34,12 @@ class TCompress : public TCompressCore {
     // empty) or of the library libName, read in place; the library stays loaded while the stream
     // lives. Raises Exception "Could not load <libName> DLL" or EResNotFound.
     std::unique_ptr<TStream> LoadArchiveResource(const std::string& resName, const std::string& libName);
+
+    // When set, opens each output file instead of the component: path is where the expansion
+    // writes, the result the file it writes into (it may exist already, made by the caller with a
+    // name that did not exist; the component then does not open it to see whether it can be
+    // replaced).
+    std::function<UniqueFileHandle(const std::string& path)> OnOpenOutput;
 
   protected:
     // Bytes free on a drive (1 = A:, 2 = B:, ...; 0 = the current drive), or -1 when the system

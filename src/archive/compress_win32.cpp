@@ -77,7 +77,7 @@ int64_t TCompress::FreeSpaceFor(const std::string& path) {
     const std::string upper = UpperCaseAscii(path);
     const int drive = upper.size() > 1 && upper[1] == ':' ? static_cast<unsigned char>(upper[0]) - 64 : 0;
     int64_t space = DiskFreeBytes(drive);
-    if (FileExists(path)) {
+    if (!OnOpenOutput && FileExists(path)) {
         // The file will be replaced, so its bytes count as free. Opening it for writing also finds
         // out early that it cannot be replaced (read-only, or in use).
         TFileStream existing(path, fmOpenReadWrite | fmShareDenyWrite);
@@ -125,6 +125,9 @@ void TCompress::ForceTargetDirs(std::string dir) {
 }
 
 std::unique_ptr<TFileStream> TCompress::CreateOutputFile(const std::string& path) {
+    if (OnOpenOutput) {
+        return std::make_unique<TFileStream>(path, OnOpenOutput(path));
+    }
     return std::make_unique<TFileStream>(path, fmCreate);
 }
 

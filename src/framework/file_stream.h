@@ -32,6 +32,9 @@ inline constexpr uint16_t fmCreate = 0xFF00;
 class TFileStream : public TStream {
   public:
     TFileStream(const std::string& fileName, uint16_t mode);
+    // A stream over a file that the caller has opened (fileName names it in messages).
+    TFileStream(const std::string& fileName, UniqueFileHandle handle)
+        : fileName_(fileName), handle_(std::move(handle)) {}
 
     int32_t Read(void* buffer, int32_t count) override;
     int32_t Write(const void* buffer, int32_t count) override;

@@ -85,8 +85,24 @@ bool ReadFileLine(std::string_view rest, TRecordedFile& file) {
     return IsSafeRelativeName(file.Name);
 }
 
-bool EndsWithLnk(std::string_view path) {
-    return path.size() > 4 && SameTextAscii(path.substr(path.size() - 4), ".lnk");
+// Tandrel.lnk right inside a folder named Programs or SendTo, on a drive: the only shortcuts the
+// setup writes. No network or device path, no other name.
+bool IsShortcutPath(std::string_view path) {
+    constexpr std::string_view kShortcut = "\\Tandrel.lnk";
+    if (!IsSafeAbsolutePath(path) || path.size() < 3 || path[1] != ':' || path.size() <= kShortcut.size() ||
+        !SameTextAscii(path.substr(path.size() - kShortcut.size()), kShortcut)) {
+        return false;
+    }
+    const std::string_view folder = path.substr(0, path.size() - kShortcut.size());
+    const size_t cut = folder.rfind('\\');
+    const std::string_view last = cut == std::string_view::npos ? folder : folder.substr(cut + 1);
+    return SameTextAscii(last, "Programs") || SameTextAscii(last, "SendTo");
+}
+
+// An absolute folder that the destination lies inside, on the same drive or share.
+bool IsParentOf(std::string_view parent, std::string_view destination) {
+    return IsSafeAbsolutePath(parent) && parent.size() > 3 && destination.size() > parent.size() + 1 &&
+           destination[parent.size()] == '\\' && SameTextAscii(destination.substr(0, parent.size()), parent);
 }
 
 bool IsSafeFolderName(std::string_view name) {
@@ -154,8 +170,9 @@ std::string FormatInstallRecord(const TInstallRecord& record) {
             record.Files.begin(), record.Files.end(),
             [](const TRecordedFile& file) { return IsSafeRelativeName(file.Name) && file.Size >= 0; }) &&
         std::all_of(record.Kept.begin(), record.Kept.end(), IsSafeRelativeName) &&
-        std::all_of(record.Shortcuts.begin(), record.Shortcuts.end(),
-                    [](const std::string& path) { return IsSafeAbsolutePath(path) && EndsWithLnk(path); });
+        std::all_of(record.Shortcuts.begin(), record.Shortcuts.end(), IsShortcutPath) &&
+        std::all_of(record.Parents.begin(), record.Parents.end(),
+                    [&record](const std::string& parent) { return IsParentOf(parent, record.Destination); });
     if (!fieldsSafe) {
         throw EBadRecord("The installation record cannot be written: a name is not safe");
     }
@@ -173,6 +190,9 @@ std::string FormatInstallRecord(const TInstallRecord& record) {
     for (const std::string& shortcut : record.Shortcuts) {
         text += "shortcut " + shortcut + "\r\n";
     }
+    for (const std::string& parent : record.Parents) {
+        text += "parent " + parent + "\r\n";
+    }
     try {
         ParseInstallRecord(text);
     } catch (const EBadRecord& error) {
@@ -181,14 +201,16 @@ std::string FormatInstallRecord(const TInstallRecord& record) {
     return text;
 }
 
-TInstallRecord ParseInstallRecord(std::string_view text) {
+namespace {
+
+// The lines of a record or a journal after the heading and the destination: each is handed to
+// onLine (its number, keyword and the rest), which refuses what its kind does not know.
+template <typename OnLine>
+std::string ReadLines(std::string_view text, std::string_view heading, OnLine onLine) {
     if (text.size() > kMaxRecordBytes) {
         Refuse(1, "the record is too large");
     }
-    TInstallRecord record;
-    NameSet folders;
-    NameSet files;  // written and kept files share one name space
-    NameSet shortcuts;
+    std::string destination;
     int number = 0;
     while (!text.empty()) {
         const size_t end = text.find('\n');
@@ -201,7 +223,7 @@ TInstallRecord ParseInstallRecord(std::string_view text) {
             Refuse(number, "the record has too many lines");
         }
         if (number == 1) {
-            if (line != kRecordHeading) {
+            if (line != heading) {
                 Refuse(number, "not an installation record of this version");
             }
             continue;
@@ -211,9 +233,84 @@ TInstallRecord ParseInstallRecord(std::string_view text) {
             if (keyword != "destination" || !IsSafeAbsolutePath(rest)) {
                 Refuse(number, "the destination must follow, as an absolute path");
             }
-            record.Destination = std::string(rest);
+            destination = std::string(rest);
             continue;
         }
+        onLine(number, keyword, rest, destination);
+    }
+    if (number < 2) {
+        Refuse(number + 1, "the record ends before its destination");
+    }
+    return destination;
+}
+
+// "first>second", both safe relative names.
+bool ReadNamePair(std::string_view rest, TJournalStep& step) {
+    const size_t cut = rest.find('>');
+    if (cut == std::string_view::npos) {
+        return false;
+    }
+    step.Name = std::string(rest.substr(0, cut));
+    step.Other = std::string(rest.substr(cut + 1));
+    return IsSafeRelativeName(step.Name) && IsSafeRelativeName(step.Other);
+}
+
+constexpr std::pair<TStepAction, std::string_view> kStepKeywords[] = {
+    {TStepAction::Parent, "parent"}, {TStepAction::NewFolder, "folder"}, {TStepAction::New, "new"},
+    {TStepAction::Backup, "backup"}, {TStepAction::Aside, "aside"},   {TStepAction::Put, "put"},
+    {TStepAction::Copy, "copy"},     {TStepAction::Entry, "entry"},   {TStepAction::Shortcut, "shortcut"},
+};
+
+std::string_view StepKeyword(TStepAction action) {
+    for (const auto& [known, keyword] : kStepKeywords) {
+        if (known == action) {
+            return keyword;
+        }
+    }
+    return {};
+}
+
+bool ReadStep(std::string_view keyword, std::string_view rest, const std::string& destination, TJournalStep& step) {
+    const auto* found = std::find_if(std::begin(kStepKeywords), std::end(kStepKeywords),
+                                     [keyword](const auto& known) { return known.second == keyword; });
+    if (found == std::end(kStepKeywords)) {
+        return false;
+    }
+    step.Action = found->first;
+    switch (step.Action) {
+        case TStepAction::Parent:
+            step.Name = std::string(rest);
+            return IsParentOf(rest, destination);
+        case TStepAction::NewFolder:
+            step.Name = std::string(rest);
+            return IsSafeFolderName(rest);
+        case TStepAction::New:
+            step.Name = std::string(rest);
+            return IsSafeRelativeName(rest);
+        case TStepAction::Entry: {
+            const auto [scope, previous] = SplitKeyword(rest);
+            step.Name = std::string(scope);
+            step.Other = std::string(previous);
+            return (scope == "machine" || scope == "user") && (previous == "-" || IsSafeAbsolutePath(previous));
+        }
+        case TStepAction::Shortcut:
+            step.Name = std::string(rest);
+            return IsShortcutPath(rest);
+        default:
+            return ReadNamePair(rest, step);
+    }
+}
+
+}  // namespace
+
+TInstallRecord ParseInstallRecord(std::string_view text) {
+    TInstallRecord record;
+    NameSet folders;
+    NameSet files;  // written and kept files share one name space
+    NameSet shortcuts;
+    NameSet parents;
+    record.Destination = ReadLines(text, kRecordHeading, [&](int number, std::string_view keyword,
+                                                               std::string_view rest, const std::string& destination) {
         if (keyword == "folder") {
             if (!IsSafeFolderName(rest) || !folders.Add(rest)) {
                 Refuse(number, "bad or repeated folder name");
@@ -231,18 +328,78 @@ TInstallRecord ParseInstallRecord(std::string_view text) {
             }
             record.Kept.emplace_back(rest);
         } else if (keyword == "shortcut") {
-            if (!IsSafeAbsolutePath(rest) || !EndsWithLnk(rest) || !shortcuts.Add(rest)) {
-                Refuse(number, "bad or repeated shortcut path");
+            if (!IsShortcutPath(rest) || !shortcuts.Add(rest)) {
+                Refuse(number, "bad or repeated shortcut path: only Tandrel.lnk in a local Programs or SendTo folder");
             }
             record.Shortcuts.emplace_back(rest);
+        } else if (keyword == "parent") {
+            if (!IsParentOf(rest, destination) || !parents.Add(rest)) {
+                Refuse(number, "bad or repeated folder above the destination");
+            }
+            record.Parents.emplace_back(rest);
         } else {
             Refuse(number, "unknown line");
         }
-    }
-    if (number < 2) {
-        Refuse(number + 1, "the record ends before its destination");
-    }
+    });
     return record;
+}
+
+std::string FormatInstallJournal(const TInstallJournal& journal) {
+    std::string text = std::string(kJournalHeading) + "\r\n";
+    text += "destination " + journal.Destination + "\r\n";
+    for (const TJournalStep& step : journal.Steps) {
+        text += std::string(StepKeyword(step.Action)) + " " + step.Name;
+        if (step.Action == TStepAction::Entry) {
+            text += " " + step.Other;
+        } else if (!step.Other.empty()) {
+            text += ">" + step.Other;
+        }
+        text += "\r\n";
+    }
+    text += "done " + IntToStr(journal.Done) + "\r\n";
+    if (journal.Committed) {
+        text += "commit\r\n";
+    }
+    try {
+        ParseInstallJournal(text);
+    } catch (const EBadRecord& error) {
+        throw EBadRecord("The journal cannot be written: " + error.Message());
+    }
+    return text;
+}
+
+TInstallJournal ParseInstallJournal(std::string_view text) {
+    TInstallJournal journal;
+    bool doneRead = false;
+    journal.Destination = ReadLines(text, kJournalHeading, [&](int number, std::string_view keyword,
+                                                                 std::string_view rest, const std::string& destination) {
+        if (journal.Committed) {
+            Refuse(number, "nothing follows the commit");
+        }
+        if (keyword == "done") {
+            int32_t done = 0;
+            if (doneRead || !ReadSize(rest, done) || done > static_cast<int32_t>(journal.Steps.size())) {
+                Refuse(number, "bad or repeated count of steps done");
+            }
+            journal.Done = done;
+            doneRead = true;
+        } else if (keyword == "commit") {
+            if (!doneRead || !rest.empty() || journal.Done != static_cast<int>(journal.Steps.size())) {
+                Refuse(number, "a commit before every step is done");
+            }
+            journal.Committed = true;
+        } else {
+            TJournalStep step;
+            if (doneRead || !ReadStep(keyword, rest, destination, step)) {
+                Refuse(number, "bad step");
+            }
+            journal.Steps.push_back(std::move(step));
+        }
+    });
+    if (!doneRead) {
+        Refuse(2, "the journal does not say how many steps are done");
+    }
+    return journal;
 }
 
 TInstallRecord MergeInstallRecords(const TInstallRecord& older, const TInstallRecord& newer) {
@@ -255,24 +412,33 @@ TInstallRecord MergeInstallRecords(const TInstallRecord& older, const TInstallRe
     for (const std::string& folder : newer.Folders) {
         AddNameOnce(merged.Folders, folder);
     }
-    // What the newer installation did with a name decides; the older one speaks for the rest.
-    auto saidByNewer = [&newer](std::string_view name) {
-        return ContainsName(newer.Kept, name) ||
-               std::any_of(newer.Files.begin(), newer.Files.end(),
+    // What the newer installation wrote decides; a file that an earlier installation wrote and this
+    // one kept is still the earlier one's file (changed since, or not); the older record speaks for
+    // the rest.
+    auto writtenBy = [](const TInstallRecord& record, std::string_view name) {
+        return std::any_of(record.Files.begin(), record.Files.end(),
                            [name](const TRecordedFile& file) { return SameTextAscii(file.Name, name); });
     };
     for (const TRecordedFile& file : older.Files) {
-        if (!saidByNewer(file.Name)) {
+        if (!writtenBy(newer, file.Name)) {
             merged.Files.push_back(file);
         }
     }
     merged.Files.insert(merged.Files.end(), newer.Files.begin(), newer.Files.end());
     for (const std::string& name : older.Kept) {
-        if (!saidByNewer(name)) {
-            merged.Kept.push_back(name);
+        if (!writtenBy(newer, name)) {
+            AddNameOnce(merged.Kept, name);
         }
     }
-    merged.Kept.insert(merged.Kept.end(), newer.Kept.begin(), newer.Kept.end());
+    for (const std::string& name : newer.Kept) {
+        if (!writtenBy(merged, name)) {
+            AddNameOnce(merged.Kept, name);
+        }
+    }
+    merged.Parents = older.Parents;
+    for (const std::string& parent : newer.Parents) {
+        AddNameOnce(merged.Parents, parent);
+    }
     merged.Shortcuts = older.Shortcuts;
     for (const std::string& shortcut : newer.Shortcuts) {
         AddNameOnce(merged.Shortcuts, shortcut);

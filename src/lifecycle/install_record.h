@@ -13,7 +13,28 @@
 //                                        a file the setup wrote: its size in bytes, the SHA-256 of
 //                                        its contents as written, its name relative to the destination
 //   kept sites.ini                       a file that was there and that the setup kept: the user's
-//   shortcut C:\...\Programs\Tandrel.lnk a shortcut the setup wrote: an absolute path ending in .lnk
+//   shortcut C:\...\Programs\Tandrel.lnk a shortcut the setup wrote: Tandrel.lnk right inside a
+//                                        folder named Programs or SendTo on a local drive
+//   parent C:\Apps                       a folder above the destination that the setup created: an
+//                                        absolute path that the destination lies inside
+//
+// The journal of a run that changes an installation has the same shape, with its own first line
+// ("Tandrel install journal 1") and the steps of the run instead of what it left, in order:
+//
+//   parent C:\Apps                       a folder above the destination, made
+//   folder Backup                        a folder, made
+//   new Tandrel.exe.~tnew1               a new file, created under a temporary name
+//   backup Tandrel.exe>Backup\Tandrel.exe a file moved (into Backup)
+//   aside Tandrel.exe>Tandrel.exe.~told1 a file renamed aside, deleted once the run has completed
+//   put Tandrel.exe.~tnew1>Tandrel.exe   a new file put in its place
+//   copy sites.ini>Backup\sites.ini.~tnew2  a file copied into a new file
+//   entry machine C:\Other               the uninstall entry written (machine or user); what it named
+//                                        before ("-": there was none)
+//   shortcut C:\...\SendTo\Tandrel.lnk   a shortcut written
+//   done 7                               how many of the steps above have completed (once)
+//   commit                               the run has completed (once, last): nothing is rolled back
+//
+// ">" cannot be part of a name, so it separates the two names of a step.
 //
 // Exactly one destination line, right after the first line; the other kinds in any order, each
 // name at most once (names compare ignoring ASCII case, as the file system does). A relative name
@@ -36,6 +57,9 @@
 inline constexpr const char kUninstallerName[] = "Uninstall.exe";
 inline constexpr const char kRecordName[] = "Uninstall.dat";
 inline constexpr const char kRecordHeading[] = "Tandrel install record 1";
+// The journal of a run that has not ended, beside the record.
+inline constexpr const char kJournalName[] = "Uninstall.jnl";
+inline constexpr const char kJournalHeading[] = "Tandrel install journal 1";
 // The name of the destination itself among the created folders.
 inline constexpr const char kDestinationItself[] = ".";
 // The largest record that is read.
@@ -53,6 +77,25 @@ struct TInstallRecord {
     std::vector<TRecordedFile> Files;    // written files
     std::vector<std::string> Kept;       // existing files kept as they were
     std::vector<std::string> Shortcuts;  // absolute paths of shortcut files
+    std::vector<std::string> Parents;    // created folders above the destination, outermost first
+};
+
+enum class TStepAction { Parent, NewFolder, New, Backup, Aside, Put, Copy, Entry, Shortcut };
+
+// One step of a run: Name is what the step makes or changes (the first name of two), Other the
+// second name (Backup, Aside, Put, Copy) or, for Entry, what the entry named before ("-": none)
+// while Name is "machine" or "user".
+struct TJournalStep {
+    TStepAction Action = TStepAction::NewFolder;
+    std::string Name;
+    std::string Other;
+};
+
+struct TInstallJournal {
+    std::string Destination;
+    std::vector<TJournalStep> Steps;
+    int Done = 0;  // the first Done steps have completed; the next one may have started
+    bool Committed = false;
 };
 
 // Whether names holds name, ignoring ASCII case as the file system does.
@@ -75,6 +118,10 @@ std::string FormatInstallRecord(const TInstallRecord& record);
 
 // Reads a record's text; raises EBadRecord "Line N: <reason>" for anything but the shape above.
 TInstallRecord ParseInstallRecord(std::string_view text);
+
+// The text of a journal, and its reading; the same rules as for a record (EBadRecord).
+std::string FormatInstallJournal(const TInstallJournal& journal);
+TInstallJournal ParseInstallJournal(std::string_view text);
 
 // The record of a second installation into the same folder: what newer says of a name wins over
 // what older says (a file written again, or kept this time), everything else of both is kept once.

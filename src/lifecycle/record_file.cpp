@@ -5,7 +5,10 @@
 #include "framework/file_stream.h"
 #include "framework/unique_handle.h"
 
-TInstallRecord ReadRecordFile(const std::string& path) {
+namespace {
+
+// The whole text of the record or journal at path, never through a link.
+std::string ReadRecordText(const std::string& path) {
     const UniqueFileHandle file(::CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
                                               OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
     if (!file) {
@@ -32,9 +35,25 @@ TInstallRecord ReadRecordFile(const std::string& path) {
             throw EBadRecord("The record " + path + " is too large");
         }
     }
+    return text;
+}
+
+}  // namespace
+
+TInstallRecord ReadRecordFile(const std::string& path) {
+    const std::string text = ReadRecordText(path);
     try {
         return ParseInstallRecord(text);
     } catch (const EBadRecord& error) {
         throw EBadRecord("The record " + path + " is damaged: " + error.what());
+    }
+}
+
+TInstallJournal ReadJournalFile(const std::string& path) {
+    const std::string text = ReadRecordText(path);
+    try {
+        return ParseInstallJournal(text);
+    } catch (const EBadRecord& error) {
+        throw EBadRecord("The journal " + path + " is damaged: " + error.what());
     }
 }

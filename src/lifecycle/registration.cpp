@@ -2,7 +2,11 @@
 
 #include <windows.h>
 
+#include <algorithm>
+
+#include "framework/sysutils.h"
 #include "framework/unique_handle.h"
+#include "lifecycle/install_record.h"
 
 namespace {
 
@@ -84,4 +88,22 @@ std::optional<std::string> RegisteredInstallLocation(TRegistrationScope scope) {
 bool DeleteUninstallEntry(TRegistrationScope scope) {
     const LONG result = ::RegDeleteKeyExA(RootOf(scope), kUninstallKey, kView, 0);
     return result == ERROR_SUCCESS || result == ERROR_FILE_NOT_FOUND;
+}
+
+TUninstallEntry MakeUninstallEntry(const std::string& destination,
+                                   int64_t installedBytes,
+                                   const std::string& date) {
+    const std::string folder = AddTrailingBackslash(destination);
+    TUninstallEntry entry;
+    entry.DisplayName = std::string(TANDREL_PRODUCT_NAME) + " " + TANDREL_VERSION;
+    entry.DisplayVersion = TANDREL_VERSION;
+    entry.Publisher = TANDREL_PUBLISHER;
+    entry.InstallLocation = destination;
+    entry.DisplayIcon = folder + "Tandrel.exe,0";
+    entry.UninstallString = "\"" + folder + kUninstallerName + "\"";
+    entry.QuietUninstallString = entry.UninstallString + " /VERYSILENT";
+    const int64_t kib = (std::max<int64_t>(installedBytes, 0) + 1023) / 1024;
+    entry.EstimatedSize = static_cast<uint32_t>(std::min<int64_t>(kib, UINT32_MAX));
+    entry.InstallDate = date;
+    return entry;
 }

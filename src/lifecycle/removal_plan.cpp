@@ -87,6 +87,8 @@ std::string DescribeKept(const TKeptItem& item) {
             return item.Name + " (a link: not followed)";
         case TKeptReason::OtherTarget:
             return item.Name + " (it starts another program now)";
+        case TKeptReason::OtherAccount:
+            return item.Name + " (not in this account's Programs or SendTo folder)";
         case TKeptReason::CouldNotRemove:
             break;
     }

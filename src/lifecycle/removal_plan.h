@@ -40,6 +40,7 @@ enum class TKeptReason {
     Backup,          // the Backup folder: what the installations replaced
     ThroughLink,     // reached through a link: never followed
     OtherTarget,     // a shortcut that no longer starts this installation's program
+    OtherAccount,    // a shortcut outside the Programs and SendTo folders of the account that removes
     CouldNotRemove,  // a failure while removing
 };
 

@@ -2,6 +2,7 @@
 
 #include <vector>
 
+#include "framework/file_stream.h"
 #include "framework/sysutils.h"
 #include "lifecycle/install_record.h"
 #include "lifecycle/removal_plan.h"
@@ -27,6 +28,30 @@ bool IsReparsePoint(const std::string& path) {
         attributes = ::GetFileAttributesA(path.c_str());
     }
     return attributes != kNoAttributes && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+}
+
+bool ListFolderItems(HANDLE folder, std::vector<TFolderItem>& items) {
+    alignas(8) uint8_t buffer[16384];
+    FILE_INFO_BY_HANDLE_CLASS kind = FileIdBothDirectoryRestartInfo;
+    while (::GetFileInformationByHandleEx(folder, kind, buffer, sizeof buffer)) {
+        kind = FileIdBothDirectoryInfo;
+        for (size_t at = 0;;) {
+            const auto& entry = *reinterpret_cast<const FILE_ID_BOTH_DIR_INFO*>(buffer + at);
+            const int wide = static_cast<int>(entry.FileNameLength / sizeof(WCHAR));
+            std::string name(static_cast<size_t>(wide) * 2 + 1, '\0');
+            const int length = ::WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, entry.FileName, wide, name.data(),
+                                                     static_cast<int>(name.size()), nullptr, nullptr);
+            name.resize(length > 0 ? static_cast<size_t>(length) : 0);
+            if (name != "." && name != "..") {
+                items.push_back({std::move(name), entry.FileAttributes});
+            }
+            if (entry.NextEntryOffset == 0) {
+                break;
+            }
+            at += entry.NextEntryOffset;
+        }
+    }
+    return ::GetLastError() == ERROR_NO_MORE_FILES;
 }
 
 // ---- TRemovableFile --------------------------------------------------------------------------
@@ -112,6 +137,29 @@ bool TRemovableFile::Measure(int64_t& size, Sha256Digest& digest) {
     return true;
 }
 
+bool TRemovableFile::ReadAll(std::string& contents, size_t limit) {
+    LARGE_INTEGER start{};
+    if (!handle_ || !::SetFilePointerEx(handle_.get(), start, nullptr, FILE_BEGIN)) {
+        return false;
+    }
+    contents.clear();
+    char buffer[16 * 1024];
+    while (true) {
+        DWORD read = 0;
+        if (!::ReadFile(handle_.get(), buffer, sizeof buffer, &read, nullptr)) {
+            lastError_ = ::GetLastError();
+            return false;
+        }
+        if (read == 0) {
+            return true;
+        }
+        contents.append(buffer, read);
+        if (contents.size() > limit) {
+            return false;
+        }
+    }
+}
+
 bool TRemovableFile::SetDeletion(bool remove) {
     FILE_DISPOSITION_INFO disposition{};
     disposition.DeleteFile = remove ? TRUE : FALSE;
@@ -183,90 +231,267 @@ bool TRemovableFile::Remove() {
 
 // ---- TSafeFolder -----------------------------------------------------------------------------
 
+namespace {
+
+// A folder is held with the right to delete it (an empty created folder goes through its handle)
+// and shared for everything but deleting: nobody can rename or remove it meanwhile.
+constexpr DWORD kHeldFolderAccess =
+    DELETE | FILE_LIST_DIRECTORY | FILE_TRAVERSE | FILE_READ_ATTRIBUTES | READ_CONTROL | WRITE_DAC | SYNCHRONIZE;
+constexpr DWORD kHeldFolderShare = FILE_SHARE_READ | FILE_SHARE_WRITE;
+
+std::wstring Wide(const std::string& text) {
+    std::wstring wide(text.size() + 1, L'\0');
+    const int length =
+        ::MultiByteToWideChar(CP_ACP, 0, text.c_str(), -1, wide.data(), static_cast<int>(wide.size()));
+    wide.resize(length > 0 ? static_cast<size_t>(length - 1) : 0);
+    return wide;
+}
+
+[[noreturn]] void RefuseLink(const std::string& path) {
+    throw EUnsafePath(path + ": a link, not followed");
+}
+
+// Opens the folder at path for holding; a process that has it as its current folder may keep us
+// from the right to delete it, which only an empty created folder's removal needs.
+UniqueFileHandle OpenFolder(const std::string& path) {
+    UniqueFileHandle folder(::CreateFileA(path.c_str(), kHeldFolderAccess, kHeldFolderShare, nullptr,
+                                          OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT,
+                                          nullptr));
+    if (!folder && ::GetLastError() == ERROR_SHARING_VIOLATION) {
+        folder.reset(::CreateFileA(path.c_str(), kHeldFolderAccess & ~(DELETE | WRITE_DAC), kHeldFolderShare,
+                                   nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT,
+                                   nullptr));
+    }
+    return folder;
+}
+
+// The attributes of an open item; a link shows its own.
+DWORD HandleAttributes(HANDLE handle) {
+    BY_HANDLE_FILE_INFORMATION information{};
+    return ::GetFileInformationByHandle(handle, &information) ? information.dwFileAttributes : kNoAttributes;
+}
+
+}  // namespace
+
+struct TSafeFolder::Held {
+    std::string Key;  // the name in lower case, "." for the root
+    UniqueFileHandle Handle;
+};
+
 TSafeFolder::TSafeFolder(const std::string& root) : root_(WithoutTrailingBackslash(root)) {
-    if (IsReparsePoint(root_)) {
-        throw EUnsafePath(root_ + ": a link, not followed");
+    if (!Hold(kDestinationItself, true)) {
+        throw EUnsafePath(root_ + ": not a folder that exists");
     }
 }
 
-std::string TSafeFolder::PathOf(std::string_view name) const {
-    if (name == ".") {
-        if (IsReparsePoint(root_)) {
-            throw EUnsafePath(root_ + ": a link, not followed");
+TSafeFolder::~TSafeFolder() = default;
+
+HANDLE TSafeFolder::RootHandle() const {
+    return held_.front()->Handle.get();
+}
+
+TSafeFolder::Held* TSafeFolder::Hold(const std::string& name, bool missingOk) {
+    const std::string key = name == kDestinationItself ? name : LowerCaseAscii(name);
+    for (const std::unique_ptr<Held>& held : held_) {
+        if (held->Key == key) {
+            return held.get();
         }
+    }
+    std::string path = root_;
+    if (name != kDestinationItself) {
+        // The parent first: the folders of the chain are held outermost first.
+        const size_t cut = name.rfind('\\');
+        if (Hold(cut == std::string::npos ? std::string(kDestinationItself) : name.substr(0, cut), missingOk) ==
+            nullptr) {
+            return nullptr;
+        }
+        path = AddTrailingBackslash(root_) + name;
+    }
+    if (IsReparsePoint(path)) {
+        RefuseLink(path);
+    }
+    UniqueFileHandle handle = OpenFolder(path);
+    if (!handle) {
+        const DWORD error = ::GetLastError();
+        if (IsMissingError(error) && missingOk) {
+            return nullptr;
+        }
+        throw EUnsafePath(path + ": cannot be opened (" + SystemErrorText(error) + ")");
+    }
+    // Checked again once held: what was checked is now what stays.
+    const DWORD attributes = HandleAttributes(handle.get());
+    if (IsReparsePoint(path) || (attributes != kNoAttributes && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0)) {
+        RefuseLink(path);
+    }
+    if (attributes == kNoAttributes || (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
+        throw EUnsafePath(path + ": not a folder");
+    }
+    held_.push_back(std::make_unique<Held>(Held{key, std::move(handle)}));
+    return held_.back().get();
+}
+
+std::string TSafeFolder::PathOf(std::string_view name) {
+    if (name == kDestinationItself) {
+        Hold(kDestinationItself, false);
         return root_;
     }
     if (!IsSafeRelativeName(name)) {
         throw EUnsafePath(std::string(name) + ": not a name inside " + root_);
     }
-    // Every step from the root down to the item itself, the root included.
-    std::string path = root_;
+    const std::string text(name);
+    const size_t cut = text.rfind('\\');
+    Hold(cut == std::string::npos ? std::string(kDestinationItself) : text.substr(0, cut), true);
+    const std::string path = AddTrailingBackslash(root_) + text;
     if (IsReparsePoint(path)) {
-        throw EUnsafePath(path + ": a link, not followed");
-    }
-    size_t start = 0;
-    while (start <= name.size()) {
-        const size_t cut = name.find('\\', start);
-        const size_t end = cut == std::string_view::npos ? name.size() : cut;
-        path = AddTrailingBackslash(path) + std::string(name.substr(start, end - start));
-        if (IsReparsePoint(path)) {
-            throw EUnsafePath(path + ": a link, not followed");
-        }
-        if (cut == std::string_view::npos) {
-            break;
-        }
-        start = cut + 1;
+        RefuseLink(path);
     }
     return path;
 }
 
-TOpenForRemoval TSafeFolder::OpenForRemoval(std::string_view name, TRemovableFile& file) const {
+bool TSafeFolder::HoldFolder(std::string_view name) {
+    if (name != kDestinationItself && !IsSafeRelativeName(name)) {
+        throw EUnsafePath(std::string(name) + ": not a name inside " + root_);
+    }
+    return Hold(std::string(name), true) != nullptr;
+}
+
+bool TSafeFolder::MakeFolder(std::string_view name, SECURITY_ATTRIBUTES* security) {
+    const std::string path = PathOf(name);
+    bool made = true;
+    if (!::CreateDirectoryA(path.c_str(), security)) {
+        const DWORD code = ::GetLastError();
+        if (code != ERROR_ALREADY_EXISTS) {
+            throw EInOutError(Format("Cannot create folder %s (%s)", path.c_str(), SystemErrorText(code).c_str()),
+                              code);
+        }
+        made = false;
+    }
+    if (Hold(std::string(name), true) == nullptr) {
+        throw EInOutError(Format("Cannot create folder %s (%s)", path.c_str(),
+                                 SystemErrorText(ERROR_PATH_NOT_FOUND).c_str()),
+                          ERROR_PATH_NOT_FOUND);
+    }
+    return made;
+}
+
+UniqueFileHandle TSafeFolder::CreateNewFile(std::string_view name) {
+    const std::string path = PathOf(name);
+    UniqueFileHandle file(::CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE | DELETE, FILE_SHARE_READ,
+                                        nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file) {
+        throw EFCreateError(Format("Cannot create file %s (%s)", path.c_str(),
+                                   SystemErrorText(::GetLastError()).c_str()));
+    }
+    return file;
+}
+
+uint32_t TSafeFolder::RenameOpenFile(HANDLE file, std::string_view name, bool replace) {
+    const std::wstring target = Wide(PathOf(name));
+    // The structure ends in the name, which runs past its declared one-character array.
+    std::vector<unsigned char> buffer(sizeof(FILE_RENAME_INFO) + target.size() * sizeof(wchar_t));
+    auto* rename = reinterpret_cast<FILE_RENAME_INFO*>(buffer.data());
+    rename->ReplaceIfExists = replace ? TRUE : FALSE;
+    rename->RootDirectory = nullptr;
+    rename->FileNameLength = static_cast<DWORD>(target.size() * sizeof(wchar_t));
+    std::copy(target.begin(), target.end(), rename->FileName);
+    if (!::SetFileInformationByHandle(file, FileRenameInfo, rename, static_cast<DWORD>(buffer.size()))) {
+        return ::GetLastError();
+    }
+    return ERROR_SUCCESS;
+}
+
+uint32_t TSafeFolder::MoveFile(std::string_view from, std::string_view to, bool replace) {
+    const std::string path = PathOf(from);
+    const UniqueFileHandle file(::CreateFileA(path.c_str(), DELETE | FILE_READ_ATTRIBUTES | SYNCHRONIZE,
+                                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                              OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    if (!file) {
+        return ::GetLastError();
+    }
+    const DWORD attributes = HandleAttributes(file.get());
+    if (attributes == kNoAttributes || (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) != 0) {
+        return ERROR_ACCESS_DENIED;
+    }
+    return RenameOpenFile(file.get(), to, replace);
+}
+
+bool TSafeFolder::Exists(std::string_view name) {
+    const std::string path = AddTrailingBackslash(root_) + std::string(name);
+    if (name != kDestinationItself && !IsSafeRelativeName(name)) {
+        throw EUnsafePath(std::string(name) + ": not a name inside " + root_);
+    }
+    WIN32_FIND_DATAA found{};
+    const UniqueFindHandle search(::FindFirstFileA(name == kDestinationItself ? root_.c_str() : path.c_str(), &found));
+    return static_cast<bool>(search) || ::GetFileAttributesA(path.c_str()) != kNoAttributes;
+}
+
+TOpenForRemoval TSafeFolder::OpenForRemoval(std::string_view name, TRemovableFile& file) {
     return file.Open(PathOf(name));
 }
 
-bool TSafeFolder::RemoveFile(std::string_view name) const {
+bool TSafeFolder::RemoveFile(std::string_view name) {
     TRemovableFile file;
     const TOpenForRemoval opened = OpenForRemoval(name, file);
     return opened == TOpenForRemoval::Missing || (opened == TOpenForRemoval::Opened && file.Remove());
 }
 
-bool TSafeFolder::MoveOut(std::string_view name, const std::string& target) const {
+bool TSafeFolder::MoveOut(std::string_view name, const std::string& target) {
     const std::string path = PathOf(name);
     // No MOVEFILE_COPY_ALLOWED: a copy to another drive would have to delete the original after all.
     return ::MoveFileExA(path.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING) != 0;
 }
 
-bool TSafeFolder::RemoveAtRestart(std::string_view name) const {
+bool TSafeFolder::RemoveAtRestart(std::string_view name) {
     const std::string path = PathOf(name);
     return ::MoveFileExA(path.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT) != 0;
 }
 
-bool TSafeFolder::RemoveEmptyFolder(std::string_view name) const {
-    const std::string path = PathOf(name);
-    const DWORD attributes = ::GetFileAttributesA(path.c_str());
-    if (attributes == kNoAttributes) {
-        return IsMissingError(::GetLastError());
+bool TSafeFolder::RemoveEmptyFolder(std::string_view name) {
+    if (name != kDestinationItself && !IsSafeRelativeName(name)) {
+        throw EUnsafePath(std::string(name) + ": not a name inside " + root_);
     }
-    if ((attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
+    const std::string path = name == kDestinationItself ? root_ : AddTrailingBackslash(root_) + std::string(name);
+    const DWORD attributes = ::GetFileAttributesA(path.c_str());
+    if (attributes != kNoAttributes && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
         return false;
     }
-    // Fails for a folder that holds anything: nothing is ever removed with its contents.
-    return ::RemoveDirectoryA(path.c_str()) != 0;
+    Held* held = Hold(std::string(name), true);
+    if (held == nullptr) {
+        return true;
+    }
+    // Nothing is ever removed with its contents: the system refuses to mark a folder that holds
+    // anything.
+    if (!List(name).empty()) {
+        return false;
+    }
+    FILE_DISPOSITION_INFO disposition{};
+    disposition.DeleteFile = TRUE;
+    if (!::SetFileInformationByHandle(held->Handle.get(), FileDispositionInfo, &disposition, sizeof disposition)) {
+        // Taken back: a refused mark must not leave the folder pending deletion.
+        disposition.DeleteFile = FALSE;
+        ::SetFileInformationByHandle(held->Handle.get(), FileDispositionInfo, &disposition, sizeof disposition);
+        return false;
+    }
+    // A folder goes when its last handle closes: the folders below it were let go of already, since
+    // it was empty.
+    held->Handle.reset();
+    std::erase_if(held_, [held](const std::unique_ptr<Held>& item) { return item.get() == held; });
+    return true;
 }
 
-std::vector<std::string> TSafeFolder::List(std::string_view name) const {
+std::vector<std::string> TSafeFolder::List(std::string_view name) {
     std::vector<std::string> names;
-    const std::string pattern = AddTrailingBackslash(PathOf(name)) + "*";
-    WIN32_FIND_DATAA data{};
-    const UniqueFindHandle find(::FindFirstFileA(pattern.c_str(), &data));
-    if (!find) {
+    if (name != kDestinationItself && !IsSafeRelativeName(name)) {
+        throw EUnsafePath(std::string(name) + ": not a name inside " + root_);
+    }
+    Held* held = Hold(std::string(name), true);
+    std::vector<TFolderItem> items;
+    if (held == nullptr) {
         return names;
     }
-    do {
-        const std::string entry = data.cFileName;
-        if (entry != "." && entry != "..") {
-            names.push_back(entry);
-        }
-    } while (::FindNextFileA(find.get(), &data));
+    ListFolderItems(held->Handle.get(), items);
+    for (TFolderItem& item : items) {
+        names.push_back(std::move(item.Name));
+    }
     return names;
 }

@@ -7,6 +7,7 @@
 #include <windows.h>
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -24,6 +25,17 @@ bool IsReparsePoint(const std::string& path);
 // The size and the SHA-256 of the contents of an open file, read from its start. False when it
 // cannot be read.
 bool ReadSizeAndDigest(HANDLE file, int64_t& size, Sha256Digest& digest);
+
+// One item of a folder as its listing gives it.
+struct TFolderItem {
+    std::string Name;  // in the ANSI code page
+    uint32_t Attributes = 0;
+};
+
+// The items of the open folder (without "." and ".."), read through its handle (opened with
+// FILE_LIST_DIRECTORY): no path is looked up again, and a folder held open without delete sharing
+// can be listed. False when it cannot be read whole.
+bool ListFolderItems(HANDLE folder, std::vector<TFolderItem>& items);
 
 // How opening a file for its removal went.
 enum class TOpenForRemoval { Opened, Missing, InUse, Failed };
@@ -49,6 +61,9 @@ class TRemovableFile {
     // The file's size and the SHA-256 of its contents, read through the handle. False when it
     // cannot be read.
     bool Measure(int64_t& size, Sha256Digest& digest);
+    // The whole contents, read through the handle (at most limit bytes). False when it cannot be
+    // read or is larger.
+    bool ReadAll(std::string& contents, size_t limit);
     // Whether the system would delete it: marks it for deletion and takes that back at once. Fails
     // for the image of a running program.
     bool CanRemove();
@@ -67,40 +82,83 @@ class TRemovableFile {
     uint32_t restoreAttributes_ = 0;  // the attributes to put back, when Open cleared read-only
 };
 
-// An installation's folder, the root of every name.
+// An installation's folder, the root of every name, held open for as long as the object lives.
+// Every folder between the root and a name it touches is opened once, never through a link, and
+// held without delete sharing: while it is held nobody can rename, remove or replace it, so a path
+// checked once keeps naming the same folders until the end of the run. Names are relative to the
+// root and checked by IsSafeRelativeName; "." is the root itself. Files are opened without
+// following a link at their end, checked and acted on through that same handle. The paths that the
+// object builds are for the system calls and for messages only.
 class TSafeFolder {
   public:
-    // root: an absolute path, a trailing backslash optional. Raises EUnsafePath when the root itself
-    // is a reparse point.
+    // root: an absolute path, a trailing backslash optional. Raises EUnsafePath when the root is a
+    // link, is missing or is not a folder.
     explicit TSafeFolder(const std::string& root);
+    TSafeFolder(const TSafeFolder&) = delete;
+    TSafeFolder& operator=(const TSafeFolder&) = delete;
+    TSafeFolder(TSafeFolder&&) = default;
+    ~TSafeFolder();
     const std::string& Root() const { return root_; }
+    // The root's handle (for its access list).
+    HANDLE RootHandle() const;
 
-    // The full path of name ("." is the root). Raises EUnsafePath when name is not a safe relative
-    // name, or when a folder between the root and it, or the item itself, is a reparse point.
-    std::string PathOf(std::string_view name) const;
+    // The full path of name ("." is the root). Holds every folder between the root and the item;
+    // raises EUnsafePath when name is not a safe relative name, or when one of those folders or the
+    // item itself is a link, or a folder of the chain is no folder.
+    std::string PathOf(std::string_view name);
+
+    // Holds the folder name and those above it. False when it (or one above it) is missing; raises
+    // as PathOf does when one is a link or a file.
+    bool HoldFolder(std::string_view name);
+
+    // Makes the folder name (its parents must exist) with the given access list (nullptr: the
+    // system's default) and holds it. True when this call made it, false when it was there.
+    // Raises EInOutError "Cannot create folder <path> (<reason>)" when it cannot be made.
+    bool MakeFolder(std::string_view name, SECURITY_ATTRIBUTES* security);
+
+    // A new file name, which must not exist yet, open for reading, writing and deleting, shared for
+    // reading only. Raises EFCreateError "Cannot create file <path>" (with the reason).
+    UniqueFileHandle CreateNewFile(std::string_view name);
+
+    // Puts the open file in the place of name in one step: a file there is replaced when replace
+    // is set. The file must be in a held folder of this object. Returns the system error (0: done).
+    uint32_t RenameOpenFile(HANDLE file, std::string_view name, bool replace);
+
+    // Moves the file from to the name to (both inside), opening from without following a link.
+    // Returns the system error (0: done; ERROR_FILE_NOT_FOUND when from is not there).
+    uint32_t MoveFile(std::string_view from, std::string_view to, bool replace);
+
+    // Whether the item name exists (a file or a folder; a link counts).
+    bool Exists(std::string_view name);
 
     // Opens the file name for its removal (see TRemovableFile); PathOf's checks first.
-    TOpenForRemoval OpenForRemoval(std::string_view name, TRemovableFile& file) const;
+    TOpenForRemoval OpenForRemoval(std::string_view name, TRemovableFile& file);
 
     // Deletes the file name (opened for removal, see TRemovableFile); PathOf's checks first. True
     // when it is gone (also when it was not there).
-    bool RemoveFile(std::string_view name) const;
+    bool RemoveFile(std::string_view name);
 
     // Moves the file name out of the folder to target, a full path on the same drive: a running
     // program's file cannot be deleted, but it can be renamed. PathOf's checks first. True when moved.
-    bool MoveOut(std::string_view name, const std::string& target) const;
+    bool MoveOut(std::string_view name, const std::string& target);
 
     // Has the file name deleted at the next restart; PathOf's checks first. True when scheduled.
-    bool RemoveAtRestart(std::string_view name) const;
+    bool RemoveAtRestart(std::string_view name);
 
-    // Removes the folder name ("." the root) when it is empty and not a link; PathOf's checks first.
-    // True when it is gone (also when it was not there).
-    bool RemoveEmptyFolder(std::string_view name) const;
+    // Removes the folder name ("." the root) when it is empty, through the handle that holds it; it
+    // is let go of then. True when it is gone (also when it was not there).
+    bool RemoveEmptyFolder(std::string_view name);
 
     // The names of what folder name ("." the root) holds, without "." and ".."; empty when it
     // cannot be listed. Links are listed like anything else, never entered.
-    std::vector<std::string> List(std::string_view name) const;
+    std::vector<std::string> List(std::string_view name);
 
   private:
+    struct Held;
+    // The held folder name (as the key, lower case), opening it when it is not held yet; nullptr
+    // when it is missing (missingOk) .
+    Held* Hold(const std::string& name, bool missingOk);
+
     std::string root_;  // without a trailing backslash
+    std::vector<std::unique_ptr<Held>> held_;
 };

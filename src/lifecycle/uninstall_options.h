@@ -21,6 +21,8 @@ inline constexpr int kExitRemoved = 0;       // removed; kept items are named in
 inline constexpr int kExitBadRecord = 1;     // bad command line, or a missing or damaged record
 inline constexpr int kExitDeclined = 2;      // the user answered No, or cancelled before anything went
 inline constexpr int kExitRemoveFailed = 4;  // refused or failed
+inline constexpr int kExitRemoveInUse = 5;   // a file to remove is in use: nothing removed
+inline constexpr int kExitRemoveBusy = 7;    // another Tandrel setup or removal is running: nothing removed
 
 struct TUninstallOptions {
     TUninstallMode Mode = TUninstallMode::Interactive;

@@ -22,6 +22,8 @@ int LogResult(TRemovalLog& log, int exitCode) {
     const char* what = exitCode == kExitRemoved     ? "removed"
                        : exitCode == kExitBadRecord ? "bad command line or record"
                        : exitCode == kExitDeclined  ? "declined"
+                       : exitCode == kExitRemoveInUse ? "a file is in use"
+                       : exitCode == kExitRemoveBusy  ? "another setup or removal is running"
                                                     : "failed";
     log.Line(Format("Result: %s (exit code %d)", what, exitCode));
     return exitCode;

@@ -57,6 +57,11 @@ class TUnattendedRemoval : public TRemovalFrontEnd {
     void Removed(const std::string& what) override { log_.Line("Removed: " + what); }
     void Finished(const std::string& destination, const std::vector<TKeptItem>& kept, bool failed) override;
     void Failed(const std::string& message) override;
+    void Recovered(const std::vector<std::string>& lines) override {
+        for (const std::string& line : lines) {
+            log_.Line("Recovery: " + line);
+        }
+    }
 
   private:
     TRemovalWindow window_;

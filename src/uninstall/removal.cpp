@@ -10,11 +10,15 @@
 #include <optional>
 
 #include "framework/sysutils.h"
+#include "lifecycle/fault_point.h"
+#include "lifecycle/folder_security.h"
+#include "lifecycle/install_transaction.h"
 #include "lifecycle/record_file.h"
 #include "lifecycle/registration.h"
 #include "lifecycle/safe_files.h"
 #include "lifecycle/uninstall_options.h"
 #include "shell/com_ptr.h"
+#include "shell/shell_folders.h"
 
 namespace {
 
@@ -59,21 +63,36 @@ TProtectedFolders SystemFolders() {
     return folders;
 }
 
-// The program that a shortcut starts, as stored; nothing when it cannot be read.
-std::optional<std::string> ShortcutTarget(const std::string& path) {
+// The program that a shortcut starts, as stored, read from the shortcut file held open for its
+// removal (the very file that goes); nothing when it cannot be read.
+std::optional<std::string> ShortcutTarget(TRemovableFile& shortcut) {
+    std::string contents;
+    if (!shortcut.ReadAll(contents, 1 << 20)) {
+        return std::nullopt;
+    }
     ComPtr<IShellLinkA> link;
     if (FAILED(
             ::CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_PPV_ARGS(link.put())))) {
         return std::nullopt;
     }
-    ComPtr<IPersistFile> file;
-    if (FAILED(link->QueryInterface(IID_PPV_ARGS(file.put())))) {
+    ComPtr<IPersistStream> persist;
+    if (FAILED(link->QueryInterface(IID_PPV_ARGS(persist.put())))) {
         return std::nullopt;
     }
-    std::wstring widePath(path.size() + 1, L'\0');
-    const int length = ::MultiByteToWideChar(CP_ACP, 0, path.c_str(), -1, widePath.data(),
-                                             static_cast<int>(widePath.size()));
-    if (length <= 0 || FAILED(file->Load(widePath.c_str(), STGM_READ))) {
+    HGLOBAL memory = ::GlobalAlloc(GMEM_MOVEABLE, contents.size());
+    if (memory == nullptr) {
+        return std::nullopt;
+    }
+    if (void* bytes = ::GlobalLock(memory)) {
+        std::copy(contents.begin(), contents.end(), static_cast<char*>(bytes));
+        ::GlobalUnlock(memory);
+    }
+    ComPtr<IStream> stream;
+    if (FAILED(::CreateStreamOnHGlobal(memory, TRUE, stream.put()))) {
+        ::GlobalFree(memory);
+        return std::nullopt;
+    }
+    if (FAILED(persist->Load(stream.get()))) {
         return std::nullopt;
     }
     char target[MAX_PATH + 1] = {};
@@ -83,8 +102,10 @@ std::optional<std::string> ShortcutTarget(const std::string& path) {
     return std::string(target);
 }
 
-// Everything the check pass found: the files held open for removal, and what stays.
+// Everything the check pass found: the files held open for removal, the shortcut folders held, and
+// what stays.
 struct TPlan {
+    std::vector<std::unique_ptr<TSafeFolder>> ShortcutFolders;
     struct Item {
         std::string Name;  // as the progress window and the log show it
         std::unique_ptr<TRemovableFile> File;
@@ -97,6 +118,30 @@ struct TPlan {
 };
 
 constexpr const char kInUse[] = "it is in use";
+
+// The held Programs or SendTo folder of this account that holds shortcut as Tandrel.lnk right
+// inside it; nullptr for any other path.
+TSafeFolder* ShortcutFolderOf(const std::string& shortcut, TPlan& plan) {
+    const std::string parent = WithoutTrailingBackslash(ExtractFilePath(shortcut));
+    for (const char* name : {"Programs", "SendTo"}) {
+        std::string folder;
+        try {
+            folder = GetShellFolder(name);
+        } catch (const std::exception&) {
+            continue;
+        }
+        if (folder.empty() || !SameFolder(LongPathOf(folder), LongPathOf(parent))) {
+            continue;
+        }
+        try {
+            plan.ShortcutFolders.push_back(std::make_unique<TSafeFolder>(folder));
+        } catch (const EUnsafePath&) {
+            return nullptr;
+        }
+        return plan.ShortcutFolders.back().get();
+    }
+    return nullptr;
+}
 
 std::string CannotOpen(const TRemovableFile& file) {
     return Format("it cannot be opened for its removal (system error %lu)",
@@ -133,7 +178,7 @@ bool UnchangedWhileHeld(const std::string& path, const TRecordedFile& recorded) 
 // The check pass: opens every recorded file that still holds what was written and every shortcut
 // that still starts this installation's program, and checks that each can be removed. Changes
 // nothing.
-TPlan Prepare(const TInstallRecord& record, const TSafeFolder& folder) {
+TPlan Prepare(const TInstallRecord& record, TSafeFolder& folder) {
     TPlan plan;
     for (const TRecordedFile& recorded : record.Files) {
         // The record and the uninstaller go after everything else, by their names, never here:
@@ -183,26 +228,35 @@ TPlan Prepare(const TInstallRecord& record, const TSafeFolder& folder) {
     }
     const std::string program = LongPathOf(AddTrailingBackslash(record.Destination) + "Tandrel.exe");
     for (const std::string& shortcut : record.Shortcuts) {
-        if (::GetFileAttributesA(shortcut.c_str()) == INVALID_FILE_ATTRIBUTES) {
+        // Only the shortcut folders of the account that removes, held while the removal runs: a
+        // line that names another folder (or reaches one through a link) is never opened.
+        TSafeFolder* folderOfShortcut = ShortcutFolderOf(shortcut, plan);
+        if (folderOfShortcut == nullptr) {
+            if (::GetFileAttributesA(shortcut.c_str()) != INVALID_FILE_ATTRIBUTES) {
+                plan.Kept.push_back({shortcut, TKeptReason::OtherAccount});
+            }
             continue;
         }
-        if (IsReparsePoint(shortcut)) {
+        const std::string name = ExtractFileName(shortcut);
+        auto file = std::make_unique<TRemovableFile>();
+        TOpenForRemoval opened = TOpenForRemoval::Failed;
+        try {
+            opened = folderOfShortcut->OpenForRemoval(name, *file);
+        } catch (const EUnsafePath&) {
             plan.Kept.push_back({shortcut, TKeptReason::ThroughLink});
             continue;
         }
-        const std::optional<std::string> target = ShortcutTarget(shortcut);
-        if (!target || !SameTextAscii(LongPathOf(*target), program)) {
-            plan.Kept.push_back({shortcut, TKeptReason::OtherTarget});
-            continue;
-        }
-        auto file = std::make_unique<TRemovableFile>();
-        const TOpenForRemoval opened = file->Open(shortcut);
         if (opened == TOpenForRemoval::Missing) {
             continue;
         }
         if (opened != TOpenForRemoval::Opened) {
             Block(plan, *file, opened);
             return plan;
+        }
+        const std::optional<std::string> target = ShortcutTarget(*file);
+        if (!target || !SameTextAscii(LongPathOf(*target), program)) {
+            plan.Kept.push_back({shortcut, TKeptReason::OtherTarget});
+            continue;
         }
         if (!file->CanRemove()) {
             plan.Blocked = shortcut;
@@ -235,11 +289,23 @@ bool IsCreatedFolder(const TInstallRecord& record, const std::string& name) {
 
 // What the created folders that are still there hold beyond what is already named as kept.
 void NameWhatCreatedFoldersHold(const TInstallRecord& record,
-                                const TSafeFolder& folder,
+                                TSafeFolder& folder,
                                 std::vector<TKeptItem>& kept) {
+    // The Backup folder stays whoever made it: it holds what installations replaced.
+    if (!ContainsName(kept, "Backup") && !IsCreatedFolder(record, kDestinationItself)) {
+        try {
+            if (folder.HoldFolder("Backup")) {
+                kept.push_back({"Backup", TKeptReason::Backup});
+            }
+        } catch (const EUnsafePath&) {
+        }
+    }
     for (const std::string& created : record.Folders) {
         std::vector<std::string> names;
         try {
+            if (!folder.Exists(created)) {
+                continue;
+            }
             names = folder.List(created);
         } catch (const EUnsafePath&) {
             if (!ContainsName(kept, created)) {
@@ -262,7 +328,7 @@ enum class TUninstallerRemoval { Gone, AtRestart, Failed };
 
 // The uninstaller that waits for this program: moved out of the destination (a running program's
 // file cannot be deleted, but it can be renamed on its drive), or deleted at the next restart.
-TUninstallerRemoval RemoveRunningUninstaller(const TSafeFolder& folder, const std::string& parkingFolder) {
+TUninstallerRemoval RemoveRunningUninstaller(TSafeFolder& folder, const std::string& parkingFolder) {
     if (folder.RemoveFile(kUninstallerName)) {
         return TUninstallerRemoval::Gone;
     }
@@ -276,38 +342,73 @@ TUninstallerRemoval RemoveRunningUninstaller(const TSafeFolder& folder, const st
 
 }  // namespace
 
-TInstallRecord ReadInstallationRecord(const std::string& folder) {
+TInstallRecord ReadInstallationRecord(TSafeFolder& folder) {
     std::string path;
     try {
-        path = TSafeFolder(folder).PathOf(kRecordName);
+        path = folder.PathOf(kRecordName);
     } catch (const EUnsafePath& error) {
         throw EBadRecord(error.what());
     }
     const TInstallRecord record = ReadRecordFile(path);
-    if (!SameFolder(LongPathOf(record.Destination), LongPathOf(WithoutTrailingBackslash(folder)))) {
+    if (!SameFolder(LongPathOf(record.Destination), LongPathOf(folder.Root()))) {
         throw EBadRecord("The record " + path + " is of another folder, " + record.Destination);
     }
     return record;
 }
 
+TInstallRecord ReadInstallationRecord(const std::string& folder) {
+    std::optional<TSafeFolder> held;
+    try {
+        held.emplace(WithoutTrailingBackslash(folder));
+    } catch (const EUnsafePath& error) {
+        throw EBadRecord(error.what());
+    }
+    return ReadInstallationRecord(*held);
+}
+
 int RunRemoval(const std::string& folder, const std::string& parkingFolder, TRemovalFrontEnd& frontEnd) {
+    // One setup or removal at a time: a setup that writes into the folder while it is removed would
+    // report an installation that is gone.
+    const TInstallationLock lock(folder);
+    if (!lock.Held()) {
+        frontEnd.Failed(std::string(kAnotherRunMessage) + ".");
+        return kExitRemoveBusy;
+    }
+    // The folder is held from here on; a run of the setup that did not end is rolled back first,
+    // so that the record read next is that of a whole installation.
+    std::optional<TSafeFolder> safeFolder;
     TInstallRecord record;
     try {
-        record = ReadInstallationRecord(folder);
+        safeFolder.emplace(WithoutTrailingBackslash(folder));
+        const std::vector<std::string> recovered = RecoverInterruptedRun(*safeFolder);
+        if (!recovered.empty()) {
+            frontEnd.Recovered(recovered);
+        }
+    } catch (const std::exception& error) {
+        frontEnd.Failed(error.what());
+        return dynamic_cast<const ERollBackFailed*>(&error) != nullptr ? kExitRemoveFailed : kExitBadRecord;
+    }
+    try {
+        record = ReadInstallationRecord(*safeFolder);
     } catch (const std::exception& error) {
         frontEnd.Failed(error.what());
         return kExitBadRecord;
     }
     const std::string& destination = record.Destination;
+    // Run with administrator rights, nothing is taken from an installation that other accounts
+    // could have changed: its uninstaller (this program's original) or its record may be theirs.
+    if (IsRunningAsAdministrator()) {
+        std::string where;
+        if (const TFolderExposure exposure =
+                InstallationExposure(*safeFolder, {kUninstallerName, kRecordName}, where)) {
+            const std::string what = where.empty() ? destination : AddTrailingBackslash(destination) + where;
+            frontEnd.Failed(what + " can be changed by accounts other than the administrators (" + exposure.Reason() +
+                            "). Nothing has been removed.");
+            return kExitBadRecord;
+        }
+    }
     if (IsProtectedDestination(destination, SystemFolders())) {
         frontEnd.Failed("Tandrel is never removed from " + destination + ": it is a folder of the system.");
-        return kExitRemoveFailed;
-    }
-    std::optional<TSafeFolder> safeFolder;
-    try {
-        safeFolder.emplace(destination);
-    } catch (const EUnsafePath& error) {
-        frontEnd.Failed(error.what());
         return kExitRemoveFailed;
     }
     if (!frontEnd.Confirm(destination)) {
@@ -320,13 +421,15 @@ int RunRemoval(const std::string& folder, const std::string& parkingFolder, TRem
         const std::string reason = plan.BlockedReason;
         plan = TPlan();  // every file let go before anybody is asked
         if (!frontEnd.RetryBlocked(blocked, reason)) {
-            return kExitRemoveFailed;
+            return kExitRemoveInUse;
         }
         plan = Prepare(record, *safeFolder);
     }
 
-    // Nothing has changed so far. Now every item goes: files and shortcuts, the record and the
-    // uninstaller, the created folders when empty, and the registration last.
+    // Nothing has changed so far. Now every item goes: files and shortcuts, then the entry, then
+    // the uninstaller and the record, then the created folders when empty. The entry goes before
+    // the uninstaller, so that a removal stopped at any point leaves an entry whose uninstaller is
+    // there, or no entry.
     frontEnd.StartProgress();
     std::vector<TKeptItem> kept = std::move(plan.Kept);
     bool failed = false;
@@ -340,6 +443,7 @@ int RunRemoval(const std::string& folder, const std::string& parkingFolder, TRem
     };
     for (TPlan::Item& item : plan.Items) {
         progress(item.Name);
+        FaultPoint("remove an item");
         if (item.File->Remove()) {
             frontEnd.Removed(item.Name);
         } else {
@@ -348,9 +452,23 @@ int RunRemoval(const std::string& folder, const std::string& parkingFolder, TRem
         }
     }
     if (!failed) {
+        FaultPoint("remove the entry");
+        for (const TRegistrationScope scope : {TRegistrationScope::Machine, TRegistrationScope::User}) {
+            const std::optional<std::string> location = RegisteredInstallLocation(scope);
+            if (location && SameFolder(LongPathOf(*location), LongPathOf(destination))) {
+                if (DeleteUninstallEntry(scope)) {
+                    frontEnd.Removed("the entry in the list of installed programs");
+                } else {
+                    failed = true;
+                }
+            }
+        }
+    }
+    if (!failed) {
         // With every item gone the record has nothing more to tell. The uninstaller goes first:
         // while it cannot, both stay, so that a second removal can finish.
         progress(kUninstallerName);
+        FaultPoint("remove the uninstaller");
         TUninstallerRemoval uninstaller = TUninstallerRemoval::Failed;
         try {
             uninstaller = RemoveRunningUninstaller(*safeFolder, parkingFolder);
@@ -364,6 +482,7 @@ int RunRemoval(const std::string& folder, const std::string& parkingFolder, TRem
                                  ? std::string(kUninstallerName)
                                  : std::string(kUninstallerName) + " (at the next restart)");
             progress(kRecordName);
+            FaultPoint("remove the record");
             if (plan.Record->Remove()) {
                 frontEnd.Removed(kRecordName);
             } else {
@@ -372,28 +491,26 @@ int RunRemoval(const std::string& folder, const std::string& parkingFolder, TRem
             }
         }
     }
+    NameWhatCreatedFoldersHold(record, *safeFolder, kept);
+    FaultPoint("remove the folders");
+    bool destinationGone = false;
     for (const std::string& created : FoldersDeepestFirst(record.Folders)) {
         try {
             if (safeFolder->RemoveEmptyFolder(created)) {
                 frontEnd.Removed(created == kDestinationItself ? destination : created);
+                destinationGone = destinationGone || created == kDestinationItself;
             }
         } catch (const EUnsafePath&) {
-            // Named below with what the folders still hold.
+            // Named with what the folders still hold.
         }
     }
-    if (!failed) {
-        for (const TRegistrationScope scope : {TRegistrationScope::Machine, TRegistrationScope::User}) {
-            const std::optional<std::string> location = RegisteredInstallLocation(scope);
-            if (location && SameFolder(LongPathOf(*location), LongPathOf(destination))) {
-                if (DeleteUninstallEntry(scope)) {
-                    frontEnd.Removed("the entry in the list of installed programs");
-                } else {
-                    failed = true;
-                }
-            }
+    // The folders above the destination that the setup made, innermost first, while empty.
+    for (auto parent = record.Parents.rbegin(); destinationGone && parent != record.Parents.rend(); ++parent) {
+        if (IsProtectedDestination(*parent, SystemFolders()) || !RemoveEmptyFolderAbove(*parent)) {
+            break;
         }
+        frontEnd.Removed(*parent);
     }
-    NameWhatCreatedFoldersHold(record, *safeFolder, kept);
     frontEnd.Progress("", 100);
     frontEnd.Finished(destination, kept, failed);
     return failed ? kExitRemoveFailed : kExitRemoved;

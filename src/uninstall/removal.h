@@ -32,11 +32,16 @@ class TRemovalFrontEnd {
                           bool failed) = 0;
     // The removal did not start or stopped: message says why.
     virtual void Failed(const std::string& message) = 0;
+    // A run of the setup that did not end had left its journal: what was done about it.
+    virtual void Recovered(const std::vector<std::string>& /*lines*/) {}
 };
 
 // The record of the installation in folder, checked: it must be there, read back whole and name
 // folder as its destination. Raises EBadRecord (or EInOutError when it cannot be read).
 TInstallRecord ReadInstallationRecord(const std::string& folder);
+// The same, of the folder that folder holds.
+class TSafeFolder;
+TInstallRecord ReadInstallationRecord(TSafeFolder& folder);
 
 // Removes the installation in folder and returns the exit code (see uninstall_options.h).
 // runningUninstaller is the uninstaller program in folder that waits for this one (it cannot be

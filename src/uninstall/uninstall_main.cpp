@@ -15,6 +15,7 @@
 #include "lifecycle/command_line_win32.h"
 #include "lifecycle/removal_plan.h"
 #include "lifecycle/safe_library.h"
+#include "lifecycle/stale_removals.h"
 #include "lifecycle/uninstall_options.h"
 #include "shell/ole.h"
 #include "uninstall/front_ends.h"
@@ -55,7 +56,9 @@ int WithFrontEnd(const TUninstallOptions& options, const std::string& commandLin
 
 // The program in the installation's folder: the record checked here, the removal run by the copy,
 // which writes the log; this program writes it only when it ends by itself.
-int RunOriginal(TUninstallOptions options, const std::string& commandLine) {
+int RunOriginal(TOwnProgramFile& own, TUninstallOptions options, const std::string& commandLine) {
+    // What earlier removals left in the temporary folder and is no longer in use goes first.
+    RemoveStaleRemovalFolders();
     std::string folder;
     std::string failure;
     int failureCode = kExitBadRecord;
@@ -66,9 +69,10 @@ int RunOriginal(TUninstallOptions options, const std::string& commandLine) {
         if (!options.LogFile.empty()) {
             options.LogFile = FullPath(options.LogFile);
         }
-        return RunFromTemporaryCopy(options, folder);
+        return RunFromTemporaryCopy(own, options, folder);
     } catch (const ESelfCopyFailed& error) {
-        failure = std::string(error.what()) + ". Nothing has been removed.";
+        failure = "The uninstaller could not be copied to run the removal: " + std::string(error.what()) +
+                  ". Nothing has been removed.";
         failureCode = kExitRemoveFailed;
     } catch (const std::exception& error) {
         failure = error.what();
@@ -99,6 +103,8 @@ int RunCopy(const TUninstallOptions& options, const std::string& commandLine) {
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
     SetSafeLibrarySearchOrder();
+    // The program's own file, held from the start: the copy that runs the removal is made from it.
+    TOwnProgramFile own;
     // A drive without a medium fails quietly, so the program's own message is the only one.
     ::SetErrorMode(SEM_FAILCRITICALERRORS);
     // The whole command line is read and checked before anything is touched, the log included.
@@ -120,8 +126,11 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
     // The shell unit: OLE for this thread (shortcuts are read through it), released at shutdown.
     RegisterUnitStartup(ShellUnitStartup, ShellUnitShutdown);
     RunUnitStartups();
+    if (!options.Original.empty()) {
+        own.Release();
+    }
     const int exitCode =
-        options.Original.empty() ? RunOriginal(options, commandLine) : RunCopy(options, commandLine);
+        options.Original.empty() ? RunOriginal(own, options, commandLine) : RunCopy(options, commandLine);
     Application->DestroyForms();
     RunUnitShutdowns();
     return exitCode;

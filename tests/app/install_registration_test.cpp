@@ -15,6 +15,13 @@
 
 namespace {
 
+struct RunIn : TInstallRun {
+    RunIn(const std::string& destination, bool made) {
+        Destination = destination;
+        MadeDestination = made;
+    }
+};
+
 TEST(InstallRegistration, FoldersOfEntriesListsParentsFirstOnceEachThenBackup) {
     struct Case {
         std::vector<std::string> names;
@@ -65,7 +72,7 @@ TEST(InstallRegistration, FoldersMadeDuringTheLoopAreRecorded) {
     const std::string there = tree.Folder("there");
     tree.Folder("there\\sub");
     TInstallRegistration existing;
-    existing.BeforeExtraction(there, false, entries);
+    existing.BeforeExtraction(RunIn(there, false), entries);
     for (const char* made : {"\\sub\\deep", "\\Backup", "\\Backup\\sub"}) {
         ::CreateDirectoryA((there + made).c_str(), nullptr);
     }
@@ -74,7 +81,7 @@ TEST(InstallRegistration, FoldersMadeDuringTheLoopAreRecorded) {
 
     const std::string missing = tree.Path("missing");
     TInstallRegistration fresh;
-    fresh.BeforeExtraction(missing, false, entries);
+    fresh.BeforeExtraction(RunIn(missing, false), entries);
     for (const char* made : {"", "\\sub", "\\sub\\deep", "\\new"}) {
         ::CreateDirectoryA((missing + made).c_str(), nullptr);
     }
@@ -84,7 +91,7 @@ TEST(InstallRegistration, FoldersMadeDuringTheLoopAreRecorded) {
     // Made by the interactive run before the sequence: there already, yet the setup's.
     const std::string madeBefore = tree.Folder("made before");
     TInstallRegistration interactive;
-    interactive.BeforeExtraction(madeBefore, true, {"a.txt"});
+    interactive.BeforeExtraction(RunIn(madeBefore, true), {"a.txt"});
     interactive.AfterExtraction();
     EXPECT_EQ(interactive.Record().Folders, std::vector<std::string>{"."});
 }
@@ -104,7 +111,9 @@ TEST(InstallRegistration, WrittenFilesAreReadBackAndAMissingOneFailsTheRegistrat
     }
 
     TInstallRegistration registration;
-    registration.BeforeExtraction(folder, false, {"a.txt", "sites.ini", "gone.txt"});
+    RunIn run(folder, false);
+    run.Folder.emplace(folder);
+    registration.BeforeExtraction(run, {"a.txt", "sites.ini", "gone.txt"});
     registration.EntryDone("a.txt", true);
     registration.EntryDone("sites.ini", false);
     ASSERT_EQ(registration.Record().Files.size(), 1u);
@@ -114,7 +123,8 @@ TEST(InstallRegistration, WrittenFilesAreReadBackAndAMissingOneFailsTheRegistrat
     EXPECT_EQ(registration.Record().Kept, std::vector<std::string>{"sites.ini"});
 
     registration.EntryDone("gone.txt", true);
-    EXPECT_THROW(registration.Register(), Exception);
+    run.Begin();
+    EXPECT_THROW(registration.Register(run), Exception);
     EXPECT_EQ(::GetFileAttributesA((folder + "\\Uninstall.exe").c_str()), INVALID_FILE_ATTRIBUTES);
 }
 

@@ -277,7 +277,14 @@ class Installation : public ::testing::Test {
         frmCopy->Show();
         gui::DialogScript script(std::move(replies));
         TInteractiveFrontEnd frontEnd;
-        EXPECT_NO_THROW(frmCopy->ExtractAllFiles(frontEnd));
+        EXPECT_NO_THROW({
+            TInstallRun run;
+            OpenDestination(run, frontEnd);
+            frmCopy->ExtractAllFiles(frontEnd, run);
+            if (run.Transaction) {
+                run.Transaction->Commit();
+            }
+        });
         return script.Finish();
     }
 
@@ -561,13 +568,6 @@ TEST_F(Installation, FailuresDuringExtractionStopTheInstallation) {
         std::function<std::string(const std::string& path)> error;
     };
     const Case cases[] = {
-        // A read-only file with backups off cannot be deleted, nor opened by the free-space test.
-        {"read-only",
-         [](const std::string& destination) {
-             WriteWholeFile(destination + "\\readme.txt", "old readme.txt", FILE_ATTRIBUTE_READONLY);
-             return UniqueFileHandle();
-         },
-         [](const std::string& path) { return "Cannot open file " + path + " ("; }},
         // A folder where the file goes: the output file cannot be created. Not skipped: the setup
         // would end in its completion message with files missing.
         {"not creatable",
@@ -627,8 +627,10 @@ TEST_F(Installation, AnEntryIsCalledWrittenOnlyWhenItsFileIsThere) {
             path.clear();
         }
     };
+    TInstallRun run;
     try {
-        frmCopy->ExtractAllFiles(recorder);
+        OpenDestination(run, recorder);
+        frmCopy->ExtractAllFiles(recorder, run);
         ADD_FAILURE() << "the loop went on";
     } catch (const ENotWritten& error) {
         EXPECT_EQ(error.Message(), "The file " + destination + "\\readme.txt was not written in full");
@@ -696,9 +698,10 @@ TEST_F(Installation, ProgressWindowKeepQuestionAndCancel) {
 TEST_F(Installation, ReplacedFilesGoToTheBackupFolder) {
     StartAtDestinationPanel();
 
-    // A Backup folder from an earlier run: the file replaced now takes the place of the older
-    // backup of the same name, as does the copy of a kept site database; a read-only file is moved
-    // there and its entry written.
+    // A Backup folder from an earlier run: files that no record of ours knows (they may be what is
+    // left of an interrupted run, or the user's) never replace an older backup of the same name:
+    // both are kept, the new one under a name of its own; so is the copy of a kept site database.
+    // A read-only file is moved there and its entry written.
     const std::string again = folder_.Folder("again");
     folder_.Folder("again\\Backup");
     Existing(again + "\\Backup", {"readme.txt", "sites.ini", "Tandrel.hlp"}, "older ");
@@ -706,9 +709,12 @@ TEST_F(Installation, ReplacedFilesGoToTheBackupFolder) {
     WriteWholeFile(again + "\\Tandrel.hlp", "old Tandrel.hlp", FILE_ATTRIBUTE_READONLY);
     EXPECT_EQ(Extract(again, true, {kYes}), std::vector<SeenDialog>{kKeepAsked});
     EXPECT_EQ(ReadWholeFile(again + "\\sites.ini"), "old sites.ini");
-    EXPECT_EQ(ReadWholeFile(again + "\\Backup\\sites.ini"), "old sites.ini");
-    EXPECT_EQ(ReadWholeFile(again + "\\Backup\\readme.txt"), "old readme.txt");
-    EXPECT_EQ(ReadWholeFile(again + "\\Backup\\Tandrel.hlp"), "old Tandrel.hlp");
+    for (const char* name : {"sites.ini", "readme.txt", "Tandrel.hlp"}) {
+        EXPECT_EQ(ReadWholeFile(again + "\\Backup\\" + name), std::string("older ") + name) << name;
+    }
+    EXPECT_EQ(ReadWholeFile(again + "\\Backup\\sites (2).ini"), "old sites.ini");
+    EXPECT_EQ(ReadWholeFile(again + "\\Backup\\readme (2).txt"), "old readme.txt");
+    EXPECT_EQ(ReadWholeFile(again + "\\Backup\\Tandrel (2).hlp"), "old Tandrel.hlp");
     for (const char* name : {"Tandrel.exe", "whatsnew.txt"}) {
         EXPECT_FALSE(IsFile(again + "\\Backup\\" + name)) << name;
     }
@@ -1020,7 +1026,8 @@ class MissingSendToValue {
 };
 
 // A shortcut that cannot be made stops the sequence in the error box after the first one: no
-// completion message, and the program stays up until the user closes it.
+// completion message, and the program stays up until the user closes it. The run is rolled back
+// before the message: the files, the record and the shortcut made before the failure are gone.
 TEST_F(Installation, AShortcutFailureStopsTheSequenceAndTheProgramStaysUp) {
     const std::string destination = folder_.Folder("dest");
     const std::vector<std::string> shortcuts = ShortcutFiles();
@@ -1032,10 +1039,14 @@ TEST_F(Installation, AShortcutFailureStopsTheSequenceAndTheProgramStaysUp) {
     const std::vector<SeenDialog> seen = PressContinue(destination, {kNo, kYes, kOk});
     EXPECT_EQ(seen, (std::vector<SeenDialog>{kBackupAsked, kShortcutAsked,
                                              ErrorShown("\"SendTo\" item not found in registry")}));
-    ExpectWritten(destination);
-    EXPECT_TRUE(IsFile(shortcuts[0]));
-    // The shortcut made before the failure is in the record, so that a removal takes it too.
-    EXPECT_EQ(RecordIn(destination).Shortcuts, std::vector<std::string>{shortcuts[0]});
+    WIN32_FIND_DATAA found{};
+    const UniqueFindHandle search(::FindFirstFileA((destination + "\\*.*").c_str(), &found));
+    int items = 0;
+    for (bool more = static_cast<bool>(search); more; more = ::FindNextFileA(search.get(), &found)) {
+        items += std::string(found.cFileName) == "." || std::string(found.cFileName) == ".." ? 0 : 1;
+    }
+    EXPECT_EQ(items, 0) << "the destination as it was before the run";
+    EXPECT_FALSE(IsFile(shortcuts[0]));
     EXPECT_EQ(frmCopy, nullptr);
     EXPECT_FALSE(Application->Terminated());
     EXPECT_TRUE(::IsWindowVisible(frmMain->Handle()));

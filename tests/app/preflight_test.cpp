@@ -62,8 +62,15 @@ class Preflight : public ::testing::Test {
         }
         return clusters;
     }
-    std::string Check(const std::string& destination, bool backups, std::optional<TDriveSpace> space) {
-        return MessageOf([&] { CheckBeforeFirstChange(entries_, destination + "\\", backups, space); });
+    std::string Check(const std::string& destination,
+                      bool backups,
+                      std::optional<TDriveSpace> space,
+                      int64_t registration = 0,
+                      bool ownRecord = true) {
+        return MessageOf([&] {
+            TSafeFolder folder(destination);
+            CheckBeforeFirstChange(entries_, folder, backups, space, registration, ownRecord);
+        });
     }
 
     TCompress compress_{nullptr};
@@ -114,37 +121,42 @@ TEST(DiskSpace, StepsFreeBeforeTheyTakeAndTheFirstThatDoesNotFitIsNamed) {
     EXPECT_THROW(CheckDiskSpace(steps, {4096, 0}), EInsufficientDiskSpace);
 }
 
-// The room needed in clusters: new files and folders, with what backups keep and deletes free.
+// The room needed in clusters: new files and folders, and the registration's files. Nothing that a
+// run replaces is deleted before the run completes (a failure puts it back), so nothing is free
+// before then.
 TEST_F(Preflight, TheDriveMustHoldEveryFileInWholeClusters) {
     const int64_t cluster = 4096;
     const int64_t payload = PayloadClusters(cluster);
     const std::string last = "Not enough disk space to expand ";
 
-    // A new folder: the files and the folder itself.
-    const std::string fresh = folder_.Path("fresh");
-    EXPECT_EQ(Check(fresh, true, TDriveSpace{cluster, payload + 1}), "");
-    EXPECT_EQ(Check(fresh, true, TDriveSpace{cluster, payload}), last + fresh + "\\whatsnew.txt");
+    // An empty destination: the files, then the uninstaller, the record and the journal.
+    const std::string fresh = folder_.Folder("fresh");
+    EXPECT_EQ(Check(fresh, true, TDriveSpace{cluster, payload}), "");
+    EXPECT_EQ(Check(fresh, true, TDriveSpace{cluster, payload - 1}), last + fresh + "\\whatsnew.txt");
     EXPECT_EQ(Check(fresh, true, TDriveSpace{cluster, 0}), last + fresh + "\\Tandrel.exe");
+    EXPECT_EQ(Check(fresh, true, TDriveSpace{cluster, payload + 2}, 2 * cluster), "");
+    EXPECT_EQ(Check(fresh, true, TDriveSpace{cluster, payload + 1}, 2 * cluster),
+              last + fresh + "\\Uninstall.exe");
     EXPECT_EQ(Check(fresh, true, std::nullopt), "");  // the drive cannot say: each file is checked later
 
-    // An older installation of large files: with backups off their deletes make room before each
-    // new file is written; with backups on they stay (in Backup), and the Backup folder is made.
+    // An older installation of large files: renamed aside or moved into Backup, they stay until the
+    // run has completed; with backups on the Backup folder is made too.
     const std::string older = folder_.Folder("older");
     for (int i = 0; i < entries_.Count(); ++i) {
         // (A larger site database counts with backups on: it may be kept and copied; see below.)
         const size_t more = entries_[i] == "sites.ini" ? 0 : 3 * cluster;
         WriteFile(older + "\\" + entries_[i], static_cast<size_t>(sizes_[i]) + more);
     }
-    EXPECT_EQ(Check(older, false, TDriveSpace{cluster, ClustersFor(sizes_[0], cluster)}), "");
-    EXPECT_EQ(Check(older, false, TDriveSpace{cluster, 0}), "");
+    EXPECT_EQ(Check(older, false, TDriveSpace{cluster, payload}), "");
+    EXPECT_EQ(Check(older, false, TDriveSpace{cluster, payload - 1}), last + older + "\\whatsnew.txt");
     EXPECT_EQ(Check(older, true, TDriveSpace{cluster, payload + 1}), "");
     EXPECT_EQ(Check(older, true, TDriveSpace{cluster, payload}), last + older + "\\whatsnew.txt");
 
-    // An older backup of the same name is replaced by the move: its room is free again.
+    // An older backup of the same name is set aside, not deleted, until the run completes.
     folder_.Folder("older\\Backup");
     WriteFile(older + "\\Backup\\Tandrel.exe", static_cast<size_t>(10 * cluster));
-    EXPECT_EQ(Check(older, true, TDriveSpace{cluster, payload - 10}), "");
-    EXPECT_EQ(Check(older, true, TDriveSpace{cluster, payload - 11}), last + older + "\\whatsnew.txt");
+    EXPECT_EQ(Check(older, true, TDriveSpace{cluster, payload}), "");
+    EXPECT_EQ(Check(older, true, TDriveSpace{cluster, payload - 1}), last + older + "\\whatsnew.txt");
 
     // A site database larger than the new one may be kept: with backups on, its copy goes to Backup.
     const std::string kept = folder_.Folder("kept");
@@ -155,27 +167,6 @@ TEST_F(Preflight, TheDriveMustHoldEveryFileInWholeClusters) {
         ClustersFor(sizes_[sites] + 5 * cluster, cluster) - ClustersFor(sizes_[sites], cluster);
     EXPECT_EQ(Check(kept, true, TDriveSpace{cluster, payload + 1 + copy}), "");
     EXPECT_EQ(Check(kept, true, TDriveSpace{cluster, payload + copy}), last + kept + "\\whatsnew.txt");
-
-    // Without backups, a kept site database is not deleted: only what its new file would take
-    // counts as free there.
-    const std::string keptOff = folder_.Folder("kept off");
-    WriteFile(keptOff + "\\sites.ini", static_cast<size_t>(sizes_[sites]) + 5 * cluster);
-    const int64_t newSites = ClustersFor(sizes_[sites], cluster);
-    EXPECT_EQ(Check(keptOff, false, TDriveSpace{cluster, payload - newSites}), "");
-    EXPECT_EQ(Check(keptOff, false, TDriveSpace{cluster, payload - newSites - 1}),
-              last + keptOff + "\\whatsnew.txt");
-
-    // A file that somebody has open is renamed aside, not deleted: its room is not free in time.
-    const std::string inUse = folder_.Folder("in use");
-    WriteFile(inUse + "\\Tandrel.exe", static_cast<size_t>(sizes_[0]));
-    EXPECT_EQ(Check(inUse, false, TDriveSpace{cluster, payload - ClustersFor(sizes_[0], cluster)}), "");
-    const UniqueFileHandle shared(::CreateFileA((inUse + "\\Tandrel.exe").c_str(), GENERIC_READ,
-                                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                                nullptr, OPEN_EXISTING, 0, nullptr));
-    ASSERT_TRUE(shared);
-    EXPECT_EQ(Check(inUse, false, TDriveSpace{cluster, payload - ClustersFor(sizes_[0], cluster)})
-                  .substr(0, last.size() + inUse.size()),
-              last + inUse);
 }
 
 TEST_F(Preflight, FilesThatCannotBeReplacedAreFoundFirst) {
@@ -185,7 +176,8 @@ TEST_F(Preflight, FilesThatCannotBeReplacedAreFoundFirst) {
     const std::string cannotMove = "Cannot move " + readme + " into the backup folder " + backup;
     WriteFile(readme, 10);
 
-    // Held open without sharing: neither moved nor deleted.
+    // Held open without sharing: neither moved nor renamed, and told as a file in use (which a
+    // deployment tool may try again later).
     {
         const UniqueFileHandle held(
             ::CreateFileA(readme.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
@@ -193,6 +185,10 @@ TEST_F(Preflight, FilesThatCannotBeReplacedAreFoundFirst) {
         EXPECT_EQ(Check(destination, true, std::nullopt), cannotMove);
         EXPECT_EQ(Check(destination, false, std::nullopt).substr(0, 17 + readme.size()),
                   "Cannot open file " + readme);
+        for (const bool backups : {true, false}) {
+            TSafeFolder folder(destination);
+            EXPECT_THROW(CheckBeforeFirstChange(entries_, folder, backups, std::nullopt, 0, true), EFileInUse);
+        }
     }
     // Open with every sharing (a running program's file): it can be renamed, so it can be replaced.
     {
@@ -202,12 +198,21 @@ TEST_F(Preflight, FilesThatCannotBeReplacedAreFoundFirst) {
         EXPECT_EQ(Check(destination, true, std::nullopt), "");
         EXPECT_EQ(Check(destination, false, std::nullopt), "");
     }
-    // Read-only: moved with backups on; without them it blocks the delete and the expansion.
+    // Read-only: moved with backups on, renamed aside without them; the new file takes its place.
     ::SetFileAttributesA(readme.c_str(), FILE_ATTRIBUTE_READONLY);
     EXPECT_EQ(Check(destination, true, std::nullopt), "");
-    EXPECT_EQ(Check(destination, false, std::nullopt).substr(0, 17 + readme.size()),
-              "Cannot open file " + readme);
+    EXPECT_EQ(Check(destination, false, std::nullopt), "");
     ::SetFileAttributesA(readme.c_str(), FILE_ATTRIBUTE_NORMAL);
+
+    // Another program's uninstaller and record, where no record of ours is: they go into Backup,
+    // so without backups they stop the installation before anything changes.
+    WriteFile(destination + "\\Uninstall.exe", 3);
+    EXPECT_EQ(Check(destination, true, std::nullopt, 0, false), "");
+    EXPECT_EQ(Check(destination, false, std::nullopt, 0, false),
+              "Cannot replace " + destination +
+                  "\\Uninstall.exe: it was not written by this setup, and without backups it would be lost");
+    EXPECT_EQ(Check(destination, false, std::nullopt, 0, true), "");  // ours: replaced
+    ::DeleteFileA((destination + "\\Uninstall.exe").c_str());
 
     // In Backup, a folder of the file's name, or a file held open there, stops the move; so does a
     // file standing where the Backup folder goes.
@@ -244,14 +249,18 @@ TEST_F(Preflight, NamesStayInsideTheDestinationAndFoldersAreNoLinks) {
         TStringList list;
         list.Add("readme.txt");
         list.Add(name);
-        EXPECT_EQ(MessageOf([&] { CheckBeforeFirstChange(list, destination + "\\", true, std::nullopt); }),
+        EXPECT_EQ(MessageOf([&] {
+                      TSafeFolder folder(destination);
+                      CheckBeforeFirstChange(list, folder, true, std::nullopt, 0, true);
+                  }),
                   std::string("The setup file names a file outside the destination: ") + name);
     }
     TStringList nested;
     nested.Add("sub\\deeper\\a.txt");
     WriteFile(destination + "\\sub", 1);
     EXPECT_EQ(MessageOf([&] {
-                  CheckBeforeFirstChange(nested, destination + "\\", true, std::nullopt);
+                  TSafeFolder folder(destination);
+                  CheckBeforeFirstChange(nested, folder, true, std::nullopt, 0, true);
               }).substr(0, 21 + destination.size() + 4),
               "Cannot create folder " + destination + "\\sub");
 

@@ -117,7 +117,7 @@ grep -q -x -F "Registered for removal: $WHERE\\$key" <(tr -d '\r' <"$drive_c/reg
 check_same "$uninstaller" "$installed/Uninstall.exe" "fresh: Uninstall.exe as built"
 [[ "$(record_lines "$installed" | head -2)" == $'Tandrel install record 1\ndestination '"$dest" ]] &&
     ok "fresh: record heading" || fail "fresh: record heading"
-lines=("folder ." "${shortcut_paths[@]/#/shortcut }")
+lines=("folder ." "parent C:\\Registration Test" "${shortcut_paths[@]/#/shortcut }")
 for name in "${names[@]}"; do
     check_same "$(source_of "$name")" "$installed/$name" "fresh: $name installed"
     lines+=("$(file_line "$installed" "$name")")
@@ -128,17 +128,19 @@ expect_record "$installed" "fresh" "${lines[@]}"
 $(record_lines "$installed")"
 [[ -e "$installed/Uninstall.dat.new" || -e "$installed/Uninstall.exe.new" ]] && fail "fresh: a .new file left"
 
-# ---- Again into the same folder, the user's sites.ini changed: kept and recorded as kept, the
-# replaced files recorded anew, Backup recorded as made, the first run's folder and shortcuts kept.
+# ---- Again into the same folder, the user's sites.ini changed: kept, and still recorded as the
+# file the first run wrote (so that a removal tells it changed since it was installed), the replaced
+# files recorded anew, Backup recorded as made, the first run's folders and shortcuts kept.
+first_sites=$(file_line "$installed" sites.ini)
 printf '\n[Mine]\nHost=ftp.example.net\n' >>"$installed/sites.ini"
 run_setup /VERYSILENT /NOICONS "/DIR=$dest" '/LOG=C:\registration-2.log'
 expect_status 0 "again"
-lines=("folder ." "folder Backup" "kept sites.ini" "${shortcut_paths[@]/#/shortcut }")
+lines=("folder ." "folder Backup" "parent C:\\Registration Test" "$first_sites" "${shortcut_paths[@]/#/shortcut }")
 for name in Tandrel.exe Tandrel.hlp readme.txt whatsnew.txt; do
     lines+=("$(file_line "$installed" "$name")")
 done
 expect_record "$installed" "again" "${lines[@]}"
-record_lines "$installed" | grep -q -E '^file .* sites\.ini$' && fail "again: sites.ini still a written file"
+record_lines "$installed" | grep -q -E '^kept sites\.ini$' && fail "again: sites.ini recorded as the user's"
 [[ $(record_lines "$installed" | wc -l) == $((2 + ${#lines[@]})) ]] && ok "again: merged once" ||
     fail "again: the record has other lines
 $(record_lines "$installed")"
@@ -148,16 +150,19 @@ expect_value "$entry" InstallLocation "$dest" "again"
 expect_value "$entry" EstimatedSize "$(estimated_size "$installed")" "again"
 
 # ---- Into another folder that is already there, with a damaged record in it: the entry moves there,
-# the damaged record is replaced, the folder is not recorded as made; the first folder stays as it was.
+# the damaged record (no record of ours: another program's file) goes into Backup, the folder is
+# not recorded as made; the first folder stays as it was.
 other='C:\Registration Other'
 other_dir="$drive_c/Registration Other"
 mkdir -p "$other_dir"
 printf 'Tandrel install record 1\r\ndestination C:\\Registration Other\r\nfile 1 xx ..\\evil\r\n' \
     >"$other_dir/Uninstall.dat"
-chmod -R a+rwX "$other_dir"
+wine_own "$other_dir"
 cp "$installed/Uninstall.dat" "$work/first-record"
+cp "$other_dir/Uninstall.dat" "$work/damaged-record"
 run_setup /VERYSILENT /NOICONS "/DIR=$other" '/LOG=C:\registration-3.log'
 expect_status 0 "elsewhere"
+check_same "$work/damaged-record" "$other_dir/Backup/Uninstall.dat" "elsewhere: the damaged record kept in Backup"
 read_entry
 entry=$ENTRY
 expect_value "$entry" InstallLocation "$other" "elsewhere"
@@ -174,24 +179,24 @@ expect_record "$other_dir" "elsewhere" "destination $other" "${lines[@]}"
 $(record_lines "$other_dir")"
 check_same "$work/first-record" "$installed/Uninstall.dat" "elsewhere: the first record untouched"
 
-# ---- A registration that cannot be written (a folder stands where the uninstaller goes): installed
-# all the same, exit code 0, the failure in the log, no record, the entry left where it was.
+# ---- A registration that cannot be written (a folder stands where the uninstaller goes): an
+# installation that could not be removed is no installation for a deployment tool: rolled back,
+# exit code 4, the failure in the log, the folder as it was, the entry left where it was.
 blocked='C:\Registration Blocked'
 blocked_dir="$drive_c/Registration Blocked"
 mkdir -p "$blocked_dir/Uninstall.exe/inside"
-chmod -R a+rwX "$blocked_dir"
+wine_own "$blocked_dir"
 run_setup /VERYSILENT /NOICONS "/DIR=$blocked" '/LOG=C:\registration-4.log'
-expect_status 0 "blocked"
-for name in "${names[@]}"; do
-    check_same "$(source_of "$name")" "$blocked_dir/$name" "blocked: $name installed"
-done
+expect_status 4 "blocked"
+[[ "$(cd "$blocked_dir" && find . | sort | tr '\n' ' ')" == ". ./Uninstall.exe ./Uninstall.exe/inside " ]] &&
+    ok "blocked: the folder as it was" || fail "blocked: the folder holds $(cd "$blocked_dir" && find .)"
 tr -d '\r' <"$drive_c/registration-4.log" | grep -q '^Registration failed: .*Uninstall\.exe' &&
     ok "blocked: failure logged" || fail "blocked: no failure in the log
 $(tr -d '\r' <"$drive_c/registration-4.log")"
-tr -d '\r' <"$drive_c/registration-4.log" | grep -q -x -F 'Result: installed (exit code 0)' &&
+tr -d '\r' <"$drive_c/registration-4.log" | grep -q '^Rolled back' && ok "blocked: roll back logged" ||
+    fail "blocked: no roll back in the log"
+tr -d '\r' <"$drive_c/registration-4.log" | grep -q -x -F 'Result: failed (exit code 4)' &&
     ok "blocked: result logged" || fail "blocked: no result in the log"
-[[ -e "$blocked_dir/Uninstall.dat" ]] && fail "blocked: a record written without its uninstaller"
-[[ -e "$blocked_dir/Uninstall.exe.new" ]] && fail "blocked: the new uninstaller left behind"
 read_entry
 entry=$ENTRY
 expect_value "$entry" InstallLocation "$other" "blocked"
@@ -230,8 +235,10 @@ timeout 120 bash -c 'source "$1/lib/wine.sh"; wine_init_user; shift; wine_as_use
     wine "$quiet_program" "$quiet_switch" >"$work/quiet.log" 2>&1
 STATUS=$?
 expect_status 0 "removed as registered ($quiet)"
-[[ -d "$other_dir" && -z "$(ls -A "$other_dir")" ]] && ok "removed as registered: nothing left in the folder" ||
+[[ -d "$other_dir" && "$(ls -A "$other_dir")" == Backup ]] &&
+    ok "removed as registered: nothing left in the folder but the Backup of what it replaced" ||
     fail "removed as registered: left $(ls -A "$other_dir" 2>&1)"
+check_same "$work/damaged-record" "$other_dir/Backup/Uninstall.dat" "removed as registered: the replaced record still in Backup"
 read_entry && fail "removed as registered: the entry still names $(sed -n 's/^InstallLocation=//p' <<<"$ENTRY")"
 diff -r "$work/first-installation" "$installed" >/dev/null && ok "removed as registered: the first installation whole" ||
     fail "removed as registered: the first installation changed"

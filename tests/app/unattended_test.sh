@@ -126,7 +126,7 @@ plain="$drive_c/Unattended Plain"
 mkdir -p "$plain"
 printf 'old readme' >"$plain/readme.txt"
 printf 'old sites' >"$plain/sites.ini"
-chmod -R a+rwX "$plain"
+wine_own "$plain"
 run_setup "$setup" /VERYSILENT /NOBACKUP /NOICONS '/DIR=C:\Unattended Plain' '/LOG=C:\unattended-3.log'
 expect_status 0 "/NOBACKUP /NOICONS"
 check_same "$payload/readme.txt" "$plain/readme.txt" "/NOBACKUP: readme.txt replaced"
@@ -186,7 +186,7 @@ for field in "${fields[@]}"; do
     ) &
     pids+=($!)
 done
-chmod -R a+rwX "$damaged_root"
+wine_own "$damaged_root"
 wait "${pids[@]}"
 for field in "${fields[@]}"; do
     tag=${field/:/-}
@@ -200,15 +200,19 @@ for field in "${fields[@]}"; do
         fail "damaged $field: an entry was logged as written"
 done
 
-# ---- What the destination holds stops the run before the first change: exit code 4, the
-# installation byte for byte as it was. Each case starts from a copy of the installation.
+# ---- What the destination holds stops the run before the first change: exit code 4 (5 for a file
+# in use), the installation byte for byte as it was. Each case starts from a copy of the installation.
 checks="$drive_c/Unattended Checks"
 checks_dest='C:\Unattended Checks\App'
 fresh_copy() {  # a copy of the installation at $checks/App, writable by the Wine user
     rm -rf "$checks"
     mkdir -p "$checks"
     cp -a "$installed" "$checks/App"
-    chmod -R a+rwX "$checks"
+    # The record of this folder, as if installed here: a record of another folder is no record
+    # of this installation (its uninstaller would be another program's).
+    sed -i -E -e 's/^destination .*\r$/destination C:\\Unattended Checks\\App\r/' -e '/^parent /d' \
+        "$checks/App/Uninstall.dat"
+    wine_own "$checks"
     rm -rf "$work/before"
     cp -a "$checks/App" "$work/before"
 }
@@ -240,11 +244,11 @@ fresh_copy
 if start_holder "$checks_dest\\whatsnew.txt"; then
     run_setup "$setup" /VERYSILENT "/DIR=$checks_dest" '/LOG=C:\unattended-held.log'
     stop_holder
-    expect_status 4 "held open"
+    expect_status 5 "held open"
     expect_unchanged "held open"
     expect_log "$drive_c/unattended-held.log" "held open" \
         "Error: Cannot move $checks_dest\\whatsnew.txt into the backup folder $checks_dest\\Backup." \
-        "Result: failed (exit code 4)"
+        "Result: a file is in use (exit code 5)"
     log_lines "$drive_c/unattended-held.log" | grep -q ': written$' && fail "held open: an entry was logged as written"
 fi
 
@@ -253,7 +257,7 @@ fresh_copy
 rm -rf "$checks/App/Backup"
 mkdir -p "$checks/Other"
 printf 'the other program' >"$checks/Other/readme.txt"
-chmod -R a+rwX "$checks/Other"
+wine_own "$checks/Other"
 ln -s "$checks/Other" "$checks/App/Backup"
 rm -rf "$work/before"
 cp -a "$checks/App" "$work/before"
@@ -288,22 +292,23 @@ if start_holder --run "$checks_dest\\Tandrel.exe"; then
     done
 fi
 
-# A drive with room for the new Tandrel.exe in place of the old one, but not for the rest: a tmpfs
-# of the old one's pages and two more, for four text files of a page each, mapped as drive T:.
+# A drive without room for the new files beside the old ones, which stay until the run completes:
+# a tmpfs of the old Tandrel.exe's pages and two more, mapped as drive T:. Exit code 6, nothing
+# changed.
 small_mount="$work/small"
 mkdir -p "$small_mount"
 small_pages=$((($(stat -c %s "$program") + 5 + 4095) / 4096 + 2))
-if mount -t tmpfs -o "size=$((small_pages * 4))k,mode=0777" tmpfs "$small_mount" 2>/dev/null; then
+if mount -t tmpfs -o "size=$((small_pages * 4))k,mode=0755" tmpfs "$small_mount" 2>/dev/null; then
     small_drive=$small_mount
     ln -sfn "$small_mount" "$prefix/dosdevices/t:"
     mkdir -p "$small_mount/App"
     cp "$program" "$small_mount/App/Tandrel.exe"
     printf 'older' >>"$small_mount/App/Tandrel.exe"  # an older one, a little larger
-    chmod -R a+rwX "$small_mount"
+    wine_own "$small_mount"
     rm -rf "$work/before"
     cp -a "$small_mount/App" "$work/before"
     run_setup "$setup" /VERYSILENT /NOBACKUP /NOICONS '/DIR=T:\App' '/LOG=C:\unattended-small.log'
-    expect_status 4 "small drive"
+    expect_status 6 "small drive"
     diff -r "$work/before" "$small_mount/App" >/dev/null && ok "small drive: the installation as it was" ||
         fail "small drive: the installation changed: $(ls -l "$small_mount/App")"
     log_lines "$drive_c/unattended-small.log" | grep -q -E '^Error: Not enough disk space to expand T:\\App\\[^ ]+\.$' &&

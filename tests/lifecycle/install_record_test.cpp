@@ -25,7 +25,8 @@ TInstallRecord Sample() {
     record.Files = {File("Tandrel.exe", 717575, 1), File("sub\\deeper\\notes 2.txt", 0, 2)};
     record.Kept = {"sites.ini"};
     record.Shortcuts = {"C:\\users\\me\\Start Menu\\Programs\\Tandrel.lnk",
-                        "\\\\server\\share\\SendTo\\Tandrel.lnk"};
+                        "D:\\Profiles\\me\\SendTo\\Tandrel.lnk"};
+    record.Parents = {"C:\\Program Files"};
     return record;
 }
 
@@ -40,6 +41,7 @@ void ExpectSame(const TInstallRecord& a, const TInstallRecord& b) {
     }
     EXPECT_EQ(a.Kept, b.Kept);
     EXPECT_EQ(a.Shortcuts, b.Shortcuts);
+    EXPECT_EQ(a.Parents, b.Parents);
 }
 
 std::string Record(const std::string& body) {
@@ -132,6 +134,19 @@ TEST(InstallRecord, RefusesEveryOtherShape) {
         Record("file 5  " + kDigestHex + " a.txt\n"),                  // two blanks
         Record("shortcut C:\\Start Menu\\Tandrel.exe\n"),              // not a shortcut file
         Record("shortcut Tandrel.lnk\n"),                              // not absolute
+        // Only Tandrel.lnk right inside a local Programs or SendTo folder: a network path would
+        // make an elevated removal connect as the administrator, a device path reach anything.
+        Record("shortcut \\\\host\\share\\Programs\\Tandrel.lnk\n"),
+        Record("shortcut \\\\?\\C:\\Programs\\Tandrel.lnk\n"),
+        Record("shortcut \\\\.\\C:\\SendTo\\Tandrel.lnk\n"),
+        Record("shortcut C:\\Users\\me\\Desktop\\Tandrel.lnk\n"),       // another folder
+        Record("shortcut C:\\Users\\me\\SendTo\\victim.lnk\n"),          // another name
+        Record("shortcut C:\\Users\\me\\SendTo\\sub\\Tandrel.lnk\n"),   // deeper
+        // Folders above the destination: absolute, and the destination inside them.
+        Record("parent C:\\Other\n"),
+        Record("parent C:\\\n"),
+        Record("parent C:\\Program Files\\Tandrel\n"),  // the destination itself
+        Record("parent C:\\Program\n"),                   // a prefix, not a folder above
         Record("remove C:\\Windows\n"),                                // unknown line
         Record("\n"),                                                  // empty line
         Record("FILE 5 " + kDigestHex + " a.txt\n"),                   // keywords exactly
@@ -165,35 +180,105 @@ TEST(InstallRecord, SecondInstallationMerges) {
     first.Destination = "C:\\Tandrel";
     first.Folders = {"."};
     first.Files = {File("Tandrel.exe", 10, 1), File("sites.ini", 20, 2), File("old.txt", 30, 3)};
-    first.Shortcuts = {"C:\\P\\Tandrel.lnk"};
+    first.Shortcuts = {"C:\\P\\Programs\\Tandrel.lnk"};
 
     TInstallRecord second;
     second.Destination = "c:\\TANDREL";
     second.Folders = {"Backup", "."};
     second.Files = {File("tandrel.exe", 11, 4)};
     second.Kept = {"SITES.INI"};
-    second.Shortcuts = {"c:\\p\\tandrel.lnk", "C:\\S\\Tandrel.lnk"};
+    second.Shortcuts = {"c:\\p\\programs\\tandrel.lnk", "C:\\S\\SendTo\\Tandrel.lnk"};
 
     const TInstallRecord merged = MergeInstallRecords(first, second);
     EXPECT_EQ(merged.Destination, "c:\\TANDREL");
     EXPECT_EQ(merged.Folders, (std::vector<std::string>{".", "Backup"}));
-    ASSERT_EQ(merged.Files.size(), 2u);
-    EXPECT_EQ(merged.Files[0].Name, "old.txt");  // untouched by the second run: still the first's
-    EXPECT_EQ(merged.Files[1].Name, "tandrel.exe");
-    EXPECT_EQ(merged.Files[1].Size, 11);                            // written again: the newer contents
-    EXPECT_EQ(merged.Kept, std::vector<std::string>{"SITES.INI"});  // kept now: the user's
-    EXPECT_EQ(merged.Shortcuts, (std::vector<std::string>{"C:\\P\\Tandrel.lnk", "C:\\S\\Tandrel.lnk"}));
+    ASSERT_EQ(merged.Files.size(), 3u);
+    EXPECT_EQ(merged.Files[0].Name, "sites.ini");  // kept this time, but the first run's file
+    EXPECT_EQ(merged.Files[1].Name, "old.txt");    // untouched by the second run: still the first's
+    EXPECT_EQ(merged.Files[2].Name, "tandrel.exe");
+    EXPECT_EQ(merged.Files[2].Size, 11);  // written again: the newer contents
+    EXPECT_TRUE(merged.Kept.empty());
+    EXPECT_EQ(merged.Shortcuts, (std::vector<std::string>{"C:\\P\\Programs\\Tandrel.lnk",
+                                                          "C:\\S\\SendTo\\Tandrel.lnk"}));
     ExpectSame(ParseInstallRecord(FormatInstallRecord(merged)), merged);
 
+    // A file that was there before the first run and kept by both stays the user's.
+    TInstallRecord userFile = second;
+    userFile.Files.clear();
+    userFile.Kept = {"user.ini"};
+    const TInstallRecord kept = MergeInstallRecords(userFile, second);
+    EXPECT_EQ(kept.Kept, (std::vector<std::string>{"user.ini", "SITES.INI"}));
+
     // A kept file that a later run writes again is the setup's again.
-    const TInstallRecord third = MergeInstallRecords(merged, first);
-    EXPECT_TRUE(third.Kept.empty());
+    const TInstallRecord third = MergeInstallRecords(kept, first);
+    EXPECT_EQ(third.Kept, std::vector<std::string>{"user.ini"});
     EXPECT_EQ(third.Files.size(), 3u);
 
     // Another folder: the newer record alone.
     TInstallRecord elsewhere = second;
     elsewhere.Destination = "D:\\Tandrel";
     ExpectSame(MergeInstallRecords(first, elsewhere), elsewhere);
+}
+
+}  // namespace
+
+namespace {
+
+TEST(InstallJournal, StepsReadBackInOrderWithTheirProgress) {
+    TInstallJournal journal;
+    journal.Destination = "C:\\Apps\\Tandrel";
+    journal.Steps = {
+        {TStepAction::Parent, "C:\\Apps", ""},
+        {TStepAction::NewFolder, ".", ""},
+        {TStepAction::New, "Tandrel.exe.~tnew1", ""},
+        {TStepAction::Backup, "Tandrel.exe", "Backup\\Tandrel (2).exe"},
+        {TStepAction::Aside, "sites.ini", "sites.ini.~told1"},
+        {TStepAction::Put, "Tandrel.exe.~tnew1", "Tandrel.exe"},
+        {TStepAction::Copy, "sites.ini", "Backup\\sites.ini.~tnew2"},
+        {TStepAction::Entry, "machine", "-"},
+        {TStepAction::Entry, "user", "D:\\Old Place"},
+        {TStepAction::Shortcut, "C:\\Users\\me\\SendTo\\Tandrel.lnk", ""},
+    };
+    journal.Done = 4;
+    const TInstallJournal again = ParseInstallJournal(FormatInstallJournal(journal));
+    EXPECT_EQ(again.Destination, journal.Destination);
+    EXPECT_EQ(again.Done, 4);
+    EXPECT_FALSE(again.Committed);
+    ASSERT_EQ(again.Steps.size(), journal.Steps.size());
+    for (size_t i = 0; i < journal.Steps.size(); ++i) {
+        EXPECT_EQ(again.Steps[i].Action, journal.Steps[i].Action) << i;
+        EXPECT_EQ(again.Steps[i].Name, journal.Steps[i].Name) << i;
+        EXPECT_EQ(again.Steps[i].Other, journal.Steps[i].Other) << i;
+    }
+    journal.Done = static_cast<int>(journal.Steps.size());
+    journal.Committed = true;
+    EXPECT_TRUE(ParseInstallJournal(FormatInstallJournal(journal)).Committed);
+}
+
+TEST(InstallJournal, RefusesWhatARunNeverWrites) {
+    const std::string head = std::string(kJournalHeading) + "\ndestination C:\\T\n";
+    const std::string cases[] = {
+        head,                                                    // no count of steps done
+        head + "new a.tmp\ndone 2\n",                            // more done than planned
+        head + "done 0\nnew a.tmp\n",                            // a step after the count
+        head + "new a.tmp\ndone 0\ncommit\n",                    // committed with a step to do
+        head + "done 0\ncommit\ndone 0\n",                       // anything after the commit
+        head + "backup a.txt\ndone 0\n",                         // one name of two
+        head + "backup a.txt>..\\b.txt\ndone 0\n",               // outside the destination
+        head + "put a.tmp>C:\\Windows\\b.dll\ndone 0\n",         // absolute
+        head + "entry machine Tandrel\ndone 0\n",                // a relative previous entry
+        head + "entry system -\ndone 0\n",                       // no such scope
+        head + "parent D:\\\ndone 0\n",                          // not above the destination
+        head + "shortcut \\\\host\\s\\Programs\\Tandrel.lnk\ndone 0\n",
+        head + "file 5 " + std::string(64, '0') + " a.txt\ndone 0\n",  // a record's line
+        std::string(kRecordHeading) + "\ndestination C:\\T\ndone 0\n",  // a record's heading
+    };
+    for (const std::string& text : cases) {
+        SCOPED_TRACE(text);
+        EXPECT_THROW(ParseInstallJournal(text), EBadRecord);
+    }
+    // And a journal is no record.
+    EXPECT_THROW(ParseInstallRecord(head + "done 0\n"), EBadRecord);
 }
 
 }  // namespace

@@ -1,7 +1,7 @@
 // A stand-in for the setup's side of the life cycle, for the uninstaller's tests: it records what
 // a folder holds as an installation would (every file as written, every folder as created, the
 // destination included), writes shortcuts to the folder's Tandrel.exe and registers the entry.
-//     fabricate.exe DEST [--shortcut NAME]... [--kept NAME]... [--skip NAME]...
+//     fabricate.exe DEST [--shortcut Programs|SendTo]... [--kept NAME]... [--skip NAME]...
 // Files named by --kept are recorded as kept, those named by --skip and Uninstall.exe are not
 // recorded. Shortcuts go into the user's Programs folder as NAME.lnk.
 //     fabricate.exe --hold FILE SECONDS
@@ -123,7 +123,8 @@ int main(int argc, char** argv) {
             info.Target = program;
             info.WorkingDirectory = record.Destination;
             info.IconPath = program;
-            const std::string file = CreateShortcut(name, "", "Programs");
+            // Tandrel.lnk in the shell folder named (Programs or SendTo), as the setup writes it.
+            const std::string file = CreateShortcut("Tandrel", "", name);
             UpdateShortcut(file, info);
             record.Shortcuts.push_back(file);
         }

@@ -48,7 +48,7 @@ class SafeFilesTest : public ::testing::Test {
 };
 
 TEST_F(SafeFilesTest, PathsStayInsideTheFolder) {
-    const TSafeFolder folder(root_ + "\\");
+    TSafeFolder folder(root_ + "\\");
     EXPECT_EQ(folder.Root(), root_);
     EXPECT_EQ(folder.PathOf("."), root_);
     EXPECT_EQ(folder.PathOf("sub\\b.txt"), root_ + "\\sub\\b.txt");
@@ -60,7 +60,7 @@ TEST_F(SafeFilesTest, PathsStayInsideTheFolder) {
 
 TEST_F(SafeFilesTest, HeldOpenFileIsInUseAndStays) {
     Write("a.txt", "abc");
-    const TSafeFolder folder(root_);
+    TSafeFolder folder(root_);
     {
         const UniqueFileHandle other(::CreateFileA(Path("a.txt").c_str(), GENERIC_READ,
                                                    FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
@@ -107,7 +107,7 @@ TEST_F(SafeFilesTest, ReadOnlyFileIsRemovable) {
 
 TEST_F(SafeFilesTest, FilesGoByName) {
     Write("a.txt", "a");
-    const TSafeFolder folder(root_);
+    TSafeFolder folder(root_);
     const std::string outside = root_ + "-moved.txt";
     EXPECT_TRUE(folder.MoveOut("a.txt", outside));
     EXPECT_FALSE(Exists("a.txt"));
@@ -123,7 +123,7 @@ TEST_F(SafeFilesTest, FilesGoByName) {
 TEST_F(SafeFilesTest, FoldersGoOnlyWhenEmpty) {
     ASSERT_TRUE(::CreateDirectoryA(Path("sub").c_str(), nullptr));
     Write("sub\\b.txt", "b");
-    const TSafeFolder folder(root_);
+    TSafeFolder folder(root_);
     EXPECT_FALSE(folder.RemoveEmptyFolder("sub"));
     EXPECT_TRUE(Exists("sub\\b.txt"));
     EXPECT_EQ(folder.List("sub"), std::vector<std::string>{"b.txt"});

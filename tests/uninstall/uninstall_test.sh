@@ -72,20 +72,26 @@ make_installation() {  # name [fabricate options...]
     printf 'notes of %s\r\n' "$name" >"$dir/sub/notes.txt"
     cp "$uninstaller" "$dir/Uninstall.exe"
     chown -R "$WINE_USER" "$dir"
-    run "$fabricate" "C:\\$name" --shortcut "$name" "$@"
+    run "$fabricate" "C:\\$name" --shortcut Programs "$@"
     expect_status 0 "$name recorded"
 }
 snapshot() { (cd "$drive_c/$1" && find . -print0 | sort -z | xargs -0 sha256sum 2>/dev/null; find . | sort); }
 expect_gone() {  # name
     [[ -e "$drive_c/$1" ]] && fail "$1: the folder is still there: $(cd "$drive_c/$1" && find .)" || ok "$1: folder gone"
-    [[ -e "$programs/$1.lnk" ]] && fail "$1: the shortcut is still there" || ok "$1: shortcut gone"
+}
+# Tandrel.lnk in Programs, where every installation writes its shortcut: the last one made starts
+# its program.
+shortcut="$programs/Tandrel.lnk"
+shortcut_win="C:\\users\\$WINE_USER\\AppData\\Roaming\\Microsoft\\Windows\\Start Menu\\Programs\\Tandrel.lnk"
+expect_shortcut_gone() {  # what
+    [[ -e "$shortcut" ]] && fail "$1: the shortcut is still there" || ok "$1: shortcut gone"
 }
 expect_whole() {  # name what
     local n
     for n in "${names[@]}"; do
         [[ -f "$drive_c/$1/$n" ]] || fail "$2: $1/$n is gone"
     done
-    [[ -f "$programs/$1.lnk" ]] || fail "$2: the shortcut of $1 is gone"
+    [[ -f "$shortcut" ]] || fail "$2: the shortcut is gone"
 }
 # The InstallLocation of the entry (machine, then user), once the Wine server has written the
 # registry out.
@@ -114,7 +120,8 @@ expect_temp_clean() {  # what
     done
 }
 
-# ---- Two installations (listed by Wine's own reader of the entries): removing the first leaves the second's files, shortcut and entry.
+# ---- Two installations (listed by Wine's own reader of the entries): removing the first leaves the
+# second's files and entry, and the shortcut, which starts the second now (named as kept).
 make_installation Remove-One
 make_installation Remove-Two
 wine_uninstaller() { timeout 120 bash -c 'source "$1/lib/wine.sh"; wine_init_user; shift; wine_as_user "$@"' _ "$scripts" "$prefix" wine uninstaller "$@"; }
@@ -127,7 +134,7 @@ expect_whole Remove-Two "first of two"
 [[ "$(entry_location)" == 'C:\Remove-Two' ]] && ok "first of two: the second's entry stays" ||
     fail "first of two: entry names '$(entry_location)'"
 log_has "$drive_c/uninstall-one.log" "first of two" "Destination: C:\\Remove-One" "Removed: Tandrel.exe" \
-    "Removed: sub\\notes.txt" "Removed: C:\\users\\$WINE_USER\\AppData\\Roaming\\Microsoft\\Windows\\Start Menu\\Programs\\Remove-One.lnk" \
+    "Removed: sub\\notes.txt" "Kept: $shortcut_win (it starts another program now)" \
     "Removed: Uninstall.dat" "Removed: Uninstall.exe" "Removed: C:\\Remove-One" "Result: removed (exit code 0)"
 tr -d '\r' <"$drive_c/uninstall-one.log" | grep -q '^Removed: the entry' && fail "first of two removed the entry"
 expect_temp_clean "first of two"
@@ -142,6 +149,7 @@ quiet_unix=${quiet_exe#C:\\}
 run "$drive_c/${quiet_unix//\\//}" "${quiet_args[@]}"
 expect_status 0 "quiet command"
 expect_gone Remove-Two
+expect_shortcut_gone "quiet command"
 [[ -z "$(entry_location)" ]] && ok "quiet command: entry gone" || fail "quiet command: entry still names $(entry_location)"
 [[ "$(listed)" == 0 ]] && ok "wine uninstaller --list: gone" || fail "wine uninstaller --list still shows Tandrel"
 expect_temp_clean "quiet command"
@@ -160,7 +168,7 @@ done
 for n in Tandrel.exe readme.txt sub/notes.txt Uninstall.exe Uninstall.dat; do
     [[ -e "$drive_c/Remove Kept/$n" ]] && fail "kept items: $n is still there"
 done
-[[ -e "$programs/Remove Kept.lnk" ]] && fail "kept items: the shortcut is still there"
+expect_shortcut_gone "kept items"
 log_has "$drive_c/uninstall kept.log" "kept items" "Mode: silent" \
     "Kept: sites.ini (changed since it was installed)" "Kept: Backup (the files that installations replaced)" \
     "Kept: sub\\mine.txt (not installed by Setup)" "Result: removed (exit code 0)"
@@ -236,7 +244,7 @@ expect_status 0 "linked folder"
 [[ -e "$drive_c/Remove-Link/Tandrel.exe" ]] && fail "linked folder: Tandrel.exe is still there"
 log_has "$drive_c/uninstall-link.log" "linked folder" "Kept: sub\\notes.txt (a link: not followed)"
 
-# ---- Tandrel.exe running from the destination: nothing removed; unattended exit code 4, and the
+# ---- Tandrel.exe running from the destination: nothing removed; unattended exit code 5, and the
 # interactive in-use message, whose Cancel leaves everything and whose Retry goes on once the
 # program has ended.
 make_installation Remove-Busy
@@ -246,11 +254,11 @@ rm -f "$drive_c/release-busy"
 sleeper=$!
 sleep 2
 run "$drive_c/Remove-Busy/Uninstall.exe" /VERYSILENT '/LOG=C:\uninstall-busy.log'
-expect_status 4 "running Tandrel.exe"
+expect_status 5 "running Tandrel.exe"
 [[ "$(snapshot Remove-Busy)" == "$before" ]] && ok "running Tandrel.exe: nothing removed" ||
     fail "running Tandrel.exe: something was removed"
 log_has "$drive_c/uninstall-busy.log" "running Tandrel.exe" 'Cannot remove: C:\Remove-Busy\Tandrel.exe: it is in use (nothing removed)' \
-    "Result: failed (exit code 4)"
+    "Result: a file is in use (exit code 5)"
 
 WINDOW=
 wait_window() {  # caption: sets WINDOW to the handle of the visible window with that caption
@@ -283,7 +291,7 @@ interactive_status() {  # want what
 interactive Remove-Busy
 answer Confirm "" Return
 answer Warning 04-in-use.png Escape
-interactive_status 4 "in use, Cancel"
+interactive_status 5 "in use, Cancel"
 [[ "$(snapshot Remove-Busy)" == "$before" ]] && ok "in use, Cancel: nothing removed" ||
     fail "in use, Cancel: something was removed"
 
@@ -312,7 +320,7 @@ interactive_status 0 "Yes"
 for n in Tandrel.exe readme.txt sites.ini sub Uninstall.exe Uninstall.dat; do
     [[ -e "$drive_c/Remove-Busy/$n" ]] && fail "Yes: $n is still there"
 done
-[[ -e "$programs/Remove-Busy.lnk" ]] && fail "Yes: the shortcut is still there"
+expect_shortcut_gone "Yes"
 [[ -z "$(entry_location)" ]] && ok "Yes: entry gone" || fail "Yes: entry still names $(entry_location)"
 [[ -f "$drive_c/Remove-Busy/mine.txt" ]] && ok "Yes: the user's file stays" || fail "Yes: the user's file is gone"
 expect_temp_clean "interactive"

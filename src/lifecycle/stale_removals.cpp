@@ -1,0 +1,146 @@
+#include "lifecycle/stale_removals.h"
+
+#include "lifecycle/safe_files.h"
+
+#include <windows.h>
+
+#include <vector>
+
+#include "framework/sysutils.h"
+#include "framework/unique_handle.h"
+#include "lifecycle/removal_plan.h"
+
+namespace {
+
+// How long a folder with nothing in it is left to the run that has just made it.
+constexpr uint64_t kEmptyFolderGrace = 60ull * 10'000'000ull;  // in 100-nanosecond units
+
+uint64_t AsInteger(const FILETIME& time) {
+    return (uint64_t{time.dwHighDateTime} << 32) | time.dwLowDateTime;
+}
+
+bool IsPlainFolder(DWORD attributes) {
+    return (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0;
+}
+
+bool IsPlainFile(DWORD attributes) {
+    return (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) == 0;
+}
+
+bool MarkForDeletion(HANDLE handle) {
+    FILE_DISPOSITION_INFO disposition{};
+    disposition.DeleteFile = TRUE;
+    return ::SetFileInformationByHandle(handle, FileDispositionInfo, &disposition, sizeof disposition) != 0;
+}
+
+// Opens an entry for deletion without following a link and without sharing: while the handle is
+// held nobody else opens, renames or deletes it. Null when it cannot be opened that way (in use).
+UniqueFileHandle OpenForDeletion(const std::string& path, bool folder, DWORD share) {
+    const DWORD flags = FILE_FLAG_OPEN_REPARSE_POINT | (folder ? FILE_FLAG_BACKUP_SEMANTICS : 0);
+    const DWORD access = DELETE | FILE_READ_ATTRIBUTES | (folder ? FILE_LIST_DIRECTORY : 0);
+    return UniqueFileHandle(
+        ::CreateFileA(path.c_str(), access, share, nullptr, OPEN_EXISTING, flags, nullptr));
+}
+
+bool IsKnownName(const std::string& name) {
+    return SameTextAscii(name, kRemovalCopyName) || SameTextAscii(name, kParkedOriginalName);
+}
+
+// Lists the folder through its handle (a listing by path would have to open it again) into names,
+// when it holds no more than a removal's two files, each a plain file; false for anything else.
+bool ListThrough(HANDLE folder, std::vector<std::string>& names) {
+    std::vector<TFolderItem> items;
+    if (!ListFolderItems(folder, items) || items.size() > 2) {
+        return false;
+    }
+    for (TFolderItem& item : items) {
+        if (!IsKnownName(item.Name) || !IsPlainFile(item.Attributes)) {
+            return false;
+        }
+        names.push_back(std::move(item.Name));
+    }
+    return true;
+}
+
+// Removes one removal folder when it holds nothing but what a removal leaves and none of it is in
+// use; otherwise leaves it as it is (or, when one of its files went and the other is in use, with
+// that file only: the next run finds it again).
+bool RemoveStaleFolder(const std::string& path) {
+    // Shared for reading and writing only: the folder cannot be renamed or replaced meanwhile. A
+    // run that still uses its folder holds it without sharing its deletion, so this open fails.
+    const UniqueFileHandle folder = OpenForDeletion(path, true, FILE_SHARE_READ | FILE_SHARE_WRITE);
+    BY_HANDLE_FILE_INFORMATION folderInformation{};
+    if (!folder || !::GetFileInformationByHandle(folder.get(), &folderInformation) ||
+        !IsPlainFolder(folderInformation.dwFileAttributes)) {
+        return false;
+    }
+    std::vector<std::string> names;
+    if (!ListThrough(folder.get(), names)) {
+        return false;
+    }
+    if (names.empty()) {
+        FILETIME now{};
+        ::GetSystemTimeAsFileTime(&now);
+        if (AsInteger(now) - AsInteger(folderInformation.ftCreationTime) < kEmptyFolderGrace) {
+            return false;
+        }
+    }
+    // Every file is opened (and checked through its handle) before the first is marked, so that a
+    // folder whose removal is still running loses nothing but what is already free.
+    std::vector<UniqueFileHandle> files;
+    for (const std::string& name : names) {
+        UniqueFileHandle file = OpenForDeletion(AddTrailingBackslash(path) + name, false, 0);
+        BY_HANDLE_FILE_INFORMATION information{};
+        if (!file || !::GetFileInformationByHandle(file.get(), &information) ||
+            !IsPlainFile(information.dwFileAttributes)) {
+            return false;
+        }
+        files.push_back(std::move(file));
+    }
+    for (const UniqueFileHandle& file : files) {
+        // A program still running from its file (the waiting uninstaller) cannot be deleted.
+        if (!MarkForDeletion(file.get())) {
+            return false;
+        }
+    }
+    files.clear();  // the files go as their handles close
+    // Fails when anything has come in meanwhile: a folder is never removed with its contents.
+    return MarkForDeletion(folder.get());
+}
+
+}  // namespace
+
+unsigned RemoveStaleRemovalFoldersIn(const std::string& temporary, const std::string& ownFolder) {
+    const std::string pattern = AddTrailingBackslash(temporary) + kRemovalFolderPrefix + "*";
+    WIN32_FIND_DATAA data{};
+    const UniqueFindHandle find(::FindFirstFileA(pattern.c_str(), &data));
+    if (!find) {
+        return 0;
+    }
+    std::vector<std::string> folders;
+    do {
+        // A link is never followed, whatever its name; the same is checked again through the handle.
+        if (IsPlainFolder(data.dwFileAttributes)) {
+            folders.push_back(AddTrailingBackslash(temporary) + data.cFileName);
+        }
+    } while (::FindNextFileA(find.get(), &data));
+    unsigned removed = 0;
+    for (const std::string& folder : folders) {
+        if (!ownFolder.empty() && SameFolder(folder, WithoutTrailingBackslash(ownFolder))) {
+            continue;
+        }
+        if (RemoveStaleFolder(folder)) {
+            ++removed;
+        }
+    }
+    return removed;
+}
+
+unsigned RemoveStaleRemovalFolders(const std::string& ownFolder) {
+    char path[MAX_PATH + 1] = {};
+    const DWORD length = ::GetTempPathA(sizeof path, path);
+    if (length == 0 || length >= sizeof path) {
+        return 0;
+    }
+    return RemoveStaleRemovalFoldersIn(WithoutTrailingBackslash(path), ownFolder);
+}

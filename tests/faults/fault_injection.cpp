@@ -1,0 +1,84 @@
+// Linked into the test builds of the setup and the uninstaller only: stops the program, or changes
+// the world around it, at a chosen one of the points where it changes an installation, so that an
+// interruption can be tried at every step, deterministically. Read from the environment:
+//   TANDREL_FAULT_LOG=file   every point reached is appended to file, a line each
+//   TANDREL_FAULT_AT=K       at the K-th point (1 for the first) ...
+//   TANDREL_FAULT_FILL=file  ... the drive of file is filled up (file grows until the drive is
+//                            full), and the program goes on; otherwise
+//   TANDREL_FAULT_WAIT=file  ... the program waits (at most two minutes) until file exists, then
+//                            goes on; otherwise
+//                            ... the process ends at once, as a kill would end it (exit code 99).
+#include <windows.h>
+
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "lifecycle/fault_point.h"
+
+namespace {
+
+int point = 0;
+
+std::string Variable(const char* name) {
+    char value[MAX_PATH + 1] = {};
+    const DWORD length = ::GetEnvironmentVariableA(name, value, sizeof value);
+    return length == 0 || length >= sizeof value ? std::string() : std::string(value);
+}
+
+void Append(const std::string& file, const std::string& line) {
+    const HANDLE log = ::CreateFileA(file.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                     OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (log != INVALID_HANDLE_VALUE) {
+        const std::string text = line + "\r\n";
+        DWORD written = 0;
+        ::WriteFile(log, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
+        ::CloseHandle(log);
+    }
+}
+
+void Fill(const std::string& file) {
+    const HANDLE filler = ::CreateFileA(file.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                        FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (filler == INVALID_HANDLE_VALUE) {
+        return;
+    }
+    const std::vector<char> block(64 * 1024, 'f');
+    for (size_t size = block.size(); size > 0;) {
+        DWORD written = 0;
+        if (!::WriteFile(filler, block.data(), static_cast<DWORD>(size), &written, nullptr) || written < size) {
+            size /= 2;  // the last few bytes too
+        }
+    }
+    ::FlushFileBuffers(filler);
+    ::CloseHandle(filler);
+}
+
+void Stop(const char* what) {
+    ++point;
+    const std::string log = Variable("TANDREL_FAULT_LOG");
+    if (!log.empty()) {
+        Append(log, std::to_string(point) + " " + what);
+    }
+    if (point != std::atoi(Variable("TANDREL_FAULT_AT").c_str())) {
+        return;
+    }
+    const std::string fill = Variable("TANDREL_FAULT_FILL");
+    const std::string wait = Variable("TANDREL_FAULT_WAIT");
+    if (!fill.empty()) {
+        Fill(fill);
+    } else if (!wait.empty()) {
+        for (int tick = 0; tick < 1200 && ::GetFileAttributesA(wait.c_str()) == INVALID_FILE_ATTRIBUTES; ++tick) {
+            ::Sleep(100);
+        }
+    } else {
+        ::TerminateProcess(::GetCurrentProcess(), 99);
+    }
+}
+
+const bool installed = [] {
+    FaultHook = Stop;
+    return true;
+}();
+
+}  // namespace

@@ -1,0 +1,240 @@
+#!/usr/bin/env bash
+# Interruptions at every step of a replacement and of a removal, under Wine, with the test builds
+# that stop themselves at a chosen change (see fault_injection.cpp):
+#     interruption_test.sh SETUP_EXE SETUP_FAULTS_EXE UNINSTALL_FAULTS_EXE TANDREL_EXE PAYLOAD_DIR
+# - the setup killed at each change of a replacement: every product file is whole (the old version
+#   or the new one), every old version is in place or in Backup, and the next run rolls back and
+#   completes to what a clean run gives, byte for byte;
+# - the uninstaller killed at each step: never an entry without its uninstaller, and the next
+#   removal finishes;
+# - the drive filled during the run: rolled back, exit code 6, the file and the drive in the log;
+# - two setups at once, and a setup with a removal: the second ends with exit code 7 and changes
+#   nothing, the first completes.
+set -uo pipefail
+setup=$1
+faults=$2
+uninstall_faults=$3
+program=$4
+payload=$5
+scripts=$(cd "$(dirname "${BASH_SOURCE[0]}")/../../scripts" && pwd)
+source "$scripts/lib/wine.sh"
+CHECK_PREFIX=interruptions
+source "$scripts/lib/checks.sh"
+
+wine_test_prefix interruptions || exit 1
+dest_win='C:\Interrupted\App'
+dest="$drive_c/Interrupted/App"
+small_drive=
+cleanup() {
+    [[ -n "$small_drive" ]] && { umount "$small_drive"; rm -f "$prefix/dosdevices/t:"; }
+    rm -rf "$drive_c/Interrupted" "$drive_c"/interrupted-*
+    wine_test_done
+}
+trap cleanup EXIT
+rm -rf "$drive_c/Interrupted" "$drive_c"/interrupted-*
+cp "$faults" "$work/setup-faults.exe"
+cp "$uninstall_faults" "$work/Uninstall-faults.exe"
+chmod a+rx "$work"/*.exe
+names=(Tandrel.exe Tandrel.hlp readme.txt sites.ini whatsnew.txt)
+source_of() { [[ "$1" == Tandrel.exe ]] && echo "$program" || echo "$payload/$1"; }
+
+STATUS=
+run() {  # exe args...: with a time limit; STATUS is its exit code
+    timeout 120 "$scripts/wine-run.sh" "$@" >"$work/last-run.log" 2>&1
+    STATUS=$?
+}
+# The points a run reaches are logged into the prefix, where the Wine user may write.
+points_log() {  # name: sets FAULT_LOG (its path here) and FAULT_LOG_WIN (the program's name for it)
+    FAULT_LOG="$drive_c/interrupted-$1.log"
+    FAULT_LOG_WIN="C:\\interrupted-$1.log"
+    rm -f "$FAULT_LOG"
+}
+run_faults() {  # K exe args...: the test build, stopped at its K-th change
+    local at=$1
+    shift
+    TANDREL_FAULT_AT=$at TANDREL_FAULT_LOG=$FAULT_LOG_WIN run "$@"
+}
+# The prefix's registry as files, with what the programs wrote.
+entry_registered() {
+    wine_as_user "$prefix" wineserver -w
+    grep -q -F 'CurrentVersion\\Uninstall\\Tandrel]' "$prefix/system.reg" "$prefix/user.reg"
+}
+# The tree of a folder as "<path> <sha256>" lines, folders included, for comparisons.
+tree_of() {
+    (cd "$1" 2>/dev/null && find . -mindepth 1 | LC_ALL=C sort | while read -r item; do
+        if [[ -d "$item" ]]; then echo "$item/"; else echo "$item $(sha256sum <"$item" | cut -c1-64)"; fi
+    done)
+}
+sha_of() { sha256sum <"$1" | cut -c1-64; }
+# Whether a file with the given digest is at dest/name or anywhere in dest/Backup.
+old_version_kept() {  # name digest
+    [[ -f "$dest/$1" && "$(sha_of "$dest/$1")" == "$2" ]] && return 0
+    local file
+    while IFS= read -r -d '' file; do
+        [[ "$(sha_of "$file")" == "$2" ]] && return 0
+    done < <(find "$dest/Backup" -type f -print0 2>/dev/null)
+    return 1
+}
+
+# ---- The installation that every run replaces: an older version of each file, recorded as
+# written by an earlier run, and an older backup. Made once, copied in before each run.
+run "$setup" /VERYSILENT /NOICONS "/DIR=$dest_win"
+[[ "$STATUS" == 0 ]] || { fail "the first installation: exit code $STATUS"; exit 1; }
+declare -A old_sha new_sha
+record="$dest/Uninstall.dat"
+for name in "${names[@]}"; do
+    new_sha[$name]=$(sha_of "$(source_of "$name")")
+    printf ' (an older version)' >>"$dest/$name"
+    old_sha[$name]=$(sha_of "$dest/$name")
+    size=$(stat -c %s "$dest/$name")
+    sed -i -E "s/^file [0-9]+ [0-9a-f]{64} ${name//./\\.}\r\$/file $size ${old_sha[$name]} $name\r/" "$record"
+done
+mkdir -p "$dest/Backup"
+printf 'the oldest readme' >"$dest/Backup/readme.txt"
+wine_own "$drive_c/Interrupted"
+rm -rf "$work/before"
+cp -a "$dest" "$work/before"
+restore() {
+    rm -rf "$dest"
+    cp -a "$work/before" "$dest"
+}
+
+# A clean replacement, for comparison.
+restore
+run "$setup" /VERYSILENT /NOICONS "/DIR=$dest_win"
+[[ "$STATUS" == 0 ]] && ok "clean run" || fail "clean run: exit code $STATUS"
+tree_of "$dest" >"$work/clean.tree"
+
+# The points of a replacement, counted by a run that is not stopped.
+restore
+points_log points
+run_faults 0 "$work/setup-faults.exe" /VERYSILENT /NOICONS "/DIR=$dest_win"
+points=$(grep -c . "$FAULT_LOG" 2>/dev/null || echo 0)
+cp "$FAULT_LOG" "$work/points.log" 2>/dev/null
+((points >= 20)) && ok "a replacement has $points points of change" ||
+    fail "a replacement has only $points points of change"
+diff <(tree_of "$dest") "$work/clean.tree" >/dev/null && ok "the test build installs as the setup does" ||
+    fail "the test build installs otherwise"
+
+# ---- Killed at each point: whole files, every old version kept, then the next run completes.
+for ((k = 1; k <= points; k++)); do
+    what=$(sed -n "${k}p" "$work/points.log" | cut -d' ' -f2- | tr -d '\r')
+    restore
+    TANDREL_FAULT_AT=$k run "$work/setup-faults.exe" /VERYSILENT /NOICONS "/DIR=$dest_win"
+    [[ "$STATUS" == 99 ]] || fail "kill $k ($what): not stopped (exit code $STATUS)"
+    broken=
+    for name in "${names[@]}"; do
+        if [[ -e "$dest/$name" ]]; then
+            sha=$(sha_of "$dest/$name")
+            [[ "$sha" == "${old_sha[$name]}" || "$sha" == "${new_sha[$name]}" ]] || broken+=" $name is neither version;"
+        fi
+        old_version_kept "$name" "${old_sha[$name]}" || broken+=" the old $name is gone;"
+    done
+    [[ -f "$dest/Backup/readme.txt" && "$(cat "$dest/Backup/readme.txt")" == "the oldest readme" ]] ||
+        [[ -n "$(find "$dest/Backup" -type f -exec grep -l -x 'the oldest readme' {} + 2>/dev/null)" ]] ||
+        broken+=" the oldest backup is gone;"
+    [[ -z "$broken" ]] && ok "kill $k ($what): nothing lost" || fail "kill $k ($what):$broken"
+    run "$setup" /VERYSILENT /NOICONS "/DIR=$dest_win" '/LOG=C:\interrupted-rerun.log'
+    [[ "$STATUS" == 0 ]] || fail "kill $k ($what): the next run ended with $STATUS"
+    if diff <(tree_of "$dest") "$work/clean.tree" >"$work/diff" 2>&1; then
+        ok "kill $k ($what): the next run gives the clean installation"
+    else
+        fail "kill $k ($what): the next run differs from a clean one:
+$(cat "$work/diff")
+$(tr -d '\r' <"$drive_c/interrupted-rerun.log" | grep -E 'Recovery|Error')"
+    fi
+done
+
+# ---- The drive fills during the run (a small tmpfs as drive T:, filled at the first new file):
+# rolled back, exit code 6, the file and the drive in the log.
+small_mount="$work/small"
+mkdir -p "$small_mount"
+if mount -t tmpfs -o "size=4m,mode=0755" tmpfs "$small_mount" 2>/dev/null; then
+    small_drive=$small_mount
+    wine_own "$small_mount"
+    ln -sfn "$small_mount" "$prefix/dosdevices/t:"
+    cp -a "$work/before" "$small_mount/App"
+    sed -i -E -e 's/^destination .*\r$/destination T:\\App\r/' -e '/^parent /d' "$small_mount/App/Uninstall.dat"
+    wine_own "$small_mount/App"
+    before_small=$(tree_of "$small_mount/App")
+    first_new=$(tr -d '\r' <"$work/points.log" | grep -n ' new$' | head -1 | cut -d: -f1)
+    TANDREL_FAULT_FILL='T:\filler' run_faults "$first_new" "$work/setup-faults.exe" /VERYSILENT /NOICONS \
+        '/DIR=T:\App' '/LOG=C:\interrupted-full.log'
+    [[ "$STATUS" == 6 ]] && ok "full drive: exit code 6" || fail "full drive: exit code $STATUS, expected 6"
+    [[ "$(tree_of "$small_mount/App")" == "$before_small" ]] && ok "full drive: the installation as it was" ||
+        fail "full drive: the installation changed"
+    tr -d '\r' <"$drive_c/interrupted-full.log" | grep -q -E '^Error: Not enough disk space to expand T:\\App\\[^ ]+: the drive T: is full\.$' &&
+        ok "full drive: the log names the file and the drive" ||
+        fail "full drive: $(tr -d '\r' <"$drive_c/interrupted-full.log" | grep -E 'Error|Result')"
+    tr -d '\r' <"$drive_c/interrupted-full.log" | grep -q '^Rolled back' && ok "full drive: the roll back is logged" ||
+        fail "full drive: no roll back in the log"
+else
+    echo "interruptions: SKIP: full drive: a tmpfs cannot be mounted here (needs root)"
+fi
+
+# ---- The uninstaller killed at each step: never an entry without its uninstaller; the next
+# removal finishes.
+remove_points=0
+for ((k = 1; k <= 40; k++)); do
+    rm -rf "$dest"
+    run "$setup" /VERYSILENT /NOICONS "/DIR=$dest_win"
+    cp "$work/Uninstall-faults.exe" "$dest/Uninstall.exe"
+    points_log remove-points
+    run_faults "$k" "$dest/Uninstall.exe" /VERYSILENT
+    reached=$(grep -c . "$FAULT_LOG" 2>/dev/null || echo 0)
+    if ((reached < k)); then
+        [[ "$STATUS" == 0 ]] || fail "removal: the run without a kill ended with $STATUS"
+        break
+    fi
+    remove_points=$k
+    what=$(sed -n "${k}p" "$FAULT_LOG" | cut -d' ' -f2- | tr -d '\r')
+    if entry_registered; then
+        [[ -f "$dest/Uninstall.exe" ]] && ok "removal killed at $k ($what): the entry has its uninstaller" ||
+            fail "removal killed at $k ($what): an entry without its uninstaller"
+        run "$dest/Uninstall.exe" /VERYSILENT
+        [[ "$STATUS" == 0 ]] || fail "removal killed at $k ($what): the next removal ended with $STATUS"
+    fi
+    entry_registered && fail "removal killed at $k ($what): the entry is still there"
+    [[ -e "$dest/Tandrel.exe" || -e "$dest/Uninstall.dat" ]] &&
+        fail "removal killed at $k ($what): files left: $(ls "$dest")"
+done
+((remove_points >= 10)) && ok "a removal has $remove_points points of change" ||
+    fail "a removal has only $remove_points points of change"
+
+# ---- Two at once: the second changes nothing and ends with 7; the first completes.
+rm -rf "$dest"
+run "$setup" /VERYSILENT /NOICONS "/DIR=$dest_win"
+rm -f "$work/go"
+TANDREL_FAULT_AT=3 TANDREL_FAULT_WAIT="Z:${work//\//\\}\\go" \
+    timeout 180 "$scripts/wine-run.sh" "$work/setup-faults.exe" /VERYSILENT /NOICONS "/DIR=$dest_win" \
+    '/LOG=C:\interrupted-first.log' >/dev/null 2>&1 &
+first=$!
+for _ in $(seq 1 100); do
+    [[ -f "$dest/Uninstall.jnl" ]] && break
+    sleep 0.2
+done
+while_waiting=$(tree_of "$dest")
+run "$setup" /VERYSILENT /NOICONS "/DIR=$dest_win" '/LOG=C:\interrupted-second.log'
+[[ "$STATUS" == 7 ]] && ok "two setups: the second ends with 7" || fail "two setups: the second ended with $STATUS"
+tr -d '\r' <"$drive_c/interrupted-second.log" | grep -q 'Another Tandrel setup or removal is running' &&
+    ok "two setups: the second says why" || fail "two setups: no reason in the second's log"
+run "$dest/Uninstall.exe" /VERYSILENT
+[[ "$STATUS" == 7 ]] && ok "setup and removal: the removal ends with 7" ||
+    fail "setup and removal: the removal ended with $STATUS"
+[[ "$(tree_of "$dest")" == "$while_waiting" ]] && ok "two at once: the second changed nothing" ||
+    fail "two at once: the destination changed while the first waited"
+touch "$work/go"
+chmod a+r "$work/go"
+wait "$first"
+first_status=$?
+[[ "$first_status" == 0 ]] && ok "two at once: the first completes" || fail "two at once: the first ended with $first_status"
+for name in "${names[@]}"; do
+    check_same "$(source_of "$name")" "$dest/$name" "two at once: the first installed $name"
+done
+[[ -e "$dest/Uninstall.jnl" ]] && fail "two at once: the first left its journal"
+
+if ((FAILURES > 0)); then
+    echo "interruptions: $FAILURES check(s) failed"
+    exit 1
+fi
+echo "interruptions: all checks passed"
