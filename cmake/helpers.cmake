@@ -98,20 +98,36 @@ function(tandrel_delay_load_system_libraries target)
         add_custom_target(delay_loaded_libraries DEPENDS ${libraries})
     endif()
     add_dependencies(${target} delay_loaded_libraries)
-    target_link_directories(${target} PRIVATE ${dir})
+    # Named relative to the folder the link runs in (the target's build folder, with Makefiles): the
+    # linker orders the import sections of its input files by their names as given, so an absolute
+    # name would put these libraries before or after the system's ones depending on where the build
+    # folder is, and programs built in two folders would differ.
+    file(RELATIVE_PATH relative_dir ${CMAKE_CURRENT_BINARY_DIR} ${dir})
+    target_link_options(${target} PRIVATE -L${relative_dir})
     set_property(TARGET ${target} APPEND PROPERTY LINK_DEPENDS ${libraries})
 endfunction()
 
 # Ships target without its debugging information, stripped where it is built: the symbols and
-# debugging sections go into <file>.debug beside it, which the program names (with its checksum) in a .gnu_debuglink section, so
-# that a debugger finds them. Both files are the same byte for byte from the same sources: objcopy
-# stamps the PE header with SOURCE_DATE_EPOCH, here 0 like the link (--no-insert-timestamp).
+# debugging sections go into <file>.debug beside it, which the program names (with its checksum)
+# in a .gnu_debuglink section, so that a debugger finds them. Both files are the same byte for byte from
+# the same sources in any build folder: objcopy stamps the PE header with SOURCE_DATE_EPOCH, here 0
+# like the link (--no-insert-timestamp), and the symbols that hold paths go with the stripping;
+# objcopy fills in the PE checksum. With SIGN_AS, the program is then signed when the build has a
+# signing identity (cmake/signing.cmake), SIGN_AS being the description that its signature shows.
+#     tandrel_ship_stripped(target [SIGN_AS description])
 function(tandrel_ship_stripped target)
+    cmake_parse_arguments(ARG "" "SIGN_AS" "" ${ARGN})
+    set(sign)
+    if(ARG_SIGN_AS)
+        tandrel_sign_command(sign $<TARGET_FILE_NAME:${target}> "${ARG_SIGN_AS}")
+        set_property(TARGET ${target} APPEND PROPERTY LINK_DEPENDS ${TANDREL_SIGNING_STAMP})
+    endif()
     add_custom_command(TARGET ${target} POST_BUILD
         COMMAND ${CMAKE_COMMAND} -E env SOURCE_DATE_EPOCH=0 ${CMAKE_OBJCOPY} --only-keep-debug $<TARGET_FILE_NAME:${target}>
                 $<TARGET_FILE_NAME:${target}>.debug
         COMMAND ${CMAKE_COMMAND} -E env SOURCE_DATE_EPOCH=0 ${CMAKE_OBJCOPY} --strip-all --add-gnu-debuglink=$<TARGET_FILE_NAME:${target}>.debug
                 $<TARGET_FILE_NAME:${target}>
+        ${sign}
         WORKING_DIRECTORY $<TARGET_FILE_DIR:${target}>
         COMMENT "Stripping ${target}, its symbols kept beside it"
         VERBATIM)

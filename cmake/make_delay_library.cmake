@@ -16,8 +16,13 @@ list(REMOVE_DUPLICATES names)
 list(SORT names)
 list(JOIN names "\n    " exports)
 file(WRITE ${DEF} "LIBRARY ${DLL}.dll\nEXPORTS\n    ${exports}\n")
-execute_process(COMMAND ${DLLTOOL} --input-def ${DEF} --dllname ${DLL}.dll --output-delaylib ${OUT}
-                RESULT_VARIABLE status)
+# dlltool names the library's symbols after the output file as given (__IAT_<name mangled>): it
+# runs in the output's folder and is given the bare file name, so that no build path gets into a
+# program's symbols.
+get_filename_component(out_dir ${OUT} DIRECTORY)
+get_filename_component(out_name ${OUT} NAME)
+execute_process(COMMAND ${DLLTOOL} --input-def ${DEF} --dllname ${DLL}.dll --output-delaylib ${out_name}
+                WORKING_DIRECTORY ${out_dir} RESULT_VARIABLE status)
 if(NOT status EQUAL 0)
     message(FATAL_ERROR "${DLLTOOL} cannot make ${OUT}")
 endif()

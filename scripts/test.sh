@@ -5,7 +5,9 @@
 #   2. sanitizers: the same under ASan/UBSan (clang), then each fuzzer for a bounded time;
 #   3. Windows: every Windows test executable under Wine (one shared fresh prefix, 120 DPI);
 #   4. end to end: tandrel-setup.exe under Xvfb + Wine, driven with real input: the main window's
-#      states, then five runs of scripts/e2e.sh (three installations, a damaged copy, a silent one).
+#      states, then five runs of scripts/e2e.sh (three installations, a damaged copy, a silent one);
+#   5. reproducible (not run by default, about five minutes): scripts/check-reproducible.sh builds
+#      the shipped programs again in another folder and compares them with the Windows build.
 # Installs what is missing first (scripts/bootstrap.sh). Exits non-zero when anything fails.
 #   FUZZ_SECONDS   seconds per fuzzer (default 45)
 #   TANDREL_STAGES stages to run, default "native sanitize windows e2e"
@@ -50,7 +52,7 @@ step() {
 
 has_stage() { [[ " $stages " == *" $1 "* ]]; }
 
-if has_stage native || has_stage windows || has_stage e2e; then
+if has_stage native || has_stage windows || has_stage e2e || has_stage reproducible; then
     step "native build" bash -c 'cmake --preset native >/dev/null && cmake --build --preset native' || true
 fi
 if has_stage native; then
@@ -82,7 +84,7 @@ if has_stage sanitize; then
     fi
 fi
 
-if has_stage windows || has_stage e2e; then
+if has_stage windows || has_stage e2e || has_stage reproducible; then
     step "windows build" bash -c 'cmake --preset windows >/dev/null && cmake --build --preset windows' || true
 fi
 if has_stage windows; then
@@ -107,6 +109,14 @@ if has_stage e2e; then
             failed=$((failed + 1))
         fi
     done
+fi
+
+if has_stage reproducible; then
+    if step "reproducible" scripts/check-reproducible.sh; then
+        passed=$((passed + 1))
+    else
+        failed=$((failed + 1))
+    fi
 fi
 
 echo

@@ -292,11 +292,13 @@ if start_holder --run "$checks_dest\\Tandrel.exe"; then
     done
 fi
 
-# A drive without room for the new files beside the old ones, which stay until the run completes
-# (a tmpfs of 176 pages, mapped as drive T:): exit code 6, nothing changed.
+# A drive without room for the new files beside the old ones, which stay until the run completes:
+# a tmpfs of the old Tandrel.exe's pages and two more, mapped as drive T:. Exit code 6, nothing
+# changed.
 small_mount="$work/small"
 mkdir -p "$small_mount"
-if mount -t tmpfs -o "size=704k,mode=0755" tmpfs "$small_mount" 2>/dev/null; then
+small_pages=$((($(stat -c %s "$program") + 5 + 4095) / 4096 + 2))
+if mount -t tmpfs -o "size=$((small_pages * 4))k,mode=0755" tmpfs "$small_mount" 2>/dev/null; then
     small_drive=$small_mount
     ln -sfn "$small_mount" "$prefix/dosdevices/t:"
     mkdir -p "$small_mount/App"
