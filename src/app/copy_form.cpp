@@ -255,6 +255,9 @@ void TfrmCopy::ExtractAllFiles(TInstallFrontEnd& frontEnd, TInstallRun& run) {
         Sha256Digest digest{};
         try {
             Compress1->ExpandArchiveFiles(*archive, &selection);
+        } catch (const EInsufficientDiskSpace&) {
+            // The drive filled after the check: told with the file and the drive.
+            throw EInsufficientDiskSpace(Format(kDriveFull, target.c_str(), DriveOf(target).c_str()));
         } catch (const EStreamError&) {
             const DWORD code = ::GetLastError();
             if (code == ERROR_DISK_FULL || code == ERROR_HANDLE_DISK_FULL ||

@@ -62,14 +62,12 @@ namespace {
 constexpr const char* kModeNames[] = {"interactive", "silent", "very silent"};
 
 int Result(TInstallLog& log, int exitCode) {
-    const char* what = exitCode == kExitInstalled        ? "installed"
-                       : exitCode == kExitBadCommandLine ? "bad command line"
-                       : exitCode == kExitFileInUse      ? "a file is in use"
-                       : exitCode == kExitDiskFull       ? "not enough disk space"
-                       : exitCode == kExitAnotherRun     ? "another setup or removal is running"
-                                                         : "failed";
-    log.Line(Format("Result: %s (exit code %d)", what, exitCode));
-    return exitCode;
+    return LogExitCode(log, exitCode,
+                       {{kExitInstalled, "installed"},
+                        {kExitBadCommandLine, "bad command line"},
+                        {kExitFileInUse, "a file is in use"},
+                        {kExitDiskFull, "not enough disk space"},
+                        {kExitAnotherRun, "another setup or removal is running"}});
 }
 
 // While it lives, a failure in a message handler (which would open the error box) is kept for the

@@ -57,9 +57,6 @@
 inline constexpr const char kUninstallerName[] = "Uninstall.exe";
 inline constexpr const char kRecordName[] = "Uninstall.dat";
 inline constexpr const char kRecordHeading[] = "Tandrel install record 1";
-// The journal of a run that has not ended, beside the record.
-inline constexpr const char kJournalName[] = "Uninstall.jnl";
-inline constexpr const char kJournalHeading[] = "Tandrel install journal 1";
 // The name of the destination itself among the created folders.
 inline constexpr const char kDestinationItself[] = ".";
 // The largest record that is read.
@@ -79,6 +76,10 @@ struct TInstallRecord {
     std::vector<std::string> Shortcuts;  // absolute paths of shortcut files
     std::vector<std::string> Parents;    // created folders above the destination, outermost first
 };
+
+// The journal of a run that has not ended, beside the record, and its first line.
+inline constexpr const char kJournalName[] = "Uninstall.jnl";
+inline constexpr const char kJournalHeading[] = "Tandrel install journal 1";
 
 enum class TStepAction { Parent, NewFolder, New, Backup, Aside, Put, Copy, Entry, Shortcut };
 

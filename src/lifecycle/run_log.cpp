@@ -42,3 +42,14 @@ void WriteStandardError(const std::string& program, const std::string& text) {
     DWORD written = 0;
     ::WriteFile(error, line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
 }
+
+int LogExitCode(TRunLog& log, int exitCode, std::initializer_list<TExitMeaning> meanings) {
+    const char* what = "failed";
+    for (const TExitMeaning& meaning : meanings) {
+        if (meaning.Code == exitCode) {
+            what = meaning.What;
+        }
+    }
+    log.Line(Format("Result: %s (exit code %d)", what, exitCode));
+    return exitCode;
+}

@@ -2,6 +2,7 @@
 // and a line on the standard error.
 #pragma once
 
+#include <initializer_list>
 #include <string>
 
 #include "framework/unique_handle.h"
@@ -20,6 +21,15 @@ class TRunLog {
   private:
     UniqueFileHandle file_;
 };
+
+// What an exit code means, as a log's last line names it.
+struct TExitMeaning {
+    int Code;
+    const char* What;
+};
+// Writes the last line, "Result: <what> (exit code N)" ("failed" for a code that meanings does not
+// name), and returns exitCode.
+int LogExitCode(TRunLog& log, int exitCode, std::initializer_list<TExitMeaning> meanings);
 
 // The local time as a log shows it: "YYYY-MM-DD HH:MM:SS".
 std::string LocalTimeText();

@@ -19,14 +19,12 @@ void LogHeading(TRemovalLog& log, const std::string& commandLine, TUninstallMode
 }
 
 int LogResult(TRemovalLog& log, int exitCode) {
-    const char* what = exitCode == kExitRemoved     ? "removed"
-                       : exitCode == kExitBadRecord ? "bad command line or record"
-                       : exitCode == kExitDeclined  ? "declined"
-                       : exitCode == kExitRemoveInUse ? "a file is in use"
-                       : exitCode == kExitRemoveBusy  ? "another setup or removal is running"
-                                                    : "failed";
-    log.Line(Format("Result: %s (exit code %d)", what, exitCode));
-    return exitCode;
+    return LogExitCode(log, exitCode,
+                       {{kExitRemoved, "removed"},
+                        {kExitBadRecord, "bad command line or record"},
+                        {kExitDeclined, "declined"},
+                        {kExitRemoveInUse, "a file is in use"},
+                        {kExitRemoveBusy, "another setup or removal is running"}});
 }
 
 // ---- The progress window ---------------------------------------------------------------------

@@ -431,6 +431,7 @@ int RunRemoval(const std::string& folder, const std::string& parkingFolder, TRem
     // the uninstaller, so that a removal stopped at any point leaves an entry whose uninstaller is
     // there, or no entry.
     frontEnd.StartProgress();
+    FaultPoint("start the removal");
     std::vector<TKeptItem> kept = std::move(plan.Kept);
     bool failed = false;
     const size_t steps = plan.Items.size() + 2;

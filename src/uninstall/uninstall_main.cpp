@@ -13,6 +13,7 @@
 #include "framework/sysutils.h"
 #include "framework/unit_startup.h"
 #include "lifecycle/command_line_win32.h"
+#include "lifecycle/install_transaction.h"
 #include "lifecycle/removal_plan.h"
 #include "lifecycle/safe_library.h"
 #include "lifecycle/stale_removals.h"
@@ -64,7 +65,17 @@ int RunOriginal(TOwnProgramFile& own, TUninstallOptions options, const std::stri
     int failureCode = kExitBadRecord;
     try {
         folder = WithoutTrailingBackslash(ExtractFilePath(OwnProgramPath()));
-        ReadInstallationRecord(folder);
+        {
+            // A setup or removal of this installation that is running holds its folder: this one
+            // changes nothing and says so. The copy takes the lock for the removal itself.
+            const TInstallationLock running(folder);
+            if (!running.Held()) {
+                failure = std::string(kAnotherRunMessage) + ".";
+                failureCode = kExitRemoveBusy;
+                throw EAnotherRun(failure);
+            }
+            ReadInstallationRecord(folder);
+        }
         // The copy runs in another folder: a relative log name means the same file to both.
         if (!options.LogFile.empty()) {
             options.LogFile = FullPath(options.LogFile);
@@ -74,6 +85,8 @@ int RunOriginal(TOwnProgramFile& own, TUninstallOptions options, const std::stri
         failure = "The uninstaller could not be copied to run the removal: " + std::string(error.what()) +
                   ". Nothing has been removed.";
         failureCode = kExitRemoveFailed;
+    } catch (const EAnotherRun&) {
+        // failure and failureCode say it already.
     } catch (const std::exception& error) {
         failure = error.what();
     }

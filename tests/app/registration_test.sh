@@ -8,16 +8,8 @@
 #     registration_test.sh SETUP_EXE SHIPPED_UNINSTALL_EXE TANDREL_EXE PAYLOAD_DIR
 # Runs in $TANDREL_WINEPREFIX when set (the test run's prefix), otherwise in a prefix of its own.
 set -uo pipefail
-setup=$1
-uninstaller=$2
-program=$3
-payload=$4
-scripts=$(cd "$(dirname "${BASH_SOURCE[0]}")/../../scripts" && pwd)
-source "$scripts/lib/wine.sh"
-CHECK_PREFIX=registration
-source "$scripts/lib/checks.sh"
-
-wine_test_prefix registration || exit 1
+setup=$1 uninstaller=$2 program=$3 payload=$4
+source "$(dirname "${BASH_SOURCE[0]}")/../../scripts/lib/wine-test.sh" registration || exit 1
 key='Software\Microsoft\Windows\CurrentVersion\Uninstall\Tandrel'
 made=("$drive_c/Registration Test" "$drive_c/Registration Other" "$drive_c/Registration Blocked")
 cleanup() {

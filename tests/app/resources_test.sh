@@ -4,11 +4,7 @@
 #     resources_test.sh SETUP_EXE TANDREL_EXE TCOMPRESS_EXE VERSION PAYLOAD_ZRV
 # The setup's archive digest is held against sha256sum of the packed payload.
 set -uo pipefail
-setup=$1
-program=$2
-tcompress=$3
-version=$4
-payload_zrv=$5
+setup=$1 program=$2 tcompress=$3 version=$4 payload_zrv=$5
 CHECK_PREFIX=resources
 source "$(dirname "${BASH_SOURCE[0]}")/../../scripts/lib/checks.sh"
 

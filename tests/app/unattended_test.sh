@@ -7,17 +7,8 @@
 # Every run has a time limit, so that a window waiting for somebody fails the test instead of
 # hanging it.
 set -uo pipefail
-setup=$1
-program=$2
-payload=$3
-payload_zrv=$4
-hold=$5
-scripts=$(cd "$(dirname "${BASH_SOURCE[0]}")/../../scripts" && pwd)
-source "$scripts/lib/wine.sh"
-CHECK_PREFIX=unattended
-source "$scripts/lib/checks.sh"
-
-wine_test_prefix unattended || exit 1
+setup=$1 program=$2 payload=$3 payload_zrv=$4 hold=$5
+source "$(dirname "${BASH_SOURCE[0]}")/../../scripts/lib/wine-test.sh" unattended || exit 1
 # What the runs make in the prefix, removed before and after.
 made=("$drive_c/Unattended Test" "$drive_c/Unattended Plain" "$drive_c/Unattended Bad"
     "$drive_c/unattended-blocker" "$drive_c/Unattended Damaged" "$drive_c/Unattended Checks")

@@ -10,16 +10,8 @@
 # - a bad switch without /VERYSILENT shows its reason in a message box.
 # Runs in $TANDREL_WINEPREFIX when set, otherwise in a prefix of its own. Every run has a time limit.
 set -uo pipefail
-setup=$1
-mpr=$2
-version=$3
-launch=$4
-scripts=$(cd "$(dirname "${BASH_SOURCE[0]}")/../../scripts" && pwd)
-source "$scripts/lib/wine.sh"
-CHECK_PREFIX=safety
-source "$scripts/lib/checks.sh"
-
-wine_test_prefix safety || exit 1
+setup=$1 mpr=$2 version=$3 launch=$4
+source "$(dirname "${BASH_SOURCE[0]}")/../../scripts/lib/wine-test.sh" safety || exit 1
 bin="$drive_c/Tandrel Setup Files"
 tools="$drive_c/safety-launch"
 made=("$bin" "$tools" "$drive_c/Safety Dest" "$drive_c/Safety Deep" "$drive_c/safety-cwd" "$drive_c"/safety-*.log)

@@ -8,16 +8,9 @@
 #   run removes the installation or refuses with exit code 1 or 4.
 # Runs in $TANDREL_WINEPREFIX when set (the test run's prefix), otherwise in a prefix of its own.
 set -uo pipefail
-uninstaller=$1
-fabricate=$2
-exchange=$3
+uninstaller=$1 fabricate=$2 exchange=$3
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
-scripts=$(cd "$here/../../scripts" && pwd)
-source "$scripts/lib/wine.sh"
-CHECK_PREFIX=self-copy
-source "$scripts/lib/checks.sh"
-
-wine_test_prefix self-copy || exit 1
+source "$(dirname "${BASH_SOURCE[0]}")/../../scripts/lib/wine-test.sh" self-copy || exit 1
 display_ensure || exit 1
 temp_dir=$drive_c/users/$WINE_USER/Temp
 made=("$drive_c"/Swap-* "$drive_c/stale-target" "$drive_c/impostor-ran.txt" "$drive_c/swap-impostor.exe"

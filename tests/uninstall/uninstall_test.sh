@@ -8,18 +8,10 @@
 # Every run has a time limit, so that a window waiting for somebody fails the test instead of
 # hanging it.
 set -uo pipefail
-uninstaller=$1
-fabricate=$2
-waiter=$3
-progress_window=$4
+uninstaller=$1 fabricate=$2 waiter=$3 progress_window=$4
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 shots=${5:-$here/../../build/screenshots/uninstall}
-scripts=$(cd "$here/../../scripts" && pwd)
-source "$scripts/lib/wine.sh"
-CHECK_PREFIX=uninstall
-source "$scripts/lib/checks.sh"
-
-wine_test_prefix uninstall || exit 1
+source "$here/../../scripts/lib/wine-test.sh" uninstall || exit 1
 display_ensure || exit 1
 mkdir -p "$shots"
 rm -f "$shots"/*.png
