@@ -80,6 +80,7 @@ class TInstallTransaction {
     // restart), then the journal.
     void Commit();
     // Undoes every step in reverse and removes the journal; returns what it restored, a line each.
+    // The run's new files must be closed by then (a failure's unwinding closes them).
     // Raises ERollBackFailed naming what is left when a step cannot be undone.
     std::vector<std::string> RollBack();
 
