@@ -127,6 +127,13 @@ class TControl : public TComponent {
     // Fires OnClick. Windowed controls call it when clicked; derived classes add to it.
     virtual void Click();
 
+    // What assistive technology reads of the control (framework/accessible.h): its role (a
+    // ROLE_SYSTEM_* value of the accessibility layer; 0 for decoration, passed over), its name and
+    // its value.
+    virtual long AccessibleRole() const { return 0; }
+    virtual std::string AccessibleName() const { return Text(); }
+    virtual std::string AccessibleValue() const { return {}; }
+
     // Asks for a repaint of the control's area at the next paint.
     virtual void Invalidate();
     // Repaints now: an opaque graphic control paints itself through its parent's device context;
@@ -259,6 +266,11 @@ class TWinControl : public TControl {
 
     void SetEnabled(bool enabled) override;
     std::string Text() const override;
+    // A window of the framework's own class is a client area to assistive technology.
+    long AccessibleRole() const override;
+    // A control without a caption of its own (an edit box, a list), named for assistive technology
+    // after the label above it.
+    virtual bool NamedByLabel() const { return false; }
 
     // Published: those of TControl and TabOrder, TabStop.
     bool SetProperty(std::string_view name, const TPropValue& value, const TReaderContext& context) override;
