@@ -16,11 +16,11 @@
 #       --high-contrast    a high-contrast theme switched on in the prefix; checks that the
 #                          gradient's colours are no longer drawn
 set -uo pipefail
-here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
-root=$(cd "$here/.." && pwd)
-source "$here/lib/wine.sh"
 CHECK_PREFIX=a11y
+here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 source "$here/lib/checks.sh"
+source "$here/lib/wine.sh"
+root=$(cd "$here/.." && pwd)
 
 shots=$root/build/screenshots/a11y
 dpi=120
@@ -47,23 +47,18 @@ done
 rm -rf "$shots"
 mkdir -p "$shots"
 
-wine_init_user
-unset DISPLAY
+unset DISPLAY TANDREL_WINEPREFIX  # a display and a prefix of this run's own
+wine_test_prefix a11y || exit 1
 display_ensure || exit 1
-work=$(mktemp -d /tmp/tandrel-a11y.XXXXXX)
-chmod 755 "$work"
 app_pid=
 holder=
-cleanup() {
+stop_all() {
     [[ -n "$app_pid" ]] && kill "$app_pid" 2>/dev/null
     [[ -n "$holder" ]] && kill "$holder" 2>/dev/null
-    "$here/wine-prefix.sh" destroy "$work" >/dev/null 2>&1
+    wine_test_done
     display_stop
 }
-trap cleanup EXIT
-"$here/wine-prefix.sh" create "$work" >/dev/null || { echo "a11y: no Wine prefix" >&2; exit 1; }
-prefix=$work/prefix
-export TANDREL_WINEPREFIX=$prefix
+trap stop_all EXIT
 
 # The screen's pixels per inch; a caret that does not blink, so that two runs photograph the same
 # pixels; the high-contrast theme (black, as the system's "High Contrast Black") when asked for.

@@ -279,39 +279,13 @@ class ClientObject final : public AccessibleBase {
     HRESULT STDMETHODCALLTYPE get_accDescription(VARIANT, BSTR* out) override { return TextAnswer({}, out); }
     HRESULT STDMETHODCALLTYPE get_accRole(VARIANT child, VARIANT* role) override {
         TControl* control = nullptr;
-        if (role == nullptr) {
-            return E_POINTER;
-        }
-        if (const HRESULT found = Find(child, control); found != S_OK) {
-            return found;
-        }
-        role->vt = VT_I4;
-        role->lVal = control->AccessibleRole();
-        return S_OK;
+        const HRESULT found = role != nullptr ? Find(child, control) : E_POINTER;
+        return found != S_OK ? found : NumberAnswer(control->AccessibleRole(), role);
     }
     HRESULT STDMETHODCALLTYPE get_accState(VARIANT child, VARIANT* state) override {
         TControl* control = nullptr;
-        if (state == nullptr) {
-            return E_POINTER;
-        }
-        if (const HRESULT found = Find(child, control); found != S_OK) {
-            return found;
-        }
-        long flags = 0;
-        if (!control->Showing()) {
-            flags |= STATE_SYSTEM_INVISIBLE;
-        }
-        if (!control->Enabled()) {
-            flags |= STATE_SYSTEM_UNAVAILABLE;
-        }
-        if (control != Control()) {
-            flags |= STATE_SYSTEM_READONLY;
-        } else if (::GetFocus() == Window()) {
-            flags |= STATE_SYSTEM_FOCUSED;
-        }
-        state->vt = VT_I4;
-        state->lVal = flags;
-        return S_OK;
+        const HRESULT found = state != nullptr ? Find(child, control) : E_POINTER;
+        return found != S_OK ? found : NumberAnswer(StateOf(*control), state);
     }
     HRESULT STDMETHODCALLTYPE get_accHelp(VARIANT, BSTR* out) override { return TextAnswer({}, out); }
     HRESULT STDMETHODCALLTYPE get_accHelpTopic(BSTR* file, VARIANT, long* topic) override {
@@ -378,13 +352,12 @@ class ClientObject final : public AccessibleBase {
         return S_OK;
     }
     HRESULT STDMETHODCALLTYPE accNavigate(long direction, VARIANT start, VARIANT* end) override {
-        if (end == nullptr) {
-            return E_POINTER;
+        const TWinControl* control = nullptr;
+        if (const HRESULT ready = PrepareAnswer(end, control); ready != S_OK) {
+            return ready;
         }
-        end->vt = VT_EMPTY;
-        const TWinControl* control = Control();
         long from = 0;
-        if (control == nullptr || !ChildIdOf(start, from)) {
+        if (!ChildIdOf(start, from)) {
             return E_INVALIDARG;
         }
         const long count = static_cast<long>(AccessibleChildren(*control).size());
@@ -401,26 +374,13 @@ class ClientObject final : public AccessibleBase {
         if (to < 1 || to > count) {
             return S_FALSE;
         }
-        VARIANT id{};
-        id.vt = VT_I4;
-        id.lVal = to;
-        IDispatch* object = nullptr;
-        if (get_accChild(id, &object) == S_OK && object != nullptr) {
-            end->vt = VT_DISPATCH;
-            end->pdispVal = object;
-        } else {
-            *end = id;
-        }
+        *end = ChildAnswer(to);
         return S_OK;
     }
     HRESULT STDMETHODCALLTYPE accHitTest(long x, long y, VARIANT* hit) override {
-        if (hit == nullptr) {
-            return E_POINTER;
-        }
-        hit->vt = VT_EMPTY;
-        const TWinControl* control = Control();
-        if (control == nullptr) {
-            return E_FAIL;
+        const TWinControl* control = nullptr;
+        if (const HRESULT ready = PrepareAnswer(hit, control); ready != S_OK) {
+            return ready;
         }
         POINT point{x, y};
         ::ScreenToClient(Window(), &point);
@@ -434,16 +394,7 @@ class ClientObject final : public AccessibleBase {
         for (size_t i = children.size(); i-- > 0;) {
             const RECT bounds = children[i]->BoundsRect();
             if (::PtInRect(&bounds, point) != FALSE) {
-                VARIANT id{};
-                id.vt = VT_I4;
-                id.lVal = static_cast<long>(i + 1);
-                IDispatch* object = nullptr;
-                if (get_accChild(id, &object) == S_OK && object != nullptr) {
-                    hit->vt = VT_DISPATCH;
-                    hit->pdispVal = object;
-                } else {
-                    *hit = id;
-                }
+                *hit = ChildAnswer(static_cast<long>(i + 1));
                 return S_OK;
             }
         }
@@ -456,6 +407,54 @@ class ClientObject final : public AccessibleBase {
     HRESULT STDMETHODCALLTYPE put_accValue(VARIANT, BSTR) override { return E_NOTIMPL; }
 
   private:
+    static HRESULT NumberAnswer(long number, VARIANT* out) {
+        out->vt = VT_I4;
+        out->lVal = number;
+        return S_OK;
+    }
+
+    // The window's own state, or a graphic child's (read-only text or progress).
+    long StateOf(const TControl& control) const {
+        long flags = 0;
+        if (!control.Showing()) {
+            flags |= STATE_SYSTEM_INVISIBLE;
+        }
+        if (!control.Enabled()) {
+            flags |= STATE_SYSTEM_UNAVAILABLE;
+        }
+        if (&control != Control()) {
+            flags |= STATE_SYSTEM_READONLY;
+        } else if (::GetFocus() == Window()) {
+            flags |= STATE_SYSTEM_FOCUSED;
+        }
+        return flags;
+    }
+
+    // Empties the variant of an answer and finds the control: E_POINTER without a variant, E_FAIL
+    // once the window has gone.
+    HRESULT PrepareAnswer(VARIANT* answer, const TWinControl*& control) const {
+        if (answer == nullptr) {
+            return E_POINTER;
+        }
+        answer->vt = VT_EMPTY;
+        control = Control();
+        return control != nullptr ? S_OK : E_FAIL;
+    }
+
+    // Child number id as navigation and hit testing answer it: the object of a child window, the
+    // number of a simple element.
+    VARIANT ChildAnswer(long id) {
+        VARIANT answer{};
+        answer.vt = VT_I4;
+        answer.lVal = id;
+        IDispatch* object = nullptr;
+        if (get_accChild(answer, &object) == S_OK && object != nullptr) {
+            answer.vt = VT_DISPATCH;
+            answer.pdispVal = object;
+        }
+        return answer;
+    }
+
     // The control that child names: the window's own for CHILDID_SELF, else the child of that
     // number. S_OK, E_INVALIDARG for a number out of range, E_FAIL once the window has gone.
     HRESULT Find(const VARIANT& child, TControl*& found) const {

@@ -187,18 +187,6 @@ void PrintWindows(HWND window) {
     }
 }
 
-template <typename Condition>
-bool WaitFor(double seconds, Condition condition) {
-    const ULONGLONG limit = ::GetTickCount64() + static_cast<ULONGLONG>(seconds * 1000);
-    while (!condition()) {
-        if (::GetTickCount64() > limit) {
-            return false;
-        }
-        ::Sleep(50);
-    }
-    return true;
-}
-
 // ---- --progress ---------------------------------------------------------------------------------
 //
 // A program that is busy extracting answers a reader only when it dispatches its messages, between
@@ -291,7 +279,7 @@ DWORD FrameworkProcess() {
 }
 
 int WatchProgress(double seconds) {
-    if (!WaitFor(seconds, [] { return (watchedProcess = FrameworkProcess()) != 0; })) {
+    if (!gui::WaitFor(seconds, [] { return (watchedProcess = FrameworkProcess()) != 0; })) {
         return 1;
     }
     const HWINEVENTHOOK hook = ::SetWinEventHook(EVENT_OBJECT_VALUECHANGE, EVENT_OBJECT_VALUECHANGE, nullptr,
@@ -332,7 +320,7 @@ int main(int argc, char** argv) {
         return WatchProgress(seconds);
     }
     HWND window = nullptr;
-    if (!WaitFor(seconds, [&] { return (window = gui::FindVisibleWindow(argv[1], true)) != nullptr; })) {
+    if (!gui::WaitFor(seconds, [&] { return (window = gui::FindVisibleWindow(argv[1], true)) != nullptr; })) {
         return 1;
     }
     ::Sleep(300);  // let it finish showing
