@@ -13,7 +13,8 @@
 //                                   prints the object that sent it ("bar ROLE "NAME""), then each
 //                                   new value read at an event ("value TEXT"), until that window
 //                                   has gone (or SECONDS pass); then "events N", the number of
-//                                   events; exit code 0 when one came
+//                                   events; exit code 0 when one came. "listening" first says
+//                                   that the events are being received
 // Exit code 1 when no such window appears in time, 2 on a wrong command line.
 #include <windows.h>
 
@@ -288,6 +289,8 @@ int WatchProgress(double seconds) {
         std::printf("no event hook\n");
         return 1;
     }
+    std::printf("listening\n");
+    std::fflush(stdout);
     const ULONGLONG limit = ::GetTickCount64() + static_cast<ULONGLONG>(seconds * 1000);
     while (::GetTickCount64() < limit) {
         if (barWindow != nullptr && (!::IsWindow(barWindow) || !::IsWindowVisible(barWindow))) {
