@@ -28,10 +28,7 @@
 class TControl;
 class TWinControl;
 
-// The answer to WM_GETOBJECT (wParam, lParam) of control's window, or 0 to leave the message to
-// the window's default handling. systemClass: the window is of a system class (edit, list box,
-// combo box) with a standard object of its own.
-LRESULT AnswerAccessibleObject(TWinControl& control, bool systemClass, WPARAM wParam, LPARAM lParam);
+// The objects answer WM_GETOBJECT through AnswerAccessibleObject (declared with the controls).
 
 // The label that names control (see the top of this file); nullptr when none stands above it.
 const TControl* LabelAbove(const TControl& control);

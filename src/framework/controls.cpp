@@ -6,7 +6,6 @@
 #include <new>
 #include <utility>
 
-#include "framework/accessible.h"
 #include "framework/exceptions.h"
 #include "framework/published.h"
 #include "framework/scoped_flag.h"

@@ -36,6 +36,12 @@
 class TWinControl;
 class TForm;
 
+// The answer to WM_GETOBJECT (wParam, lParam) of control's window, or 0 to leave the message to
+// the window's default handling; systemClass: the window is of a system class (edit, list box,
+// combo box) with a standard object of its own. The objects are those of framework/accessible.h,
+// which defines this.
+LRESULT AnswerAccessibleObject(TWinControl& control, bool systemClass, WPARAM wParam, LPARAM lParam);
+
 // Receives an exception that left a message handler; anything not derived from std::exception
 // arrives as Exception("Unknown error"). The application object installs its general handler when
 // it is made; without a hook such an exception ends the program (std::terminate). Returns the hook
