@@ -5,7 +5,8 @@
 #   2. sanitizers: the same under ASan/UBSan (clang), then each fuzzer for a bounded time;
 #   3. Windows: every Windows test executable under Wine (one shared fresh prefix, 120 DPI);
 #   4. end to end: tandrel-setup.exe under Xvfb + Wine, driven with real input: the main window's
-#      states, then five runs of scripts/e2e.sh (three installations, a damaged copy, a silent one);
+#      states, then five runs of scripts/e2e.sh (three installations, a damaged copy, a silent one),
+#      then scripts/a11y.sh (a keyboard-only installation and removal read as a screen reader reads it);
 #   5. reproducible (not run by default, about five minutes): scripts/check-reproducible.sh builds
 #      the shipped programs again in another folder and compares them with the Windows build.
 # Installs what is missing first (scripts/bootstrap.sh). Exits non-zero when anything fails.
@@ -102,7 +103,7 @@ fi
 
 if has_stage e2e; then
     # The main window's own states (close confirmation by every way), then whole installations.
-    for script in screenshot-main e2e; do
+    for script in screenshot-main e2e a11y; do
         if step "$script" "scripts/$script.sh"; then
             passed=$((passed + 1))
         else

@@ -1,5 +1,7 @@
 #include "framework/controls.h"
 
+#include <oleacc.h>
+
 #include <algorithm>
 #include <new>
 #include <utility>
@@ -546,6 +548,11 @@ LRESULT TWinControl::WndProc(UINT message, WPARAM wParam, LPARAM lParam) {
                 }
             }
             break;
+        case WM_GETOBJECT:
+            if (const LRESULT object = AnswerAccessibleObject(*this, IsSystemClass(), wParam, lParam)) {
+                return object;
+            }
+            break;
         case WM_GETDLGCODE:
             if (IsSystemClass()) {
                 LRESULT code = DefaultHandler(message, wParam, lParam);
@@ -781,6 +788,10 @@ void TWinControl::SetEnabled(bool enabled) {
     if (handle_ != nullptr) {
         ::EnableWindow(handle_, enabled ? TRUE : FALSE);
     }
+}
+
+long TWinControl::AccessibleRole() const {
+    return ROLE_SYSTEM_CLIENT;
 }
 
 std::string TWinControl::Text() const {

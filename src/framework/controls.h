@@ -36,6 +36,12 @@
 class TWinControl;
 class TForm;
 
+// The answer to WM_GETOBJECT (wParam, lParam) of control's window, or 0 to leave the message to
+// the window's default handling; systemClass: the window is of a system class (edit, list box,
+// combo box) with a standard object of its own. The objects are those of framework/accessible.h,
+// which defines this.
+LRESULT AnswerAccessibleObject(TWinControl& control, bool systemClass, WPARAM wParam, LPARAM lParam);
+
 // Receives an exception that left a message handler; anything not derived from std::exception
 // arrives as Exception("Unknown error"). The application object installs its general handler when
 // it is made; without a hook such an exception ends the program (std::terminate). Returns the hook
@@ -126,6 +132,13 @@ class TControl : public TComponent {
     TNotifyEvent OnClick;
     // Fires OnClick. Windowed controls call it when clicked; derived classes add to it.
     virtual void Click();
+
+    // What assistive technology reads of the control (framework/accessible.h): its role (a
+    // ROLE_SYSTEM_* value of the accessibility layer; 0 for decoration, passed over), its name and
+    // its value.
+    virtual long AccessibleRole() const { return 0; }
+    virtual std::string AccessibleName() const { return Text(); }
+    virtual std::string AccessibleValue() const { return {}; }
 
     // Asks for a repaint of the control's area at the next paint.
     virtual void Invalidate();
@@ -259,6 +272,11 @@ class TWinControl : public TControl {
 
     void SetEnabled(bool enabled) override;
     std::string Text() const override;
+    // A window of the framework's own class is a client area to assistive technology.
+    long AccessibleRole() const override;
+    // A control without a caption of its own (an edit box, a list), named for assistive technology
+    // after the label above it.
+    virtual bool NamedByLabel() const { return false; }
 
     // Published: those of TControl and TabOrder, TabStop.
     bool SetProperty(std::string_view name, const TPropValue& value, const TReaderContext& context) override;

@@ -212,9 +212,18 @@ void TForm::SelectFirst() {
     if (!HandleAllocated()) {
         return;
     }
-    if (!SelectFirstIn(*this)) {
+    if (!SelectActiveControl() && !SelectFirstIn(*this)) {
         ::SetFocus(Handle());  // nothing to focus: the form itself takes the keys
     }
+}
+
+bool TForm::SelectActiveControl() {
+    if (activeControl_ == nullptr || !activeControl_->Showing() || !activeControl_->Enabled() ||
+        !activeControl_->CanFocus()) {
+        return false;
+    }
+    activeControl_->SetFocus();
+    return true;
 }
 
 void TForm::FocusRepair() {
@@ -376,7 +385,7 @@ LRESULT TForm::WndProc(UINT message, WPARAM wParam, LPARAM lParam) {
             if (lastFocus_ != nullptr && ::IsWindow(lastFocus_) && ::IsChild(Handle(), lastFocus_) &&
                 ::IsWindowVisible(lastFocus_) && ::IsWindowEnabled(lastFocus_)) {
                 ::SetFocus(lastFocus_);
-            } else {
+            } else if (!SelectActiveControl()) {
                 SelectFirstIn(*this);
             }
             return 0;

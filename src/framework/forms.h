@@ -75,8 +75,12 @@ class TForm : public TCustomControl {
     // The buttons that Enter and Esc press: the focused button for Enter, otherwise the visible,
     // enabled button marked Default (Cancel for Esc). Returns true when one was pressed.
     bool DialogKey(WPARAM virtualKey);
-    // Puts the focus on the first control in tab order that can take it.
+    // Puts the focus on ActiveControl when it can take it, else on the first control in tab order
+    // that can.
     void SelectFirst();
+    // The control that takes the focus when the form is shown (nullptr: the first in tab order).
+    TWinControl* ActiveControl() const { return activeControl_; }
+    void SetActiveControl(TWinControl* control) { activeControl_ = control; }
 
     TNotifyEvent OnCreate;
     TCloseQueryEvent OnCloseQuery;
@@ -131,6 +135,7 @@ class TForm : public TCustomControl {
     void PlaceForShow();
     void FocusRepair();
     bool SelectFirstIn(TWinControl& container);
+    bool SelectActiveControl();
     TButton* FindRoleButton(TWinControl& container, bool wantDefault) const;
 
     Handlers handlers_;
@@ -145,4 +150,5 @@ class TForm : public TCustomControl {
     int modalResult_ = 0;
     bool modal_ = false;
     HWND lastFocus_ = nullptr;  // the control that had the focus when the form was deactivated
+    TWinControl* activeControl_ = nullptr;
 };

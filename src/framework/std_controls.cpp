@@ -1,7 +1,10 @@
 #include "framework/std_controls.h"
 
+#include <oleacc.h>
+
 #include <algorithm>
 
+#include "framework/accessible.h"
 #include "framework/exceptions.h"
 #include "framework/layout.h"
 #include "framework/published.h"
@@ -84,6 +87,34 @@ void TLabel::Loaded() {
 void TLabel::TextChanged() {
     AdjustBounds();
     Invalidate();
+    // A screen reader reads a text that changes while the window is shown ("Extracting: ...").
+    NotifyAccessibleChange(*this, EVENT_OBJECT_NAMECHANGE);
+}
+
+long TLabel::AccessibleRole() const {
+    return CoveredByLabelAbove() ? 0 : ROLE_SYSTEM_STATICTEXT;
+}
+
+bool TLabel::CoveredByLabelAbove() const {
+    const TWinControl* parent = Parent();
+    if (parent == nullptr) {
+        return false;
+    }
+    const RECT bounds = BoundsRect();
+    bool above = false;  // the controls after this one in painting order lie above it
+    for (int i = 0; i < parent->ControlCount(); ++i) {
+        const auto* label = dynamic_cast<const TLabel*>(parent->Controls(i));
+        if (label == this) {
+            above = true;
+        } else if (above && label != nullptr && label->Visible() && !label->Transparent()) {
+            const RECT cover = label->BoundsRect();
+            if (cover.left <= bounds.left && cover.top <= bounds.top && cover.right >= bounds.right &&
+                cover.bottom >= bounds.bottom) {
+                return true;
+            }
+        }
+    }
+    return false;
 }
 
 void TLabel::FontChanged() {
@@ -126,6 +157,9 @@ void TLabel::Paint() {
     canvas.Brush.SetStyle(TBrushStyle::bsClear);
     if (!Enabled()) {
         canvas.Font.SetColor(clGrayText);
+    } else if (HighContrastOn()) {
+        // Every label lies on a button-face background then (the gradient paints one too).
+        canvas.Font.SetColor(clBtnText);
     }
     canvas.DrawText(Text(), rect, DrawTextFlags());
 }
@@ -187,6 +221,10 @@ void TPanel::SetBevelWidth(int width) {
 void TPanel::SetAlignment(TAlignment alignment) {
     alignment_ = alignment;
     Invalidate();
+}
+
+long TPanel::AccessibleRole() const {
+    return ROLE_SYSTEM_PANE;
 }
 
 void TPanel::Paint() {

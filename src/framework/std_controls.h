@@ -36,6 +36,8 @@ class TLabel : public TGraphicControl {
     // Published: those of TControl and Transparent, WordWrap, AutoSize, Alignment.
     bool SetProperty(std::string_view name, const TPropValue& value, const TReaderContext& context) override;
     void Loaded() override;
+    // Static text to assistive technology, unless an opaque label painted after it covers it whole.
+    long AccessibleRole() const override;
 
   protected:
     void Paint() override;
@@ -45,6 +47,8 @@ class TLabel : public TGraphicControl {
     UINT DrawTextFlags() const;
 
   private:
+    bool CoveredByLabelAbove() const;
+
     bool transparent_ = false;
     bool wordWrap_ = false;
     bool autoSize_ = true;
@@ -92,6 +96,10 @@ class TPanel : public TCustomControl {
     // Published: those of TWinControl and BevelOuter, BevelInner, BevelWidth, Alignment.
     bool SetProperty(std::string_view name, const TPropValue& value, const TReaderContext& context) override;
 
+    // A pane without a name: the panels' captions lie under their controls, never seen.
+    long AccessibleRole() const override;
+    std::string AccessibleName() const override { return {}; }
+
   protected:
     void Paint() override;
 
@@ -137,6 +145,7 @@ class TEdit : public TWinControl {
   public:
     explicit TEdit(TComponent* owner);
     const char* ClassName() const override { return "TEdit"; }
+    bool NamedByLabel() const override { return true; }
 
     TNotifyEvent OnChange;
 
@@ -186,6 +195,7 @@ class TListItems {
 // and the Click / Change / DblClick / KeyPress hooks.
 class TListControl : public TWinControl {
   public:
+    bool NamedByLabel() const override { return true; }
     explicit TListControl(TComponent* owner);
     const char* ClassName() const override { return "TListControl"; }
 

@@ -1,7 +1,10 @@
 #include "widgets/gauges.h"
 
+#include <oleacc.h>
+
 #include <cstdint>
 
+#include "framework/accessible.h"
 #include "framework/exceptions.h"
 #include "framework/published.h"
 #include "framework/sysutils.h"
@@ -20,11 +23,13 @@ void TGauge::SetMinValue(int32_t value) {
         throw EInvalidOperation(
             Format(msg::kOutOfRange, -2147483647, static_cast<int>(static_cast<int64_t>(maxValue_) - 1)));
     }
+    const int before = Percentage();
     minValue_ = value;
     if (progress_ < value) {
         progress_ = value;
     }
     Refresh();
+    PercentageChanged(before);
 }
 
 void TGauge::SetMaxValue(int32_t value) {
@@ -35,11 +40,13 @@ void TGauge::SetMaxValue(int32_t value) {
         throw EInvalidOperation(
             Format(msg::kOutOfRange, static_cast<int>(static_cast<int64_t>(minValue_) + 1), 2147483647));
     }
+    const int before = Percentage();
     maxValue_ = value;
     if (progress_ > value) {
         progress_ = value;
     }
     Refresh();
+    PercentageChanged(before);
 }
 
 void TGauge::SetProgress(int32_t value) {
@@ -55,7 +62,27 @@ void TGauge::SetProgress(int32_t value) {
     progress_ = value;
     if (Percentage() != before) {
         Refresh();  // paints at once: the caller may be busy and dispatching no messages
+        PercentageChanged(before);
     }
+}
+
+void TGauge::PercentageChanged(int before) {
+    if (Percentage() != before) {
+        NotifyAccessibleChange(*this, EVENT_OBJECT_VALUECHANGE);
+    }
+}
+
+long TGauge::AccessibleRole() const {
+    return ROLE_SYSTEM_PROGRESSBAR;
+}
+
+std::string TGauge::AccessibleName() const {
+    const TControl* label = LabelAbove(*this);
+    return label != nullptr ? label->AccessibleName() : std::string();
+}
+
+std::string TGauge::AccessibleValue() const {
+    return Format("%d%%", Percentage());
 }
 
 void TGauge::Paint() {
@@ -63,9 +90,10 @@ void TGauge::Paint() {
     look.kind = kind_;
     look.bordered = borderStyle_ == TBorderStyle::bsSingle;
     look.showText = showText_;
-    look.foreColor = ColorToRGB(foreColor_);
-    look.backColor = ColorToRGB(backColor_);
-    look.color = ColorToRGB(Color());
+    const bool highContrast = HighContrastOn();
+    look.foreColor = ColorToRGB(highContrast ? clHighlight : foreColor_);
+    look.backColor = ColorToRGB(highContrast ? clWindow : backColor_);
+    look.color = ColorToRGB(highContrast ? clBtnFace : Color());
     look.font = Font().Handle();
     look.percentage = Percentage();
     PaintGauge(Canvas()->Handle(), Width(), Height(), look);

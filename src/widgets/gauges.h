@@ -7,9 +7,14 @@
 // gkNeedle), ShowText, BorderStyle (bsNone, bsSingle), ForeColor, BackColor, MinValue, MaxValue,
 // Progress, and the control properties Align, Color, Enabled, Font, ParentColor, ParentFont,
 // Visible, Left, Top, Width, Height, Tag.
+//
+// To assistive technology the gauge is a progress bar named after the label above it, its value
+// the percentage ("42%"); each new percentage is announced (EVENT_OBJECT_VALUECHANGE). Under a
+// high-contrast theme it paints with the theme's colours instead of its own.
 #pragma once
 
 #include <cstdint>
+#include <string>
 #include <string_view>
 
 #include "framework/controls.h"
@@ -48,10 +53,17 @@ class TGauge : public TGraphicControl {
 
     bool SetProperty(std::string_view name, const TPropValue& value, const TReaderContext& context) override;
 
+    long AccessibleRole() const override;
+    std::string AccessibleName() const override;
+    std::string AccessibleValue() const override;
+
   protected:
     void Paint() override;
 
   private:
+    // Repaints and announces the percentage when it differs from before.
+    void PercentageChanged(int before);
+
     template <typename T>
     void Change(T& field, T value) {
         if (StoreIfChanged(field, value)) {

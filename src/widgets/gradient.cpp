@@ -1,5 +1,6 @@
 #include "widgets/gradient.h"
 
+#include "framework/accessible.h"
 #include "framework/published.h"
 
 TGradient::TGradient(TComponent* owner) : TGraphicControl(owner) {
@@ -13,6 +14,12 @@ void TGradient::PropertyChanged() {
 }
 
 void TGradient::Paint() {
+    if (HighContrastOn()) {
+        // The theme's own background instead of the bands, so that the texts on it stay readable.
+        Canvas()->Brush.SetColor(clBtnFace);
+        Canvas()->FillRect(RECT{0, 0, Width(), Height()});
+        return;
+    }
     PaintGradient(Canvas()->Handle(), Width(), Height(), direction_, palette_);
 }
 

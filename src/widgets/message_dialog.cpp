@@ -1,5 +1,7 @@
 #include "widgets/message_dialog.h"
 
+#include <oleacc.h>
+
 #include <algorithm>
 
 #include "framework/application.h"
@@ -142,6 +144,10 @@ TMessageForm::TMessageForm(TComponent* owner) : TForm(owner) {
     SetBorderIcons(biSystemMenu);
 }
 
+long TMessageForm::AccessibleRole() const {
+    return ROLE_SYSTEM_DIALOG;
+}
+
 std::unique_ptr<TMessageForm> BuildMessageDialog(const std::string& text,
                                                  TMessageKind kind,
                                                  TDialogButtons buttons) {
@@ -204,6 +210,9 @@ std::unique_ptr<TMessageForm> BuildMessageDialog(const std::string& text,
         button->SetCaption(info.caption);
         button->SetModalResult(info.result);
         button->SetDefault(defaultButton == place.button);
+        if (defaultButton == place.button) {
+            form->SetActiveControl(button);
+        }
         button->SetCancel(cancelButton == place.button);
         button->SetBounds(place.bounds.left, place.bounds.top, place.bounds.right - place.bounds.left,
                           place.bounds.bottom - place.bounds.top);

@@ -5,7 +5,8 @@
 //     ShowPlainMessage("Tandrel Setup Complete.");
 //
 // Closing the dialog without a button (close box, Alt+F4, application termination) returns 2
-// (mrCancel); Esc presses the cancel button. The dialog is freed on every way out.
+// (mrCancel); Esc presses the cancel button. The default button (see DefaultButtonOf) has the focus
+// when the dialog opens, so Enter presses it. The dialog is freed on every way out.
 #pragma once
 
 #include <windows.h>
@@ -101,6 +102,10 @@ class TMessageForm : public TForm {
     const TDialogLayout& Layout() const { return layout_; }
     int AverageCharWidth() const { return averageWidth_; }
     int AverageCharHeight() const { return averageHeight_; }
+
+    // A dialog to assistive technology, as a system message box is: a screen reader reads its
+    // message when it opens.
+    long AccessibleRole() const override;
 
   private:
     friend std::unique_ptr<TMessageForm> BuildMessageDialog(const std::string&, TMessageKind, TDialogButtons);

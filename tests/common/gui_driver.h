@@ -57,6 +57,19 @@ inline HWND FindProcessWindow(const std::string& caption) {
     return FindVisibleWindow(caption, false);
 }
 
+// Polls condition every 50 ms until it holds or seconds pass; false when they pass first.
+template <typename Condition>
+bool WaitFor(double seconds, Condition condition) {
+    const ULONGLONG limit = ::GetTickCount64() + static_cast<ULONGLONG>(seconds * 1000);
+    while (!condition()) {
+        if (::GetTickCount64() > limit) {
+            return false;
+        }
+        ::Sleep(50);
+    }
+    return true;
+}
+
 // The children of a window, in z-order.
 inline std::vector<HWND> Children(HWND parent) {
     std::vector<HWND> children;

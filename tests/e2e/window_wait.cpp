@@ -17,23 +17,6 @@
 
 #include "../common/gui_driver.h"
 
-namespace {
-
-// Polls condition every 50 ms until it holds or seconds pass.
-template <typename Condition>
-bool WaitFor(double seconds, Condition condition) {
-    const ULONGLONG limit = ::GetTickCount64() + static_cast<ULONGLONG>(seconds * 1000);
-    while (!condition()) {
-        if (::GetTickCount64() > limit) {
-            return false;
-        }
-        ::Sleep(50);
-    }
-    return true;
-}
-
-}  // namespace
-
 int main(int argc, char** argv) {
     const bool gone = argc >= 2 && std::strcmp(argv[1], "--gone") == 0;
     const int first = gone ? 2 : 1;
@@ -44,12 +27,13 @@ int main(int argc, char** argv) {
     const double seconds = argc == first + 2 ? std::atof(argv[first + 1]) : 60.0;
     if (gone) {
         const HWND window = reinterpret_cast<HWND>(std::strtoull(argv[first], nullptr, 10));
-        return WaitFor(seconds, [window] { return !::IsWindow(window) || !::IsWindowVisible(window); }) ? 0
-                                                                                                        : 1;
+        return gui::WaitFor(seconds, [window] { return !::IsWindow(window) || !::IsWindowVisible(window); })
+                   ? 0
+                   : 1;
     }
     const std::string caption = argv[first];
     HWND found = nullptr;
-    if (!WaitFor(seconds, [&] { return (found = gui::FindVisibleWindow(caption, true)) != nullptr; })) {
+    if (!gui::WaitFor(seconds, [&] { return (found = gui::FindVisibleWindow(caption, true)) != nullptr; })) {
         return 1;
     }
     // The key that follows is meant for this window, whatever else came up meanwhile (a viewer

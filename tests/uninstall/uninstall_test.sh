@@ -305,7 +305,7 @@ answer Warning 04-in-use.png "" || true
 touch "$drive_c/release-busy"
 wait_process_exit "$sleeper" 30 && ok "the running Tandrel.exe ended" || fail "the running Tandrel.exe did not end"
 sleeper=
-xdotool key r  # Retry's mnemonic: the focus is on Cancel
+xdotool key Return  # Retry: the default button has the focus
 "$scripts/wine-run.sh" "$waiter" --gone "$WINDOW" 60 >/dev/null 2>&1 || fail "the in-use message stayed up"
 answer Information 03-closing-message.png Return
 interactive_status 0 "Yes"
