@@ -88,7 +88,8 @@ std::string DriveOf(const std::string& path) {
 std::string ExtractFileExt(const std::string& name) {
     const size_t dot = name.rfind('.');
     const size_t slash = name.rfind('\\');
-    return dot == std::string::npos || (slash != std::string::npos && dot < slash) ? std::string() : name.substr(dot);
+    return dot == std::string::npos || (slash != std::string::npos && dot < slash) ? std::string()
+                                                                                   : name.substr(dot);
 }
 
 }  // namespace
@@ -113,8 +114,9 @@ std::string BackupNameFor(TSafeFolder& folder, const std::string& name, bool kno
     int64_t backupSize = -2;
     Sha256Digest digest{};
     Sha256Digest backupDigest{};
-    const bool same = MeasureFile(folder, name, size, digest) && MeasureFile(folder, backup, backupSize, backupDigest) &&
-                      size == backupSize && digest == backupDigest;
+    const bool same = MeasureFile(folder, name, size, digest) &&
+                      MeasureFile(folder, backup, backupSize, backupDigest) && size == backupSize &&
+                      digest == backupDigest;
     if (known || same) {
         replaces = true;
         return backup;
@@ -147,7 +149,8 @@ void MoveAwayReplaced(TInstallRun& run,
     int64_t size = -1;
     Sha256Digest digest{};
     const bool measured = MeasureFile(folder, name, size, digest);
-    const bool known = measured && (run.IsRecordedFile(name, size, digest) || (newDigest && *newDigest == digest));
+    const bool known =
+        measured && (run.IsRecordedFile(name, size, digest) || (newDigest && *newDigest == digest));
     bool replaces = false;
     const std::string backupName = BackupNameFor(folder, name, known, replaces);
     try {
@@ -193,8 +196,9 @@ void TfrmCopy::ExtractAllFiles(TInstallFrontEnd& frontEnd, TInstallRun& run) {
         Label1->SetCaption("Checking: " + name);
         Application->ProcessMessages();
     });
-    CheckBeforeFirstChange(entries, *run.Folder, state.BackupReplacedFiles, DriveSpaceOf(state.DestinationFolder),
-                           run.RegistrationBytes, run.Previous.has_value());
+    CheckBeforeFirstChange(entries, *run.Folder, state.BackupReplacedFiles,
+                           DriveSpaceOf(state.DestinationFolder), run.RegistrationBytes,
+                           run.Previous.has_value());
 
     TSafeFolder& folder = *run.Folder;
     TInstallTransaction& transaction = run.Transaction ? *run.Transaction : run.Begin();
@@ -216,7 +220,8 @@ void TfrmCopy::ExtractAllFiles(TInstallFrontEnd& frontEnd, TInstallRun& run) {
                 try {
                     int64_t size = -1;
                     Sha256Digest digest{};
-                    const bool known = MeasureFile(folder, name, size, digest) && run.IsRecordedFile(name, size, digest);
+                    const bool known =
+                        MeasureFile(folder, name, size, digest) && run.IsRecordedFile(name, size, digest);
                     bool replaces = false;
                     const std::string backupName = BackupNameFor(folder, name, known, replaces);
                     MakeFoldersOf(run, "Backup\\", name);
@@ -248,7 +253,9 @@ void TfrmCopy::ExtractAllFiles(TInstallFrontEnd& frontEnd, TInstallRun& run) {
             }
             path = written;
         };
-        Compress1->OnOpenOutput = [&file](const std::string&) { return DuplicateFileHandle(file.Handle.get()); };
+        Compress1->OnOpenOutput = [&file](const std::string&) {
+            return DuplicateFileHandle(file.Handle.get());
+        };
         selection.Clear();
         selection.Add(name);
         int64_t size = -1;

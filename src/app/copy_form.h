@@ -27,14 +27,14 @@ class TStream;
 // What a run holds from its checks to its end: the destination's folder object (its folders held
 // open), the journal of its changes, the record of the installation that was there before it.
 struct TInstallRun {
-    std::string Destination;                   // full, without a trailing "\\"
-    std::vector<std::string> MadeAbove;        // folders above it made by this run, outermost first
-    bool MadeDestination = false;              // the run made the destination itself
-    SECURITY_ATTRIBUTES* Security = nullptr;   // the access list of the folders the run makes
-    int64_t RegistrationBytes = 0;             // what the registration writes into the destination
-    std::optional<TInstallationLock> Lock;     // one setup or removal of the folder at a time
+    std::string Destination;                  // full, without a trailing "\\"
+    std::vector<std::string> MadeAbove;       // folders above it made by this run, outermost first
+    bool MadeDestination = false;             // the run made the destination itself
+    SECURITY_ATTRIBUTES* Security = nullptr;  // the access list of the folders the run makes
+    int64_t RegistrationBytes = 0;            // what the registration writes into the destination
+    std::optional<TInstallationLock> Lock;    // one setup or removal of the folder at a time
     std::optional<TSafeFolder> Folder;
-    std::optional<TInstallRecord> Previous;    // the record of this folder's earlier installation
+    std::optional<TInstallRecord> Previous;  // the record of this folder's earlier installation
     std::optional<TInstallTransaction> Transaction;
 
     // Starts the journal: the first change.

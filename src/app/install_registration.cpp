@@ -176,7 +176,8 @@ TRegistrationScope TInstallRegistration::Register(TInstallRun& run) {
         const std::unique_ptr<TStream> archive = compress.LoadArchiveResource(kUninstallerResource, "");
         TStringList entries;
         compress.ListArchiveFiles(*archive, entries);
-        const auto* info = entries.Count() == 1 ? dynamic_cast<const TCompressedFileInfo*>(entries.Objects(0)) : nullptr;
+        const auto* info =
+            entries.Count() == 1 ? dynamic_cast<const TCompressedFileInfo*>(entries.Objects(0)) : nullptr;
         if (info == nullptr || !SameTextAscii(entries[0], kUninstallerName)) {
             throw ERegistrationFailed(std::string("The setup file carries no ") + kUninstallerName);
         }
@@ -185,14 +186,18 @@ TRegistrationScope TInstallRegistration::Register(TInstallRun& run) {
         compress.ExceptionOnFileError = true;
         compress.SetTargetPath(folder_);
         compress.OnCheckFile = [&fresh](std::string& path, TCProcessMode) { path = fresh; };
-        compress.OnOpenOutput = [&file](const std::string&) { return DuplicateFileHandle(file.Handle.get()); };
+        compress.OnOpenOutput = [&file](const std::string&) {
+            return DuplicateFileHandle(file.Handle.get());
+        };
         TStringList selection;
         selection.Add(kUninstallerName);
         compress.ExpandArchiveFiles(*archive, &selection);
         int64_t size = -1;
         Sha256Digest digest{};
-        if (selection.Count() != 1 || !ReadSizeAndDigest(file.Handle.get(), size, digest) || size != info->FullSize) {
-            throw ERegistrationFailed(Format("The file %s was not written in full", (folder_ + file.Name).c_str()));
+        if (selection.Count() != 1 || !ReadSizeAndDigest(file.Handle.get(), size, digest) ||
+            size != info->FullSize) {
+            throw ERegistrationFailed(
+                Format("The file %s was not written in full", (folder_ + file.Name).c_str()));
         }
         uninstallerSize_ = size;
         PutInPlace(run, file, kUninstallerName);
@@ -212,9 +217,8 @@ TRegistrationScope TInstallRegistration::Register(TInstallRun& run) {
     for (const TRegistrationScope scope : {TRegistrationScope::Machine, TRegistrationScope::User}) {
         transaction.WillWriteEntry(scope, RegisteredInstallLocation(scope).value_or(""));
     }
-    const std::optional<TRegistrationScope> scope = WriteUninstallEntry(
-        MakeUninstallEntry(*destination, InstalledBytes(merged, uninstallerSize_ + static_cast<int64_t>(text.size())),
-                           Today()));
+    const std::optional<TRegistrationScope> scope = WriteUninstallEntry(MakeUninstallEntry(
+        *destination, InstalledBytes(merged, uninstallerSize_ + static_cast<int64_t>(text.size())), Today()));
     if (!scope) {
         throw ERegistrationFailed("Cannot write the registry key " +
                                   RegistrationKeyName(TRegistrationScope::User));

@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "app/install_front_end.h"
 #include "app/copy_form.h"
+#include "app/install_front_end.h"
 #include "lifecycle/install_record.h"
 #include "lifecycle/registration.h"
 

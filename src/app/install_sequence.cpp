@@ -9,8 +9,10 @@
 #include "app/copy_form.h"
 #include "app/install_registration.h"
 #include "app/install_state.h"
+#include "app/preflight.h"
 #include "archive/compress.h"
 #include "framework/application.h"
+#include "framework/file_stream.h"
 #include "framework/string_list.h"
 #include "framework/sysutils.h"
 #include "lifecycle/folder_security.h"
@@ -20,10 +22,8 @@
 #include "lifecycle/safe_files.h"
 #include "lifecycle/safe_library.h"
 #include "shell/shell_folders.h"
-#include "widgets/folders.h"
-#include "framework/file_stream.h"
-#include "app/preflight.h"
 #include "shell/shell_link.h"
+#include "widgets/folders.h"
 #include "widgets/message_dialog.h"
 
 namespace {
@@ -34,7 +34,6 @@ std::string FullDestination() {
     const std::string& typed = InstallState.DestinationFolder;
     return RecordedDestination(typed.empty() ? std::string(".") : typed).value_or(typed);
 }
-
 
 // The folder of this program's own file: its full path up to and including the last "\" or ":".
 std::string ProgramFolder() {
@@ -79,11 +78,13 @@ bool ProtectDestination(TInstallRun& run) {
         return true;
     }
     static ProtectedFolderSecurity security;
-    if (run.Folder->List(kDestinationItself).empty() && security.ApplyTo(run.Folder->RootHandle()) == ERROR_SUCCESS &&
+    if (run.Folder->List(kDestinationItself).empty() &&
+        security.ApplyTo(run.Folder->RootHandle()) == ERROR_SUCCESS &&
         run.Folder->List(kDestinationItself).empty() && !InstallationExposure(*run.Folder, {}, where)) {
         return false;
     }
-    throw EUnprotectedDestination(Format(kUnprotectedDestination, run.Destination.c_str(), exposure.Reason().c_str()));
+    throw EUnprotectedDestination(
+        Format(kUnprotectedDestination, run.Destination.c_str(), exposure.Reason().c_str()));
 }
 
 // Removes the empty folder at path, as the run made it; false when it stays.
@@ -148,8 +149,8 @@ void RollBackRun(TInstallRun& run, TInstallFrontEnd& frontEnd) {
     run.Folder.reset();
     TInstallState& state = InstallState;
     if (state.DestinationMade && RemoveMadeFolder(WithoutTrailingBackslash(state.DestinationFolder))) {
-        for (auto parent = state.MadeAbove.rbegin(); parent != state.MadeAbove.rend() && RemoveMadeFolder(*parent);
-             ++parent) {
+        for (auto parent = state.MadeAbove.rbegin();
+             parent != state.MadeAbove.rend() && RemoveMadeFolder(*parent); ++parent) {
         }
     }
 }
@@ -198,8 +199,8 @@ void MakeDestinationFolders() {
     for (const std::string& folder : missing) {
         if (!::CreateDirectoryA(folder.c_str(), FolderSecurity())) {
             const DWORD code = ::GetLastError();
-            throw EInOutError(Format("Cannot create folder %s (%s)", folder.c_str(), SystemErrorText(code).c_str()),
-                              code);
+            throw EInOutError(
+                Format("Cannot create folder %s (%s)", folder.c_str(), SystemErrorText(code).c_str()), code);
         }
         if (folder == destination) {
             state.DestinationMade = true;

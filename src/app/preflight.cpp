@@ -245,7 +245,8 @@ void CheckBeforeFirstChange(const TStringList& entries,
                     Exists(AttributesOf(backupFolder)) && !IsFolder(AttributesOf(backupFolder));
                 const DWORD moveError = OpenError(target, DELETE, kShareAll);
                 if (backupFolderBlocked || IsFolder(backupAttributes) ||
-                    (Exists(backupAttributes) && OpenError(backupTarget, DELETE, kShareAll) != ERROR_SUCCESS) ||
+                    (Exists(backupAttributes) &&
+                     OpenError(backupTarget, DELETE, kShareAll) != ERROR_SUCCESS) ||
                     moveError != ERROR_SUCCESS) {
                     const std::string message = Format(kBackupFailed, target.c_str(), backupFolder.c_str());
                     if (moveError == ERROR_SHARING_VIOLATION || moveError == ERROR_LOCK_VIOLATION) {

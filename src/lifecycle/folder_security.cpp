@@ -414,10 +414,9 @@ bool RunsUnderWine() {
 
 // The descriptor of the item at path (never through a link), or nothing.
 UniqueSecurityDescriptor SecurityOfPath(const std::string& path) {
-    const UniqueFileHandle item(::CreateFileA(path.c_str(), READ_CONTROL,
-                                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                              OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT,
-                                              nullptr));
+    const UniqueFileHandle item(::CreateFileA(
+        path.c_str(), READ_CONTROL, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+        OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
     uint32_t error = 0;
     return item ? ReadFolderSecurity(item.get(), error) : UniqueSecurityDescriptor();
 }
@@ -443,7 +442,9 @@ std::vector<std::string> InstallationTrustedAccounts() {
     return trusted;
 }
 
-TFolderExposure InstallationExposure(TSafeFolder& folder, const std::vector<std::string>& files, std::string& where) {
+TFolderExposure InstallationExposure(TSafeFolder& folder,
+                                     const std::vector<std::string>& files,
+                                     std::string& where) {
     // The folder by the handle that holds it, then each folder above it by its path.
     std::vector<UniqueSecurityDescriptor> owned;
     uint32_t error = 0;

@@ -139,4 +139,6 @@ class TSafeFolder;
 // itself with every folder above it up to its volume's root and, each read with the folder and
 // those above it, the files named (relative names; a missing one counts for nothing). Returns the
 // first exposure found, with what it concerns in where ("" for the folder itself).
-TFolderExposure InstallationExposure(TSafeFolder& folder, const std::vector<std::string>& files, std::string& where);
+TFolderExposure InstallationExposure(TSafeFolder& folder,
+                                     const std::vector<std::string>& files,
+                                     std::string& where);

@@ -257,8 +257,8 @@ bool ReadNamePair(std::string_view rest, TJournalStep& step) {
 
 constexpr std::pair<TStepAction, std::string_view> kStepKeywords[] = {
     {TStepAction::Parent, "parent"}, {TStepAction::NewFolder, "folder"}, {TStepAction::New, "new"},
-    {TStepAction::Backup, "backup"}, {TStepAction::Aside, "aside"},   {TStepAction::Put, "put"},
-    {TStepAction::Copy, "copy"},     {TStepAction::Entry, "entry"},   {TStepAction::Shortcut, "shortcut"},
+    {TStepAction::Backup, "backup"}, {TStepAction::Aside, "aside"},      {TStepAction::Put, "put"},
+    {TStepAction::Copy, "copy"},     {TStepAction::Entry, "entry"},      {TStepAction::Shortcut, "shortcut"},
 };
 
 std::string_view StepKeyword(TStepAction action) {
@@ -270,7 +270,10 @@ std::string_view StepKeyword(TStepAction action) {
     return {};
 }
 
-bool ReadStep(std::string_view keyword, std::string_view rest, const std::string& destination, TJournalStep& step) {
+bool ReadStep(std::string_view keyword,
+              std::string_view rest,
+              const std::string& destination,
+              TJournalStep& step) {
     const auto* found = std::find_if(std::begin(kStepKeywords), std::end(kStepKeywords),
                                      [keyword](const auto& known) { return known.second == keyword; });
     if (found == std::end(kStepKeywords)) {
@@ -291,7 +294,8 @@ bool ReadStep(std::string_view keyword, std::string_view rest, const std::string
             const auto [scope, previous] = SplitKeyword(rest);
             step.Name = std::string(scope);
             step.Other = std::string(previous);
-            return (scope == "machine" || scope == "user") && (previous == "-" || IsSafeAbsolutePath(previous));
+            return (scope == "machine" || scope == "user") &&
+                   (previous == "-" || IsSafeAbsolutePath(previous));
         }
         case TStepAction::Shortcut:
             step.Name = std::string(rest);
@@ -309,38 +313,41 @@ TInstallRecord ParseInstallRecord(std::string_view text) {
     NameSet files;  // written and kept files share one name space
     NameSet shortcuts;
     NameSet parents;
-    record.Destination = ReadLines(text, kRecordHeading, [&](int number, std::string_view keyword,
-                                                               std::string_view rest, const std::string& destination) {
-        if (keyword == "folder") {
-            if (!IsSafeFolderName(rest) || !folders.Add(rest)) {
-                Refuse(number, "bad or repeated folder name");
+    record.Destination = ReadLines(
+        text, kRecordHeading,
+        [&](int number, std::string_view keyword, std::string_view rest, const std::string& destination) {
+            if (keyword == "folder") {
+                if (!IsSafeFolderName(rest) || !folders.Add(rest)) {
+                    Refuse(number, "bad or repeated folder name");
+                }
+                record.Folders.emplace_back(rest);
+            } else if (keyword == "file") {
+                TRecordedFile file;
+                if (!ReadFileLine(rest, file) || !files.Add(file.Name)) {
+                    Refuse(number, "bad or repeated file line");
+                }
+                record.Files.push_back(std::move(file));
+            } else if (keyword == "kept") {
+                if (!IsSafeRelativeName(rest) || !files.Add(rest)) {
+                    Refuse(number, "bad or repeated kept file name");
+                }
+                record.Kept.emplace_back(rest);
+            } else if (keyword == "shortcut") {
+                if (!IsShortcutPath(rest) || !shortcuts.Add(rest)) {
+                    Refuse(number,
+                           "bad or repeated shortcut path: only Tandrel.lnk in a local Programs or SendTo "
+                           "folder");
+                }
+                record.Shortcuts.emplace_back(rest);
+            } else if (keyword == "parent") {
+                if (!IsParentOf(rest, destination) || !parents.Add(rest)) {
+                    Refuse(number, "bad or repeated folder above the destination");
+                }
+                record.Parents.emplace_back(rest);
+            } else {
+                Refuse(number, "unknown line");
             }
-            record.Folders.emplace_back(rest);
-        } else if (keyword == "file") {
-            TRecordedFile file;
-            if (!ReadFileLine(rest, file) || !files.Add(file.Name)) {
-                Refuse(number, "bad or repeated file line");
-            }
-            record.Files.push_back(std::move(file));
-        } else if (keyword == "kept") {
-            if (!IsSafeRelativeName(rest) || !files.Add(rest)) {
-                Refuse(number, "bad or repeated kept file name");
-            }
-            record.Kept.emplace_back(rest);
-        } else if (keyword == "shortcut") {
-            if (!IsShortcutPath(rest) || !shortcuts.Add(rest)) {
-                Refuse(number, "bad or repeated shortcut path: only Tandrel.lnk in a local Programs or SendTo folder");
-            }
-            record.Shortcuts.emplace_back(rest);
-        } else if (keyword == "parent") {
-            if (!IsParentOf(rest, destination) || !parents.Add(rest)) {
-                Refuse(number, "bad or repeated folder above the destination");
-            }
-            record.Parents.emplace_back(rest);
-        } else {
-            Refuse(number, "unknown line");
-        }
-    });
+        });
     return record;
 }
 
@@ -371,31 +378,32 @@ std::string FormatInstallJournal(const TInstallJournal& journal) {
 TInstallJournal ParseInstallJournal(std::string_view text) {
     TInstallJournal journal;
     bool doneRead = false;
-    journal.Destination = ReadLines(text, kJournalHeading, [&](int number, std::string_view keyword,
-                                                                 std::string_view rest, const std::string& destination) {
-        if (journal.Committed) {
-            Refuse(number, "nothing follows the commit");
-        }
-        if (keyword == "done") {
-            int32_t done = 0;
-            if (doneRead || !ReadSize(rest, done) || done > static_cast<int32_t>(journal.Steps.size())) {
-                Refuse(number, "bad or repeated count of steps done");
+    journal.Destination = ReadLines(
+        text, kJournalHeading,
+        [&](int number, std::string_view keyword, std::string_view rest, const std::string& destination) {
+            if (journal.Committed) {
+                Refuse(number, "nothing follows the commit");
             }
-            journal.Done = done;
-            doneRead = true;
-        } else if (keyword == "commit") {
-            if (!doneRead || !rest.empty() || journal.Done != static_cast<int>(journal.Steps.size())) {
-                Refuse(number, "a commit before every step is done");
+            if (keyword == "done") {
+                int32_t done = 0;
+                if (doneRead || !ReadSize(rest, done) || done > static_cast<int32_t>(journal.Steps.size())) {
+                    Refuse(number, "bad or repeated count of steps done");
+                }
+                journal.Done = done;
+                doneRead = true;
+            } else if (keyword == "commit") {
+                if (!doneRead || !rest.empty() || journal.Done != static_cast<int>(journal.Steps.size())) {
+                    Refuse(number, "a commit before every step is done");
+                }
+                journal.Committed = true;
+            } else {
+                TJournalStep step;
+                if (doneRead || !ReadStep(keyword, rest, destination, step)) {
+                    Refuse(number, "bad step");
+                }
+                journal.Steps.push_back(std::move(step));
             }
-            journal.Committed = true;
-        } else {
-            TJournalStep step;
-            if (doneRead || !ReadStep(keyword, rest, destination, step)) {
-                Refuse(number, "bad step");
-            }
-            journal.Steps.push_back(std::move(step));
-        }
-    });
+        });
     if (!doneRead) {
         Refuse(2, "the journal does not say how many steps are done");
     }

@@ -2,10 +2,10 @@
 
 #include <algorithm>
 
-#include "framework/file_stream.h"
 #include "archive/sha256.h"
-#include "lifecycle/fault_point.h"
+#include "framework/file_stream.h"
 #include "framework/sysutils.h"
+#include "lifecycle/fault_point.h"
 #include "lifecycle/record_file.h"
 #include "lifecycle/removal_plan.h"
 
@@ -32,11 +32,13 @@ bool WriteAll(HANDLE file, std::string_view text) {
 }
 
 std::string FullName(TSafeFolder& folder, std::string_view name) {
-    return name == kDestinationItself ? folder.Root() : AddTrailingBackslash(folder.Root()) + std::string(name);
+    return name == kDestinationItself ? folder.Root()
+                                      : AddTrailingBackslash(folder.Root()) + std::string(name);
 }
 
 const char* StepKeywordText(TStepAction action) {
-    constexpr const char* kNames[] = {"parent", "folder", "new", "backup", "aside", "put", "copy", "entry", "shortcut"};
+    constexpr const char* kNames[] = {"parent", "folder", "new",   "backup",  "aside",
+                                      "put",    "copy",   "entry", "shortcut"};
     return kNames[static_cast<int>(action)];
 }
 
@@ -93,8 +95,10 @@ bool UndoStep(TSafeFolder& folder,
         case TStepAction::Backup:
         case TStepAction::Aside:
             if (folder.Exists(step.Other)) {
-                if (folder.Exists(step.Name) || folder.MoveFile(step.Other, step.Name, false) != ERROR_SUCCESS) {
-                    left = FullName(folder, step.Other) + " (the earlier " + FullName(folder, step.Name) + ")";
+                if (folder.Exists(step.Name) ||
+                    folder.MoveFile(step.Other, step.Name, false) != ERROR_SUCCESS) {
+                    left =
+                        FullName(folder, step.Other) + " (the earlier " + FullName(folder, step.Name) + ")";
                     return false;
                 }
                 restored.push_back("Restored " + FullName(folder, step.Name));
@@ -154,9 +158,10 @@ std::vector<std::string> RollBackJournal(TSafeFolder& folder, TInstallJournal& j
         }
     }
     folder.RemoveFile(kJournalName);
-    const bool madeDestination = std::any_of(journal.Steps.begin(), journal.Steps.end(), [](const TJournalStep& step) {
-        return step.Action == TStepAction::NewFolder && step.Name == kDestinationItself;
-    });
+    const bool madeDestination =
+        std::any_of(journal.Steps.begin(), journal.Steps.end(), [](const TJournalStep& step) {
+            return step.Action == TStepAction::NewFolder && step.Name == kDestinationItself;
+        });
     if (madeDestination) {
         if (folder.RemoveEmptyFolder(kDestinationItself)) {
             restored.push_back("Removed the folder " + journal.Destination);
@@ -175,7 +180,8 @@ std::vector<std::string> RollBackJournal(TSafeFolder& folder, TInstallJournal& j
 void FinishCommitted(TSafeFolder& folder, const TInstallJournal& journal) {
     for (const TJournalStep& step : journal.Steps) {
         try {
-            if (step.Action == TStepAction::Aside && folder.Exists(step.Other) && !folder.RemoveFile(step.Other)) {
+            if (step.Action == TStepAction::Aside && folder.Exists(step.Other) &&
+                !folder.RemoveFile(step.Other)) {
                 folder.RemoveAtRestart(step.Other);
             }
             if (step.Action == TStepAction::New && folder.Exists(step.Name)) {
@@ -195,9 +201,9 @@ bool RemoveEmptyFolderAbove(const std::string& path) {
     if (IsReparsePoint(path)) {
         return false;
     }
-    const UniqueFileHandle folder(::CreateFileA(path.c_str(), DELETE | FILE_READ_ATTRIBUTES | SYNCHRONIZE,
-                                                FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                                                FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    const UniqueFileHandle folder(::CreateFileA(
+        path.c_str(), DELETE | FILE_READ_ATTRIBUTES | SYNCHRONIZE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+        nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
     if (!folder) {
         const DWORD error = ::GetLastError();
         return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
@@ -215,7 +221,8 @@ bool RemoveEmptyFolderAbove(const std::string& path) {
 
 UniqueFileHandle DuplicateFileHandle(HANDLE file) {
     HANDLE copy = nullptr;
-    if (!::DuplicateHandle(::GetCurrentProcess(), file, ::GetCurrentProcess(), &copy, 0, FALSE, DUPLICATE_SAME_ACCESS)) {
+    if (!::DuplicateHandle(::GetCurrentProcess(), file, ::GetCurrentProcess(), &copy, 0, FALSE,
+                           DUPLICATE_SAME_ACCESS)) {
         return UniqueFileHandle();
     }
     return UniqueFileHandle(copy);
@@ -280,7 +287,8 @@ void TInstallTransaction::Begin(TStepAction action, std::string name, std::strin
 
 std::string TInstallTransaction::FreeName(std::string_view name, const char* suffix) {
     for (int attempt = 1; attempt <= 100; ++attempt) {
-        std::string candidate = std::string(name) + suffix + (attempt > 1 ? IntToStr(attempt) : std::string());
+        std::string candidate =
+            std::string(name) + suffix + (attempt > 1 ? IntToStr(attempt) : std::string());
         if (!folder_.Exists(candidate)) {
             return candidate;
         }
@@ -316,8 +324,9 @@ std::string TInstallTransaction::CopyToNewFile(std::string_view from, std::strin
     const std::string fresh = FreeName(to, kNewSuffix);
     Begin(TStepAction::Copy, std::string(from), fresh);
     const std::string source = folder_.PathOf(from);
-    const UniqueFileHandle input(::CreateFileA(source.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                               FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+    const UniqueFileHandle input(
+        ::CreateFileA(source.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                      FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
     if (!input) {
         RaiseFileError("read", source, ::GetLastError());
     }
@@ -436,7 +445,8 @@ TInstallationLock::TInstallationLock(const std::string& destination) {
     // Named after the folder, whatever the letter case of its path: the digest of its name keeps
     // the name short and free of backslashes.
     const std::string key = LowerCaseAscii(WithoutTrailingBackslash(destination));
-    const std::string name = "Tandrel-Installation-" + DigestToHex(Sha256Of(key.data(), key.size())).substr(0, 32);
+    const std::string name =
+        "Tandrel-Installation-" + DigestToHex(Sha256Of(key.data(), key.size())).substr(0, 32);
     // Global: every session of the machine, where the process may make such an object; otherwise
     // this session's.
     for (const std::string& scope : {std::string("Global\\"), std::string("Local\\")}) {

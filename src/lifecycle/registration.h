@@ -25,7 +25,9 @@ struct TUninstallEntry {
 
 // The entry for an installation into destination (a full path without a trailing "\") of
 // installedBytes in all, on date (YYYYMMDD).
-TUninstallEntry MakeUninstallEntry(const std::string& destination, int64_t installedBytes, const std::string& date);
+TUninstallEntry MakeUninstallEntry(const std::string& destination,
+                                   int64_t installedBytes,
+                                   const std::string& date);
 
 // Writes entry (with NoModify and NoRepair 1) under HKEY_LOCAL_MACHINE, 64-bit view, where the
 // process can create the key, else under HKEY_CURRENT_USER. Returns where it was written; nothing

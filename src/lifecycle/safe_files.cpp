@@ -39,8 +39,9 @@ bool ListFolderItems(HANDLE folder, std::vector<TFolderItem>& items) {
             const auto& entry = *reinterpret_cast<const FILE_ID_BOTH_DIR_INFO*>(buffer + at);
             const int wide = static_cast<int>(entry.FileNameLength / sizeof(WCHAR));
             std::string name(static_cast<size_t>(wide) * 2 + 1, '\0');
-            const int length = ::WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, entry.FileName, wide, name.data(),
-                                                     static_cast<int>(name.size()), nullptr, nullptr);
+            const int length =
+                ::WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, entry.FileName, wide, name.data(),
+                                      static_cast<int>(name.size()), nullptr, nullptr);
             name.resize(length > 0 ? static_cast<size_t>(length) : 0);
             if (name != "." && name != "..") {
                 items.push_back({std::move(name), entry.FileAttributes});
@@ -235,8 +236,8 @@ namespace {
 
 // A folder is held with the right to delete it (an empty created folder goes through its handle)
 // and shared for everything but deleting: nobody can rename or remove it meanwhile.
-constexpr DWORD kHeldFolderAccess =
-    DELETE | FILE_LIST_DIRECTORY | FILE_TRAVERSE | FILE_READ_ATTRIBUTES | READ_CONTROL | WRITE_DAC | SYNCHRONIZE;
+constexpr DWORD kHeldFolderAccess = DELETE | FILE_LIST_DIRECTORY | FILE_TRAVERSE | FILE_READ_ATTRIBUTES |
+                                    READ_CONTROL | WRITE_DAC | SYNCHRONIZE;
 constexpr DWORD kHeldFolderShare = FILE_SHARE_READ | FILE_SHARE_WRITE;
 
 std::wstring Wide(const std::string& text) {
@@ -254,13 +255,13 @@ std::wstring Wide(const std::string& text) {
 // Opens the folder at path for holding; a process that has it as its current folder may keep us
 // from the right to delete it, which only an empty created folder's removal needs.
 UniqueFileHandle OpenFolder(const std::string& path) {
-    UniqueFileHandle folder(::CreateFileA(path.c_str(), kHeldFolderAccess, kHeldFolderShare, nullptr,
-                                          OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT,
-                                          nullptr));
+    UniqueFileHandle folder(
+        ::CreateFileA(path.c_str(), kHeldFolderAccess, kHeldFolderShare, nullptr, OPEN_EXISTING,
+                      FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
     if (!folder && ::GetLastError() == ERROR_SHARING_VIOLATION) {
         folder.reset(::CreateFileA(path.c_str(), kHeldFolderAccess & ~(DELETE | WRITE_DAC), kHeldFolderShare,
-                                   nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT,
-                                   nullptr));
+                                   nullptr, OPEN_EXISTING,
+                                   FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
     }
     return folder;
 }
@@ -301,8 +302,8 @@ TSafeFolder::Held* TSafeFolder::Hold(const std::string& name, bool missingOk) {
     if (name != kDestinationItself) {
         // The parent first: the folders of the chain are held outermost first.
         const size_t cut = name.rfind('\\');
-        if (Hold(cut == std::string::npos ? std::string(kDestinationItself) : name.substr(0, cut), missingOk) ==
-            nullptr) {
+        if (Hold(cut == std::string::npos ? std::string(kDestinationItself) : name.substr(0, cut),
+                 missingOk) == nullptr) {
             return nullptr;
         }
         path = AddTrailingBackslash(root_) + name;
@@ -320,7 +321,8 @@ TSafeFolder::Held* TSafeFolder::Hold(const std::string& name, bool missingOk) {
     }
     // Checked again once held: what was checked is now what stays.
     const DWORD attributes = HandleAttributes(handle.get());
-    if (IsReparsePoint(path) || (attributes != kNoAttributes && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0)) {
+    if (IsReparsePoint(path) ||
+        (attributes != kNoAttributes && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0)) {
         RefuseLink(path);
     }
     if (attributes == kNoAttributes || (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
@@ -361,8 +363,8 @@ bool TSafeFolder::MakeFolder(std::string_view name, SECURITY_ATTRIBUTES* securit
     if (!::CreateDirectoryA(path.c_str(), security)) {
         const DWORD code = ::GetLastError();
         if (code != ERROR_ALREADY_EXISTS) {
-            throw EInOutError(Format("Cannot create folder %s (%s)", path.c_str(), SystemErrorText(code).c_str()),
-                              code);
+            throw EInOutError(
+                Format("Cannot create folder %s (%s)", path.c_str(), SystemErrorText(code).c_str()), code);
         }
         made = false;
     }
@@ -379,8 +381,8 @@ UniqueFileHandle TSafeFolder::CreateNewFile(std::string_view name) {
     UniqueFileHandle file(::CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE | DELETE, FILE_SHARE_READ,
                                         nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file) {
-        throw EFCreateError(Format("Cannot create file %s (%s)", path.c_str(),
-                                   SystemErrorText(::GetLastError()).c_str()));
+        throw EFCreateError(
+            Format("Cannot create file %s (%s)", path.c_str(), SystemErrorText(::GetLastError()).c_str()));
     }
     return file;
 }
@@ -409,7 +411,8 @@ uint32_t TSafeFolder::MoveFile(std::string_view from, std::string_view to, bool 
         return ::GetLastError();
     }
     const DWORD attributes = HandleAttributes(file.get());
-    if (attributes == kNoAttributes || (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) != 0) {
+    if (attributes == kNoAttributes ||
+        (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) != 0) {
         return ERROR_ACCESS_DENIED;
     }
     return RenameOpenFile(file.get(), to, replace);
@@ -421,7 +424,8 @@ bool TSafeFolder::Exists(std::string_view name) {
         throw EUnsafePath(std::string(name) + ": not a name inside " + root_);
     }
     WIN32_FIND_DATAA found{};
-    const UniqueFindHandle search(::FindFirstFileA(name == kDestinationItself ? root_.c_str() : path.c_str(), &found));
+    const UniqueFindHandle search(
+        ::FindFirstFileA(name == kDestinationItself ? root_.c_str() : path.c_str(), &found));
     return static_cast<bool>(search) || ::GetFileAttributesA(path.c_str()) != kNoAttributes;
 }
 
@@ -450,7 +454,8 @@ bool TSafeFolder::RemoveEmptyFolder(std::string_view name) {
     if (name != kDestinationItself && !IsSafeRelativeName(name)) {
         throw EUnsafePath(std::string(name) + ": not a name inside " + root_);
     }
-    const std::string path = name == kDestinationItself ? root_ : AddTrailingBackslash(root_) + std::string(name);
+    const std::string path =
+        name == kDestinationItself ? root_ : AddTrailingBackslash(root_) + std::string(name);
     const DWORD attributes = ::GetFileAttributesA(path.c_str());
     if (attributes != kNoAttributes && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
         return false;
@@ -466,10 +471,12 @@ bool TSafeFolder::RemoveEmptyFolder(std::string_view name) {
     }
     FILE_DISPOSITION_INFO disposition{};
     disposition.DeleteFile = TRUE;
-    if (!::SetFileInformationByHandle(held->Handle.get(), FileDispositionInfo, &disposition, sizeof disposition)) {
+    if (!::SetFileInformationByHandle(held->Handle.get(), FileDispositionInfo, &disposition,
+                                      sizeof disposition)) {
         // Taken back: a refused mark must not leave the folder pending deletion.
         disposition.DeleteFile = FALSE;
-        ::SetFileInformationByHandle(held->Handle.get(), FileDispositionInfo, &disposition, sizeof disposition);
+        ::SetFileInformationByHandle(held->Handle.get(), FileDispositionInfo, &disposition,
+                                     sizeof disposition);
         return false;
     }
     // A folder goes when its last handle closes: the folders below it were let go of already, since

@@ -1,7 +1,5 @@
 #include "lifecycle/stale_removals.h"
 
-#include "lifecycle/safe_files.h"
-
 #include <windows.h>
 
 #include <vector>
@@ -9,6 +7,7 @@
 #include "framework/sysutils.h"
 #include "framework/unique_handle.h"
 #include "lifecycle/removal_plan.h"
+#include "lifecycle/safe_files.h"
 
 namespace {
 

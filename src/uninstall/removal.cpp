@@ -402,8 +402,8 @@ int RunRemoval(const std::string& folder, const std::string& parkingFolder, TRem
         if (const TFolderExposure exposure =
                 InstallationExposure(*safeFolder, {kUninstallerName, kRecordName}, where)) {
             const std::string what = where.empty() ? destination : AddTrailingBackslash(destination) + where;
-            frontEnd.Failed(what + " can be changed by accounts other than the administrators (" + exposure.Reason() +
-                            "). Nothing has been removed.");
+            frontEnd.Failed(what + " can be changed by accounts other than the administrators (" +
+                            exposure.Reason() + "). Nothing has been removed.");
             return kExitBadRecord;
         }
     }
@@ -506,7 +506,8 @@ int RunRemoval(const std::string& folder, const std::string& parkingFolder, TRem
         }
     }
     // The folders above the destination that the setup made, innermost first, while empty.
-    for (auto parent = record.Parents.rbegin(); destinationGone && parent != record.Parents.rend(); ++parent) {
+    for (auto parent = record.Parents.rbegin(); destinationGone && parent != record.Parents.rend();
+         ++parent) {
         if (IsProtectedDestination(*parent, SystemFolders()) || !RemoveEmptyFolderAbove(*parent)) {
             break;
         }

@@ -403,6 +403,7 @@ int RunFromTemporaryCopy(TOwnProgramFile& own,
     RemoveOwnFolder(folder);
     // A copy that ended any other way (killed, crashed) failed.
     const bool known = exitCode == kExitRemoved || exitCode == kExitBadRecord || exitCode == kExitDeclined ||
-                       exitCode == kExitRemoveFailed || exitCode == kExitRemoveInUse || exitCode == kExitRemoveBusy;
+                       exitCode == kExitRemoveFailed || exitCode == kExitRemoveInUse ||
+                       exitCode == kExitRemoveBusy;
     return known ? static_cast<int>(exitCode) : kExitRemoveFailed;
 }

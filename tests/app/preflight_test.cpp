@@ -187,7 +187,8 @@ TEST_F(Preflight, FilesThatCannotBeReplacedAreFoundFirst) {
                   "Cannot open file " + readme);
         for (const bool backups : {true, false}) {
             TSafeFolder folder(destination);
-            EXPECT_THROW(CheckBeforeFirstChange(entries_, folder, backups, std::nullopt, 0, true), EFileInUse);
+            EXPECT_THROW(CheckBeforeFirstChange(entries_, folder, backups, std::nullopt, 0, true),
+                         EFileInUse);
         }
     }
     // Open with every sharing (a running program's file): it can be renamed, so it can be replaced.

@@ -27,8 +27,8 @@ std::string Variable(const char* name) {
 }
 
 void Append(const std::string& file, const std::string& line) {
-    const HANDLE log = ::CreateFileA(file.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                     OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    const HANDLE log = ::CreateFileA(file.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                     nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (log != INVALID_HANDLE_VALUE) {
         const std::string text = line + "\r\n";
         DWORD written = 0;
@@ -38,15 +38,16 @@ void Append(const std::string& file, const std::string& line) {
 }
 
 void Fill(const std::string& file) {
-    const HANDLE filler = ::CreateFileA(file.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                        FILE_ATTRIBUTE_NORMAL, nullptr);
+    const HANDLE filler =
+        ::CreateFileA(file.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (filler == INVALID_HANDLE_VALUE) {
         return;
     }
     const std::vector<char> block(64 * 1024, 'f');
     for (size_t size = block.size(); size > 0;) {
         DWORD written = 0;
-        if (!::WriteFile(filler, block.data(), static_cast<DWORD>(size), &written, nullptr) || written < size) {
+        if (!::WriteFile(filler, block.data(), static_cast<DWORD>(size), &written, nullptr) ||
+            written < size) {
             size /= 2;  // the last few bytes too
         }
     }
@@ -68,7 +69,8 @@ void Stop(const char* what) {
     if (!fill.empty()) {
         Fill(fill);
     } else if (!wait.empty()) {
-        for (int tick = 0; tick < 1200 && ::GetFileAttributesA(wait.c_str()) == INVALID_FILE_ATTRIBUTES; ++tick) {
+        for (int tick = 0; tick < 1200 && ::GetFileAttributesA(wait.c_str()) == INVALID_FILE_ATTRIBUTES;
+             ++tick) {
             ::Sleep(100);
         }
     } else {

@@ -139,17 +139,16 @@ TEST(InstallRecord, RefusesEveryOtherShape) {
         Record("shortcut \\\\host\\share\\Programs\\Tandrel.lnk\n"),
         Record("shortcut \\\\?\\C:\\Programs\\Tandrel.lnk\n"),
         Record("shortcut \\\\.\\C:\\SendTo\\Tandrel.lnk\n"),
-        Record("shortcut C:\\Users\\me\\Desktop\\Tandrel.lnk\n"),       // another folder
-        Record("shortcut C:\\Users\\me\\SendTo\\victim.lnk\n"),          // another name
-        Record("shortcut C:\\Users\\me\\SendTo\\sub\\Tandrel.lnk\n"),   // deeper
+        Record("shortcut C:\\Users\\me\\Desktop\\Tandrel.lnk\n"),      // another folder
+        Record("shortcut C:\\Users\\me\\SendTo\\victim.lnk\n"),        // another name
+        Record("shortcut C:\\Users\\me\\SendTo\\sub\\Tandrel.lnk\n"),  // deeper
         // Folders above the destination: absolute, and the destination inside them.
-        Record("parent C:\\Other\n"),
-        Record("parent C:\\\n"),
+        Record("parent C:\\Other\n"), Record("parent C:\\\n"),
         Record("parent C:\\Program Files\\Tandrel\n"),  // the destination itself
-        Record("parent C:\\Program\n"),                   // a prefix, not a folder above
-        Record("remove C:\\Windows\n"),                                // unknown line
-        Record("\n"),                                                  // empty line
-        Record("FILE 5 " + kDigestHex + " a.txt\n"),                   // keywords exactly
+        Record("parent C:\\Program\n"),                 // a prefix, not a folder above
+        Record("remove C:\\Windows\n"),                 // unknown line
+        Record("\n"),                                   // empty line
+        Record("FILE 5 " + kDigestHex + " a.txt\n"),    // keywords exactly
     };
     for (const std::string& text : cases) {
         SCOPED_TRACE(text);
@@ -198,8 +197,8 @@ TEST(InstallRecord, SecondInstallationMerges) {
     EXPECT_EQ(merged.Files[2].Name, "tandrel.exe");
     EXPECT_EQ(merged.Files[2].Size, 11);  // written again: the newer contents
     EXPECT_TRUE(merged.Kept.empty());
-    EXPECT_EQ(merged.Shortcuts, (std::vector<std::string>{"C:\\P\\Programs\\Tandrel.lnk",
-                                                          "C:\\S\\SendTo\\Tandrel.lnk"}));
+    EXPECT_EQ(merged.Shortcuts,
+              (std::vector<std::string>{"C:\\P\\Programs\\Tandrel.lnk", "C:\\S\\SendTo\\Tandrel.lnk"}));
     ExpectSame(ParseInstallRecord(FormatInstallRecord(merged)), merged);
 
     // A file that was there before the first run and kept by both stays the user's.
@@ -258,19 +257,19 @@ TEST(InstallJournal, StepsReadBackInOrderWithTheirProgress) {
 TEST(InstallJournal, RefusesWhatARunNeverWrites) {
     const std::string head = std::string(kJournalHeading) + "\ndestination C:\\T\n";
     const std::string cases[] = {
-        head,                                                    // no count of steps done
-        head + "new a.tmp\ndone 2\n",                            // more done than planned
-        head + "done 0\nnew a.tmp\n",                            // a step after the count
-        head + "new a.tmp\ndone 0\ncommit\n",                    // committed with a step to do
-        head + "done 0\ncommit\ndone 0\n",                       // anything after the commit
-        head + "backup a.txt\ndone 0\n",                         // one name of two
-        head + "backup a.txt>..\\b.txt\ndone 0\n",               // outside the destination
-        head + "put a.tmp>C:\\Windows\\b.dll\ndone 0\n",         // absolute
-        head + "entry machine Tandrel\ndone 0\n",                // a relative previous entry
-        head + "entry system -\ndone 0\n",                       // no such scope
-        head + "parent D:\\\ndone 0\n",                          // not above the destination
+        head,                                             // no count of steps done
+        head + "new a.tmp\ndone 2\n",                     // more done than planned
+        head + "done 0\nnew a.tmp\n",                     // a step after the count
+        head + "new a.tmp\ndone 0\ncommit\n",             // committed with a step to do
+        head + "done 0\ncommit\ndone 0\n",                // anything after the commit
+        head + "backup a.txt\ndone 0\n",                  // one name of two
+        head + "backup a.txt>..\\b.txt\ndone 0\n",        // outside the destination
+        head + "put a.tmp>C:\\Windows\\b.dll\ndone 0\n",  // absolute
+        head + "entry machine Tandrel\ndone 0\n",         // a relative previous entry
+        head + "entry system -\ndone 0\n",                // no such scope
+        head + "parent D:\\\ndone 0\n",                   // not above the destination
         head + "shortcut \\\\host\\s\\Programs\\Tandrel.lnk\ndone 0\n",
-        head + "file 5 " + std::string(64, '0') + " a.txt\ndone 0\n",  // a record's line
+        head + "file 5 " + std::string(64, '0') + " a.txt\ndone 0\n",   // a record's line
         std::string(kRecordHeading) + "\ndestination C:\\T\ndone 0\n",  // a record's heading
     };
     for (const std::string& text : cases) {
