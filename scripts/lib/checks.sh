@@ -10,6 +10,17 @@ fail() {
 }
 ok() { echo "$CHECK_PREFIX: ok: $*"; }
 
+# Runs a Windows program in the test's prefix with a time limit (its output in $work/last-run.log);
+# STATUS is its exit code (124: still running).
+STATUS=
+wine_run_limited() {  # exe args...
+    timeout 120 "$WINE_SCRIPTS/wine-run.sh" "$@" >"$work/last-run.log" 2>&1
+    STATUS=$?
+}
+expect_exit() {  # want what
+    [[ "$STATUS" == "$1" ]] && ok "$2: exit code $1" || fail "$2: exit code $STATUS, expected $1"
+}
+
 check_same() {  # expected actual what
     if cmp -s "$1" "$2"; then
         ok "$3"

@@ -1,0 +1,307 @@
+#!/usr/bin/env bash
+# Who may change an installation made with administrator rights, under Wine (where the programs run
+# as administrator):
+#     protection_test.sh SETUP_EXE FABRICATE_EXE FLIP_EXE UNINSTALL_EXE
+# - a record with a shortcut line on a network path, a device path or with another file name is
+#   refused whole by the uninstaller: exit code 1, nothing removed, the entry stays;
+# - a destination that is a link to another program's folder is refused before the first change;
+# - another program's Uninstall.exe and Uninstall.dat in the destination go into Backup byte for
+#   byte (and stay there after the removal); with /NOBACKUP the run is refused, nothing changed;
+# - a destination that other accounts can change (a 0777 folder, one owned by root) is refused while
+#   it holds anything, and taken once emptied; the uninstaller refuses an installation whose folder
+#   or record other accounts can change;
+# - two installations with shortcuts: the shortcuts start the second; removing the first keeps them;
+# - a folder of the installation flipped between the real folder and a link to an outside folder
+#   while the uninstaller runs (by a Windows program, and by a Unix loop that Wine's sharing rules
+#   cannot stop): nothing outside is ever removed.
+# Runs in $TANDREL_WINEPREFIX when set, otherwise in a prefix of its own. Every run has a time limit.
+set -uo pipefail
+setup=$1 fabricate=$2 flip=$3 uninstaller=$4
+source "$(dirname "${BASH_SOURCE[0]}")/../../scripts/lib/wine-test.sh" protection || exit 1
+programs=$(wine_shell_folder "$prefix" Programs) || fail "no Programs folder in the registry"
+sendto=$(wine_shell_folder "$prefix" SendTo) || fail "no SendTo folder in the registry"
+shortcuts=("$programs/Tandrel.lnk" "$sendto/Tandrel.lnk")
+flipper=
+made=("$drive_c"/Prot-* "$drive_c"/prot-*.log "$sendto/victim.lnk" "${shortcuts[@]}")
+cleanup() {
+    [[ -n "$flipper" ]] && kill "$flipper" 2>/dev/null
+    rm -rf "${made[@]}" "$drive_c"/Prot-* "$drive_c"/prot-*.log
+    wine_test_done
+}
+trap cleanup EXIT
+rm -rf "${made[@]}"
+
+log_text() { tr -d '\r' <"$drive_c/$1" 2>/dev/null; }
+log_matches() {  # log what pattern: a line of the log matches the extended regular expression
+    log_text "$1" | grep -q -E -- "$3" && ok "$2: the log says why" ||
+        fail "$2: no line like '$3' in the log
+$(log_text "$1")"
+}
+# Every name, kind and content under a folder (links listed, never followed).
+snapshot() { (cd "$1" && find . -printf '%y %p %l\n' | sort && find . -type f -print0 | sort -z | xargs -0 -r sha256sum); }
+unchanged() {  # folder before what
+    [[ "$(snapshot "$1")" == "$2" ]] && ok "$3: nothing changed" || fail "$3: $1 changed
+$(diff <(echo "$2") <(snapshot "$1"))"
+}
+# The InstallLocation of the entry, once the Wine server has written the registry out.
+entry_location() {
+    wine_as_user "$prefix" wineserver -w
+    grep -h -A20 '^\[Software\\\\Microsoft\\\\Windows\\\\CurrentVersion\\\\Uninstall\\\\Tandrel\]' \
+        "$prefix/system.reg" "$prefix/user.reg" | grep -m1 '^"InstallLocation"=' | sed -E 's/^[^=]*="(.*)"$/\1/; s/\\\\/\\/g'
+}
+shortcut_target() {  # lnk: the local path the shortcut starts
+    lnkinfo "$1" 2>/dev/null | grep -m1 -E '^[[:space:]]*Local path[[:space:]]*:' | sed -E 's/^[^:]*:[[:space:]]?//'
+}
+install() {  # name what [switches...]: an unattended installation into C:\<name>, logged to C:\prot-<name>.log
+    local name=$1 what=$2
+    shift 2
+    wine_run_limited "$setup" /VERYSILENT "/DIR=C:\\$name" "/LOG=C:\\prot-$name.log" "$@"
+}
+remove() {  # name: the unattended removal of C:\<name>, logged to C:\prot-remove-<name>.log
+    wine_run_limited "$drive_c/$1/Uninstall.exe" /VERYSILENT "/LOG=C:\\prot-remove-$1.log"
+}
+
+# ---- A record with a shortcut line that is not Tandrel.lnk in a local Programs or SendTo folder:
+# refused whole, nothing removed, the entry stays.
+install Prot-Record "record"
+expect_exit 0 "record: installed"
+printf 'a shortcut of another program\r\n' >"$sendto/victim.lnk"
+wine_own "$sendto/victim.lnk"
+cp "$drive_c/Prot-Record/Uninstall.dat" "$work/record"
+sendto_win="C:\\users\\$WINE_USER\\AppData\\Roaming\\Microsoft\\Windows\\SendTo"
+programs_win="C:\\users\\$WINE_USER\\AppData\\Roaming\\Microsoft\\Windows\\Start Menu\\Programs"
+for line in '\\host\share\Programs\Tandrel.lnk' "\\\\?\\$programs_win\\Tandrel.lnk" "$sendto_win\\victim.lnk"; do
+    { cat "$work/record"; printf 'shortcut %s\r\n' "$line"; } >"$drive_c/Prot-Record/Uninstall.dat"
+    before=$(snapshot "$drive_c/Prot-Record")
+    links_before=$(sha256sum "${shortcuts[@]}" "$sendto/victim.lnk" 2>&1)
+    remove Prot-Record
+    expect_exit 1 "shortcut $line"
+    unchanged "$drive_c/Prot-Record" "$before" "shortcut $line"
+    [[ "$(sha256sum "${shortcuts[@]}" "$sendto/victim.lnk" 2>&1)" == "$links_before" ]] &&
+        ok "shortcut $line: the shortcuts and victim.lnk stay" || fail "shortcut $line: a shortcut was removed"
+    [[ "$(entry_location)" == 'C:\Prot-Record' ]] && ok "shortcut $line: the entry stays" ||
+        fail "shortcut $line: the entry names '$(entry_location)'"
+    log_matches prot-remove-Prot-Record.log "shortcut $line" '^Error: The record .* is damaged: Line .*shortcut'
+done
+cp "$work/record" "$drive_c/Prot-Record/Uninstall.dat"
+
+# ---- The destination is a link to another program's folder: refused before the first change.
+mkdir -p "$drive_c/Prot-Other"
+printf 'the other program\r\n' >"$drive_c/Prot-Other/Other.exe"
+printf 'its uninstaller\r\n' >"$drive_c/Prot-Other/Uninstall.exe"
+printf 'its own record\r\n' >"$drive_c/Prot-Other/Uninstall.dat"
+ln -s Prot-Other "$drive_c/Prot-Link"
+wine_own "$drive_c/Prot-Other"
+[[ $(id -u) -eq 0 ]] && chown -h "$WINE_USER" "$drive_c/Prot-Link"
+before=$(snapshot "$drive_c/Prot-Other")
+install Prot-Link "link"
+expect_exit 4 "destination is a link"
+unchanged "$drive_c/Prot-Other" "$before" "destination is a link: the other folder"
+[[ -L "$drive_c/Prot-Link" ]] && ok "destination is a link: the link stays" || fail "destination is a link: the link is gone"
+log_matches prot-Prot-Link.log "destination is a link" '^Error: .*(link.*C:\\Prot-Link|C:\\Prot-Link.*link)'
+[[ "$(entry_location)" == 'C:\Prot-Record' ]] && ok "destination is a link: the entry stays" ||
+    fail "destination is a link: the entry names '$(entry_location)'"
+
+# ---- Another program's Uninstall.exe and Uninstall.dat in the destination: with /NOBACKUP refused
+# with nothing changed; otherwise moved into Backup byte for byte, where they stay after the removal.
+mkdir -p "$drive_c/Prot-Tools"
+cp "$flip" "$drive_c/Prot-Tools/Uninstall.exe"
+printf '[Tools]\r\nremove=C:\\Prot-Tools\r\n' >"$drive_c/Prot-Tools/Uninstall.dat"
+printf 'a tool\r\n' >"$drive_c/Prot-Tools/tool.txt"
+wine_own "$drive_c/Prot-Tools"
+cp "$drive_c/Prot-Tools/Uninstall.exe" "$drive_c/Prot-Tools/Uninstall.dat" "$work/"
+before=$(snapshot "$drive_c/Prot-Tools")
+install Prot-Tools "foreign /NOBACKUP" /NOBACKUP
+expect_exit 4 "foreign uninstaller, /NOBACKUP"
+unchanged "$drive_c/Prot-Tools" "$before" "foreign uninstaller, /NOBACKUP"
+log_matches prot-Prot-Tools.log "foreign uninstaller, /NOBACKUP" '^Error: Cannot replace .*Uninstall\.(exe|dat): it was not written by this setup'
+install Prot-Tools "foreign"
+expect_exit 0 "foreign uninstaller"
+for name in Uninstall.exe Uninstall.dat; do
+    check_same "$work/$name" "$drive_c/Prot-Tools/Backup/$name" "foreign uninstaller: $name in Backup"
+done
+cmp -s "$work/Uninstall.exe" "$drive_c/Prot-Tools/Uninstall.exe" && fail "foreign uninstaller: the other one stays in place"
+grep -q -a -F '[Tools]' "$drive_c/Prot-Tools/Uninstall.dat" && fail "foreign uninstaller: the other record was merged"
+remove Prot-Tools
+expect_exit 0 "foreign uninstaller: removal"
+for name in Uninstall.exe Uninstall.dat; do
+    check_same "$work/$name" "$drive_c/Prot-Tools/Backup/$name" "foreign uninstaller: $name still in Backup after the removal"
+done
+[[ -f "$drive_c/Prot-Tools/tool.txt" ]] && ok "foreign uninstaller: tool.txt stays" || fail "foreign uninstaller: tool.txt is gone"
+
+# ---- A destination that other accounts can change, holding a planted record with extra lines:
+# refused (the log names the folder and why); emptied, it is taken and the record starts afresh.
+printf 'planted\r\n' >"$drive_c/prot-victim.txt"
+victim_digest=$(sha256sum "$drive_c/prot-victim.txt" | cut -d' ' -f1)
+for kind in everyone root; do
+    dir=$drive_c/Prot-Open-$kind
+    mkdir -p "$dir"
+    printf 'Tandrel install record 1\r\ndestination C:\\Prot-Open-%s\r\nfolder .\r\nfile 9 %s prot-planted.txt\r\nshortcut %s\\Tandrel.lnk\r\n' \
+        "$kind" "$victim_digest" "$sendto_win" >"$dir/Uninstall.dat"
+    printf 'planted\r\n' >"$dir/prot-planted.txt"
+    if [[ $kind == everyone ]]; then
+        wine_own "$dir"
+        chmod 0777 "$dir"
+        why='Everyone may'
+    else
+        chown -R root "$dir"
+        why='ANONYMOUS LOGON'
+    fi
+    before=$(snapshot "$dir")
+    install "Prot-Open-$kind" "open"
+    expect_exit 4 "changeable by others ($kind)"
+    unchanged "$dir" "$before" "changeable by others ($kind)"
+    log_matches "prot-Prot-Open-$kind.log" "changeable by others ($kind)" \
+        "^Error: C:\\\\Prot-Open-$kind can be changed by accounts other than the administrators \\($why"
+    # Emptied, it is protected like a new folder and taken. Wine keeps no access list on a folder
+    # that exists (its owner and mode stay), so there the protection cannot take and the folder
+    # must still be refused, with nothing made in it.
+    rm -f "$dir"/*
+    install "Prot-Open-$kind" "emptied"
+    if [[ "$STATUS" == 0 ]]; then
+        ok "changeable by others ($kind), emptied: protected and taken"
+        [[ -f "$dir/Tandrel.exe" ]] || fail "changeable by others ($kind), emptied: not installed"
+        grep -q -a -F 'prot-planted.txt' "$dir/Uninstall.dat" && fail "changeable by others ($kind): a planted line in the record"
+    else
+        expect_exit 4 "changeable by others ($kind), emptied, the protection not taken"
+        [[ -z "$(ls -A "$dir")" ]] && ok "changeable by others ($kind), emptied and refused: nothing made" ||
+            fail "changeable by others ($kind), emptied and refused: $(ls -A "$dir")"
+        log_matches "prot-Prot-Open-$kind.log" "changeable by others ($kind), emptied" \
+            "^Error: C:\\\\Prot-Open-$kind can be changed by accounts other than the administrators"
+    fi
+done
+
+# ---- The uninstaller refuses an installation whose record or folder others can change.
+install Prot-Exposed "exposed"
+expect_exit 0 "exposed: installed"
+for change in "0666 Uninstall.dat" "0777 ." "0666 Uninstall.exe"; do
+    read -r mode what <<<"$change"
+    old=$(stat -c %a "$drive_c/Prot-Exposed/$what")
+    chmod "$mode" "$drive_c/Prot-Exposed/$what"
+    before=$(snapshot "$drive_c/Prot-Exposed")
+    remove Prot-Exposed
+    expect_exit 1 "exposed $what ($mode)"
+    unchanged "$drive_c/Prot-Exposed" "$before" "exposed $what ($mode)"
+    log_matches prot-remove-Prot-Exposed.log "exposed $what ($mode)" 'can be changed by accounts other than the administrators'
+    chmod "$old" "$drive_c/Prot-Exposed/$what"
+done
+remove Prot-Exposed
+expect_exit 0 "exposed, protected again: removed"
+
+# ---- Two installations with shortcuts: both shortcuts start the second; the first's removal keeps
+# them and says so, the second's takes them.
+install Prot-First "first"
+expect_exit 0 "first installation"
+install Prot-Second "second"
+expect_exit 0 "second installation"
+for lnk in "${shortcuts[@]}"; do
+    [[ "$(shortcut_target "$lnk")" == 'C:\Prot-Second\TANDREL.EXE' ]] && ok "two installations: $lnk starts the second" ||
+        fail "two installations: $lnk starts '$(shortcut_target "$lnk")'"
+done
+remove Prot-First
+expect_exit 0 "two installations: the first removed"
+[[ -e "$drive_c/Prot-First" ]] && fail "two installations: C:\\Prot-First is still there"
+for lnk in "${shortcuts[@]}"; do
+    [[ "$(shortcut_target "$lnk")" == 'C:\Prot-Second\TANDREL.EXE' ]] && ok "two installations: $lnk kept" ||
+        fail "two installations: $lnk is gone or changed"
+done
+for folder in "$programs_win" "$sendto_win"; do
+    log_text prot-remove-Prot-First.log | grep -q -x -F "Kept: $folder\\Tandrel.lnk (it starts another program now)" &&
+        ok "two installations: the log names $folder\\Tandrel.lnk as kept" ||
+        fail "two installations: $folder\\Tandrel.lnk not named as kept
+$(log_text prot-remove-Prot-First.log)"
+done
+remove Prot-Second
+expect_exit 0 "two installations: the second removed"
+for lnk in "${shortcuts[@]}"; do
+    [[ -e "$lnk" ]] && fail "two installations: $lnk stays after the second's removal" ||
+        ok "two installations: $lnk removed with the second"
+done
+
+# ---- The race: a folder of the installation flipped between the real folder and a link to an
+# outside folder whose notes.txt has the recorded digest. Nothing outside is ever removed; each run
+# ends removed (exit code 0) or refused (1 or 4).
+outside=$drive_c/Prot-Outside
+mkdir -p "$outside/empty"
+printf 'notes of the race\r\n' >"$outside/notes.txt"
+printf 'other\r\n' >"$outside/other.txt"
+wine_own "$outside"
+outside_before=$(snapshot "$outside")
+race_dir=$drive_c/Prot-Race
+make_race_installation() {
+    rm -rf "$race_dir"
+    mkdir -p "$race_dir/sub/empty"
+    cp "$fabricate" "$race_dir/Tandrel.exe"
+    cp "$uninstaller" "$race_dir/Uninstall.exe"
+    cp "$outside/notes.txt" "$race_dir/sub/notes.txt"
+    wine_own "$race_dir"
+    wine_run_limited "$fabricate" 'C:\Prot-Race'
+    [[ "$STATUS" == 0 ]] || fail "race: not recorded (exit code $STATUS)"
+}
+race_outcome() {  # flipper run: exit code and what is left, counted in the totals
+    local run=$1
+    case "$STATUS" in
+        0 | 1 | 4) ;;
+        *) fail "race $run: exit code $STATUS, expected 0, 1 or 4" ;;
+    esac
+    if [[ "$(snapshot "$outside")" != "$outside_before" ]]; then
+        fail "race $run: the outside folder changed (exit code $STATUS)
+$(diff <(echo "$outside_before") <(snapshot "$outside"))"
+        rm -rf "$outside"/* && mkdir -p "$outside/empty"
+        printf 'notes of the race\r\n' >"$outside/notes.txt"
+        printf 'other\r\n' >"$outside/other.txt"
+        wine_own "$outside"
+    fi
+    if [[ -e "$race_dir" ]]; then
+        echo "protection: race $run: exit code $STATUS, left: $(cd "$race_dir" && find . -mindepth 1 | sort | tr '\n' ' ')"
+        outcomes+=("$STATUS:left")
+    else
+        outcomes+=("$STATUS:gone")
+    fi
+}
+summary() {  # flipper
+    printf '%s\n' "${outcomes[@]}" | sort | uniq -c | tr '\n' ' ' | sed "s/^/protection: race, $1 flipper: /"
+    echo
+}
+
+# The Unix flipper: renames and links as the Unix user that owns the files, beneath Wine, whose
+# sharing rules it does not meet. The Windows one (flip.exe) meets them.
+stop=$drive_c/Prot-Stop
+unix_flip() {
+    local sub=$race_dir/sub
+    while [[ ! -e "$stop" ]]; do
+        mv -T "$sub" "$sub.real" 2>/dev/null && ln -s ../Prot-Outside "$sub" 2>/dev/null
+        sleep 0.005
+        [[ -L "$sub" ]] && rm -f "$sub"
+        [[ -e "$sub.real" && ! -e "$sub" ]] && mv -T "$sub.real" "$sub"
+    done
+}
+for side in Windows Unix; do
+    outcomes=()
+    for run_number in $(seq 1 10); do
+        make_race_installation
+        rm -f "$stop"
+        if [[ $side == Windows ]]; then
+            timeout 60 "$scripts/wine-run.sh" "$flip" 'C:\Prot-Race\sub' 'C:\Prot-Outside' 'C:\Prot-Stop' \
+                >"$work/flip.log" 2>&1 &
+        else
+            unix_flip &
+        fi
+        flipper=$!
+        sleep "0.$((run_number - 1))"
+        remove Prot-Race
+        touch "$stop"
+        wait "$flipper"
+        flipper=
+        [[ $side == Windows ]] && grep -m1 '^renamed' "$work/flip.log" | tr -d '\r' |
+            sed "s/^/protection: race $run_number (Windows): /"
+        race_outcome "$run_number ($side)"
+    done
+    summary $side
+done
+
+if ((FAILURES > 0)); then
+    echo "protection: $FAILURES check(s) failed"
+    exit 1
+fi
+echo "protection: all checks passed"
