@@ -63,11 +63,7 @@ constexpr const char* kModeNames[] = {"interactive", "silent", "very silent"};
 
 int Result(TInstallLog& log, int exitCode) {
     return LogExitCode(log, exitCode,
-                       {{kExitInstalled, "installed"},
-                        {kExitBadCommandLine, "bad command line"},
-                        {kExitFileInUse, "a file is in use"},
-                        {kExitDiskFull, "not enough disk space"},
-                        {kExitAnotherRun, "another setup or removal is running"}});
+                       {{kExitInstalled, "installed"}, {kExitBadCommandLine, "bad command line"}});
 }
 
 // While it lives, a failure in a message handler (which would open the error box) is kept for the

@@ -38,22 +38,23 @@ std::string ReadRecordText(const std::string& path) {
     return text;
 }
 
-}  // namespace
-
-TInstallRecord ReadRecordFile(const std::string& path) {
+// Reads the file at path as a record or a journal (what), parsed by parse.
+template <typename Parse>
+auto ReadParsed(const std::string& path, const char* what, Parse parse) {
     const std::string text = ReadRecordText(path);
     try {
-        return ParseInstallRecord(text);
+        return parse(text);
     } catch (const EBadRecord& error) {
-        throw EBadRecord("The record " + path + " is damaged: " + error.what());
+        throw EBadRecord(std::string("The ") + what + " " + path + " is damaged: " + error.what());
     }
 }
 
+}  // namespace
+
+TInstallRecord ReadRecordFile(const std::string& path) {
+    return ReadParsed(path, "record", ParseInstallRecord);
+}
+
 TInstallJournal ReadJournalFile(const std::string& path) {
-    const std::string text = ReadRecordText(path);
-    try {
-        return ParseInstallJournal(text);
-    } catch (const EBadRecord& error) {
-        throw EBadRecord("The journal " + path + " is damaged: " + error.what());
-    }
+    return ReadParsed(path, "journal", ParseInstallJournal);
 }

@@ -44,11 +44,15 @@ void WriteStandardError(const std::string& program, const std::string& text) {
 }
 
 int LogExitCode(TRunLog& log, int exitCode, std::initializer_list<TExitMeaning> meanings) {
+    // The codes that the setup and the uninstaller share, for deployment tools.
+    static constexpr TExitMeaning kShared[] = {
+        {5, "a file is in use"}, {6, "not enough disk space"}, {7, "another setup or removal is running"}};
     const char* what = "failed";
+    for (const TExitMeaning& meaning : kShared) {
+        what = meaning.Code == exitCode ? meaning.What : what;
+    }
     for (const TExitMeaning& meaning : meanings) {
-        if (meaning.Code == exitCode) {
-            what = meaning.What;
-        }
+        what = meaning.Code == exitCode ? meaning.What : what;
     }
     log.Line(Format("Result: %s (exit code %d)", what, exitCode));
     return exitCode;

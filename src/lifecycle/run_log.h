@@ -27,8 +27,9 @@ struct TExitMeaning {
     int Code;
     const char* What;
 };
-// Writes the last line, "Result: <what> (exit code N)" ("failed" for a code that meanings does not
-// name), and returns exitCode.
+// Writes the last line, "Result: <what> (exit code N)", and returns exitCode. meanings names the
+// program's own codes; 5 (a file in use), 6 (disk space) and 7 (another run) mean the same for
+// every program; any other code is "failed".
 int LogExitCode(TRunLog& log, int exitCode, std::initializer_list<TExitMeaning> meanings);
 
 // The local time as a log shows it: "YYYY-MM-DD HH:MM:SS".

@@ -22,9 +22,7 @@ int LogResult(TRemovalLog& log, int exitCode) {
     return LogExitCode(log, exitCode,
                        {{kExitRemoved, "removed"},
                         {kExitBadRecord, "bad command line or record"},
-                        {kExitDeclined, "declined"},
-                        {kExitRemoveInUse, "a file is in use"},
-                        {kExitRemoveBusy, "another setup or removal is running"}});
+                        {kExitDeclined, "declined"}});
 }
 
 // ---- The progress window ---------------------------------------------------------------------
