@@ -70,7 +70,7 @@ function(tandrel_program_resources target)
     endif()
 endfunction()
 
-# Links target against import libraries of user32, gdi32 and ole32 whose functions load the library
+# Links target against import libraries of user32, gdi32, ole32 and oleaut32 whose functions load the library
 # at their first call instead of at the program's start. A library imported the ordinary way is
 # loaded, with everything it imports, before the program's first statement can restrict where
 # libraries come from; loaded at first use, it and its imports come from the system folder only.
@@ -81,11 +81,11 @@ endfunction()
 function(tandrel_delay_load_system_libraries target)
     set(dir ${CMAKE_BINARY_DIR}/delay-load)
     set(libraries)
-    foreach(dll IN ITEMS user32 gdi32 ole32)
+    foreach(dll IN ITEMS user32 gdi32 ole32 oleaut32)
         list(APPEND libraries ${dir}/lib${dll}.a)
     endforeach()
     if(NOT TARGET delay_loaded_libraries)
-        foreach(dll IN ITEMS user32 gdi32 ole32)
+        foreach(dll IN ITEMS user32 gdi32 ole32 oleaut32)
             execute_process(COMMAND ${CMAKE_CXX_COMPILER} -print-file-name=lib${dll}.a
                             OUTPUT_VARIABLE import_library OUTPUT_STRIP_TRAILING_WHITESPACE)
             add_custom_command(OUTPUT ${dir}/lib${dll}.a

@@ -44,7 +44,7 @@ bool ListFolderItems(HANDLE folder, std::vector<TFolderItem>& items) {
                                       static_cast<int>(name.size()), nullptr, nullptr);
             name.resize(length > 0 ? static_cast<size_t>(length) : 0);
             if (name != "." && name != "..") {
-                items.push_back({std::move(name), entry.FileAttributes});
+                items.push_back({std::move(name), entry.FileAttributes, entry.FileId.QuadPart});
             }
             if (entry.NextEntryOffset == 0) {
                 break;
@@ -159,6 +159,15 @@ bool TRemovableFile::ReadAll(std::string& contents, size_t limit) {
             return false;
         }
     }
+}
+
+int64_t TRemovableFile::FileId() const {
+    BY_HANDLE_FILE_INFORMATION information{};
+    if (!handle_ || !::GetFileInformationByHandle(handle_.get(), &information)) {
+        return -1;
+    }
+    return static_cast<int64_t>((static_cast<uint64_t>(information.nFileIndexHigh) << 32) |
+                                information.nFileIndexLow);
 }
 
 bool TRemovableFile::SetDeletion(bool remove) {
@@ -430,7 +439,28 @@ bool TSafeFolder::Exists(std::string_view name) {
 }
 
 TOpenForRemoval TSafeFolder::OpenForRemoval(std::string_view name, TRemovableFile& file) {
-    return file.Open(PathOf(name));
+    const TOpenForRemoval opened = file.Open(PathOf(name));
+    if (opened != TOpenForRemoval::Opened) {
+        return opened;
+    }
+    // The path is looked up once more by the opening: what it reached must be the item that the
+    // folder held since the check lists under that name, read through the folder's own handle.
+    const std::string text(name);
+    const size_t cut = text.rfind('\\');
+    Held* folder =
+        Hold(cut == std::string::npos ? std::string(kDestinationItself) : text.substr(0, cut), true);
+    const std::string leaf = cut == std::string::npos ? text : text.substr(cut + 1);
+    std::vector<TFolderItem> items;
+    const int64_t id = file.FileId();
+    if (folder != nullptr && ListFolderItems(folder->Handle.get(), items)) {
+        for (const TFolderItem& item : items) {
+            if (SameTextAscii(item.Name, leaf) && item.FileId == id) {
+                return opened;
+            }
+        }
+    }
+    file.Close();
+    return TOpenForRemoval::Elsewhere;
 }
 
 bool TSafeFolder::RemoveFile(std::string_view name) {

@@ -30,6 +30,7 @@ bool ReadSizeAndDigest(HANDLE file, int64_t& size, Sha256Digest& digest);
 struct TFolderItem {
     std::string Name;  // in the ANSI code page
     uint32_t Attributes = 0;
+    int64_t FileId = 0;  // the file system's number of the item
 };
 
 // The items of the open folder (without "." and ".."), read through its handle (opened with
@@ -38,7 +39,9 @@ struct TFolderItem {
 bool ListFolderItems(HANDLE folder, std::vector<TFolderItem>& items);
 
 // How opening a file for its removal went.
-enum class TOpenForRemoval { Opened, Missing, InUse, Failed };
+// Elsewhere: what was opened is not the item that the held folder lists under that name (the path
+// led somewhere else, as a folder swapped for a link meanwhile would); it was let go of.
+enum class TOpenForRemoval { Opened, Missing, InUse, Failed, Elsewhere };
 
 // One file held open for its removal: for reading and deleting, shared with nobody, so that while
 // it is held no program can open it or start from it. Closing it without Remove leaves the file
@@ -64,6 +67,8 @@ class TRemovableFile {
     // The whole contents, read through the handle (at most limit bytes). False when it cannot be
     // read or is larger.
     bool ReadAll(std::string& contents, size_t limit);
+    // The file system's number of the open file; -1 when it cannot be read.
+    int64_t FileId() const;
     // Whether the system would delete it: marks it for deletion and takes that back at once. Fails
     // for the image of a running program.
     bool CanRemove();
@@ -131,7 +136,9 @@ class TSafeFolder {
     // Whether the item name exists (a file or a folder; a link counts).
     bool Exists(std::string_view name);
 
-    // Opens the file name for its removal (see TRemovableFile); PathOf's checks first.
+    // Opens the file name for its removal (see TRemovableFile); PathOf's checks first, and after
+    // the opening, that the file opened is the one its held folder lists under that name
+    // (Elsewhere when it is not).
     TOpenForRemoval OpenForRemoval(std::string_view name, TRemovableFile& file);
 
     // Deletes the file name (opened for removal, see TRemovableFile); PathOf's checks first. True

@@ -197,6 +197,10 @@ TPlan Prepare(const TInstallRecord& record, TSafeFolder& folder) {
         if (opened == TOpenForRemoval::Missing) {
             continue;
         }
+        if (opened == TOpenForRemoval::Elsewhere) {
+            plan.Kept.push_back({recorded.Name, TKeptReason::ThroughLink});
+            continue;
+        }
         if (opened != TOpenForRemoval::Opened) {
             if (UnchangedWhileHeld(file->Path(), recorded)) {
                 Block(plan, *file, opened);
@@ -247,6 +251,10 @@ TPlan Prepare(const TInstallRecord& record, TSafeFolder& folder) {
             continue;
         }
         if (opened == TOpenForRemoval::Missing) {
+            continue;
+        }
+        if (opened == TOpenForRemoval::Elsewhere) {
+            plan.Kept.push_back({shortcut, TKeptReason::ThroughLink});
             continue;
         }
         if (opened != TOpenForRemoval::Opened) {
