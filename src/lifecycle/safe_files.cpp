@@ -1,5 +1,6 @@
 #include "lifecycle/safe_files.h"
 
+#include <algorithm>
 #include <vector>
 
 #include "framework/file_stream.h"
@@ -13,6 +14,16 @@ constexpr DWORD kNoAttributes = INVALID_FILE_ATTRIBUTES;
 
 bool IsMissingError(DWORD error) {
     return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
+}
+
+// The file system's number of an open item; -1 when it cannot be read.
+int64_t IdOf(HANDLE item) {
+    BY_HANDLE_FILE_INFORMATION information{};
+    if (!::GetFileInformationByHandle(item, &information)) {
+        return -1;
+    }
+    return static_cast<int64_t>((static_cast<uint64_t>(information.nFileIndexHigh) << 32) |
+                                information.nFileIndexLow);
 }
 
 }  // namespace
@@ -162,12 +173,7 @@ bool TRemovableFile::ReadAll(std::string& contents, size_t limit) {
 }
 
 int64_t TRemovableFile::FileId() const {
-    BY_HANDLE_FILE_INFORMATION information{};
-    if (!handle_ || !::GetFileInformationByHandle(handle_.get(), &information)) {
-        return -1;
-    }
-    return static_cast<int64_t>((static_cast<uint64_t>(information.nFileIndexHigh) << 32) |
-                                information.nFileIndexLow);
+    return handle_ ? IdOf(handle_.get()) : -1;
 }
 
 bool TRemovableFile::SetDeletion(bool remove) {
@@ -275,6 +281,17 @@ UniqueFileHandle OpenFolder(const std::string& path) {
     return folder;
 }
 
+// Whether the open folder lists an item of that name with that number.
+bool ListsItem(HANDLE folder, const std::string& name, int64_t id) {
+    std::vector<TFolderItem> items;
+    if (id == -1 || !ListFolderItems(folder, items)) {
+        return false;
+    }
+    return std::any_of(items.begin(), items.end(), [&](const TFolderItem& item) {
+        return item.FileId == id && SameTextAscii(item.Name, name);
+    });
+}
+
 // The attributes of an open item; a link shows its own.
 DWORD HandleAttributes(HANDLE handle) {
     BY_HANDLE_FILE_INFORMATION information{};
@@ -308,11 +325,13 @@ TSafeFolder::Held* TSafeFolder::Hold(const std::string& name, bool missingOk) {
         }
     }
     std::string path = root_;
+    Held* parent = nullptr;
     if (name != kDestinationItself) {
         // The parent first: the folders of the chain are held outermost first.
         const size_t cut = name.rfind('\\');
-        if (Hold(cut == std::string::npos ? std::string(kDestinationItself) : name.substr(0, cut),
-                 missingOk) == nullptr) {
+        parent =
+            Hold(cut == std::string::npos ? std::string(kDestinationItself) : name.substr(0, cut), missingOk);
+        if (parent == nullptr) {
             return nullptr;
         }
         path = AddTrailingBackslash(root_) + name;
@@ -336,6 +355,12 @@ TSafeFolder::Held* TSafeFolder::Hold(const std::string& name, bool missingOk) {
     }
     if (attributes == kNoAttributes || (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
         throw EUnsafePath(path + ": not a folder");
+    }
+    // The path is looked up again by the opening: what it reached must be the folder that the
+    // held parent lists under that name, not one that a folder of the chain swapped for a link
+    // leads to.
+    if (parent != nullptr && !ListsItem(parent->Handle.get(), ExtractFileName(name), IdOf(handle.get()))) {
+        RefuseLink(path);
     }
     held_.push_back(std::make_unique<Held>(Held{key, std::move(handle)}));
     return held_.back().get();
@@ -449,15 +474,8 @@ TOpenForRemoval TSafeFolder::OpenForRemoval(std::string_view name, TRemovableFil
     const size_t cut = text.rfind('\\');
     Held* folder =
         Hold(cut == std::string::npos ? std::string(kDestinationItself) : text.substr(0, cut), true);
-    const std::string leaf = cut == std::string::npos ? text : text.substr(cut + 1);
-    std::vector<TFolderItem> items;
-    const int64_t id = file.FileId();
-    if (folder != nullptr && ListFolderItems(folder->Handle.get(), items)) {
-        for (const TFolderItem& item : items) {
-            if (SameTextAscii(item.Name, leaf) && item.FileId == id) {
-                return opened;
-            }
-        }
+    if (folder != nullptr && ListsItem(folder->Handle.get(), ExtractFileName(text), file.FileId())) {
+        return opened;
     }
     file.Close();
     return TOpenForRemoval::Elsewhere;
