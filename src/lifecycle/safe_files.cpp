@@ -41,7 +41,13 @@ bool IsReparsePoint(const std::string& path) {
     return attributes != kNoAttributes && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
 }
 
-bool ListFolderItems(HANDLE folder, std::vector<TFolderItem>& items) {
+bool ListFolderItems(HANDLE held, std::vector<TFolderItem>& items) {
+    // A new handle to the same folder (never its path): a handle that has listed the folder before
+    // may give that listing again under Wine, without what was made in the folder since.
+    const UniqueFileHandle fresh(::ReOpenFile(held, FILE_LIST_DIRECTORY | SYNCHRONIZE,
+                                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                              FILE_FLAG_BACKUP_SEMANTICS));
+    const HANDLE folder = fresh ? fresh.get() : held;
     alignas(8) uint8_t buffer[16384];
     FILE_INFO_BY_HANDLE_CLASS kind = FileIdBothDirectoryRestartInfo;
     while (::GetFileInformationByHandleEx(folder, kind, buffer, sizeof buffer)) {
