@@ -49,12 +49,6 @@ int64_t InstalledBytes(const TInstallRecord& record, int64_t extra) {
     return installed;
 }
 
-std::string Today() {
-    SYSTEMTIME now{};
-    ::GetLocalTime(&now);
-    return Format("%04u%02u%02u", now.wYear, now.wMonth, now.wDay);
-}
-
 // Puts the new file in the place of name; what is there is set aside when an earlier Tandrel run
 // wrote it (the folder's record is ours), else moved into Backup like any file an installation
 // replaces.

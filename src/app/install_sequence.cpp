@@ -87,11 +87,6 @@ bool ProtectDestination(TInstallRun& run) {
         Format(kUnprotectedDestination, run.Destination.c_str(), exposure.Reason().c_str()));
 }
 
-// Removes the empty folder at path, as the run made it; false when it stays.
-bool RemoveMadeFolder(const std::string& path) {
-    return !IsReparsePoint(path) && ::RemoveDirectoryA(path.c_str()) != 0;
-}
-
 // Opens the destination for the run: never a link; a journal left by a run that did not end is
 // rolled back first; the record of the earlier installation is read when it is this folder's.
 }  // namespace
@@ -148,9 +143,9 @@ void RollBackRun(TInstallRun& run, TInstallFrontEnd& frontEnd) {
     }
     run.Folder.reset();
     TInstallState& state = InstallState;
-    if (state.DestinationMade && RemoveMadeFolder(WithoutTrailingBackslash(state.DestinationFolder))) {
+    if (state.DestinationMade && RemoveEmptyFolderAbove(WithoutTrailingBackslash(state.DestinationFolder))) {
         for (auto parent = state.MadeAbove.rbegin();
-             parent != state.MadeAbove.rend() && RemoveMadeFolder(*parent); ++parent) {
+             parent != state.MadeAbove.rend() && RemoveEmptyFolderAbove(*parent); ++parent) {
         }
     }
 }

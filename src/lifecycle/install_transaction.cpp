@@ -46,12 +46,6 @@ TRegistrationScope ScopeNamed(const std::string& name) {
     return name == "machine" ? TRegistrationScope::Machine : TRegistrationScope::User;
 }
 
-std::string Today() {
-    SYSTEMTIME now{};
-    ::GetLocalTime(&now);
-    return Format("%04u%02u%02u", now.wYear, now.wMonth, now.wDay);
-}
-
 // Undoes one step; false when what it changed cannot be put back (named in left).
 bool UndoStep(TSafeFolder& folder,
               const std::string& destination,

@@ -107,3 +107,9 @@ TUninstallEntry MakeUninstallEntry(const std::string& destination,
     entry.InstallDate = date;
     return entry;
 }
+
+std::string Today() {
+    SYSTEMTIME now{};
+    ::GetLocalTime(&now);
+    return Format("%04u%02u%02u", now.wYear, now.wMonth, now.wDay);
+}

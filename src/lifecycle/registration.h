@@ -29,6 +29,9 @@ TUninstallEntry MakeUninstallEntry(const std::string& destination,
                                    int64_t installedBytes,
                                    const std::string& date);
 
+// Today's date as the entry holds it: YYYYMMDD, local time.
+std::string Today();
+
 // Writes entry (with NoModify and NoRepair 1) under HKEY_LOCAL_MACHINE, 64-bit view, where the
 // process can create the key, else under HKEY_CURRENT_USER. Returns where it was written; nothing
 // when it could be written nowhere. A second call rewrites the one entry.
