@@ -43,9 +43,9 @@ count_ctest() {
 step() {
     local name=$1
     shift
-    echo "==> $name"
+    echo "==> $name (at $(date +%T))"
     if ! "$@"; then
-        echo "==> $name FAILED"
+        echo "==> $name FAILED (at $(date +%T))"
         failures+=("$name")
         return 1
     fi
@@ -97,6 +97,7 @@ if has_stage windows; then
         display_ensure
         if scripts/wine-prefix.sh create "$wine_dir" >/dev/null; then
             TANDREL_WINEPREFIX=$wine_dir/prefix ctest --preset windows >"$log_dir/windows.log" 2>&1
+            echo "windows tests ended at $(date +%T)" >>"$log_dir/windows.log"
         else
             echo "no Wine prefix" >"$log_dir/windows.log"
         fi
@@ -137,5 +138,5 @@ echo
 if ((${#failures[@]} > 0)); then
     echo "failed steps: ${failures[*]}"
 fi
-echo "$passed passed, $failed failed"
+echo "$passed passed, $failed failed (ended at $(date +%T))"
 ((failed == 0 && ${#failures[@]} == 0))

@@ -36,8 +36,8 @@ run() {  # exe args...: with a time limit; STATUS is its exit code
 }
 # The points a run reaches are logged into the prefix, where the Wine user may write.
 points_log() {  # name: sets FAULT_LOG (its path here) and FAULT_LOG_WIN (the program's name for it)
-    FAULT_LOG="$drive_c/interrupted-$1.log"
-    FAULT_LOG_WIN="C:\\interrupted-$1.log"
+    FAULT_LOG="$drive_c/interrupted-points-$1.log"
+    FAULT_LOG_WIN="C:\\interrupted-points-$1.log"
     rm -f "$FAULT_LOG"
 }
 run_faults() {  # K exe args...: the test build, stopped at its K-th change
@@ -210,10 +210,12 @@ TANDREL_FAULT_AT=3 TANDREL_FAULT_LOG=$FAULT_LOG_WIN TANDREL_FAULT_WAIT="Z:${work
     timeout 180 "$scripts/wine-run.sh" "$work/setup-faults.exe" /VERYSILENT /NOICONS "/DIR=$dest_win" \
     '/LOG=C:\interrupted-first.log' >/dev/null 2>&1 &
 first=$!
-for _ in $(seq 1 150); do  # until the first waits at its third change
+for _ in $(seq 1 600); do  # until the first waits at its third change
     (($(grep -c . "$FAULT_LOG" 2>/dev/null || echo 0) >= 3)) && break
     sleep 0.2
 done
+(($(grep -c . "$FAULT_LOG" 2>/dev/null || echo 0) >= 3)) ||
+    fail "two at once: the first did not reach its third change in two minutes"
 while_waiting=$(tree_of "$dest")
 run "$setup" /VERYSILENT /NOICONS "/DIR=$dest_win" '/LOG=C:\interrupted-second.log'
 [[ "$STATUS" == 7 ]] && ok "two setups: the second ends with 7" || fail "two setups: the second ended with $STATUS"
@@ -222,8 +224,10 @@ tr -d '\r' <"$drive_c/interrupted-second.log" | grep -q 'Another Tandrel setup o
 run "$dest/Uninstall.exe" /VERYSILENT
 [[ "$STATUS" == 7 ]] && ok "setup and removal: the removal ends with 7" ||
     fail "setup and removal: the removal ended with $STATUS"
-[[ "$(tree_of "$dest")" == "$while_waiting" ]] && ok "two at once: the second changed nothing" ||
-    fail "two at once: the destination changed while the first waited"
+now=$(tree_of "$dest")
+[[ "$now" == "$while_waiting" ]] && ok "two at once: the second changed nothing" ||
+    fail "two at once: the destination changed while the first waited:" \
+        "$(diff <(echo "$while_waiting") <(echo "$now") | grep '^[<>]' | tr '\n' ' ')"
 touch "$work/go"
 chmod a+r "$work/go"
 wait "$first"
