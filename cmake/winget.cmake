@@ -28,5 +28,5 @@ function(tandrel_winget_manifest target dir)
 endfunction()
 
 # The schemas that the tests validate the manifest against (JSON Schema draft 7).
-set(TANDREL_WINGET_SCHEMAS ${CMAKE_SOURCE_DIR}/../shared/winget-schema-1.10.0 CACHE PATH
+set(TANDREL_WINGET_SCHEMAS ${CMAKE_SOURCE_DIR}/third_party/winget-schema-1.10.0 CACHE PATH
     "The winget manifest schemas 1.10.0, for the tests")

@@ -22,7 +22,7 @@ echo "check-reproducible: building in $second/elsewhere/out (sources copied besi
 sources=$second/elsewhere/sources
 if ! { cmake -S "$sources" -B "$second/elsewhere/out" -DCMAKE_BUILD_TYPE=Release \
     -DCMAKE_TOOLCHAIN_FILE="$sources/cmake/toolchain-mingw-x86_64.cmake" \
-    -DTANDREL_WINGET_SCHEMAS="$root/../shared/winget-schema-1.10.0" &&
+    -DTANDREL_WINGET_SCHEMAS="$sources/third_party/winget-schema-1.10.0" &&
     cmake --build "$second/elsewhere/out" -j2 --target tandrel-setup tcompress; } >"$second/build.log" 2>&1; then
     tail -40 "$second/build.log"
     echo "check-reproducible: the second build failed" >&2

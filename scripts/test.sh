@@ -2,7 +2,8 @@
 # Builds and runs every test of the project:
 #   1. native: the formatting and include-circle checks, the portable core's unit tests and the fuzz
 #      corpus replays (GoogleTest, ctest);
-#   2. sanitizers: the same under ASan/UBSan (clang), then each fuzzer for a bounded time;
+#   2. sanitizers: the same under ASan/UBSan (clang), then each fuzzer for a bounded time (beside
+#      the Wine runs of stages 3 and 4, at the lowest priority);
 #   3. Windows: every Windows test executable under Wine (one shared fresh prefix, 120 DPI);
 #   4. end to end: tandrel-setup.exe under Xvfb + Wine, driven with real input: the main window's
 #      states, then five runs of scripts/e2e.sh (three installations, a damaged copy, a silent one),
@@ -71,15 +72,12 @@ if has_stage native; then
     count_ctest "$log_dir/native.log"
 fi
 
+fuzz_ready=
 if has_stage sanitize; then
     if step "sanitizer build" bash -c 'cmake --preset native-asan >/dev/null && cmake --build --preset native-asan'; then
         ctest --preset native-asan 2>&1 | tee "$log_dir/native-asan.log"
         count_ctest "$log_dir/native-asan.log"
-        if step "fuzzing" scripts/fuzz.sh; then
-            passed=$((passed + 1))
-        else
-            failed=$((failed + 1))
-        fi
+        fuzz_ready=1
     else
         failed=$((failed + 1))
     fi
@@ -89,24 +87,38 @@ if has_stage windows || has_stage e2e || has_stage reproducible; then
     step "windows build" bash -c 'cmake --preset windows >/dev/null && cmake --build --preset windows' || true
 fi
 # The Windows tests and the end-to-end runs drive Wine in prefixes and on displays of their own and
-# spend much of their time waiting for windows and processes: they run side by side.
+# spend much of their time waiting for windows and processes: they run side by side. The tests
+# labelled own-prefix (the signed build, mostly compiling) run beside the others in prefixes of
+# their own, at a lower priority; the rest share one prefix, one after another.
 windows_pid=
 if has_stage windows; then
     (
-        wine_dir=$(mktemp -d /tmp/tandrel-test-wine.XXXXXX)
         display_ensure
+        TANDREL_WINEPREFIX= nice -n 10 ctest --preset windows -L own-prefix >"$log_dir/windows-own.log" 2>&1 &
+        own_pid=$!
+        wine_dir=$(mktemp -d /tmp/tandrel-test-wine.XXXXXX)
         if scripts/wine-prefix.sh create "$wine_dir" >/dev/null; then
-            TANDREL_WINEPREFIX=$wine_dir/prefix ctest --preset windows >"$log_dir/windows.log" 2>&1
+            TANDREL_WINEPREFIX=$wine_dir/prefix ctest --preset windows -LE own-prefix >"$log_dir/windows.log" 2>&1
             echo "windows tests ended at $(date +%T)" >>"$log_dir/windows.log"
         else
             echo "no Wine prefix" >"$log_dir/windows.log"
         fi
         scripts/wine-prefix.sh destroy "$wine_dir" >/dev/null 2>&1
+        wait "$own_pid"
+        echo "windows tests in prefixes of their own ended at $(date +%T)" >>"$log_dir/windows-own.log"
         display_stop
     ) &
     windows_pid=$!
-    echo "==> windows tests (under Wine, beside the end-to-end runs; log: $log_dir/windows.log)"
+    echo "==> windows tests (under Wine, beside the end-to-end runs; logs: $log_dir/windows*.log)"
     sleep 10  # its display first, so that the end-to-end runs take the next one
+fi
+# The fuzzers are bounded by time, not by work: they run beside the Wine runs at the lowest
+# priority and take the processor time that those leave while they wait.
+fuzz_pid=
+if [[ -n "$fuzz_ready" ]]; then
+    echo "==> fuzzing (at $(date +%T), beside the Wine runs; log: $log_dir/fuzz.log)"
+    nice -n 19 scripts/fuzz.sh >"$log_dir/fuzz.log" 2>&1 &
+    fuzz_pid=$!
 fi
 
 if has_stage e2e; then
@@ -120,10 +132,25 @@ if has_stage e2e; then
     done
 fi
 
+if [[ -n "$fuzz_pid" ]]; then
+    fuzz_status=0
+    wait "$fuzz_pid" || fuzz_status=$?
+    cat "$log_dir/fuzz.log"
+    if ((fuzz_status == 0)); then
+        passed=$((passed + 1))
+    else
+        echo "==> fuzzing FAILED"
+        failures+=(fuzzing)
+        failed=$((failed + 1))
+    fi
+fi
+
 if [[ -n "$windows_pid" ]]; then
     wait "$windows_pid"
-    cat "$log_dir/windows.log"
-    count_ctest "$log_dir/windows.log"
+    for log in "$log_dir/windows.log" "$log_dir/windows-own.log"; do
+        cat "$log"
+        count_ctest "$log"
+    done
 fi
 
 if has_stage reproducible; then
