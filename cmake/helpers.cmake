@@ -3,6 +3,13 @@ function(tandrel_warnings target)
     target_compile_options(${target} PRIVATE -Wall -Wextra -Wshadow -Werror)
 endfunction()
 
+# A Windows-side target: the project's warnings, and the shared precompiled headers
+# (cmake/precompiled.cmake; its sources are compiled as if each began by including them).
+function(tandrel_windows_target target)
+    tandrel_warnings(${target})
+    target_precompile_headers(${target} REUSE_FROM tandrel_headers)
+endfunction()
+
 # The codec files are also checked for narrowing conversions.
 function(tandrel_codec_warnings target)
     tandrel_warnings(${target})
@@ -15,6 +22,7 @@ function(tandrel_wine_test name)
     cmake_parse_arguments(ARG "" "" "SOURCES;LIBS" ${ARGN})
     add_executable(${name} ${ARG_SOURCES})
     tandrel_warnings(${name})
+    target_precompile_headers(${name} REUSE_FROM tandrel_test_headers)
     target_link_libraries(${name} PRIVATE ${ARG_LIBS} gtest gtest_main)
     add_test(NAME ${name} COMMAND ${name})
     # A program that dies under Wine (a stack overflow, say) may still end with exit code 0: only

@@ -104,7 +104,7 @@ bool UndoStep(TSafeFolder& folder,
             if (step.Other == "-") {
                 if (now && SameFolder(*now, destination)) {
                     DeleteUninstallEntry(scope);
-                    restored.push_back("Removed the uninstall entry");
+                    restored.emplace_back("Removed the uninstall entry");
                 }
             } else if (!SameFolder(step.Other, destination)) {
                 WriteUninstallEntry(MakeUninstallEntry(step.Other, 0, Today()));
