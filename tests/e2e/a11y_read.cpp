@@ -10,7 +10,8 @@
 //                                   object); exit code 0
 //     a11y_read --progress SECONDS  listens to the value-change events (EVENT_OBJECT_VALUECHANGE)
 //                                   of the program of the framework's first window: at the first,
-//                                   prints the object that sent it ("bar ROLE "NAME""), then each
+//                                   prints the object that sent it ("bar ROLE "NAME"", or "bar
+//                                   gone" when its window had closed before it could be asked), then each
 //                                   new value read at an event ("value TEXT"), until that window
 //                                   has gone (or SECONDS pass); then "events N", the number of
 //                                   events; exit code 0 when one came. "listening" first says
@@ -239,6 +240,11 @@ void ReadBar(HWND window, long childId) {
         barWindow = window;
         barChild = childId;
         const Read read = ReadObject(barContainer, barChild);
+        if (read.role == 0 && (!::IsWindow(window) || !::IsWindowVisible(window))) {
+            // The events reach a busy reader late: the window had closed before it was asked.
+            std::printf("bar gone\n");
+            return;
+        }
         std::printf("bar %s \"%s\"\n", RoleName(read.role) != nullptr ? RoleName(read.role) : "?",
                     read.name.c_str());
         PrintValueIfNew(read.value.empty() ? ValueOf(barContainer, barChild) : read.value);
