@@ -4,7 +4,8 @@
 #      corpus replays (GoogleTest, ctest);
 #   2. sanitizers: the same under ASan/UBSan (clang), then each fuzzer for a bounded time (beside
 #      the Wine runs of stages 3 and 4, at the lowest priority);
-#   3. Windows: every Windows test executable under Wine (one shared fresh prefix, 120 DPI);
+#   3. Windows: every Windows test executable under Wine (one shared fresh prefix, 120 DPI; the
+#      signed build's test in a prefix of its own, beside the others);
 #   4. end to end: tandrel-setup.exe under Xvfb + Wine, driven with real input: the main window's
 #      states, then five runs of scripts/e2e.sh (three installations, a damaged copy, a silent one),
 #      then scripts/a11y.sh (a keyboard-only installation and removal read as a screen reader reads it);
