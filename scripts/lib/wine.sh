@@ -36,8 +36,19 @@ wine_user_home() {
 }
 
 # Makes a fresh prefix in directory $1 (removed first if present): 120 DPI, the virtual desktop
-# 1024x768 for GUI programs, Wine's own fonts and a metric-compatible Times New Roman.
+# 1024x768 for GUI programs, Wine's own fonts and a metric-compatible Times New Roman. A machine
+# under heavy load sometimes ends the first start of a prefix before its settings are written: the
+# prefix is then made again, up to three times.
 wine_make_prefix() {
+    local attempt
+    for attempt in 1 2 3; do
+        wine_make_prefix_once "$1" && return 0
+        wine_stop_prefix "$1"
+        ((attempt < 3)) && echo "wine.sh: making the prefix again" >&2
+    done
+    return 1
+}
+wine_make_prefix_once() {
     local prefix=$1
     local parent
     parent=$(dirname "$prefix")

@@ -38,7 +38,7 @@ make_installation() {  # name: an installation in C:\<name>, recorded as the set
     cp "$uninstaller" "$dir/Uninstall.exe"
     chown -R "$WINE_USER" "$dir"
     run "$fabricate" "C:\\$1"
-    [[ "$STATUS" == 0 ]] || fail "$1: not recorded (exit code $STATUS)"
+    [[ "$STATUS" == 0 ]] || fail "$1: not recorded (exit code $STATUS): $(tr -d '\r' <"$work/last-run.log")"
 }
 removal_folders() { (cd "$temp_dir" && ls -d Tandrel-Uninstall-* 2>/dev/null | grep -v '^Tandrel-Uninstall-planted-'); }
 
@@ -89,14 +89,20 @@ runs=20
 step_ms=${SELF_COPY_STEP_MS:-100}
 exchanged=0
 refused=0
+# Each run has a folder of its own, so that nothing of one run can reach the next: under Wine, an
+# ended process's handles are let go a moment after its parent has seen it end.
+race=
 for ((i = 0; i < runs; i++)); do
-    [[ -f "$drive_c/Swap-Race/Uninstall.dat" ]] || make_installation Swap-Race
-    rm -f "$drive_c/Swap-Race/Uninstall.exe.genuine"
-    cp "$uninstaller" "$drive_c/Swap-Race/Uninstall.exe"
+    if [[ -z "$race" || ! -f "$drive_c/$race/Uninstall.dat" ]]; then
+        race=Swap-Race-$i
+        make_installation "$race"
+    fi
+    rm -f "$drive_c/$race/Uninstall.exe.genuine"
+    cp "$uninstaller" "$drive_c/$race/Uninstall.exe"
     cp "$exchange" "$drive_c/swap-impostor.exe"
-    chown "$WINE_USER" "$drive_c/Swap-Race/Uninstall.exe" "$drive_c/swap-impostor.exe"
+    chown "$WINE_USER" "$drive_c/$race/Uninstall.exe" "$drive_c/swap-impostor.exe"
     rm -f "$drive_c/swap-race.log"
-    run "$exchange" --race 'C:\Swap-Race\Uninstall.exe' 'C:\swap-impostor.exe' $((i * step_ms)) /VERYSILENT \
+    run "$exchange" --race "C:\\$race\\Uninstall.exe" 'C:\swap-impostor.exe' $((i * step_ms)) /VERYSILENT \
         '/LOG=C:\swap-race.log'
     said=$(tr -d '\r' <"$work/last-run.log" | grep -E '^(exchanged|not exchanged)' | head -1)
     grep -q '^exchanged' <<<"$said" && exchanged=$((exchanged + 1))
@@ -114,7 +120,7 @@ for ((i = 0; i < runs; i++)); do
         rm -f "$drive_c/impostor-ran.txt"
     fi
     echo "self-copy: run $i, exchange from $((i * step_ms)) ms: $said, exit code $STATUS"
-    ((STATUS == 0)) && rm -rf "$drive_c/Swap-Race"
+    ((STATUS == 0)) && rm -rf "${drive_c:?}/$race"
 done
 ((FAILURES == 0)) && ok "$runs exchanges ($exchanged went through, $refused runs refused): the copy was always the genuine uninstaller"
 
