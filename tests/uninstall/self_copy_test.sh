@@ -89,8 +89,7 @@ runs=20
 step_ms=${SELF_COPY_STEP_MS:-100}
 exchanged=0
 refused=0
-# Each run has a folder of its own, so that nothing of one run can reach the next: under Wine, an
-# ended process's handles are let go a moment after its parent has seen it end.
+# Each run has a folder of its own, so that nothing one run leaves pending can reach the next.
 race=
 for ((i = 0; i < runs; i++)); do
     if [[ -z "$race" || ! -f "$drive_c/$race/Uninstall.dat" ]]; then
