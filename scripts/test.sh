@@ -52,6 +52,14 @@ step() {
         return 1
     fi
 }
+# A step that is a test of its own: counted as passed or failed.
+counted_step() {
+    if step "$@"; then
+        passed=$((passed + 1))
+    else
+        failed=$((failed + 1))
+    fi
+}
 
 has_stage() { [[ " $stages " == *" $1 "* ]]; }
 
@@ -59,16 +67,8 @@ if has_stage native || has_stage windows || has_stage e2e || has_stage reproduci
     step "native build" bash -c 'cmake --preset native >/dev/null && cmake --build --preset native' || true
 fi
 if has_stage native; then
-    if step "format check" scripts/check-format.sh; then
-        passed=$((passed + 1))
-    else
-        failed=$((failed + 1))
-    fi
-    if step "include circles" scripts/check-include-circles.sh; then
-        passed=$((passed + 1))
-    else
-        failed=$((failed + 1))
-    fi
+    counted_step "format check" scripts/check-format.sh
+    counted_step "include circles" scripts/check-include-circles.sh
     ctest --preset native 2>&1 | tee "$log_dir/native.log"
     count_ctest "$log_dir/native.log"
 fi
@@ -125,25 +125,18 @@ fi
 if has_stage e2e; then
     # The main window's own states (close confirmation by every way), then whole installations.
     for script in screenshot-main e2e a11y; do
-        if step "$script" "scripts/$script.sh"; then
-            passed=$((passed + 1))
-        else
-            failed=$((failed + 1))
-        fi
+        counted_step "$script" "scripts/$script.sh"
     done
 fi
 
-if [[ -n "$fuzz_pid" ]]; then
-    fuzz_status=0
-    wait "$fuzz_pid" || fuzz_status=$?
+fuzz_results() {  # waits for the fuzzers, shows their log; fails when one failed
+    local status=0
+    wait "$fuzz_pid" || status=$?
     cat "$log_dir/fuzz.log"
-    if ((fuzz_status == 0)); then
-        passed=$((passed + 1))
-    else
-        echo "==> fuzzing FAILED"
-        failures+=(fuzzing)
-        failed=$((failed + 1))
-    fi
+    return $status
+}
+if [[ -n "$fuzz_pid" ]]; then
+    counted_step "fuzzing results" fuzz_results
 fi
 
 if [[ -n "$windows_pid" ]]; then
@@ -155,11 +148,7 @@ if [[ -n "$windows_pid" ]]; then
 fi
 
 if has_stage reproducible; then
-    if step "reproducible" scripts/check-reproducible.sh; then
-        passed=$((passed + 1))
-    else
-        failed=$((failed + 1))
-    fi
+    counted_step "reproducible" scripts/check-reproducible.sh
 fi
 
 echo

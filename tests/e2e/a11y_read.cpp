@@ -11,11 +11,11 @@
 //     a11y_read --progress SECONDS  listens to the value-change events (EVENT_OBJECT_VALUECHANGE)
 //                                   of the program of the framework's first window: at the first,
 //                                   prints the object that sent it ("bar ROLE "NAME"", or "bar
-//                                   gone" when its window had closed before it could be asked), then each
-//                                   new value read at an event ("value TEXT"), until that window
-//                                   has gone (or SECONDS pass); then "events N", the number of
-//                                   events; exit code 0 when one came. "listening" first says
-//                                   that the events are being received
+//                                   gone" when its window had closed before it could be asked),
+//                                   then each new value read at an event ("value TEXT"), until
+//                                   that window has gone (or SECONDS pass); then "events N", the
+//                                   number of events; exit code 0 when one came. "listening"
+//                                   first says that the events are being received
 // Exit code 1 when no such window appears in time, 2 on a wrong command line.
 #include <windows.h>
 
