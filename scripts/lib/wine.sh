@@ -189,13 +189,32 @@ wait_process_exit() {
 }
 
 # The Unix path of a folder of the Wine user's shell folders ("Programs", "SendTo") in prefix $1, as
-# the registry names it. Fails when the registry has no such value.
+# the programs under test see it: asked of the shell through the running Wine server
+# (tests/e2e/shell_folder.exe), never read from the registry's files, which the server writes out
+# when it pleases. Fails when the shell has no such folder.
+WINE_SHELL_FOLDER_EXE=${TANDREL_SHELL_FOLDER_EXE:-$WINE_SCRIPTS/../build/windows/tests/e2e/shell_folder.exe}
 wine_shell_folder() {  # prefix name
     local value
-    value=$(grep -A40 '^\[Software\\\\Microsoft\\\\Windows\\\\CurrentVersion\\\\Explorer\\\\Shell Folders\]' \
-        "$1/user.reg" | grep -m1 "^\"$2\"=" | sed -E 's/^"[^"]*"="(.*)"$/\1/; s/\\\\/\\/g')
-    [[ -n "$value" ]] || return 1
-    local rest=${value#?:\\}
+    value=$(TANDREL_WINEPREFIX=$1 "$WINE_SCRIPTS/wine-run.sh" "$WINE_SHELL_FOLDER_EXE" "$2" 2>/dev/null |
+        tr -d '\r') || return 1
+    [[ "$value" == [A-Za-z]:\\* ]] || return 1
+    wine_unix_path "$1" "$value"
+}
+
+# A value of the uninstall entry (machine, then user) in prefix $1, asked of the running Wine server
+# with its own reg; empty when there is no entry or no such value.
+wine_entry_value() {  # prefix name
+    local hive
+    for hive in HKLM HKCU; do
+        wine_as_user "$1" wine reg query \
+            "$hive\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Tandrel" /v "$2" 2>/dev/null |
+            tr -d '\r' | sed -n -E "s/^[[:space:]]+$2[[:space:]]+REG_[A-Z_]+[[:space:]]+(.*)$/\\1/p"
+    done | head -n 1
+}
+
+# The Unix path, in prefix $1, of the Windows path $2 on drive C.
+wine_unix_path() {  # prefix path
+    local rest=${2#?:\\}
     echo "$1/drive_c/${rest//\\//}"
 }
 

@@ -43,12 +43,8 @@ unchanged() {  # folder before what
     [[ "$(snapshot "$1")" == "$2" ]] && ok "$3: nothing changed" || fail "$3: $1 changed
 $(diff <(echo "$2") <(snapshot "$1"))"
 }
-# The InstallLocation of the entry, once the Wine server has written the registry out.
-entry_location() {
-    wine_as_user "$prefix" wineserver -w
-    grep -h -A20 '^\[Software\\\\Microsoft\\\\Windows\\\\CurrentVersion\\\\Uninstall\\\\Tandrel\]' \
-        "$prefix/system.reg" "$prefix/user.reg" | grep -m1 '^"InstallLocation"=' | sed -E 's/^[^=]*="(.*)"$/\1/; s/\\\\/\\/g'
-}
+# The InstallLocation of the entry (machine, then user).
+entry_location() { wine_entry_value "$prefix" InstallLocation; }
 shortcut_target() {  # lnk: the local path the shortcut starts
     lnkinfo "$1" 2>/dev/null | grep -m1 -E '^[[:space:]]*Local path[[:space:]]*:' | sed -E 's/^[^:]*:[[:space:]]?//'
 }

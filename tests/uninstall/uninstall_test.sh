@@ -85,21 +85,9 @@ expect_whole() {  # name what
     done
     [[ -f "$shortcut" ]] || fail "$2: the shortcut is gone"
 }
-# The InstallLocation of the entry (machine, then user), once the Wine server has written the
-# registry out.
-entry_location() {
-    wine_as_user "$prefix" wineserver -w
-    local hive
-    for hive in system.reg user.reg; do
-        grep -A20 '^\[Software\\\\Microsoft\\\\Windows\\\\CurrentVersion\\\\Uninstall\\\\Tandrel\]' "$prefix/$hive" |
-            grep -m1 '^"InstallLocation"=' | sed -E 's/^[^=]*="(.*)"$/\1/; s/\\\\/\\/g'
-    done | head -n 1
-}
-registered_quiet_command() {
-    grep -h -A20 '^\[Software\\\\Microsoft\\\\Windows\\\\CurrentVersion\\\\Uninstall\\\\Tandrel\]' \
-        "$prefix/system.reg" "$prefix/user.reg" | grep -m1 '^"QuietUninstallString"=' |
-        sed -E 's/^[^=]*="(.*)"$/\1/; s/\\"/"/g; s/\\\\/\\/g'
-}
+# The InstallLocation and the quiet removal command of the entry (machine, then user).
+entry_location() { wine_entry_value "$prefix" InstallLocation; }
+registered_quiet_command() { wine_entry_value "$prefix" QuietUninstallString; }
 # The uninstaller's folders in TEMP: none left, or each one scheduled for deletion at restart.
 expect_temp_clean() {  # what
     wine_as_user "$prefix" wineserver -w
