@@ -231,6 +231,9 @@ if start_setup 3; then
     else
         fail "run 3: no '$readme_command' among: $(pgrep -a -f -i notepad)"
     fi
+    # The viewer shows the file: its window is named after it (a viewer that could not open the
+    # file shows an error and an untitled window instead).
+    wait_window "readme.txt - Notepad" && ok "run 3: the viewer opened readme.txt"
     pkill -f -i '^C:\\windows\\system32\\notepad\.exe '
     answer Setup run3-complete Return
     wait_exit 3

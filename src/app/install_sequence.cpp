@@ -247,6 +247,11 @@ void RunInstallation(TInstallFrontEnd& decider) {
         RollBackRun(run, frontEnd);
         throw;
     }
+    // The run has ended: it lets go of the installation's files and folders, and of its lock,
+    // before another program starts, so that the viewer can open the readme.
+    run.Transaction.reset();
+    run.Folder.reset();
+    run.Lock.reset();
     if (frontEnd.AskReadme()) {
         // The viewer of the system folder by its full, quoted path, so that no notepad.exe beside
         // the setup or in the current folder starts instead; the file unquoted, as the viewer takes
