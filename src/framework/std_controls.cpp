@@ -626,14 +626,14 @@ const TListControl::Messages& TCustomComboBox::ListMessages() const {
 
 // =============================================================================================
 
+namespace {
+
+constexpr TComponentClass kStandardClasses[] = {
+    ComponentClass<TLabel>("TLabel"), ComponentClass<TImage>("TImage"), ComponentClass<TPanel>("TPanel"),
+    ComponentClass<TButton>("TButton"), ComponentClass<TEdit>("TEdit")};
+
+}  // namespace
+
 void RegisterStandardClasses() {
-    static const bool registered = [] {
-        RegisterComponentClass<TLabel>("TLabel");
-        RegisterComponentClass<TImage>("TImage");
-        RegisterComponentClass<TPanel>("TPanel");
-        RegisterComponentClass<TButton>("TButton");
-        RegisterComponentClass<TEdit>("TEdit");
-        return true;
-    }();
-    static_cast<void>(registered);
+    RegisterComponentClassesOnce<kStandardClasses>();
 }
