@@ -203,24 +203,26 @@ TPanel::TPanel(TComponent* owner) : TCustomControl(owner) {
     SetBounds(0, 0, 185, 41);
 }
 
-void TPanel::SetBevelOuter(TBevelCut cut) {
-    bevelOuter_ = cut;
+template <typename T>
+void TPanel::Store(T& field, T value) {
+    field = value;
     Invalidate();
+}
+
+void TPanel::SetBevelOuter(TBevelCut cut) {
+    Store(bevelOuter_, cut);
 }
 
 void TPanel::SetBevelInner(TBevelCut cut) {
-    bevelInner_ = cut;
-    Invalidate();
+    Store(bevelInner_, cut);
 }
 
 void TPanel::SetBevelWidth(int width) {
-    bevelWidth_ = width;
-    Invalidate();
+    Store(bevelWidth_, width);
 }
 
 void TPanel::SetAlignment(TAlignment alignment) {
-    alignment_ = alignment;
-    Invalidate();
+    Store(alignment_, alignment);
 }
 
 long TPanel::AccessibleRole() const {
