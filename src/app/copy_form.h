@@ -18,10 +18,10 @@
 #include "lifecycle/install_record.h"
 #include "lifecycle/install_transaction.h"
 #include "lifecycle/safe_files.h"
+#include "widgets/progress_controls.h"
 
 class TCompress;
 class TInstallFrontEnd;
-class TGauge;
 class TStream;
 
 // What a run holds from its checks to its end: the destination's folder object (its folders held
@@ -62,16 +62,12 @@ void MoveAwayReplaced(TInstallRun& run,
                       const std::optional<Sha256Digest>& newDigest,
                       TBackupAction& backup);
 
-class TfrmCopy : public TForm {
+class TfrmCopy : public TForm, public TProgressControls {
   public:
     explicit TfrmCopy(TComponent* owner);
     const char* ClassName() const override { return "TfrmCopy"; }
 
-    TPanel* Panel3 = nullptr;
-    TGauge* Gauge1 = nullptr;
-    TLabel* Label1 = nullptr;
     TButton* btnCopyCancel = nullptr;
-    TLabel* Label2 = nullptr;
     TCompress* Compress1 = nullptr;
 
     void Compress1ShowProgress(int32_t& PercentageDone);

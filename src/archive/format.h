@@ -49,6 +49,8 @@ struct TFileHeader {
     uint8_t Method = 0;
     uint32_t Checksum = 0;
     int32_t LockFlag = 0;
+
+    bool operator==(const TFileHeader&) const = default;
 };
 
 TArchiveHeader DecodeArchiveHeader(const uint8_t* bytes);  // reads kArchiveHeaderSize bytes
@@ -78,6 +80,8 @@ struct DosDateTime {
     int hour = 0;
     int minute = 0;
     int second = 0;
+
+    bool operator==(const DosDateTime&) const = default;
 };
 // Packs the parts; a time before 1980 gives 1980-01-01 00:00:00, one after 2107 the last time of
 // 2107, since the field cannot hold them.

@@ -431,10 +431,8 @@ void TWinControl::CreateParams(TCreateParams& params) {
     if (tabStop_) {
         params.style |= WS_TABSTOP;
     }
-    params.x = Left();
-    params.y = Top();
-    params.width = Width();
-    params.height = WindowHeight();
+    params.position = {Left(), Top()};
+    params.size = {Width(), WindowHeight()};
     params.parent = Parent() != nullptr ? Parent()->handle_ : nullptr;
 }
 
@@ -448,8 +446,8 @@ void TWinControl::CreateWnd() {
     const bool ownClass = params.className == kControlClass || params.className == kFormClass;
     creating_ = true;
     HWND hwnd = ::CreateWindowExA(
-        params.exStyle, params.className.c_str(), TControl::Text().c_str(), params.style, params.x, params.y,
-        params.width, params.height, params.parent,
+        params.exStyle, params.className.c_str(), TControl::Text().c_str(), params.style, params.position.x,
+        params.position.y, params.size.cx, params.size.cy, params.parent,
         (params.style & WS_CHILD) != 0 ? reinterpret_cast<HMENU>(static_cast<UINT_PTR>(controlId_)) : nullptr,
         ::GetModuleHandleA(nullptr), ownClass ? this : nullptr);
     creating_ = false;

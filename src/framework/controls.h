@@ -229,10 +229,8 @@ struct TCreateParams {
     std::string className;
     DWORD style = 0;
     DWORD exStyle = 0;
-    int x = 0;
-    int y = 0;
-    int width = 0;
-    int height = 0;
+    POINT position{};  // in the parent's client area
+    SIZE size{};
     HWND parent = nullptr;
 };
 

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <iterator>
 
 #include "framework/exceptions.h"
 #include "framework/published.h"
@@ -184,23 +185,11 @@ HBRUSH TBrush::Handle() const {
 }
 
 HPEN TPen::Handle() const {
+    // The GDI pen styles, in the order of TPenStyle.
+    static constexpr int kStyles[] = {PS_SOLID, PS_DASH, PS_DOT, PS_NULL};
+    static_assert(std::size(kStyles) == static_cast<size_t>(TPenStyle::psClear) + 1);
     if (!handle_) {
-        int style = PS_SOLID;
-        switch (style_) {
-            case TPenStyle::psSolid:
-                style = PS_SOLID;
-                break;
-            case TPenStyle::psDash:
-                style = PS_DASH;
-                break;
-            case TPenStyle::psDot:
-                style = PS_DOT;
-                break;
-            case TPenStyle::psClear:
-                style = PS_NULL;
-                break;
-        }
-        handle_.reset(::CreatePen(style, width_, ColorToRGB(color_)));
+        handle_.reset(::CreatePen(kStyles[static_cast<size_t>(style_)], width_, ColorToRGB(color_)));
     }
     return handle_.get();
 }

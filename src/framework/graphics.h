@@ -75,41 +75,53 @@ class TFont : public TObject {
     mutable UniqueFont handle_;
 };
 
+// What a brush and a pen share: a colour, and the GDI object that Handle makes from the
+// properties when first asked for. A change of any property lets the object go.
+template <typename UniqueObject>
+class TGraphicsObject : public TObject {
+  public:
+    TColor Color() const { return color_; }
+    void SetColor(TColor color) { Store(color_, color); }
+
+  protected:
+    explicit TGraphicsObject(TColor color) : color_(color) {}
+
+    template <typename T>
+    void Store(T& field, T value) {
+        StoreIfChanged(field, value, handle_);
+    }
+
+    TColor color_;
+    mutable UniqueObject handle_;
+};
+
 enum class TBrushStyle : uint8_t { bsSolid, bsClear };
 
-class TBrush : public TObject {
+class TBrush : public TGraphicsObject<UniqueBrush> {
   public:
-    // A change of colour or style lets the brush go; Handle makes it anew.
-    TColor Color() const { return color_; }
-    void SetColor(TColor color) { StoreIfChanged(color_, color, handle_); }
+    TBrush() : TGraphicsObject(clWhite) {}
     TBrushStyle Style() const { return style_; }
-    void SetStyle(TBrushStyle style) { StoreIfChanged(style_, style, handle_); }
+    void SetStyle(TBrushStyle style) { Store(style_, style); }
     HBRUSH Handle() const;  // a null brush for bsClear
 
   private:
-    TColor color_ = clWhite;
     TBrushStyle style_ = TBrushStyle::bsSolid;
-    mutable UniqueBrush handle_;
 };
 
 enum class TPenStyle : uint8_t { psSolid, psDash, psDot, psClear };
 
-class TPen : public TObject {
+class TPen : public TGraphicsObject<UniquePen> {
   public:
-    // A change of colour, width or style lets the pen go; Handle makes it anew.
-    TColor Color() const { return color_; }
-    void SetColor(TColor color) { StoreIfChanged(color_, color, handle_); }
+    TPen() : TGraphicsObject(clBlack) {}
     int Width() const { return width_; }
-    void SetWidth(int width) { StoreIfChanged(width_, width, handle_); }
+    void SetWidth(int width) { Store(width_, width); }
     TPenStyle Style() const { return style_; }
-    void SetStyle(TPenStyle style) { StoreIfChanged(style_, style, handle_); }
+    void SetStyle(TPenStyle style) { Store(style_, style); }
     HPEN Handle() const;
 
   private:
-    TColor color_ = clBlack;
     int width_ = 1;
     TPenStyle style_ = TPenStyle::psSolid;
-    mutable UniquePen handle_;
 };
 
 class TBitmap;

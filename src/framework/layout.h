@@ -47,6 +47,27 @@ inline void RegisterClass(const std::string& name) {
 inline void RegisterClass(const std::string& name, TComponentFactory factory) {
     RegisterComponentClass(name, std::move(factory));
 }
+// A class for the layout reader: its name and what makes one with a given owner.
+struct TComponentClass {
+    const char* name;
+    TComponent* (*make)(TComponent* owner);
+};
+template <typename T>
+constexpr TComponentClass ComponentClass(const char* name) {
+    return {name, [](TComponent* owner) -> TComponent* { return new T(owner); }};
+}
+// Registers every class of Classes (an array of TComponentClass) on the first call only, so that
+// any later call keeps what was registered in between.
+template <const auto& Classes>
+void RegisterComponentClassesOnce() {
+    static const bool registered = [] {
+        for (const TComponentClass& c : Classes) {
+            RegisterComponentClass(c.name, c.make);
+        }
+        return true;
+    }();
+    static_cast<void>(registered);
+}
 // The factory of a class name (ignoring ASCII case), or nullptr.
 const TComponentFactory* FindClassFactory(std::string_view name);
 

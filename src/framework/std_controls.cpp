@@ -203,24 +203,26 @@ TPanel::TPanel(TComponent* owner) : TCustomControl(owner) {
     SetBounds(0, 0, 185, 41);
 }
 
-void TPanel::SetBevelOuter(TBevelCut cut) {
-    bevelOuter_ = cut;
+template <typename T>
+void TPanel::Store(T& field, T value) {
+    field = value;
     Invalidate();
+}
+
+void TPanel::SetBevelOuter(TBevelCut cut) {
+    Store(bevelOuter_, cut);
 }
 
 void TPanel::SetBevelInner(TBevelCut cut) {
-    bevelInner_ = cut;
-    Invalidate();
+    Store(bevelInner_, cut);
 }
 
 void TPanel::SetBevelWidth(int width) {
-    bevelWidth_ = width;
-    Invalidate();
+    Store(bevelWidth_, width);
 }
 
 void TPanel::SetAlignment(TAlignment alignment) {
-    alignment_ = alignment;
-    Invalidate();
+    Store(alignment_, alignment);
 }
 
 long TPanel::AccessibleRole() const {
@@ -626,14 +628,14 @@ const TListControl::Messages& TCustomComboBox::ListMessages() const {
 
 // =============================================================================================
 
+namespace {
+
+constexpr TComponentClass kStandardClasses[] = {
+    ComponentClass<TLabel>("TLabel"), ComponentClass<TImage>("TImage"), ComponentClass<TPanel>("TPanel"),
+    ComponentClass<TButton>("TButton"), ComponentClass<TEdit>("TEdit")};
+
+}  // namespace
+
 void RegisterStandardClasses() {
-    static const bool registered = [] {
-        RegisterComponentClass<TLabel>("TLabel");
-        RegisterComponentClass<TImage>("TImage");
-        RegisterComponentClass<TPanel>("TPanel");
-        RegisterComponentClass<TButton>("TButton");
-        RegisterComponentClass<TEdit>("TEdit");
-        return true;
-    }();
-    static_cast<void>(registered);
+    RegisterComponentClassesOnce<kStandardClasses>();
 }

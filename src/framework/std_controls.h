@@ -104,6 +104,10 @@ class TPanel : public TCustomControl {
     void Paint() override;
 
   private:
+    // Stores a property's value and repaints, also when the value is unchanged.
+    template <typename T>
+    void Store(T& field, T value);
+
     TBevelCut bevelOuter_ = TBevelCut::bvRaised;
     TBevelCut bevelInner_ = TBevelCut::bvNone;
     int bevelWidth_ = 1;

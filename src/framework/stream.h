@@ -10,14 +10,16 @@
 #include <cstdint>
 #include <vector>
 
+#include "framework/object.h"
+
 enum class SeekOrigin { Beginning, Current, End };
 
-class TStream {
+// A framework object (its virtual destructor comes from TObject) that cannot be copied.
+class TStream : public TObject {
   public:
     TStream() = default;
     TStream(const TStream&) = delete;
     TStream& operator=(const TStream&) = delete;
-    virtual ~TStream() = default;
 
     // Moves up to count bytes; returns the number moved (0 at the end). count <= 0 moves nothing.
     virtual int32_t Read(void* buffer, int32_t count) = 0;

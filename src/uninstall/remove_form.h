@@ -6,18 +6,12 @@
 
 #include "framework/forms.h"
 #include "framework/std_controls.h"
+#include "widgets/progress_controls.h"
 
-class TGauge;
-
-class TfrmRemove : public TForm {
+class TfrmRemove : public TForm, public TProgressControls {
   public:
     explicit TfrmRemove(TComponent* owner);
     const char* ClassName() const override { return "TfrmRemove"; }
-
-    TPanel* Panel3 = nullptr;
-    TGauge* Gauge1 = nullptr;
-    TLabel* Label1 = nullptr;
-    TLabel* Label2 = nullptr;
 
     // "Removing: <name>" and the gauge at percent (0 to 100); the window repaints at once.
     void ShowStep(const std::string& name, int percent);

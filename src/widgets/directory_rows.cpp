@@ -1,6 +1,7 @@
 #include "widgets/directory_rows.h"
 
 #include <algorithm>
+#include <iterator>
 
 #include "framework/sysutils.h"
 #include "framework/unique_handle.h"
@@ -14,15 +15,11 @@ constexpr DWORD kVolumeLabelAttribute = 0x8;
 }  // namespace
 
 const char* FolderPictureResource(FolderPicture picture) {
-    switch (picture) {
-        case FolderPicture::Open:
-            return "OPENFOLDER";
-        case FolderPicture::Current:
-            return "CURRENTFOLDER";
-        case FolderPicture::Closed:
-            break;
-    }
-    return "CLOSEDFOLDER";
+    // In the order of FolderPicture; any other value is a closed folder.
+    static constexpr const char* kResources[] = {"OPENFOLDER", "CLOSEDFOLDER", "CURRENTFOLDER"};
+    static_assert(std::size(kResources) == static_cast<size_t>(FolderPicture::Current) + 1);
+    const auto index = static_cast<size_t>(picture);
+    return index < std::size(kResources) ? kResources[index] : "CLOSEDFOLDER";
 }
 
 std::string PathDrive(std::string_view path) {

@@ -1,5 +1,7 @@
 #include "widgets/drive_rows.h"
 
+#include <iterator>
+
 #include "lifecycle/safe_library.h"
 
 std::string ApplyTextCase(std::string text, TTextCase textCase) {
@@ -14,21 +16,11 @@ std::string ApplyTextCase(std::string text, TTextCase textCase) {
 }
 
 const char* DrivePictureResource(DrivePicture picture) {
-    switch (picture) {
-        case DrivePicture::Floppy:
-            return "FLOPPY";
-        case DrivePicture::Hard:
-            return "HARD";
-        case DrivePicture::Network:
-            return "NETWORK";
-        case DrivePicture::CdRom:
-            return "CDROM";
-        case DrivePicture::Ram:
-            return "RAM";
-        case DrivePicture::None:
-            break;
-    }
-    return nullptr;
+    // In the order of DrivePicture.
+    static constexpr const char* kResources[] = {nullptr, "FLOPPY", "HARD", "NETWORK", "CDROM", "RAM"};
+    static_assert(std::size(kResources) == static_cast<size_t>(DrivePicture::Ram) + 1);
+    const auto index = static_cast<size_t>(picture);
+    return index < std::size(kResources) ? kResources[index] : nullptr;
 }
 
 DrivePicture DrivePictureOf(UINT driveType) {

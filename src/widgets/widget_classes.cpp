@@ -6,13 +6,14 @@
 #include "widgets/gauges.h"
 #include "widgets/gradient.h"
 
+namespace {
+
+constexpr TComponentClass kWidgetClasses[] = {
+    ComponentClass<TGauge>("TGauge"), ComponentClass<TGradient>("TGradient"),
+    ComponentClass<TDriveComboBox>("TDriveComboBox"), ComponentClass<TDirectoryListBox>("TDirectoryListBox")};
+
+}  // namespace
+
 void RegisterWidgetClasses() {
-    static const bool registered = [] {
-        RegisterComponentClass<TGauge>("TGauge");
-        RegisterComponentClass<TGradient>("TGradient");
-        RegisterComponentClass<TDriveComboBox>("TDriveComboBox");
-        RegisterComponentClass<TDirectoryListBox>("TDirectoryListBox");
-        return true;
-    }();
-    (void)registered;
+    RegisterComponentClassesOnce<kWidgetClasses>();
 }

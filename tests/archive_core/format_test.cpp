@@ -6,6 +6,11 @@
 #include "archive/archive_reader.h"
 #include "test_util.h"
 
+// Shown by a failed comparison as year-month-day hour:minute:second.
+void PrintTo(const DosDateTime& t, std::ostream* os) {
+    *os << t.year << '-' << t.month << '-' << t.day << ' ' << t.hour << ':' << t.minute << ':' << t.second;
+}
+
 namespace {
 
 TEST(ArchiveHeader, EmbeddedArchiveLayout) {
@@ -45,27 +50,21 @@ TEST(FileHeader, FirstEntryOfEmbeddedArchive) {
                             0x34, 0x05, 0x00, 0x02, 0xB5, 0xFD, 0x9D, 0x04, 0x00, 0x00, 0x00, 0x00};
     EXPECT_EQ(Bytes(bytes, bytes + kFileHeaderSize), expected);
 
-    const TFileHeader decoded = DecodeFileHeader(expected.data());
-    EXPECT_EQ(decoded.NameLength, 11);
-    EXPECT_EQ(decoded.FileDate, 0x238774AAu);
-    EXPECT_EQ(decoded.FullSize, 713728);
-    EXPECT_EQ(decoded.CompressedSize, 341156);
-    EXPECT_EQ(decoded.Method, cmLZH);
-    EXPECT_EQ(decoded.Checksum, 0x049DFDB5u);
+    // Every field comes back, the attributes and the lock flag included.
+    EXPECT_TRUE(DecodeFileHeader(expected.data()) == header);
+    header.LockFlag = 7;
+    header.Attributes = 0x0021;
+    EncodeFileHeader(header, bytes);
+    EXPECT_TRUE(DecodeFileHeader(bytes) == header);
 }
 
 TEST(DosDate, PackAndUnpack) {
     EXPECT_EQ(PackDosDateTime({1997, 12, 7, 14, 37, 20}), 0x238774AAu);
     EXPECT_EQ(PackDosDateTime({1997, 12, 7, 14, 37, 21}), 0x238774AAu);  // seconds halved
-    const DosDateTime t = UnpackDosDateTime(0x238774AA);
-    EXPECT_EQ(t.year, 1997);
-    EXPECT_EQ(t.month, 12);
-    EXPECT_EQ(t.day, 7);
-    EXPECT_EQ(t.hour, 14);
-    EXPECT_EQ(t.minute, 37);
-    EXPECT_EQ(t.second, 20);
+    EXPECT_EQ(UnpackDosDateTime(0x238774AA), (DosDateTime{1997, 12, 7, 14, 37, 20}));
     EXPECT_EQ(PackDosDateTime({1970, 1, 1, 0, 0, 0}), 0x00210000u);  // 1980-01-01: the earliest
-    EXPECT_EQ(UnpackDosDateTime(PackDosDateTime({2200, 1, 1, 0, 0, 0})).year, 2107);
+    EXPECT_EQ(UnpackDosDateTime(PackDosDateTime({2200, 1, 1, 0, 0, 0})),
+              (DosDateTime{2107, 12, 31, 23, 59, 58}));
 }
 
 TEST(FileHeader, SignedFieldsKeepTheirSign) {

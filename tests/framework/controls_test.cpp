@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "../common/exception_message.h"
@@ -290,6 +291,39 @@ TEST(Font, DefaultIsEightPointsAtTheScreenResolution) {
     char face[LF_FACESIZE] = {};
     ::GetTextFaceA(screen.get(), LF_FACESIZE, face);
     EXPECT_STREQ(face, "MS Sans Serif");
+}
+
+// The GDI objects that pens and brushes make follow every property, and are made anew after a change.
+TEST(PenAndBrush, HandlesAreMadeFromTheCurrentProperties) {
+    const auto logPen = [](const TPen& pen) {
+        LOGPEN made{};
+        EXPECT_EQ(::GetObjectA(pen.Handle(), sizeof(made), &made), static_cast<int>(sizeof(made)));
+        return made;
+    };
+    TPen pen;
+    EXPECT_EQ(logPen(pen).lopnColor, RGB(0, 0, 0));
+    const std::pair<TPenStyle, UINT> styles[] = {{TPenStyle::psDash, PS_DASH},
+                                                 {TPenStyle::psDot, PS_DOT},
+                                                 {TPenStyle::psClear, PS_NULL},
+                                                 {TPenStyle::psSolid, PS_SOLID}};
+    for (const auto& [style, gdiStyle] : styles) {
+        pen.SetStyle(style);
+        EXPECT_EQ(logPen(pen).lopnStyle, gdiStyle) << static_cast<int>(style);
+    }
+    pen.SetWidth(3);
+    EXPECT_EQ(logPen(pen).lopnWidth.x, 3);
+    pen.SetColor(clRed);
+    EXPECT_EQ(logPen(pen).lopnColor, RGB(255, 0, 0));
+
+    TBrush brush;
+    LOGBRUSH made{};
+    ASSERT_EQ(::GetObjectA(brush.Handle(), sizeof(made), &made), static_cast<int>(sizeof(made)));
+    EXPECT_EQ(made.lbColor, RGB(255, 255, 255));
+    brush.SetColor(clLime);
+    ASSERT_EQ(::GetObjectA(brush.Handle(), sizeof(made), &made), static_cast<int>(sizeof(made)));
+    EXPECT_EQ(made.lbColor, RGB(0, 255, 0));
+    brush.SetStyle(TBrushStyle::bsClear);
+    EXPECT_EQ(brush.Handle(), ::GetStockObject(NULL_BRUSH));
 }
 
 }  // namespace

@@ -25,6 +25,33 @@ GaugeLook Look(TGaugeKind kind, int percentage, bool showText = false) {
     return look;
 }
 
+// A red picture stands apart from the black border and the white background.
+GaugeLook RedLook(TGaugeKind kind, int percentage) {
+    GaugeLook look = Look(kind, percentage);
+    look.foreColor = kRed;
+    return look;
+}
+
+// Paints the gauge over the whole canvas.
+void Paint(DibCanvas& canvas, const GaugeLook& look) {
+    PaintGauge(canvas.dc(), canvas.width(), canvas.height(), look);
+}
+
+struct Probe {
+    int x, y;
+    COLORREF color;
+};
+
+// Paints the gauge at percentage over the whole canvas and checks the colour of each probe.
+void ExpectPixels(DibCanvas& canvas, GaugeLook look, int percentage, std::initializer_list<Probe> probes) {
+    look.percentage = percentage;
+    Paint(canvas, look);
+    for (const Probe& p : probes) {
+        EXPECT_EQ(canvas.Pixel(p.x, p.y), p.color)
+            << "(" << p.x << ", " << p.y << ") at " << percentage << "%";
+    }
+}
+
 // A row of pixel characters: runs of one character each.
 std::string Runs(std::initializer_list<std::pair<char, int>> runs) {
     std::string s;
@@ -140,25 +167,23 @@ TEST(GaugeArithmetic, PieAndNeedleAngles) {
 
 TEST(GaugePicture, HorizontalBarOfTheExtractionWindow) {
     DibCanvas canvas(261, 29);
-    PaintGauge(canvas.dc(), 261, 29, Look(gkHorizontalBar, 50));
+    Paint(canvas, Look(gkHorizontalBar, 50));
     // Border ring black, bar 130 pixels from x = 1, the rest white.
     EXPECT_EQ(canvas.Row(0, kBlack, kWhite), std::string(261, '#'));
     EXPECT_EQ(canvas.Row(28, kBlack, kWhite), std::string(261, '#'));
     EXPECT_EQ(canvas.Row(14, kBlack, kWhite), Runs({{'#', 131}, {'.', 129}, {'#', 1}}));
     EXPECT_EQ(canvas.Row(1, kBlack, kWhite), canvas.Row(27, kBlack, kWhite));
 
-    GaugeLook empty = Look(gkHorizontalBar, 0);
-    empty.foreColor = kRed;
-    PaintGauge(canvas.dc(), 261, 29, empty);
+    GaugeLook empty = RedLook(gkHorizontalBar, 0);
+    Paint(canvas, empty);
     EXPECT_EQ(canvas.Row(14, kBlack, kWhite), Runs({{'#', 1}, {'.', 259}, {'#', 1}}));
     EXPECT_EQ(canvas.Column(100, kBlack, kWhite), Runs({{'#', 1}, {'.', 27}, {'#', 1}}));
 }
 
 TEST(GaugePicture, FullBarCoversTheRightAndBottomBorder) {
     DibCanvas canvas(261, 29);
-    GaugeLook look = Look(gkHorizontalBar, 100);
-    look.foreColor = kRed;
-    PaintGauge(canvas.dc(), 261, 29, look);
+    GaugeLook look = RedLook(gkHorizontalBar, 100);
+    Paint(canvas, look);
     EXPECT_EQ(canvas.Row(14, kRed, kBlack), Runs({{'.', 1}, {'#', 260}}));
     EXPECT_EQ(canvas.Row(28, kRed, kBlack), Runs({{'.', 1}, {'#', 260}}));
     EXPECT_EQ(canvas.Row(0, kRed, kBlack), std::string(261, '.'));
@@ -168,23 +193,22 @@ TEST(GaugePicture, FullBarCoversTheRightAndBottomBorder) {
 TEST(GaugePicture, ShortBarsAtExactMultiples) {
     // Width 21 with a border: paint rectangle 1..20, W = 20.
     DibCanvas canvas(21, 10);
-    GaugeLook look = Look(gkHorizontalBar, 5);
-    look.foreColor = kRed;
-    PaintGauge(canvas.dc(), 21, 10, look);
+    GaugeLook look = RedLook(gkHorizontalBar, 5);
+    Paint(canvas, look);
     EXPECT_EQ(CountInRow(canvas, 5, kRed), 0);  // 5% of 20 is 0
     look.percentage = 10;
-    PaintGauge(canvas.dc(), 21, 10, look);
+    Paint(canvas, look);
     EXPECT_EQ(CountInRow(canvas, 5, kRed), 1);  // 10% of 20 is 1
     look.percentage = 15;
-    PaintGauge(canvas.dc(), 21, 10, look);
+    Paint(canvas, look);
     EXPECT_EQ(CountInRow(canvas, 5, kRed), 2);  // 300 is a multiple of 100 too: one short
     look.percentage = 12;
-    PaintGauge(canvas.dc(), 21, 10, look);
+    Paint(canvas, look);
     EXPECT_EQ(CountInRow(canvas, 5, kRed), 2);  // 2.4 truncated
 
     DibCanvas hundred(101, 5);
     look.percentage = 99;
-    PaintGauge(hundred.dc(), 101, 5, look);
+    Paint(hundred, look);
     EXPECT_EQ(CountInRow(hundred, 2, kRed), 98);  // 99% of 100 is 98
 }
 
@@ -194,7 +218,7 @@ TEST(GaugePicture, WithoutBorderThePictureReachesTheEdges) {
     look.bordered = false;
     look.foreColor = kRed;
     look.backColor = kBlue;
-    PaintGauge(canvas.dc(), 100, 10, look);
+    Paint(canvas, look);
     // W = 100 - 0 + 1 = 101, and 50% of it is 50.
     const std::string row = Runs({{'#', 50}, {'.', 50}});
     EXPECT_EQ(canvas.Row(0, kRed, kBlue), row);
@@ -203,18 +227,17 @@ TEST(GaugePicture, WithoutBorderThePictureReachesTheEdges) {
 
 TEST(GaugePicture, VerticalBarGrowsUpFromTheBitmapsBottom) {
     DibCanvas canvas(20, 41);  // paint rectangle 1..40 high: H = 40
-    GaugeLook look = Look(gkVerticalBar, 50);
-    look.foreColor = kRed;
-    PaintGauge(canvas.dc(), 20, 41, look);
+    GaugeLook look = RedLook(gkVerticalBar, 50);
+    Paint(canvas, look);
     // 20 pixels: from y = 40 - 20 = 20 down, over the bottom border row as well.
     EXPECT_EQ(canvas.Column(5, kRed, kWhite).substr(1), Runs({{'.', 19}, {'#', 21}}));
     EXPECT_EQ(canvas.Pixel(5, 0), kBlack);
     EXPECT_EQ(canvas.Pixel(0, 30), kBlack);
     look.percentage = 100;  // limited to H - 1: the top row of the paint rectangle stays empty
-    PaintGauge(canvas.dc(), 20, 41, look);
+    Paint(canvas, look);
     EXPECT_EQ(canvas.Column(5, kRed, kWhite), Runs({{'?', 1}, {'#', 40}}));
     look.percentage = 0;  // an empty bar still starts at H: the bottom border row takes its colour
-    PaintGauge(canvas.dc(), 20, 41, look);
+    Paint(canvas, look);
     EXPECT_EQ(canvas.Column(5, kRed, kWhite), Runs({{'?', 1}, {'.', 39}, {'#', 1}}));
 }
 
@@ -222,7 +245,7 @@ TEST(GaugePicture, TextGaugeFillsWithTheBackColour) {
     DibCanvas canvas(30, 12);
     GaugeLook look = Look(gkText, 70);
     look.backColor = kBlue;
-    PaintGauge(canvas.dc(), 30, 12, look);
+    Paint(canvas, look);
     EXPECT_EQ(canvas.Row(6, kBlue, kBlack), Runs({{'.', 1}, {'#', 28}, {'.', 1}}));
 }
 
@@ -230,12 +253,12 @@ TEST(GaugePicture, TextInvertsWhatLiesUnderItOnBothSidesOfTheBarEdge) {
     // 50% of the extraction window's gauge: the bar ends at x = 130, under the middle of "50%".
     DibCanvas plain(261, 29);
     DibCanvas text(261, 29);
-    PaintGauge(plain.dc(), 261, 29, Look(gkHorizontalBar, 50, false));
+    Paint(plain, Look(gkHorizontalBar, 50, false));
     const UniqueFont font(
         ::CreateFontA(-13, 0, 0, 0, FW_BOLD, 0, 0, 0, DEFAULT_CHARSET, 0, 0, 0, 0, "MS Sans Serif"));
     GaugeLook look = Look(gkHorizontalBar, 50, true);
     look.font = font.get();
-    PaintGauge(text.dc(), 261, 29, look);
+    Paint(text, look);
 
     int invertedOnBar = 0, invertedOnEmpty = 0, minX = 261, maxX = -1;
     for (int y = 0; y < 29; ++y) {
@@ -260,7 +283,7 @@ TEST(GaugePicture, TextInvertsWhatLiesUnderItOnBothSidesOfTheBarEdge) {
 
 TEST(GaugePicture, TextOnAnEmptyGaugeIsBlackOnWhite) {
     DibCanvas canvas(261, 29);
-    PaintGauge(canvas.dc(), 261, 29, Look(gkHorizontalBar, 0, true));
+    Paint(canvas, Look(gkHorizontalBar, 0, true));
     int black = 0;
     for (int y = 1; y < 28; ++y) {
         for (int x = 1; x < 260; ++x) {
@@ -274,66 +297,33 @@ TEST(GaugePicture, TextOnAnEmptyGaugeIsBlackOnWhite) {
 
 TEST(GaugePicture, PieAtNoneHalfAndFull) {
     DibCanvas canvas(61, 61);  // bounding box (1, 1)-(61, 61): centre near (31, 31)
-    GaugeLook look = Look(gkPie, 0);
-    look.foreColor = kRed;
+    GaugeLook look = RedLook(gkPie, 0);
     look.backColor = kWhite;
     look.color = kGreen;
-    PaintGauge(canvas.dc(), 61, 61, look);
-    EXPECT_EQ(canvas.Pixel(0, 0), kBlack);  // border
-    EXPECT_EQ(canvas.Pixel(2, 2), kGreen);  // corner outside the ellipse
-    EXPECT_EQ(canvas.Pixel(20, 31), kWhite);
-    EXPECT_EQ(canvas.Pixel(42, 31), kWhite);
-    EXPECT_EQ(canvas.Pixel(1, 31), kRed);  // the outline
-
-    look.percentage = 50;  // the right half, from twelve to six o'clock
-    PaintGauge(canvas.dc(), 61, 61, look);
-    EXPECT_EQ(canvas.Pixel(42, 31), kRed);
-    EXPECT_EQ(canvas.Pixel(42, 20), kRed);
-    EXPECT_EQ(canvas.Pixel(42, 42), kRed);
-    EXPECT_EQ(canvas.Pixel(20, 31), kWhite);
-    EXPECT_EQ(canvas.Pixel(20, 42), kWhite);
-
-    look.percentage = 25;  // the upper right quarter
-    PaintGauge(canvas.dc(), 61, 61, look);
-    EXPECT_EQ(canvas.Pixel(42, 20), kRed);
-    EXPECT_EQ(canvas.Pixel(42, 42), kWhite);
-    EXPECT_EQ(canvas.Pixel(20, 20), kWhite);
-
-    look.percentage = 100;
-    PaintGauge(canvas.dc(), 61, 61, look);
-    EXPECT_EQ(canvas.Pixel(20, 31), kRed);
-    EXPECT_EQ(canvas.Pixel(42, 31), kRed);
-    EXPECT_EQ(canvas.Pixel(20, 42), kRed);
-    EXPECT_EQ(canvas.Pixel(2, 2), kGreen);
+    // The border, a corner outside the ellipse, both halves empty, the outline.
+    ExpectPixels(canvas, look, 0,
+                 {{0, 0, kBlack}, {2, 2, kGreen}, {20, 31, kWhite}, {42, 31, kWhite}, {1, 31, kRed}});
+    // The right half, from twelve to six o'clock.
+    ExpectPixels(canvas, look, 50,
+                 {{42, 31, kRed}, {42, 20, kRed}, {42, 42, kRed}, {20, 31, kWhite}, {20, 42, kWhite}});
+    // The upper right quarter.
+    ExpectPixels(canvas, look, 25, {{42, 20, kRed}, {42, 42, kWhite}, {20, 20, kWhite}});
+    ExpectPixels(canvas, look, 100, {{20, 31, kRed}, {42, 31, kRed}, {20, 42, kRed}, {2, 2, kGreen}});
 }
 
 TEST(GaugePicture, NeedleAtNoneHalfAndFull) {
     DibCanvas canvas(81, 41);  // paint rectangle (1, 1)-(80, 40): W = 80, H = 40, base row 39
-    GaugeLook look = Look(gkNeedle, 0);
-    look.foreColor = kRed;
+    GaugeLook look = RedLook(gkNeedle, 0);
     look.backColor = kWhite;
     look.color = kGreen;
-    PaintGauge(canvas.dc(), 81, 41, look);
-    EXPECT_EQ(canvas.Pixel(40, 20), kWhite);  // inside the half ellipse, no needle
-    EXPECT_EQ(canvas.Pixel(2, 2), kGreen);    // corner
-    EXPECT_EQ(canvas.Pixel(0, 0), kBlack);
-    EXPECT_EQ(canvas.Pixel(40, 40), kRed);  // the base line along the bottom
-
-    look.percentage = 50;  // straight up from (40, 39)
-    PaintGauge(canvas.dc(), 81, 41, look);
-    EXPECT_EQ(canvas.Pixel(40, 20), kRed);
-    EXPECT_EQ(canvas.Pixel(40, 10), kRed);
-    EXPECT_EQ(canvas.Pixel(30, 20), kWhite);
-
-    look.percentage = 25;  // up and to the left, towards (12, 11)
-    PaintGauge(canvas.dc(), 81, 41, look);
-    EXPECT_EQ(canvas.Pixel(40, 20), kWhite);
-    EXPECT_EQ(canvas.Pixel(26, 25), kRed);
-
-    look.percentage = 100;  // lies along the base
-    PaintGauge(canvas.dc(), 81, 41, look);
-    EXPECT_EQ(canvas.Pixel(40, 20), kWhite);
-    EXPECT_EQ(canvas.Pixel(60, 39), kRed);
+    // Inside the half ellipse no needle; a corner; the border; the base line along the bottom.
+    ExpectPixels(canvas, look, 0, {{40, 20, kWhite}, {2, 2, kGreen}, {0, 0, kBlack}, {40, 40, kRed}});
+    // Straight up from (40, 39).
+    ExpectPixels(canvas, look, 50, {{40, 20, kRed}, {40, 10, kRed}, {30, 20, kWhite}});
+    // Up and to the left, towards (12, 11).
+    ExpectPixels(canvas, look, 25, {{40, 20, kWhite}, {26, 25, kRed}});
+    // Along the base.
+    ExpectPixels(canvas, look, 100, {{40, 20, kWhite}, {60, 39, kRed}});
 }
 
 TEST(GaugePicture, ZeroSizePaintsNothing) {

@@ -42,6 +42,7 @@ TEST(DriveRows, PicturesByDriveType) {
     EXPECT_STREQ(DrivePictureResource(DrivePictureOf(DRIVE_RAMDISK)), "RAM");
     EXPECT_EQ(DrivePictureOf(DRIVE_UNKNOWN), DrivePicture::None);
     EXPECT_EQ(DrivePictureOf(DRIVE_NO_ROOT_DIR), DrivePicture::None);
+    EXPECT_EQ(DrivePictureResource(DrivePicture::None), nullptr);
 }
 
 TEST(DriveRows, TheMachinesDrivesInLetterOrder) {
