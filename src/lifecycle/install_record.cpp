@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <charconv>
 
+#include "archive/sha256.h"
 #include "framework/sysutils.h"
 
 namespace {
@@ -408,6 +409,123 @@ TInstallJournal ParseInstallJournal(std::string_view text) {
         Refuse(2, "the journal does not say how many steps are done");
     }
     return journal;
+}
+
+namespace {
+
+// "<id> first>second": the moves of the appended journal carry the identity of the file moved.
+bool ReadIdentifiedPair(std::string_view rest, TJournalStep& step) {
+    const size_t blank = rest.find(' ');
+    if (blank == std::string_view::npos || blank == 0 || blank > 20 || (blank > 1 && rest[0] == '0')) {
+        return false;
+    }
+    const auto [end, error] = std::from_chars(rest.data(), rest.data() + blank, step.Id);
+    return error == std::errc() && end == rest.data() + blank && ReadNamePair(rest.substr(blank + 1), step);
+}
+
+std::string CheckOf(std::string_view previous, std::string_view text) {
+    std::string chained = std::string(previous) + " " + std::string(text);
+    return DigestToHex(Sha256Of(chained.data(), chained.size())).substr(0, 8);
+}
+
+}  // namespace
+
+std::string FormatJournalRecord(std::string_view previous, std::string_view text, std::string& check) {
+    check = CheckOf(previous, text);
+    return check + " " + std::string(text) + "\r\n";
+}
+
+std::string JournalStepText(const TJournalStep& step) {
+    std::string text = std::string(StepKeyword(step.Action)) + " ";
+    switch (step.Action) {
+        case TStepAction::Backup:
+        case TStepAction::Aside:
+        case TStepAction::Put:
+            return text + std::to_string(step.Id) + " " + step.Name + ">" + step.Other;
+        case TStepAction::Entry:
+            return text + step.Name + " " + step.Other;
+        case TStepAction::Copy:
+            return text + step.Name + ">" + step.Other;
+        default:
+            return text + step.Name;
+    }
+}
+
+TJournalLog ParseJournalLog(std::string_view text) {
+    TJournalLog log;
+    if (text.size() > kMaxRecordBytes) {
+        Refuse(1, "the journal is too large");
+    }
+    int number = 0;
+    bool undoing = false;
+    size_t offset = 0;
+    while (offset < text.size()) {
+        const size_t end = text.find("\r\n", offset);
+        if (end == std::string_view::npos) {
+            break;  // torn: its line end never reached the disk
+        }
+        const std::string_view line = text.substr(offset, end - offset);
+        if (line.size() < 9 || line[8] != ' ' ||
+            CheckOf(log.LastCheck, line.substr(9)) != line.substr(0, 8)) {
+            break;  // torn, or never written whole
+        }
+        const std::string_view record = line.substr(9);
+        ++number;
+        if (number > kMaxLines) {
+            Refuse(number, "the journal has too many lines");
+        }
+        const auto [keyword, rest] = SplitKeyword(record);
+        if (number == 1) {
+            if (record != kJournalLogHeading) {
+                Refuse(number, "not a journal of this version");
+            }
+        } else if (number == 2) {
+            if (keyword != "destination" || !IsSafeAbsolutePath(rest)) {
+                Refuse(number, "the destination must follow, as an absolute path");
+            }
+            log.Destination = std::string(rest);
+        } else if (log.Committed) {
+            Refuse(number, "nothing follows the commit");
+        } else if (keyword == "commit") {
+            if (!rest.empty() || undoing) {
+                Refuse(number, "a commit of a run that was rolled back");
+            }
+            log.Committed = true;
+        } else if (keyword == "undone") {
+            int32_t index = 0;
+            if (!ReadSize(rest, index) || static_cast<size_t>(index) >= log.Steps.size() ||
+                log.Undone[static_cast<size_t>(index)]) {
+                Refuse(number, "bad or repeated step undone");
+            }
+            log.Undone[static_cast<size_t>(index)] = true;
+            undoing = true;
+        } else {
+            TJournalStep step;
+            const bool identified = keyword == "backup" || keyword == "aside" || keyword == "put";
+            const bool read =
+                identified ? ReadIdentifiedPair(rest, step) : ReadStep(keyword, rest, log.Destination, step);
+            if (undoing || keyword == "copy" || !read) {
+                Refuse(number, "bad step");
+            }
+            if (identified) {
+                step.Action = keyword == "backup"  ? TStepAction::Backup
+                              : keyword == "aside" ? TStepAction::Aside
+                                                   : TStepAction::Put;
+            }
+            log.Steps.push_back(std::move(step));
+            log.Undone.push_back(false);
+        }
+        if (number >= 2) {
+            log.WholeBytes = end + 2;
+        }
+        log.LastCheck = std::string(line.substr(0, 8));
+        offset = end + 2;
+    }
+    if (number < 2) {
+        // Not even the heading and the destination are whole: a journal that was being created.
+        return TJournalLog();
+    }
+    return log;
 }
 
 TInstallRecord MergeInstallRecords(const TInstallRecord& older, const TInstallRecord& newer) {

@@ -90,6 +90,7 @@ struct TJournalStep {
     TStepAction Action = TStepAction::NewFolder;
     std::string Name;
     std::string Other;
+    uint64_t Id = 0;  // the appended journal's Backup, Aside and Put: the identity of the file moved
 };
 
 struct TInstallJournal {
@@ -123,6 +124,44 @@ TInstallRecord ParseInstallRecord(std::string_view text);
 // The text of a journal, and its reading; the same rules as for a record (EBadRecord).
 std::string FormatInstallJournal(const TInstallJournal& journal);
 TInstallJournal ParseInstallJournal(std::string_view text);
+
+// The journal as the engine writes it: appended to, one record a step, each flushed before its step
+// is taken, so that its cost grows with the steps, not with their square. Every record is a line
+// "<check> <text>" ending in CR LF, where check is 8 lower-case hex digits: the first four bytes of
+// the SHA-256 of the previous record's check, a blank and the text ("00000000" before the first).
+// The texts are those of the journal above, with its own heading and these differences:
+//
+//   Tandrel install journal 2            the heading
+//   destination C:\Program Files\Tandrel  as above
+//   new Tandrel.exe.~new                 a new file is about to be created
+//   backup 42 Tandrel.exe>Backup\Tandrel.exe   the file moved, 42 its file identity
+//   aside 42 Tandrel.exe>Tandrel.exe.~old       the same for a file renamed aside
+//   put 43 Tandrel.exe.~new>Tandrel.exe   the new file (identity 43) put in its place
+//   undone 7                             the roll back has undone step 7 (counted from 0)
+//   commit                               the run has completed; nothing follows
+//
+// A step's record means that the step may have been taken; there is no count of steps done.
+// Reading stops at the first record that is torn (no line end, or a check that does not match):
+// that record and all after it were never completed, so their steps were never taken.
+inline constexpr const char kJournalLogHeading[] = "Tandrel install journal 2";
+inline constexpr const char kFirstJournalCheck[] = "00000000";
+
+struct TJournalLog {
+    std::string Destination;  // empty when not even the heading is whole
+    std::vector<TJournalStep> Steps;
+    std::vector<bool> Undone;  // one per step
+    bool Committed = false;
+    size_t WholeBytes = 0;  // the length of the whole records; a torn tail follows
+    std::string LastCheck = kFirstJournalCheck;
+};
+
+// The record line of text after the record whose check is previous; check becomes its own.
+std::string FormatJournalRecord(std::string_view previous, std::string_view text, std::string& check);
+// The text of one step's record.
+std::string JournalStepText(const TJournalStep& step);
+// Reads the whole records of an appended journal. Raises EBadRecord "Line N: <reason>" for a whole
+// record that breaks the rules (its check proves it was written so: it is damage, not a tear).
+TJournalLog ParseJournalLog(std::string_view text);
 
 // The record of a second installation into the same folder: what newer says of a name wins over
 // what older says (a file written again, or kept this time), everything else of both is kept once.
