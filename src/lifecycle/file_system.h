@@ -31,7 +31,7 @@ enum class TFsStatus : uint8_t {
     Failed,    // any other failure
 };
 
-enum class TItemKind : uint8_t { Missing, File, Folder };
+enum class TItemKind : uint8_t { Missing, File, Directory };
 
 struct TItemInfo {
     TItemKind Kind = TItemKind::Missing;

@@ -257,9 +257,9 @@ bool ReadNamePair(std::string_view rest, TJournalStep& step) {
 }
 
 constexpr std::pair<TStepAction, std::string_view> kStepKeywords[] = {
-    {TStepAction::Parent, "parent"}, {TStepAction::NewFolder, "folder"}, {TStepAction::New, "new"},
-    {TStepAction::Backup, "backup"}, {TStepAction::Aside, "aside"},      {TStepAction::Put, "put"},
-    {TStepAction::Copy, "copy"},     {TStepAction::Entry, "entry"},      {TStepAction::Shortcut, "shortcut"},
+    {TStepAction::Parent, "parent"}, {TStepAction::NewFolder, "folder"},  {TStepAction::New, "new"},
+    {TStepAction::Backup, "backup"}, {TStepAction::Aside, "aside"},       {TStepAction::Put, "put"},
+    {TStepAction::Entry, "entry"},   {TStepAction::Shortcut, "shortcut"},
 };
 
 std::string_view StepKeyword(TStepAction action) {
@@ -352,65 +352,6 @@ TInstallRecord ParseInstallRecord(std::string_view text) {
     return record;
 }
 
-std::string FormatInstallJournal(const TInstallJournal& journal) {
-    std::string text = std::string(kJournalHeading) + "\r\n";
-    text += "destination " + journal.Destination + "\r\n";
-    for (const TJournalStep& step : journal.Steps) {
-        text += std::string(StepKeyword(step.Action)) + " " + step.Name;
-        if (step.Action == TStepAction::Entry) {
-            text += " " + step.Other;
-        } else if (!step.Other.empty()) {
-            text += ">" + step.Other;
-        }
-        text += "\r\n";
-    }
-    text += "done " + IntToStr(journal.Done) + "\r\n";
-    if (journal.Committed) {
-        text += "commit\r\n";
-    }
-    try {
-        ParseInstallJournal(text);
-    } catch (const EBadRecord& error) {
-        throw EBadRecord("The journal cannot be written: " + error.Message());
-    }
-    return text;
-}
-
-TInstallJournal ParseInstallJournal(std::string_view text) {
-    TInstallJournal journal;
-    bool doneRead = false;
-    journal.Destination = ReadLines(
-        text, kJournalHeading,
-        [&](int number, std::string_view keyword, std::string_view rest, const std::string& destination) {
-            if (journal.Committed) {
-                Refuse(number, "nothing follows the commit");
-            }
-            if (keyword == "done") {
-                int32_t done = 0;
-                if (doneRead || !ReadSize(rest, done) || done > static_cast<int32_t>(journal.Steps.size())) {
-                    Refuse(number, "bad or repeated count of steps done");
-                }
-                journal.Done = done;
-                doneRead = true;
-            } else if (keyword == "commit") {
-                if (!doneRead || !rest.empty() || journal.Done != static_cast<int>(journal.Steps.size())) {
-                    Refuse(number, "a commit before every step is done");
-                }
-                journal.Committed = true;
-            } else {
-                TJournalStep step;
-                if (doneRead || !ReadStep(keyword, rest, destination, step)) {
-                    Refuse(number, "bad step");
-                }
-                journal.Steps.push_back(std::move(step));
-            }
-        });
-    if (!doneRead) {
-        Refuse(2, "the journal does not say how many steps are done");
-    }
-    return journal;
-}
-
 namespace {
 
 // "<id> first>second": the moves of the appended journal carry the identity of the file moved.
@@ -444,8 +385,6 @@ std::string JournalStepText(const TJournalStep& step) {
             return text + std::to_string(step.Id) + " " + step.Name + ">" + step.Other;
         case TStepAction::Entry:
             return text + step.Name + " " + step.Other;
-        case TStepAction::Copy:
-            return text + step.Name + ">" + step.Other;
         default:
             return text + step.Name;
     }
@@ -504,7 +443,7 @@ TJournalLog ParseJournalLog(std::string_view text) {
             const bool identified = keyword == "backup" || keyword == "aside" || keyword == "put";
             const bool read =
                 identified ? ReadIdentifiedPair(rest, step) : ReadStep(keyword, rest, log.Destination, step);
-            if (undoing || keyword == "copy" || !read) {
+            if (undoing || !read) {
                 Refuse(number, "bad step");
             }
             if (identified) {

@@ -4,6 +4,7 @@
 #include <iterator>
 
 #include "framework/sysutils.h"
+#include "lifecycle/fault_point.h"
 
 namespace {
 
@@ -68,8 +69,6 @@ bool IsStepOfARun(const TJournalStep& step) {
             return IsInBackup(step.Other) && !EndsInNumbered(step.Other, kNewSuffix);
         case TStepAction::Aside:
             return EndsInNumbered(step.Other, kAsideSuffix);
-        case TStepAction::Copy:
-            return false;  // a step of the whole-file journal only
         default:
             return true;  // the reader has checked folders, parents, the entry and the shortcuts
     }
@@ -101,11 +100,10 @@ bool UndoStep(TFileSystem& fs,
     TItemInfo info;
     switch (step.Action) {
         case TStepAction::Parent:
-        case TStepAction::Copy:
             return true;
         case TStepAction::NewFolder: {
             if (step.Name == kDestinationItself || fs.Identify(step.Name, info) != TFsStatus::Ok ||
-                info.Kind != TItemKind::Folder) {
+                info.Kind != TItemKind::Directory) {
                 return true;
             }
             const TFsStatus status = fs.RemoveFolder(step.Name);
@@ -238,6 +236,9 @@ TMadeFolders MadeFoldersOf(const TJournalLog& log) {
 
 }  // namespace
 
+// The test builds set it to stop at a chosen point; the programs we ship leave it empty.
+TFaultHook FaultHook = nullptr;
+
 std::string FailureMessage(const char* verb, const std::string& path, TFsStatus status) {
     if (status == TFsStatus::DiskFull) {
         return Format("Not enough disk space to write %s: the drive %s is full", path.c_str(),
@@ -321,7 +322,12 @@ void TTransaction::AppendText(const std::string& text) {
 }
 
 void TTransaction::Append(const TJournalStep& step) {
-    AppendText(JournalStepText(step));
+    // The points where the test builds stop themselves: before the record, and after it, before
+    // the step it names is taken.
+    FaultPoint("before the journal names the next step");
+    const std::string text = JournalStepText(step);
+    AppendText(text);
+    FaultPoint(text.substr(0, text.find(' ')).c_str());
     log_.Steps.push_back(step);
     log_.Undone.push_back(false);
 }
@@ -372,7 +378,7 @@ std::string TTransaction::FreeBackupName(std::string_view name) {
 
 bool TTransaction::MakeFolder(std::string_view name) {
     const TItemInfo info = Info(name);
-    if (info.Kind == TItemKind::Folder) {
+    if (info.Kind == TItemKind::Directory) {
         return false;
     }
     if (info.Kind == TItemKind::File) {
@@ -442,7 +448,7 @@ TFileOutcome TTransaction::Place(TNewFile& file, std::string_view name, TReplace
     }
     TFileOutcome outcome = TFileOutcome::Written;
     const TItemInfo existing = Info(name);
-    if (existing.Kind == TItemKind::Folder) {
+    if (existing.Kind == TItemKind::Directory) {
         Raise(log_.Destination, "replace", name, TFsStatus::Denied);
     }
     if (existing.Kind == TItemKind::File) {
@@ -507,7 +513,9 @@ void TTransaction::WillWriteShortcut(const std::string& path) {
 }
 
 void TTransaction::Commit() {
+    FaultPoint("before the commit");
     AppendText("commit");
+    FaultPoint("after the commit");
     log_.Committed = true;
     journal_.reset();
     FinishCommitted(fs_, log_);
@@ -516,6 +524,7 @@ void TTransaction::Commit() {
 std::vector<std::string> TTransaction::RollBack() {
     std::vector<std::string> restored = RollBackLog(fs_, system_, log_, journal_, journalBytes_);
     if (MadeFoldersOf(log_).Destination && fs_.RemoveFolder(kDestinationItself) == TFsStatus::Ok) {
+        destinationRemoved_ = true;
         restored.push_back("Removed the folder " + log_.Destination);
     }
     return restored;

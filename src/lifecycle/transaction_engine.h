@@ -127,6 +127,8 @@ class TTransaction {
     // The folders this run made (journaled, "." among them when it made the destination), parents
     // first: what its record names.
     std::vector<std::string> MadeFolders() const;
+    // Whether RollBack removed the destination (the run had made it).
+    bool DestinationRemoved() const { return destinationRemoved_; }
     // The bytes appended to the journal so far.
     uint64_t JournalBytes() const { return journalBytes_; }
 
@@ -145,6 +147,7 @@ class TTransaction {
     TJournalLog log_;
     std::unique_ptr<TFsFile> journal_;
     uint64_t journalBytes_ = 0;
+    bool destinationRemoved_ = false;
 };
 
 struct TRecovery {

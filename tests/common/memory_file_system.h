@@ -199,7 +199,7 @@ class TMemoryFolder : public TFileSystem {
         const auto item = drive_.Items.find(Full(name));
         info = TItemInfo();
         if (item != drive_.Items.end()) {
-            info.Kind = item->second.Folder ? TItemKind::Folder : TItemKind::File;
+            info.Kind = item->second.Folder ? TItemKind::Directory : TItemKind::File;
             info.Size = static_cast<int64_t>(item->second.Data.size());
             info.Id = item->second.Id;
         }

@@ -53,6 +53,34 @@ TEST(JournalLog, ReadsWholeRecordsAndStopsAtTheFirstTornOne) {
     EXPECT_TRUE(ParseJournalLog(whole.substr(0, 20)).Destination.empty());
 }
 
+TEST(JournalLog, EveryKindOfStepReadsBack) {
+    const std::vector<TJournalStep> steps = {
+        {TStepAction::Parent, "C:\\X", "", 0},
+        {TStepAction::NewFolder, ".", "", 0},
+        {TStepAction::New, "Tandrel.exe.~new", "", 0},
+        {TStepAction::Backup, "Tandrel.exe", "Backup\\Tandrel (2).exe", 12},
+        {TStepAction::Aside, "sites.ini", "sites.ini.~old2", 18446744073709551615u},
+        {TStepAction::Put, "Tandrel.exe.~new", "Tandrel.exe", 0},
+        {TStepAction::Entry, "machine", "-", 0},
+        {TStepAction::Entry, "user", "D:\\Old Place", 0},
+        {TStepAction::Shortcut, "C:\\Users\\me\\SendTo\\Tandrel.lnk", "", 0},
+    };
+    std::vector<std::string> texts = {kJournalLogHeading, "destination C:\\X\\Tandrel"};
+    for (const TJournalStep& step : steps) {
+        texts.push_back(JournalStepText(step));
+    }
+    texts.push_back("commit");
+    const TJournalLog log = ParseJournalLog(Journal(texts));
+    EXPECT_TRUE(log.Committed);
+    ASSERT_EQ(log.Steps.size(), steps.size());
+    for (size_t i = 0; i < steps.size(); ++i) {
+        EXPECT_EQ(log.Steps[i].Action, steps[i].Action) << i;
+        EXPECT_EQ(log.Steps[i].Name, steps[i].Name) << i;
+        EXPECT_EQ(log.Steps[i].Other, steps[i].Other) << i;
+        EXPECT_EQ(log.Steps[i].Id, steps[i].Id) << i;
+    }
+}
+
 TEST(JournalLog, RefusesWholeRecordsThatBreakTheRules) {
     const std::vector<std::vector<std::string>> refused = {
         {"Tandrel install journal 1", "destination C:\\X"},
@@ -67,10 +95,21 @@ TEST(JournalLog, RefusesWholeRecordsThatBreakTheRules) {
         With({"commit", "new a.txt.~new"}),
         With({"new a.txt.~new", "undone 0", "commit"}),
         With({"shortcut C:\\Users\\u\\Desktop\\Tandrel.lnk"}),
+        With({"shortcut \\\\host\\s\\Programs\\Tandrel.lnk"}),  // not on a drive
+        With({"backup 3 a.txt"}),                               // one name of two
+        With({"backup 3 a.txt>..\\b.txt"}),                     // outside the destination
+        With({"put 3 a.txt.~new>C:\\Windows\\b.dll"}),          // absolute
+        With({"entry machine Tandrel"}),                        // a relative previous entry
+        With({"entry system -"}),                               // no such scope
+        With({"parent D:\\"}),                                  // not above the destination
+        With({"file 5 " + std::string(64, '0') + " a.txt"}),    // a record's line
+        {kRecordHeading, "destination C:\\X"},                  // a record's heading
     };
     for (const auto& texts : refused) {
         EXPECT_THROW(ParseJournalLog(Journal(texts)), EBadRecord) << texts.back();
     }
+    // And a journal is no record.
+    EXPECT_THROW(ParseInstallRecord(Journal(kHeading)), EBadRecord);
 }
 
 struct TFolderState {
