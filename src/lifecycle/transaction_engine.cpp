@@ -362,15 +362,20 @@ std::string TTransaction::FreeName(std::string_view name, std::string_view suffi
     Raise(log_.Destination, "create file", std::string(name) + std::string(suffix), TFsStatus::Exists);
 }
 
-std::string TTransaction::FreeBackupName(std::string_view name) {
+std::string TTransaction::BackupNameFor(std::string_view name, const Sha256Digest& digest) {
     const std::string backup = std::string(kBackupPrefix) + std::string(name);
     const size_t dot = backup.rfind('.');
     const size_t slash = backup.rfind('\\');
     const size_t cut = dot != std::string::npos && dot > slash ? dot : backup.size();
-    for (int number = 2; number < 10000; ++number) {
-        std::string candidate = backup.substr(0, cut) + " (" + IntToStr(number) + ")" + backup.substr(cut);
-        if (Info(candidate).Kind == TItemKind::Missing) {
+    for (int number = 1; number < 10000; ++number) {
+        std::string candidate =
+            number == 1 ? backup : backup.substr(0, cut) + " (" + IntToStr(number) + ")" + backup.substr(cut);
+        const TItemInfo info = Info(candidate);
+        if (info.Kind == TItemKind::Missing) {
             return candidate;
+        }
+        if (info.Kind == TItemKind::File && DigestOf(candidate) == digest) {
+            return {};
         }
     }
     Raise(log_.Destination, "create file", backup, TFsStatus::Exists);
@@ -427,15 +432,14 @@ TFileOutcome TTransaction::MoveOutOfTheWay(std::string_view name,
         Move(TStepAction::Aside, name, FreeName(name, kAsideSuffix));
         return TFileOutcome::SetAside;
     }
-    const std::string backup = std::string(kBackupPrefix) + std::string(name);
-    MakeFoldersOf(backup);
-    const TItemInfo existing = Info(backup);
-    if (existing.Kind == TItemKind::File && DigestOf(backup) == digest) {
-        // Backup holds these bytes already: the file is only set aside.
+    MakeFoldersOf(std::string(kBackupPrefix) + std::string(name));
+    const std::string backup = BackupNameFor(name, digest);
+    if (backup.empty()) {
+        // A generation in Backup holds these bytes already: the file is only set aside.
         Move(TStepAction::Aside, name, FreeName(name, kAsideSuffix));
         return TFileOutcome::SetAside;
     }
-    Move(TStepAction::Backup, name, existing.Kind == TItemKind::Missing ? backup : FreeBackupName(name));
+    Move(TStepAction::Backup, name, backup);
     return TFileOutcome::MovedToBackup;
 }
 
@@ -488,13 +492,11 @@ TFileOutcome TTransaction::CopyToBackup(std::string_view name) {
     if (status != TFsStatus::Ok) {
         Raise(log_.Destination, "read", name, status);
     }
-    const std::string backup = std::string(kBackupPrefix) + std::string(name);
-    MakeFoldersOf(backup);
-    const TItemInfo existing = Info(backup);
-    if (existing.Kind == TItemKind::File && DigestOf(backup) == Sha256Of(contents.data(), contents.size())) {
+    MakeFoldersOf(std::string(kBackupPrefix) + std::string(name));
+    const std::string target = BackupNameFor(name, Sha256Of(contents.data(), contents.size()));
+    if (target.empty()) {
         return TFileOutcome::AlreadyBackedUp;
     }
-    const std::string target = existing.Kind == TItemKind::Missing ? backup : FreeBackupName(name);
     TNewFile file = NewFile(target);
     status = file.File->Write(contents);
     if (status != TFsStatus::Ok) {

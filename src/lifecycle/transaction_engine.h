@@ -14,8 +14,8 @@
 // The rules for a file in the way of a new one:
 // - identical bytes: it is not touched, and nothing goes into Backup;
 // - otherwise, with backups, it moves to Backup\<name>; when a backup of that name exists with other
-//   bytes, to Backup\<stem> (2)<ext> and so on (an older backup is never replaced); when the backup
-//   holds the same bytes already, it is renamed aside instead;
+//   bytes, to Backup\<stem> (2)<ext> and so on (an older backup is never replaced); when one of those
+//   generations holds the same bytes already, it is renamed aside instead;
 // - without backups (and for the uninstaller and its record) it is renamed aside.
 // What was set aside goes once the run has committed.
 #pragma once
@@ -136,7 +136,9 @@ class TTransaction {
     void Append(const TJournalStep& step);
     void AppendText(const std::string& text);
     std::string FreeName(std::string_view name, std::string_view suffix);
-    std::string FreeBackupName(std::string_view name);
+    // The name in Backup for a file of name holding digest: the first free one of
+    // Backup\<name>, Backup\<stem> (2)<ext>, ...; empty when one of them holds those bytes already.
+    std::string BackupNameFor(std::string_view name, const Sha256Digest& digest);
     TItemInfo Info(std::string_view name);
     Sha256Digest DigestOf(std::string_view name);
     uint64_t Move(TStepAction action, std::string_view from, std::string_view to);
