@@ -1,6 +1,6 @@
 // Any bytes as an installation record and as a run's journal (one format, one parser): the parser
 // either refuses them or returns a record whose every name is safe and which writes back to a text
-// that reads the same.
+// that reads the same; a journal is read up to its first torn record.
 #include <cstddef>
 #include <cstdint>
 #include <string_view>
@@ -10,21 +10,30 @@
 
 namespace {
 
+// The appended journal: what is read is safe, and written again reads the same.
 void CheckJournal(std::string_view text) {
-    TInstallJournal journal;
+    TJournalLog log;
     try {
-        journal = ParseInstallJournal(text);
+        log = ParseJournalLog(text);
     } catch (const EBadRecord&) {
         return;
     }
-    FUZZ_CHECK(IsSafeAbsolutePath(journal.Destination));
-    FUZZ_CHECK(journal.Done >= 0 && journal.Done <= static_cast<int>(journal.Steps.size()));
-    for (const TJournalStep& step : journal.Steps) {
+    FUZZ_CHECK(log.WholeBytes <= text.size());
+    if (log.Destination.empty()) {
+        return;
+    }
+    FUZZ_CHECK(IsSafeAbsolutePath(log.Destination));
+    FUZZ_CHECK(log.Undone.size() == log.Steps.size());
+    std::string check = kFirstJournalCheck;
+    std::string written = FormatJournalRecord(check, kJournalLogHeading, check);
+    written += FormatJournalRecord(check, "destination " + log.Destination, check);
+    for (const TJournalStep& step : log.Steps) {
         FUZZ_CHECK(step.Name.find_first_of("\r\n") == std::string::npos);
         FUZZ_CHECK(step.Other.find_first_of("\r\n") == std::string::npos);
+        written += FormatJournalRecord(check, JournalStepText(step), check);
     }
-    const std::string written = FormatInstallJournal(journal);
-    FUZZ_CHECK(FormatInstallJournal(ParseInstallJournal(written)) == written);
+    const TJournalLog again = ParseJournalLog(written);
+    FUZZ_CHECK(again.Steps.size() == log.Steps.size() && again.WholeBytes == written.size());
 }
 
 }  // namespace

@@ -48,23 +48,14 @@ void TfrmCopy::Compress1ShowProgress(int32_t& PercentageDone) {
 
 namespace {
 
-// The size and SHA-256 of the file name in folder as it is now; false when it cannot be read.
-bool MeasureFile(TSafeFolder& folder, const std::string& name, int64_t& size, Sha256Digest& digest) {
-    const std::string path = folder.PathOf(name);
-    const UniqueFileHandle file(::CreateFileA(path.c_str(), GENERIC_READ,
-                                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                              OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
-    return file && ReadSizeAndDigest(file.get(), size, digest);
-}
-
 // Makes the folders of name's folder part under base ("" or "Backup\") that are missing, as steps of
 // the run.
 void MakeFoldersOf(TInstallRun& run, const std::string& base, const std::string& name) {
     if (!base.empty()) {
-        run.Transaction->MakeFolder(WithoutTrailingBackslash(base), run.Security);
+        run.Transaction->MakeFolder(WithoutTrailingBackslash(base));
     }
     for (const std::string& folder : FolderPartsOf(name)) {
-        run.Transaction->MakeFolder(base + folder, run.Security);
+        run.Transaction->MakeFolder(base + folder);
     }
 }
 
@@ -75,96 +66,7 @@ bool DriveIsFull(const std::string& folder, int64_t wanted) {
     return space && space->FreeClusters * space->ClusterSize < std::max<int64_t>(wanted, 1);
 }
 
-// "C:" of "C:\...", "\\server\share" of a network path.
-std::string DriveOf(const std::string& path) {
-    if (path.size() >= 2 && path[1] == ':') {
-        return path.substr(0, 2);
-    }
-    const size_t share = path.find('\\', path.find('\\', 2) + 1);
-    return path.substr(0, share);
-}
-
-// ".txt" of "a\b.txt"; empty when the file name has no dot.
-std::string ExtractFileExt(const std::string& name) {
-    const size_t dot = name.rfind('.');
-    const size_t slash = name.rfind('\\');
-    return dot == std::string::npos || (slash != std::string::npos && dot < slash) ? std::string()
-                                                                                   : name.substr(dot);
-}
-
 }  // namespace
-
-bool TInstallRun::IsRecordedFile(const std::string& name, int64_t size, const Sha256Digest& digest) const {
-    if (!Previous) {
-        return false;
-    }
-    return std::any_of(Previous->Files.begin(), Previous->Files.end(), [&](const TRecordedFile& file) {
-        return SameTextAscii(file.Name, name) && file.Size == size && file.Digest == digest;
-    });
-}
-
-std::string BackupNameFor(TSafeFolder& folder, const std::string& name, bool known, bool& replaces) {
-    const std::string backup = "Backup\\" + name;
-    replaces = false;
-    if (!folder.Exists(backup)) {
-        return backup;
-    }
-    // A backup that holds the very same bytes loses nothing when it is replaced.
-    int64_t size = -1;
-    int64_t backupSize = -2;
-    Sha256Digest digest{};
-    Sha256Digest backupDigest{};
-    const bool same = MeasureFile(folder, name, size, digest) &&
-                      MeasureFile(folder, backup, backupSize, backupDigest) && size == backupSize &&
-                      digest == backupDigest;
-    if (known || same) {
-        replaces = true;
-        return backup;
-    }
-    const std::string extension = ExtractFileExt(name);
-    const std::string stem = backup.substr(0, backup.size() - extension.size());
-    for (int number = 2; number < 10000; ++number) {
-        std::string candidate = stem + " (" + IntToStr(number) + ")" + extension;
-        if (!folder.Exists(candidate)) {
-            return candidate;
-        }
-    }
-    throw EBackupFailed(Format(kBackupFailed, (AddTrailingBackslash(folder.Root()) + name).c_str(),
-                               (AddTrailingBackslash(folder.Root()) + "Backup").c_str()));
-}
-
-void MoveAwayReplaced(TInstallRun& run,
-                      const std::string& name,
-                      bool backups,
-                      const std::optional<Sha256Digest>& newDigest,
-                      TBackupAction& backup) {
-    TInstallTransaction& transaction = *run.Transaction;
-    TSafeFolder& folder = *run.Folder;
-    if (!backups) {
-        // Renamed aside, not deleted: a failure later puts it back. It goes when the run completes
-        // (a running program's file at the next restart).
-        transaction.SetAside(name);
-        return;
-    }
-    int64_t size = -1;
-    Sha256Digest digest{};
-    const bool measured = MeasureFile(folder, name, size, digest);
-    const bool known =
-        measured && (run.IsRecordedFile(name, size, digest) || (newDigest && *newDigest == digest));
-    bool replaces = false;
-    const std::string backupName = BackupNameFor(folder, name, known, replaces);
-    try {
-        MakeFoldersOf(run, "Backup\\", name);
-        if (replaces) {
-            transaction.SetAside(backupName);
-        }
-        transaction.MoveToBackup(name, backupName);
-    } catch (const EInOutError&) {
-        throw EBackupFailed(Format(kBackupFailed, folder.PathOf(name).c_str(),
-                                   (AddTrailingBackslash(folder.Root()) + "Backup").c_str()));
-    }
-    backup = TBackupAction::Moved;
-}
 
 void TfrmCopy::ExtractAllFiles(TInstallFrontEnd& frontEnd, TInstallRun& run) {
     TInstallState& state = InstallState;
@@ -215,24 +117,10 @@ void TfrmCopy::ExtractAllFiles(TInstallFrontEnd& frontEnd, TInstallRun& run) {
         const bool keep = exists && UpperCaseAscii(name) == "SITES.INI" && frontEnd.AskKeepSiteDatabase();
         MakeFoldersOf(run, "", name);
         if (keep) {
-            if (state.BackupReplacedFiles) {
-                // A kept file stays where it is, so a copy that fails loses nothing.
-                try {
-                    int64_t size = -1;
-                    Sha256Digest digest{};
-                    const bool known =
-                        MeasureFile(folder, name, size, digest) && run.IsRecordedFile(name, size, digest);
-                    bool replaces = false;
-                    const std::string backupName = BackupNameFor(folder, name, known, replaces);
-                    MakeFoldersOf(run, "Backup\\", name);
-                    const std::string fresh = transaction.CopyToNewFile(name, backupName);
-                    if (replaces) {
-                        transaction.SetAside(backupName);
-                    }
-                    transaction.Put(fresh, backupName, false);
-                    backup = TBackupAction::Copied;
-                } catch (const Exception&) {
-                }
+            // A kept file stays where it is; a copy goes into Backup (none when Backup holds the
+            // same bytes already).
+            if (state.BackupReplacedFiles && transaction.CopyToBackup(name) == TFileOutcome::Copied) {
+                backup = TBackupAction::Copied;
             }
             frontEnd.EntryDone(name, false, backup);
             continue;
@@ -253,9 +141,7 @@ void TfrmCopy::ExtractAllFiles(TInstallFrontEnd& frontEnd, TInstallRun& run) {
             }
             path = written;
         };
-        Compress1->OnOpenOutput = [&file](const std::string&) {
-            return DuplicateFileHandle(file.Handle.get());
-        };
+        Compress1->OnOpenOutput = [&file](const std::string&) { return DuplicateFileHandle(file.Handle()); };
         selection.Clear();
         selection.Add(name);
         int64_t size = -1;
@@ -277,14 +163,16 @@ void TfrmCopy::ExtractAllFiles(TInstallFrontEnd& frontEnd, TInstallRun& run) {
         Compress1->OnOpenOutput = nullptr;
         // Written means there, in full, under the name the loop gave it.
         if (info == nullptr || selection.Count() != 1 || selection[0] != written ||
-            !ReadSizeAndDigest(file.Handle.get(), size, digest) || size != info->FullSize) {
+            !ReadSizeAndDigest(file.Handle(), size, digest) || size != info->FullSize) {
             throw ENotWritten(Format(kNotWritten, target.c_str()));
         }
-        if (exists) {
-            MoveAwayReplaced(run, name, state.BackupReplacedFiles, digest, backup);
+        // Flushed, then put in place: what is there goes into Backup or aside, or, when it holds
+        // the same bytes, stays untouched.
+        const TFileOutcome outcome = transaction.Place(
+            file, name, state.BackupReplacedFiles ? TReplaceRule::Backup : TReplaceRule::Aside);
+        if (outcome == TFileOutcome::MovedToBackup) {
+            backup = TBackupAction::Moved;
         }
-        transaction.Put(file, name, false);
-        file.Handle.reset();  // read back by the record
         frontEnd.EntryDone(name, true, backup);
     }
 }

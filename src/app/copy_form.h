@@ -39,28 +39,10 @@ struct TInstallRun {
 
     // Starts the journal: the first change.
     TInstallTransaction& Begin() {
-        Transaction.emplace(*Folder, Destination, MadeAbove, MadeDestination);
+        Transaction.emplace(*Folder, Destination, MadeAbove, MadeDestination, Security);
         return *Transaction;
     }
-    // Whether an item in the destination that a run would replace is one that a Tandrel run wrote.
-    bool IsRecordedFile(const std::string& name, int64_t size, const Sha256Digest& digest) const;
 };
-
-// The name in Backup for the file name that is being replaced: "Backup\<name>", or, when a backup of
-// that name exists and the file is not a complete version that a run wrote (known: its size and
-// digest are those of the record or of the new file), "Backup\<stem> (2)<ext>" and so on, so that no
-// older backup is replaced by what may be a part of a version. replaces tells whether an older
-// backup of that name is replaced (it is set aside by the run, and goes once the run completes).
-std::string BackupNameFor(TSafeFolder& folder, const std::string& name, bool known, bool& replaces);
-
-// Moves the file name, which the run is about to replace, out of the way as a step of the run: into
-// Backup (backups on; see BackupNameFor, newDigest the new file's digest when there is one) or
-// aside. Raises EBackupFailed when it cannot be moved into Backup.
-void MoveAwayReplaced(TInstallRun& run,
-                      const std::string& name,
-                      bool backups,
-                      const std::optional<Sha256Digest>& newDigest,
-                      TBackupAction& backup);
 
 class TfrmCopy : public TForm, public TProgressControls {
   public:

@@ -49,15 +49,10 @@ int64_t InstalledBytes(const TInstallRecord& record, int64_t extra) {
     return installed;
 }
 
-// Puts the new file in the place of name; what is there is set aside when an earlier Tandrel run
-// wrote it (the folder's record is ours), else moved into Backup like any file an installation
-// replaces.
-void PutInPlace(TInstallRun& run, const TNewFile& file, const std::string& name) {
-    if (run.Folder->Exists(name)) {
-        TBackupAction backup = TBackupAction::None;
-        MoveAwayReplaced(run, name, !run.Previous.has_value(), std::nullopt, backup);
-    }
-    run.Transaction->Put(file, name, false);
+// What happens to an uninstaller or record in the way: set aside when an earlier Tandrel run wrote
+// it (the folder's record is ours), else moved into Backup like any file an installation replaces.
+TReplaceRule EarlierFileRule(const TInstallRun& run) {
+    return run.Previous ? TReplaceRule::Aside : TReplaceRule::Backup;
 }
 
 }  // namespace
@@ -180,33 +175,27 @@ TRegistrationScope TInstallRegistration::Register(TInstallRun& run) {
         compress.ExceptionOnFileError = true;
         compress.SetTargetPath(folder_);
         compress.OnCheckFile = [&fresh](std::string& path, TCProcessMode) { path = fresh; };
-        compress.OnOpenOutput = [&file](const std::string&) {
-            return DuplicateFileHandle(file.Handle.get());
-        };
+        compress.OnOpenOutput = [&file](const std::string&) { return DuplicateFileHandle(file.Handle()); };
         TStringList selection;
         selection.Add(kUninstallerName);
         compress.ExpandArchiveFiles(*archive, &selection);
         int64_t size = -1;
         Sha256Digest digest{};
-        if (selection.Count() != 1 || !ReadSizeAndDigest(file.Handle.get(), size, digest) ||
+        if (selection.Count() != 1 || !ReadSizeAndDigest(file.Handle(), size, digest) ||
             size != info->FullSize) {
             throw ERegistrationFailed(
                 Format("The file %s was not written in full", (folder_ + file.Name).c_str()));
         }
         uninstallerSize_ = size;
-        PutInPlace(run, file, kUninstallerName);
+        transaction.Place(file, kUninstallerName, EarlierFileRule(run));
         uninstallerWritten_ = true;
     }
 
     const TInstallRecord merged = run.Previous ? MergeInstallRecords(*run.Previous, record_) : record_;
     const std::string text = FormatInstallRecord(merged);
-    const TNewFile record = transaction.NewFileWithText(kRecordName, text);
-    if (recordWritten_) {
-        transaction.Put(record, kRecordName, true);  // this run's own record, written before
-    } else {
-        PutInPlace(run, record, kRecordName);
-        recordWritten_ = true;
-    }
+    // This run's own record of a first registration is set aside (recordWritten_).
+    transaction.InstallText(kRecordName, text, recordWritten_ ? TReplaceRule::Aside : EarlierFileRule(run));
+    recordWritten_ = true;
 
     for (const TRegistrationScope scope : {TRegistrationScope::Machine, TRegistrationScope::User}) {
         transaction.WillWriteEntry(scope, RegisteredInstallLocation(scope).value_or(""));

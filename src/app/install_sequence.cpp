@@ -109,7 +109,15 @@ void OpenDestination(TInstallRun& run, TInstallFrontEnd& frontEnd) {
         throw ELinkInDestination(Format(kLinkInDestination, run.Destination.c_str()));
     }
     const bool protectedBefore = run.MadeDestination || ProtectDestination(run);
-    const std::vector<std::string> recovered = RecoverInterruptedRun(*run.Folder);
+    // Folders that a killed run made for this destination stay, and are this run's to record.
+    TMadeFolders made;
+    const std::vector<std::string> recovered = RecoverInterruptedRun(*run.Folder, &made);
+    if (made.Destination && !run.MadeDestination) {
+        run.MadeDestination = state.DestinationMade = true;
+        if (run.MadeAbove.empty()) {
+            run.MadeAbove = state.MadeAbove = made.Above;
+        }
+    }
     if (!recovered.empty()) {
         frontEnd.Recovered(recovered);
     }

@@ -132,6 +132,11 @@ int RunUnattended(const TSetupOptions& options, const std::string& commandLine) 
         if (dynamic_cast<const EInsufficientDiskSpace*>(&error) != nullptr) {
             return Result(*log, kExitDiskFull);
         }
+        // A step of the run that the drive or another program refused (the journal, a backup, the
+        // uninstaller, the record): its own code.
+        if (const auto* failed = dynamic_cast<const ETransactionFailed*>(&error); failed != nullptr) {
+            return Result(*log, ExitCodeOf(failed->Status));
+        }
         return Result(*log, kExitFailed);
     }
     if (dispatched.First()) {

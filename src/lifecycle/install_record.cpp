@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <charconv>
 
+#include "archive/sha256.h"
 #include "framework/sysutils.h"
 
 namespace {
@@ -256,9 +257,9 @@ bool ReadNamePair(std::string_view rest, TJournalStep& step) {
 }
 
 constexpr std::pair<TStepAction, std::string_view> kStepKeywords[] = {
-    {TStepAction::Parent, "parent"}, {TStepAction::NewFolder, "folder"}, {TStepAction::New, "new"},
-    {TStepAction::Backup, "backup"}, {TStepAction::Aside, "aside"},      {TStepAction::Put, "put"},
-    {TStepAction::Copy, "copy"},     {TStepAction::Entry, "entry"},      {TStepAction::Shortcut, "shortcut"},
+    {TStepAction::Parent, "parent"}, {TStepAction::NewFolder, "folder"},  {TStepAction::New, "new"},
+    {TStepAction::Backup, "backup"}, {TStepAction::Aside, "aside"},       {TStepAction::Put, "put"},
+    {TStepAction::Entry, "entry"},   {TStepAction::Shortcut, "shortcut"},
 };
 
 std::string_view StepKeyword(TStepAction action) {
@@ -351,63 +352,119 @@ TInstallRecord ParseInstallRecord(std::string_view text) {
     return record;
 }
 
-std::string FormatInstallJournal(const TInstallJournal& journal) {
-    std::string text = std::string(kJournalHeading) + "\r\n";
-    text += "destination " + journal.Destination + "\r\n";
-    for (const TJournalStep& step : journal.Steps) {
-        text += std::string(StepKeyword(step.Action)) + " " + step.Name;
-        if (step.Action == TStepAction::Entry) {
-            text += " " + step.Other;
-        } else if (!step.Other.empty()) {
-            text += ">" + step.Other;
-        }
-        text += "\r\n";
+namespace {
+
+// "<id> first>second": the moves of the appended journal carry the identity of the file moved.
+bool ReadIdentifiedPair(std::string_view rest, TJournalStep& step) {
+    const size_t blank = rest.find(' ');
+    if (blank == std::string_view::npos || blank == 0 || blank > 20 || (blank > 1 && rest[0] == '0')) {
+        return false;
     }
-    text += "done " + IntToStr(journal.Done) + "\r\n";
-    if (journal.Committed) {
-        text += "commit\r\n";
-    }
-    try {
-        ParseInstallJournal(text);
-    } catch (const EBadRecord& error) {
-        throw EBadRecord("The journal cannot be written: " + error.Message());
-    }
-    return text;
+    const auto [end, error] = std::from_chars(rest.data(), rest.data() + blank, step.Id);
+    return error == std::errc() && end == rest.data() + blank && ReadNamePair(rest.substr(blank + 1), step);
 }
 
-TInstallJournal ParseInstallJournal(std::string_view text) {
-    TInstallJournal journal;
-    bool doneRead = false;
-    journal.Destination = ReadLines(
-        text, kJournalHeading,
-        [&](int number, std::string_view keyword, std::string_view rest, const std::string& destination) {
-            if (journal.Committed) {
-                Refuse(number, "nothing follows the commit");
-            }
-            if (keyword == "done") {
-                int32_t done = 0;
-                if (doneRead || !ReadSize(rest, done) || done > static_cast<int32_t>(journal.Steps.size())) {
-                    Refuse(number, "bad or repeated count of steps done");
-                }
-                journal.Done = done;
-                doneRead = true;
-            } else if (keyword == "commit") {
-                if (!doneRead || !rest.empty() || journal.Done != static_cast<int>(journal.Steps.size())) {
-                    Refuse(number, "a commit before every step is done");
-                }
-                journal.Committed = true;
-            } else {
-                TJournalStep step;
-                if (doneRead || !ReadStep(keyword, rest, destination, step)) {
-                    Refuse(number, "bad step");
-                }
-                journal.Steps.push_back(std::move(step));
-            }
-        });
-    if (!doneRead) {
-        Refuse(2, "the journal does not say how many steps are done");
+std::string CheckOf(std::string_view previous, std::string_view text) {
+    std::string chained = std::string(previous) + " " + std::string(text);
+    return DigestToHex(Sha256Of(chained.data(), chained.size())).substr(0, 8);
+}
+
+}  // namespace
+
+std::string FormatJournalRecord(std::string_view previous, std::string_view text, std::string& check) {
+    check = CheckOf(previous, text);
+    return check + " " + std::string(text) + "\r\n";
+}
+
+std::string JournalStepText(const TJournalStep& step) {
+    std::string text = std::string(StepKeyword(step.Action)) + " ";
+    switch (step.Action) {
+        case TStepAction::Backup:
+        case TStepAction::Aside:
+        case TStepAction::Put:
+            return text + std::to_string(step.Id) + " " + step.Name + ">" + step.Other;
+        case TStepAction::Entry:
+            return text + step.Name + " " + step.Other;
+        default:
+            return text + step.Name;
     }
-    return journal;
+}
+
+TJournalLog ParseJournalLog(std::string_view text) {
+    TJournalLog log;
+    if (text.size() > kMaxRecordBytes) {
+        Refuse(1, "the journal is too large");
+    }
+    int number = 0;
+    bool undoing = false;
+    size_t offset = 0;
+    while (offset < text.size()) {
+        const size_t end = text.find("\r\n", offset);
+        if (end == std::string_view::npos) {
+            break;  // torn: its line end never reached the disk
+        }
+        const std::string_view line = text.substr(offset, end - offset);
+        if (line.size() < 9 || line[8] != ' ' ||
+            CheckOf(log.LastCheck, line.substr(9)) != line.substr(0, 8)) {
+            break;  // torn, or never written whole
+        }
+        const std::string_view record = line.substr(9);
+        ++number;
+        if (number > kMaxLines) {
+            Refuse(number, "the journal has too many lines");
+        }
+        const auto [keyword, rest] = SplitKeyword(record);
+        if (number == 1) {
+            if (record != kJournalLogHeading) {
+                Refuse(number, "not a journal of this version");
+            }
+        } else if (number == 2) {
+            if (keyword != "destination" || !IsSafeAbsolutePath(rest)) {
+                Refuse(number, "the destination must follow, as an absolute path");
+            }
+            log.Destination = std::string(rest);
+        } else if (log.Committed) {
+            Refuse(number, "nothing follows the commit");
+        } else if (keyword == "commit") {
+            if (!rest.empty() || undoing) {
+                Refuse(number, "a commit of a run that was rolled back");
+            }
+            log.Committed = true;
+        } else if (keyword == "undone") {
+            int32_t index = 0;
+            if (!ReadSize(rest, index) || static_cast<size_t>(index) >= log.Steps.size() ||
+                log.Undone[static_cast<size_t>(index)]) {
+                Refuse(number, "bad or repeated step undone");
+            }
+            log.Undone[static_cast<size_t>(index)] = true;
+            undoing = true;
+        } else {
+            TJournalStep step;
+            const bool identified = keyword == "backup" || keyword == "aside" || keyword == "put";
+            const bool read =
+                identified ? ReadIdentifiedPair(rest, step) : ReadStep(keyword, rest, log.Destination, step);
+            if (undoing || !read) {
+                Refuse(number, "bad step");
+            }
+            if (identified) {
+                step.Action = keyword == "backup"  ? TStepAction::Backup
+                              : keyword == "aside" ? TStepAction::Aside
+                                                   : TStepAction::Put;
+            }
+            log.Steps.push_back(std::move(step));
+            log.Undone.push_back(false);
+        }
+        if (number >= 2) {
+            log.WholeBytes = end + 2;
+        }
+        log.LastCheck = std::string(line.substr(0, 8));
+        offset = end + 2;
+    }
+    if (number < 2) {
+        // Not even the heading and the destination are whole: a journal that was being created.
+        return TJournalLog();
+    }
+    return log;
 }
 
 TInstallRecord MergeInstallRecords(const TInstallRecord& older, const TInstallRecord& newer) {

@@ -18,23 +18,7 @@
 //   parent C:\Apps                       a folder above the destination that the setup created: an
 //                                        absolute path that the destination lies inside
 //
-// The journal of a run that changes an installation has the same shape, with its own first line
-// ("Tandrel install journal 1") and the steps of the run instead of what it left, in order:
-//
-//   parent C:\Apps                       a folder above the destination, made
-//   folder Backup                        a folder, made
-//   new Tandrel.exe.~tnew1               a new file, created under a temporary name
-//   backup Tandrel.exe>Backup\Tandrel.exe a file moved (into Backup)
-//   aside Tandrel.exe>Tandrel.exe.~told1 a file renamed aside, deleted once the run has completed
-//   put Tandrel.exe.~tnew1>Tandrel.exe   a new file put in its place
-//   copy sites.ini>Backup\sites.ini.~tnew2  a file copied into a new file
-//   entry machine C:\Other               the uninstall entry written (machine or user); what it named
-//                                        before ("-": there was none)
-//   shortcut C:\...\SendTo\Tandrel.lnk   a shortcut written
-//   done 7                               how many of the steps above have completed (once)
-//   commit                               the run has completed (once, last): nothing is rolled back
-//
-// ">" cannot be part of a name, so it separates the two names of a step.
+// ">" cannot be part of a name, so it separates the two names of a journal's step (below).
 //
 // Exactly one destination line, right after the first line; the other kinds in any order, each
 // name at most once (names compare ignoring ASCII case, as the file system does). A relative name
@@ -79,24 +63,17 @@ struct TInstallRecord {
 
 // The journal of a run that has not ended, beside the record, and its first line.
 inline constexpr const char kJournalName[] = "Uninstall.jnl";
-inline constexpr const char kJournalHeading[] = "Tandrel install journal 1";
 
-enum class TStepAction { Parent, NewFolder, New, Backup, Aside, Put, Copy, Entry, Shortcut };
+enum class TStepAction { Parent, NewFolder, New, Backup, Aside, Put, Entry, Shortcut };
 
 // One step of a run: Name is what the step makes or changes (the first name of two), Other the
-// second name (Backup, Aside, Put, Copy) or, for Entry, what the entry named before ("-": none)
+// second name (Backup, Aside, Put) or, for Entry, what the entry named before ("-": none)
 // while Name is "machine" or "user".
 struct TJournalStep {
     TStepAction Action = TStepAction::NewFolder;
     std::string Name;
     std::string Other;
-};
-
-struct TInstallJournal {
-    std::string Destination;
-    std::vector<TJournalStep> Steps;
-    int Done = 0;  // the first Done steps have completed; the next one may have started
-    bool Committed = false;
+    uint64_t Id = 0;  // the appended journal's Backup, Aside and Put: the identity of the file moved
 };
 
 // Whether names holds name, ignoring ASCII case as the file system does.
@@ -120,9 +97,48 @@ std::string FormatInstallRecord(const TInstallRecord& record);
 // Reads a record's text; raises EBadRecord "Line N: <reason>" for anything but the shape above.
 TInstallRecord ParseInstallRecord(std::string_view text);
 
-// The text of a journal, and its reading; the same rules as for a record (EBadRecord).
-std::string FormatInstallJournal(const TInstallJournal& journal);
-TInstallJournal ParseInstallJournal(std::string_view text);
+// The journal of a run that changes an installation: appended to, one record a step, each flushed before its
+// step is taken, so that its cost grows with the steps, not with their square. Every record is a line
+// "<check> <text>" ending in CR LF, where check is 8 lower-case hex digits: the first four bytes of
+// the SHA-256 of the previous record's check, a blank and the text ("00000000" before the first).
+// The texts follow the record's rules for names and paths:
+//
+//   Tandrel install journal 2            the heading
+//   destination C:\Program Files\Tandrel  as in the record
+//   parent C:\Apps                       a folder above the destination, made before the journal
+//   folder Backup                        a folder, made ("." the destination, before the journal)
+//   new Tandrel.exe.~new                 a new file is about to be created under a temporary name
+//   backup 42 Tandrel.exe>Backup\Tandrel.exe   a file moved into Backup, 42 its file identity
+//   aside 42 Tandrel.exe>Tandrel.exe.~old       a file renamed aside, deleted once the run has completed
+//   put 43 Tandrel.exe.~new>Tandrel.exe   the new file (identity 43) put in its place
+//   entry machine C:\Other               the uninstall entry written (machine or user); what it named
+//                                        before ("-": there was none)
+//   shortcut C:\...\SendTo\Tandrel.lnk   a shortcut written
+//   undone 7                             the roll back has undone step 7 (counted from 0)
+//   commit                               the run has completed; nothing follows
+//
+// A step's record means that the step may have been taken; there is no count of steps done.
+// Reading stops at the first record that is torn (no line end, or a check that does not match):
+// that record and all after it were never completed, so their steps were never taken.
+inline constexpr const char kJournalLogHeading[] = "Tandrel install journal 2";
+inline constexpr const char kFirstJournalCheck[] = "00000000";
+
+struct TJournalLog {
+    std::string Destination;  // empty when not even the heading is whole
+    std::vector<TJournalStep> Steps;
+    std::vector<bool> Undone;  // one per step
+    bool Committed = false;
+    size_t WholeBytes = 0;  // the length of the whole records; a torn tail follows
+    std::string LastCheck = kFirstJournalCheck;
+};
+
+// The record line of text after the record whose check is previous; check becomes its own.
+std::string FormatJournalRecord(std::string_view previous, std::string_view text, std::string& check);
+// The text of one step's record.
+std::string JournalStepText(const TJournalStep& step);
+// Reads the whole records of an appended journal. Raises EBadRecord "Line N: <reason>" for a whole
+// record that breaks the rules (its check proves it was written so: it is damage, not a tear).
+TJournalLog ParseJournalLog(std::string_view text);
 
 // The record of a second installation into the same folder: what newer says of a name wins over
 // what older says (a file written again, or kept this time), everything else of both is kept once.

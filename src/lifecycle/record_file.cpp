@@ -54,7 +54,3 @@ auto ReadParsed(const std::string& path, const char* what, Parse parse) {
 TInstallRecord ReadRecordFile(const std::string& path) {
     return ReadParsed(path, "record", ParseInstallRecord);
 }
-
-TInstallJournal ReadJournalFile(const std::string& path) {
-    return ReadParsed(path, "journal", ParseInstallJournal);
-}

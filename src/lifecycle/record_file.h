@@ -9,5 +9,3 @@
 // Raises EBadRecord "The record <path> is missing", "... cannot be read (<reason>)", "... is too
 // large" or "... is damaged: <why>".
 TInstallRecord ReadRecordFile(const std::string& path);
-// The same for a run's journal ("The journal <path> is damaged: <why>" and so on).
-TInstallJournal ReadJournalFile(const std::string& path);

@@ -95,6 +95,16 @@ std::string DescribeKept(const TKeptItem& item) {
     return item.Name + " (could not be removed)";
 }
 
+TKeptReason BackupReason(bool createdBySetup,
+                         const std::vector<std::string>& held,
+                         const std::vector<std::string>& recorded) {
+    const bool backsUpRecorded = std::any_of(held.begin(), held.end(), [&recorded](const std::string& name) {
+        return std::any_of(recorded.begin(), recorded.end(),
+                           [&name](const std::string& file) { return SameTextAscii(file, name); });
+    });
+    return createdBySetup || backsUpRecorded ? TKeptReason::Backup : TKeptReason::KeptByInstall;
+}
+
 std::string RemovalQuestion(std::string_view productName, std::string_view destination) {
     std::string text = "Do you want to remove ";
     return text.append(productName).append(" from ").append(destination).append("?");
@@ -105,14 +115,21 @@ std::string RemovalSummary(std::string_view productName,
                            const std::vector<TKeptItem>& kept) {
     std::string text(productName);
     text.append(" was removed from ").append(destination).append(".");
-    if (!kept.empty()) {
-        text.append("\n\nThese items were kept:");
-        const size_t listed = std::min(kept.size(), kMaxKeptInSummary);
-        for (size_t i = 0; i < listed; ++i) {
-            text.append("\n").append(DescribeKept(kept[i]));
+    std::vector<TKeptItem> once;
+    for (const TKeptItem& item : kept) {
+        if (std::none_of(once.begin(), once.end(),
+                         [&item](const TKeptItem& other) { return SameTextAscii(other.Name, item.Name); })) {
+            once.push_back(item);
         }
-        if (kept.size() > listed) {
-            text.append("\n").append(Format("and %u more", static_cast<unsigned>(kept.size() - listed)));
+    }
+    if (!once.empty()) {
+        text.append("\n\nThese items were kept:");
+        const size_t listed = std::min(once.size(), kMaxKeptInSummary);
+        for (size_t i = 0; i < listed; ++i) {
+            text.append("\n").append(DescribeKept(once[i]));
+        }
+        if (once.size() > listed) {
+            text.append("\n").append(Format("and %u more", static_cast<unsigned>(once.size() - listed)));
         }
     }
     return text;

@@ -52,10 +52,20 @@ struct TKeptItem {
 // "sites.ini (changed since it was installed)" and the like.
 std::string DescribeKept(const TKeptItem& item);
 
+// Why the destination's Backup folder stays. createdBySetup: the record names Backup among the
+// folders the setup made; held: the names of the files in it (relative to Backup); recorded: the
+// names of the files the installations wrote or kept. Backup (what installations replaced) when the
+// setup made it or it holds a backup of a file the installations wrote or kept; otherwise it only
+// ever held the user's own files: KeptByInstall (it was there before the installation).
+TKeptReason BackupReason(bool createdBySetup,
+                         const std::vector<std::string>& held,
+                         const std::vector<std::string>& recorded);
+
 // The question before a removal.
 std::string RemovalQuestion(std::string_view productName, std::string_view destination);
 
-// The closing message: what was removed from where, then each kept item on a line of its own; past
+// The closing message: what was removed from where, then each kept item on a line of its own (an
+// item named twice only once, with its first reason); past
 // kMaxKeptInSummary items one line says how many more there are (a message box has a screen's height).
 inline constexpr size_t kMaxKeptInSummary = 15;
 std::string RemovalSummary(std::string_view productName,

@@ -295,21 +295,34 @@ bool IsCreatedFolder(const TInstallRecord& record, const std::string& name) {
                        [&name](const std::string& folder) { return SameTextAscii(folder, name); });
 }
 
-// What the created folders that are still there hold beyond what is already named as kept.
+// What the created folders that are still there hold beyond what is already named as kept. Backup
+// is named whole, never file by file: as what installations replaced when they put files there,
+// as the user's own folder when it only ever held the user's files.
 void NameWhatCreatedFoldersHold(const TInstallRecord& record,
                                 TSafeFolder& folder,
                                 std::vector<TKeptItem>& kept) {
-    // The Backup folder stays whoever made it: it holds what installations replaced.
-    if (!ContainsName(kept, "Backup") && !IsCreatedFolder(record, kDestinationItself)) {
-        try {
-            if (folder.HoldFolder("Backup")) {
-                kept.push_back({"Backup", TKeptReason::Backup});
+    const auto inBackup = [](const std::string& name) {
+        return SameTextAscii(name, "Backup") ||
+               (name.size() > 7 && SameTextAscii(name.substr(0, 7), "Backup\\"));
+    };
+    try {
+        if (!ContainsName(kept, "Backup") && folder.HoldFolder("Backup")) {
+            std::vector<std::string> recorded = record.Kept;
+            for (const TRecordedFile& file : record.Files) {
+                recorded.push_back(file.Name);
             }
-        } catch (const EUnsafePath&) {
+            const std::vector<std::string> held = folder.List("Backup");
+            if (!held.empty() || !IsCreatedFolder(record, "Backup")) {
+                kept.push_back({"Backup", BackupReason(IsCreatedFolder(record, "Backup"), held, recorded)});
+            }
         }
+    } catch (const EUnsafePath&) {
     }
     for (const std::string& created : record.Folders) {
         std::vector<std::string> names;
+        if (inBackup(created)) {
+            continue;
+        }
         try {
             if (!folder.Exists(created)) {
                 continue;
@@ -323,11 +336,10 @@ void NameWhatCreatedFoldersHold(const TInstallRecord& record,
         }
         for (const std::string& entry : names) {
             const std::string name = created == kDestinationItself ? entry : created + "\\" + entry;
-            if (IsCreatedFolder(record, name) || ContainsName(kept, name)) {
+            if (IsCreatedFolder(record, name) || ContainsName(kept, name) || inBackup(name)) {
                 continue;
             }
-            const bool backup = SameTextAscii(name, "Backup");
-            kept.push_back({name, backup ? TKeptReason::Backup : TKeptReason::NotInstalled});
+            kept.push_back({name, TKeptReason::NotInstalled});
         }
     }
 }

@@ -235,7 +235,7 @@ read_entry && fail "removed as registered: the entry still names $(sed -n 's/^In
 diff -r "$work/first-installation" "$installed" >/dev/null && ok "removed as registered: the first installation whole" ||
     fail "removed as registered: the first installation changed"
 
-# ---- The first installation, installed twice (so with a Backup), its sites.ini changed and a file
+# ---- The first installation, installed twice (so with a Backup of the changed sites.ini), a file
 # added, removed by its own uninstaller: the user's files and Backup stay, the rest goes, shortcuts
 # included.
 printf 'mine\r\n' >"$installed/notes.txt"
@@ -254,7 +254,7 @@ expect_status 0 "removed"
 for name in Tandrel.exe Tandrel.hlp readme.txt whatsnew.txt Uninstall.exe Uninstall.dat; do
     [[ -e "$installed/$name" ]] && fail "removed: $name is still there"
 done
-[[ -f "$installed/sites.ini" && -f "$installed/notes.txt" && -f "$installed/Backup/Tandrel.exe" ]] &&
+[[ -f "$installed/sites.ini" && -f "$installed/notes.txt" && -f "$installed/Backup/sites.ini" ]] &&
     ok "removed: the user's sites.ini, the added file and Backup stay" || fail "removed: a file of the user's is gone"
 for file in "${shortcut_files[@]}"; do
     [[ -e "$file" ]] && fail "removed: the shortcut $file is still there"

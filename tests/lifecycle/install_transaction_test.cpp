@@ -9,7 +9,7 @@
 #include <string>
 
 #include "../common/folder_tree.h"
-#include "lifecycle/record_file.h"
+#include "lifecycle/fault_point.h"
 
 namespace {
 
@@ -38,6 +38,15 @@ bool Exists(const std::string& path) {
     return ::GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
+// Stops the run at the point named what, as a killed process would: nothing after it happens.
+struct TStop {};
+const char* stopAt = nullptr;
+void StopAt(const char* what) {
+    if (stopAt != nullptr && std::string(what) == stopAt) {
+        throw TStop();
+    }
+}
+
 // An installation of two files and a Backup folder with an older backup, as a run finds it.
 class Transaction : public ::testing::Test {
   protected:
@@ -47,31 +56,37 @@ class Transaction : public ::testing::Test {
         Write(root_ + "\\b.txt", "old b");
         tree_.Folder("App\\Backup");
         Write(root_ + "\\Backup\\a.txt", "older a");
+        FaultHook = StopAt;
     }
-    // Replaces a.txt (into Backup, the older backup set aside) and b.txt (aside), adds c.txt in a
-    // new folder, as the setup does; stops before its commit.
+    void TearDown() override {
+        FaultHook = nullptr;
+        stopAt = nullptr;
+    }
+    // Replaces a.txt (into Backup, beside the older backup) and b.txt (aside), adds c.txt in a new
+    // folder, as the setup does; stops before its commit.
     void Replace(TInstallTransaction& run) {
-        run.MakeFolder("sub", nullptr);
-        for (const char* name : {"a.txt", "b.txt", "sub\\c.txt"}) {
-            const TNewFile file = run.NewFileWithText(name, std::string("new ") + name);
-            if (std::string(name) == "a.txt") {
-                run.SetAside("Backup\\a.txt");
-                run.MoveToBackup("a.txt", "Backup\\a.txt");
-            } else if (std::string(name) == "b.txt") {
-                run.SetAside("b.txt");
-            }
-            run.Put(file, name, false);
-        }
+        run.MakeFolder("sub");
+        run.InstallText("a.txt", "new a", TReplaceRule::Backup);
+        run.InstallText("b.txt", "new b", TReplaceRule::Aside);
+        run.InstallText("sub\\c.txt", "new c", TReplaceRule::Backup);
     }
     void ExpectAsBefore() {
         EXPECT_EQ(Read(root_ + "\\a.txt"), "old a");
         EXPECT_EQ(Read(root_ + "\\b.txt"), "old b");
         EXPECT_EQ(Read(root_ + "\\Backup\\a.txt"), "older a");
+        EXPECT_FALSE(Exists(root_ + "\\Backup\\a (2).txt"));
         EXPECT_FALSE(Exists(root_ + "\\sub"));
         EXPECT_FALSE(Exists(root_ + "\\" + kJournalName));
         EXPECT_FALSE(Exists(root_ + "\\a.txt.~new"));
         EXPECT_FALSE(Exists(root_ + "\\b.txt.~old"));
-        EXPECT_FALSE(Exists(root_ + "\\Backup\\a.txt.~old"));
+    }
+    void WriteJournal(const std::vector<std::string>& texts) {
+        std::string journal;
+        std::string check = kFirstJournalCheck;
+        for (const std::string& text : texts) {
+            journal += FormatJournalRecord(check, text, check);
+        }
+        Write(root_ + "\\" + kJournalName, journal);
     }
 
     FolderTree tree_{"transaction"};
@@ -80,30 +95,36 @@ class Transaction : public ::testing::Test {
 
 TEST_F(Transaction, AFailedRunIsUndoneInReverse) {
     TSafeFolder folder(root_);
-    TInstallTransaction run(folder, root_, {}, false);
+    TInstallTransaction run(folder, root_, {}, false, nullptr);
     Replace(run);
-    EXPECT_EQ(Read(root_ + "\\a.txt"), "new a.txt");
-    EXPECT_EQ(Read(root_ + "\\Backup\\a.txt"), "old a");
+    EXPECT_EQ(Read(root_ + "\\a.txt"), "new a");
+    EXPECT_EQ(Read(root_ + "\\Backup\\a (2).txt"), "old a");
     EXPECT_TRUE(Exists(root_ + "\\" + kJournalName));
     const std::vector<std::string> restored = run.RollBack();
     EXPECT_FALSE(restored.empty());
     ExpectAsBefore();
 }
 
-TEST_F(Transaction, ACommittedRunKeepsItsFilesAndDropsWhatItSetAside) {
+TEST_F(Transaction, ACommittedRunKeepsEveryBackupAndDropsWhatItSetAside) {
     {
         TSafeFolder folder(root_);
-        TInstallTransaction run(folder, root_, {}, false);
+        TInstallTransaction run(folder, root_, {}, false, nullptr);
         Replace(run);
         run.Commit();
     }
-    EXPECT_EQ(Read(root_ + "\\a.txt"), "new a.txt");
-    EXPECT_EQ(Read(root_ + "\\b.txt"), "new b.txt");
-    EXPECT_EQ(Read(root_ + "\\sub\\c.txt"), "new sub\\c.txt");
-    EXPECT_EQ(Read(root_ + "\\Backup\\a.txt"), "old a");  // a complete version replaces the older
+    EXPECT_EQ(Read(root_ + "\\a.txt"), "new a");
+    EXPECT_EQ(Read(root_ + "\\b.txt"), "new b");
+    EXPECT_EQ(Read(root_ + "\\sub\\c.txt"), "new c");
+    EXPECT_EQ(Read(root_ + "\\Backup\\a.txt"), "older a");
+    EXPECT_EQ(Read(root_ + "\\Backup\\a (2).txt"), "old a");
     EXPECT_FALSE(Exists(root_ + "\\b.txt.~old"));
-    EXPECT_FALSE(Exists(root_ + "\\Backup\\a.txt.~old"));
     EXPECT_FALSE(Exists(root_ + "\\" + kJournalName));
+    // The same run again touches nothing.
+    TSafeFolder folder(root_);
+    TInstallTransaction again(folder, root_, {}, false, nullptr);
+    EXPECT_EQ(again.InstallText("a.txt", "new a", TReplaceRule::Backup), TFileOutcome::Unchanged);
+    again.Commit();
+    EXPECT_FALSE(Exists(root_ + "\\Backup\\a (3).txt"));
 }
 
 // A run that stops without a word (killed) leaves its journal; the next one undoes it, whatever
@@ -111,7 +132,7 @@ TEST_F(Transaction, ACommittedRunKeepsItsFilesAndDropsWhatItSetAside) {
 TEST_F(Transaction, TheNextRunRecoversFromAJournalLeftBehind) {
     {
         TSafeFolder folder(root_);
-        TInstallTransaction run(folder, root_, {}, false);
+        TInstallTransaction run(folder, root_, {}, false, nullptr);
         Replace(run);
     }  // neither committed nor rolled back
     {
@@ -124,67 +145,70 @@ TEST_F(Transaction, TheNextRunRecoversFromAJournalLeftBehind) {
     ExpectAsBefore();
 
     // Killed between its commit and its cleaning up: completed, so only finished.
-    TInstallJournal journal;
-    journal.Destination = root_;
-    journal.Steps = {{TStepAction::Aside, "b.txt", "b.txt.~old"}};
-    journal.Done = 1;
-    journal.Committed = true;
-    ASSERT_EQ(::MoveFileA((root_ + "\\b.txt").c_str(), (root_ + "\\b.txt.~old").c_str()), TRUE);
-    Write(root_ + "\\b.txt", "new b");
-    Write(root_ + "\\" + kJournalName, FormatInstallJournal(journal));
+    {
+        TSafeFolder folder(root_);
+        TInstallTransaction run(folder, root_, {}, false, nullptr);
+        Replace(run);
+        stopAt = "after the commit";
+        EXPECT_THROW(run.Commit(), TStop);
+    }
+    EXPECT_TRUE(Exists(root_ + "\\b.txt.~old"));
     TSafeFolder folder(root_);
     EXPECT_EQ(RecoverInterruptedRun(folder).size(), 1u);
     EXPECT_EQ(Read(root_ + "\\b.txt"), "new b");
     EXPECT_FALSE(Exists(root_ + "\\b.txt.~old"));
+    EXPECT_FALSE(Exists(root_ + "\\" + kJournalName));
 }
 
 // A step that cannot be undone stops the roll back and keeps what remains in the journal; a
-// journal of another folder, or a damaged one, is left as it is.
+// journal of another folder is left as it is, and one without a whole record goes.
 TEST_F(Transaction, ARollBackThatCannotCompleteSaysWhatIsLeft) {
-    TInstallJournal journal;
-    journal.Destination = root_;
-    journal.Steps = {{TStepAction::Backup, "a.txt", "Backup\\a.txt"}};
-    journal.Done = 1;
-    Write(root_ + "\\" + kJournalName, FormatInstallJournal(journal));
-    // a.txt is there and so is its "backup": moving it back would overwrite what is there.
+    {
+        TSafeFolder folder(root_);
+        TInstallTransaction run(folder, root_, {}, false, nullptr);
+        stopAt = "put";  // a.txt is in Backup, the new one not yet in its place
+        EXPECT_THROW(run.InstallText("a.txt", "new a", TReplaceRule::Backup), TStop);
+    }
+    stopAt = nullptr;
+    Write(root_ + "\\a.txt", "the user's a");  // moving the old one back would overwrite it
     TSafeFolder folder(root_);
     try {
         RecoverInterruptedRun(folder);
         ADD_FAILURE() << "recovered";
     } catch (const ERollBackFailed& error) {
-        EXPECT_NE(std::string(error.what()).find("Backup\\a.txt"), std::string::npos) << error.what();
+        EXPECT_NE(std::string(error.what()).find("Backup\\a (2).txt"), std::string::npos) << error.what();
     }
-    EXPECT_EQ(Read(root_ + "\\a.txt"), "old a");
-    EXPECT_EQ(Read(root_ + "\\Backup\\a.txt"), "older a");
+    EXPECT_EQ(Read(root_ + "\\a.txt"), "the user's a");
+    EXPECT_EQ(Read(root_ + "\\Backup\\a (2).txt"), "old a");
     EXPECT_TRUE(Exists(root_ + "\\" + kJournalName));
 
-    journal.Destination = "C:\\Elsewhere";
-    Write(root_ + "\\" + kJournalName, FormatInstallJournal(journal));
+    WriteJournal({kJournalLogHeading, "destination C:\\Elsewhere", "new a.txt.~new"});
     EXPECT_THROW(RecoverInterruptedRun(folder), ERollBackFailed);
+    EXPECT_TRUE(Exists(root_ + "\\" + kJournalName));
     Write(root_ + "\\" + kJournalName, "Tandrel install journal 1\r\ndestination C:\\T\r\n");
-    EXPECT_THROW(RecoverInterruptedRun(folder), ERollBackFailed);
-    EXPECT_EQ(Read(root_ + "\\a.txt"), "old a");
+    RecoverInterruptedRun(folder);
+    EXPECT_FALSE(Exists(root_ + "\\" + kJournalName));
+    EXPECT_EQ(Read(root_ + "\\a.txt"), "the user's a");
 }
 
-// New files are made under names that did not exist; a planted file of that name is never used.
+// New files are made under names that did not exist; a planted file of that name is never used,
+// and never removed by a roll back.
 TEST_F(Transaction, NewNamesAreFreshAndFilesArePutInPlaceWhole) {
     Write(root_ + "\\a.txt.~new", "planted");
     TSafeFolder folder(root_);
-    TInstallTransaction run(folder, root_, {}, false);
-    {
-        const TNewFile file = run.NewFileWithText("a.txt", "new a");
-        EXPECT_EQ(file.Name, "a.txt.~new2");
-        EXPECT_EQ(Read(root_ + "\\a.txt.~new"), "planted");
-        // Put never replaces a file it did not set aside first.
-        EXPECT_THROW(run.Put(file, "a.txt", false), EInOutError);
-        EXPECT_EQ(Read(root_ + "\\a.txt"), "old a");
-    }  // closed, as a failure's unwinding closes it before the roll back
+    TInstallTransaction run(folder, root_, {}, false, nullptr);
+    TNewFile file = run.NewFile("a.txt");
+    EXPECT_EQ(file.Name, "a.txt.~new2");
+    DWORD written = 0;
+    ASSERT_TRUE(::WriteFile(file.Handle(), "new a", 5, &written, nullptr));
+    EXPECT_EQ(run.Place(file, "a.txt", TReplaceRule::Aside), TFileOutcome::SetAside);
+    EXPECT_EQ(Read(root_ + "\\a.txt"), "new a");
+    EXPECT_EQ(Read(root_ + "\\a.txt.~old"), "old a");
     run.RollBack();
+    EXPECT_EQ(Read(root_ + "\\a.txt"), "old a");
     EXPECT_FALSE(Exists(root_ + "\\a.txt.~new2"));
+    EXPECT_FALSE(Exists(root_ + "\\a.txt.~old"));
     EXPECT_EQ(Read(root_ + "\\a.txt.~new"), "planted");
-
-    WriteFileWhole(folder, "b.txt", "whole");
-    EXPECT_EQ(Read(root_ + "\\b.txt"), "whole");
 }
 
 }  // namespace

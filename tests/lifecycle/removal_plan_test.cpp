@@ -60,7 +60,11 @@ TEST(RemovalPlan, Texts) {
               "Tandrel 2.11 was removed from C:\\T.\n\nThese items were kept:\n"
               "sites.ini (changed since it was installed)\nBackup (the files that installations replaced)");
     // A long list ends in a count.
-    const std::vector<TKeptItem> many(kMaxKeptInSummary + 3, TKeptItem{"f", TKeptReason::NotInstalled});
+    std::vector<TKeptItem> many;
+    for (size_t i = 0; i < kMaxKeptInSummary + 3; ++i) {
+        std::string name = "f";
+        many.push_back({name.append(std::to_string(i)), TKeptReason::NotInstalled});
+    }
     const std::string summary = RemovalSummary("Tandrel 2.11", "C:\\T", many);
     EXPECT_EQ(std::count(summary.begin(), summary.end(), '\n'), static_cast<long>(kMaxKeptInSummary) + 3);
     EXPECT_EQ(summary.substr(summary.rfind('\n') + 1), "and 3 more");
@@ -71,6 +75,24 @@ TEST(RemovalPlan, Texts) {
         EXPECT_EQ(text.rfind("x (", 0), 0u) << text;
         EXPECT_EQ(text.back(), ')') << text;
     }
+    // No item twice: the first reason given is the one shown.
+    EXPECT_EQ(
+        RemovalSummary("Tandrel 2.11", "C:\\T",
+                       {{"sites.ini", TKeptReason::KeptByInstall}, {"SITES.INI", TKeptReason::NotInstalled}}),
+        "Tandrel 2.11 was removed from C:\\T.\n\nThese items were kept:\n"
+        "sites.ini (it was there before the installation)");
+}
+
+// Backup is what installations replaced when the setup made it or it backs up one of their files;
+// a Backup of the user's that only ever held the user's files (or nothing) was there before.
+TEST(RemovalPlan, BackupIsNamedByWhatItHolds) {
+    const std::vector<std::string> recorded = {"Tandrel.exe", "readme.txt", "sites.ini"};
+    EXPECT_EQ(BackupReason(true, {"notes.txt"}, recorded), TKeptReason::Backup);
+    EXPECT_EQ(BackupReason(false, {"notes.txt", "README.TXT"}, recorded), TKeptReason::Backup);
+    EXPECT_EQ(BackupReason(false, {"notes.txt"}, recorded), TKeptReason::KeptByInstall);
+    EXPECT_EQ(BackupReason(false, {}, recorded), TKeptReason::KeptByInstall);
+    EXPECT_EQ(DescribeKept({"Backup", BackupReason(false, {}, recorded)}),
+              "Backup (it was there before the installation)");
 }
 
 }  // namespace

@@ -1,0 +1,189 @@
+// A setup run and a removal as the programs make them, over the transaction engine and a drive in
+// memory: the install sequence's order of steps (recovery, the journal, the files, the uninstaller
+// and its record, the entry, the commit) without its windows.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "lifecycle/install_record.h"
+#include "lifecycle/transaction_engine.h"
+#include "memory_file_system.h"
+
+inline constexpr const char kTestDestination[] = "C:\\X";
+inline constexpr const char kTestRoot[] = "X";  // the destination on the drive in memory
+inline constexpr const char kSiteDatabase[] = "sites.ini";
+
+struct TPackage {
+    std::vector<std::pair<std::string, std::string>> Files;  // name, contents
+    std::string Uninstaller;
+};
+
+struct TRunOptions {
+    bool Backups = true;
+};
+
+struct TRunResult {
+    int ExitCode = 0;
+    std::string Message;
+};
+
+// Recovers what a killed run left, as every run does first. False when it cannot (exit 4).
+inline bool RecoverRun(TMemoryDrive& drive, TMemorySystemItems& system, TRecovery& recovery) {
+    if (!drive.Exists(kTestRoot)) {
+        return true;
+    }
+    TMemoryFolder folder(drive, kTestRoot);
+    try {
+        recovery = RecoverInterruptedRun(folder, system, kTestDestination);
+    } catch (const ERollBackFailed&) {
+        return false;
+    }
+    return true;
+}
+
+inline TRunResult RunSetup(TMemoryDrive& drive,
+                           TMemorySystemItems& system,
+                           const TPackage& package,
+                           TRunOptions options) {
+    TMadeFolders made;
+    TRecovery recovery;
+    if (!drive.Exists(kTestRoot)) {
+        if (const TFsStatus status = drive.Step(); status != TFsStatus::Ok) {
+            return {ExitCodeOf(status), FailureMessage("create folder", kTestDestination, status)};
+        }
+        drive.Items[kTestRoot].Folder = true;
+        made.Destination = true;
+    } else if (!RecoverRun(drive, system, recovery)) {
+        return {4, "recovery"};
+    } else {
+        made = recovery.Made;
+    }
+    TMemoryFolder folder(drive, kTestRoot);
+    // A destination with nothing in it is one that a killed run made before its journal existed.
+    made.Destination = made.Destination || IsEmptyFolder(folder);
+    std::optional<TInstallRecord> previous;
+    std::string text;
+    if (folder.Read(kRecordName, kMaxRecordBytes, text) == TFsStatus::Ok) {
+        try {
+            previous = ParseInstallRecord(text);
+        } catch (const EBadRecord&) {
+        }
+    }
+    std::optional<TTransaction> transaction;
+    try {
+        transaction.emplace(folder, system, kTestDestination, made);
+        TInstallRecord record;
+        record.Destination = kTestDestination;
+        const TReplaceRule rule = options.Backups ? TReplaceRule::Backup : TReplaceRule::Aside;
+        for (const auto& [name, contents] : package.Files) {
+            transaction->MakeFoldersOf(name);
+            TItemInfo info;
+            folder.Identify(name, info);
+            if (name == kSiteDatabase && info.Kind == TItemKind::File &&
+                !transaction->Holds(name, contents)) {
+                // The user's site database stays; a copy goes into Backup.
+                if (options.Backups) {
+                    transaction->CopyToBackup(name);
+                }
+                record.Kept.push_back(name);
+                continue;
+            }
+            transaction->InstallFile(name, contents, rule);
+            record.Files.push_back(
+                {name, static_cast<int32_t>(contents.size()), Sha256Of(contents.data(), contents.size())});
+        }
+        transaction->InstallFile(kUninstallerName, package.Uninstaller, TReplaceRule::Aside);
+        record.Folders = transaction->MadeFolders();
+        TInstallRecord merged = previous ? MergeInstallRecords(*previous, record) : record;
+        transaction->InstallFile(kRecordName, FormatInstallRecord(merged), TReplaceRule::Aside);
+        transaction->WillWriteEntry("machine", system.EntryFolder("machine"));
+        system.WriteEntry("machine", kTestDestination);
+        transaction->Commit();
+    } catch (const ETransactionFailed& error) {
+        if (transaction) {
+            try {
+                transaction->RollBack();
+            } catch (const ERollBackFailed& failed) {
+                return {4, failed.Message()};
+            }
+        }
+        return {ExitCodeOf(error.Status), error.Message()};
+    }
+    return {0, ""};
+}
+
+inline TRunResult RunRemoval(TMemoryDrive& drive,
+                             TMemorySystemItems& system,
+                             TRemovalResult* result = nullptr) {
+    TRecovery recovery;
+    if (!drive.Exists(kTestRoot)) {
+        return {1, "no installation"};
+    }
+    if (!RecoverRun(drive, system, recovery)) {
+        return {4, "recovery"};
+    }
+    TMemoryFolder folder(drive, kTestRoot);
+    std::string text;
+    TInstallRecord record;
+    try {
+        if (folder.Read(kRecordName, kMaxRecordBytes, text) != TFsStatus::Ok) {
+            return {1, "no record"};
+        }
+        record = ParseInstallRecord(text);
+    } catch (const EBadRecord& error) {
+        return {1, error.Message()};
+    }
+    try {
+        TRemovalResult removed = RemoveInstallation(folder, system, record);
+        if (result != nullptr) {
+            *result = std::move(removed);
+        }
+    } catch (const ETransactionFailed& error) {
+        return {ExitCodeOf(error.Status), error.Message()};
+    }
+    return {0, ""};
+}
+
+// Two versions of a product, the second changing some files and adding one.
+inline const TPackage& Version1() {
+    static const TPackage package{{{"Tandrel.exe", "program 1"},
+                                   {"readme.txt", "readme 1"},
+                                   {"whatsnew.txt", "news 1"},
+                                   {"sites.ini", "sites as shipped"},
+                                   {"help\\guide.txt", "guide 1"}},
+                                  "uninstaller 1"};
+    return package;
+}
+
+inline const TPackage& Version2() {
+    static const TPackage package{{{"Tandrel.exe", "program 2"},
+                                   {"readme.txt", "readme 1"},
+                                   {"whatsnew.txt", "news 2"},
+                                   {"sites.ini", "sites as shipped"},
+                                   {"help\\guide.txt", "guide 2"},
+                                   {"help\\more.txt", "more 2"}},
+                                  "uninstaller 2"};
+    return package;
+}
+
+// A file of the destination, durable, as something other than a run put it there.
+inline void PutFile(TMemoryDrive& drive, const std::string& name, const std::string& contents) {
+    TMemoryDrive::Node& node = drive.Items[std::string(kTestRoot) + "\\" + name];
+    node.Data = contents;
+    node.Durable = contents.size();
+    node.Id = drive.NewId();
+}
+
+// Version 1 installed, then the user's own files and edits, and a backup from long ago. False when
+// the installation fails.
+inline bool InstallWithUserFiles(TMemoryDrive& drive, TMemorySystemItems& system) {
+    const bool installed = RunSetup(drive, system, Version1(), {}).ExitCode == 0;
+    PutFile(drive, "sites.ini", "the user's sites");
+    PutFile(drive, "notes.txt", "the user's notes");
+    drive.Items[std::string(kTestRoot) + "\\Backup"].Folder = true;
+    PutFile(drive, "Backup\\whatsnew.txt", "news 0");
+    return installed;
+}
