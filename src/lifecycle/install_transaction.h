@@ -18,6 +18,7 @@
 #include "framework/exceptions.h"
 #include "framework/unique_handle.h"
 #include "lifecycle/install_record.h"
+#include "lifecycle/installation_lock.h"
 #include "lifecycle/registration.h"
 #include "lifecycle/safe_files.h"
 
@@ -106,25 +107,3 @@ std::vector<std::string> RecoverInterruptedRun(TSafeFolder& folder);
 // Writes text into a new file beside name and puts it in name's place in one step, replacing
 // what is there: a reader sees the old file or the new one, never a part. Raises EInOutError.
 void WriteFileWhole(TSafeFolder& folder, std::string_view name, const std::string& text);
-
-// One setup or removal of an installation at a time: a mutex named after its folder, machine-wide
-// where the process may create one, held from the start of the run to its end.
-class TInstallationLock {
-  public:
-    // destination: the installation's folder as a full path.
-    explicit TInstallationLock(const std::string& destination);
-    TInstallationLock(const TInstallationLock&) = delete;
-    TInstallationLock& operator=(const TInstallationLock&) = delete;
-    ~TInstallationLock();
-    // False when another setup or removal holds it.
-    bool Held() const { return held_; }
-
-  private:
-    UniqueKernelHandle mutex_;
-    bool held_ = false;
-};
-
-// Another setup or removal holds the installation's lock: nothing was changed.
-TANDREL_DECLARE_EXCEPTION(EAnotherRun, Exception);
-inline constexpr const char kAnotherRunMessage[] =
-    "Another Tandrel setup or removal is running. Please wait until it has finished, then try again";

@@ -323,6 +323,18 @@ HANDLE TSafeFolder::RootHandle() const {
     return held_.front()->Handle.get();
 }
 
+void TSafeFolder::KeepLock(TInstallationLock lock) {
+    BY_HANDLE_FILE_INFORMATION root{};
+    BY_HANDLE_FILE_INFORMATION locked{};
+    if (!lock.Held() || !::GetFileInformationByHandle(RootHandle(), &root) ||
+        !::GetFileInformationByHandle(lock.Handle(), &locked) ||
+        root.dwVolumeSerialNumber != locked.dwVolumeSerialNumber ||
+        root.nFileIndexHigh != locked.nFileIndexHigh || root.nFileIndexLow != locked.nFileIndexLow) {
+        throw EUnsafePath(root_ + ": not the folder that was locked");
+    }
+    lock_.emplace(std::move(lock));
+}
+
 TSafeFolder::Held* TSafeFolder::Hold(const std::string& name, bool missingOk) {
     const std::string key = name == kDestinationItself ? name : LowerCaseAscii(name);
     for (const std::unique_ptr<Held>& held : held_) {
@@ -534,8 +546,11 @@ bool TSafeFolder::RemoveEmptyFolder(std::string_view name) {
         return false;
     }
     // A folder goes when its last handle closes: the folders below it were let go of already, since
-    // it was empty.
+    // it was empty; the lock of the root goes with the root.
     held->Handle.reset();
+    if (held->Key == kDestinationItself) {
+        lock_.reset();
+    }
     std::erase_if(held_, [held](const std::unique_ptr<Held>& item) { return item.get() == held; });
     return true;
 }

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Who may change an installation made with administrator rights, under Wine (where the programs run
 # as administrator):
-#     protection_test.sh SETUP_EXE FABRICATE_EXE FLIP_EXE UNINSTALL_EXE
+#     protection_test.sh SETUP_EXE FABRICATE_EXE FLIP_EXE UNINSTALL_EXE SQUAT_EXE
 # - a record with a shortcut line on a network path, a device path or with another file name is
 #   refused whole by the uninstaller: exit code 1, nothing removed, the entry stays;
 # - a destination that is a link to another program's folder is refused before the first change;
@@ -9,22 +9,27 @@
 #   byte (and stay there after the removal); with /NOBACKUP the run is refused, nothing changed;
 # - a destination that other accounts can change (a 0777 folder, one owned by root) is refused while
 #   it holds anything, and taken once emptied; the uninstaller refuses an installation whose folder
-#   or record other accounts can change;
+#   or record other accounts can change, and one holding a planted journal before it reads it;
+# - a new destination under a folder that other accounts can change is refused before anything is
+#   made, the folder and the account named;
+# - a squatter holding the names of the former lock (and others like them) blocks no setup;
 # - two installations with shortcuts: the shortcuts start the second; removing the first keeps them;
 # - a folder of the installation flipped between the real folder and a link to an outside folder
 #   while the uninstaller runs (by a Windows program, and by a Unix loop that Wine's sharing rules
 #   cannot stop): nothing outside is ever removed.
 # Runs in $TANDREL_WINEPREFIX when set, otherwise in a prefix of its own. Every run has a time limit.
 set -uo pipefail
-setup=$1 fabricate=$2 flip=$3 uninstaller=$4
+setup=$1 fabricate=$2 flip=$3 uninstaller=$4 squat=$5
 source "$(dirname "${BASH_SOURCE[0]}")/../../scripts/lib/wine-test.sh" protection || exit 1
 programs=$(wine_shell_folder "$prefix" Programs) || fail "no Programs folder in the registry"
 sendto=$(wine_shell_folder "$prefix" SendTo) || fail "no SendTo folder in the registry"
 shortcuts=("$programs/Tandrel.lnk" "$sendto/Tandrel.lnk")
 flipper=
+squatter=
 made=("$drive_c"/Prot-* "$drive_c"/prot-*.log "$sendto/victim.lnk" "${shortcuts[@]}")
 cleanup() {
     [[ -n "$flipper" ]] && kill "$flipper" 2>/dev/null
+    [[ -n "$squatter" ]] && kill "$squatter" 2>/dev/null
     rm -rf "${made[@]}" "$drive_c"/Prot-* "$drive_c"/prot-*.log
     wine_test_done
 }
@@ -187,6 +192,72 @@ for change in "0666 Uninstall.dat" "0777 ." "0666 Uninstall.exe"; do
 done
 remove Prot-Exposed
 expect_exit 0 "exposed, protected again: removed"
+
+# ---- A journal planted in an installation's folder that others can change: the uninstaller
+# refuses before it reads it. The entry, a shortcut of another program and the files stay.
+install Prot-Journal "journal" /NOICONS
+expect_exit 0 "journal: installed"
+printf 'a shortcut of another program\r\n' >"$sendto/victim.lnk"
+wine_own "$sendto/victim.lnk"
+chmod 0777 "$drive_c/Prot-Journal"
+printf 'Tandrel install journal 1\r\ndestination C:\\Prot-Journal\r\nentry machine C:\\Evil\r\nentry user \\\\attacker\\share\\Tandrel\r\nshortcut %s\\victim.lnk\r\nput readme.txt.~new>readme.txt\r\ndone 3\r\n' \
+    "$sendto_win" >"$drive_c/Prot-Journal/Uninstall.jnl"
+wine_own "$drive_c/Prot-Journal/Uninstall.jnl"
+before=$(snapshot "$drive_c/Prot-Journal")
+victim_before=$(sha256sum "$sendto/victim.lnk")
+remove Prot-Journal
+expect_exit 1 "planted journal"
+unchanged "$drive_c/Prot-Journal" "$before" "planted journal"
+[[ "$(sha256sum "$sendto/victim.lnk" 2>&1)" == "$victim_before" ]] && ok "planted journal: victim.lnk stays" ||
+    fail "planted journal: victim.lnk was removed"
+[[ "$(entry_location)" == 'C:\Prot-Journal' ]] && ok "planted journal: the entry stays" ||
+    fail "planted journal: the entry names '$(entry_location)'"
+log_matches prot-remove-Prot-Journal.log "planted journal" \
+    '^Error: C:\\Prot-Journal can be changed by accounts other than the administrators \(Everyone may'
+rm -f "$drive_c/Prot-Journal/Uninstall.jnl" "$sendto/victim.lnk"
+chmod 0755 "$drive_c/Prot-Journal"
+remove Prot-Journal
+expect_exit 0 "planted journal, taken away and protected again: removed"
+
+# ---- A new destination under a folder that others can change: refused before anything is made,
+# whether the folder is its parent or further up; taken once the folder is protected.
+apps=$drive_c/Prot-Apps
+mkdir -p "$apps"
+wine_own "$apps"
+chmod 0777 "$apps"
+for target in 'Tandrel' 'Sub\Tandrel'; do
+    before=$(snapshot "$apps")
+    wine_run_limited "$setup" /VERYSILENT /NOICONS "/DIR=C:\\Prot-Apps\\$target" '/LOG=C:\prot-apps.log'
+    expect_exit 4 "new destination in a changeable folder ($target)"
+    unchanged "$apps" "$before" "new destination in a changeable folder ($target)"
+    log_matches prot-apps.log "new destination in a changeable folder ($target)" \
+        "^Error: C:\\\\Prot-Apps\\\\${target//\\/\\\\\\\\} can be changed by accounts other than the administrators \\(Everyone may .*: C:\\\\Prot-Apps\\)"
+done
+chmod 0755 "$apps"
+wine_run_limited "$setup" /VERYSILENT /NOICONS '/DIR=C:\Prot-Apps\Sub\Tandrel' '/LOG=C:\prot-apps.log'
+expect_exit 0 "new destination in a protected folder"
+wine_run_limited "$apps/Sub/Tandrel/Uninstall.exe" /VERYSILENT
+expect_exit 0 "new destination in a protected folder: removed"
+
+# ---- A squatter holding the names of the former lock, in every session's space and in its own,
+# is in no setup's way.
+old_name=$(printf '%s' 'c:\prot-squat' | sha256sum | cut -c1-32)
+rm -f "$drive_c/Prot-Squat-Stop"
+timeout 150 "$scripts/wine-run.sh" "$squat" 'C:\Prot-Squat-Stop' "Global\\Tandrel-Installation-$old_name" \
+    "Local\\Tandrel-Installation-$old_name" >"$work/squat.log" 2>&1 &
+squatter=$!
+for _ in $(seq 1 300); do
+    grep -q '^holding' "$work/squat.log" 2>/dev/null && break
+    sleep 0.2
+done
+grep -q '^holding 2' "$work/squat.log" && ok "squatter: holds both names" || fail "squatter: $(cat "$work/squat.log")"
+install Prot-Squat "squatted" /NOICONS
+expect_exit 0 "squatter holding the former lock's names: installed"
+remove Prot-Squat
+expect_exit 0 "squatter holding the former lock's names: removed"
+touch "$drive_c/Prot-Squat-Stop"
+wait "$squatter"
+squatter=
 
 # ---- Two installations with shortcuts: both shortcuts start the second; the first's removal keeps
 # them and says so, the second's takes them.
