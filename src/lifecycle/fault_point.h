@@ -11,3 +11,15 @@ inline void FaultPoint(const char* what) {
         FaultHook(what);
     }
 }
+
+// The test builds of the setup may also change a file that a run has just written, before the run
+// checks it (a new file once expanded, open for reading and writing), so that what the checks
+// catch can be tried: file is its handle.
+using TWrittenHook = void (*)(void* file);
+extern TWrittenHook WrittenHook;
+
+inline void WrittenPoint(void* file) {
+    if (WrittenHook != nullptr) {
+        WrittenHook(file);
+    }
+}

@@ -5,6 +5,7 @@
 
 #include "framework/file_stream.h"
 #include "framework/sysutils.h"
+#include "lifecycle/fault_point.h"
 #include "lifecycle/install_record.h"
 #include "lifecycle/removal_plan.h"
 
@@ -482,7 +483,11 @@ bool TSafeFolder::Exists(std::string_view name) {
 }
 
 TOpenForRemoval TSafeFolder::OpenForRemoval(std::string_view name, TRemovableFile& file) {
-    const TOpenForRemoval opened = file.Open(PathOf(name));
+    const std::string path = PathOf(name);
+    // Every check by path is behind here: a folder of the chain swapped for a link from now on
+    // leads the opening elsewhere, which only the check of what was opened can tell.
+    FaultPoint("the path checked, the item not opened yet");
+    const TOpenForRemoval opened = file.Open(path);
     if (opened != TOpenForRemoval::Opened) {
         return opened;
     }

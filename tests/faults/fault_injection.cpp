@@ -8,6 +8,8 @@
 //   TANDREL_FAULT_WAIT=file  ... the program waits (at most two minutes) until file exists, then
 //                            goes on; otherwise
 //                            ... the process ends at once, as a kill would end it (exit code 99).
+//   TANDREL_FAULT_SHORT=K    the K-th new file that the setup expands (1 for the first) loses its
+//                            last byte once written, with no error, before the setup checks it.
 #include <windows.h>
 
 #include <cstdlib>
@@ -78,8 +80,24 @@ void Stop(const char* what) {
     }
 }
 
+int written = 0;
+
+void Shorten(void* file) {
+    ++written;
+    if (written != std::atoi(Variable("TANDREL_FAULT_SHORT").c_str())) {
+        return;
+    }
+    LARGE_INTEGER size{};
+    if (::GetFileSizeEx(file, &size) && size.QuadPart > 0) {
+        size.QuadPart -= 1;
+        ::SetFilePointerEx(file, size, nullptr, FILE_BEGIN);
+        ::SetEndOfFile(file);
+    }
+}
+
 const bool installed = [] {
     FaultHook = Stop;
+    WrittenHook = Shorten;
     return true;
 }();
 

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Who may change an installation made with administrator rights, under Wine (where the programs run
 # as administrator):
-#     protection_test.sh SETUP_EXE FABRICATE_EXE FLIP_EXE UNINSTALL_EXE SQUAT_EXE
+#     protection_test.sh SETUP_EXE FABRICATE_EXE FLIP_EXE UNINSTALL_EXE SQUAT_EXE UNINSTALL_FAULTS_EXE
 # - a record with a shortcut line on a network path, a device path or with another file name is
 #   refused whole by the uninstaller: exit code 1, nothing removed, the entry stays;
 # - a destination that is a link to another program's folder is refused before the first change;
@@ -16,10 +16,12 @@
 # - two installations with shortcuts: the shortcuts start the second; removing the first keeps them;
 # - a folder of the installation flipped between the real folder and a link to an outside folder
 #   while the uninstaller runs (by a Windows program, and by a Unix loop that Wine's sharing rules
-#   cannot stop): nothing outside is ever removed.
+#   cannot stop): nothing outside is ever removed; and, deterministically, the same folder swapped
+#   for the link at each point where the removal has checked an item's path and not yet opened it
+#   (the test build of the uninstaller waits there): the item is kept or the removal refused.
 # Runs in $TANDREL_WINEPREFIX when set, otherwise in a prefix of its own. Every run has a time limit.
 set -uo pipefail
-setup=$1 fabricate=$2 flip=$3 uninstaller=$4 squat=$5
+setup=$1 fabricate=$2 flip=$3 uninstaller=$4 squat=$5 uninstall_faults=$6
 source "$(dirname "${BASH_SOURCE[0]}")/../../scripts/lib/wine-test.sh" protection || exit 1
 programs=$(wine_shell_folder "$prefix" Programs) || fail "no Programs folder in the registry"
 sendto=$(wine_shell_folder "$prefix" SendTo) || fail "no SendTo folder in the registry"
@@ -226,12 +228,13 @@ mkdir -p "$apps"
 wine_own "$apps"
 chmod 0777 "$apps"
 for target in 'Tandrel' 'Sub\Tandrel'; do
+    target_re=${target//\\/\\\\}
     before=$(snapshot "$apps")
     wine_run_limited "$setup" /VERYSILENT /NOICONS "/DIR=C:\\Prot-Apps\\$target" '/LOG=C:\prot-apps.log'
     expect_exit 4 "new destination in a changeable folder ($target)"
     unchanged "$apps" "$before" "new destination in a changeable folder ($target)"
     log_matches prot-apps.log "new destination in a changeable folder ($target)" \
-        "^Error: C:\\\\Prot-Apps\\\\${target//\\/\\\\\\\\} can be changed by accounts other than the administrators \\(Everyone may .*: C:\\\\Prot-Apps\\)"
+        "^Error: C:\\\\Prot-Apps\\\\${target_re} can be changed by accounts other than the administrators \\(Everyone may .*: C:\\\\Prot-Apps\\)"
 done
 chmod 0755 "$apps"
 wine_run_limited "$setup" /VERYSILENT /NOICONS '/DIR=C:\Prot-Apps\Sub\Tandrel' '/LOG=C:\prot-apps.log'
@@ -299,11 +302,11 @@ printf 'other\r\n' >"$outside/other.txt"
 wine_own "$outside"
 outside_before=$(snapshot "$outside")
 race_dir=$drive_c/Prot-Race
-make_race_installation() {
+make_race_installation() {  # [uninstaller]
     rm -rf "$race_dir"
     mkdir -p "$race_dir/sub/empty"
     cp "$fabricate" "$race_dir/Tandrel.exe"
-    cp "$uninstaller" "$race_dir/Uninstall.exe"
+    cp "${1:-$uninstaller}" "$race_dir/Uninstall.exe"
     cp "$outside/notes.txt" "$race_dir/sub/notes.txt"
     wine_own "$race_dir"
     wine_run_limited "$fabricate" 'C:\Prot-Race'
@@ -370,6 +373,48 @@ for side in Windows Unix; do
     done
     summary $side
 done
+
+# ---- The swap at a chosen moment: the test build of the uninstaller waits at the K-th point where
+# an item's path has been checked and the item is not opened yet; the folder sub is swapped for a
+# link to the outside folder there, by Unix, which Wine's sharing rules do not stop. Every such point
+# of the removal is tried.
+point_text='the path checked, the item not opened yet'
+points_file=$drive_c/prot-points.log
+go=$drive_c/prot-go
+make_race_installation "$uninstall_faults"
+rm -f "$points_file"
+TANDREL_FAULT_LOG='C:\prot-points.log' wine_run_limited "$race_dir/Uninstall.exe" /VERYSILENT
+expect_exit 0 "swap: the removal without a swap"
+mapfile -t swap_points < <(tr -d '\r' <"$points_file" 2>/dev/null | grep -F " $point_text" | cut -d' ' -f1)
+((${#swap_points[@]} >= 2)) && ok "swap: ${#swap_points[@]} points between a check and an opening" ||
+    fail "swap: only ${#swap_points[@]} points between a check and an opening"
+kept_inside=0
+outcomes=()
+for k in "${swap_points[@]}"; do
+    make_race_installation "$uninstall_faults"
+    rm -f "$points_file" "$go"
+    TANDREL_FAULT_AT=$k TANDREL_FAULT_LOG='C:\prot-points.log' TANDREL_FAULT_WAIT='C:\prot-go' \
+        timeout 150 "$scripts/wine-run.sh" "$race_dir/Uninstall.exe" /VERYSILENT '/LOG=C:\prot-swap.log' \
+        >"$work/swap.log" 2>&1 &
+    remover=$!
+    for _ in $(seq 1 600); do
+        (($(grep -c . "$points_file" 2>/dev/null || echo 0) >= k)) && break
+        sleep 0.2
+    done
+    (($(grep -c . "$points_file" 2>/dev/null || echo 0) >= k)) || fail "swap at $k: the point was not reached"
+    mv -T "$race_dir/sub" "$race_dir/sub.real" && ln -s ../Prot-Outside "$race_dir/sub"
+    touch "$go"
+    wait "$remover"
+    STATUS=$?
+    rm -f "$race_dir/sub"
+    [[ -d "$race_dir/sub.real" ]] && mv -T "$race_dir/sub.real" "$race_dir/sub"
+    [[ -f "$race_dir/sub/notes.txt" ]] && kept_inside=$((kept_inside + 1))
+    race_outcome "swap at $k"
+done
+((kept_inside >= 1)) && ok "swap: the item behind the swapped folder was kept ($kept_inside of ${#swap_points[@]} points)" ||
+    fail "swap: no swap met the item behind the swapped folder"
+summary swap
+rm -f "$points_file" "$go" "$drive_c/prot-swap.log"
 
 if ((FAILURES > 0)); then
     echo "protection: $FAILURES check(s) failed"

@@ -1,0 +1,3 @@
+#include "lifecycle/fault_point.h"
+
+TWrittenHook WrittenHook = nullptr;
