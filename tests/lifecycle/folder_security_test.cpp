@@ -8,7 +8,10 @@
 
 #include <gtest/gtest.h>
 #include <string>
+#include <utility>
 #include <vector>
+
+#include "../common/temporary_name.h"
 
 namespace {
 
@@ -231,11 +234,16 @@ TEST(FolderSecurity, DenyAndAllowForDifferentKindsOfNewItemsDoNotMeet) {
 
 TEST(FolderSecurity, CreatorGroupStandsForTheCreatorsGroupOnNewItems) {
     // The creator's primary group holds other accounts: new items give it their rights.
-    const TFolderExposure exposure = Evaluate({kAdministratorsOnly + "(A;OICIIO;GA;;;CG)"});
-    ExpectExposed(exposure, TFolderRight::Write, TFolderPlace::NewContents, 0, "S-1-3-1");
-    EXPECT_EQ(exposure.Reason(), "CREATOR GROUP may change what is created inside it");
-    ExpectExposed(Evaluate({kAdministratorsOnly + "(A;OIIO;WD;;;CG)"}), TFolderRight::ChangePermissions,
-                  TFolderPlace::NewContents, 0, "S-1-3-1");
+    const std::pair<const char*, TFolderRight> rows[] = {
+        {"(A;OICIIO;GA;;;CG)", TFolderRight::Write},
+        {"(A;OIIO;WD;;;CG)", TFolderRight::ChangePermissions},
+        {"(A;CIIO;WO;;;CG)", TFolderRight::TakeOwnership},
+    };
+    for (const auto& [entry, right] : rows) {
+        const TFolderExposure exposure = Evaluate({kAdministratorsOnly + entry});
+        ExpectExposed(exposure, right, TFolderPlace::NewContents, 0, "S-1-3-1");
+        EXPECT_EQ(exposure.Reason(), "CREATOR GROUP may change what is created inside it") << entry;
+    }
     // On the folder itself it is in nobody's token; CREATOR OWNER on new items is the creator.
     ExpectProtected(Evaluate({kAdministratorsOnly + "(A;;FA;;;CG)(A;OICIIO;GA;;;CO)"}));
 }
@@ -370,9 +378,7 @@ std::string ProcessUser() {
 class MadeFolder : public ::testing::Test {
   protected:
     void SetUp() override {
-        char temp[MAX_PATH];
-        ASSERT_NE(::GetTempPathA(MAX_PATH, temp), 0u);
-        path_ = std::string(temp) + "tandrel-folder-security-" + std::to_string(::GetCurrentProcessId());
+        path_ = TemporaryName("tandrel-folder-security-");
         ::RemoveDirectoryA(path_.c_str());
     }
     void TearDown() override { ::RemoveDirectoryA(path_.c_str()); }

@@ -8,15 +8,19 @@
 #include <gtest/gtest.h>
 #include <string>
 
+#include "../common/temporary_name.h"
+
 namespace {
+
+std::string ExtractParent(const std::string& path) {
+    return path.substr(0, path.rfind('\\') + 1);
+}
 
 class InstallationLock : public ::testing::Test {
   protected:
     void SetUp() override {
-        char temp[MAX_PATH];
-        ASSERT_NE(::GetTempPathA(MAX_PATH, temp), 0u);
         // A long name, so that the folder has a short one that differs.
-        path_ = std::string(temp) + "Tandrel lock test folder " + std::to_string(::GetCurrentProcessId());
+        path_ = TemporaryName("Tandrel lock test folder ");
         ASSERT_TRUE(::CreateDirectoryA(path_.c_str(), nullptr)) << ::GetLastError();
     }
     void TearDown() override { ::RemoveDirectoryA(path_.c_str()); }
@@ -84,9 +88,8 @@ TEST_F(InstallationLock, HandedOverOnlyAsTheLockOfThatFolder) {
     // lock is taken as usual, and the original holds it.
     const UniqueFileHandle reader =
         OpenFolder(FILE_LIST_DIRECTORY, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE);
-    char temp[MAX_PATH];
-    ASSERT_NE(::GetTempPathA(MAX_PATH, temp), 0u);
-    const UniqueFileHandle other(::CreateFileA(temp, FILE_ADD_FILE,
+    const std::string temp = ExtractParent(path_);
+    const UniqueFileHandle other(::CreateFileA(temp.c_str(), FILE_ADD_FILE,
                                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                                nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
     ASSERT_TRUE(other);
