@@ -512,12 +512,14 @@ int RunRemoval(const std::string& folder,
         }
     }
     // The folders above the destination that the setup made, innermost first, while empty.
-    for (auto parent = record.Parents.rbegin(); destinationGone && parent != record.Parents.rend();
-         ++parent) {
-        if (IsProtectedDestination(*parent, SystemFolders()) || !RemoveEmptyFolderAbove(*parent)) {
+    const bool madeDestination =
+        std::ranges::find(record.Folders, kDestinationItself) != record.Folders.end();
+    for (const std::string& parent : RemovableParents(destination, record.Parents, madeDestination)) {
+        if (!destinationGone || IsProtectedDestination(parent, SystemFolders()) ||
+            !RemoveEmptyFolderAbove(parent)) {
             break;
         }
-        frontEnd.Removed(*parent);
+        frontEnd.Removed(parent);
     }
     frontEnd.Progress("", 100);
     frontEnd.Finished(destination, kept, failed);
