@@ -23,3 +23,13 @@ inline void WrittenPoint(void* file) {
         WrittenHook(file);
     }
 }
+
+// And they may wait where a run has checked a path inside an installation and is about to open the
+// item by it, so that the world can change right there: what is the kind of item opened.
+extern TFaultHook OpenHook;
+
+inline void OpenPoint(const char* what) {
+    if (OpenHook != nullptr) {
+        OpenHook(what);
+    }
+}

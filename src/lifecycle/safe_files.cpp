@@ -486,7 +486,7 @@ TOpenForRemoval TSafeFolder::OpenForRemoval(std::string_view name, TRemovableFil
     const std::string path = PathOf(name);
     // Every check by path is behind here: a folder of the chain swapped for a link from now on
     // leads the opening elsewhere, which only the check of what was opened can tell.
-    FaultPoint("the path checked, the item not opened yet");
+    OpenPoint("a file to remove");
     const TOpenForRemoval opened = file.Open(path);
     if (opened != TOpenForRemoval::Opened) {
         return opened;

@@ -378,14 +378,13 @@ done
 # an item's path has been checked and the item is not opened yet; the folder sub is swapped for a
 # link to the outside folder there, by Unix, which Wine's sharing rules do not stop. Every such point
 # of the removal is tried.
-point_text='the path checked, the item not opened yet'
 points_file=$drive_c/prot-points.log
 go=$drive_c/prot-go
 make_race_installation "$uninstall_faults"
 rm -f "$points_file"
-TANDREL_FAULT_LOG='C:\prot-points.log' wine_run_limited "$race_dir/Uninstall.exe" /VERYSILENT
+TANDREL_OPEN_LOG='C:\prot-points.log' wine_run_limited "$race_dir/Uninstall.exe" /VERYSILENT
 expect_exit 0 "swap: the removal without a swap"
-mapfile -t swap_points < <(tr -d '\r' <"$points_file" 2>/dev/null | grep -F " $point_text" | cut -d' ' -f1)
+mapfile -t swap_points < <(tr -d '\r' <"$points_file" 2>/dev/null | cut -d' ' -f1)
 ((${#swap_points[@]} >= 2)) && ok "swap: ${#swap_points[@]} points between a check and an opening" ||
     fail "swap: only ${#swap_points[@]} points between a check and an opening"
 kept_inside=0
@@ -393,7 +392,7 @@ outcomes=()
 for k in "${swap_points[@]}"; do
     make_race_installation "$uninstall_faults"
     rm -f "$points_file" "$go"
-    TANDREL_FAULT_AT=$k TANDREL_FAULT_LOG='C:\prot-points.log' TANDREL_FAULT_WAIT='C:\prot-go' \
+    TANDREL_OPEN_AT=$k TANDREL_OPEN_LOG='C:\prot-points.log' TANDREL_FAULT_WAIT='C:\prot-go' \
         timeout 150 "$scripts/wine-run.sh" "$race_dir/Uninstall.exe" /VERYSILENT '/LOG=C:\prot-swap.log' \
         >"$work/swap.log" 2>&1 &
     remover=$!
