@@ -202,20 +202,28 @@ expect_exit 0 "journal: installed"
 printf 'a shortcut of another program\r\n' >"$sendto/victim.lnk"
 wine_own "$sendto/victim.lnk"
 chmod 0777 "$drive_c/Prot-Journal"
-printf 'Tandrel install journal 1\r\ndestination C:\\Prot-Journal\r\nentry machine C:\\Evil\r\nentry user \\\\attacker\\share\\Tandrel\r\nshortcut %s\\victim.lnk\r\nput readme.txt.~new>readme.txt\r\ndone 3\r\n' \
-    "$sendto_win" >"$drive_c/Prot-Journal/Uninstall.jnl"
+# A journal that reads well: rolled back, it would point the entry elsewhere and delete readme.txt.
+printf 'Tandrel install journal 1\r\ndestination C:\\Prot-Journal\r\nentry machine C:\\Evil\r\nput readme.txt.~new>readme.txt\r\ndone 1\r\n' \
+    >"$drive_c/Prot-Journal/Uninstall.jnl"
 wine_own "$drive_c/Prot-Journal/Uninstall.jnl"
 before=$(snapshot "$drive_c/Prot-Journal")
 victim_before=$(sha256sum "$sendto/victim.lnk")
-remove Prot-Journal
-expect_exit 1 "planted journal"
-unchanged "$drive_c/Prot-Journal" "$before" "planted journal"
-[[ "$(sha256sum "$sendto/victim.lnk" 2>&1)" == "$victim_before" ]] && ok "planted journal: victim.lnk stays" ||
-    fail "planted journal: victim.lnk was removed"
-[[ "$(entry_location)" == 'C:\Prot-Journal' ]] && ok "planted journal: the entry stays" ||
-    fail "planted journal: the entry names '$(entry_location)'"
-log_matches prot-remove-Prot-Journal.log "planted journal" \
-    '^Error: C:\\Prot-Journal can be changed by accounts other than the administrators \(Everyone may'
+# The uninstaller in the folder, and the removal it hands to its copy, run by itself.
+for how in uninstaller copy; do
+    if [[ $how == uninstaller ]]; then
+        remove Prot-Journal
+    else
+        wine_run_limited "$uninstaller" /VERYSILENT '/ORIGINAL=C:\Prot-Journal' '/LOG=C:\prot-remove-Prot-Journal.log'
+    fi
+    expect_exit 1 "planted journal ($how)"
+    unchanged "$drive_c/Prot-Journal" "$before" "planted journal ($how)"
+    [[ "$(sha256sum "$sendto/victim.lnk" 2>&1)" == "$victim_before" ]] && ok "planted journal ($how): victim.lnk stays" ||
+        fail "planted journal ($how): victim.lnk was removed"
+    [[ "$(entry_location)" == 'C:\Prot-Journal' ]] && ok "planted journal ($how): the entry stays" ||
+        fail "planted journal ($how): the entry names '$(entry_location)'"
+    log_matches prot-remove-Prot-Journal.log "planted journal ($how)" \
+        '^Error: C:\\Prot-Journal can be changed by accounts other than the administrators \(Everyone may'
+done
 rm -f "$drive_c/Prot-Journal/Uninstall.jnl" "$sendto/victim.lnk"
 chmod 0755 "$drive_c/Prot-Journal"
 remove Prot-Journal
