@@ -13,6 +13,7 @@
 #include "framework/sysutils.h"
 #include "framework/unit_startup.h"
 #include "lifecycle/command_line_win32.h"
+#include "lifecycle/fault_point.h"
 #include "lifecycle/folder_security.h"
 #include "lifecycle/install_transaction.h"
 #include "lifecycle/removal_plan.h"
@@ -121,6 +122,8 @@ int RunCopy(const TUninstallOptions& options, const std::string& commandLine) {
         }
     } catch (const std::exception&) {
     }
+    // The lock handed over is held from this program's start on: nothing else may run meanwhile.
+    FaultPoint("the copy started");
     return WithFrontEnd(options, commandLine, [&](TRemovalFrontEnd& frontEnd) {
         return RunRemoval(WithoutTrailingBackslash(options.Original), parking, frontEnd, options.Lock);
     });

@@ -10,7 +10,8 @@
 # - the drive filled during the run: rolled back, exit code 6, the file and the drive in the log;
 # - two setups at once (the second given the folder by its short name and other spellings too), and
 #   a setup with a removal: the second ends with exit code 7 and changes nothing, the first
-#   completes;
+#   completes; a setup while the removal's copy waits at its start ends with 7 (the lock passes to
+#   the copy with no gap);
 # - a new file that comes out short with no error: refused before it is put in place.
 set -uo pipefail
 setup=$1 faults=$2 uninstall_faults=$3 program=$4 payload=$5
@@ -246,6 +247,32 @@ for name in "${names[@]}"; do
     check_same "$(source_of "$name")" "$dest/$name" "two at once: the first installed $name"
 done
 [[ -e "$dest/Uninstall.jnl" ]] && fail "two at once: the first left its journal"
+
+# ---- The uninstaller hands the lock to its copy with no moment in which nobody holds it: while the
+# copy waits at its very start, a setup on the folder ends with 7; then the removal completes.
+rm -rf "$dest"
+run "$setup" /VERYSILENT /NOICONS "/DIR=$dest_win"
+cp "$work/Uninstall-faults.exe" "$dest/Uninstall.exe"
+points_log handover
+rm -f "$work/go"
+TANDREL_FAULT_AT=1 TANDREL_FAULT_LOG=$FAULT_LOG_WIN TANDREL_FAULT_WAIT="Z:${work//\//\\}\\go" \
+    timeout 180 "$scripts/wine-run.sh" "$dest/Uninstall.exe" /VERYSILENT >/dev/null 2>&1 &
+remover=$!
+for _ in $(seq 1 600); do
+    (($(grep -c . "$FAULT_LOG" 2>/dev/null || echo 0) >= 1)) && break
+    sleep 0.2
+done
+[[ "$(head -n 1 "$FAULT_LOG" 2>/dev/null | tr -d '\r')" == "1 the copy started" ]] && ok "hand-over: the copy waits at its start" ||
+    fail "hand-over: the copy did not reach its start ('$(head -n 1 "$FAULT_LOG" 2>/dev/null)')"
+run "$setup" /VERYSILENT /NOICONS "/DIR=$dest_win" '/LOG=C:\interrupted-handover.log'
+[[ "$STATUS" == 7 ]] && ok "hand-over: a setup meanwhile ends with 7" || fail "hand-over: a setup meanwhile ended with $STATUS"
+touch "$work/go"
+chmod a+r "$work/go"
+wait "$remover"
+remover_status=$?
+[[ "$remover_status" == 0 ]] && ok "hand-over: the removal completes" || fail "hand-over: the removal ended with $remover_status"
+[[ ! -e "$dest" ]] && ok "hand-over: the installation is gone" || fail "hand-over: left $(ls -A "$dest")"
+rm -f "$work/go" "$drive_c/interrupted-handover.log"
 
 # ---- A new file that comes out short with no error (the test build drops the last byte of the
 # K-th file it expands, once written): refused before the file is put in place, for every file;
