@@ -14,6 +14,7 @@
 #include "framework/string_list.h"
 #include "framework/sysutils.h"
 #include "framework/unique_handle.h"
+#include "lifecycle/fault_point.h"
 #include "lifecycle/removal_plan.h"
 #include "widgets/gauges.h"
 
@@ -161,6 +162,7 @@ void TfrmCopy::ExtractAllFiles(TInstallFrontEnd& frontEnd, TInstallRun& run) {
         }
         Compress1->OnCheckFile = outer;
         Compress1->OnOpenOutput = nullptr;
+        WrittenPoint(file.Handle());
         // Written means there, in full, under the name the loop gave it.
         if (info == nullptr || selection.Count() != 1 || selection[0] != written ||
             !ReadSizeAndDigest(file.Handle(), size, digest) || size != info->FullSize) {

@@ -87,6 +87,21 @@ bool ProtectDestination(TInstallRun& run) {
         Format(kUnprotectedDestination, run.Destination.c_str(), exposure.Reason().c_str()));
 }
 
+// With administrator rights, a destination still to be made must be made where only the
+// administrators can change what lies above it: the folder that exists above it and every one up
+// to the root are judged before the first folder is made.
+void RefuseExposedParents(const std::string& destination, const std::vector<std::string>& missing) {
+    if (missing.empty() || !IsRunningAsAdministrator()) {
+        return;
+    }
+    const std::string existing = ExtractFilePath(missing.front());
+    std::string where;
+    if (const TFolderExposure exposure = NewDestinationExposure(existing, missing.size(), where)) {
+        throw EUnprotectedDestination(
+            Format(kUnprotectedDestination, destination.c_str(), (exposure.Reason() + ": " + where).c_str()));
+    }
+}
+
 // Opens the destination for the run: never a link; a journal left by a run that did not end is
 // rolled back first; the record of the earlier installation is read when it is this folder's.
 }  // namespace
@@ -94,17 +109,22 @@ bool ProtectDestination(TInstallRun& run) {
 void OpenDestination(TInstallRun& run, TInstallFrontEnd& frontEnd) {
     TInstallState& state = InstallState;
     run.Destination = FullDestination();
+    MakeDestinationFolders();
+    // The lock is the destination itself, made by now: a run that holds it has checked it.
     run.Lock.emplace(run.Destination);
-    if (!run.Lock->Held()) {
+    if (run.Lock->Busy()) {
         throw EAnotherRun(kAnotherRunMessage);
     }
-    MakeDestinationFolders();
+    if (!run.Lock->Held()) {
+        throw Exception(run.Lock->Failure());
+    }
     run.MadeAbove = state.MadeAbove;
     run.MadeDestination = state.DestinationMade;
     run.Security = FolderSecurity();
     run.RegistrationBytes = RegistrationBytes();
     try {
         run.Folder.emplace(run.Destination);
+        run.Folder->KeepLock(std::move(*run.Lock));
     } catch (const EUnsafePath&) {
         throw ELinkInDestination(Format(kLinkInDestination, run.Destination.c_str()));
     }
@@ -150,6 +170,7 @@ void RollBackRun(TInstallRun& run, TInstallFrontEnd& frontEnd) {
         return;
     }
     run.Folder.reset();
+    run.Lock.reset();
     TInstallState& state = InstallState;
     if (state.DestinationMade && RemoveEmptyFolderAbove(WithoutTrailingBackslash(state.DestinationFolder))) {
         for (auto parent = state.MadeAbove.rbegin();
@@ -199,6 +220,7 @@ void MakeDestinationFolders() {
         }
         folder = parent;
     }
+    RefuseExposedParents(destination, missing);
     for (const std::string& folder : missing) {
         if (!::CreateDirectoryA(folder.c_str(), FolderSecurity())) {
             const DWORD code = ::GetLastError();

@@ -138,7 +138,7 @@ void TfrmMain::btnDirContinueClick(TObject*) {
         // why when it cannot.
         try {
             MakeDestinationFolders();
-        } catch (const EInOutError&) {
+        } catch (const std::exception&) {
         }
     }
 

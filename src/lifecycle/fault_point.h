@@ -11,3 +11,25 @@ inline void FaultPoint(const char* what) {
         FaultHook(what);
     }
 }
+
+// The test builds of the setup may also change a file that a run has just written, before the run
+// checks it (a new file once expanded, open for reading and writing), so that what the checks
+// catch can be tried: file is its handle.
+using TWrittenHook = void (*)(void* file);
+extern TWrittenHook WrittenHook;
+
+inline void WrittenPoint(void* file) {
+    if (WrittenHook != nullptr) {
+        WrittenHook(file);
+    }
+}
+
+// And they may wait where a run has checked a path inside an installation and is about to open the
+// item by it, so that the world can change right there: what is the kind of item opened.
+extern TFaultHook OpenHook;
+
+inline void OpenPoint(const char* what) {
+    if (OpenHook != nullptr) {
+        OpenHook(what);
+    }
+}

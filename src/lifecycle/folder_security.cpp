@@ -9,6 +9,8 @@
 #include <map>
 
 #include "framework/file_stream.h"
+#include "framework/sysutils.h"
+#include "lifecycle/removal_plan.h"
 #include "lifecycle/safe_files.h"
 
 namespace {
@@ -71,6 +73,35 @@ TGrant UnknownEntry() {
     return grant;
 }
 
+// The items that an entry may reach: the folder itself, the files and folders created right inside
+// it, and those created deeper down (through the folders created inside, whose entries are inherited
+// from it).
+enum class TReached { Itself, NewFiles, NewFolders, DeeperFiles, DeeperFolders };
+constexpr TReached kNewContents[] = {TReached::NewFiles, TReached::NewFolders, TReached::DeeperFiles,
+                                     TReached::DeeperFolders};
+
+// Whether an entry with these flags applies to the items reached. An entry inherited by files only
+// (or by folders only) says nothing about the other kind, so a deny and an allow for different
+// kinds never meet; one that does not propagate stops at the items right inside.
+bool Reaches(BYTE flags, TReached reached) {
+    const bool files = (flags & OBJECT_INHERIT_ACE) != 0;
+    const bool folders = (flags & CONTAINER_INHERIT_ACE) != 0;
+    const bool further = (flags & NO_PROPAGATE_INHERIT_ACE) == 0;
+    switch (reached) {
+        case TReached::Itself:
+            return (flags & INHERIT_ONLY_ACE) == 0;
+        case TReached::NewFiles:
+            return files;
+        case TReached::NewFolders:
+            return folders;
+        case TReached::DeeperFiles:
+            return files && further;
+        case TReached::DeeperFolders:
+            return folders && further;
+    }
+    return false;
+}
+
 // The owner and the access list of one descriptor, and whom it trusts.
 class TDescriptorView {
   public:
@@ -97,48 +128,33 @@ class TDescriptorView {
     const std::string& Owner() const { return owner_; }
     bool OwnerTrusted() const { return Contains(trusted_, owner_); }
 
-    // The first allow entry that gives an untrusted account one of the rights in wanted: the
-    // entries that apply to the object itself, or (newContents) those that are inherited by what
-    // is created inside it.
-    TGrant FirstGrant(ACCESS_MASK wanted, bool newContents) const {
+    // The first allow entry that gives an untrusted account one of the rights in wanted on the
+    // items of kind reached: the folder itself, or one of the kinds of item created inside it.
+    TGrant FirstGrant(ACCESS_MASK wanted, TReached reached) const {
         std::map<std::string, ACCESS_MASK> denied;
+        ACCESS_MASK deniedToEveryone = 0;
         for (DWORD i = 0; i < dacl_->AceCount; ++i) {
-            ACE_HEADER* header = nullptr;
-            if (!::GetAce(dacl_, i, reinterpret_cast<void**>(&header))) {
+            const ACE_HEADER* header = nullptr;
+            PSID sid = nullptr;
+            if (!EntryAt(i, header, sid)) {
                 return UnknownEntry();
             }
-            const bool applies = newContents
-                                     ? (header->AceFlags & (OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE)) != 0
-                                     : (header->AceFlags & INHERIT_ONLY_ACE) == 0;
-            if (!applies) {
+            if (!Reaches(header->AceFlags, reached)) {
                 continue;
             }
             const BYTE type = header->AceType;
-            const bool allows = type == ACCESS_ALLOWED_ACE_TYPE || type == ACCESS_ALLOWED_CALLBACK_ACE_TYPE;
-            const bool denies = type == ACCESS_DENIED_ACE_TYPE || type == ACCESS_DENIED_CALLBACK_ACE_TYPE;
-            // The allowed, denied and their callback forms share one layout: header, mask, SID,
-            // whose count of parts (its second byte) gives its length, all within the entry's size.
-            const size_t sidOffset = offsetof(ACCESS_ALLOWED_ACE, SidStart);
-            if ((!allows && !denies) || header->AceSize < sidOffset + ::GetSidLengthRequired(0)) {
-                return UnknownEntry();
-            }
-            const auto* ace = reinterpret_cast<const ACCESS_ALLOWED_ACE*>(header);
-            PSID sid = const_cast<DWORD*>(&ace->SidStart);
-            const BYTE parts = reinterpret_cast<const BYTE*>(sid)[1];
-            if (::GetSidLengthRequired(parts) > header->AceSize - sidOffset || !::IsValidSid(sid)) {
-                return UnknownEntry();
-            }
             const std::string account = SidText(sid);
-            const ACCESS_MASK mask = MapFileRights(ace->Mask);
+            const ACCESS_MASK mask = MapFileRights(reinterpret_cast<const ACCESS_ALLOWED_ACE*>(header)->Mask);
             if (type == ACCESS_DENIED_ACE_TYPE) {
-                denied[account] |= mask;
+                // Everyone is in every token: a deny for Everyone takes the rights from all.
+                (account == kEveryone ? deniedToEveryone : denied[account]) |= mask;
                 continue;
             }
             // A condition may be false: its deny takes nothing away, its allow may give.
-            if (denies || Harmless(account, newContents)) {
+            if (type == ACCESS_DENIED_CALLBACK_ACE_TYPE || Harmless(account, reached != TReached::Itself)) {
                 continue;
             }
-            const ACCESS_MASK granted = mask & wanted & ~denied[account];
+            const ACCESS_MASK granted = mask & wanted & ~denied[account] & ~deniedToEveryone;
             if (granted != 0) {
                 return {.account = account, .rights = granted, .unknownEntry = false};
             }
@@ -146,16 +162,56 @@ class TDescriptorView {
         return {};
     }
 
+    // Whether the list names OWNER RIGHTS in an entry on the folder itself: the owner then has the
+    // rights of those entries, not the right to change the permissions that owning gives.
+    bool OwnerRightsLimitOwner() const {
+        for (DWORD i = 0; dacl_ != nullptr && i < dacl_->AceCount; ++i) {
+            const ACE_HEADER* header = nullptr;
+            PSID sid = nullptr;
+            if (EntryAt(i, header, sid) && Reaches(header->AceFlags, TReached::Itself) &&
+                SidText(sid) == kOwnerRights) {
+                return true;
+            }
+        }
+        return false;
+    }
+
   private:
+    // The entry at index, when it is of a kind understood here (allowed, denied and their callback
+    // forms, which share one layout: header, mask, SID, whose count of parts, its second byte,
+    // gives its length, all within the entry's size).
+    bool EntryAt(DWORD index, const ACE_HEADER*& header, PSID& sid) const {
+        void* entry = nullptr;
+        if (!::GetAce(dacl_, index, &entry)) {
+            return false;
+        }
+        header = static_cast<const ACE_HEADER*>(entry);
+        const BYTE type = header->AceType;
+        const bool known = type == ACCESS_ALLOWED_ACE_TYPE || type == ACCESS_ALLOWED_CALLBACK_ACE_TYPE ||
+                           type == ACCESS_DENIED_ACE_TYPE || type == ACCESS_DENIED_CALLBACK_ACE_TYPE;
+        const size_t sidOffset = offsetof(ACCESS_ALLOWED_ACE, SidStart);
+        if (!known || header->AceSize < sidOffset + ::GetSidLengthRequired(0)) {
+            return false;
+        }
+        sid = const_cast<DWORD*>(&static_cast<const ACCESS_ALLOWED_ACE*>(entry)->SidStart);
+        const BYTE parts = static_cast<const BYTE*>(sid)[1];
+        return ::GetSidLengthRequired(parts) <= header->AceSize - sidOffset && ::IsValidSid(sid);
+    }
+
     bool Harmless(const std::string& account, bool newContents) const {
         if (Contains(trusted_, account)) {
             return true;
         }
-        // CREATOR OWNER and CREATOR GROUP are in no one's token: on the object they give nothing,
-        // on what is created inside they stand for its creator. OWNER RIGHTS stands for the owner
-        // of the object, whose trust is tested by itself.
-        if (account == kCreatorOwner || account == kCreatorGroup) {
+        // CREATOR OWNER and CREATOR GROUP are in no one's token: on the folder itself they give
+        // nothing. On what is created inside, CREATOR OWNER stands for the creator (an
+        // administrator, when only they can create there), but CREATOR GROUP for the creator's
+        // primary group, which holds other accounts. OWNER RIGHTS stands for the owner of the
+        // object, whose trust is tested by itself.
+        if (account == kCreatorOwner) {
             return true;
+        }
+        if (account == kCreatorGroup) {
+            return !newContents;
         }
         return account == kOwnerRights && (newContents || OwnerTrusted());
     }
@@ -186,22 +242,24 @@ TFolderExposure EvaluateFolder(const TDescriptorView& folder) {
     if (!folder.HasAccessList()) {
         return NoAccessList(TFolderPlace::Itself, 0);
     }
-    const TGrant own = folder.FirstGrant(kFolderRights, false);
+    const TGrant own = folder.FirstGrant(kFolderRights, TReached::Itself);
     if (own.unknownEntry) {
         return Exposure(TFolderRight::Unknown, TFolderPlace::Itself, 0);
     }
     if (own.rights != 0) {
         return Exposure(StrongestRight(own.rights), TFolderPlace::Itself, 0, own.account);
     }
-    if (!folder.OwnerTrusted()) {
+    if (!folder.OwnerTrusted() && !folder.OwnerRightsLimitOwner()) {
         return Exposure(TFolderRight::Owner, TFolderPlace::Itself, 0, folder.Owner());
     }
-    const TGrant inside = folder.FirstGrant(kFolderRights, true);
-    if (inside.unknownEntry) {
-        return Exposure(TFolderRight::Unknown, TFolderPlace::NewContents, 0);
-    }
-    if (inside.rights != 0) {
-        return Exposure(StrongestRight(inside.rights), TFolderPlace::NewContents, 0, inside.account);
+    for (const TReached reached : kNewContents) {
+        const TGrant inside = folder.FirstGrant(kFolderRights, reached);
+        if (inside.unknownEntry) {
+            return Exposure(TFolderRight::Unknown, TFolderPlace::NewContents, 0);
+        }
+        if (inside.rights != 0) {
+            return Exposure(StrongestRight(inside.rights), TFolderPlace::NewContents, 0, inside.account);
+        }
     }
     return {};
 }
@@ -214,14 +272,14 @@ TFolderExposure EvaluateAbove(const TDescriptorView& above, size_t level, bool i
         return NoAccessList(TFolderPlace::Above, level);
     }
     const ACCESS_MASK wanted = FILE_DELETE_CHILD | WRITE_DAC | WRITE_OWNER | (isRoot ? 0 : DELETE);
-    const TGrant grant = above.FirstGrant(wanted, false);
+    const TGrant grant = above.FirstGrant(wanted, TReached::Itself);
     if (grant.unknownEntry) {
         return Exposure(TFolderRight::Unknown, TFolderPlace::Above, level);
     }
     if (grant.rights != 0) {
         return Exposure(StrongestRight(grant.rights), TFolderPlace::Above, level, grant.account);
     }
-    if (!above.OwnerTrusted()) {
+    if (!above.OwnerTrusted() && !above.OwnerRightsLimitOwner()) {
         return Exposure(TFolderRight::Owner, TFolderPlace::Above, level, above.Owner());
     }
     return {};
@@ -237,7 +295,7 @@ std::string AccountName(const std::string& account) {
         {"S-1-5-7", "ANONYMOUS LOGON"},  {"S-1-5-2", "NETWORK"},
         {"S-1-5-6", "SERVICE"},          {"S-1-5-19", "LOCAL SERVICE"},
         {"S-1-5-20", "NETWORK SERVICE"}, {"S-1-15-2-1", "ALL APPLICATION PACKAGES"},
-        {"S-1-3-4", "OWNER RIGHTS"},
+        {"S-1-3-4", "OWNER RIGHTS"},     {"S-1-3-1", "CREATOR GROUP"},
     };
     if (const auto known = kWellKnown.find(account); known != kWellKnown.end()) {
         return known->second;
@@ -292,10 +350,18 @@ TFolderExposure EvaluateFolderSecurity(std::span<const PSECURITY_DESCRIPTOR> cha
     if (TFolderExposure folder = EvaluateFolder(TDescriptorView(chain[0], trusted))) {
         return folder;
     }
-    for (size_t level = 1; level < chain.size(); ++level) {
-        const bool isRoot = endsAtRoot && level + 1 == chain.size();
-        if (TFolderExposure above = EvaluateAbove(TDescriptorView(chain[level], trusted), level, isRoot)) {
-            return above;
+    return EvaluateFoldersAbove(chain.subspan(1), 1, endsAtRoot, trusted);
+}
+
+TFolderExposure EvaluateFoldersAbove(std::span<const PSECURITY_DESCRIPTOR> above,
+                                     size_t firstLevel,
+                                     bool endsAtRoot,
+                                     const std::vector<std::string>& trusted) {
+    for (size_t index = 0; index < above.size(); ++index) {
+        const bool isRoot = endsAtRoot && index + 1 == above.size();
+        if (TFolderExposure exposure =
+                EvaluateAbove(TDescriptorView(above[index], trusted), firstLevel + index, isRoot)) {
+            return exposure;
         }
     }
     return {};
@@ -442,48 +508,161 @@ std::vector<std::string> InstallationTrustedAccounts() {
     return trusted;
 }
 
+namespace {
+
+// The folders from path up to its volume's root: their paths and descriptors, each read by its path
+// without following a link (a link on the way is judged by its own permissions: whoever may change
+// it may redirect the path).
+struct TFolderChain {
+    std::vector<std::string> Paths;
+    std::vector<UniqueSecurityDescriptor> Owned;
+    bool EndsAtRoot = false;
+
+    void Add(const std::string& path, UniqueSecurityDescriptor descriptor) {
+        Paths.push_back(path);
+        Owned.push_back(std::move(descriptor));
+    }
+    // Adds the folders above path, its parent first.
+    void AddAbove(std::string path) {
+        while (true) {
+            const size_t cut = path.rfind('\\');
+            if (cut == std::string::npos || cut < 2) {
+                return;
+            }
+            path.resize(cut);
+            const bool root = path.size() == 2 && path[1] == ':';
+            Add(root ? path + "\\" : path, SecurityOfPath(root ? path + "\\" : path));
+            if (root) {
+                EndsAtRoot = true;
+                return;
+            }
+        }
+    }
+    std::vector<PSECURITY_DESCRIPTOR> Descriptors() const {
+        std::vector<PSECURITY_DESCRIPTOR> chain;
+        for (const UniqueSecurityDescriptor& descriptor : Owned) {
+            chain.push_back(descriptor.get());
+        }
+        return chain;
+    }
+};
+
+// The path of the open folder as the system resolved it, links on the way followed ("C:\\real"),
+// or empty when it cannot say or it is not on a lettered drive.
+std::string ResolvedPath(HANDLE folder) {
+    char path[MAX_PATH + 8] = {};
+    const DWORD length =
+        ::GetFinalPathNameByHandleA(folder, path, sizeof path, FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+    if (length == 0 || length >= sizeof path) {
+        return {};
+    }
+    std::string resolved(path, length);
+    if (resolved.rfind("\\\\?\\", 0) == 0) {
+        resolved.erase(0, 4);
+    }
+    const bool lettered = resolved.size() >= 3 && resolved[1] == ':' && resolved[2] == '\\';
+    return lettered ? WithoutTrailingBackslash(resolved) : std::string();
+}
+
+// The first exposure of the folders above the folder at spelled (held open by folder), counted
+// from firstLevel: those its path names and, when the path passes a link, those the system really
+// passes to reach it. where: the folder exposed.
+TFolderExposure ExposureAbove(const std::string& spelled,
+                              HANDLE folder,
+                              size_t firstLevel,
+                              const std::vector<std::string>& trusted,
+                              std::string& where) {
+    std::vector<std::string> paths = {spelled};
+    const std::string resolved = ResolvedPath(folder);
+    if (!resolved.empty() && !SameTextAscii(resolved, WithoutTrailingBackslash(spelled))) {
+        paths.push_back(resolved);
+    }
+    for (const std::string& path : paths) {
+        TFolderChain chain;
+        chain.AddAbove(path);
+        const std::vector<PSECURITY_DESCRIPTOR> descriptors = chain.Descriptors();
+        if (TFolderExposure exposure =
+                EvaluateFoldersAbove(descriptors, firstLevel, chain.EndsAtRoot, trusted)) {
+            where = chain.Paths[exposure.level - firstLevel];
+            return exposure;
+        }
+    }
+    return {};
+}
+
+}  // namespace
+
 TFolderExposure InstallationExposure(TSafeFolder& folder,
                                      const std::vector<std::string>& files,
                                      std::string& where) {
-    // The folder by the handle that holds it, then each folder above it by its path.
-    std::vector<UniqueSecurityDescriptor> owned;
+    // The folder by the handle that holds it, then each folder above it.
     uint32_t error = 0;
-    owned.push_back(ReadFolderSecurity(folder.RootHandle(), error));
-    std::string above = folder.Root();
-    bool endsAtRoot = false;
-    while (true) {
-        const size_t cut = above.rfind('\\');
-        if (cut == std::string::npos || cut < 2) {
-            break;
-        }
-        above.resize(cut);
-        const bool root = above.size() == 2 && above[1] == ':';
-        owned.push_back(SecurityOfPath(root ? above + "\\" : above));
-        if (root) {
-            endsAtRoot = true;
-            break;
-        }
-    }
-    std::vector<PSECURITY_DESCRIPTOR> chain;
-    for (const UniqueSecurityDescriptor& descriptor : owned) {
-        chain.push_back(descriptor.get());
-    }
+    const UniqueSecurityDescriptor own = ReadFolderSecurity(folder.RootHandle(), error);
     const std::vector<std::string> trusted = InstallationTrustedAccounts();
     where.clear();
-    if (TFolderExposure exposure = EvaluateFolderSecurity(chain, endsAtRoot, trusted)) {
+    const PSECURITY_DESCRIPTOR itself[] = {own.get()};
+    if (TFolderExposure exposure = EvaluateFolderSecurity(itself, false, trusted)) {
         return exposure;
     }
+    std::string above;
+    if (TFolderExposure exposure = ExposureAbove(folder.Root(), folder.RootHandle(), 1, trusted, above)) {
+        return exposure;
+    }
+    // Each file as the folder's own contents: its parents are the folder's chain, judged above.
     for (const std::string& name : files) {
         if (!folder.Exists(name)) {
             continue;
         }
         UniqueSecurityDescriptor file = SecurityOfPath(folder.PathOf(name));
-        std::vector<PSECURITY_DESCRIPTOR> fileChain = {file.get()};
-        fileChain.insert(fileChain.end(), chain.begin(), chain.end());
-        if (TFolderExposure exposure = EvaluateFolderSecurity(fileChain, endsAtRoot, trusted)) {
+        const PSECURITY_DESCRIPTOR fileChain[] = {file.get(), own.get()};
+        if (TFolderExposure exposure = EvaluateFolderSecurity(fileChain, false, trusted)) {
             where = name;
             return exposure;
         }
     }
     return {};
+}
+
+TFolderExposure NewDestinationExposure(const std::string& nearest, size_t missing, std::string& where) {
+    // "C:\\" for a drive's root, any other folder without a trailing backslash.
+    std::string existing = WithoutTrailingBackslash(nearest);
+    if (existing.size() == 2 && existing[1] == ':') {
+        existing += '\\';
+    }
+    where = existing;
+    const UniqueFileHandle folder(::CreateFileA(existing.c_str(), READ_CONTROL | FILE_READ_ATTRIBUTES,
+                                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                                nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    if (!folder) {
+        return Exposure(TFolderRight::Unknown, TFolderPlace::Above, missing);
+    }
+    const std::vector<std::string> trusted = InstallationTrustedAccounts();
+    // The folder that exists, as the nearest folder above the destination (its path's own item, a
+    // link included, and the folder the system reaches through it), then those above it.
+    uint32_t error = 0;
+    const UniqueSecurityDescriptor named = SecurityOfPath(existing);
+    const UniqueSecurityDescriptor reached = ReadFolderSecurity(folder.get(), error);
+    const bool root = existing.size() <= 3 && existing.size() >= 2 && existing[1] == ':';
+    for (const PSECURITY_DESCRIPTOR descriptor : {named.get(), reached.get()}) {
+        if (TFolderExposure exposure = EvaluateFoldersAbove({&descriptor, 1}, missing, root, trusted)) {
+            return exposure;
+        }
+    }
+    if (root) {
+        return {};
+    }
+    return ExposureAbove(existing, folder.get(), missing + 1, trusted, where);
+}
+
+std::string UntrustedInstallation(TSafeFolder& folder, const std::vector<std::string>& files) {
+    if (!IsRunningAsAdministrator()) {
+        return {};
+    }
+    std::string where;
+    const TFolderExposure exposure = InstallationExposure(folder, files, where);
+    if (!exposure) {
+        return {};
+    }
+    const std::string what = where.empty() ? folder.Root() : AddTrailingBackslash(folder.Root()) + where;
+    return what + " can be changed by accounts other than the administrators (" + exposure.Reason() + ")";
 }

@@ -92,6 +92,13 @@ TFolderExposure EvaluateFolderSecurity(std::span<const PSECURITY_DESCRIPTOR> cha
                                        bool endsAtRoot,
                                        const std::vector<std::string>& trusted = DefaultTrustedAccounts());
 
+// The folders above a folder, judged as EvaluateFolderSecurity judges chain[1] and upwards: above[0]
+// is at level firstLevel (1: the folder's parent), the next one level higher, and so on.
+TFolderExposure EvaluateFoldersAbove(std::span<const PSECURITY_DESCRIPTOR> above,
+                                     size_t firstLevel,
+                                     bool endsAtRoot,
+                                     const std::vector<std::string>& trusted = DefaultTrustedAccounts());
+
 // The permissions the setup gives a folder that it creates when it runs with administrator
 // rights, as Program Files has them: nothing inherited from above, full control for SYSTEM and
 // Administrators, read and run for Users, all of it inherited by what is inside, owner
@@ -138,7 +145,23 @@ class TSafeFolder;
 // Whether accounts other than the administrators can change the installation in folder: the folder
 // itself with every folder above it up to its volume's root and, each read with the folder and
 // those above it, the files named (relative names; a missing one counts for nothing). Returns the
-// first exposure found, with what it concerns in where ("" for the folder itself).
+// first exposure found, with what it concerns in where ("" for the folder itself). The folders
+// above are those the path names (a link on the way by its own permissions) and, when the path
+// passes a link, those the system really passes to reach the folder.
 TFolderExposure InstallationExposure(TSafeFolder& folder,
                                      const std::vector<std::string>& files,
                                      std::string& where);
+
+// Whether accounts other than the administrators can change a destination that does not exist yet
+// once it is made: existing is the nearest folder above it that exists, missing the number of
+// folders to make below it (1: the destination alone). existing and every folder above it up to the
+// root are judged as the folders above an existing destination are (existing at level missing).
+// where: the folder found exposed.
+TFolderExposure NewDestinationExposure(const std::string& existing, size_t missing, std::string& where);
+
+// The first thing a run of the setup or the uninstaller does with an installation's folder, once it
+// holds it and before it reads anything from it (its journal, its record): with administrator
+// rights, the folder, those above it and the files named must be changeable by the administrators
+// only. Returns why they are not, naming the folder or file ("" when they are, or when the process
+// runs without those rights and so can harm nobody else).
+std::string UntrustedInstallation(TSafeFolder& folder, const std::vector<std::string>& files);

@@ -329,32 +329,3 @@ std::vector<std::string> RecoverInterruptedRun(TSafeFolder& folder, TMadeFolders
     }
     return recovery.Lines;
 }
-
-TInstallationLock::TInstallationLock(const std::string& destination) {
-    // Named after the folder, whatever the letter case of its path: the digest of its name keeps
-    // the name short and free of backslashes.
-    const std::string key = LowerCaseAscii(WithoutTrailingBackslash(destination));
-    const std::string name =
-        "Tandrel-Installation-" + DigestToHex(Sha256Of(key.data(), key.size())).substr(0, 32);
-    // Global: every session of the machine, where the process may make such an object; otherwise
-    // this session's.
-    for (const std::string& scope : {std::string("Global\\"), std::string("Local\\")}) {
-        mutex_.reset(::CreateMutexA(nullptr, FALSE, (scope + name).c_str()));
-        if (mutex_) {
-            break;
-        }
-    }
-    if (!mutex_) {
-        return;
-    }
-    // A run that was killed leaves its mutex abandoned: it is ours now, and its journal tells what
-    // to undo.
-    const DWORD wait = ::WaitForSingleObject(mutex_.get(), 0);
-    held_ = wait == WAIT_OBJECT_0 || wait == WAIT_ABANDONED;
-}
-
-TInstallationLock::~TInstallationLock() {
-    if (held_) {
-        ::ReleaseMutex(mutex_.get());
-    }
-}

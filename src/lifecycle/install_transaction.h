@@ -16,6 +16,7 @@
 #include "framework/exceptions.h"
 #include "framework/unique_handle.h"
 #include "lifecycle/install_record.h"
+#include "lifecycle/installation_lock.h"
 #include "lifecycle/registration.h"
 #include "lifecycle/safe_files.h"
 #include "lifecycle/transaction_engine.h"
@@ -106,25 +107,3 @@ class TInstallTransaction {
 // them, for the run that goes on (nullptr: not wanted). Raises ERollBackFailed when the journal
 // cannot be read or undone whole. Call it while holding the installation's lock.
 std::vector<std::string> RecoverInterruptedRun(TSafeFolder& folder, TMadeFolders* made = nullptr);
-
-// One setup or removal of an installation at a time: a mutex named after its folder, machine-wide
-// where the process may create one, held from the start of the run to its end.
-class TInstallationLock {
-  public:
-    // destination: the installation's folder as a full path.
-    explicit TInstallationLock(const std::string& destination);
-    TInstallationLock(const TInstallationLock&) = delete;
-    TInstallationLock& operator=(const TInstallationLock&) = delete;
-    ~TInstallationLock();
-    // False when another setup or removal holds it.
-    bool Held() const { return held_; }
-
-  private:
-    UniqueKernelHandle mutex_;
-    bool held_ = false;
-};
-
-// Another setup or removal holds the installation's lock: nothing was changed.
-TANDREL_DECLARE_EXCEPTION(EAnotherRun, Exception);
-inline constexpr const char kAnotherRunMessage[] =
-    "Another Tandrel setup or removal is running. Please wait until it has finished, then try again";

@@ -28,6 +28,21 @@ std::string_view ParentOf(std::string_view path) {
 
 }  // namespace
 
+std::vector<std::string> RemovableParents(std::string_view destination,
+                                          const std::vector<std::string>& parents,
+                                          bool madeDestination) {
+    std::vector<std::string> removable;
+    std::string below = WithoutTrailingBackslash(destination);
+    for (auto parent = parents.rbegin(); madeDestination && parent != parents.rend(); ++parent) {
+        if (IsRootFolder(*parent) || !SameFolder(ParentOf(below), *parent)) {
+            return {};
+        }
+        removable.push_back(*parent);
+        below = WithoutTrailingBackslash(*parent);
+    }
+    return removable;
+}
+
 std::string WithoutTrailingBackslash(std::string_view path) {
     while (!path.empty() && path.back() == '\\' && !(path.size() == 3 && path[1] == ':')) {
         path.remove_suffix(1);

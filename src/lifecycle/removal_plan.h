@@ -32,6 +32,16 @@ bool IsProtectedDestination(std::string_view destination, const TProtectedFolder
 // itself (".") last; folders of equal depth in reverse record order.
 std::vector<std::string> FoldersDeepestFirst(const std::vector<std::string>& folders);
 
+// The folders above an installation's destination that its removal may take away once the
+// destination is gone (each only while empty), innermost first. parents are the record's, outermost
+// first; madeDestination says that the setup made the destination too. The setup's first run made
+// the missing folders right above one another down to the destination, and the destination last:
+// parents are taken only as such a chain, and only with the destination. Any other list names
+// folders the setup did not make, and none is taken.
+std::vector<std::string> RemovableParents(std::string_view destination,
+                                          const std::vector<std::string>& parents,
+                                          bool madeDestination);
+
 // Why an item of the destination stays after a removal.
 enum class TKeptReason {
     Changed,         // a recorded file changed since it was written

@@ -5,6 +5,7 @@
 
 #include "framework/file_stream.h"
 #include "framework/sysutils.h"
+#include "lifecycle/fault_point.h"
 #include "lifecycle/install_record.h"
 #include "lifecycle/removal_plan.h"
 
@@ -323,6 +324,18 @@ HANDLE TSafeFolder::RootHandle() const {
     return held_.front()->Handle.get();
 }
 
+void TSafeFolder::KeepLock(TInstallationLock lock) {
+    BY_HANDLE_FILE_INFORMATION root{};
+    BY_HANDLE_FILE_INFORMATION locked{};
+    if (!lock.Held() || !::GetFileInformationByHandle(RootHandle(), &root) ||
+        !::GetFileInformationByHandle(lock.Handle(), &locked) ||
+        root.dwVolumeSerialNumber != locked.dwVolumeSerialNumber ||
+        root.nFileIndexHigh != locked.nFileIndexHigh || root.nFileIndexLow != locked.nFileIndexLow) {
+        throw EUnsafePath(root_ + ": not the folder that was locked");
+    }
+    lock_.emplace(std::move(lock));
+}
+
 TSafeFolder::Held* TSafeFolder::Hold(const std::string& name, bool missingOk) {
     const std::string key = name == kDestinationItself ? name : LowerCaseAscii(name);
     for (const std::unique_ptr<Held>& held : held_) {
@@ -470,7 +483,11 @@ bool TSafeFolder::Exists(std::string_view name) {
 }
 
 TOpenForRemoval TSafeFolder::OpenForRemoval(std::string_view name, TRemovableFile& file) {
-    const TOpenForRemoval opened = file.Open(PathOf(name));
+    const std::string path = PathOf(name);
+    // Every check by path is behind here: a folder of the chain swapped for a link from now on
+    // leads the opening elsewhere, which only the check of what was opened can tell.
+    OpenPoint("a file to remove");
+    const TOpenForRemoval opened = file.Open(path);
     if (opened != TOpenForRemoval::Opened) {
         return opened;
     }
@@ -534,8 +551,11 @@ bool TSafeFolder::RemoveEmptyFolder(std::string_view name) {
         return false;
     }
     // A folder goes when its last handle closes: the folders below it were let go of already, since
-    // it was empty.
+    // it was empty; the lock of the root goes with the root.
     held->Handle.reset();
+    if (held->Key == kDestinationItself) {
+        lock_.reset();
+    }
     std::erase_if(held_, [held](const std::unique_ptr<Held>& item) { return item.get() == held; });
     return true;
 }

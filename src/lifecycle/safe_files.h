@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -15,6 +16,7 @@
 #include "archive/sha256.h"
 #include "framework/exceptions.h"
 #include "framework/unique_handle.h"
+#include "lifecycle/installation_lock.h"
 
 // A name that is not inside the folder, or a path through a link: the message names it and why.
 TANDREL_DECLARE_EXCEPTION(EUnsafePath, Exception);
@@ -106,6 +108,10 @@ class TSafeFolder {
     const std::string& Root() const { return root_; }
     // The root's handle (for its access list).
     HANDLE RootHandle() const;
+    // Keeps the installation's lock with the root, so that it lasts as long as the root is held:
+    // the root's removal lets go of both, and only then can the folder go. Raises EUnsafePath when
+    // the lock is not held or is not of this very folder.
+    void KeepLock(TInstallationLock lock);
 
     // The full path of name ("." is the root). Holds every folder between the root and the item;
     // raises EUnsafePath when name is not a safe relative name, or when one of those folders or the
@@ -168,4 +174,5 @@ class TSafeFolder {
 
     std::string root_;  // without a trailing backslash
     std::vector<std::unique_ptr<Held>> held_;
+    std::optional<TInstallationLock> lock_;
 };

@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <vector>
 
 #include "framework/sysutils.h"
@@ -45,35 +46,53 @@ bool IsKnownName(const std::string& name) {
     return SameTextAscii(name, kRemovalCopyName) || SameTextAscii(name, kParkedOriginalName);
 }
 
-// Lists the folder through its handle (a listing by path would have to open it again) into names,
+// Lists the folder through its handle (a listing by path would have to open it again) into items,
 // when it holds no more than a removal's two files, each a plain file; false for anything else.
-bool ListThrough(HANDLE folder, std::vector<std::string>& names) {
-    std::vector<TFolderItem> items;
+bool ListThrough(HANDLE folder, std::vector<TFolderItem>& items) {
     if (!ListFolderItems(folder, items) || items.size() > 2) {
         return false;
     }
-    for (TFolderItem& item : items) {
-        if (!IsKnownName(item.Name) || !IsPlainFile(item.Attributes)) {
-            return false;
-        }
-        names.push_back(std::move(item.Name));
+    return std::all_of(items.begin(), items.end(), [](const TFolderItem& item) {
+        return IsKnownName(item.Name) && IsPlainFile(item.Attributes);
+    });
+}
+
+int64_t FileIdOf(const BY_HANDLE_FILE_INFORMATION& information) {
+    return static_cast<int64_t>((static_cast<uint64_t>(information.nFileIndexHigh) << 32) |
+                                information.nFileIndexLow);
+}
+
+// Opens the item that a held folder listed, by its path, and checks that what was opened is that
+// item (its number as listed): a folder on the way swapped meanwhile would lead elsewhere. Null
+// when it cannot be opened so, or is another item or not of its kind.
+UniqueFileHandle OpenListed(const std::string& path,
+                            const TFolderItem& listed,
+                            bool folder,
+                            DWORD share,
+                            BY_HANDLE_FILE_INFORMATION& information) {
+    UniqueFileHandle item = OpenForDeletion(path, folder, share);
+    if (!item || !::GetFileInformationByHandle(item.get(), &information) ||
+        FileIdOf(information) != listed.FileId ||
+        !(folder ? IsPlainFolder(information.dwFileAttributes) : IsPlainFile(information.dwFileAttributes))) {
+        return UniqueFileHandle();
     }
-    return true;
+    return item;
 }
 
 // Removes one removal folder when it holds nothing but what a removal leaves and none of it is in
 // use; otherwise leaves it as it is (or, when one of its files went and the other is in use, with
-// that file only: the next run finds it again).
-bool RemoveStaleFolder(const std::string& path) {
+// that file only: the next run finds it again). listed: the folder as the held temporary folder
+// lists it.
+bool RemoveStaleFolder(const std::string& path, const TFolderItem& listed) {
     // Shared for reading and writing only: the folder cannot be renamed or replaced meanwhile. A
     // run that still uses its folder holds it without sharing its deletion, so this open fails.
-    const UniqueFileHandle folder = OpenForDeletion(path, true, FILE_SHARE_READ | FILE_SHARE_WRITE);
     BY_HANDLE_FILE_INFORMATION folderInformation{};
-    if (!folder || !::GetFileInformationByHandle(folder.get(), &folderInformation) ||
-        !IsPlainFolder(folderInformation.dwFileAttributes)) {
+    const UniqueFileHandle folder =
+        OpenListed(path, listed, true, FILE_SHARE_READ | FILE_SHARE_WRITE, folderInformation);
+    if (!folder) {
         return false;
     }
-    std::vector<std::string> names;
+    std::vector<TFolderItem> names;
     if (!ListThrough(folder.get(), names)) {
         return false;
     }
@@ -87,11 +106,11 @@ bool RemoveStaleFolder(const std::string& path) {
     // Every file is opened (and checked through its handle) before the first is marked, so that a
     // folder whose removal is still running loses nothing but what is already free.
     std::vector<UniqueFileHandle> files;
-    for (const std::string& name : names) {
-        UniqueFileHandle file = OpenForDeletion(AddTrailingBackslash(path) + name, false, 0);
+    for (const TFolderItem& name : names) {
         BY_HANDLE_FILE_INFORMATION information{};
-        if (!file || !::GetFileInformationByHandle(file.get(), &information) ||
-            !IsPlainFile(information.dwFileAttributes)) {
+        UniqueFileHandle file =
+            OpenListed(AddTrailingBackslash(path) + name.Name, name, false, 0, information);
+        if (!file) {
             return false;
         }
         files.push_back(std::move(file));
@@ -110,25 +129,27 @@ bool RemoveStaleFolder(const std::string& path) {
 }  // namespace
 
 unsigned RemoveStaleRemovalFoldersIn(const std::string& temporary, const std::string& ownFolder) {
-    const std::string pattern = AddTrailingBackslash(temporary) + kRemovalFolderPrefix + "*";
-    WIN32_FIND_DATAA data{};
-    const UniqueFindHandle find(::FindFirstFileA(pattern.c_str(), &data));
-    if (!find) {
+    // The temporary folder is held while its folders are looked at, and listed through its handle:
+    // each folder listed is then opened by its path and checked to be the one listed.
+    const UniqueFileHandle held(::CreateFileA(temporary.c_str(), FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES,
+                                              FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                              FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    std::vector<TFolderItem> items;
+    if (!held || !ListFolderItems(held.get(), items)) {
         return 0;
     }
-    std::vector<std::string> folders;
-    do {
-        // A link is never followed, whatever its name; the same is checked again through the handle.
-        if (IsPlainFolder(data.dwFileAttributes)) {
-            folders.push_back(AddTrailingBackslash(temporary) + data.cFileName);
-        }
-    } while (::FindNextFileA(find.get(), &data));
+    const std::string prefix = kRemovalFolderPrefix;
     unsigned removed = 0;
-    for (const std::string& folder : folders) {
+    for (const TFolderItem& item : items) {
+        // A link is never followed, whatever its name; the same is checked again through the handle.
+        if (!IsPlainFolder(item.Attributes) || !SameTextAscii(item.Name.substr(0, prefix.size()), prefix)) {
+            continue;
+        }
+        const std::string folder = AddTrailingBackslash(temporary) + item.Name;
         if (!ownFolder.empty() && SameFolder(folder, WithoutTrailingBackslash(ownFolder))) {
             continue;
         }
-        if (RemoveStaleFolder(folder)) {
+        if (RemoveStaleFolder(folder, item)) {
             ++removed;
         }
     }

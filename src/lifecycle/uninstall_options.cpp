@@ -5,6 +5,25 @@
 #include "framework/sysutils.h"
 #include "lifecycle/command_line.h"
 
+namespace {
+
+// A handle's value written in decimal: 1 to 10 digits, not 0; 0 for anything else.
+uint64_t HandleNumber(const std::string& text) {
+    if (text.empty() || text.size() > 10) {
+        return 0;
+    }
+    uint64_t value = 0;
+    for (const char c : text) {
+        if (c < '0' || c > '9') {
+            return 0;
+        }
+        value = value * 10 + static_cast<uint64_t>(c - '0');
+    }
+    return value <= 0xffffffffu ? value : 0;
+}
+
+}  // namespace
+
 TUninstallOptions ParseUninstallArguments(const std::vector<std::string>& arguments) {
     TUninstallOptions options;
     auto fail = [&options](const std::string& message) {
@@ -36,7 +55,13 @@ TUninstallOptions ParseUninstallArguments(const std::vector<std::string>& argume
                 fail("/ORIGINAL needs a full path");
             }
             options.Original = *original;
-        } else if (IsSwitch(argument, "/LOG") || IsSwitch(argument, "/ORIGINAL")) {
+        } else if (const std::optional<std::string> lock = SwitchValue(argument, "/LOCK")) {
+            options.Lock = HandleNumber(*lock);
+            if (options.Lock == 0) {
+                fail("/LOCK needs a number");
+            }
+        } else if (IsSwitch(argument, "/LOG") || IsSwitch(argument, "/ORIGINAL") ||
+                   IsSwitch(argument, "/LOCK")) {
             fail(argument + " needs a value: " + argument + "=\"...\"");
         } else {
             fail("Unknown switch " + EscapeControlCharacters(argument));
@@ -44,6 +69,9 @@ TUninstallOptions ParseUninstallArguments(const std::vector<std::string>& argume
     }
     if (logGiven && !options.Unattended()) {
         fail("/LOG needs /SILENT or /VERYSILENT");
+    }
+    if (options.Lock != 0 && options.Original.empty()) {
+        fail("/LOCK needs /ORIGINAL");
     }
     return options;
 }
@@ -82,7 +110,9 @@ std::string QuoteArgument(std::string_view argument) {
     return quoted + "\"";
 }
 
-std::string CopyArguments(const TUninstallOptions& options, const std::string& originalFolder) {
+std::string CopyArguments(const TUninstallOptions& options,
+                          const std::string& originalFolder,
+                          uint64_t lock) {
     std::string arguments;
     if (options.Mode == TUninstallMode::Silent) {
         arguments += "/SILENT ";
@@ -92,5 +122,10 @@ std::string CopyArguments(const TUninstallOptions& options, const std::string& o
     if (!options.LogFile.empty()) {
         arguments += QuoteArgument("/LOG=" + options.LogFile) + " ";
     }
-    return arguments + QuoteArgument("/ORIGINAL=" + originalFolder);
+    arguments += QuoteArgument("/ORIGINAL=" + originalFolder);
+    if (lock != 0) {
+        arguments += ' ';
+        arguments += QuoteArgument("/LOCK=" + std::to_string(lock));
+    }
+    return arguments;
 }

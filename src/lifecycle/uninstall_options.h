@@ -6,10 +6,13 @@
 //     /ORIGINAL="folder" given by the uninstaller to the copy of itself that it runs from the
 //                        user's temporary folder: the installation to remove, whose record is
 //                        validated exactly as the one beside the program
+//     /LOCK=number       given with /ORIGINAL: the handle, inherited by the copy, through which
+//                        the uninstaller hands the installation's lock over to it
 // Switches are case-insensitive; words that do not start with "/" are ignored. Parsing is pure:
 // nothing is touched while the line is read.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -28,6 +31,7 @@ struct TUninstallOptions {
     TUninstallMode Mode = TUninstallMode::Interactive;
     std::string LogFile;   // empty: no log
     std::string Original;  // empty: this is the program in the installation's folder
+    uint64_t Lock = 0;     // the handed-over lock's handle value; 0: none
     // The command line had an error (its message); the rest holds what could be read, so that a
     // usable /LOG and /VERYSILENT still decide where the error is told.
     std::string Error;
@@ -49,5 +53,8 @@ std::string UninstallUsage();
 std::string QuoteArgument(std::string_view argument);
 
 // The switches that give the copy in the temporary folder the same run as the original: the mode,
-// the log and /ORIGINAL="originalFolder", each quoted by QuoteArgument, separated by blanks.
-std::string CopyArguments(const TUninstallOptions& options, const std::string& originalFolder);
+// the log, /ORIGINAL="originalFolder" and, unless lock is 0, /LOCK=lock, each quoted by
+// QuoteArgument, separated by blanks.
+std::string CopyArguments(const TUninstallOptions& options,
+                          const std::string& originalFolder,
+                          uint64_t lock = 0);

@@ -386,20 +386,30 @@ TInstallRecord ReadInstallationRecord(const std::string& folder) {
     return ReadInstallationRecord(*held);
 }
 
-int RunRemoval(const std::string& folder, const std::string& parkingFolder, TRemovalFrontEnd& frontEnd) {
+int RunRemoval(const std::string& folder,
+               const std::string& parkingFolder,
+               TRemovalFrontEnd& frontEnd,
+               uint64_t handedOverLock) {
     // One setup or removal at a time: a setup that writes into the folder while it is removed would
     // report an installation that is gone.
-    const TInstallationLock lock(folder);
+    TInstallationLock lock(folder, handedOverLock);
     if (!lock.Held()) {
-        frontEnd.Failed(std::string(kAnotherRunMessage) + ".");
-        return kExitRemoveBusy;
+        frontEnd.Failed(lock.Failure());
+        return lock.Busy() ? kExitRemoveBusy : kExitBadRecord;
     }
-    // The folder is held from here on; a run of the setup that did not end is rolled back first,
-    // so that the record read next is that of a whole installation.
+    // The folder is held from here on and judged before anything is read from it; a run of the
+    // setup that did not end is rolled back next, so that the record read then is that of a whole
+    // installation.
     std::optional<TSafeFolder> safeFolder;
     TInstallRecord record;
     try {
         safeFolder.emplace(WithoutTrailingBackslash(folder));
+        safeFolder->KeepLock(std::move(lock));
+        if (const std::string untrusted = UntrustedInstallation(*safeFolder, {kUninstallerName, kRecordName});
+            !untrusted.empty()) {
+            frontEnd.Failed(untrusted + ". Nothing has been removed.");
+            return kExitBadRecord;
+        }
         const std::vector<std::string> recovered = RecoverInterruptedRun(*safeFolder);
         if (!recovered.empty()) {
             frontEnd.Recovered(recovered);
@@ -415,18 +425,6 @@ int RunRemoval(const std::string& folder, const std::string& parkingFolder, TRem
         return kExitBadRecord;
     }
     const std::string& destination = record.Destination;
-    // Run with administrator rights, nothing is taken from an installation that other accounts
-    // could have changed: its uninstaller (this program's original) or its record may be theirs.
-    if (IsRunningAsAdministrator()) {
-        std::string where;
-        if (const TFolderExposure exposure =
-                InstallationExposure(*safeFolder, {kUninstallerName, kRecordName}, where)) {
-            const std::string what = where.empty() ? destination : AddTrailingBackslash(destination) + where;
-            frontEnd.Failed(what + " can be changed by accounts other than the administrators (" +
-                            exposure.Reason() + "). Nothing has been removed.");
-            return kExitBadRecord;
-        }
-    }
     if (IsProtectedDestination(destination, SystemFolders())) {
         frontEnd.Failed("Tandrel is never removed from " + destination + ": it is a folder of the system.");
         return kExitRemoveFailed;
@@ -526,12 +524,14 @@ int RunRemoval(const std::string& folder, const std::string& parkingFolder, TRem
         }
     }
     // The folders above the destination that the setup made, innermost first, while empty.
-    for (auto parent = record.Parents.rbegin(); destinationGone && parent != record.Parents.rend();
-         ++parent) {
-        if (IsProtectedDestination(*parent, SystemFolders()) || !RemoveEmptyFolderAbove(*parent)) {
+    const bool madeDestination =
+        std::ranges::find(record.Folders, kDestinationItself) != record.Folders.end();
+    for (const std::string& parent : RemovableParents(destination, record.Parents, madeDestination)) {
+        if (!destinationGone || IsProtectedDestination(parent, SystemFolders()) ||
+            !RemoveEmptyFolderAbove(parent)) {
             break;
         }
-        frontEnd.Removed(*parent);
+        frontEnd.Removed(parent);
     }
     frontEnd.Progress("", 100);
     frontEnd.Finished(destination, kept, failed);

@@ -4,6 +4,7 @@
 // front ends answer and report through TRemovalFrontEnd; the sequence is the same.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -46,8 +47,12 @@ TInstallRecord ReadInstallationRecord(TSafeFolder& folder);
 // Removes the installation in folder and returns the exit code (see uninstall_options.h).
 // runningUninstaller is the uninstaller program in folder that waits for this one (it cannot be
 // deleted while it runs): it is moved into parkingFolder, the temporary folder of this program, on
-// the same drive, or else deleted at the next restart.
-int RunRemoval(const std::string& folder, const std::string& parkingFolder, TRemovalFrontEnd& frontEnd);
+// the same drive, or else deleted at the next restart. handedOverLock: the installation's lock as
+// the waiting uninstaller handed it over (see TInstallationLock), 0 for none.
+int RunRemoval(const std::string& folder,
+               const std::string& parkingFolder,
+               TRemovalFrontEnd& frontEnd,
+               uint64_t handedOverLock = 0);
 
 // The name under which the waiting uninstaller is moved into the parking folder.
 inline constexpr const char kParkedUninstallerName[] = "Uninstall-original.exe";

@@ -363,7 +363,8 @@ bool IsTemporaryCopyFolder(const std::string& folder) {
 
 int RunFromTemporaryCopy(TOwnProgramFile& own,
                          const TUninstallOptions& options,
-                         const std::string& originalFolder) {
+                         const std::string& originalFolder,
+                         TInstallationLock& lock) {
     const std::vector<uint8_t> bytes = own.Read();
     const std::string temporary = TemporaryFolder();
     TOwnFolder folder = MakeOwnFolder(temporary);
@@ -375,22 +376,48 @@ int RunFromTemporaryCopy(TOwnProgramFile& own,
         RemoveOwnFolder(folder);
         throw;
     }
-    std::string commandLine = QuoteArgument(copy) + " " + CopyArguments(options, originalFolder);
-    STARTUPINFOA startup{};
-    startup.cb = sizeof startup;
+    // The installation's lock passes to the copy without a moment in which nobody holds it: the
+    // copy inherits a handle of it (that handle alone) and is told its value.
+    HANDLE inherited = lock.Inheritable();
+    if (inherited == nullptr) {
+        RemoveOwnFolder(folder);
+        throw ESelfCopyFailed("Cannot hand the installation's lock over");
+    }
+    std::string commandLine =
+        QuoteArgument(copy) + " " +
+        CopyArguments(options, originalFolder, static_cast<uint64_t>(reinterpret_cast<uintptr_t>(inherited)));
+    STARTUPINFOEXA startup{};
+    startup.StartupInfo.cb = sizeof startup;
+    SIZE_T listSize = 0;
+    ::InitializeProcThreadAttributeList(nullptr, 1, 0, &listSize);
+    std::vector<uint8_t> list(listSize);
+    startup.lpAttributeList = reinterpret_cast<LPPROC_THREAD_ATTRIBUTE_LIST>(list.data());
+    if (!::InitializeProcThreadAttributeList(startup.lpAttributeList, 1, 0, &listSize) ||
+        !::UpdateProcThreadAttribute(startup.lpAttributeList, 0, PROC_THREAD_ATTRIBUTE_HANDLE_LIST,
+                                     &inherited, sizeof inherited, nullptr, nullptr)) {
+        RemoveOwnFolder(folder);
+        throw ESelfCopyFailed(
+            Format("Cannot hand the installation's lock over (error %lu)", ::GetLastError()));
+    }
     PROCESS_INFORMATION process{};
     // Both programs run in the temporary folder, so that no folder of the installation is the
     // current folder of either (a current folder cannot be removed).
     ::SetCurrentDirectoryA(temporary.c_str());
-    if (!::CreateProcessA(copy.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
-                          temporary.c_str(), &startup, &process)) {
-        const DWORD error = ::GetLastError();
+    const BOOL started = ::CreateProcessA(copy.c_str(), commandLine.data(), nullptr, nullptr, TRUE,
+                                          EXTENDED_STARTUPINFO_PRESENT, nullptr, temporary.c_str(),
+                                          &startup.StartupInfo, &process);
+    const DWORD error = ::GetLastError();
+    ::DeleteProcThreadAttributeList(startup.lpAttributeList);
+    if (!started) {
         held.reset();
         RemoveOwnFolder(folder);
         throw ESelfCopyFailed(Format("Cannot start %s (error %lu)", copy.c_str(), error));
     }
     const UniqueKernelHandle processHandle(process.hProcess);
     const UniqueKernelHandle threadHandle(process.hThread);
+    // The copy holds the lock now; this program's handles of it would only keep the folder from
+    // going once the copy has removed it.
+    lock.Release();
     // The copy runs from the checked bytes now. This program's own file is let go: the removal
     // moves it out of the installation's folder, which its deletion would need to be shared for.
     own.Release();

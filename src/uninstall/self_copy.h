@@ -12,6 +12,7 @@
 
 #include "framework/exceptions.h"
 #include "framework/unique_handle.h"
+#include "lifecycle/installation_lock.h"
 #include "lifecycle/uninstall_options.h"
 
 // The copy could not be made or started: the message says why.
@@ -54,9 +55,13 @@ std::string ImageMismatch(const std::vector<uint8_t>& bytes, const uint8_t* imag
 // copy runs. Then removes the copy and the folder; what is still in use then (this program's own
 // file, moved there by the copy) is left to the next run's clean-up. Raises ESelfCopyFailed when
 // the copy cannot be made, checked or started (the folder made is removed again).
+//
+// lock, the installation's lock held by this program, passes to the copy as it starts (see /LOCK)
+// and is let go of here then.
 int RunFromTemporaryCopy(TOwnProgramFile& own,
                          const TUninstallOptions& options,
-                         const std::string& originalFolder);
+                         const std::string& originalFolder,
+                         TInstallationLock& lock);
 
 // Whether folder is one that RunFromTemporaryCopy makes: right inside the user's temporary folder,
 // with the name prefix of those folders.

@@ -13,8 +13,11 @@
 #include "framework/sysutils.h"
 #include "framework/unit_startup.h"
 #include "lifecycle/command_line_win32.h"
+#include "lifecycle/fault_point.h"
+#include "lifecycle/folder_security.h"
 #include "lifecycle/install_transaction.h"
 #include "lifecycle/removal_plan.h"
+#include "lifecycle/safe_files.h"
 #include "lifecycle/safe_library.h"
 #include "lifecycle/stale_removals.h"
 #include "lifecycle/uninstall_options.h"
@@ -65,22 +68,34 @@ int RunOriginal(TOwnProgramFile& own, TUninstallOptions options, const std::stri
     int failureCode = kExitBadRecord;
     try {
         folder = WithoutTrailingBackslash(ExtractFilePath(OwnProgramPath()));
+        // A setup or removal of this installation that is running holds its lock: this one changes
+        // nothing and says so. Held from here on, the lock passes to the copy for the removal.
+        TInstallationLock lock(folder);
+        if (!lock.Held()) {
+            failure = lock.Failure();
+            failureCode = lock.Busy() ? kExitRemoveBusy : kExitBadRecord;
+            throw EAnotherRun(failure);
+        }
         {
-            // A setup or removal of this installation that is running holds its folder: this one
-            // changes nothing and says so. The copy takes the lock for the removal itself.
-            const TInstallationLock running(folder);
-            if (!running.Held()) {
-                failure = std::string(kAnotherRunMessage) + ".";
-                failureCode = kExitRemoveBusy;
+            // The folder is judged before its record is read.
+            std::optional<TSafeFolder> held;
+            try {
+                held.emplace(folder);
+            } catch (const EUnsafePath& error) {
+                throw EBadRecord(error.what());
+            }
+            if (std::string untrusted = UntrustedInstallation(*held, {kUninstallerName, kRecordName});
+                !untrusted.empty()) {
+                failure = untrusted + ". Nothing has been removed.";
                 throw EAnotherRun(failure);
             }
-            ReadInstallationRecord(folder);
+            ReadInstallationRecord(*held);
         }
         // The copy runs in another folder: a relative log name means the same file to both.
         if (!options.LogFile.empty()) {
             options.LogFile = FullPath(options.LogFile);
         }
-        return RunFromTemporaryCopy(own, options, folder);
+        return RunFromTemporaryCopy(own, options, folder, lock);
     } catch (const ESelfCopyFailed& error) {
         failure = "The uninstaller could not be copied to run the removal: " + std::string(error.what()) +
                   ". Nothing has been removed.";
@@ -107,8 +122,10 @@ int RunCopy(const TUninstallOptions& options, const std::string& commandLine) {
         }
     } catch (const std::exception&) {
     }
+    // The lock handed over is held from this program's start on: nothing else may run meanwhile.
+    FaultPoint("the copy started");
     return WithFrontEnd(options, commandLine, [&](TRemovalFrontEnd& frontEnd) {
-        return RunRemoval(WithoutTrailingBackslash(options.Original), parking, frontEnd);
+        return RunRemoval(WithoutTrailingBackslash(options.Original), parking, frontEnd, options.Lock);
     });
 }
 

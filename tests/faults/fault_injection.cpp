@@ -8,6 +8,12 @@
 //   TANDREL_FAULT_WAIT=file  ... the program waits (at most two minutes) until file exists, then
 //                            goes on; otherwise
 //                            ... the process ends at once, as a kill would end it (exit code 99).
+//   TANDREL_OPEN_LOG=file    every point where a checked path is about to be opened is appended
+//                            to file, a line each;
+//   TANDREL_OPEN_AT=K        at the K-th of those, the program waits until TANDREL_FAULT_WAIT
+//                            exists (at most two minutes);
+//   TANDREL_FAULT_SHORT=K    the K-th new file that the setup expands (1 for the first) loses its
+//                            last byte once written, with no error, before the setup checks it.
 #include <windows.h>
 
 #include <cstdlib>
@@ -55,6 +61,26 @@ void Fill(const std::string& file) {
     ::CloseHandle(filler);
 }
 
+// Waits (at most two minutes) until the file wait exists.
+void WaitFor(const std::string& wait) {
+    for (int tick = 0; tick < 1200 && ::GetFileAttributesA(wait.c_str()) == INVALID_FILE_ATTRIBUTES; ++tick) {
+        ::Sleep(100);
+    }
+}
+
+int opening = 0;
+
+void Opening(const char* what) {
+    ++opening;
+    const std::string log = Variable("TANDREL_OPEN_LOG");
+    if (!log.empty()) {
+        Append(log, std::to_string(opening) + " " + what);
+    }
+    if (opening == std::atoi(Variable("TANDREL_OPEN_AT").c_str())) {
+        WaitFor(Variable("TANDREL_FAULT_WAIT"));
+    }
+}
+
 void Stop(const char* what) {
     ++point;
     const std::string log = Variable("TANDREL_FAULT_LOG");
@@ -69,17 +95,31 @@ void Stop(const char* what) {
     if (!fill.empty()) {
         Fill(fill);
     } else if (!wait.empty()) {
-        for (int tick = 0; tick < 1200 && ::GetFileAttributesA(wait.c_str()) == INVALID_FILE_ATTRIBUTES;
-             ++tick) {
-            ::Sleep(100);
-        }
+        WaitFor(wait);
     } else {
         ::TerminateProcess(::GetCurrentProcess(), 99);
     }
 }
 
+int written = 0;
+
+void Shorten(void* file) {
+    ++written;
+    if (written != std::atoi(Variable("TANDREL_FAULT_SHORT").c_str())) {
+        return;
+    }
+    LARGE_INTEGER size{};
+    if (::GetFileSizeEx(file, &size) && size.QuadPart > 0) {
+        size.QuadPart -= 1;
+        ::SetFilePointerEx(file, size, nullptr, FILE_BEGIN);
+        ::SetEndOfFile(file);
+    }
+}
+
 const bool installed = [] {
     FaultHook = Stop;
+    WrittenHook = Shorten;
+    OpenHook = Opening;
     return true;
 }();
 

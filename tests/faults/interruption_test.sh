@@ -8,8 +8,11 @@
 # - the uninstaller killed at each step: never an entry without its uninstaller, and the next
 #   removal finishes;
 # - the drive filled during the run: rolled back, exit code 6, the file and the drive in the log;
-# - two setups at once, and a setup with a removal: the second ends with exit code 7 and changes
-#   nothing, the first completes.
+# - two setups at once (the second given the folder by its short name and other spellings too), and
+#   a setup with a removal: the second ends with exit code 7 and changes nothing, the first
+#   completes; a setup while the removal's copy waits at its start ends with 7 (the lock passes to
+#   the copy with no gap);
+# - a new file that comes out short with no error: refused before it is put in place.
 set -uo pipefail
 setup=$1 faults=$2 uninstall_faults=$3 program=$4 payload=$5
 source "$(dirname "${BASH_SOURCE[0]}")/../../scripts/lib/wine-test.sh" interruptions || exit 1
@@ -217,10 +220,17 @@ done
 (($(grep -c . "$FAULT_LOG" 2>/dev/null || echo 0) >= 3)) ||
     fail "two at once: the first did not reach its third change in two minutes"
 while_waiting=$(tree_of "$dest")
-run "$setup" /VERYSILENT /NOICONS "/DIR=$dest_win" '/LOG=C:\interrupted-second.log'
-[[ "$STATUS" == 7 ]] && ok "two setups: the second ends with 7" || fail "two setups: the second ended with $STATUS"
-tr -d '\r' <"$drive_c/interrupted-second.log" | grep -q 'Another Tandrel setup or removal is running' &&
-    ok "two setups: the second says why" || fail "two setups: no reason in the second's log"
+# The lock is the folder's, not its name's: the short name and other spellings meet it too.
+short_win=$(wine_as_user "$prefix" wine winepath -s "$dest_win" 2>/dev/null | tr -d '\r' | tail -n 1)
+[[ -n "$short_win" && "$short_win" != "$dest_win" ]] || fail "two setups: no short name for $dest_win ('$short_win')"
+for spelling in "$dest_win" "$short_win" 'c:\INTERRUPTED\app\' 'C:\Interrupted\.\App'; do
+    rm -f "$drive_c/interrupted-second.log"
+    run "$setup" /VERYSILENT /NOICONS "/DIR=$spelling" '/LOG=C:\interrupted-second.log'
+    [[ "$STATUS" == 7 ]] && ok "two setups ($spelling): the second ends with 7" ||
+        fail "two setups ($spelling): the second ended with $STATUS"
+    tr -d '\r' <"$drive_c/interrupted-second.log" | grep -q 'Another Tandrel setup or removal is running' &&
+        ok "two setups ($spelling): the second says why" || fail "two setups ($spelling): no reason in the second's log"
+done
 run "$dest/Uninstall.exe" /VERYSILENT
 [[ "$STATUS" == 7 ]] && ok "setup and removal: the removal ends with 7" ||
     fail "setup and removal: the removal ended with $STATUS"
@@ -237,6 +247,51 @@ for name in "${names[@]}"; do
     check_same "$(source_of "$name")" "$dest/$name" "two at once: the first installed $name"
 done
 [[ -e "$dest/Uninstall.jnl" ]] && fail "two at once: the first left its journal"
+
+# ---- The uninstaller hands the lock to its copy with no moment in which nobody holds it: while the
+# copy waits at its very start, a setup on the folder ends with 7; then the removal completes.
+rm -rf "$dest"
+run "$setup" /VERYSILENT /NOICONS "/DIR=$dest_win"
+cp "$work/Uninstall-faults.exe" "$dest/Uninstall.exe"
+points_log handover
+rm -f "$work/go"
+TANDREL_FAULT_AT=1 TANDREL_FAULT_LOG=$FAULT_LOG_WIN TANDREL_FAULT_WAIT="Z:${work//\//\\}\\go" \
+    timeout 180 "$scripts/wine-run.sh" "$dest/Uninstall.exe" /VERYSILENT >/dev/null 2>&1 &
+remover=$!
+for _ in $(seq 1 600); do
+    (($(grep -c . "$FAULT_LOG" 2>/dev/null || echo 0) >= 1)) && break
+    sleep 0.2
+done
+[[ "$(head -n 1 "$FAULT_LOG" 2>/dev/null | tr -d '\r')" == "1 the copy started" ]] && ok "hand-over: the copy waits at its start" ||
+    fail "hand-over: the copy did not reach its start ('$(head -n 1 "$FAULT_LOG" 2>/dev/null)')"
+run "$setup" /VERYSILENT /NOICONS "/DIR=$dest_win" '/LOG=C:\interrupted-handover.log'
+[[ "$STATUS" == 7 ]] && ok "hand-over: a setup meanwhile ends with 7" || fail "hand-over: a setup meanwhile ended with $STATUS"
+touch "$work/go"
+chmod a+r "$work/go"
+wait "$remover"
+remover_status=$?
+[[ "$remover_status" == 0 ]] && ok "hand-over: the removal completes" || fail "hand-over: the removal ended with $remover_status"
+[[ ! -e "$dest" ]] && ok "hand-over: the installation is gone" || fail "hand-over: left $(ls -A "$dest")"
+rm -f "$work/go" "$drive_c/interrupted-handover.log"
+
+# ---- A new file that comes out short with no error (the test build drops the last byte of the
+# K-th file it expands, once written): refused before the file is put in place, for every file;
+# nothing is left of the new installation. With no file shortened the same build completes.
+for k in $(seq 1 $((${#names[@]} + 1))); do
+    rm -rf "$drive_c/Interrupted" "$drive_c/interrupted-short.log"
+    TANDREL_FAULT_SHORT=$k run "$work/setup-faults.exe" /VERYSILENT /NOICONS "/DIR=$dest_win" \
+        '/LOG=C:\interrupted-short.log'
+    if ((k > ${#names[@]})); then
+        [[ "$STATUS" == 0 ]] && ok "no file short: installed" || fail "no file short: ended with $STATUS"
+        continue
+    fi
+    [[ "$STATUS" == 4 ]] && ok "file $k short: refused with 4" || fail "file $k short: ended with $STATUS"
+    tr -d '\r' <"$drive_c/interrupted-short.log" | grep -q -E '^Error: The file .* was not written in full' &&
+        ok "file $k short: the log says so" || fail "file $k short: no reason in the log
+$(tr -d '\r' <"$drive_c/interrupted-short.log")"
+    [[ ! -e "$drive_c/Interrupted" ]] && ok "file $k short: nothing left" ||
+        fail "file $k short: left $(cd "$drive_c/Interrupted" && find . -mindepth 1 | tr '\n' ' ')"
+done
 
 if ((FAILURES > 0)); then
     echo "interruptions: $FAILURES check(s) failed"

@@ -8,7 +8,10 @@
 
 #include <gtest/gtest.h>
 #include <string>
+#include <utility>
 #include <vector>
+
+#include "../common/temporary_name.h"
 
 namespace {
 
@@ -197,6 +200,85 @@ TEST(FolderSecurity, DenyEntriesTakeAwayOnlyFromTheAccountTheyName) {
                   TFolderPlace::Itself, 0, "S-1-1-0");
 }
 
+TEST(FolderSecurity, ADenyForEveryoneTakesFromEveryAccount) {
+    const std::string base = "O:BAD:P(A;;FA;;;SY)(A;;FA;;;BA)";
+    ExpectProtected(Evaluate({base + "(D;;FA;;;WD)(A;;FA;;;BU)"}));
+    ExpectProtected(Evaluate({kAdministratorsOnly + "(D;OICIIO;FA;;;WD)(A;OICIIO;FA;;;AU)"}));
+    // Only the rights it names, and only before the allow entry.
+    ExpectExposed(Evaluate({base + "(D;;0x116;;;WD)(A;;FA;;;BU)"}), TFolderRight::DeleteChild,
+                  TFolderPlace::Itself, 0, "S-1-5-32-545");
+    ExpectExposed(Evaluate({base + "(A;;FA;;;BU)(D;;FA;;;WD)"}), TFolderRight::Write, TFolderPlace::Itself, 0,
+                  "S-1-5-32-545");
+}
+
+TEST(FolderSecurity, DenyAndAllowForDifferentKindsOfNewItemsDoNotMeet) {
+    // Each row: a deny and an allow for Users that reach different new items; the allow wins on
+    // the items that the deny does not reach.
+    const char* rows[] = {
+        "(D;CIIO;FA;;;BU)(A;OIIO;FA;;;BU)",        // new files: Uninstall.exe among them
+        "(D;OIIO;FA;;;BU)(A;CIIO;FA;;;BU)",        // new folders
+        "(D;OICIIONP;FA;;;BU)(A;OICIIO;FA;;;BU)",  // what is created deeper down
+        "(D;OIIONP;FA;;;BU)(A;OIIO;FA;;;BU)",      // files in new folders
+        "(D;CIIONP;FA;;;BU)(A;CIIO;FA;;;BU)",      // folders in new folders
+    };
+    for (const char* entries : rows) {
+        ExpectExposed(Evaluate({kAdministratorsOnly + entries}), TFolderRight::Write,
+                      TFolderPlace::NewContents, 0, "S-1-5-32-545");
+    }
+    // A deny that reaches every item the allow reaches takes it all.
+    ExpectProtected(Evaluate({kAdministratorsOnly + "(D;OICIIO;FA;;;BU)(A;OIIO;FA;;;BU)"}));
+    ExpectProtected(Evaluate({kAdministratorsOnly + "(D;OICIIO;FA;;;BU)(A;OICIIONP;FA;;;BU)"}));
+    // An allow that stops at the items right inside meets a deny for those alone.
+    ExpectProtected(Evaluate({kAdministratorsOnly + "(D;OIIONP;FA;;;BU)(A;OIIONP;FA;;;BU)"}));
+}
+
+TEST(FolderSecurity, CreatorGroupStandsForTheCreatorsGroupOnNewItems) {
+    // The creator's primary group holds other accounts: new items give it their rights.
+    const std::pair<const char*, TFolderRight> rows[] = {
+        {"(A;OICIIO;GA;;;CG)", TFolderRight::Write},
+        {"(A;OIIO;WD;;;CG)", TFolderRight::ChangePermissions},
+        {"(A;CIIO;WO;;;CG)", TFolderRight::TakeOwnership},
+    };
+    for (const auto& [entry, right] : rows) {
+        const TFolderExposure exposure = Evaluate({kAdministratorsOnly + entry});
+        ExpectExposed(exposure, right, TFolderPlace::NewContents, 0, "S-1-3-1");
+        EXPECT_EQ(exposure.Reason(), "CREATOR GROUP may change what is created inside it") << entry;
+    }
+    // On the folder itself it is in nobody's token; CREATOR OWNER on new items is the creator.
+    ExpectProtected(Evaluate({kAdministratorsOnly + "(A;;FA;;;CG)(A;OICIIO;GA;;;CO)"}));
+}
+
+TEST(FolderSecurity, OwnerRightsEntriesLimitTheOwner) {
+    // The owner keeps only what OWNER RIGHTS gives, here reading: not the permissions.
+    const std::string limited = "O:" + kUser + "D:PAI(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;;0x1200a9;;;OW)";
+    ExpectProtected(Evaluate({limited}));
+    ExpectProtected(Evaluate({kAdministratorsOnly, limited}));
+    // An OWNER RIGHTS entry that gives the permissions, or one for new items only, limits nothing.
+    ExpectExposed(Evaluate({"O:" + kUser + "D:PAI(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;;WD;;;OW)"}),
+                  TFolderRight::ChangePermissions, TFolderPlace::Itself, 0, "S-1-3-4");
+    ExpectExposed(Evaluate({"O:" + kUser + "D:PAI(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICIIO;0x1200a9;;;OW)"}),
+                  TFolderRight::Owner, TFolderPlace::Itself, 0, kUser);
+    ExpectExposed(Evaluate({kAdministratorsOnly,
+                            "O:" + kUser + "D:PAI(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICIIO;GR;;;OW)"}),
+                  TFolderRight::Owner, TFolderPlace::Above, 1, kUser);
+}
+
+TEST(FolderSecurity, FoldersAboveFromAGivenLevel) {
+    const auto open = SecurityDescriptorFromText("O:BAD:P(A;;FA;;;BA)(A;;FA;;;WD)");
+    const auto kept = SecurityDescriptorFromText(kAdministratorsOnly);
+    const auto root = SecurityDescriptorFromText(kDriveRoot);
+    // The nearest folder that exists above a destination still to be made two levels below it.
+    const PSECURITY_DESCRIPTOR exposed[] = {open.get(), root.get()};
+    ExpectExposed(EvaluateFoldersAbove(exposed, 2, true), TFolderRight::DeleteChild, TFolderPlace::Above, 2,
+                  "S-1-1-0");
+    const PSECURITY_DESCRIPTOR higher[] = {kept.get(), open.get(), root.get()};
+    ExpectExposed(EvaluateFoldersAbove(higher, 1, true), TFolderRight::DeleteChild, TFolderPlace::Above, 2,
+                  "S-1-1-0");
+    // A root others may write into is no folder that can be renamed.
+    const PSECURITY_DESCRIPTOR safe[] = {kept.get(), root.get()};
+    ExpectProtected(EvaluateFoldersAbove(safe, 1, true));
+}
+
 TEST(FolderSecurity, InheritOnlyEntriesCountForWhatIsCreatedInside) {
     const TFolderExposure exposure = Evaluate({kAdministratorsOnly + "(A;OICIIO;FA;;;BU)"});
     ExpectExposed(exposure, TFolderRight::Write, TFolderPlace::NewContents, 0, "S-1-5-32-545");
@@ -296,9 +378,7 @@ std::string ProcessUser() {
 class MadeFolder : public ::testing::Test {
   protected:
     void SetUp() override {
-        char temp[MAX_PATH];
-        ASSERT_NE(::GetTempPathA(MAX_PATH, temp), 0u);
-        path_ = std::string(temp) + "tandrel-folder-security-" + std::to_string(::GetCurrentProcessId());
+        path_ = TemporaryName("tandrel-folder-security-");
         ::RemoveDirectoryA(path_.c_str());
     }
     void TearDown() override { ::RemoveDirectoryA(path_.c_str()); }

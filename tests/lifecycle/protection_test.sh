@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Who may change an installation made with administrator rights, under Wine (where the programs run
 # as administrator):
-#     protection_test.sh SETUP_EXE FABRICATE_EXE FLIP_EXE UNINSTALL_EXE
+#     protection_test.sh SETUP_EXE FABRICATE_EXE FLIP_EXE UNINSTALL_EXE SQUAT_EXE UNINSTALL_FAULTS_EXE
 # - a record with a shortcut line on a network path, a device path or with another file name is
 #   refused whole by the uninstaller: exit code 1, nothing removed, the entry stays;
 # - a destination that is a link to another program's folder is refused before the first change;
@@ -9,22 +9,29 @@
 #   byte (and stay there after the removal); with /NOBACKUP the run is refused, nothing changed;
 # - a destination that other accounts can change (a 0777 folder, one owned by root) is refused while
 #   it holds anything, and taken once emptied; the uninstaller refuses an installation whose folder
-#   or record other accounts can change;
+#   or record other accounts can change, and one holding a planted journal before it reads it;
+# - a new destination under a folder that other accounts can change is refused before anything is
+#   made, the folder and the account named;
+# - a squatter holding the names of the former lock (and others like them) blocks no setup;
 # - two installations with shortcuts: the shortcuts start the second; removing the first keeps them;
 # - a folder of the installation flipped between the real folder and a link to an outside folder
 #   while the uninstaller runs (by a Windows program, and by a Unix loop that Wine's sharing rules
-#   cannot stop): nothing outside is ever removed.
+#   cannot stop): nothing outside is ever removed; and, deterministically, the same folder swapped
+#   for the link at each point where the removal has checked an item's path and not yet opened it
+#   (the test build of the uninstaller waits there): the item is kept or the removal refused.
 # Runs in $TANDREL_WINEPREFIX when set, otherwise in a prefix of its own. Every run has a time limit.
 set -uo pipefail
-setup=$1 fabricate=$2 flip=$3 uninstaller=$4
+setup=$1 fabricate=$2 flip=$3 uninstaller=$4 squat=$5 uninstall_faults=$6
 source "$(dirname "${BASH_SOURCE[0]}")/../../scripts/lib/wine-test.sh" protection || exit 1
 programs=$(wine_shell_folder "$prefix" Programs) || fail "no Programs folder in the registry"
 sendto=$(wine_shell_folder "$prefix" SendTo) || fail "no SendTo folder in the registry"
 shortcuts=("$programs/Tandrel.lnk" "$sendto/Tandrel.lnk")
 flipper=
+squatter=
 made=("$drive_c"/Prot-* "$drive_c"/prot-*.log "$sendto/victim.lnk" "${shortcuts[@]}")
 cleanup() {
     [[ -n "$flipper" ]] && kill "$flipper" 2>/dev/null
+    [[ -n "$squatter" ]] && kill "$squatter" 2>/dev/null
     rm -rf "${made[@]}" "$drive_c"/Prot-* "$drive_c"/prot-*.log
     wine_test_done
 }
@@ -184,6 +191,81 @@ done
 remove Prot-Exposed
 expect_exit 0 "exposed, protected again: removed"
 
+# ---- A journal planted in an installation's folder that others can change: the uninstaller
+# refuses before it reads it. The entry, a shortcut of another program and the files stay.
+install Prot-Journal "journal" /NOICONS
+expect_exit 0 "journal: installed"
+printf 'a shortcut of another program\r\n' >"$sendto/victim.lnk"
+wine_own "$sendto/victim.lnk"
+chmod 0777 "$drive_c/Prot-Journal"
+# A journal that reads well: rolled back, it would point the entry elsewhere and delete readme.txt.
+printf 'Tandrel install journal 1\r\ndestination C:\\Prot-Journal\r\nentry machine C:\\Evil\r\nput readme.txt.~new>readme.txt\r\ndone 1\r\n' \
+    >"$drive_c/Prot-Journal/Uninstall.jnl"
+wine_own "$drive_c/Prot-Journal/Uninstall.jnl"
+before=$(snapshot "$drive_c/Prot-Journal")
+victim_before=$(sha256sum "$sendto/victim.lnk")
+# The uninstaller in the folder, and the removal it hands to its copy, run by itself.
+for how in uninstaller copy; do
+    if [[ $how == uninstaller ]]; then
+        remove Prot-Journal
+    else
+        wine_run_limited "$uninstaller" /VERYSILENT '/ORIGINAL=C:\Prot-Journal' '/LOG=C:\prot-remove-Prot-Journal.log'
+    fi
+    expect_exit 1 "planted journal ($how)"
+    unchanged "$drive_c/Prot-Journal" "$before" "planted journal ($how)"
+    [[ "$(sha256sum "$sendto/victim.lnk" 2>&1)" == "$victim_before" ]] && ok "planted journal ($how): victim.lnk stays" ||
+        fail "planted journal ($how): victim.lnk was removed"
+    [[ "$(entry_location)" == 'C:\Prot-Journal' ]] && ok "planted journal ($how): the entry stays" ||
+        fail "planted journal ($how): the entry names '$(entry_location)'"
+    log_matches prot-remove-Prot-Journal.log "planted journal ($how)" \
+        '^Error: C:\\Prot-Journal can be changed by accounts other than the administrators \(Everyone may'
+done
+rm -f "$drive_c/Prot-Journal/Uninstall.jnl" "$sendto/victim.lnk"
+chmod 0755 "$drive_c/Prot-Journal"
+remove Prot-Journal
+expect_exit 0 "planted journal, taken away and protected again: removed"
+
+# ---- A new destination under a folder that others can change: refused before anything is made,
+# whether the folder is its parent or further up; taken once the folder is protected.
+apps=$drive_c/Prot-Apps
+mkdir -p "$apps"
+wine_own "$apps"
+chmod 0777 "$apps"
+for target in 'Tandrel' 'Sub\Tandrel'; do
+    target_re=${target//\\/\\\\}
+    before=$(snapshot "$apps")
+    wine_run_limited "$setup" /VERYSILENT /NOICONS "/DIR=C:\\Prot-Apps\\$target" '/LOG=C:\prot-apps.log'
+    expect_exit 4 "new destination in a changeable folder ($target)"
+    unchanged "$apps" "$before" "new destination in a changeable folder ($target)"
+    log_matches prot-apps.log "new destination in a changeable folder ($target)" \
+        "^Error: C:\\\\Prot-Apps\\\\${target_re} can be changed by accounts other than the administrators \\(Everyone may .*: C:\\\\Prot-Apps\\)"
+done
+chmod 0755 "$apps"
+wine_run_limited "$setup" /VERYSILENT /NOICONS '/DIR=C:\Prot-Apps\Sub\Tandrel' '/LOG=C:\prot-apps.log'
+expect_exit 0 "new destination in a protected folder"
+wine_run_limited "$apps/Sub/Tandrel/Uninstall.exe" /VERYSILENT
+expect_exit 0 "new destination in a protected folder: removed"
+
+# ---- A squatter holding the names of the former lock, in every session's space and in its own,
+# is in no setup's way.
+old_name=$(printf '%s' 'c:\prot-squat' | sha256sum | cut -c1-32)
+rm -f "$drive_c/Prot-Squat-Stop"
+timeout 150 "$scripts/wine-run.sh" "$squat" 'C:\Prot-Squat-Stop' "Global\\Tandrel-Installation-$old_name" \
+    "Local\\Tandrel-Installation-$old_name" >"$work/squat.log" 2>&1 &
+squatter=$!
+for _ in $(seq 1 300); do
+    grep -q '^holding' "$work/squat.log" 2>/dev/null && break
+    sleep 0.2
+done
+grep -q '^holding 2' "$work/squat.log" && ok "squatter: holds both names" || fail "squatter: $(cat "$work/squat.log")"
+install Prot-Squat "squatted" /NOICONS
+expect_exit 0 "squatter holding the former lock's names: installed"
+remove Prot-Squat
+expect_exit 0 "squatter holding the former lock's names: removed"
+touch "$drive_c/Prot-Squat-Stop"
+wait "$squatter"
+squatter=
+
 # ---- Two installations with shortcuts: both shortcuts start the second; the first's removal keeps
 # them and says so, the second's takes them.
 install Prot-First "first"
@@ -224,11 +306,11 @@ printf 'other\r\n' >"$outside/other.txt"
 wine_own "$outside"
 outside_before=$(snapshot "$outside")
 race_dir=$drive_c/Prot-Race
-make_race_installation() {
+make_race_installation() {  # [uninstaller]
     rm -rf "$race_dir"
     mkdir -p "$race_dir/sub/empty"
     cp "$fabricate" "$race_dir/Tandrel.exe"
-    cp "$uninstaller" "$race_dir/Uninstall.exe"
+    cp "${1:-$uninstaller}" "$race_dir/Uninstall.exe"
     cp "$outside/notes.txt" "$race_dir/sub/notes.txt"
     wine_own "$race_dir"
     wine_run_limited "$fabricate" 'C:\Prot-Race'
@@ -295,6 +377,47 @@ for side in Windows Unix; do
     done
     summary $side
 done
+
+# ---- The swap at a chosen moment: the test build of the uninstaller waits at the K-th point where
+# an item's path has been checked and the item is not opened yet; the folder sub is swapped for a
+# link to the outside folder there, by Unix, which Wine's sharing rules do not stop. Every such point
+# of the removal is tried.
+points_file=$drive_c/prot-points.log
+go=$drive_c/prot-go
+make_race_installation "$uninstall_faults"
+rm -f "$points_file"
+TANDREL_OPEN_LOG='C:\prot-points.log' wine_run_limited "$race_dir/Uninstall.exe" /VERYSILENT
+expect_exit 0 "swap: the removal without a swap"
+mapfile -t swap_points < <(tr -d '\r' <"$points_file" 2>/dev/null | cut -d' ' -f1)
+((${#swap_points[@]} >= 2)) && ok "swap: ${#swap_points[@]} points between a check and an opening" ||
+    fail "swap: only ${#swap_points[@]} points between a check and an opening"
+kept_inside=0
+outcomes=()
+for k in "${swap_points[@]}"; do
+    make_race_installation "$uninstall_faults"
+    rm -f "$points_file" "$go"
+    TANDREL_OPEN_AT=$k TANDREL_OPEN_LOG='C:\prot-points.log' TANDREL_FAULT_WAIT='C:\prot-go' \
+        timeout 150 "$scripts/wine-run.sh" "$race_dir/Uninstall.exe" /VERYSILENT '/LOG=C:\prot-swap.log' \
+        >"$work/swap.log" 2>&1 &
+    remover=$!
+    for _ in $(seq 1 600); do
+        (($(grep -c . "$points_file" 2>/dev/null || echo 0) >= k)) && break
+        sleep 0.2
+    done
+    (($(grep -c . "$points_file" 2>/dev/null || echo 0) >= k)) || fail "swap at $k: the point was not reached"
+    mv -T "$race_dir/sub" "$race_dir/sub.real" && ln -s ../Prot-Outside "$race_dir/sub"
+    touch "$go"
+    wait "$remover"
+    STATUS=$?
+    rm -f "$race_dir/sub"
+    [[ -d "$race_dir/sub.real" ]] && mv -T "$race_dir/sub.real" "$race_dir/sub"
+    [[ -f "$race_dir/sub/notes.txt" ]] && kept_inside=$((kept_inside + 1))
+    race_outcome "swap at $k"
+done
+((kept_inside >= 1)) && ok "swap: the item behind the swapped folder was kept ($kept_inside of ${#swap_points[@]} points)" ||
+    fail "swap: no swap met the item behind the swapped folder"
+summary swap
+rm -f "$points_file" "$go" "$drive_c/prot-swap.log"
 
 if ((FAILURES > 0)); then
     echo "protection: $FAILURES check(s) failed"

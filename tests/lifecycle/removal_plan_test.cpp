@@ -17,6 +17,29 @@ TEST(RemovalPlan, FolderComparison) {
     EXPECT_FALSE(SameFolder("C:\\Tandrel", "D:\\Tandrel"));
 }
 
+TEST(RemovalPlan, OnlyTheChainThatTheSetupMadeAboveItsDestination) {
+    using Parents = std::vector<std::string>;
+    const std::string destination = "C:\\Apps\\Sub\\Tandrel";
+    EXPECT_EQ(RemovableParents(destination, {"C:\\Apps", "C:\\Apps\\Sub"}, true),
+              (Parents{"C:\\Apps\\Sub", "C:\\Apps"}));
+    EXPECT_EQ(RemovableParents(destination + "\\", {"c:\\apps\\SUB\\"}, true), Parents{"c:\\apps\\SUB\\"});
+    EXPECT_EQ(RemovableParents(destination, {}, true), Parents{});
+    // Not made with the destination, a gap in the chain, out of order, or not above it at all:
+    // folders that the setup did not make, none taken.
+    const std::vector<Parents> foreign = {
+        {"C:\\Apps"},
+        {"C:\\Apps\\Sub", "C:\\Apps"},
+        {"C:\\Apps\\Sub\\Tandrel"},
+        {"C:\\Other", "C:\\Apps\\Sub"},
+        {"C:\\Apps\\Sub", "C:\\Apps\\Sub"},
+        {"C:", "C:\\Apps", "C:\\Apps\\Sub"},
+    };
+    for (const Parents& parents : foreign) {
+        EXPECT_EQ(RemovableParents(destination, parents, true), Parents{}) << parents.front();
+    }
+    EXPECT_EQ(RemovableParents(destination, {"C:\\Apps", "C:\\Apps\\Sub"}, false), Parents{});
+}
+
 TEST(RemovalPlan, Roots) {
     for (const char* root :
          {"C:", "C:\\", "z:\\\\", "\\\\server\\share", "\\\\server\\share\\", "\\\\server"}) {

@@ -29,6 +29,12 @@ TEST(UninstallOptions, BadCommandLines) {
         {{"/ORIGINAL="}, "/ORIGINAL needs a folder"},
         {{"/LOG=C:\\u.log"}, "/LOG needs /SILENT or /VERYSILENT"},
         {{"/x", "/y"}, "Unknown switch /x"},
+        {{"/ORIGINAL=C:\\T", "/LOCK"}, "/LOCK needs a value: /LOCK=\"...\""},
+        {{"/ORIGINAL=C:\\T", "/LOCK=0"}, "/LOCK needs a number"},
+        {{"/ORIGINAL=C:\\T", "/LOCK=-4"}, "/LOCK needs a number"},
+        {{"/ORIGINAL=C:\\T", "/LOCK=0x10"}, "/LOCK needs a number"},
+        {{"/ORIGINAL=C:\\T", "/LOCK=4294967296"}, "/LOCK needs a number"},
+        {{"/LOCK=12"}, "/LOCK needs /ORIGINAL"},
     };
     for (const auto& [arguments, error] : rows) {
         EXPECT_EQ(ParseUninstallArguments(arguments).Error, error) << arguments.front();
@@ -63,6 +69,10 @@ TEST(UninstallOptions, TheCopyGetsTheSameRun) {
     options.Mode = TUninstallMode::Silent;
     options.LogFile.clear();
     EXPECT_EQ(CopyArguments(options, "C:\\T"), "/SILENT \"/ORIGINAL=C:\\T\"");
+    // The lock handed over goes with the copy's other switches and comes back as it went.
+    const std::string locked = CopyArguments(options, "C:\\T", 4294967295u);
+    EXPECT_EQ(locked, "/SILENT \"/ORIGINAL=C:\\T\" \"/LOCK=4294967295\"");
+    EXPECT_EQ(ParseUninstallArguments({"/SILENT", "/ORIGINAL=C:\\T", "/LOCK=4294967295"}).Lock, 4294967295u);
 }
 
 }  // namespace

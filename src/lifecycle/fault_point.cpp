@@ -1,0 +1,4 @@
+#include "lifecycle/fault_point.h"
+
+TWrittenHook WrittenHook = nullptr;
+TFaultHook OpenHook = nullptr;
