@@ -3,50 +3,87 @@
 #pragma once
 
 #include <cstdint>
+#include <cstring>
 
 #include "archive/codec_io.h"
 
 namespace lzh {
 
-// Holds up to 16 bits, left-aligned in bits 15..0. A read takes one byte from the run's reader
-// whenever 8 or fewer bits are held, so bytes are pulled at the same moments whatever the read
-// sizes. A byte whose read reports the end of input counts as eight zero bits.
+// Reads bits as a reader with a 16-bit buffer would, which takes one byte from the run's reader
+// whenever it holds 8 or fewer bits at a read: bytes that need a refill of the run's reader (the
+// only pulls anybody can observe: progress, cancelling, the source's position) are pulled at those
+// same moments, whatever the read sizes. Bytes already loaded in the run's reader are taken ahead,
+// up to 64 bits at a time, so that a symbol's bits are read without a check per bit. A byte whose
+// read reports the end of input counts as eight zero bits.
 class BitReader {
   public:
     explicit BitReader(CodecIo& io) : io_(io) {}
 
-    int ReadBit() {
-        Fill();
-        const int bit = static_cast<int>(buffer_ >> 15);
-        buffer_ = (buffer_ << 1) & 0xFFFF;
-        --count_;
-        return bit;
+    // True when the next symbol and offset can be read with the Fast* calls: at least 57 bits are
+    // held and the 16-bit reader would take nothing beyond them during those reads, so no refill is
+    // due (the longest code of the model is well below 20 bits; with an offset's 14 and the 16 the
+    // small reader may hold, that stays within the bits held).
+    bool Prepare() {
+        if (io_.LoadedBytes() < 16) {
+            return false;
+        }
+        if (const int n = (64 - held_) >> 3; n > 0) {
+            uint64_t word;
+            std::memcpy(&word, io_.TakeLoaded(static_cast<size_t>(n)), sizeof word);
+            word = __builtin_bswap64(word) >> held_;
+            const int kept = held_ + 8 * n;
+            bits_ |= kept == 64 ? word : word & ~(~uint64_t{0} >> kept);
+            held_ = kept;
+        }
+        return true;
     }
 
+    // The next bit, without taking it (fast path only).
+    unsigned PeekBit() const { return static_cast<unsigned>(bits_ >> 63); }
+    void FastSkipBit() { bits_ <<= 1; }
+    // Accounts for count bits taken one at a time through PeekBit and FastSkipBit.
+    void FastTookSingleBits(int count) {
+        held_ -= count;
+        for (; count > 0; --count) {
+            small_ += small_ <= 8 ? 7 : -1;
+        }
+    }
     // n is 1 to 8.
+    unsigned FastReadBits(int n) {
+        small_ = (small_ <= 8 ? small_ + 8 : small_) - n;
+        return Take(n);
+    }
+
+    // n is 1 to 8; exact at any moment.
     unsigned ReadBits(int n) {
-        Fill();
-        const unsigned value = buffer_ >> (16 - n);
-        buffer_ = (buffer_ << n) & 0xFFFF;
-        count_ -= n;
-        return value;
+        if (small_ <= 8) {
+            small_ += 8;
+            if (small_ > held_) {
+                // The small reader takes a byte beyond those held: pull it now.
+                unsigned byte = io_.ReadByte();
+                if (io_.EndOfInput()) {
+                    byte = 0;
+                }
+                bits_ |= static_cast<uint64_t>(byte) << (56 - held_);
+                held_ += 8;
+            }
+        }
+        small_ -= n;
+        return Take(n);
     }
 
   private:
-    void Fill() {
-        if (count_ <= 8) {
-            unsigned byte = io_.ReadByte();
-            if (io_.EndOfInput()) {
-                byte = 0;
-            }
-            buffer_ |= byte << (8 - count_);
-            count_ += 8;
-        }
+    unsigned Take(int n) {
+        const auto value = static_cast<unsigned>(bits_ >> (64 - n));
+        bits_ <<= n;
+        held_ -= n;
+        return value;
     }
 
     CodecIo& io_;
-    unsigned buffer_ = 0;
-    int count_ = 0;
+    uint64_t bits_ = 0;  // left-aligned; the bits below the held ones are zero
+    int held_ = 0;
+    int small_ = 0;  // the bits a 16-bit reader would hold at this point (never more than held_)
 };
 
 // Collects bits in a 16-bit buffer and writes each byte as soon as it is complete.
