@@ -13,18 +13,25 @@ namespace lzh {
 // whenever it holds 8 or fewer bits at a read: bytes that need a refill of the run's reader (the
 // only pulls anybody can observe: progress, cancelling, the source's position) are pulled at those
 // same moments, whatever the read sizes. Bytes already loaded in the run's reader are taken ahead,
-// up to 64 bits at a time, so that a symbol's bits are read without a check per bit. A byte whose
-// read reports the end of input counts as eight zero bits.
+// up to 64 bits at a time, so that a symbol's bits are read without a check per bit.
+//
+// Why the moments agree: both readers hold the bits of whole bytes minus those read, so the bits
+// they hold differ by a multiple of 8, and this one never holds fewer. The small reader needs a byte
+// that this one does not hold only when both hold the same bits, 8 or fewer: that is when this one
+// pulls. (It holds 8 bits more than the small reader with 8 or fewer only if the small one held
+// none, which happens only before the first read.)
+//
+// A byte whose read reports the end of input counts as eight zero bits.
 class BitReader {
   public:
     explicit BitReader(CodecIo& io) : io_(io) {}
 
-    // True when the next symbol and offset can be read with the Fast* calls: at least 57 bits are
-    // held and the 16-bit reader would take nothing beyond them during those reads, so no refill is
-    // due (the longest code of the model is well below 20 bits; with an offset's 14 and the 16 the
-    // small reader may hold, that stays within the bits held).
+    // True when the next symbol and offset can be read with PeekBit, SkipBit and ReadBits without
+    // pulling: at least 57 bits are held, more than a code of the model (well below 30 bits: its
+    // counts stay below 2^15, and a code of length n needs a count of the n-th Fibonacci number)
+    // and an offset's 14 bits take, so the small reader would pull nothing that needs a refill.
     bool Prepare() {
-        if (io_.LoadedBytes() < 16) {
+        if (io_.LoadedBytes() < 8) {
             return false;
         }
         if (const int n = (64 - held_) >> 3; n > 0) {
@@ -38,52 +45,33 @@ class BitReader {
         return true;
     }
 
-    // The next bit, without taking it (fast path only).
+    // The next bit, without taking it, and taking it; only after Prepare returned true.
     unsigned PeekBit() const { return static_cast<unsigned>(bits_ >> 63); }
-    void FastSkipBit() { bits_ <<= 1; }
-    // Accounts for count bits taken one at a time through PeekBit and FastSkipBit.
-    void FastTookSingleBits(int count) {
-        held_ -= count;
-        for (; count > 0; --count) {
-            small_ += small_ <= 8 ? 7 : -1;
-        }
+    void SkipBit() {
+        bits_ <<= 1;
+        --held_;
     }
+
     // n is 1 to 8.
-    unsigned FastReadBits(int n) {
-        small_ = (small_ <= 8 ? small_ + 8 : small_) - n;
-        return Take(n);
-    }
-
-    // n is 1 to 8; exact at any moment.
     unsigned ReadBits(int n) {
-        if (small_ <= 8) {
-            small_ += 8;
-            if (small_ > held_) {
-                // The small reader takes a byte beyond those held: pull it now.
-                unsigned byte = io_.ReadByte();
-                if (io_.EndOfInput()) {
-                    byte = 0;
-                }
-                bits_ |= static_cast<uint64_t>(byte) << (56 - held_);
-                held_ += 8;
+        if (held_ <= 8) {
+            unsigned byte = io_.ReadByte();
+            if (io_.EndOfInput()) {
+                byte = 0;
             }
+            bits_ |= static_cast<uint64_t>(byte) << (56 - held_);
+            held_ += 8;
         }
-        small_ -= n;
-        return Take(n);
-    }
-
-  private:
-    unsigned Take(int n) {
         const auto value = static_cast<unsigned>(bits_ >> (64 - n));
         bits_ <<= n;
         held_ -= n;
         return value;
     }
 
+  private:
     CodecIo& io_;
     uint64_t bits_ = 0;  // left-aligned; the bits below the held ones are zero
     int held_ = 0;
-    int small_ = 0;  // the bits a 16-bit reader would hold at this point (never more than held_)
 };
 
 // Collects bits in a 16-bit buffer and writes each byte as soon as it is complete.

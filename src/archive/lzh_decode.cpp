@@ -26,17 +26,15 @@ struct DecoderState {
     std::array<uint8_t, kWindowSize + kChunkSize + kSlack> buffer;
 };
 
-// The decoder's reading of the two codes, each through the bit reader's fast path when it allows.
-int ReadSymbol(HuffmanModel& model, BitReader& bits, bool fast) {
+// The decoder's reading of the two codes. After a Prepare that returned true, the bits of a code
+// are taken without a check each.
+int ReadSymbol(HuffmanModel& model, BitReader& bits, bool prepared) {
     int k = model.child[kRootNode];
-    if (fast) {
-        int length = 0;
+    if (prepared) {
         while (k < kTreeSize) {
             k = model.child[k + bits.PeekBit()];
-            bits.FastSkipBit();
-            ++length;
+            bits.SkipBit();
         }
-        bits.FastTookSingleBits(length);
     } else {
         while (k < kTreeSize) {
             k = model.child[k + bits.ReadBits(1)];
@@ -49,11 +47,11 @@ int ReadSymbol(HuffmanModel& model, BitReader& bits, bool fast) {
 
 // The first 8 bits hold the upper bits' code word (3 to 8 bits) and the start of the lower 6 bits;
 // length - 2 more bits complete them.
-unsigned ReadOffset(BitReader& bits, bool fast) {
-    const unsigned first = fast ? bits.FastReadBits(8) : bits.ReadBits(8);
+unsigned ReadOffset(BitReader& bits) {
+    const unsigned first = bits.ReadBits(8);
     const unsigned upper = kOffsetTables.upperByByte[first];
     const int more = kOffsetTables.lengthByByte[first] - 2;
-    const unsigned rest = fast ? bits.FastReadBits(more) : bits.ReadBits(more);
+    const unsigned rest = bits.ReadBits(more);
     return (upper << 6) | (((first << more) | rest) & 63);
 }
 
@@ -102,13 +100,12 @@ void LZHDecode(CodecIo& io, int32_t destSize) {
             std::memmove(buffer, pos - kWindowSize, kWindowSize);
             pos = buffer + kWindowSize;
         }
-        const bool fast = bits.Prepare();
-        const int symbol = ReadSymbol(model, bits, fast);
+        const int symbol = ReadSymbol(model, bits, bits.Prepare());
         if (symbol < 256) {
             *pos++ = static_cast<uint8_t>(symbol);
             ++produced;
         } else {
-            const unsigned distance = ReadOffset(bits, fast) + 1;
+            const unsigned distance = ReadOffset(bits) + 1;
             const int length = symbol - 256 + kThreshold + 1;
             CopyMatch(pos, distance, length);
             pos += length;
