@@ -68,6 +68,8 @@ function(tandrel_program_resources target)
     configure_file(${CMAKE_SOURCE_DIR}/resources/version.rc.in ${dir}/version.rc @ONLY)
     set_source_files_properties(${dir}/version.rc PROPERTIES OBJECT_DEPENDS ${TANDREL_MANIFEST_FILE})
     target_sources(${target} PRIVATE ${dir}/version.rc)
+    # A terminate handler without the runtime's demangler (src/framework/terminate_handler.cpp).
+    target_sources(${target} PRIVATE ${CMAKE_SOURCE_DIR}/src/framework/terminate_handler.cpp)
     # Every program we ship imports only libraries that the system always takes from its own
     # folder: the test reads the built executable's import table.
     if(TANDREL_TESTS)

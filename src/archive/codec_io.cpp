@@ -1,5 +1,7 @@
 #include "archive/codec_io.h"
 
+#include <algorithm>
+#include <cstring>
 #include <thread>
 
 #include "archive/format.h"
@@ -60,6 +62,19 @@ void CodecIo::WriteFullBuffer() {
         throw EWriteError(msg::kWriteError);
     }
     writePos_ = outBuffer_;
+}
+
+void CodecIo::WriteBytes(const uint8_t* data, size_t size) {
+    while (size > 0) {
+        if (writePos_ == writeEnd_) {
+            WriteFullBuffer();
+        }
+        const size_t n = std::min(size, static_cast<size_t>(writeEnd_ - writePos_));
+        std::memcpy(writePos_, data, n);
+        writePos_ += n;
+        data += n;
+        size -= n;
+    }
 }
 
 void CodecIo::FinishOutput() {

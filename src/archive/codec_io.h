@@ -37,6 +37,16 @@ class CodecIo {
     }
     bool EndOfInput() const { return endOfInput_; }
 
+    // The input bytes already loaded and not yet handed out, for a reader that takes several at a
+    // time: taking them through TakeLoaded is the same as as many ReadByte calls, none of which
+    // could refill.
+    size_t LoadedBytes() const { return static_cast<size_t>(readEnd_ - readPos_); }
+    const uint8_t* TakeLoaded(size_t n) {
+        const uint8_t* from = readPos_;
+        readPos_ += n;
+        return from;
+    }
+
     void WriteByte(uint8_t b) {
         if (writePos_ == writeEnd_) [[unlikely]] {
             WriteFullBuffer();
@@ -49,6 +59,9 @@ class CodecIo {
     // way). The same as n calls of WriteByte.
     uint8_t* OutputSpan(int n) { return writeEnd_ - writePos_ >= n ? writePos_ : nullptr; }
     void CommitOutput(int n) { writePos_ += n; }
+
+    // The same as size calls of WriteByte.
+    void WriteBytes(const uint8_t* data, size_t size);
 
     // Writes the bytes still held in the output buffer to dest.
     void FinishOutput();

@@ -1,5 +1,5 @@
 // The coding steps of the LZH stream: symbols through the adaptive Huffman model, back offsets
-// through the fixed prefix code. Shared by the decoder and the encoder.
+// through the fixed prefix code, on the encoder's side (the decoder reads them in lzh_decode.cpp).
 #pragma once
 
 #include <cstdint>
@@ -36,26 +36,6 @@ inline void EncodeOffset(BitWriter& bits, int offset) {
     const int upper = offset >> 6;
     bits.PutBits(kOffsetTables.length[upper], static_cast<unsigned>(kOffsetTables.code[upper]) << 8);
     bits.PutBits(6, static_cast<unsigned>(offset & 63) << 10);
-}
-
-inline int DecodeSymbol(HuffmanModel& model, BitReader& bits) {
-    int k = model.child[kRootNode];
-    while (k < kTreeSize) {
-        k = model.child[k + bits.ReadBit()];
-    }
-    const int symbol = k - kTreeSize;
-    model.Update(symbol);
-    return symbol;
-}
-
-// The first 8 bits hold the upper bits' code word (3 to 8 bits) and the start of the lower 6 bits;
-// length - 2 more bits complete them.
-inline unsigned DecodeOffset(BitReader& bits) {
-    const unsigned first = bits.ReadBits(8);
-    const unsigned upper = kOffsetTables.upperByByte[first];
-    const int more = kOffsetTables.lengthByByte[first] - 2;
-    const unsigned rest = bits.ReadBits(more);
-    return (upper << 6) | (((first << more) | rest) & 63);
 }
 
 }  // namespace lzh

@@ -91,16 +91,25 @@ TEST(LzhStream, OffsetZeroRepeatsTheLastByte) {
     EXPECT_EQ(Decode(coded, cmLZH, 2), Bytes(61, 0x41));
 }
 
-TEST(LzhStream, EveryOffsetRoundTrips) {
+// Matches at every offset, and of every length at the offsets that reach into the bytes being
+// written (distances 1 to 8, where a copy repeats them) and around them: whatever they copy, the
+// decoder must copy the same bytes as a reference window does, across the ends of its output chunks
+// at many alignments.
+TEST(LzhStream, EveryOffsetAndLengthRoundTrips) {
     std::vector<Token> tokens;
-    Bytes plain;
-    // A literal 'x' and then matches of 3 at every offset: whatever they copy, the decoder must copy
-    // the same bytes as a reference window does.
+    // A literal 'x', matches of 3 at every offset, then every length at offsets 0 to 69.
     tokens.push_back({'x'});
     for (int offset = 0; offset < kWindowSize; ++offset) {
         tokens.push_back({3 + 253, offset});
     }
+    for (int length = 3; length <= kLookAhead; ++length) {
+        for (int offset = 0; offset < 70; ++offset) {
+            tokens.push_back({length + 253, offset});
+            tokens.push_back({static_cast<int>('a' + (length + offset) % 26)});
+        }
+    }
     const Bytes coded = CodeTokens(tokens);
+    Bytes plain;
     Bytes window(kWindowSize, kFillByte);
     std::fill(window.begin() + kStartPosition, window.end(), kUnfilledByte);
     int r = kStartPosition;
@@ -109,13 +118,17 @@ TEST(LzhStream, EveryOffsetRoundTrips) {
         window[static_cast<size_t>(r)] = b;
         r = (r + 1) & kWindowMask;
     };
-    put('x');
-    for (int offset = 0; offset < kWindowSize; ++offset) {
-        const int from = (r - offset - 1) & kWindowMask;
-        for (int k = 0; k < 3; ++k) {
+    for (const Token& t : tokens) {
+        if (t.symbol < 256) {
+            put(static_cast<uint8_t>(t.symbol));
+            continue;
+        }
+        const int from = (r - t.offset - 1) & kWindowMask;
+        for (int k = 0; k < t.symbol - 253; ++k) {
             put(window[static_cast<size_t>((from + k) & kWindowMask)]);
         }
     }
+    ASSERT_GT(plain.size(), 100000u);
     EXPECT_EQ(Decode(coded, cmLZH, static_cast<int32_t>(plain.size())), plain);
 }
 
@@ -282,6 +295,79 @@ TEST(LzhDecode, DamagedStreamsEndSafely) {
         EXPECT_GE(written, destSize) << "seed " << seed;
         EXPECT_EQ(checksum, ByteSum(memory.data(), static_cast<size_t>(written))) << "seed " << seed;
         EXPECT_EQ(Bytes(memory.end() - 16, memory.end()), Bytes(16, 0xCD)) << "seed " << seed;
+    }
+}
+
+// The decoder takes input bytes that are already loaded ahead of need, but a refill of its input
+// (which the source, the progress handler and a cancel see) comes exactly when a reader holding at
+// most 16 bits would need it: a source that hands out one byte per read gives up as many bytes as
+// that reader pulls, trailing bytes after the stream included, and one that hands out `chunk`
+// bytes per read exactly the chunks that hold them.
+// The bytes that a reader holding at most 16 bits pulls to decode the tokens: one byte at each read
+// that finds 8 or fewer bits held. A code is read one bit at a time, an offset as 8 bits and then
+// the rest of its upper bits' code word.
+int64_t PulledBySmallReader(const std::vector<lzh_plain::Token>& tokens) {
+    lzh_plain::Model model;
+    model.Init();
+    int held = 0;
+    int64_t pulled = 0;
+    auto read = [&](int n) {
+        if (held <= 8) {
+            held += 8;
+            ++pulled;
+        }
+        held -= n;
+    };
+    for (const lzh_plain::Token& t : tokens) {
+        const int symbol = t.length == 0 ? t.literal : t.length + 253;
+        for (size_t bit = model.Code(symbol).size(); bit > 0; --bit) {
+            read(1);
+        }
+        model.Update(symbol);
+        if (t.length != 0) {
+            read(8);
+            read(static_cast<int>(lzh_plain::OffsetBits(t.offset).size()) - 8);
+        }
+    }
+    return pulled;
+}
+
+int64_t ConsumedByDecode(const Bytes& coded, const Bytes& input, int32_t chunk) {
+    ChunkedStream source(coded, chunk);
+    TMemoryStream dest;
+    uint32_t checksum = 0;
+    RunCodec(nullptr, dest, source, static_cast<int32_t>(coded.size()), static_cast<int32_t>(input.size()),
+             cmLZH, checksum, true);
+    EXPECT_EQ(dest.Bytes(), input) << "chunk " << chunk;
+    return source.Position();
+}
+
+TEST(LzhDecode, RefillsComeAtTheSameMomentsForAnyReadSize) {
+    // Many short streams, whose ends meet the reader in every state...
+    for (uint32_t seed = 0; seed < 400; ++seed) {
+        const Bytes input = VariedBytes(40 + seed * 7 % 900, seed);
+        const lzh_plain::Encoded plain = lzh_plain::Encode(input);
+        const Bytes coded = Concat({plain.bytes, Bytes(40, 0x5A)});
+        const int64_t pulled = ConsumedByDecode(coded, input, 1);
+        ASSERT_EQ(pulled, PulledBySmallReader(plain.tokens)) << "seed " << seed;
+        for (int32_t chunk : {16, 17, 24, 8192}) {
+            const int64_t whole = (pulled + chunk - 1) / chunk * chunk;
+            ASSERT_EQ(ConsumedByDecode(coded, input, chunk),
+                      std::min<int64_t>(whole, static_cast<int64_t>(coded.size())))
+                << "seed " << seed << ", chunk " << chunk;
+        }
+    }
+    // ...and long ones, read in chunks of many sizes.
+    for (uint32_t seed : {11u, 12u, 13u}) {
+        const Bytes input = seed == 13 ? TextBytes(60000, seed) : VariedBytes(50000 + 977 * seed, seed);
+        const Bytes coded = Concat({Encode(input, cmLZH), Bytes(300, 0x5A)});
+        const int64_t pulled = ConsumedByDecode(coded, input, 1);
+        for (int32_t chunk = 2; chunk <= 8192; chunk = chunk < 48 ? chunk + 1 : chunk * 2 + 1) {
+            const int64_t whole = (pulled + chunk - 1) / chunk * chunk;
+            EXPECT_EQ(ConsumedByDecode(coded, input, chunk),
+                      std::min<int64_t>(whole, static_cast<int64_t>(coded.size())))
+                << "seed " << seed << ", chunk " << chunk;
+        }
     }
 }
 

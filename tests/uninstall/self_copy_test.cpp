@@ -86,7 +86,7 @@ TEST(ImageMismatchTest, TheRunningProgramsFileMatchesAndAnyChangeToItsCodeOrHead
                 section->PointerToRawData + std::min(section->SizeOfRawData, section->Misc.VirtualSize));
         }
     }
-    for (size_t size : {size_t{0}, size_t{2}, size_t{64}, size_t{512}, genuine.size() / 2, sectionsEnd - 1}) {
+    for (size_t size : {size_t{0}, size_t{2}, size_t{64}, size_t{512}, sectionsEnd / 2, sectionsEnd - 1}) {
         const std::vector<uint8_t> cut(genuine.begin(), genuine.begin() + static_cast<ptrdiff_t>(size));
         EXPECT_NE(ImageMismatch(cut, OwnImage()), "") << size;
     }
