@@ -54,6 +54,14 @@ inline TMessageForm* MessageFormOf(HWND hwnd) {
     return dynamic_cast<TMessageForm*>(TWinControl::FromHandle(hwnd));
 }
 
+// Whether hwnd is one of the program's message dialogs, told from the window alone (its class and
+// its dialog frame), so that the helper thread never touches the object behind a dialog that the
+// program's thread may be destroying (a terminating application dismisses its dialogs itself).
+inline bool IsMessageDialogWindow(HWND hwnd) {
+    return ClassOf(hwnd) == "TandrelForm" &&
+           (::GetWindowLongPtrA(hwnd, GWL_EXSTYLE) & WS_EX_DLGMODALFRAME) != 0;
+}
+
 // A visible dialog of this process, or nullptr.
 inline HWND FindDialog() {
     HWND found = nullptr;
@@ -62,7 +70,7 @@ inline HWND FindDialog() {
             DWORD process = 0;
             ::GetWindowThreadProcessId(hwnd, &process);
             if (process == ::GetCurrentProcessId() && ::IsWindowVisible(hwnd) &&
-                (ClassOf(hwnd) == "#32770" || MessageFormOf(hwnd) != nullptr)) {
+                (ClassOf(hwnd) == "#32770" || IsMessageDialogWindow(hwnd))) {
                 *reinterpret_cast<HWND*>(data) = hwnd;
                 return FALSE;
             }
