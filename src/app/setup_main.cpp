@@ -48,6 +48,11 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
         options.Error = switches.Error;
     }
     if (!options.Error.empty()) {
+        if (options.LogsRefusal && switches.Error.empty()) {
+            // Whoever asked for a log reads there which switch was not understood; the run logs
+            // the refusal and ends with kExitBadCommandLine before anything else is touched.
+            return RunUnattended(options, CommandLineForLog(commandLine, ToAnsiExact));
+        }
         RefuseCommandLine("tandrel-setup", "Setup", options.Error, SetupUsage(),
                           ShowsRefusal(switches.Switches));
         return kExitBadCommandLine;

@@ -8,15 +8,6 @@
 #include "lifecycle/run_log.h"
 #include "lifecycle/setup_command_line.h"
 
-// The exit codes of an unattended run. An interactive run keeps its own (0, or 1 when the program
-// cannot start).
-inline constexpr int kExitInstalled = 0;
-inline constexpr int kExitBadCommandLine = 1;
-inline constexpr int kExitFailed = 4;      // failed for another reason; whatever had changed is rolled back
-inline constexpr int kExitFileInUse = 5;   // a file to replace is held open (found before the first change)
-inline constexpr int kExitDiskFull = 6;    // not enough disk space (before the first change, or rolled back)
-inline constexpr int kExitAnotherRun = 7;  // another Tandrel setup or removal is running: nothing changed
-
 // The log of an unattended installation.
 using TInstallLog = TRunLog;
 

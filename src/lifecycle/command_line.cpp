@@ -138,9 +138,15 @@ std::optional<std::string> SwitchValue(std::string_view argument, std::string_vi
     return std::string(argument.substr(name.size() + 1));
 }
 
+bool IsVerySilentSwitch(std::string_view argument) {
+    return IsSwitch(argument, "/VERYSILENT") || IsSwitch(argument, "/S") || IsSwitch(argument, "/QUIET") ||
+           IsSwitch(argument, "/QN");
+}
+
 bool ShowsRefusal(const std::vector<std::string>& switches) {
     for (const std::string& argument : switches) {
-        if (IsSwitch(argument, "/VERYSILENT")) {
+        if (IsVerySilentSwitch(argument) || IsSwitch(argument, "/SILENT") ||
+            IsSwitch(argument, "/SUPPRESSMSGBOXES")) {
             return false;
         }
     }

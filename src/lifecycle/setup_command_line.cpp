@@ -21,10 +21,15 @@ size_t LongestDestination(size_t longestEntryName) {
 TSetupOptions ParseSetupArguments(const std::vector<std::string>& arguments, size_t longestEntryName) {
     TSetupOptions options;
     bool unattendedOnly = false;  // a switch that needs /SILENT or /VERYSILENT was given
-    auto fail = [&options](const std::string& message) {
+    bool onlyUnknown = true;      // every fault so far is an unknown switch
+    auto refuse = [&options](const std::string& message) {
         if (options.Error.empty()) {
             options.Error = message;
         }
+    };
+    auto fail = [&refuse, &onlyUnknown](const std::string& message) {
+        onlyUnknown = false;
+        refuse(message);
     };
     for (const std::string& argument : arguments) {
         if (argument.empty() || argument.front() != '/') {
@@ -34,8 +39,11 @@ TSetupOptions ParseSetupArguments(const std::vector<std::string>& arguments, siz
             if (options.Mode != TSetupMode::VerySilent) {
                 options.Mode = TSetupMode::Silent;
             }
-        } else if (IsSwitch(argument, "/VERYSILENT")) {
+        } else if (IsVerySilentSwitch(argument)) {
             options.Mode = TSetupMode::VerySilent;
+        } else if (IsSwitch(argument, "/NORESTART") || IsSwitch(argument, "/SUPPRESSMSGBOXES")) {
+            // Deployment tools pass these to every installer: nothing here restarts the system, and
+            // an unattended run never shows a box, so both are already what the run does.
         } else if (IsSwitch(argument, "/NOBACKUP")) {
             options.Backup = false;
             unattendedOnly = true;
@@ -69,31 +77,37 @@ TSetupOptions ParseSetupArguments(const std::vector<std::string>& arguments, siz
         } else if (IsSwitch(argument, "/DIR") || IsSwitch(argument, "/LOG")) {
             fail(argument + " needs a value: " + argument + "=\"...\"");
         } else {
-            fail("Unknown switch " + EscapeControlCharacters(argument));
+            refuse("Unknown switch " + EscapeControlCharacters(argument));
         }
     }
     if (unattendedOnly && !options.Unattended() && !options.Help) {
         fail("/DIR, /NOBACKUP, /NOICONS and /LOG need /SILENT or /VERYSILENT");
     }
+    options.LogsRefusal =
+        !options.Error.empty() && onlyUnknown && options.Unattended() && !options.LogFile.empty();
     return options;
 }
 
 std::string SetupUsage() {
     // Short lines: the message box wraps long ones wherever it likes.
-    return std::string("Tandrel Setup installs Tandrel " TANDREL_VERSION ".\n") +
-           "These switches install it unattended:\n"
-           "\n"
-           "/SILENT: only the progress window shows\n"
-           "/VERYSILENT: no window at all\n"
-           "/DIR=\"folder\": the destination\n"
-           "/NOBACKUP: replaced files are deleted\n"
-           "/NOICONS: no shortcuts\n"
-           "/LOG=\"file\": a log of the installation\n"
-           "/? or /HELP: this text\n"
-           "\n"
-           "Default folder: " +
-           kDefaultDestination +
-           "\n"
-           "Exit codes: 0 installed,\n"
-           "1 bad command line, 4 installation failed.";
+    std::string usage = std::string("Tandrel Setup installs Tandrel " TANDREL_VERSION ".\n") +
+                        "These switches install it unattended:\n"
+                        "\n"
+                        "/SILENT: only the progress window shows\n"
+                        "/VERYSILENT (or /S, /QUIET, /QN):\nno window at all\n"
+                        "/NORESTART, /SUPPRESSMSGBOXES: accepted\n"
+                        "/DIR=\"folder\": the destination\n"
+                        "/NOBACKUP: replaced files are deleted\n"
+                        "/NOICONS: no shortcuts\n"
+                        "/LOG=\"file\": a log of the installation\n"
+                        "/? or /HELP: this text\n"
+                        "\n"
+                        "Default folder: " +
+                        kDefaultDestination +
+                        "\n"
+                        "Exit codes:";
+    for (const TExitCodeMeaning& exit : kSetupExitCodes) {
+        usage.append("\n").append(std::to_string(exit.Code)).append(" ").append(exit.Meaning);
+    }
+    return usage;
 }

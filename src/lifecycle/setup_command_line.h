@@ -1,7 +1,9 @@
 // The setup's command line. Without switches the setup asks the user everything; the switches run
 // it unattended for administrators and package managers:
 //     /SILENT            no questions; the progress window shows, the main window does not
-//     /VERYSILENT        no window at all
+//     /VERYSILENT        no window at all (also /S, /QUIET and /QN, as deployment tools write it)
+//     /NORESTART         accepted: nothing the setup does asks for a restart
+//     /SUPPRESSMSGBOXES  accepted: an unattended run never shows a message box
 //     /DIR="folder"      the destination (also /DIR=folder); default C:\Program Files\Tandrel
 //     /NOBACKUP          replaced files are deleted instead of moved into Backup
 //     /NOICONS           no shortcuts
@@ -15,6 +17,29 @@
 #include <cstddef>
 #include <string>
 #include <vector>
+
+// The exit codes of the setup. An interactive run ends with 0 or kExitBadCommandLine.
+inline constexpr int kExitInstalled = 0;
+inline constexpr int kExitBadCommandLine = 1;
+inline constexpr int kExitFailed = 4;      // failed for another reason; whatever had changed is rolled back
+inline constexpr int kExitFileInUse = 5;   // a file to replace is held open (found before the first change)
+inline constexpr int kExitDiskFull = 6;    // not enough disk space (before the first change, or rolled back)
+inline constexpr int kExitAnotherRun = 7;  // another Tandrel setup or removal is running: nothing changed
+
+struct TExitCodeMeaning {
+    int Code;
+    const char* Meaning;  // a few words, as the usage says it
+};
+
+// Every exit code of the setup with its meaning, in ascending order.
+inline constexpr TExitCodeMeaning kSetupExitCodes[] = {
+    {kExitInstalled, "installed"},
+    {kExitBadCommandLine, "bad command line"},
+    {kExitFailed, "installation failed"},
+    {kExitFileInUse, "a file to replace is in use"},
+    {kExitDiskFull, "not enough disk space"},
+    {kExitAnotherRun, "another setup or removal is running"},
+};
 
 // The folder that an unattended run installs into without /DIR, and that Continue proposes.
 inline constexpr const char kDefaultDestination[] = "C:\\Program Files\\Tandrel";
@@ -31,6 +56,10 @@ struct TSetupOptions {
     // The command line had an error (Error is its message): the run is refused before anything is
     // touched, the log included.
     std::string Error;
+    // Error names an unknown switch and nothing else is wrong: an unattended run with a usable /LOG
+    // writes the refusal there. Any other fault (a value that could name another file than meant,
+    // say) leaves even the log untouched.
+    bool LogsRefusal = false;
 
     bool Unattended() const { return Mode != TSetupMode::Interactive; }
 };

@@ -118,8 +118,9 @@ mkdir -p "$plain"
 printf 'old readme' >"$plain/readme.txt"
 printf 'old sites' >"$plain/sites.ini"
 wine_own "$plain"
-run_setup "$setup" /VERYSILENT /NOBACKUP /NOICONS '/DIR=C:\Unattended Plain' '/LOG=C:\unattended-3.log'
-expect_status 0 "/NOBACKUP /NOICONS"
+# /S as deployment tools write it: no window (a window would still be open at the time limit).
+run_setup "$setup" /S /NOBACKUP /NOICONS '/DIR=C:\Unattended Plain' '/LOG=C:\unattended-3.log'
+expect_status 0 "/S /NOBACKUP /NOICONS"
 check_same "$payload/readme.txt" "$plain/readme.txt" "/NOBACKUP: readme.txt replaced"
 [[ "$(cat "$plain/sites.ini")" == "old sites" ]] && ok "/NOBACKUP: sites.ini kept" ||
     fail "/NOBACKUP: sites.ini replaced"
@@ -130,19 +131,41 @@ done
 expect_log "$drive_c/unattended-3.log" "/NOBACKUP /NOICONS" "Backups: no" "Shortcuts: no" \
     "readme.txt: written" "sites.ini: kept" "Result: installed (exit code 0)"
 log_lines "$drive_c/unattended-3.log" | grep -q '^Shortcut:' && fail "/NOICONS logged a shortcut"
+expect_log "$drive_c/unattended-3.log" "/S" "Mode: very silent"
+# The other words of deployment tools over it: no window, and the switches that ask for no restart
+# and no message box are taken.
+run_setup "$setup" /quiet /NORESTART /SUPPRESSMSGBOXES /NOICONS '/DIR=C:\Unattended Plain' '/LOG=C:\unattended-3q.log'
+expect_status 0 "/quiet /NORESTART /SUPPRESSMSGBOXES"
+expect_log "$drive_c/unattended-3q.log" "/quiet" "Mode: very silent" "Result: installed (exit code 0)"
+run_setup "$setup" /qn /NOICONS '/DIR=C:\Unattended Plain'
+expect_status 0 "/qn"
 
-# ---- Bad command lines: exit code 1 at once, no window under /VERYSILENT, nothing made, not even
-# the log (an existing one is left as it is). Without /VERYSILENT a message box says why: see
-# tests/lifecycle/safety_test.sh.
+# ---- Bad command lines: exit code 1 at once, no window beside any silent switch (a box would
+# still be open at the time limit), nothing installed. An unknown switch is logged when /LOG is
+# usable; any other fault leaves even an existing log as it is. Without a silent switch a message
+# box says why: see tests/lifecycle/safety_test.sh.
 printf 'an earlier log\r\n' >"$drive_c/unattended-bad.log"
 chmod a+rw "$drive_c/unattended-bad.log"
 cp "$drive_c/unattended-bad.log" "$work/earlier.log"
-for args in "/VERYSILENT /FOO" "/VERYSILENT /DIR" "/VERYSILENT /LOG=" "/VERYSILENT /DIR=relative"; do
+for args in "/VERYSILENT /DIR" "/VERYSILENT /LOG=" "/S /LOG=" "/VERYSILENT /DIR=relative" "/quiet /DIR=relative /FOO"; do
     read -r -a argv <<<"$args"
     run_setup "$setup" '/DIR=C:\Unattended Bad' '/LOG=C:\unattended-bad.log' "${argv[@]}"
     expect_status 1 "$args"
     [[ -e "$drive_c/Unattended Bad" ]] && fail "$args: the destination was made"
     check_same "$work/earlier.log" "$drive_c/unattended-bad.log" "$args: the log untouched"
+done
+for silent in /VERYSILENT /S /quiet /QN /SILENT /SUPPRESSMSGBOXES; do
+    rm -f "$drive_c/unattended-bad.log"
+    run_setup "$setup" '/DIR=C:\Unattended Bad' '/LOG=C:\unattended-bad.log' "$silent" /FOO
+    expect_status 1 "$silent /FOO"
+    [[ -e "$drive_c/Unattended Bad" ]] && fail "$silent /FOO: the destination was made"
+    if [[ "$silent" == /SUPPRESSMSGBOXES ]]; then
+        # Not an unattended run: no log, and no box either.
+        [[ -e "$drive_c/unattended-bad.log" ]] && fail "$silent /FOO: a log without a silent switch"
+    else
+        expect_log "$drive_c/unattended-bad.log" "$silent /FOO" "Error: Unknown switch /FOO" \
+            "Result: bad command line (exit code 1)"
+    fi
 done
 run_setup "$setup" /VERYSILENT /?
 expect_status 0 "/? under /VERYSILENT"

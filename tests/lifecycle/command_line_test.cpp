@@ -88,6 +88,20 @@ TEST(CommandLine, OnlySwitchesCountAndEachConvertsExactly) {
     EXPECT_FALSE(ShowsRefusal({"/FOO", "/verysilent"}));
 }
 
+// Beside any switch of an unattended run, a refused command line opens no box: nobody may be there
+// to answer it. Without one, the user who started the setup reads why.
+TEST(CommandLine, NoRefusalBoxBesideAnySilentSwitch) {
+    for (const char* silent : {"/SILENT", "/VERYSILENT", "/s", "/S", "/quiet", "/QUIET", "/qn", "/QN",
+                               "/SUPPRESSMSGBOXES", "/suppressmsgboxes"}) {
+        EXPECT_FALSE(ShowsRefusal({"/FOO", silent})) << silent;
+        EXPECT_FALSE(ShowsRefusal({silent, "/FOO"})) << silent;
+    }
+    for (const Args& shown : {Args{}, Args{"/FOO"}, Args{"/FOO", "/NORESTART"}, Args{"/SS", "/Q", "/QUIETLY"},
+                              Args{"/DIR=/S"}, Args{"/LOG=/QUIET"}}) {
+        EXPECT_TRUE(ShowsRefusal(shown)) << ::testing::PrintToString(shown);
+    }
+}
+
 TEST(CommandLine, SwitchesAndValuesInAnyLetterCase) {
     EXPECT_TRUE(IsSwitch("/silent", "/SILENT"));
     EXPECT_FALSE(IsSwitch("/SILENTX", "/SILENT"));
@@ -141,6 +155,22 @@ TEST(SetupCommandLine, ReadsTheSwitchesInAnyLetterCase) {
     EXPECT_TRUE(ParseSetupArguments({"/help", "/VERYSILENT"}).Help);
     // The value keeps its letters and everything after the first "=".
     EXPECT_EQ(ParseSetupArguments({"/SILENT", "/DIR=C:\\a=b"}).Destination, "C:\\a=b");
+    // The words of deployment tools: /S, /QUIET and /QN ask for no window; /NORESTART and
+    // /SUPPRESSMSGBOXES are taken and change nothing.
+    for (const char* silent : {"/S", "/s", "/quiet", "/QUIET", "/qn", "/QN"}) {
+        const TSetupOptions quiet = ParseSetupArguments({silent, "/NOICONS"});
+        EXPECT_EQ(quiet.Error, "") << silent;
+        EXPECT_EQ(quiet.Mode, TSetupMode::VerySilent) << silent;
+        EXPECT_EQ(ParseSetupArguments({"/SILENT", silent}).Mode, TSetupMode::VerySilent) << silent;
+        EXPECT_EQ(ParseSetupArguments({silent, "/SILENT"}).Mode, TSetupMode::VerySilent) << silent;
+    }
+    const TSetupOptions accepted = ParseSetupArguments({"/norestart", "/SUPPRESSMSGBOXES"});
+    EXPECT_EQ(accepted.Error, "");
+    EXPECT_EQ(accepted.Mode, TSetupMode::Interactive);
+    EXPECT_EQ(ParseSetupArguments({"/VERYSILENT", "/NORESTART", "/SuppressMsgBoxes"}).Error, "");
+    for (const char* near : {"/SS", "/QUIETLY", "/Q", "/QB", "/NORESTARTS"}) {
+        EXPECT_EQ(ParseSetupArguments({"/S", near}).Error, "Unknown switch " + std::string(near));
+    }
     // Words that are not switches are skipped.
     EXPECT_EQ(ParseSetupArguments({"SILENT", "", "C:\\file.txt"}).Error, "");
 }
@@ -177,6 +207,27 @@ TEST(SetupCommandLine, NamesWhatIsWrong) {
     }
 }
 
+// Only a command line whose sole fault is an unknown switch, in an unattended run with a /LOG, has
+// its refusal logged: any other fault may mean the words were not split as their writer meant.
+TEST(SetupCommandLine, LogsARefusalOnlyForUnknownSwitches) {
+    const std::pair<Args, bool> rows[] = {
+        {{"/VERYSILENT", "/LOG=C:\\l.txt", "/FOO"}, true},
+        {{"/FOO", "/S", "/LOG=C:\\l.txt", "/BAR"}, true},
+        {{"/SILENT", "/FOO", "/LOG=C:\\l.txt"}, true},
+        {{"/VERYSILENT", "/FOO"}, false},
+        {{"/LOG=C:\\l.txt", "/FOO"}, false},
+        {{"/SUPPRESSMSGBOXES", "/LOG=C:\\l.txt", "/FOO"}, false},
+        {{"/VERYSILENT", "/LOG=C:\\l.txt"}, false},
+        {{"/VERYSILENT", "/LOG=C:\\l.txt", "/FOO", "/DIR=relative"}, false},
+        {{"/VERYSILENT", "/LOG=C:\\l.txt", "/DIR"}, false},
+        {{"/VERYSILENT", "/LOG=C:\\a\x01.txt", "/FOO"}, false},
+        {{"/VERYSILENT", "/LOG=C:\\l.txt", "/FOO", "/LOG="}, false},
+    };
+    for (const auto& [arguments, logged] : rows) {
+        EXPECT_EQ(ParseSetupArguments(arguments).LogsRefusal, logged) << ::testing::PrintToString(arguments);
+    }
+}
+
 // <destination>\Backup\<longest entry name> must fit the platform's path limit, its terminating zero
 // included; a trailing backslash on /DIR does not count.
 TEST(SetupCommandLine, TheDestinationLeavesRoomForEveryFileAndItsBackup) {
@@ -189,6 +240,26 @@ TEST(SetupCommandLine, TheDestinationLeavesRoomForEveryFileAndItsBackup) {
     EXPECT_NE(ParseSetupArguments({"/SILENT", "/DIR=" + fits + "b"}, longestName).Error, "");
     EXPECT_EQ(LongestDestination(kPathLimit), 0u);
     EXPECT_NE(ParseSetupArguments({"/SILENT", "/DIR=C:\\"}, kPathLimit).Error, "");
+}
+
+// The usage names every exit code the setup can end with, each once, in ascending order.
+TEST(SetupCommandLine, TheUsageListsEveryExitCode) {
+    const std::string usage = SetupUsage();
+    const size_t listed = usage.find("Exit codes:");
+    ASSERT_NE(listed, std::string::npos);
+    size_t at = listed;
+    for (const int code :
+         {kExitInstalled, kExitBadCommandLine, kExitFailed, kExitFileInUse, kExitDiskFull, kExitAnotherRun}) {
+        std::string line = "\n";
+        line.append(std::to_string(code)).append(" ");
+        const size_t found = usage.find(line, at);
+        EXPECT_NE(found, std::string::npos) << code;
+        EXPECT_EQ(usage.find(line, found + 1), std::string::npos) << code;
+        at = found == std::string::npos ? at : found;
+    }
+    for (const char* word : {"/S,", "/QUIET", "/QN", "/NORESTART", "/SUPPRESSMSGBOXES"}) {
+        EXPECT_NE(usage.find(word), std::string::npos) << word;
+    }
 }
 
 }  // namespace
