@@ -156,7 +156,6 @@ for name in "${names[@]}"; do
 done
 [[ -e "$backup" ]] && fail "run 1 made a Backup folder with backups off"
 
-setup_dir="Z:$(dirname "$exe" | sed 's|/|\\|g')\\"
 for folder in Programs SendTo; do
     dir=$(wine_shell_folder "$prefix" "$folder") || { fail "no $folder folder in the registry"; continue; }
     lnk="$dir/Tandrel.lnk"
@@ -167,10 +166,10 @@ for folder in Programs SendTo; do
     info=$(lnkinfo "$lnk" 2>&1)
     echo "$info" >"$shots/lnkinfo-$folder.txt"
     # Each field as the install sequence fills it: the installed program as target, description
-    # and icon, the setup program's own folder as working directory.
+    # and icon, the destination folder as working directory (never the folder the setup ran from).
     target='C:\Tandrel Test\App\TANDREL.EXE'
     for field in "Local path:$target" "Description:$target" "Icon location:$target" \
-        "Working directory:$setup_dir" "Icon index:0"; do
+        "Working directory:C:\Tandrel Test\App" "Icon index:0"; do
         name=${field%%:*}
         want=${field#*:}
         got=$(grep -m1 -E "^[[:space:]]*$name[[:space:]]*:" <<<"$info" | sed -E 's/^[^:]*:[[:space:]]?//')

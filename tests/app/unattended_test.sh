@@ -72,11 +72,17 @@ run_setup "$setup" /VERYSILENT "/DIR=$dest" '/LOG=C:\unattended-1.log'
 expect_status 0 "fresh"
 expect_installed "$installed" "fresh"
 [[ -e "$installed/Backup" ]] && fail "fresh: a Backup folder with nothing replaced"
+lnk_field() {  # lnk field: the value of one field as lnkinfo shows it
+    lnkinfo "$1" 2>/dev/null | grep -m1 -E "^[[:space:]]*$2[[:space:]]*:" | sed -E 's/^[^:]*:[[:space:]]?//'
+}
 for lnk in "${shortcuts[@]}"; do
-    target=$(lnkinfo "$lnk" 2>/dev/null | grep -m1 -E '^[[:space:]]*Local path[[:space:]]*:' |
-        sed -E 's/^[^:]*:[[:space:]]?//')
+    target=$(lnk_field "$lnk" "Local path")
     [[ "$target" == "$dest\\TANDREL.EXE" ]] && ok "fresh: shortcut $lnk" ||
         fail "fresh: shortcut $lnk points at '$target'"
+    # The program starts in its own folder, not in the folder the setup was started from.
+    start_in=$(lnk_field "$lnk" "Working directory")
+    [[ "$start_in" == "$dest" ]] && ok "fresh: shortcut $lnk starts in the destination" ||
+        fail "fresh: shortcut $lnk starts in '$start_in'"
 done
 log_lines "$drive_c/unattended-1.log" | grep -q -E '^Time: [0-9]{4}-[0-9]{2}-[0-9]{2} [0-9]{2}:[0-9]{2}:[0-9]{2}$' ||
     fail "fresh: no time in the log"
