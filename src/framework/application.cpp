@@ -100,6 +100,9 @@ bool TApplication::PreTranslate(MSG& message) {
         !control->WantsKey(message.wParam) && form->DialogKey(message.wParam)) {
         return true;
     }
+    if (message.message == WM_CHAR && form->DialogChar(message.wParam)) {
+        return true;
+    }
     // Tab and arrow moves between controls, and mnemonics ("&No": N) of the form's buttons.
     return ::IsDialogMessageA(form->Handle(), &message) != FALSE;
 }
