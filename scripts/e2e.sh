@@ -102,17 +102,18 @@ start_setup() {
     wine_wait_desktop || { fail "run $1: no Wine desktop appeared"; return 1; }
 }
 
-wait_exit() {  # run
+wait_exit() {  # run [expected exit code, 0 by default]
+    local want=${2:-0}
     wait_process_exit "$app_pid" 30
     local status=$PROCESS_STATUS
     app_pid=
     if [[ -z "$status" ]]; then
         fail "run $1: the program did not end"
         wine_stop_prefix "$prefix"
-    elif [[ "$status" -ne 0 ]]; then
-        fail "run $1: exit code $status"
+    elif [[ "$status" -ne "$want" ]]; then
+        fail "run $1: exit code $status, expected $want"
     else
-        ok "run $1 ended with exit code 0"
+        ok "run $1 ended with exit code $want"
     fi
 }
 
@@ -258,7 +259,7 @@ if damage_field "$exe" "$root/build/windows/payload.zrv" "$damaged" total-top; t
         shot run4-after-error  # the progress window stays on the main window, still up
         xdotool mousemove 1010 10 click 1  # the main window's close box
         answer Warning run4-close-question Return  # Yes: end the setup
-        wait_exit 4
+        wait_exit 4 4  # a failed installation is no success for whoever started it
     fi
     exe=$exe_saved
     if diff -r "$work/before" "$installed" >"$work/run4.diff"; then
@@ -303,6 +304,24 @@ for name in "${names[@]}"; do
 done
 grep -q -x -F $'Result: installed (exit code 0)\r' "$prefix/drive_c/silent.log" && ok "run 6 logged its result" ||
     fail "run 6: no result in the log: $(cat "$prefix/drive_c/silent.log" 2>&1)"
+
+# ---- Run 7: a destination this account cannot write (a folder of another account's, as Program
+# Files is for a standard user): said before any question, in the failure's box, and the program
+# ends with a failure's exit code; nothing is made there.
+locked="$prefix/drive_c/Locked"
+mkdir -p "$locked"
+chmod 755 "$locked"
+[[ "$(stat -c %U "$locked")" == "$WINE_USER" ]] && chown root "$locked"
+destination='C:\Locked\Tandrel'
+if start_setup 7; then
+    choose_destination 7
+    if answer Setup run7-not-writable Return; then
+        [[ "$WINDOW_TEXT" == "You cannot install into $destination with this account ("*"). Choose a folder of your own, or start the setup as an administrator." ]] &&
+            ok "run 7 said that the account cannot write there" || fail "run 7 said: $WINDOW_TEXT"
+    fi
+    wait_exit 7 4
+fi
+[[ -z "$(ls -A "$locked")" ]] && ok "run 7 made nothing" || fail "run 7 made $(ls -A "$locked")"
 
 echo "e2e: screenshots in $shots"
 if ((FAILURES > 0)); then

@@ -2,8 +2,13 @@
 
 #include <windows.h>
 
+#include <optional>
+#include <string>
+
+#include "app/destination_access.h"
 #include "app/install_sequence.h"
 #include "app/install_state.h"
+#include "framework/application.h"
 #include "framework/sysutils.h"
 #include "lifecycle/setup_command_line.h"
 #include "widgets/directory_list_box.h"
@@ -129,6 +134,14 @@ bool TfrmMain::DriveAccessible(char letter) {
 void TfrmMain::btnDirContinueClick(TObject*) {
     TInstallState& state = InstallState;
     state.DestinationFolder = txtDestPath->Text();
+    // An account that cannot write there hears so before any question, in the box that tells
+    // every failure of the run, and the program ends with a failure's exit code.
+    if (const std::optional<std::string> problem = DestinationWriteProblem(state.DestinationFolder)) {
+        state.Failed = true;
+        Application->HandleException(EDestinationNotWritable(*problem));
+        Application->Terminate();
+        return;
+    }
     if (!FolderExists(state.DestinationFolder)) {
         if (ShowMessageDialog(Format(kCreateFolderQuestion, state.DestinationFolder.c_str()), mkConfirmation,
                               mbYesNo, 0) != mrYes) {
@@ -144,5 +157,10 @@ void TfrmMain::btnDirContinueClick(TObject*) {
 
     PathPanel->Hide();
     TInteractiveFrontEnd frontEnd;
-    RunInstallation(frontEnd);
+    try {
+        RunInstallation(frontEnd);
+    } catch (...) {
+        state.Failed = true;  // the box tells why; the exit code tells whoever started the run
+        throw;
+    }
 }

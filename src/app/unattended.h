@@ -2,6 +2,7 @@
 // by the user, with a log instead of messages and an exit code for whoever started it.
 #pragma once
 
+#include <cstddef>
 #include <string>
 
 #include "app/install_front_end.h"
@@ -36,6 +37,11 @@ class TUnattendedFrontEnd : public TInstallFrontEnd {
     TInstallLog& log_;
     std::string registeredAt_;  // the key last logged, so that a second registration there is quiet
 };
+
+// The length of the longest entry name in the setup's own archive, which bounds how long the
+// destination may be. 0 when the archive cannot be read: the installation itself then fails on it
+// and says so.
+size_t LongestEmbeddedEntryName();
 
 // Runs an unattended installation (options.Mode is Silent or VerySilent) and returns its exit code.
 // The program refuses a command line with an error before it gets here; one that still comes ends

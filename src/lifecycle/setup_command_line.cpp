@@ -18,6 +18,27 @@ size_t LongestDestination(size_t longestEntryName) {
     return fixed < kPathLimit ? kPathLimit - fixed : 0;
 }
 
+TInstallScope EffectiveScope(TInstallScope asked, bool administrator) {
+    if (asked != TInstallScope::Automatic) {
+        return asked;
+    }
+    return administrator ? TInstallScope::AllUsers : TInstallScope::CurrentUser;
+}
+
+std::optional<std::string> DestinationProblem(std::string_view folder, size_t longestEntryName) {
+    if (const std::optional<std::string> bad = BadPathCharacters(folder)) {
+        return bad;
+    }
+    if (!IsAbsolutePath(folder)) {
+        return "needs a full path:\nC:\\... or \\\\server\\share";
+    }
+    const size_t length = folder.back() == '\\' ? folder.size() - 1 : folder.size();
+    if (length > LongestDestination(longestEntryName)) {
+        return "is too long: at most " + std::to_string(LongestDestination(longestEntryName)) + " characters";
+    }
+    return std::nullopt;
+}
+
 TSetupOptions ParseSetupArguments(const std::vector<std::string>& arguments, size_t longestEntryName) {
     TSetupOptions options;
     bool unattendedOnly = false;  // a switch that needs /SILENT or /VERYSILENT was given
@@ -50,23 +71,25 @@ TSetupOptions ParseSetupArguments(const std::vector<std::string>& arguments, siz
         } else if (IsSwitch(argument, "/NOICONS")) {
             options.Shortcuts = false;
             unattendedOnly = true;
+        } else if (IsSwitch(argument, "/CURRENTUSER") || IsSwitch(argument, "/ALLUSERS")) {
+            const TInstallScope scope =
+                IsSwitch(argument, "/ALLUSERS") ? TInstallScope::AllUsers : TInstallScope::CurrentUser;
+            if (options.Scope != TInstallScope::Automatic && options.Scope != scope) {
+                fail("/CURRENTUSER and /ALLUSERS exclude each other");
+            }
+            options.Scope = scope;
+            unattendedOnly = true;
         } else if (IsSwitch(argument, "/?") || IsSwitch(argument, "/HELP")) {
             options.Help = true;
         } else if (const std::optional<std::string> dir = SwitchValue(argument, "/DIR")) {
             if (dir->empty()) {
                 fail("/DIR needs a folder");
-            } else if (const std::optional<std::string> bad = BadPathCharacters(*dir)) {
-                fail("/DIR " + *bad);
-            } else if (!IsAbsolutePath(*dir)) {
-                fail("/DIR needs a full path:\nC:\\... or \\\\server\\share");
-            } else {
-                const size_t length = dir->back() == '\\' ? dir->size() - 1 : dir->size();
-                if (length > LongestDestination(longestEntryName)) {
-                    fail("/DIR is too long: at most " + std::to_string(LongestDestination(longestEntryName)) +
-                         " characters");
-                }
+            } else if (const std::optional<std::string> problem =
+                           DestinationProblem(*dir, longestEntryName)) {
+                fail("/DIR " + *problem);
             }
             options.Destination = *dir;
+            options.DestinationGiven = true;
             unattendedOnly = true;
         } else if (const std::optional<std::string> log = SwitchValue(argument, "/LOG")) {
             if (const std::optional<std::string> problem = LogFileProblem(*log)) {
@@ -81,7 +104,7 @@ TSetupOptions ParseSetupArguments(const std::vector<std::string>& arguments, siz
         }
     }
     if (unattendedOnly && !options.Unattended() && !options.Help) {
-        fail("/DIR, /NOBACKUP, /NOICONS and /LOG need /SILENT or /VERYSILENT");
+        fail("/DIR, /NOBACKUP, /NOICONS, /LOG, /CURRENTUSER\nand /ALLUSERS need /SILENT or /VERYSILENT");
     }
     options.LogsRefusal =
         !options.Error.empty() && onlyUnknown && options.Unattended() && !options.LogFile.empty();
@@ -99,11 +122,14 @@ std::string SetupUsage() {
                         "/DIR=\"folder\": the destination\n"
                         "/NOBACKUP: replaced files are deleted\n"
                         "/NOICONS: no shortcuts\n"
+                        "/CURRENTUSER: for this user alone\n"
+                        "/ALLUSERS: for every user (as administrator)\n"
                         "/LOG=\"file\": a log of the installation\n"
                         "/? or /HELP: this text\n"
                         "\n"
                         "Default folder: " +
-                        kDefaultDestination +
+                        kDefaultDestination + "\nor, for this user alone:\n%LOCALAPPDATA%\\" +
+                        kCurrentUserDestination +
                         "\n"
                         "Exit codes:";
     for (const TExitCodeMeaning& exit : kSetupExitCodes) {

@@ -7,24 +7,30 @@
 //     /DIR="folder"      the destination (also /DIR=folder); default C:\Program Files\Tandrel
 //     /NOBACKUP          replaced files are deleted instead of moved into Backup
 //     /NOICONS           no shortcuts
+//     /CURRENTUSER       for the running user alone: their own folder, entry and shortcuts
+//     /ALLUSERS          for every user of the machine: needs administrator rights
 //     /LOG="file"        a plain-text log of the installation
 //     /? or /HELP        the usage
-// Switches are case-insensitive. /DIR, /NOBACKUP, /NOICONS and /LOG belong to an unattended run
+// Switches are case-insensitive. /DIR, /NOBACKUP, /NOICONS, /LOG, /CURRENTUSER and /ALLUSERS
+// belong to an unattended run
 // and need /SILENT or /VERYSILENT. Words that do not start with "/" are ignored (see
 // command_line.h). Parsing is pure: nothing is touched while the line is read.
 #pragma once
 
 #include <cstddef>
+#include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 // The exit codes of the setup. An interactive run ends with 0 or kExitBadCommandLine.
 inline constexpr int kExitInstalled = 0;
 inline constexpr int kExitBadCommandLine = 1;
-inline constexpr int kExitFailed = 4;      // failed for another reason; whatever had changed is rolled back
-inline constexpr int kExitFileInUse = 5;   // a file to replace is held open (found before the first change)
-inline constexpr int kExitDiskFull = 6;    // not enough disk space (before the first change, or rolled back)
-inline constexpr int kExitAnotherRun = 7;  // another Tandrel setup or removal is running: nothing changed
+inline constexpr int kExitFailed = 4;       // failed for another reason; whatever had changed is rolled back
+inline constexpr int kExitFileInUse = 5;    // a file to replace is held open (found before the first change)
+inline constexpr int kExitDiskFull = 6;     // not enough disk space (before the first change, or rolled back)
+inline constexpr int kExitAnotherRun = 7;   // another Tandrel setup or removal is running: nothing changed
+inline constexpr int kExitNotElevated = 8;  // /ALLUSERS without administrator rights: nothing changed
 
 struct TExitCodeMeaning {
     int Code;
@@ -39,17 +45,26 @@ inline constexpr TExitCodeMeaning kSetupExitCodes[] = {
     {kExitFileInUse, "a file to replace is in use"},
     {kExitDiskFull, "not enough disk space"},
     {kExitAnotherRun, "another setup or removal is running"},
+    {kExitNotElevated, "/ALLUSERS without administrator rights"},
 };
 
 // The folder that an unattended run installs into without /DIR, and that Continue proposes.
 inline constexpr const char kDefaultDestination[] = "C:\\Program Files\\Tandrel";
+// The same for one user alone, under the user's local application data folder.
+inline constexpr const char kCurrentUserDestination[] = "Programs\\Tandrel";
 
 enum class TSetupMode { Interactive, Silent, VerySilent };
+
+// For whom an unattended run installs. Automatic: per machine for an administrator, as
+// CurrentUser for anybody else.
+enum class TInstallScope { Automatic, CurrentUser, AllUsers };
 
 struct TSetupOptions {
     TSetupMode Mode = TSetupMode::Interactive;
     bool Help = false;
     std::string Destination = kDefaultDestination;
+    bool DestinationGiven = false;  // /DIR was given; else the run's scope decides
+    TInstallScope Scope = TInstallScope::Automatic;
     bool Backup = true;     // /NOBACKUP clears it
     bool Shortcuts = true;  // /NOICONS clears it
     std::string LogFile;    // empty: no log
@@ -73,8 +88,17 @@ struct TSetupOptions {
 // /LOG given twice takes its last value.
 TSetupOptions ParseSetupArguments(const std::vector<std::string>& arguments, size_t longestEntryName = 0);
 
+// The scope that a run asked for asked installs in: Automatic is AllUsers for an administrator,
+// CurrentUser for anybody else.
+TInstallScope EffectiveScope(TInstallScope asked, bool administrator);
+
 // The longest /DIR that ParseSetupArguments takes for entries of the given longest name.
 size_t LongestDestination(size_t longestEntryName);
+
+// Why folder cannot be a destination (a control character or a quotation mark, not a full path,
+// too long for entries of the given longest name), as the text after "/DIR ", or nothing. The same
+// rules hold for /DIR and for a folder that the run finds elsewhere (a registered installation's).
+std::optional<std::string> DestinationProblem(std::string_view folder, size_t longestEntryName);
 
 // The text that /? shows.
 std::string SetupUsage();

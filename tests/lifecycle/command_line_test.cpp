@@ -171,6 +171,19 @@ TEST(SetupCommandLine, ReadsTheSwitchesInAnyLetterCase) {
     for (const char* near : {"/SS", "/QUIETLY", "/Q", "/QB", "/NORESTARTS"}) {
         EXPECT_EQ(ParseSetupArguments({"/S", near}).Error, "Unknown switch " + std::string(near));
     }
+    // For whom: the switch as given; without one, an administrator's run is for all users and
+    // anybody else's for the user alone. /DIR given or not is told apart from the default.
+    EXPECT_EQ(ParseSetupArguments({"/S", "/CURRENTUSER", "/CURRENTUSER"}).Scope, TInstallScope::CurrentUser);
+    EXPECT_EQ(ParseSetupArguments({"/S", "/allusers"}).Scope, TInstallScope::AllUsers);
+    EXPECT_EQ(none.Scope, TInstallScope::Automatic);
+    EXPECT_FALSE(none.DestinationGiven);
+    EXPECT_TRUE(ParseSetupArguments({"/S", "/DIR=C:\\Program Files\\Tandrel"}).DestinationGiven);
+    for (const bool administrator : {false, true}) {
+        EXPECT_EQ(EffectiveScope(TInstallScope::CurrentUser, administrator), TInstallScope::CurrentUser);
+        EXPECT_EQ(EffectiveScope(TInstallScope::AllUsers, administrator), TInstallScope::AllUsers);
+    }
+    EXPECT_EQ(EffectiveScope(TInstallScope::Automatic, true), TInstallScope::AllUsers);
+    EXPECT_EQ(EffectiveScope(TInstallScope::Automatic, false), TInstallScope::CurrentUser);
     // Words that are not switches are skipped.
     EXPECT_EQ(ParseSetupArguments({"SILENT", "", "C:\\file.txt"}).Error, "");
 }
@@ -190,8 +203,10 @@ TEST(SetupCommandLine, NamesWhatIsWrong) {
         {{"/SILENT", "/LOG"}, "/LOG needs a value: /LOG=\"...\""},
         {{"/SILENT", "/DIR="}, "/DIR needs a folder"},
         {{"/SILENT", "/LOG="}, "/LOG needs a file name"},
-        {{"/DIR=C:\\x"}, "/DIR, /NOBACKUP, /NOICONS and /LOG need /SILENT or /VERYSILENT"},
-        {{"/NOICONS"}, "/DIR, /NOBACKUP, /NOICONS and /LOG need /SILENT or /VERYSILENT"},
+        {{"/DIR=C:\\x"},
+         "/DIR, /NOBACKUP, /NOICONS, /LOG, /CURRENTUSER\nand /ALLUSERS need /SILENT or /VERYSILENT"},
+        {{"/NOICONS"},
+         "/DIR, /NOBACKUP, /NOICONS, /LOG, /CURRENTUSER\nand /ALLUSERS need /SILENT or /VERYSILENT"},
         {{"/LOG=C:\\l.txt", "/FOO", "/BAR"}, "Unknown switch /FOO"},
         {{"/SILENT", "/DIR=Tandrel"}, "/DIR needs a full path:\nC:\\... or \\\\server\\share"},
         {{"/SILENT", "/DIR=\\Tandrel"}, "/DIR needs a full path:\nC:\\... or \\\\server\\share"},
@@ -201,6 +216,10 @@ TEST(SetupCommandLine, NamesWhatIsWrong) {
         {{"/SILENT", "/DIR=C:\\a\" /NOBACKUP"}, "/DIR holds a quotation mark"},
         {{"/SILENT", "/DIR=" + deep}, "/DIR is too long: at most 245 characters"},
         {{"/F\nOO"}, "Unknown switch /F\\x0AOO"},
+        {{"/CURRENTUSER"},
+         "/DIR, /NOBACKUP, /NOICONS, /LOG, /CURRENTUSER\nand /ALLUSERS need /SILENT or /VERYSILENT"},
+        {{"/S", "/ALLUSERS", "/currentuser"}, "/CURRENTUSER and /ALLUSERS exclude each other"},
+        {{"/S", "/CurrentUser", "/ALLUSERS"}, "/CURRENTUSER and /ALLUSERS exclude each other"},
     };
     for (const auto& [arguments, error] : rows) {
         EXPECT_EQ(ParseSetupArguments(arguments, 6).Error, error) << arguments.back().substr(0, 40);
@@ -239,6 +258,13 @@ TEST(SetupCommandLine, TheDestinationLeavesRoomForEveryFileAndItsBackup) {
     EXPECT_EQ(ParseSetupArguments({"/SILENT", "/DIR=" + fits + "\\"}, longestName).Error, "");
     EXPECT_NE(ParseSetupArguments({"/SILENT", "/DIR=" + fits + "b"}, longestName).Error, "");
     EXPECT_EQ(LongestDestination(kPathLimit), 0u);
+    // A folder found elsewhere (a registered installation's) is held to the same rules.
+    EXPECT_EQ(DestinationProblem(fits, longestName), std::nullopt);
+    EXPECT_EQ(DestinationProblem(fits + "b", longestName),
+              "is too long: at most " + std::to_string(limit) + " characters");
+    EXPECT_EQ(DestinationProblem("Tandrel", longestName), "needs a full path:\nC:\\... or \\\\server\\share");
+    EXPECT_EQ(DestinationProblem("C:\\a\"b", longestName), "holds a quotation mark");
+    EXPECT_EQ(DestinationProblem("", longestName), "needs a full path:\nC:\\... or \\\\server\\share");
     EXPECT_NE(ParseSetupArguments({"/SILENT", "/DIR=C:\\"}, kPathLimit).Error, "");
 }
 
@@ -248,8 +274,8 @@ TEST(SetupCommandLine, TheUsageListsEveryExitCode) {
     const size_t listed = usage.find("Exit codes:");
     ASSERT_NE(listed, std::string::npos);
     size_t at = listed;
-    for (const int code :
-         {kExitInstalled, kExitBadCommandLine, kExitFailed, kExitFileInUse, kExitDiskFull, kExitAnotherRun}) {
+    for (const int code : {kExitInstalled, kExitBadCommandLine, kExitFailed, kExitFileInUse, kExitDiskFull,
+                           kExitAnotherRun, kExitNotElevated}) {
         std::string line = "\n";
         line.append(std::to_string(code)).append(" ");
         const size_t found = usage.find(line, at);
@@ -257,7 +283,8 @@ TEST(SetupCommandLine, TheUsageListsEveryExitCode) {
         EXPECT_EQ(usage.find(line, found + 1), std::string::npos) << code;
         at = found == std::string::npos ? at : found;
     }
-    for (const char* word : {"/S,", "/QUIET", "/QN", "/NORESTART", "/SUPPRESSMSGBOXES"}) {
+    for (const char* word :
+         {"/S,", "/QUIET", "/QN", "/NORESTART", "/SUPPRESSMSGBOXES", "/CURRENTUSER", "/ALLUSERS"}) {
         EXPECT_NE(usage.find(word), std::string::npos) << word;
     }
 }

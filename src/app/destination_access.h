@@ -1,0 +1,23 @@
+// Whether the running account can write the destination, asked before the first question of an
+// interactive run, so that an account without the rights hears so at once instead of after its
+// answers.
+#pragma once
+
+#include <optional>
+#include <string>
+
+#include "framework/exceptions.h"
+
+TANDREL_DECLARE_EXCEPTION(EDestinationNotWritable, Exception);
+
+// The message that refuses a destination this account cannot write; %s: the folder, then the
+// system's reason. Like every exception's message, without the closing period that the box adds.
+inline constexpr const char kDestinationNotWritable[] =
+    "You cannot install into %s with this account (%s). Choose a folder of your own, or start the "
+    "setup as an administrator";
+
+// Why this account cannot write folder, as kDestinationNotWritable, or nothing. An existing folder
+// must take a new file; a missing one, a new folder in the nearest folder above it that exists. Each
+// is tried (a hidden, temporary name, gone again at once), not guessed from the folder's security,
+// so that every way a write is refused counts. An empty folder is the current one.
+std::optional<std::string> DestinationWriteProblem(const std::string& folder);
