@@ -323,6 +323,22 @@ if start_setup 7; then
 fi
 [[ -z "$(ls -A "$locked")" ]] && ok "run 7 made nothing" || fail "run 7 made $(ls -A "$locked")"
 
+# ---- Run 8: a folder too long for the names the run makes there: said before any question, with
+# the limit; the user may choose another (here: closes the setup, which then ends with 0).
+destination="C:\\$(printf 'L%.0s' $(seq 246))"
+if start_setup 8; then
+    choose_destination 8
+    if answer Setup run8-too-long Return; then
+        [[ "$WINDOW_TEXT" == "The folder name is too long: at most 224 characters, so that every file and its backup fit the system's limit of 260." ]] &&
+            ok "run 8 named the limit" || fail "run 8 said: $WINDOW_TEXT"
+    fi
+    pause
+    xdotool mousemove 1010 10 click 1         # the main window's close box
+    answer Warning run8-close-question Return # Yes: end the setup
+    wait_exit 8
+fi
+[[ -e "$prefix/drive_c/$(printf 'L%.0s' $(seq 246))" ]] && fail "run 8 made the folder"
+
 echo "e2e: screenshots in $shots"
 if ((FAILURES > 0)); then
     echo "e2e: $FAILURES check(s) failed"

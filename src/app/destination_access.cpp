@@ -16,10 +16,14 @@ std::string ProbeName() {
 
 // The full form of folder, or folder as it stands when the system cannot make one.
 std::string FullPath(const std::string& folder) {
-    char full[MAX_PATH * 4] = {};
-    const DWORD length =
-        ::GetFullPathNameA(folder.empty() ? "." : folder.c_str(), sizeof full, full, nullptr);
-    return length > 0 && length < sizeof full ? std::string(full, length) : folder;
+    std::string full(32768, '\0');  // the longest path the system takes
+    const DWORD length = ::GetFullPathNameA(folder.empty() ? "." : folder.c_str(),
+                                            static_cast<DWORD>(full.size()), full.data(), nullptr);
+    if (length == 0 || length >= full.size()) {
+        return folder;
+    }
+    full.resize(length);
+    return full;
 }
 
 // The folder above path: everything before its last "\", or nothing at a root.
@@ -35,6 +39,11 @@ std::optional<std::string> Parent(const std::string& path) {
 }
 
 }  // namespace
+
+size_t FullFolderLength(const std::string& folder) {
+    const std::string full = FullPath(folder);
+    return full.size() > 3 && full.back() == '\\' ? full.size() - 1 : full.size();
+}
 
 std::optional<std::string> DestinationWriteProblem(const std::string& folder) {
     const std::string full = FullPath(folder);

@@ -3,12 +3,23 @@
 // answers.
 #pragma once
 
+#include <cstddef>
 #include <optional>
 #include <string>
 
 #include "framework/exceptions.h"
 
 TANDREL_DECLARE_EXCEPTION(EDestinationNotWritable, Exception);
+TANDREL_DECLARE_EXCEPTION(EDestinationTooLong, Exception);
+
+// The message that refuses a destination too long for the names the run makes there; %u: the
+// longest that fits.
+inline constexpr const char kDestinationTooLong[] =
+    "The folder name is too long: at most %u characters, so that every file and its backup fit "
+    "the system's limit of 260";
+
+// The length of folder as a full path, without a trailing "\" (a drive root keeps its own).
+size_t FullFolderLength(const std::string& folder);
 
 // The message that refuses a destination this account cannot write; %s: the folder, then the
 // system's reason. Like every exception's message, without the closing period that the box adds.

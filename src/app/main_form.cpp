@@ -8,6 +8,7 @@
 #include "app/destination_access.h"
 #include "app/install_sequence.h"
 #include "app/install_state.h"
+#include "app/unattended.h"
 #include "framework/application.h"
 #include "framework/sysutils.h"
 #include "lifecycle/setup_command_line.h"
@@ -134,6 +135,14 @@ bool TfrmMain::DriveAccessible(char letter) {
 void TfrmMain::btnDirContinueClick(TObject*) {
     TInstallState& state = InstallState;
     state.DestinationFolder = txtDestPath->Text();
+    // A folder so long that a name the run makes there would not fit the system's limit is refused
+    // before any question; the user may choose another.
+    const size_t longest = LongestDestination(LongestEmbeddedEntryName());
+    if (FullFolderLength(state.DestinationFolder) > longest) {
+        Application->HandleException(
+            EDestinationTooLong(Format(kDestinationTooLong, static_cast<unsigned>(longest))));
+        return;
+    }
     // An account that cannot write there hears so before any question, in the box that tells
     // every failure of the run, and the program ends with a failure's exit code.
     if (const std::optional<std::string> problem = DestinationWriteProblem(state.DestinationFolder)) {

@@ -7,14 +7,25 @@
 
 namespace {
 
-// A replaced file moves to <destination>\Backup\<entry name>: the longest path the run writes.
+// The longest name that a run makes in the destination for an entry name: a replaced file moves to
+// Backup\<entry name>, a second backup of that name takes a number below 10000 ("readme (2).txt"),
+// and a file written or set aside there is first a new one or renamed with a suffix whose attempt
+// number goes up to 100 (".~new2", ".~old100"). The uninstaller, its record and the journal are
+// written the same way under fixed names, no longer than that for an entry of one character.
 constexpr std::string_view kBackupFolder = "Backup\\";
+constexpr std::string_view kLongestBackupNumber = " (9999)";
+constexpr std::string_view kLongestTemporarySuffix = ".~old100";
 
 }  // namespace
 
+size_t LongestMadeName(size_t longestEntryName) {
+    return kBackupFolder.size() + longestEntryName + kLongestBackupNumber.size() +
+           kLongestTemporarySuffix.size();
+}
+
 size_t LongestDestination(size_t longestEntryName) {
-    // <destination>\Backup\<name> and its terminating zero within the limit.
-    const size_t fixed = 1 + kBackupFolder.size() + longestEntryName + 1;
+    // <destination>\<the longest name made there> and its terminating zero within the limit.
+    const size_t fixed = 1 + LongestMadeName(longestEntryName) + 1;
     return fixed < kPathLimit ? kPathLimit - fixed : 0;
 }
 

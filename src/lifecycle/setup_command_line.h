@@ -92,7 +92,14 @@ TSetupOptions ParseSetupArguments(const std::vector<std::string>& arguments, siz
 // CurrentUser for anybody else.
 TInstallScope EffectiveScope(TInstallScope asked, bool administrator);
 
-// The longest /DIR that ParseSetupArguments takes for entries of the given longest name.
+// The length of the longest name, relative to the destination, that an installation of entries of
+// the given longest name can make there: a backup with a number, a new or set-aside file with its
+// temporary suffix ("Backup\readme (9999).txt.~old100").
+size_t LongestMadeName(size_t longestEntryName);
+
+// The longest destination (without a trailing "\") for entries of the given longest name: every
+// name the run makes there fits the platform's path limit. /DIR and the folder typed into the
+// main window are held to it before anything changes.
 size_t LongestDestination(size_t longestEntryName);
 
 // Why folder cannot be a destination (a control character or a quotation mark, not a full path,

@@ -41,6 +41,17 @@ TEST(DestinationAccess, AWritableFolderOrItsMissingChildrenPassAndNothingStays) 
     EXPECT_EQ(Listing(tree.Path("App")), "");
 }
 
+// The length that the limit is held against: the full path, a trailing "\" not counted but a root's.
+TEST(DestinationAccess, TheFullFolderLength) {
+    EXPECT_EQ(FullFolderLength("C:\\"), 3u);
+    EXPECT_EQ(FullFolderLength("C:\\Apps\\"), 7u);
+    EXPECT_EQ(FullFolderLength("C:\\Apps\\Tandrel"), 15u);
+    char current[MAX_PATH] = {};
+    const DWORD length = ::GetCurrentDirectoryA(MAX_PATH, current);
+    EXPECT_EQ(FullFolderLength(""), length > 3 && current[length - 1] == '\\' ? length - 1 : length);
+    EXPECT_EQ(FullFolderLength("Tandrel"), FullFolderLength("") + (length > 3 ? 8u : 7u));
+}
+
 // Z: is the root of the Unix file system under Wine, which the unprivileged account the tests run
 // as cannot write: the folder itself, and a missing folder whose nearest existing one is the root.
 TEST(DestinationAccess, AFolderThisAccountCannotWriteIsRefusedByName) {

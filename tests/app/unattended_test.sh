@@ -173,6 +173,14 @@ for silent in /VERYSILENT /S /quiet /QN /SILENT /SUPPRESSMSGBOXES; do
             "Result: bad command line (exit code 1)"
     fi
 done
+# A 250-character destination: refused before anything is made, the limit named (the longest
+# entry, whatsnew.txt, leaves room for its numbered backup with a temporary suffix).
+long_dest="C:\\$(printf 'L%.0s' $(seq 246))"
+run_setup "$setup" /VERYSILENT "/DIR=$long_dest"
+expect_status 1 "250 characters"
+grep -q -F "/DIR is too long: at most 224 characters" "$work/last-run.log" && ok "250 characters: the limit named" ||
+    fail "250 characters: no limit named: $(tr -d '\r' <"$work/last-run.log")"
+[[ -e "$drive_c/$(printf 'L%.0s' $(seq 246))" ]] && fail "250 characters: the destination was made"
 run_setup "$setup" /VERYSILENT /?
 expect_status 0 "/? under /VERYSILENT"
 

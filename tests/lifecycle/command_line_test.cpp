@@ -214,7 +214,7 @@ TEST(SetupCommandLine, NamesWhatIsWrong) {
         {{"/SILENT", "/DIR=C:\\a\nResult: installed"}, "/DIR holds a control character"},
         {{"/SILENT", "/LOG=C:\\a\x1B.log"}, "/LOG holds a control character"},
         {{"/SILENT", "/DIR=C:\\a\" /NOBACKUP"}, "/DIR holds a quotation mark"},
-        {{"/SILENT", "/DIR=" + deep}, "/DIR is too long: at most 245 characters"},
+        {{"/SILENT", "/DIR=" + deep}, "/DIR is too long: at most 230 characters"},
         {{"/F\nOO"}, "Unknown switch /F\\x0AOO"},
         {{"/CURRENTUSER"},
          "/DIR, /NOBACKUP, /NOICONS, /LOG, /CURRENTUSER\nand /ALLUSERS need /SILENT or /VERYSILENT"},
@@ -247,12 +247,25 @@ TEST(SetupCommandLine, LogsARefusalOnlyForUnknownSwitches) {
     }
 }
 
-// <destination>\Backup\<longest entry name> must fit the platform's path limit, its terminating zero
-// included; a trailing backslash on /DIR does not count.
-TEST(SetupCommandLine, TheDestinationLeavesRoomForEveryFileAndItsBackup) {
+// Every name that a run can make in the destination of the longest length must fit the platform's
+// path limit, its terminating zero included; a trailing backslash on /DIR does not count.
+TEST(SetupCommandLine, TheDestinationLeavesRoomForEveryNameTheRunMakes) {
     const size_t longestName = 12;
     const size_t limit = LongestDestination(longestName);
-    EXPECT_EQ(limit + 1 + 7 + longestName + 1, kPathLimit);
+    const std::string destination = "C:\\" + std::string(limit - 3, 'd');
+    const std::string entry = "whatsnew.txt";
+    ASSERT_EQ(entry.size(), longestName);
+    // Each kind of name, with the largest number and attempt that the run gives.
+    for (const std::string& made : std::vector<std::string>{
+             entry, entry + ".~new100", entry + ".~old100", "Backup\\" + entry,
+             "Backup\\" + entry + ".~old100", "Backup\\" + entry + ".~new100", "Backup\\whatsnew (9999).txt",
+             "Backup\\whatsnew (9999).txt.~new100", "Uninstall.exe.~old100", "Uninstall.dat.~new100",
+             "Uninstall.jnl.~new100"}) {
+        EXPECT_LE(destination.size() + 1 + made.size() + 1, kPathLimit) << made;
+    }
+    EXPECT_EQ(destination.size() + 1 + std::string("Backup\\whatsnew (9999).txt.~new100").size() + 1,
+              kPathLimit);
+    EXPECT_EQ(LongestMadeName(longestName), std::string("Backup\\whatsnew (9999).txt.~new100").size());
     const std::string fits = "C:\\" + std::string(limit - 3, 'a');
     EXPECT_EQ(ParseSetupArguments({"/SILENT", "/DIR=" + fits}, longestName).Error, "");
     EXPECT_EQ(ParseSetupArguments({"/SILENT", "/DIR=" + fits + "\\"}, longestName).Error, "");
