@@ -3,7 +3,7 @@
 # by the keyboard alone (no mouse event at all), each screen read as a screen reader reads it
 # (tests/e2e/a11y_read.cpp: the window tree and the accessible objects) and photographed:
 #   - every text shown is read with its text; the edit box, the directory list and the drive list
-#     carry the name of the label above them; the message dialogs answer as dialogs with their
+#     carry the name of the label above them, and every row of both lists is read as a list item; the message dialogs answer as dialogs with their
 #     message; the progress bar announces its progress by value-change events during the
 #     extraction and the removal;
 #   - the in-use message of the removal opens with the focus on its default button (Retry), which
@@ -234,6 +234,17 @@ if [[ -n "$read_screens" ]]; then
     # The label, the edit box, the directory list and the drive list: four objects of that name.
     [[ "$(grep -c -F "\"$label\"" <<<"$READ")" == 4 ]] && ok "destination: the edit box and both lists are named '$label'" ||
         fail "destination: $(grep -c -F "\"$label\"" <<<"$READ") objects named '$label', expected 4"
+    # Every row of the directory list and of the drive list is read as a list item with its text,
+    # and each list's value is its selected row.
+    items=$(sed -E 's/^ +//' <<<"$READ" | grep -E '^object listitem ')
+    grep -q -E '^object listitem "[A-Za-z]:\\"' <<<"$items" && ok "destination: the directory list's rows are read" ||
+        fail "destination: no drive root row read in the directory list"
+    grep -q -E '^object listitem "c: ' <<<"$items" && ok "destination: the drive list's rows are read" ||
+        fail "destination: no drive row read"
+    grep -q -E '^object listitem ""' <<<"$items" && fail "destination: a list row without its text"
+    lists=$(grep -c -E "^ *object [a-z]+ \"$label\" value=\"[^\"]+\" state=0x1[0-9a-f]{5}$" <<<"$READ")
+    [[ "$lists" == 3 ]] && ok "destination: the edit box and both lists have their text or selected row as value" ||
+        fail "destination: $lists of the edit box and the lists have a value, expected 3"
 fi
 shot destination
 xdotool key End shift+Home BackSpace

@@ -110,8 +110,4 @@ $record"
     [[ -n "$(entry_value DisplayName)" ]] && fail "$dest: the removal left the entry"
 done
 
-if ((FAILURES > 0)); then
-    echo "names: $FAILURES check(s) failed"
-    exit 1
-fi
-echo "names: all checks passed"
+checks_summary
