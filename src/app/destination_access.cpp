@@ -2,9 +2,12 @@
 
 #include <windows.h>
 
+#include <algorithm>
+
 #include "framework/file_stream.h"
 #include "framework/sysutils.h"
 #include "framework/unique_handle.h"
+#include "lifecycle/command_line_win32.h"
 #include "widgets/folders.h"
 
 namespace {
@@ -39,6 +42,14 @@ std::optional<std::string> Parent(const std::string& path) {
 }
 
 }  // namespace
+
+std::optional<std::string> ExactWindowText(HWND window) {
+    const int length = ::GetWindowTextLengthW(window);
+    std::u16string text(static_cast<size_t>(std::max(length, 0)) + 1, u'\0');
+    const int copied = ::GetWindowTextW(window, reinterpret_cast<wchar_t*>(text.data()), length + 1);
+    text.resize(static_cast<size_t>(std::max(copied, 0)));
+    return ToAnsiExact(text);
+}
 
 size_t FullFolderLength(const std::string& folder) {
     const std::string full = FullPath(folder);

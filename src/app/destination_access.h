@@ -3,6 +3,8 @@
 // answers.
 #pragma once
 
+#include <windows.h>
+
 #include <cstddef>
 #include <optional>
 #include <string>
@@ -11,12 +13,23 @@
 
 TANDREL_DECLARE_EXCEPTION(EDestinationNotWritable, Exception);
 TANDREL_DECLARE_EXCEPTION(EDestinationTooLong, Exception);
+TANDREL_DECLARE_EXCEPTION(EDestinationNotRepresentable, Exception);
 
 // The message that refuses a destination too long for the names the run makes there; %u: the
 // longest that fits.
 inline constexpr const char kDestinationTooLong[] =
     "The folder name is too long: at most %u characters, so that every file and its backup fit "
     "the system's limit of 260";
+
+// The message that refuses a typed folder whose name the code page cannot hold (Windows before
+// 10 1903, which has no UTF-8 code page for the program).
+inline constexpr const char kDestinationNotRepresentable[] =
+    "The folder name has a character that this system's code page cannot represent. Choose a folder "
+    "whose name has none";
+
+// The text of window (an edit box) converted exactly to the code page, or nothing when a character
+// has no exact form there: the narrow text would hold a look-alike or "?" instead.
+std::optional<std::string> ExactWindowText(HWND window);
 
 // The length of folder as a full path, without a trailing "\" (a drive root keeps its own).
 size_t FullFolderLength(const std::string& folder);

@@ -134,6 +134,12 @@ bool TfrmMain::DriveAccessible(char letter) {
 
 void TfrmMain::btnDirContinueClick(TObject*) {
     TInstallState& state = InstallState;
+    // Where the program's code page is not UTF-8, a name it cannot hold would reach the folder
+    // functions with "?" in its place: refused, and the user may type another.
+    if (!ExactWindowText(txtDestPath->Handle())) {
+        Application->HandleException(EDestinationNotRepresentable(kDestinationNotRepresentable));
+        return;
+    }
     state.DestinationFolder = txtDestPath->Text();
     // A folder so long that a name the run makes there would not fit the system's limit is refused
     // before any question; the user may choose another.
