@@ -173,9 +173,10 @@ progress_watch() {  # name: records the progress bar's values from its first app
     done
     fail "$1: the reader does not listen"
 }
-# The bar announces each new percentage. A busy program answers a reader only between files, and
-# the window goes as soon as the work is done: the values themselves are read in the Windows tests
-# (tests/widgets/accessible_test.cpp); here, those read in time must rise in order.
+# The bar announces each new percentage. The extraction answers a reader at each new percentage, so
+# a reader hears the bar's name and at least one percentage while the files are expanded; a short
+# removal's window may go before the reader asks. The values themselves are read in the Windows
+# tests (tests/widgets/accessible_test.cpp); here, those read in time must rise in order.
 progress_check() {  # name
     [[ -n "$read_screens" ]] || return 0
     wait_process_exit "$PROGRESS_PID" 60 || kill "$PROGRESS_PID" 2>/dev/null
@@ -197,6 +198,12 @@ progress_check() {  # name
     values=$(sed -n 's/^value \([0-9]*\)%$/\1/p' "$shots/progress-$1.txt")
     sort -n -c <<<"$values" 2>/dev/null && ok "$1: the values read rise in order ($(tr '\n' ' ' <<<"$values"))" ||
         fail "$1: values out of order: $(tr '\n' ' ' <<<"$values")"
+    if [[ "$1" == install ]]; then
+        grep -q -E '^bar progressbar "[^"]+"$' "$shots/progress-$1.txt" && ok "$1: the bar's name is read at its event" ||
+            fail "$1: the bar's name is not read at its event (see $shots/progress-$1.txt)"
+        [[ -n "$values" ]] && ok "$1: a percentage is read at its event" ||
+            fail "$1: no percentage read during the extraction (see $shots/progress-$1.txt)"
+    fi
 }
 
 destination='C:\Tandrel A11y\App'
