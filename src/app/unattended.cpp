@@ -2,8 +2,6 @@
 
 #include <windows.h>
 
-#include <shlobj.h>
-
 #include <algorithm>
 #include <exception>
 #include <optional>
@@ -68,14 +66,20 @@ namespace {
 // The mode as the log names it, in the order of TSetupMode.
 constexpr const char* kModeNames[] = {"interactive", "silent", "very silent"};
 
-// The user's local application data folder, exactly as the system names it.
+// The user's local application data folder, exactly as the system names it for the user's
+// session (kernel32 alone: no library that could come from the setup's folder is loaded for it).
 std::string LocalAppDataFolder() {
-    wchar_t path[MAX_PATH] = {};
-    if (FAILED(::SHGetFolderPathW(nullptr, CSIDL_LOCAL_APPDATA, nullptr, SHGFP_TYPE_CURRENT, path))) {
+    const DWORD size = ::GetEnvironmentVariableW(L"LOCALAPPDATA", nullptr, 0);
+    std::u16string path(size, u'\0');
+    const DWORD length =
+        size == 0 ? 0
+                  : ::GetEnvironmentVariableW(L"LOCALAPPDATA", reinterpret_cast<wchar_t*>(path.data()), size);
+    if (length == 0 || length >= size) {
         throw Exception("The folder of this user's programs cannot be found.");
     }
-    const std::optional<std::string> folder = ToAnsiExact(reinterpret_cast<const char16_t*>(path));
-    if (!folder) {
+    path.resize(length);
+    const std::optional<std::string> folder = ToAnsiExact(path);
+    if (!folder || !IsAbsolutePath(*folder)) {
         throw Exception("The folder of this user's programs has a name that the code page cannot represent.");
     }
     return *folder;

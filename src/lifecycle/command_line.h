@@ -39,7 +39,8 @@ struct TSwitchList {
 };
 
 // Splits commandLine, drops the program and every word that does not start with "/", and converts
-// the rest with toAnsi.
+// the rest with toAnsi. A switch with a full-width quotation mark (U+FF02) is refused, as one
+// without an exact form is, whatever the code page.
 TSwitchList ReadSwitches(std::u16string_view commandLine, const TAnsiConversion& toAnsi);
 
 // Whether argument is the switch name ("/SILENT"), in any letter case.

@@ -78,7 +78,20 @@ TEST(CommandLine, OnlySwitchesCountAndEachConvertsExactly) {
     const TSwitchList fullWidth = ReadSwitches(
         u"setup.exe /VERYSILENT \"/DIR=C:\\x\uFF02 /NOBACKUP /LOG=C:\\victim.log\uFF02\"", Latin1);
     EXPECT_EQ(fullWidth.Switches, Args{"/VERYSILENT"});
-    EXPECT_EQ(fullWidth.Error, "Argument 2 has a character that the\ncode page cannot represent");
+    EXPECT_EQ(fullWidth.Error, "Argument 2 holds a full-width quotation mark");
+    // The same where the code page has every character (UTF-8): the mark is still refused.
+    const auto everything = [](std::u16string_view text) -> std::optional<std::string> {
+        std::string bytes;
+        for (const char16_t c : text) {
+            bytes += c < 0x80 ? static_cast<char>(c) : '?';
+        }
+        return bytes;
+    };
+    const TSwitchList utf8 =
+        ReadSwitches(u"setup.exe /VERYSILENT /DIR=C:\\Safety\uFF02Dest /LOG=C:\\v.log", everything);
+    EXPECT_EQ(utf8.Switches, (Args{"/VERYSILENT", "/LOG=C:\\v.log"}));
+    EXPECT_EQ(utf8.Error, "Argument 2 holds a full-width quotation mark");
+    EXPECT_EQ(ReadSwitches(u"setup.exe /DIR=C:\\\u0414", everything).Error, "");
     // Unquoted, the full-width marks stay inside the words: still no /NOBACKUP of its own.
     const TSwitchList unquoted = ReadSwitches(u"setup.exe /DIR=C:\\x\uFF02 /NOBACKUP", Latin1);
     EXPECT_EQ(unquoted.Switches, Args{"/NOBACKUP"});
