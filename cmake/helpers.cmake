@@ -48,9 +48,11 @@ endfunction()
 # resources/version.rc.in, and a test of its imported libraries (scripts/check-imports.sh). Every
 # program we ship calls it.
 #     tandrel_program_resources(target DESCRIPTION text ORIGINAL_NAME file.exe
-#                               EXECUTION_LEVEL asInvoker|highestAvailable [DPI_AWARE])
+#                               EXECUTION_LEVEL asInvoker|highestAvailable [DPI_AWARE] [UTF8])
+# UTF8: the process's code page is UTF-8 where Windows supports it (10 1903 and later), so that
+# names in any script pass through its narrow functions unchanged.
 function(tandrel_program_resources target)
-    cmake_parse_arguments(ARG "DPI_AWARE" "DESCRIPTION;ORIGINAL_NAME;EXECUTION_LEVEL" "" ${ARGN})
+    cmake_parse_arguments(ARG "DPI_AWARE;UTF8" "DESCRIPTION;ORIGINAL_NAME;EXECUTION_LEVEL" "" ${ARGN})
     set(TANDREL_FILE_DESCRIPTION ${ARG_DESCRIPTION})
     set(TANDREL_ORIGINAL_NAME ${ARG_ORIGINAL_NAME})
     get_filename_component(TANDREL_INTERNAL_NAME ${ARG_ORIGINAL_NAME} NAME_WE)
@@ -61,6 +63,12 @@ function(tandrel_program_resources target)
         set(TANDREL_DPI_AWARE true)
     else()
         set(TANDREL_DPI_AWARE false)
+    endif()
+    if(ARG_UTF8)
+        set(TANDREL_ACTIVE_CODE_PAGE
+            "\n      <activeCodePage xmlns=\"http://schemas.microsoft.com/SMI/2019/WindowsSettings\">UTF-8</activeCodePage>")
+    else()
+        set(TANDREL_ACTIVE_CODE_PAGE "")
     endif()
     set(dir ${CMAKE_CURRENT_BINARY_DIR}/${target}-resources)
     set(TANDREL_MANIFEST_FILE ${dir}/${target}.manifest)

@@ -3,7 +3,7 @@
 # by the keyboard alone (no mouse event at all), each screen read as a screen reader reads it
 # (tests/e2e/a11y_read.cpp: the window tree and the accessible objects) and photographed:
 #   - every text shown is read with its text; the edit box, the directory list and the drive list
-#     carry the name of the label above them; the message dialogs answer as dialogs with their
+#     carry the name of the label above them, and every row of both lists is read as a list item; the message dialogs answer as dialogs with their
 #     message; the progress bar announces its progress by value-change events during the
 #     extraction and the removal;
 #   - the in-use message of the removal opens with the focus on its default button (Retry), which
@@ -173,9 +173,10 @@ progress_watch() {  # name: records the progress bar's values from its first app
     done
     fail "$1: the reader does not listen"
 }
-# The bar announces each new percentage. A busy program answers a reader only between files, and
-# the window goes as soon as the work is done: the values themselves are read in the Windows tests
-# (tests/widgets/accessible_test.cpp); here, those read in time must rise in order.
+# The bar announces each new percentage. The extraction answers a reader at each new percentage, so
+# a reader hears the bar's name and at least one percentage while the files are expanded; a short
+# removal's window may go before the reader asks. The values themselves are read in the Windows
+# tests (tests/widgets/accessible_test.cpp); here, those read in time must rise in order.
 progress_check() {  # name
     [[ -n "$read_screens" ]] || return 0
     wait_process_exit "$PROGRESS_PID" 60 || kill "$PROGRESS_PID" 2>/dev/null
@@ -197,6 +198,12 @@ progress_check() {  # name
     values=$(sed -n 's/^value \([0-9]*\)%$/\1/p' "$shots/progress-$1.txt")
     sort -n -c <<<"$values" 2>/dev/null && ok "$1: the values read rise in order ($(tr '\n' ' ' <<<"$values"))" ||
         fail "$1: values out of order: $(tr '\n' ' ' <<<"$values")"
+    if [[ "$1" == install ]]; then
+        grep -q -E '^bar progressbar "[^"]+"$' "$shots/progress-$1.txt" && ok "$1: the bar's name is read at its event" ||
+            fail "$1: the bar's name is not read at its event (see $shots/progress-$1.txt)"
+        [[ -n "$values" ]] && ok "$1: a percentage is read at its event" ||
+            fail "$1: no percentage read during the extraction (see $shots/progress-$1.txt)"
+    fi
 }
 
 destination='C:\Tandrel A11y\App'
@@ -234,6 +241,17 @@ if [[ -n "$read_screens" ]]; then
     # The label, the edit box, the directory list and the drive list: four objects of that name.
     [[ "$(grep -c -F "\"$label\"" <<<"$READ")" == 4 ]] && ok "destination: the edit box and both lists are named '$label'" ||
         fail "destination: $(grep -c -F "\"$label\"" <<<"$READ") objects named '$label', expected 4"
+    # Every row of the directory list and of the drive list is read as a list item with its text,
+    # and each list's value is its selected row.
+    items=$(sed -E 's/^ +//' <<<"$READ" | grep -E '^object listitem ')
+    grep -q -E '^object listitem "[A-Za-z]:\\"' <<<"$items" && ok "destination: the directory list's rows are read" ||
+        fail "destination: no drive root row read in the directory list"
+    grep -q -E '^object listitem "c: ' <<<"$items" && ok "destination: the drive list's rows are read" ||
+        fail "destination: no drive row read"
+    grep -q -E '^object listitem ""' <<<"$items" && fail "destination: a list row without its text"
+    lists=$(grep -c -E "^ *object [a-z]+ \"$label\" value=\"[^\"]+\" state=0x1[0-9a-f]{5}$" <<<"$READ")
+    [[ "$lists" == 3 ]] && ok "destination: the edit box and both lists have their text or selected row as value" ||
+        fail "destination: $lists of the edit box and the lists have a value, expected 3"
 fi
 shot destination
 xdotool key End shift+Home BackSpace

@@ -102,17 +102,18 @@ start_setup() {
     wine_wait_desktop || { fail "run $1: no Wine desktop appeared"; return 1; }
 }
 
-wait_exit() {  # run
+wait_exit() {  # run [expected exit code, 0 by default]
+    local want=${2:-0}
     wait_process_exit "$app_pid" 30
     local status=$PROCESS_STATUS
     app_pid=
     if [[ -z "$status" ]]; then
         fail "run $1: the program did not end"
         wine_stop_prefix "$prefix"
-    elif [[ "$status" -ne 0 ]]; then
-        fail "run $1: exit code $status"
+    elif [[ "$status" -ne "$want" ]]; then
+        fail "run $1: exit code $status, expected $want"
     else
-        ok "run $1 ended with exit code 0"
+        ok "run $1 ended with exit code $want"
     fi
 }
 
@@ -156,7 +157,6 @@ for name in "${names[@]}"; do
 done
 [[ -e "$backup" ]] && fail "run 1 made a Backup folder with backups off"
 
-setup_dir="Z:$(dirname "$exe" | sed 's|/|\\|g')\\"
 for folder in Programs SendTo; do
     dir=$(wine_shell_folder "$prefix" "$folder") || { fail "no $folder folder in the registry"; continue; }
     lnk="$dir/Tandrel.lnk"
@@ -167,10 +167,10 @@ for folder in Programs SendTo; do
     info=$(lnkinfo "$lnk" 2>&1)
     echo "$info" >"$shots/lnkinfo-$folder.txt"
     # Each field as the install sequence fills it: the installed program as target, description
-    # and icon, the setup program's own folder as working directory.
+    # and icon, the destination folder as working directory (never the folder the setup ran from).
     target='C:\Tandrel Test\App\TANDREL.EXE'
     for field in "Local path:$target" "Description:$target" "Icon location:$target" \
-        "Working directory:$setup_dir" "Icon index:0"; do
+        "Working directory:C:\Tandrel Test\App" "Icon index:0"; do
         name=${field%%:*}
         want=${field#*:}
         got=$(grep -m1 -E "^[[:space:]]*$name[[:space:]]*:" <<<"$info" | sed -E 's/^[^:]*:[[:space:]]?//')
@@ -271,7 +271,7 @@ if damage_field "$exe" "$root/build/windows/payload.zrv" "$damaged" total-top; t
         shot run4-after-error  # the progress window stays on the main window, still up
         xdotool mousemove 1010 10 click 1  # the main window's close box
         answer Warning run4-close-question Return  # Yes: end the setup
-        wait_exit 4
+        wait_exit 4 4  # a failed installation is no success for whoever started it
     fi
     exe=$exe_saved
     if diff -r "$work/before" "$installed" >"$work/run4.diff"; then
@@ -316,6 +316,40 @@ for name in "${names[@]}"; do
 done
 grep -q -x -F $'Result: installed (exit code 0)\r' "$prefix/drive_c/silent.log" && ok "run 6 logged its result" ||
     fail "run 6: no result in the log: $(cat "$prefix/drive_c/silent.log" 2>&1)"
+
+# ---- Run 7: a destination this account cannot write (a folder of another account's, as Program
+# Files is for a standard user): said before any question, in the failure's box, and the program
+# ends with a failure's exit code; nothing is made there.
+locked="$prefix/drive_c/Locked"
+mkdir -p "$locked"
+chmod 755 "$locked"
+[[ "$(stat -c %U "$locked")" == "$WINE_USER" ]] && chown root "$locked"
+destination='C:\Locked\Tandrel'
+if start_setup 7; then
+    choose_destination 7
+    if answer Setup run7-not-writable Return; then
+        [[ "$WINDOW_TEXT" == "You cannot install into $destination with this account ("*"). Choose a folder of your own, or start the setup as an administrator." ]] &&
+            ok "run 7 said that the account cannot write there" || fail "run 7 said: $WINDOW_TEXT"
+    fi
+    wait_exit 7 4
+fi
+[[ -z "$(ls -A "$locked")" ]] && ok "run 7 made nothing" || fail "run 7 made $(ls -A "$locked")"
+
+# ---- Run 8: a folder too long for the names the run makes there: said before any question, with
+# the limit; the user may choose another (here: closes the setup, which then ends with 0).
+destination="C:\\$(printf 'L%.0s' $(seq 246))"
+if start_setup 8; then
+    choose_destination 8
+    if answer Setup run8-too-long Return; then
+        [[ "$WINDOW_TEXT" == "The folder name is too long: at most 224 characters, so that every file and its backup fit the system's limit of 260." ]] &&
+            ok "run 8 named the limit" || fail "run 8 said: $WINDOW_TEXT"
+    fi
+    pause
+    xdotool mousemove 1010 10 click 1         # the main window's close box
+    answer Warning run8-close-question Return # Yes: end the setup
+    wait_exit 8
+fi
+[[ -e "$prefix/drive_c/$(printf 'L%.0s' $(seq 246))" ]] && fail "run 8 made the folder"
 
 echo "e2e: screenshots in $shots"
 if ((FAILURES > 0)); then

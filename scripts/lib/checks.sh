@@ -10,6 +10,15 @@ fail() {
 }
 ok() { echo "$CHECK_PREFIX: ok: $*"; }
 
+# The last line of a script's run, and its exit code: 1 when a check failed.
+checks_summary() {
+    if ((FAILURES > 0)); then
+        echo "$CHECK_PREFIX: $FAILURES check(s) failed"
+        exit 1
+    fi
+    echo "$CHECK_PREFIX: all checks passed"
+}
+
 # Runs a Windows program in the test's prefix with a time limit (its output in $work/last-run.log);
 # STATUS is its exit code (124: still running).
 STATUS=

@@ -43,8 +43,14 @@ void TfrmCopy::btnCopyCancelClick(TObject*) {
 void TfrmCopy::Compress1ShowProgress(int32_t& PercentageDone) {
     // The overall position: the entries done so far plus this one's share. PercentageDone is
     // left as it came, so the expansion goes on.
+    const int32_t before = Gauge1->Progress();
     Gauge1->SetProgress(((InstallState.CurrentFileNumber - 1) * 100 + PercentageDone) /
                         InstallState.FileCount);
+    // A screen reader that hears of a new value asks for it at once: its question is answered now,
+    // while the value is shown, not after the file (or after the window has gone).
+    if (Gauge1->Progress() != before) {
+        Application->ProcessMessages();
+    }
 }
 
 namespace {

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <memory>
 
+#include "app/install_state.h"
 #include "archive/compress.h"
 #include "framework/exceptions.h"
 #include "framework/file_stream.h"
@@ -200,11 +201,15 @@ TRegistrationScope TInstallRegistration::Register(TInstallRun& run) {
     for (const TRegistrationScope scope : {TRegistrationScope::Machine, TRegistrationScope::User}) {
         transaction.WillWriteEntry(scope, RegisteredInstallLocation(scope).value_or(""));
     }
-    const std::optional<TRegistrationScope> scope = WriteUninstallEntry(MakeUninstallEntry(
-        *destination, InstalledBytes(merged, uninstallerSize_ + static_cast<int64_t>(text.size())), Today()));
+    const std::optional<TRegistrationScope> only = InstallState.RegistrationScope;
+    const std::optional<TRegistrationScope> scope = WriteUninstallEntry(
+        MakeUninstallEntry(*destination,
+                           InstalledBytes(merged, uninstallerSize_ + static_cast<int64_t>(text.size())),
+                           Today()),
+        only);
     if (!scope) {
         throw ERegistrationFailed("Cannot write the registry key " +
-                                  RegistrationKeyName(TRegistrationScope::User));
+                                  RegistrationKeyName(only.value_or(TRegistrationScope::User)));
     }
     // The same installation registered per user before is now the machine's: one entry for it.
     if (*scope == TRegistrationScope::Machine) {

@@ -35,13 +35,6 @@ std::string FullDestination() {
     return RecordedDestination(typed.empty() ? std::string(".") : typed).value_or(typed);
 }
 
-// The folder of this program's own file: its full path up to and including the last "\" or ":".
-std::string ProgramFolder() {
-    char path[MAX_PATH + 1] = {};
-    const DWORD length = ::GetModuleFileNameA(nullptr, path, MAX_PATH);
-    return ExtractFilePath(std::string(path, length));
-}
-
 // Writes the uninstaller, the record and the uninstall entry. A failure stops nothing unless the
 // front end requires the registration: it hears of it.
 void RegisterForRemoval(TInstallRegistration& registration, TInstallRun& run, TInstallFrontEnd& frontEnd) {
@@ -300,7 +293,9 @@ void CreateProgramShortcuts(TInstallFrontEnd& frontEnd, TInstallRun* run) {
     TShellLinkInfo info;
     info.Target = program;
     info.Description = program;
-    info.WorkingDirectory = ProgramFolder();
+    // The program starts in its own folder: the folder the setup ran from (a download or temporary
+    // folder, a removable medium) may be gone or unreadable by then.
+    info.WorkingDirectory = WithoutTrailingBackslash(InstallState.DestinationWithBackslash);
     info.IconPath = program;
     info.IconIndex = 0;
     info.HotKey = 0;

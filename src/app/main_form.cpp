@@ -2,8 +2,14 @@
 
 #include <windows.h>
 
+#include <optional>
+#include <string>
+
+#include "app/destination_access.h"
 #include "app/install_sequence.h"
 #include "app/install_state.h"
+#include "app/unattended.h"
+#include "framework/application.h"
 #include "framework/sysutils.h"
 #include "lifecycle/setup_command_line.h"
 #include "widgets/directory_list_box.h"
@@ -128,7 +134,29 @@ bool TfrmMain::DriveAccessible(char letter) {
 
 void TfrmMain::btnDirContinueClick(TObject*) {
     TInstallState& state = InstallState;
+    // Where the program's code page is not UTF-8, a name it cannot hold would reach the folder
+    // functions with "?" in its place: refused, and the user may type another.
+    if (!ExactWindowText(txtDestPath->Handle())) {
+        Application->HandleException(EDestinationNotRepresentable(kDestinationNotRepresentable));
+        return;
+    }
     state.DestinationFolder = txtDestPath->Text();
+    // A folder so long that a name the run makes there would not fit the system's limit is refused
+    // before any question; the user may choose another.
+    const size_t longest = LongestDestination(LongestEmbeddedEntryName());
+    if (FullFolderLength(state.DestinationFolder) > longest) {
+        Application->HandleException(
+            EDestinationTooLong(Format(kDestinationTooLong, static_cast<unsigned>(longest))));
+        return;
+    }
+    // An account that cannot write there hears so before any question, in the box that tells
+    // every failure of the run, and the program ends with a failure's exit code.
+    if (const std::optional<std::string> problem = DestinationWriteProblem(state.DestinationFolder)) {
+        state.Failed = true;
+        Application->HandleException(EDestinationNotWritable(*problem));
+        Application->Terminate();
+        return;
+    }
     if (!FolderExists(state.DestinationFolder)) {
         if (ShowMessageDialog(Format(kCreateFolderQuestion, state.DestinationFolder.c_str()), mkConfirmation,
                               mbYesNo, 0) != mrYes) {
@@ -144,5 +172,10 @@ void TfrmMain::btnDirContinueClick(TObject*) {
 
     PathPanel->Hide();
     TInteractiveFrontEnd frontEnd;
-    RunInstallation(frontEnd);
+    try {
+        RunInstallation(frontEnd);
+    } catch (...) {
+        state.Failed = true;  // the box tells why; the exit code tells whoever started the run
+        throw;
+    }
 }

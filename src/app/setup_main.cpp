@@ -4,11 +4,11 @@
 // from the command line.
 #include <windows.h>
 
-#include <algorithm>
 #include <exception>
 #include <string>
 
 #include "app/install_sequence.h"
+#include "app/install_state.h"
 #include "app/main_form.h"
 #include "app/program_classes.h"
 #include "app/unattended.h"
@@ -20,20 +20,6 @@
 #include "lifecycle/stale_removals.h"
 #include "shell/ole.h"
 
-namespace {
-
-// The length of the longest entry name in the setup's own archive, which bounds how long /DIR may
-// be. 0 when the archive cannot be read: the installation itself then fails on it and says so.
-size_t LongestEntryName() {
-    size_t longest = 0;
-    for (const std::string& name : EmbeddedEntryNames()) {
-        longest = std::max(longest, name.size());
-    }
-    return longest;
-}
-
-}  // namespace
-
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
     // Before anything can load a library: none comes from the setup's own folder (a Downloads
     // folder, say) or the current one.
@@ -43,11 +29,16 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
     // The whole command line is read and checked before anything is touched, the log included.
     const std::u16string commandLine = ProcessCommandLine();
     const TSwitchList switches = ReadSwitches(commandLine, ToAnsiExact);
-    TSetupOptions options = ParseSetupArguments(switches.Switches, LongestEntryName());
+    TSetupOptions options = ParseSetupArguments(switches.Switches, LongestEmbeddedEntryName());
     if (!switches.Error.empty()) {
         options.Error = switches.Error;
     }
     if (!options.Error.empty()) {
+        if (options.LogsRefusal && switches.Error.empty()) {
+            // Whoever asked for a log reads there which switch was not understood; the run logs
+            // the refusal and ends with kExitBadCommandLine before anything else is touched.
+            return RunUnattended(options, CommandLineForLog(commandLine, ToAnsiExact));
+        }
         RefuseCommandLine("tandrel-setup", "Setup", options.Error, SetupUsage(),
                           ShowsRefusal(switches.Switches));
         return kExitBadCommandLine;
@@ -75,6 +66,9 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
             Application->SetTitle("Setup");
             Application->CreateForm(frmMain);
             Application->Run();
+            if (InstallState.Failed) {
+                exitCode = kExitFailed;
+            }
         } catch (const std::exception& error) {
             // Only the start-up itself can get here (handlers' exceptions stop in the loop): the
             // program cannot run, which its exit code says.

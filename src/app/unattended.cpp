@@ -2,10 +2,12 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <exception>
 #include <optional>
 
 #include "app/copy_form.h"
+#include "app/install_registration.h"
 #include "app/install_sequence.h"
 #include "app/install_state.h"
 #include "app/preflight.h"
@@ -15,7 +17,10 @@
 #include "framework/sysutils.h"
 #include "framework/unit_startup.h"
 #include "lifecycle/command_line.h"
+#include "lifecycle/command_line_win32.h"
+#include "lifecycle/folder_security.h"
 #include "lifecycle/install_transaction.h"
+#include "lifecycle/registration.h"
 
 void TUnattendedFrontEnd::EntryDone(const std::string& name, bool written, TBackupAction backup) {
     std::string what = written ? "written" : "kept";
@@ -61,6 +66,61 @@ namespace {
 // The mode as the log names it, in the order of TSetupMode.
 constexpr const char* kModeNames[] = {"interactive", "silent", "very silent"};
 
+// The user's local application data folder, exactly as the system names it for the user's
+// session (kernel32 alone: no library that could come from the setup's folder is loaded for it).
+std::string LocalAppDataFolder() {
+    const DWORD size = ::GetEnvironmentVariableW(L"LOCALAPPDATA", nullptr, 0);
+    std::u16string path(size, u'\0');
+    const DWORD length =
+        size == 0 ? 0
+                  : ::GetEnvironmentVariableW(L"LOCALAPPDATA", reinterpret_cast<wchar_t*>(path.data()), size);
+    if (length == 0 || length >= size) {
+        throw Exception("The folder of this user's programs cannot be found.");
+    }
+    path.resize(length);
+    const std::optional<std::string> folder = ToAnsiExact(path);
+    if (!folder || !IsAbsolutePath(*folder)) {
+        throw Exception("The folder of this user's programs has a name that the code page cannot represent.");
+    }
+    return *folder;
+}
+
+// Where the entry goes: the user's key for a run for the user alone, the machine's for /ALLUSERS;
+// for an administrator's run without either, the machine's where it may be written, else the user's.
+std::optional<TRegistrationScope> RegistrationScopeOf(TInstallScope asked, bool administrator) {
+    switch (EffectiveScope(asked, administrator)) {
+        case TInstallScope::CurrentUser:
+            return TRegistrationScope::User;
+        case TInstallScope::AllUsers:
+            return asked == TInstallScope::AllUsers ? std::optional(TRegistrationScope::Machine)
+                                                    : std::nullopt;
+        case TInstallScope::Automatic:
+            break;
+    }
+    return std::nullopt;
+}
+
+// The registered installation of scope whose folder an unattended run without /DIR takes, so that
+// an upgrade replaces it instead of leaving it behind; else the scope's default folder. A
+// registered folder that breaks the rules of /DIR is not used, and the log says so.
+std::string UnattendedDestination(TInstallScope scope, TInstallLog& log) {
+    const TRegistrationScope registered =
+        scope == TInstallScope::CurrentUser ? TRegistrationScope::User : TRegistrationScope::Machine;
+    if (const std::optional<std::string> location = RegisteredInstallLocation(registered)) {
+        if (const std::optional<std::string> problem =
+                DestinationProblem(*location, LongestEmbeddedEntryName())) {
+            log.Line("Registered installation not used: " + *location + " " + *problem);
+        } else if (!location->empty()) {
+            log.Line("Upgrade: the installation registered at " + RegistrationKeyName(registered));
+            return *location;
+        }
+    }
+    if (scope == TInstallScope::CurrentUser) {
+        return AddTrailingBackslash(LocalAppDataFolder()) + kCurrentUserDestination;
+    }
+    return kDefaultDestination;
+}
+
 int Result(TInstallLog& log, int exitCode) {
     return LogExitCode(log, exitCode,
                        {{kExitInstalled, "installed"}, {kExitBadCommandLine, "bad command line"}});
@@ -88,6 +148,14 @@ class DispatchedFailures {
 
 }  // namespace
 
+size_t LongestEmbeddedEntryName() {
+    size_t longest = 0;
+    for (const std::string& name : EmbeddedEntryNames()) {
+        longest = std::max(longest, name.size());
+    }
+    return longest;
+}
+
 int RunUnattended(const TSetupOptions& options, const std::string& commandLine) {
     std::optional<TInstallLog> log;
     try {
@@ -106,7 +174,26 @@ int RunUnattended(const TSetupOptions& options, const std::string& commandLine) 
         return Result(*log, kExitBadCommandLine);
     }
     log->Line(std::string("Mode: ") + kModeNames[static_cast<int>(options.Mode)]);
-    log->Line("Destination: " + options.Destination);
+    const bool administrator = IsRunningAsAdministrator();
+    if (options.Scope == TInstallScope::AllUsers && !administrator) {
+        log->Line(
+            "Error: /ALLUSERS needs administrator rights: start the setup as an administrator, or use "
+            "/CURRENTUSER");
+        return Result(*log, kExitNotElevated);
+    }
+    const TInstallScope scope = EffectiveScope(options.Scope, administrator);
+    log->Line(std::string("Scope: ") + (scope == TInstallScope::CurrentUser ? "current user" : "all users"));
+    InstallState.RegistrationScope = RegistrationScopeOf(options.Scope, administrator);
+    std::string destination = options.Destination;
+    if (!options.DestinationGiven) {
+        try {
+            destination = UnattendedDestination(scope, *log);
+        } catch (const std::exception& error) {
+            log->Line("Error: " + TApplication::ExceptionText(error));
+            return Result(*log, kExitFailed);
+        }
+    }
+    log->Line("Destination: " + destination);
     log->Line(std::string("Backups: ") + (options.Backup ? "yes" : "no"));
     log->Line(std::string("Shortcuts: ") + (options.Shortcuts ? "yes" : "no"));
 
@@ -115,7 +202,7 @@ int RunUnattended(const TSetupOptions& options, const std::string& commandLine) 
         // A damaged setup file is found before anything else happens.
         CheckEmbeddedArchive(*TCompress(nullptr).LoadArchiveResource("data", ""));
         RunUnitStartups();
-        InstallState.DestinationFolder = options.Destination;
+        InstallState.DestinationFolder = destination;
         TUnattendedFrontEnd frontEnd(options, *log);
         RunInstallation(frontEnd);
     } catch (const std::exception& error) {

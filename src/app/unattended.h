@@ -2,20 +2,12 @@
 // by the user, with a log instead of messages and an exit code for whoever started it.
 #pragma once
 
+#include <cstddef>
 #include <string>
 
 #include "app/install_front_end.h"
 #include "lifecycle/run_log.h"
 #include "lifecycle/setup_command_line.h"
-
-// The exit codes of an unattended run. An interactive run keeps its own (0, or 1 when the program
-// cannot start).
-inline constexpr int kExitInstalled = 0;
-inline constexpr int kExitBadCommandLine = 1;
-inline constexpr int kExitFailed = 4;      // failed for another reason; whatever had changed is rolled back
-inline constexpr int kExitFileInUse = 5;   // a file to replace is held open (found before the first change)
-inline constexpr int kExitDiskFull = 6;    // not enough disk space (before the first change, or rolled back)
-inline constexpr int kExitAnotherRun = 7;  // another Tandrel setup or removal is running: nothing changed
 
 // The log of an unattended installation.
 using TInstallLog = TRunLog;
@@ -45,6 +37,11 @@ class TUnattendedFrontEnd : public TInstallFrontEnd {
     TInstallLog& log_;
     std::string registeredAt_;  // the key last logged, so that a second registration there is quiet
 };
+
+// The length of the longest entry name in the setup's own archive, which bounds how long the
+// destination may be. 0 when the archive cannot be read: the installation itself then fails on it
+// and says so.
+size_t LongestEmbeddedEntryName();
 
 // Runs an unattended installation (options.Mode is Silent or VerySilent) and returns its exit code.
 // The program refuses a command line with an error before it gets here; one that still comes ends

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cstdlib>
+#include <optional>
 #include <string>
 #include <tuple>
 #include <vector>
@@ -53,18 +54,18 @@ const AccessibilityLibrary& Accessibility() {
 // ---- Text and variants ------------------------------------------------------------------------
 
 // The program's texts are in the ANSI code page; the accessibility layer speaks UTF-16.
-BSTR ToBstr(const std::string& text) {
+std::wstring ToWide(const std::string& text) {
     const int length =
         ::MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
-    BSTR result = ::SysAllocStringLen(nullptr, static_cast<UINT>(length));
-    if (result != nullptr && length > 0) {
-        ::MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), result, length);
+    std::wstring wide(static_cast<size_t>(std::max(length, 0)), L'\0');
+    if (length > 0) {
+        ::MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), wide.data(), length);
     }
-    return result;
+    return wide;
 }
 
 // A text answer: S_FALSE and no string when there is nothing to say.
-HRESULT TextAnswer(const std::string& text, BSTR* out) {
+HRESULT WideAnswer(const std::wstring& text, BSTR* out) {
     if (out == nullptr) {
         return E_POINTER;
     }
@@ -72,8 +73,12 @@ HRESULT TextAnswer(const std::string& text, BSTR* out) {
     if (text.empty()) {
         return S_FALSE;
     }
-    *out = ToBstr(text);
+    *out = ::SysAllocStringLen(text.data(), static_cast<UINT>(text.size()));
     return *out != nullptr ? S_OK : E_OUTOFMEMORY;
+}
+
+HRESULT TextAnswer(const std::string& text, BSTR* out) {
+    return WideAnswer(ToWide(text), out);
 }
 
 // A label's text as read: the "&" of an accelerator is not spoken ("&&" stands for one "&").
@@ -479,14 +484,57 @@ class ClientObject final : public AccessibleBase {
     }
 };
 
-// The system's standard object of an edit box or a list, with the name of the label above it.
+// The messages that read the rows of a list box or a combo box window: their count, a row's text
+// (its length first) and the selected row.
+struct RowMessages {
+    UINT count;
+    UINT textLength;
+    UINT text;
+    UINT selected;
+};
+
+// The row messages of window when it is a list box or a combo box (their strings are kept even
+// when their owner draws them), else nothing.
+std::optional<RowMessages> RowMessagesOf(HWND window) {
+    wchar_t name[16] = {};
+    ::GetClassNameW(window, name, 16);
+    if (::lstrcmpiW(name, L"ListBox") == 0) {
+        return RowMessages{LB_GETCOUNT, LB_GETTEXTLEN, LB_GETTEXT, LB_GETCURSEL};
+    }
+    if (::lstrcmpiW(name, L"ComboBox") == 0) {
+        return RowMessages{CB_GETCOUNT, CB_GETLBTEXTLEN, CB_GETLBTEXT, CB_GETCURSEL};
+    }
+    return std::nullopt;
+}
+
+// The text of row index (0-based), wide as the window holds it; nothing when there is no such row.
+std::optional<std::wstring> RowText(HWND window, const RowMessages& messages, long index) {
+    const LRESULT length = ::SendMessageW(window, messages.textLength, static_cast<WPARAM>(index), 0);
+    if (length < 0) {
+        return std::nullopt;
+    }
+    std::wstring text(static_cast<size_t>(length) + 1, L'\0');
+    const LRESULT copied = ::SendMessageW(window, messages.text, static_cast<WPARAM>(index),
+                                          reinterpret_cast<LPARAM>(text.data()));
+    text.resize(copied < 0 ? 0 : std::min(static_cast<size_t>(copied), text.size() - 1));
+    return text;
+}
+
+// The system's standard object of an edit box or a list, with the name of the label above it. A
+// list box or a combo box also answers for its rows itself, as simple list items with their texts,
+// and with the selected row's text as its value, whatever the system's object knows of them.
 class LabelledObject final : public AccessibleBase {
   public:
-    LabelledObject(HWND window, IAccessible* standard) : AccessibleBase(window), standard_(standard) {}
+    LabelledObject(HWND window, IAccessible* standard)
+        : AccessibleBase(window), standard_(standard), rows_(RowMessagesOf(window)) {}
     ~LabelledObject() override { standard_->Release(); }
 
     HRESULT STDMETHODCALLTYPE get_accName(VARIANT child, BSTR* name) override {
         long id = 0;
+        if (rows_ && ChildIdOf(child, id) && id != CHILDID_SELF) {
+            const std::optional<std::wstring> text = Row(id);
+            return text ? WideAnswer(*text, name) : E_INVALIDARG;
+        }
         if (ChildIdOf(child, id) && id == CHILDID_SELF) {
             const TWinControl* control = Control();
             if (control == nullptr) {
@@ -499,23 +547,62 @@ class LabelledObject final : public AccessibleBase {
         return standard_->get_accName(child, name);
     }
 
+    HRESULT STDMETHODCALLTYPE get_accChildCount(long* count) override {
+        if (!rows_) {
+            return standard_->get_accChildCount(count);
+        }
+        if (count == nullptr) {
+            return E_POINTER;
+        }
+        *count = RowCount();
+        return S_OK;
+    }
+    // The rows are simple elements: no object of their own.
+    HRESULT STDMETHODCALLTYPE get_accChild(VARIANT child, IDispatch** object) override {
+        long id = 0;
+        if (!rows_ || !ChildIdOf(child, id) || id == CHILDID_SELF) {
+            return standard_->get_accChild(child, object);
+        }
+        if (object == nullptr) {
+            return E_POINTER;
+        }
+        *object = nullptr;
+        return id >= 1 && id <= RowCount() ? S_FALSE : E_INVALIDARG;
+    }
+    HRESULT STDMETHODCALLTYPE get_accValue(VARIANT child, BSTR* value) override {
+        long id = 0;
+        if (!rows_ || !ChildIdOf(child, id)) {
+            return standard_->get_accValue(child, value);
+        }
+        if (id != CHILDID_SELF) {
+            return Row(id) ? TextAnswer("", value) : E_INVALIDARG;
+        }
+        const LRESULT selected = ::SendMessageW(Window(), rows_->selected, 0, 0);
+        const std::optional<std::wstring> text =
+            selected >= 0 ? Row(static_cast<long>(selected) + 1) : std::nullopt;
+        return WideAnswer(text.value_or(std::wstring()), value);
+    }
+    HRESULT STDMETHODCALLTYPE get_accRole(VARIANT child, VARIANT* role) override {
+        if (const std::optional<long> id = RowChild(child)) {
+            return NumberAnswer(*id, ROLE_SYSTEM_LISTITEM, role);
+        }
+        return standard_->get_accRole(child, role);
+    }
+    HRESULT STDMETHODCALLTYPE get_accState(VARIANT child, VARIANT* state) override {
+        if (const std::optional<long> id = RowChild(child)) {
+            const bool selected = ::SendMessageW(Window(), rows_->selected, 0, 0) == *id - 1;
+            return NumberAnswer(*id,
+                                STATE_SYSTEM_SELECTABLE | STATE_SYSTEM_FOCUSABLE |
+                                    (selected ? STATE_SYSTEM_SELECTED | STATE_SYSTEM_FOCUSED : 0),
+                                state);
+        }
+        return standard_->get_accState(child, state);
+    }
+
     // Everything else as the standard object answers it.
     HRESULT STDMETHODCALLTYPE get_accParent(IDispatch** p) override { return standard_->get_accParent(p); }
-    HRESULT STDMETHODCALLTYPE get_accChildCount(long* c) override { return standard_->get_accChildCount(c); }
-    HRESULT STDMETHODCALLTYPE get_accChild(VARIANT v, IDispatch** p) override {
-        return standard_->get_accChild(v, p);
-    }
-    HRESULT STDMETHODCALLTYPE get_accValue(VARIANT v, BSTR* s) override {
-        return standard_->get_accValue(v, s);
-    }
     HRESULT STDMETHODCALLTYPE get_accDescription(VARIANT v, BSTR* s) override {
         return standard_->get_accDescription(v, s);
-    }
-    HRESULT STDMETHODCALLTYPE get_accRole(VARIANT v, VARIANT* r) override {
-        return standard_->get_accRole(v, r);
-    }
-    HRESULT STDMETHODCALLTYPE get_accState(VARIANT v, VARIANT* s) override {
-        return standard_->get_accState(v, s);
     }
     HRESULT STDMETHODCALLTYPE get_accHelp(VARIANT v, BSTR* s) override {
         return standard_->get_accHelp(v, s);
@@ -550,7 +637,41 @@ class LabelledObject final : public AccessibleBase {
     }
 
   private:
+    // The row that child names when the question is about one: nothing for the list itself, or
+    // for a window without rows, which the standard object answers.
+    std::optional<long> RowChild(const VARIANT& child) const {
+        long id = 0;
+        if (!rows_ || !ChildIdOf(child, id) || id == CHILDID_SELF) {
+            return std::nullopt;
+        }
+        return id;
+    }
+    // A number answered for row id.
+    HRESULT NumberAnswer(long id, long number, VARIANT* out) const {
+        if (out == nullptr) {
+            return E_POINTER;
+        }
+        if (!Row(id)) {
+            return E_INVALIDARG;
+        }
+        out->vt = VT_I4;
+        out->lVal = number;
+        return S_OK;
+    }
+    long RowCount() const {
+        const LRESULT count = ::SendMessageW(Window(), rows_->count, 0, 0);
+        return count > 0 ? static_cast<long>(count) : 0;
+    }
+    // The text of row id (1 for the first), or nothing when there is no such row.
+    std::optional<std::wstring> Row(long id) const {
+        if (id < 1 || id > RowCount()) {
+            return std::nullopt;
+        }
+        return RowText(Window(), *rows_, id - 1);
+    }
+
     IAccessible* standard_;
+    std::optional<RowMessages> rows_;
 };
 
 // Hands object to the client that sent WM_GETOBJECT; the client's reference is the only one left.

@@ -3,6 +3,7 @@
 #include "framework/controls.h"
 #include "framework/exceptions.h"
 #include "framework/sysutils.h"
+#include "framework/unique_handle.h"
 
 namespace {
 
@@ -100,6 +101,9 @@ bool TApplication::PreTranslate(MSG& message) {
         !control->WantsKey(message.wParam) && form->DialogKey(message.wParam)) {
         return true;
     }
+    if (message.message == WM_CHAR && form->DialogChar(message.wParam)) {
+        return true;
+    }
     // Tab and arrow moves between controls, and mnemonics ("&No": N) of the form's buttons.
     return ::IsDialogMessageA(form->Handle(), &message) != FALSE;
 }
@@ -123,12 +127,39 @@ std::string TApplication::ExceptionText(const std::exception& error) {
     return std::string(error.what()) + ".";
 }
 
+namespace {
+
+// The longest run of characters without a blank that a message box shows within half the screen's
+// width, in the average character of its font; 0 when it cannot be measured. The box breaks lines
+// at blanks only, so a longer run (a long path) would make it wider than the screen.
+size_t MessageRunLimit() {
+    NONCLIENTMETRICSA metrics{};
+    metrics.cbSize = sizeof metrics;
+    if (!::SystemParametersInfoA(SPI_GETNONCLIENTMETRICS, sizeof metrics, &metrics, 0)) {
+        return 0;
+    }
+    const UniqueFont font(::CreateFontIndirectA(&metrics.lfMessageFont));
+    const WindowDc dc(nullptr);
+    if (!font || dc.get() == nullptr) {
+        return 0;
+    }
+    const SelectGuard selected(dc.get(), font.get());
+    TEXTMETRICA text{};
+    if (!::GetTextMetricsA(dc.get(), &text) || text.tmAveCharWidth <= 0) {
+        return 0;
+    }
+    return static_cast<size_t>(::GetSystemMetrics(SM_CXSCREEN) / 2 / text.tmAveCharWidth);
+}
+
+}  // namespace
+
 void TApplication::HandleException(const std::exception& error) {
     if (OnException) {
         OnException(error);
         return;
     }
-    const std::string text = ExceptionText(error);
+    // A long path is broken at its backslashes, so that the box stays within the screen.
+    const std::string text = BreakLongRuns(ExceptionText(error), MessageRunLimit());
     ::MessageBoxA(::GetActiveWindow(), text.c_str(), title_.c_str(), MB_ICONSTOP | MB_OK);
 }
 

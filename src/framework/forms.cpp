@@ -269,6 +269,55 @@ bool TForm::DialogKey(WPARAM virtualKey) {
     return true;
 }
 
+namespace {
+
+char AsciiLower(char c) {
+    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+}  // namespace
+
+bool TForm::DialogChar(WPARAM character) {
+    // Only a button's letters: an edit box or a list takes its own.
+    if (character > 0x7F || character == 0 ||
+        dynamic_cast<TButton*>(TWinControl::FromHandle(::GetFocus())) == nullptr) {
+        return false;
+    }
+    const char letter = AsciiLower(static_cast<char>(character));
+    // The visible, enabled buttons, in tab order, those inside panels included.
+    std::vector<TButton*> buttons;
+    const auto collect = [&buttons](const auto& self, TWinControl& container) -> void {
+        for (TWinControl* child : container.tabList_) {
+            if (!child->Visible() || !child->Enabled()) {
+                continue;
+            }
+            if (auto* button = dynamic_cast<TButton*>(child)) {
+                buttons.push_back(button);
+            } else {
+                self(self, *child);
+            }
+        }
+    };
+    collect(collect, *this);
+    TButton* target = nullptr;
+    for (TButton* button : buttons) {
+        const std::string caption = button->Caption();
+        const size_t mnemonic = caption.find('&');
+        if (mnemonic != std::string::npos) {
+            if (mnemonic + 1 < caption.size() && AsciiLower(caption[mnemonic + 1]) == letter) {
+                return false;  // the dialog manager's own
+            }
+        } else if (target == nullptr && !caption.empty() && AsciiLower(caption.front()) == letter) {
+            target = button;
+        }
+    }
+    if (target == nullptr) {
+        return false;
+    }
+    target->Click();
+    return true;
+}
+
 bool TForm::CloseQuery() {
     bool canClose = true;
     if (OnCloseQuery) {

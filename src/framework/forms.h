@@ -75,6 +75,10 @@ class TForm : public TCustomControl {
     // The buttons that Enter and Esc press: the focused button for Enter, otherwise the visible,
     // enabled button marked Default (Cancel for Esc). Returns true when one was pressed.
     bool DialogKey(WPARAM virtualKey);
+    // A letter typed while a button has the focus: the visible, enabled button whose caption has no
+    // mnemonic of its own and starts with that letter is pressed ("c" answers Cancel), unless a
+    // button's mnemonic is that letter (the dialog manager presses that one). True when one was.
+    bool DialogChar(WPARAM character);
     // Puts the focus on ActiveControl when it can take it, else on the first control in tab order
     // that can.
     void SelectFirst();

@@ -100,3 +100,42 @@ std::vector<std::string> FolderPartsOf(std::string_view name) {
     }
     return parts;
 }
+
+std::string BreakLongRuns(std::string_view text, size_t longest) {
+    if (longest == 0) {
+        return std::string(text);
+    }
+    std::string result;
+    size_t run = 0;                            // characters since the last blank or line break
+    size_t lastBackslash = std::string::npos;  // in result, within the current run
+    size_t afterBackslash = 0;                 // characters of the run after it
+    for (const char c : text) {
+        const bool continuation = (static_cast<unsigned char>(c) & 0xC0) == 0x80;
+        if (!continuation && run >= longest) {
+            // After the run's last backslash when what follows it leaves room on the new line.
+            if (lastBackslash != std::string::npos && afterBackslash < longest) {
+                result.insert(lastBackslash + 1, 1, '\n');
+                run = afterBackslash;
+            } else {
+                result += '\n';
+                run = 0;
+            }
+            lastBackslash = std::string::npos;
+            afterBackslash = 0;
+        }
+        result += c;
+        if (c == ' ' || c == '\n') {
+            run = 0;
+            lastBackslash = std::string::npos;
+            afterBackslash = 0;
+        } else if (!continuation) {
+            ++run;
+            ++afterBackslash;
+            if (c == '\\') {
+                lastBackslash = result.size() - 1;
+                afterBackslash = 0;
+            }
+        }
+    }
+    return result;
+}

@@ -43,6 +43,12 @@ std::string ExtractFileName(std::string_view path);
 // name to the result names the same file as a component given the folder itself.
 std::string AddTrailingBackslash(std::string_view path);
 
+// text with a line break put into every run of more than longest characters without a blank or a
+// line break (a long path), so that a message box, which breaks lines at blanks only, keeps it
+// within its width: after the last "\" that still fits the line, else after longest characters.
+// A UTF-8 sequence is never cut. Texts without such a run come back as they are; longest 0 too.
+std::string BreakLongRuns(std::string_view text, size_t longest);
+
 // The folder parts of a relative name, outermost first: "a\b\c.txt" gives "a" and "a\b"; a name
 // without a "\" gives none.
 std::vector<std::string> FolderPartsOf(std::string_view name);

@@ -113,6 +113,15 @@ TSwitchList ReadSwitches(std::u16string_view commandLine, const TAnsiConversion&
         if (argument.empty() || argument.front() != u'/') {
             continue;
         }
+        // A full-width quotation mark is a quotation mark to a conversion with look-alikes (and to
+        // some launchers): a switch that holds one is refused whatever the code page, so that no
+        // reading of the line splits it differently.
+        if (argument.find(u'\uFF02') != std::u16string::npos) {
+            if (list.Error.empty()) {
+                list.Error = "Argument " + std::to_string(index) + " holds a full-width quotation mark";
+            }
+            continue;
+        }
         std::optional<std::string> converted = toAnsi(argument);
         if (!converted) {
             if (list.Error.empty()) {
@@ -138,9 +147,15 @@ std::optional<std::string> SwitchValue(std::string_view argument, std::string_vi
     return std::string(argument.substr(name.size() + 1));
 }
 
+bool IsVerySilentSwitch(std::string_view argument) {
+    return IsSwitch(argument, "/VERYSILENT") || IsSwitch(argument, "/S") || IsSwitch(argument, "/QUIET") ||
+           IsSwitch(argument, "/QN");
+}
+
 bool ShowsRefusal(const std::vector<std::string>& switches) {
     for (const std::string& argument : switches) {
-        if (IsSwitch(argument, "/VERYSILENT")) {
+        if (IsVerySilentSwitch(argument) || IsSwitch(argument, "/SILENT") ||
+            IsSwitch(argument, "/SUPPRESSMSGBOXES")) {
             return false;
         }
     }

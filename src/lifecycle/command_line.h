@@ -39,7 +39,8 @@ struct TSwitchList {
 };
 
 // Splits commandLine, drops the program and every word that does not start with "/", and converts
-// the rest with toAnsi.
+// the rest with toAnsi. A switch with a full-width quotation mark (U+FF02) is refused, as one
+// without an exact form is, whatever the code page.
 TSwitchList ReadSwitches(std::u16string_view commandLine, const TAnsiConversion& toAnsi);
 
 // Whether argument is the switch name ("/SILENT"), in any letter case.
@@ -49,8 +50,13 @@ bool IsSwitch(std::string_view argument, std::string_view name);
 // may be empty), else nothing.
 std::optional<std::string> SwitchValue(std::string_view argument, std::string_view name);
 
+// Whether argument asks for no window at all: /VERYSILENT, or /S, /QUIET or /QN, the words that
+// deployment tools pass to installers of other kinds for the same run.
+bool IsVerySilentSwitch(std::string_view argument);
+
 // A refused command line is shown to the user in a message box, with the reason and the usage,
-// unless /VERYSILENT is among the switches: whoever asked for no window reads the exit code.
+// unless a switch of an unattended run (/SILENT, a very silent one, /SUPPRESSMSGBOXES) is among the
+// switches: nobody may be there to answer a box, and whoever started the run reads the exit code.
 bool ShowsRefusal(const std::vector<std::string>& switches);
 
 // Whether text holds a control character (0x01 to 0x1F, or 0x7F).

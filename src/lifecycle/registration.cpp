@@ -54,9 +54,10 @@ bool WriteIn(TRegistrationScope scope, const TUninstallEntry& entry) {
 
 }  // namespace
 
-std::optional<TRegistrationScope> WriteUninstallEntry(const TUninstallEntry& entry) {
+std::optional<TRegistrationScope> WriteUninstallEntry(const TUninstallEntry& entry,
+                                                      std::optional<TRegistrationScope> only) {
     for (const TRegistrationScope scope : {TRegistrationScope::Machine, TRegistrationScope::User}) {
-        if (WriteIn(scope, entry)) {
+        if ((!only || *only == scope) && WriteIn(scope, entry)) {
             return scope;
         }
     }

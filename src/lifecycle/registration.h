@@ -33,9 +33,11 @@ TUninstallEntry MakeUninstallEntry(const std::string& destination,
 std::string Today();
 
 // Writes entry (with NoModify and NoRepair 1) under HKEY_LOCAL_MACHINE, 64-bit view, where the
-// process can create the key, else under HKEY_CURRENT_USER. Returns where it was written; nothing
-// when it could be written nowhere. A second call rewrites the one entry.
-std::optional<TRegistrationScope> WriteUninstallEntry(const TUninstallEntry& entry);
+// process can create the key, else under HKEY_CURRENT_USER; only there when only is given.
+// Returns where it was written; nothing when it could be written nowhere. A second call rewrites
+// the one entry.
+std::optional<TRegistrationScope> WriteUninstallEntry(const TUninstallEntry& entry,
+                                                      std::optional<TRegistrationScope> only = std::nullopt);
 
 // The InstallLocation of the entry in scope; nothing when there is no entry or it cannot be read.
 std::optional<std::string> RegisteredInstallLocation(TRegistrationScope scope);

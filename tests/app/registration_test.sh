@@ -193,6 +193,48 @@ read_entry
 entry=$ENTRY
 expect_value "$entry" InstallLocation "$other" "blocked"
 
+# ---- Without /DIR, an unattended run installs over the registered installation of its scope, never
+# into the default folder beside it.
+default_dir="$drive_c/Program Files/Tandrel"
+default_before=$([[ -e "$default_dir" ]] && echo yes)
+run_setup /VERYSILENT /NOICONS /NOBACKUP '/LOG=C:\registration-6.log'
+expect_status 0 "upgrade"
+tr -d '\r' <"$drive_c/registration-6.log" | grep -q -x -F "Destination: $other" && ok "upgrade: into $other" ||
+    fail "upgrade: not into $other:
+$(tr -d '\r' <"$drive_c/registration-6.log")"
+[[ -z "$default_before" && -e "$default_dir" ]] && fail "upgrade: the default folder was made"
+read_entry
+expect_value "$ENTRY" InstallLocation "$other" "upgrade"
+
+# ---- /CURRENTUSER: the user's own folder, the entry under HKEY_CURRENT_USER, the machine's entry as
+# it was; again without /DIR it upgrades that one; its removal leaves nothing of it.
+user_dest="C:\\users\\$WINE_USER\\AppData\\Local\\Programs\\Tandrel"
+user_dir="$drive_c/users/$WINE_USER/AppData/Local/Programs/Tandrel"
+made+=("$user_dir")
+user_entry() {  # the user's entry as NAME=VALUE lines
+    wine_as_user "$prefix" wine reg query "HKEY_CURRENT_USER\\$key" 2>/dev/null | tr -d '\r' |
+        sed -n -E 's/^ +([A-Za-z]+) +REG_[A-Z]+ +(.*)$/\1=\2/p'
+}
+for run in 1 2; do
+    run_setup /VERYSILENT /NOICONS /NOBACKUP /CURRENTUSER "/LOG=C:\\registration-user-$run.log"
+    expect_status 0 "/CURRENTUSER $run"
+    for name in "${names[@]}"; do
+        check_same "$(source_of "$name")" "$user_dir/$name" "/CURRENTUSER $run: $name"
+    done
+    expect_value "$(user_entry)" InstallLocation "$user_dest" "/CURRENTUSER $run: the user's entry"
+    expect_value "$(user_entry)" UninstallString "\"$user_dest\\Uninstall.exe\"" "/CURRENTUSER $run: the user's entry"
+    tr -d '\r' <"$drive_c/registration-user-$run.log" | grep -q -x -F "Scope: current user" &&
+        ok "/CURRENTUSER $run: scope logged" || fail "/CURRENTUSER $run: no scope in the log"
+    read_entry
+    [[ "$WHERE" == HKEY_LOCAL_MACHINE ]] && expect_value "$ENTRY" InstallLocation "$other" "/CURRENTUSER $run: the machine's entry"
+done
+timeout 120 "$scripts/wine-run.sh" "$user_dir/Uninstall.exe" /VERYSILENT '/LOG=C:\registration-user-removal.log' \
+    >"$work/remove-user.log" 2>&1
+STATUS=$?
+expect_status 0 "/CURRENTUSER removed"
+[[ -e "$user_dir" ]] && fail "/CURRENTUSER removed: left $(ls -A "$user_dir")"
+[[ -n "$(user_entry)" ]] && fail "/CURRENTUSER removed: the user's entry is still there"
+
 # ---- Both programs ship stripped, their symbols and debugging sections beside them in the build.
 objdump=x86_64-w64-mingw32-objdump
 if command -v "$objdump" >/dev/null; then

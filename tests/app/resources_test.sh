@@ -1,10 +1,10 @@
 #!/usr/bin/env bash
 # The manifest and the version information of the built programs, read back from the executables
 # with wrestool (icoutils), independently of the code that wrote them:
-#     resources_test.sh SETUP_EXE TANDREL_EXE TCOMPRESS_EXE VERSION PAYLOAD_ZRV
+#     resources_test.sh SETUP_EXE TANDREL_EXE TCOMPRESS_EXE VERSION PAYLOAD_ZRV UNINSTALL_EXE
 # The setup's archive digest is held against sha256sum of the packed payload.
 set -uo pipefail
-setup=$1 program=$2 tcompress=$3 version=$4 payload_zrv=$5
+setup=$1 program=$2 tcompress=$3 version=$4 payload_zrv=$5 uninstaller=$6
 CHECK_PREFIX=resources
 source "$(dirname "${BASH_SOURCE[0]}")/../../scripts/lib/checks.sh"
 
@@ -20,8 +20,8 @@ version_string() {  # strings name
     grep -A1 -x -F "$2" <<<"$1" | sed -n 2p
 }
 
-check_program() {  # exe original-name description execution-level dpi-aware
-    local exe=$1 name=$2 description=$3 level=$4 dpi=$5
+check_program() {  # exe original-name description execution-level dpi-aware utf8
+    local exe=$1 name=$2 description=$3 level=$4 dpi=$5 utf8=$6
     local manifest info
     manifest=$(wrestool -x --raw --type=24 --name=1 "$exe" 2>/dev/null)
     [[ -n "$manifest" ]] || { fail "$name: no manifest (resource type 24, name 1)"; return; }
@@ -32,6 +32,12 @@ check_program() {  # exe original-name description execution-level dpi-aware
     for id in "${supported_os[@]}"; do
         grep -q "<supportedOS Id=\"{$id}\"/>" <<<"$manifest" || fail "$name: supportedOS $id missing"
     done
+    # The setup and the uninstaller run in UTF-8, so that names in any script reach their narrow
+    # functions whole; the others keep the system's code page.
+    local code_page=no
+    grep -q '<activeCodePage xmlns="http://schemas.microsoft.com/SMI/2019/WindowsSettings">UTF-8</activeCodePage>' \
+        <<<"$manifest" && code_page=yes
+    [[ "$code_page" == "$utf8" ]] && ok "$name: activeCodePage UTF-8 $utf8" || fail "$name: activeCodePage UTF-8 is $code_page"
     grep -q 'Microsoft.Windows.Common-Controls' <<<"$manifest" &&
         fail "$name: opts into common controls 6, which changes the classic look"
 
@@ -55,9 +61,10 @@ check_program() {  # exe original-name description execution-level dpi-aware
         fail "$name: fixed version '$fixed'"
 }
 
-check_program "$setup" tandrel-setup.exe "Tandrel Setup" highestAvailable true
-check_program "$program" Tandrel.exe "Tandrel FTP client" asInvoker false
-check_program "$tcompress" tcompress.exe "Tandrel archive tool" asInvoker false
+check_program "$setup" tandrel-setup.exe "Tandrel Setup" highestAvailable true yes
+check_program "$uninstaller" Uninstall.exe "Tandrel Uninstall" highestAvailable true yes
+check_program "$program" Tandrel.exe "Tandrel FTP client" asInvoker false no
+check_program "$tcompress" tcompress.exe "Tandrel archive tool" asInvoker false no
 
 # The digest resource: the SHA-256 of the archive resource beside it and of the packed payload, as
 # sha256sum computes it, in 64 lower-case hex digits and nothing else.

@@ -72,11 +72,17 @@ run_setup "$setup" /VERYSILENT "/DIR=$dest" '/LOG=C:\unattended-1.log'
 expect_status 0 "fresh"
 expect_installed "$installed" "fresh"
 [[ -e "$installed/Backup" ]] && fail "fresh: a Backup folder with nothing replaced"
+lnk_field() {  # lnk field: the value of one field as lnkinfo shows it
+    lnkinfo "$1" 2>/dev/null | grep -m1 -E "^[[:space:]]*$2[[:space:]]*:" | sed -E 's/^[^:]*:[[:space:]]?//'
+}
 for lnk in "${shortcuts[@]}"; do
-    target=$(lnkinfo "$lnk" 2>/dev/null | grep -m1 -E '^[[:space:]]*Local path[[:space:]]*:' |
-        sed -E 's/^[^:]*:[[:space:]]?//')
+    target=$(lnk_field "$lnk" "Local path")
     [[ "$target" == "$dest\\TANDREL.EXE" ]] && ok "fresh: shortcut $lnk" ||
         fail "fresh: shortcut $lnk points at '$target'"
+    # The program starts in its own folder, not in the folder the setup was started from.
+    start_in=$(lnk_field "$lnk" "Working directory")
+    [[ "$start_in" == "$dest" ]] && ok "fresh: shortcut $lnk starts in the destination" ||
+        fail "fresh: shortcut $lnk starts in '$start_in'"
 done
 log_lines "$drive_c/unattended-1.log" | grep -q -E '^Time: [0-9]{4}-[0-9]{2}-[0-9]{2} [0-9]{2}:[0-9]{2}:[0-9]{2}$' ||
     fail "fresh: no time in the log"
@@ -119,8 +125,9 @@ mkdir -p "$plain"
 printf 'old readme' >"$plain/readme.txt"
 printf 'old sites' >"$plain/sites.ini"
 wine_own "$plain"
-run_setup "$setup" /VERYSILENT /NOBACKUP /NOICONS '/DIR=C:\Unattended Plain' '/LOG=C:\unattended-3.log'
-expect_status 0 "/NOBACKUP /NOICONS"
+# /S as deployment tools write it: no window (a window would still be open at the time limit).
+run_setup "$setup" /S /NOBACKUP /NOICONS '/DIR=C:\Unattended Plain' '/LOG=C:\unattended-3.log'
+expect_status 0 "/S /NOBACKUP /NOICONS"
 check_same "$payload/readme.txt" "$plain/readme.txt" "/NOBACKUP: readme.txt replaced"
 [[ "$(cat "$plain/sites.ini")" == "old sites" ]] && ok "/NOBACKUP: sites.ini kept" ||
     fail "/NOBACKUP: sites.ini replaced"
@@ -131,20 +138,50 @@ done
 expect_log "$drive_c/unattended-3.log" "/NOBACKUP /NOICONS" "Backups: no" "Shortcuts: no" \
     "readme.txt: written" "sites.ini: kept" "Result: installed (exit code 0)"
 log_lines "$drive_c/unattended-3.log" | grep -q '^Shortcut:' && fail "/NOICONS logged a shortcut"
+expect_log "$drive_c/unattended-3.log" "/S" "Mode: very silent"
+# The other words of deployment tools over it: no window, and the switches that ask for no restart
+# and no message box are taken.
+run_setup "$setup" /quiet /NORESTART /SUPPRESSMSGBOXES /NOICONS '/DIR=C:\Unattended Plain' '/LOG=C:\unattended-3q.log'
+expect_status 0 "/quiet /NORESTART /SUPPRESSMSGBOXES"
+expect_log "$drive_c/unattended-3q.log" "/quiet" "Mode: very silent" "Result: installed (exit code 0)"
+run_setup "$setup" /qn /NOICONS '/DIR=C:\Unattended Plain'
+expect_status 0 "/qn"
 
-# ---- Bad command lines: exit code 1 at once, no window under /VERYSILENT, nothing made, not even
-# the log (an existing one is left as it is). Without /VERYSILENT a message box says why: see
-# tests/lifecycle/safety_test.sh.
+# ---- Bad command lines: exit code 1 at once, no window beside any silent switch (a box would
+# still be open at the time limit), nothing installed. An unknown switch is logged when /LOG is
+# usable; any other fault leaves even an existing log as it is. Without a silent switch a message
+# box says why: see tests/lifecycle/safety_test.sh.
 printf 'an earlier log\r\n' >"$drive_c/unattended-bad.log"
 chmod a+rw "$drive_c/unattended-bad.log"
 cp "$drive_c/unattended-bad.log" "$work/earlier.log"
-for args in "/VERYSILENT /FOO" "/VERYSILENT /DIR" "/VERYSILENT /LOG=" "/VERYSILENT /DIR=relative"; do
+for args in "/VERYSILENT /DIR" "/VERYSILENT /LOG=" "/S /LOG=" "/VERYSILENT /DIR=relative" "/quiet /DIR=relative /FOO"; do
     read -r -a argv <<<"$args"
     run_setup "$setup" '/DIR=C:\Unattended Bad' '/LOG=C:\unattended-bad.log' "${argv[@]}"
     expect_status 1 "$args"
     [[ -e "$drive_c/Unattended Bad" ]] && fail "$args: the destination was made"
     check_same "$work/earlier.log" "$drive_c/unattended-bad.log" "$args: the log untouched"
 done
+for silent in /VERYSILENT /S /quiet /QN /SILENT /SUPPRESSMSGBOXES; do
+    rm -f "$drive_c/unattended-bad.log"
+    run_setup "$setup" '/DIR=C:\Unattended Bad' '/LOG=C:\unattended-bad.log' "$silent" /FOO
+    expect_status 1 "$silent /FOO"
+    [[ -e "$drive_c/Unattended Bad" ]] && fail "$silent /FOO: the destination was made"
+    if [[ "$silent" == /SUPPRESSMSGBOXES ]]; then
+        # Not an unattended run: no log, and no box either.
+        [[ -e "$drive_c/unattended-bad.log" ]] && fail "$silent /FOO: a log without a silent switch"
+    else
+        expect_log "$drive_c/unattended-bad.log" "$silent /FOO" "Error: Unknown switch /FOO" \
+            "Result: bad command line (exit code 1)"
+    fi
+done
+# A 250-character destination: refused before anything is made, the limit named (the longest
+# entry, whatsnew.txt, leaves room for its numbered backup with a temporary suffix).
+long_dest="C:\\$(printf 'L%.0s' $(seq 246))"
+run_setup "$setup" /VERYSILENT "/DIR=$long_dest"
+expect_status 1 "250 characters"
+grep -q -F "/DIR is too long: at most 224 characters" "$work/last-run.log" && ok "250 characters: the limit named" ||
+    fail "250 characters: no limit named: $(tr -d '\r' <"$work/last-run.log")"
+[[ -e "$drive_c/$(printf 'L%.0s' $(seq 246))" ]] && fail "250 characters: the destination was made"
 run_setup "$setup" /VERYSILENT /?
 expect_status 0 "/? under /VERYSILENT"
 

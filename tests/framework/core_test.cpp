@@ -120,6 +120,48 @@ TEST(TextHelpers, AddTrailingBackslashAppendsToEveryFolderButTheEmptyOne) {
     }
 }
 
+// No run without a blank or a line break is longer than longest characters, and the text is the
+// same but for the breaks.
+TEST(TextHelpers, BreakLongRunsKeepsEveryLineWithinItsWidth) {
+    const std::pair<std::string, std::string> rows[] = {
+        {"Cannot create the folder C:\\a.", "Cannot create the folder C:\\a."},
+        {"C:\\abc\\defgh\\ij (error 5)", "C:\\abc\\\ndefgh\\ij (error 5)"},
+        {"0123456789ABCDEF", "0123456789\nABCDEF"},
+        {"C:\\aaaaaaaaaaaaaaaaaaaaaaaaa", "C:\\\naaaaaaaaaa\naaaaaaaaaa\naaaaa"},
+        {"C:\\\xD0\x94\xD0\x94\xD0\x94\xD0\x94\xD0\x94\xD0\x94\xD0\x94\xD0\x94\xD0\x94\xD0\x94",
+         "C:\\\n\xD0\x94\xD0\x94\xD0\x94\xD0\x94\xD0\x94\xD0\x94\xD0\x94\xD0\x94\xD0\x94\xD0\x94"},
+        {"", ""},
+    };
+    for (const auto& [text, broken] : rows) {
+        EXPECT_EQ(BreakLongRuns(text, 10), broken) << text;
+    }
+    // Every length of path, every width: no line longer than the width, nothing lost.
+    std::string path = "C:";
+    for (int level = 0; level < 40; ++level) {
+        path += level % 3 == 0 ? "\\a" : "\\folder" + std::to_string(level);
+    }
+    for (size_t width = 1; width <= 30; ++width) {
+        const std::string broken = BreakLongRuns("Cannot write " + path + " (error 3)", width);
+        std::string joined;
+        size_t line = 0;
+        // The box breaks lines at blanks itself: a run without one must fit.
+        for (const char c : broken) {
+            if (c == '\n' || c == ' ') {
+                EXPECT_LE(line, width) << broken;
+                line = 0;
+            } else {
+                ++line;
+            }
+            if (c != '\n') {
+                joined += c;
+            }
+        }
+        EXPECT_LE(line, width) << broken;
+        EXPECT_EQ(joined, "Cannot write " + path + " (error 3)");
+    }
+    EXPECT_EQ(BreakLongRuns(path, 0), path);
+}
+
 TEST(TextHelpers, FolderPartsOfANameOutermostFirst) {
     EXPECT_EQ(FolderPartsOf("a\\b\\c.txt"), (std::vector<std::string>{"a", "a\\b"}));
     EXPECT_EQ(FolderPartsOf("c.txt"), std::vector<std::string>{});

@@ -2,10 +2,12 @@
 // finds the window by its caption and presses its buttons or keys, as a user would.
 #include "framework/forms.h"
 
+#include <algorithm>
 #include <gtest/gtest.h>
 #include <memory>
 #include <stdexcept>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "../common/gui_driver.h"
@@ -243,6 +245,49 @@ TEST(UnitStartup, StopsRunInReverseOrderAndOnlyForStartedUnits) {
     RegisterUnitStartup([&] { throw std::runtime_error("no"); }, [&] { log.push_back("stop d"); });
     EXPECT_THROW(RunUnitStartups(), std::runtime_error);
     EXPECT_EQ(log, (std::vector<std::string>{"start a", "start b", "start c", "stop c", "stop a"}));
+}
+
+}  // namespace
+
+namespace {
+
+// A failure that names a long path is told in a box that stays within the screen; the message,
+// without the line breaks put into the path, is the failure's text.
+TEST(ErrorBox, ALongPathIsBrokenSoThatTheBoxStaysWithinTheScreen) {
+    const std::string title = Application->Title();
+    Application->SetTitle("Error box width");
+    auto handler = std::exchange(Application->OnException, nullptr);  // the box itself, this once
+    std::string path = "C:";
+    while (path.size() < 250) {
+        path += "\\Folder";
+    }
+    RECT box{};
+    std::string shown;
+    gui::Driver driver("Error box width", [&](HWND window) {
+        ::GetWindowRect(window, &box);
+        shown = gui::StaticTexts(window);
+        gui::PressButton(window, "OK");
+    });
+    Application->HandleException(Exception("Cannot create " + path));
+    driver.Join();
+    Application->SetTitle(title);
+    Application->OnException = std::move(handler);
+    ASSERT_TRUE(driver.Found());
+    EXPECT_LE(box.right - box.left, ::GetSystemMetrics(SM_CXSCREEN));
+    // The box breaks lines at blanks only (Wine's also cuts a word wider than the screen): the path
+    // itself is broken into runs that fit half the screen, in characters of at least 5 pixels.
+    std::string joined;
+    size_t run = 0;
+    size_t longestRun = 0;
+    for (const char c : shown) {
+        run = c == ' ' || c == '\n' || c == '\r' ? 0 : run + 1;
+        longestRun = std::max(longestRun, run);
+        if (c != '\n' && c != '\r') {
+            joined += c;
+        }
+    }
+    EXPECT_LE(longestRun, static_cast<size_t>(::GetSystemMetrics(SM_CXSCREEN) / 2 / 5)) << shown;
+    EXPECT_NE(joined.find("Cannot create " + path + "."), std::string::npos) << shown;
 }
 
 }  // namespace

@@ -78,7 +78,20 @@ TEST(CommandLine, OnlySwitchesCountAndEachConvertsExactly) {
     const TSwitchList fullWidth = ReadSwitches(
         u"setup.exe /VERYSILENT \"/DIR=C:\\x\uFF02 /NOBACKUP /LOG=C:\\victim.log\uFF02\"", Latin1);
     EXPECT_EQ(fullWidth.Switches, Args{"/VERYSILENT"});
-    EXPECT_EQ(fullWidth.Error, "Argument 2 has a character that the\ncode page cannot represent");
+    EXPECT_EQ(fullWidth.Error, "Argument 2 holds a full-width quotation mark");
+    // The same where the code page has every character (UTF-8): the mark is still refused.
+    const auto everything = [](std::u16string_view text) -> std::optional<std::string> {
+        std::string bytes;
+        for (const char16_t c : text) {
+            bytes += c < 0x80 ? static_cast<char>(c) : '?';
+        }
+        return bytes;
+    };
+    const TSwitchList utf8 =
+        ReadSwitches(u"setup.exe /VERYSILENT /DIR=C:\\Safety\uFF02Dest /LOG=C:\\v.log", everything);
+    EXPECT_EQ(utf8.Switches, (Args{"/VERYSILENT", "/LOG=C:\\v.log"}));
+    EXPECT_EQ(utf8.Error, "Argument 2 holds a full-width quotation mark");
+    EXPECT_EQ(ReadSwitches(u"setup.exe /DIR=C:\\\u0414", everything).Error, "");
     // Unquoted, the full-width marks stay inside the words: still no /NOBACKUP of its own.
     const TSwitchList unquoted = ReadSwitches(u"setup.exe /DIR=C:\\x\uFF02 /NOBACKUP", Latin1);
     EXPECT_EQ(unquoted.Switches, Args{"/NOBACKUP"});
@@ -86,6 +99,20 @@ TEST(CommandLine, OnlySwitchesCountAndEachConvertsExactly) {
     EXPECT_TRUE(ShowsRefusal(unquoted.Switches));
     EXPECT_FALSE(ShowsRefusal(fullWidth.Switches));
     EXPECT_FALSE(ShowsRefusal({"/FOO", "/verysilent"}));
+}
+
+// Beside any switch of an unattended run, a refused command line opens no box: nobody may be there
+// to answer it. Without one, the user who started the setup reads why.
+TEST(CommandLine, NoRefusalBoxBesideAnySilentSwitch) {
+    for (const char* silent : {"/SILENT", "/VERYSILENT", "/s", "/S", "/quiet", "/QUIET", "/qn", "/QN",
+                               "/SUPPRESSMSGBOXES", "/suppressmsgboxes"}) {
+        EXPECT_FALSE(ShowsRefusal({"/FOO", silent})) << silent;
+        EXPECT_FALSE(ShowsRefusal({silent, "/FOO"})) << silent;
+    }
+    for (const Args& shown : {Args{}, Args{"/FOO"}, Args{"/FOO", "/NORESTART"}, Args{"/SS", "/Q", "/QUIETLY"},
+                              Args{"/DIR=/S"}, Args{"/LOG=/QUIET"}}) {
+        EXPECT_TRUE(ShowsRefusal(shown)) << ::testing::PrintToString(shown);
+    }
 }
 
 TEST(CommandLine, SwitchesAndValuesInAnyLetterCase) {
@@ -141,6 +168,35 @@ TEST(SetupCommandLine, ReadsTheSwitchesInAnyLetterCase) {
     EXPECT_TRUE(ParseSetupArguments({"/help", "/VERYSILENT"}).Help);
     // The value keeps its letters and everything after the first "=".
     EXPECT_EQ(ParseSetupArguments({"/SILENT", "/DIR=C:\\a=b"}).Destination, "C:\\a=b");
+    // The words of deployment tools: /S, /QUIET and /QN ask for no window; /NORESTART and
+    // /SUPPRESSMSGBOXES are taken and change nothing.
+    for (const char* silent : {"/S", "/s", "/quiet", "/QUIET", "/qn", "/QN"}) {
+        const TSetupOptions quiet = ParseSetupArguments({silent, "/NOICONS"});
+        EXPECT_EQ(quiet.Error, "") << silent;
+        EXPECT_EQ(quiet.Mode, TSetupMode::VerySilent) << silent;
+        EXPECT_EQ(ParseSetupArguments({"/SILENT", silent}).Mode, TSetupMode::VerySilent) << silent;
+        EXPECT_EQ(ParseSetupArguments({silent, "/SILENT"}).Mode, TSetupMode::VerySilent) << silent;
+    }
+    const TSetupOptions accepted = ParseSetupArguments({"/norestart", "/SUPPRESSMSGBOXES"});
+    EXPECT_EQ(accepted.Error, "");
+    EXPECT_EQ(accepted.Mode, TSetupMode::Interactive);
+    EXPECT_EQ(ParseSetupArguments({"/VERYSILENT", "/NORESTART", "/SuppressMsgBoxes"}).Error, "");
+    for (const char* near : {"/SS", "/QUIETLY", "/Q", "/QB", "/NORESTARTS"}) {
+        EXPECT_EQ(ParseSetupArguments({"/S", near}).Error, "Unknown switch " + std::string(near));
+    }
+    // For whom: the switch as given; without one, an administrator's run is for all users and
+    // anybody else's for the user alone. /DIR given or not is told apart from the default.
+    EXPECT_EQ(ParseSetupArguments({"/S", "/CURRENTUSER", "/CURRENTUSER"}).Scope, TInstallScope::CurrentUser);
+    EXPECT_EQ(ParseSetupArguments({"/S", "/allusers"}).Scope, TInstallScope::AllUsers);
+    EXPECT_EQ(none.Scope, TInstallScope::Automatic);
+    EXPECT_FALSE(none.DestinationGiven);
+    EXPECT_TRUE(ParseSetupArguments({"/S", "/DIR=C:\\Program Files\\Tandrel"}).DestinationGiven);
+    for (const bool administrator : {false, true}) {
+        EXPECT_EQ(EffectiveScope(TInstallScope::CurrentUser, administrator), TInstallScope::CurrentUser);
+        EXPECT_EQ(EffectiveScope(TInstallScope::AllUsers, administrator), TInstallScope::AllUsers);
+    }
+    EXPECT_EQ(EffectiveScope(TInstallScope::Automatic, true), TInstallScope::AllUsers);
+    EXPECT_EQ(EffectiveScope(TInstallScope::Automatic, false), TInstallScope::CurrentUser);
     // Words that are not switches are skipped.
     EXPECT_EQ(ParseSetupArguments({"SILENT", "", "C:\\file.txt"}).Error, "");
 }
@@ -160,8 +216,10 @@ TEST(SetupCommandLine, NamesWhatIsWrong) {
         {{"/SILENT", "/LOG"}, "/LOG needs a value: /LOG=\"...\""},
         {{"/SILENT", "/DIR="}, "/DIR needs a folder"},
         {{"/SILENT", "/LOG="}, "/LOG needs a file name"},
-        {{"/DIR=C:\\x"}, "/DIR, /NOBACKUP, /NOICONS and /LOG need /SILENT or /VERYSILENT"},
-        {{"/NOICONS"}, "/DIR, /NOBACKUP, /NOICONS and /LOG need /SILENT or /VERYSILENT"},
+        {{"/DIR=C:\\x"},
+         "/DIR, /NOBACKUP, /NOICONS, /LOG, /CURRENTUSER\nand /ALLUSERS need /SILENT or /VERYSILENT"},
+        {{"/NOICONS"},
+         "/DIR, /NOBACKUP, /NOICONS, /LOG, /CURRENTUSER\nand /ALLUSERS need /SILENT or /VERYSILENT"},
         {{"/LOG=C:\\l.txt", "/FOO", "/BAR"}, "Unknown switch /FOO"},
         {{"/SILENT", "/DIR=Tandrel"}, "/DIR needs a full path:\nC:\\... or \\\\server\\share"},
         {{"/SILENT", "/DIR=\\Tandrel"}, "/DIR needs a full path:\nC:\\... or \\\\server\\share"},
@@ -169,26 +227,92 @@ TEST(SetupCommandLine, NamesWhatIsWrong) {
         {{"/SILENT", "/DIR=C:\\a\nResult: installed"}, "/DIR holds a control character"},
         {{"/SILENT", "/LOG=C:\\a\x1B.log"}, "/LOG holds a control character"},
         {{"/SILENT", "/DIR=C:\\a\" /NOBACKUP"}, "/DIR holds a quotation mark"},
-        {{"/SILENT", "/DIR=" + deep}, "/DIR is too long: at most 245 characters"},
+        {{"/SILENT", "/DIR=" + deep}, "/DIR is too long: at most 230 characters"},
         {{"/F\nOO"}, "Unknown switch /F\\x0AOO"},
+        {{"/CURRENTUSER"},
+         "/DIR, /NOBACKUP, /NOICONS, /LOG, /CURRENTUSER\nand /ALLUSERS need /SILENT or /VERYSILENT"},
+        {{"/S", "/ALLUSERS", "/currentuser"}, "/CURRENTUSER and /ALLUSERS exclude each other"},
+        {{"/S", "/CurrentUser", "/ALLUSERS"}, "/CURRENTUSER and /ALLUSERS exclude each other"},
     };
     for (const auto& [arguments, error] : rows) {
         EXPECT_EQ(ParseSetupArguments(arguments, 6).Error, error) << arguments.back().substr(0, 40);
     }
 }
 
-// <destination>\Backup\<longest entry name> must fit the platform's path limit, its terminating zero
-// included; a trailing backslash on /DIR does not count.
-TEST(SetupCommandLine, TheDestinationLeavesRoomForEveryFileAndItsBackup) {
+// Only a command line whose sole fault is an unknown switch, in an unattended run with a /LOG, has
+// its refusal logged: any other fault may mean the words were not split as their writer meant.
+TEST(SetupCommandLine, LogsARefusalOnlyForUnknownSwitches) {
+    const std::pair<Args, bool> rows[] = {
+        {{"/VERYSILENT", "/LOG=C:\\l.txt", "/FOO"}, true},
+        {{"/FOO", "/S", "/LOG=C:\\l.txt", "/BAR"}, true},
+        {{"/SILENT", "/FOO", "/LOG=C:\\l.txt"}, true},
+        {{"/VERYSILENT", "/FOO"}, false},
+        {{"/LOG=C:\\l.txt", "/FOO"}, false},
+        {{"/SUPPRESSMSGBOXES", "/LOG=C:\\l.txt", "/FOO"}, false},
+        {{"/VERYSILENT", "/LOG=C:\\l.txt"}, false},
+        {{"/VERYSILENT", "/LOG=C:\\l.txt", "/FOO", "/DIR=relative"}, false},
+        {{"/VERYSILENT", "/LOG=C:\\l.txt", "/DIR"}, false},
+        {{"/VERYSILENT", "/LOG=C:\\a\x01.txt", "/FOO"}, false},
+        {{"/VERYSILENT", "/LOG=C:\\l.txt", "/FOO", "/LOG="}, false},
+    };
+    for (const auto& [arguments, logged] : rows) {
+        EXPECT_EQ(ParseSetupArguments(arguments).LogsRefusal, logged) << ::testing::PrintToString(arguments);
+    }
+}
+
+// Every name that a run can make in the destination of the longest length must fit the platform's
+// path limit, its terminating zero included; a trailing backslash on /DIR does not count.
+TEST(SetupCommandLine, TheDestinationLeavesRoomForEveryNameTheRunMakes) {
     const size_t longestName = 12;
     const size_t limit = LongestDestination(longestName);
-    EXPECT_EQ(limit + 1 + 7 + longestName + 1, kPathLimit);
+    const std::string destination = "C:\\" + std::string(limit - 3, 'd');
+    const std::string entry = "whatsnew.txt";
+    ASSERT_EQ(entry.size(), longestName);
+    // Each kind of name, with the largest number and attempt that the run gives.
+    for (const std::string& made : std::vector<std::string>{
+             entry, entry + ".~new100", entry + ".~old100", "Backup\\" + entry,
+             "Backup\\" + entry + ".~old100", "Backup\\" + entry + ".~new100", "Backup\\whatsnew (9999).txt",
+             "Backup\\whatsnew (9999).txt.~new100", "Uninstall.exe.~old100", "Uninstall.dat.~new100",
+             "Uninstall.jnl.~new100"}) {
+        EXPECT_LE(destination.size() + 1 + made.size() + 1, kPathLimit) << made;
+    }
+    EXPECT_EQ(destination.size() + 1 + std::string("Backup\\whatsnew (9999).txt.~new100").size() + 1,
+              kPathLimit);
+    EXPECT_EQ(LongestMadeName(longestName), std::string("Backup\\whatsnew (9999).txt.~new100").size());
     const std::string fits = "C:\\" + std::string(limit - 3, 'a');
     EXPECT_EQ(ParseSetupArguments({"/SILENT", "/DIR=" + fits}, longestName).Error, "");
     EXPECT_EQ(ParseSetupArguments({"/SILENT", "/DIR=" + fits + "\\"}, longestName).Error, "");
     EXPECT_NE(ParseSetupArguments({"/SILENT", "/DIR=" + fits + "b"}, longestName).Error, "");
     EXPECT_EQ(LongestDestination(kPathLimit), 0u);
+    // A folder found elsewhere (a registered installation's) is held to the same rules.
+    EXPECT_EQ(DestinationProblem(fits, longestName), std::nullopt);
+    EXPECT_EQ(DestinationProblem(fits + "b", longestName),
+              "is too long: at most " + std::to_string(limit) + " characters");
+    EXPECT_EQ(DestinationProblem("Tandrel", longestName), "needs a full path:\nC:\\... or \\\\server\\share");
+    EXPECT_EQ(DestinationProblem("C:\\a\"b", longestName), "holds a quotation mark");
+    EXPECT_EQ(DestinationProblem("", longestName), "needs a full path:\nC:\\... or \\\\server\\share");
     EXPECT_NE(ParseSetupArguments({"/SILENT", "/DIR=C:\\"}, kPathLimit).Error, "");
+}
+
+// The usage names every exit code the setup can end with, each once, in ascending order.
+TEST(SetupCommandLine, TheUsageListsEveryExitCode) {
+    const std::string usage = SetupUsage();
+    const size_t listed = usage.find("Exit codes:");
+    ASSERT_NE(listed, std::string::npos);
+    size_t at = listed;
+    for (const int code : {kExitInstalled, kExitBadCommandLine, kExitFailed, kExitFileInUse, kExitDiskFull,
+                           kExitAnotherRun, kExitNotElevated}) {
+        std::string line = "\n";
+        line.append(std::to_string(code)).append(" ");
+        const size_t found = usage.find(line, at);
+        EXPECT_NE(found, std::string::npos) << code;
+        EXPECT_EQ(usage.find(line, found + 1), std::string::npos) << code;
+        at = found == std::string::npos ? at : found;
+    }
+    for (const char* word :
+         {"/S,", "/QUIET", "/QN", "/NORESTART", "/SUPPRESSMSGBOXES", "/CURRENTUSER", "/ALLUSERS"}) {
+        EXPECT_NE(usage.find(word), std::string::npos) << word;
+    }
 }
 
 }  // namespace

@@ -86,7 +86,15 @@ refused "full-width quotation mark" \
     "\"$exe\" /VERYSILENT \"/DIR=C:\\Safety Dest\\u{FF02} /NOBACKUP /LOG=C:\\safety-victim.log\\u{FF02}\""
 refused "full-width quotation mark, unquoted" \
     "\"$exe\" /VERYSILENT /DIR=C:\\Safety\\u{FF02}Dest /LOG=C:\\safety-victim.log"
-refused "unknown switch after /LOG=" "\"$exe\" /VERYSILENT /LOG=C:\\safety-victim.log /FOO"
+# An unknown switch after /LOG=: refused, nothing installed; the log says why and nothing more.
+launch 60 "\"$exe\" /VERYSILENT /LOG=C:\\safety-unknown.log /FOO"
+[[ "$STATUS" == 1 ]] && ok "unknown switch after /LOG=: exit code 1" ||
+    fail "unknown switch after /LOG=: exit code $STATUS, expected 1"
+[[ -n "$(ls -A "$drive_c/safety-cwd")" ]] && fail "unknown switch after /LOG=: something was made"
+[[ "$(tr -d '\r' <"$drive_c/safety-unknown.log" 2>/dev/null | grep -c -E '^(Error|Result|Destination):')" == 2 ]] &&
+    tr -d '\r' <"$drive_c/safety-unknown.log" | grep -q -x 'Error: Unknown switch /FOO' &&
+    ok "unknown switch after /LOG=: the refusal logged" || fail "unknown switch after /LOG=: not logged as refused"
+rm -f "$drive_c/safety-unknown.log"
 refused "relative /DIR" "\"$exe\" /VERYSILENT /DIR=Tandrel /LOG=C:\\safety-victim.log"
 refused "control character in /DIR" \
     "\"$exe\" /VERYSILENT \"/DIR=C:\\Safety Dest\\u{000A}x\" /LOG=C:\\safety-victim.log"

@@ -62,17 +62,27 @@ done
 
 # ---- The installer: the setup's digest, its kind, architecture, scope and switches.
 sha=$(sha256sum "$setup" | cut -d' ' -f1)
-manifest_sha=$(field "$installer_file" Installers.0.InstallerSha256)
-[[ "${manifest_sha,,}" == "$sha" ]] && ok "InstallerSha256 is sha256sum of $(basename "$setup")" ||
-    fail "InstallerSha256 $manifest_sha, sha256sum $sha"
+installers=$(field "$installer_file" Installers | "$python" -c 'import json, sys; print(len(json.load(sys.stdin)))')
+[[ "$installers" == 2 ]] && ok "two installers, one for each scope" || fail "$installers installers, expected 2"
+for index in 0 1; do
+    manifest_sha=$(field "$installer_file" Installers.$index.InstallerSha256)
+    [[ "${manifest_sha,,}" == "$sha" ]] && ok "installer $index: InstallerSha256 is sha256sum of $(basename "$setup")" ||
+        fail "installer $index: InstallerSha256 $manifest_sha, sha256sum $sha"
+done
 expect_field() {  # path value
     local got
     got=$(field "$installer_file" "$1")
     [[ "$got" == "$2" ]] && ok "installer: $1 $2" || fail "installer: $1 is '$got', expected '$2'"
 }
 expect_field InstallerType exe
+# Both scopes, each from its own switch.
 expect_field Installers.0.Architecture x64
-expect_field Scope machine
+expect_field Installers.0.Scope machine
+expect_field Installers.0.InstallerSwitches.Custom /ALLUSERS
+expect_field Installers.1.Architecture x64
+expect_field Installers.1.Scope user
+expect_field Installers.1.InstallerSwitches.Custom /CURRENTUSER
+expect_field Scope null
 expect_field ElevationRequirement elevatesSelf
 expect_field InstallModes '["interactive", "silent", "silentWithProgress"]'
 expect_field InstallerSwitches.Silent /VERYSILENT
@@ -90,6 +100,7 @@ response_for() {  # meaning
     "Bad command line"*) echo invalidParameter ;;
     *"in use"*) echo fileInUse ;;
     *"disk space"*) echo diskFull ;;
+    *"without administrator rights"*) echo invalidParameter ;;
     "Another Tandrel setup"*) echo installInProgress ;;
     *"failed for another reason"*) echo contactSupport ;;
     *) echo "?" ;;
@@ -163,17 +174,25 @@ cleanup() {
 }
 trap cleanup EXIT
 rm -rf "$installed"
-timeout 120 "$scripts/wine-run.sh" "$setup" /VERYSILENT /NOICONS "/DIR=$dest" >"$work/run.log" 2>&1
-status=$?
-[[ $status == 0 ]] && ok "installed (exit code 0)" || fail "installation: exit code $status"
-entry=
-for root in HKEY_LOCAL_MACHINE HKEY_CURRENT_USER; do
-    entry=$(wine_as_user "$prefix" wine reg query "$root\\$key" /reg:64 2>/dev/null | tr -d '\r')
-    grep -q DisplayName <<<"$entry" && break
-done
 registered() {  # name
     sed -n -E "s/^ +$1 +REG_SZ +(.*)$/\\1/p" <<<"$entry"
 }
+# Each installer's own switch puts the entry under its scope's root.
+for pair in "1:HKEY_CURRENT_USER" "0:HKEY_LOCAL_MACHINE"; do
+    index=${pair%%:*} root=${pair#*:}
+    custom=$(field "$installer_file" Installers.$index.InstallerSwitches.Custom)
+    timeout 120 "$scripts/wine-run.sh" "$setup" /VERYSILENT /NOICONS "$custom" "/DIR=$dest" >"$work/run.log" 2>&1
+    status=$?
+    [[ $status == 0 ]] && ok "installed with $custom (exit code 0)" || fail "installation with $custom: exit code $status"
+    entry=$(wine_as_user "$prefix" wine reg query "$root\\$key" /reg:64 2>/dev/null | tr -d '\r')
+    [[ "$(registered InstallLocation)" == "$dest" ]] && ok "$custom: the entry under $root" ||
+        fail "$custom: no entry for $dest under $root"
+    if [[ "$root" == HKEY_CURRENT_USER ]]; then
+        timeout 120 "$scripts/wine-run.sh" "$installed/Uninstall.exe" /VERYSILENT >/dev/null 2>&1
+        entry=$(wine_as_user "$prefix" wine reg query "$root\\$key" /reg:64 2>/dev/null | tr -d '\r')
+        [[ -z "$(registered InstallLocation)" ]] || fail "$custom: the entry stayed after the removal"
+    fi
+done
 [[ -n "$entry" ]] && ok "an entry under ...\\Uninstall\\$product_code (the ProductCode)" ||
     fail "no entry ...\\Uninstall\\$product_code after the installation"
 for name in DisplayName Publisher DisplayVersion; do

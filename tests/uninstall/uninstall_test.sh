@@ -268,12 +268,15 @@ interactive_status() {  # want what
     expect_status "$@"
 }
 
-interactive Remove-Busy
-answer Confirm "" Return
-answer Warning 04-in-use.png Escape
-interactive_status 5 "in use, Cancel"
-[[ "$(snapshot Remove-Busy)" == "$before" ]] && ok "in use, Cancel: nothing removed" ||
-    fail "in use, Cancel: something was removed"
+# Every way a keyboard user answers Cancel: Escape, Alt+F4 and the letter of Cancel.
+for key in Escape alt+F4 c; do
+    interactive Remove-Busy
+    answer Confirm "" Return
+    answer Warning "$([[ "$key" == Escape ]] && echo 04-in-use.png)" "$key"
+    interactive_status 5 "in use, Cancel by $key"
+    [[ "$(snapshot Remove-Busy)" == "$before" ]] && ok "in use, Cancel by $key: nothing removed" ||
+        fail "in use, Cancel by $key: something was removed"
+done
 
 # ---- No to the question: exit code 2, nothing changed. Yes: the in-use message, Retry once the
 # program has ended, the closing message, then nothing left but the user's file.

@@ -182,6 +182,50 @@ TEST(Accessible, ClientObjectReadsLabelsOnceInReadingOrderAndNamesTheEditBox) {
     form.Hide();
 }
 
+// Each row of a list box and of a drop-down list is a list item with its text, and the list's value
+// is the selected row's text.
+TEST(Accessible, ListsReadEveryRowAsAListItemWithItsText) {
+    ComScope com;
+    HostForm form;
+    const std::vector<std::string> rows{"c:\\", "Program Files", "Tandrel", "Backup"};
+    const auto fill = [&form, &rows](TListControl* control, const char* label, int left, int height) {
+        AddLabel(form, label, left, 10);
+        control->SetBounds(left, 30, 200, height);
+        for (const std::string& row : rows) {
+            control->Items().Add(row);
+        }
+        control->SetItemIndex(2);
+        return control;
+    };
+    TListControl* list = fill(form.Add<TCustomListBox>(), "Folders:", 20, 120);
+    TListControl* combo = fill(form.Add<TCustomComboBox>(), "Drives:", 240, 24);
+    form.Show();
+    Pump();
+
+    for (const auto& [control, name] : {std::pair<TListControl*, const char*>{list, "Folders:"},
+                                        std::pair<TListControl*, const char*>{combo, "Drives:"}}) {
+        const Object object = ClientObject(control->Handle());
+        EXPECT_EQ(NameOf(object.get(), CHILDID_SELF), name);
+        EXPECT_EQ(ValueOf(object.get(), CHILDID_SELF), "Tandrel") << name;
+        long count = 0;
+        ASSERT_EQ(object->get_accChildCount(&count), S_OK);
+        ASSERT_EQ(count, 4) << name;
+        for (long id = 1; id <= 4; ++id) {
+            EXPECT_EQ(NameOf(object.get(), id), rows[static_cast<size_t>(id - 1)]) << name << " " << id;
+            EXPECT_EQ(RoleOf(object.get(), id), ROLE_SYSTEM_LISTITEM) << name << " " << id;
+            IDispatch* child = reinterpret_cast<IDispatch*>(1);
+            EXPECT_EQ(object->get_accChild(Child(id), &child), S_FALSE);
+            EXPECT_EQ(child, nullptr);
+            VARIANT state{};
+            ASSERT_EQ(object->get_accState(Child(id), &state), S_OK);
+            EXPECT_EQ((state.lVal & STATE_SYSTEM_SELECTED) != 0, id == 3) << name << " " << id;
+        }
+        BSTR none = nullptr;
+        EXPECT_EQ(object->get_accName(Child(5), &none), E_INVALIDARG);
+    }
+    form.Hide();
+}
+
 TEST(Accessible, AnObjectKeptAfterItsWindowHasGoneAnswersWithAnError) {
     ComScope com;
     auto form = std::make_unique<HostForm>();

@@ -259,6 +259,11 @@ int YesNoQuestion() {
     return ShowMessageDialog("Do you want to keep the existing file? ", mkConfirmation, mbYesNo, 0);
 }
 
+int RetryCancel() {
+    return ShowMessageDialog("Cannot remove C:\\x: it is in use.", mkWarning,
+                             ButtonBit(dbRetry) | ButtonBit(dbCancel), 0);
+}
+
 TEST(MessageDialogRun, ResultCodesOfButtonsKeysAndClosing) {
     const auto okOnly = [] { return ShowMessageDialog("Unable to access a:\\", mkError, mbOK, 0); };
     struct Case {
@@ -276,6 +281,18 @@ TEST(MessageDialogRun, ResultCodesOfButtonsKeysAndClosing) {
         {"Esc", "Confirm", [](HWND, DWORD ui) { gui::PressKey(ui, VK_ESCAPE); }, YesNoQuestion, mrNo},
         {"Enter", "Confirm", [](HWND, DWORD ui) { gui::PressKey(ui, VK_RETURN); }, YesNoQuestion, mrYes},
         {"N", "Confirm", [](HWND, DWORD ui) { gui::PressKey(ui, 'N'); }, YesNoQuestion, mrNo},
+        // A button without a mnemonic of its own answers to its first letter, as a mnemonic would.
+        {"C", "Warning", [](HWND, DWORD ui) { gui::PressKey(ui, 'C'); }, RetryCancel, mrCancel},
+        {"R", "Warning", [](HWND, DWORD ui) { gui::PressKey(ui, 'R'); }, RetryCancel, mrRetry},
+        {"O on OK", "Error", [](HWND, DWORD ui) { gui::PressKey(ui, 'O'); }, okOnly, mrOk},
+        // A letter that no button starts with leaves the dialog up.
+        {"C then N", "Confirm",
+         [](HWND, DWORD ui) {
+             gui::PressKey(ui, 'C');
+             gui::PressKey(ui, 'X');
+             gui::PressKey(ui, 'N');
+         },
+         YesNoQuestion, mrNo},
         {"Esc on OK", "Error", [](HWND, DWORD ui) { gui::PressKey(ui, VK_ESCAPE); }, okOnly, mrOk},
         {"Enter on OK", "Error", [](HWND, DWORD ui) { gui::PressKey(ui, VK_RETURN); }, okOnly, mrOk},
     };
