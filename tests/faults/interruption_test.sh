@@ -5,6 +5,8 @@
 # - the setup killed at each change of a replacement: every product file is whole (the old version
 #   or the new one), every old version is in place or in Backup, and the next run rolls back and
 #   completes to what a clean run gives, byte for byte;
+# - the setup killed twice (at every 6th change, then its rerun at each of its first changes), then
+#   a third run: nothing lost at any moment, and the third run gives a clean installation;
 # - the uninstaller killed at each step: never an entry without its uninstaller, and the next
 #   removal finishes;
 # - the drive filled during the run: rolled back, exit code 6, the file and the drive in the log;
@@ -113,13 +115,10 @@ cp "$FAULT_LOG" "$work/points.log" 2>/dev/null
 diff <(tree_of "$dest") "$work/clean.tree" >/dev/null && ok "the test build installs as the setup does" ||
     fail "the test build installs otherwise"
 
-# ---- Killed at each point: whole files, every old version kept, then the next run completes.
-for ((k = 1; k <= points; k++)); do
-    what=$(sed -n "${k}p" "$work/points.log" | cut -d' ' -f2- | tr -d '\r')
-    restore
-    TANDREL_FAULT_AT=$k run "$work/setup-faults.exe" /VERYSILENT /NOICONS "/DIR=$dest_win"
-    [[ "$STATUS" == 99 ]] || fail "kill $k ($what): not stopped (exit code $STATUS)"
-    broken=
+# Every product file in place is whole (the old version or the new one), every old version is in
+# place or in Backup, and so is the oldest backup.
+nothing_lost() {  # what
+    local broken= name sha
     for name in "${names[@]}"; do
         if [[ -e "$dest/$name" ]]; then
             sha=$(sha_of "$dest/$name")
@@ -130,7 +129,16 @@ for ((k = 1; k <= points; k++)); do
     [[ -f "$dest/Backup/readme.txt" && "$(cat "$dest/Backup/readme.txt")" == "the oldest readme" ]] ||
         [[ -n "$(find "$dest/Backup" -type f -exec grep -l -x 'the oldest readme' {} + 2>/dev/null)" ]] ||
         broken+=" the oldest backup is gone;"
-    [[ -z "$broken" ]] && ok "kill $k ($what): nothing lost" || fail "kill $k ($what):$broken"
+    [[ -z "$broken" ]] && ok "$1: nothing lost" || fail "$1:$broken"
+}
+
+# ---- Killed at each point: whole files, every old version kept, then the next run completes.
+for ((k = 1; k <= points; k++)); do
+    what=$(sed -n "${k}p" "$work/points.log" | cut -d' ' -f2- | tr -d '\r')
+    restore
+    TANDREL_FAULT_AT=$k run "$work/setup-faults.exe" /VERYSILENT /NOICONS "/DIR=$dest_win"
+    [[ "$STATUS" == 99 ]] || fail "kill $k ($what): not stopped (exit code $STATUS)"
+    nothing_lost "kill $k ($what)"
     expected="$work/clean.tree"
     grep -q ' commit.\?$' "$dest/Uninstall.jnl" 2>/dev/null && expected="$work/clean-twice.tree"
     run "$setup" /VERYSILENT /NOICONS "/DIR=$dest_win" '/LOG=C:\interrupted-rerun.log'
@@ -143,6 +151,41 @@ $(cat "$work/diff")
 $(tr -d '\r' <"$drive_c/interrupted-rerun.log" | grep -E 'Recovery|Error')"
     fi
 done
+
+# ---- Killed twice (the native tests of the transaction try every pair of points; this tries a
+# sample of them on the real file system): the setup killed at every 6th point, the next run killed
+# at each of its first points (its roll back among them), then a third run. Nothing lost at any
+# moment, and the third run ends with 0 and leaves a clean installation, no temporary file in it.
+# TANDREL_KILL_TWICE=0 skips it (about 400 runs).
+if [[ "${TANDREL_KILL_TWICE:-1}" == 1 ]]; then
+    twice_runs=0 twice_failed=0
+    declare -A second_exits=()
+    for ((k = 1; k <= points; k += 6)); do
+        for ((j = 1; j <= 2 * k + 2 && j <= 24; j++)); do
+            restore
+            TANDREL_FAULT_AT=$k run "$work/setup-faults.exe" /VERYSILENT /NOICONS "/DIR=$dest_win"
+            [[ "$STATUS" == 99 ]] || fail "kill $k: not stopped (exit code $STATUS)"
+            TANDREL_FAULT_AT=$j run "$work/setup-faults.exe" /VERYSILENT /NOICONS "/DIR=$dest_win"
+            second=$STATUS
+            second_exits[$second]=$((${second_exits[$second]:-0} + 1))
+            nothing_lost "kill $k, then $j"
+            run "$setup" /VERYSILENT /NOICONS "/DIR=$dest_win"
+            twice_runs=$((twice_runs + 1))
+            tree_of "$dest" >"$work/twice.tree"
+            if [[ "$STATUS" != 0 ]]; then
+                fail "kill $k, then $j (exit code $second): the third run ended with $STATUS"
+            elif ! diff -q "$work/twice.tree" "$work/clean.tree" >/dev/null &&
+                ! diff -q "$work/twice.tree" "$work/clean-twice.tree" >/dev/null; then
+                fail "kill $k, then $j (exit code $second): the third run differs from a clean one:
+$(diff "$work/twice.tree" "$work/clean.tree")"
+            else
+                continue
+            fi
+            twice_failed=$((twice_failed + 1))
+        done
+    done
+    ok "killed twice: $twice_runs cases, $twice_failed of them not clean after the third run; the second run's exit codes: $(for code in "${!second_exits[@]}"; do printf '%s x%s ' "$code" "${second_exits[$code]}"; done)"
+fi
 
 # ---- The drive fills during the run (a small tmpfs as drive T:, filled at the first new file):
 # rolled back, exit code 6, the file and the drive in the log.
