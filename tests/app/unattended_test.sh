@@ -301,6 +301,8 @@ expect_log "$drive_c/unattended-link.log" "Backup a link" \
 # The old Tandrel.exe running from the destination, backups off: it is renamed aside, the new one is
 # written, and the old one is removed at the end or, still in use, at the next restart.
 fresh_copy
+# An older version of the program (a file that already held the new bytes would not be touched).
+printf ' (an older version)' >>"$checks/App/Tandrel.exe"
 if start_holder --run "$checks_dest\\Tandrel.exe"; then
     run_setup "$setup" /VERYSILENT /NOBACKUP /NOICONS "/DIR=$checks_dest" '/LOG=C:\unattended-running.log'
     stop_holder
@@ -312,13 +314,20 @@ if start_holder --run "$checks_dest\\Tandrel.exe"; then
         "Result: installed (exit code 0)"
     diff -r "$work/before/Backup" "$checks/App/Backup" >/dev/null && ok "running program: Backup untouched" ||
         fail "running program: Backup changed with backups off"
-    wine_as_user "$prefix" wineserver -w  # the registry reaches its file
+    # The old version went at the end of the run or, still in use, stays named in the committed
+    # journal, whose next run removes it.
     for aside in "$checks/App"/Tandrel.exe.*; do
         [[ -e "$aside" ]] || continue
-        grep -q -F "$(basename "$aside")" "$prefix/system.reg" &&
-            ok "running program: $(basename "$aside") is removed at the next restart" ||
+        tr -d '\r' <"$checks/App/Uninstall.jnl" 2>/dev/null | grep -q -F "$(basename "$aside")" &&
+            ok "running program: $(basename "$aside") is named in the journal for the next run" ||
             fail "running program: $(basename "$aside") left behind"
     done
+    # The program has ended: the next run removes what is left of the old version, and the journal.
+    run_setup "$setup" /VERYSILENT /NOBACKUP /NOICONS "/DIR=$checks_dest"
+    expect_status 0 "running program, the next run"
+    left=$(cd "$checks/App" && ls -d Tandrel.exe.* Uninstall.jnl 2>/dev/null)
+    [[ -z "$left" ]] && ok "running program: the next run removed the old version and the journal" ||
+        fail "running program: the next run left" $left
 fi
 
 # A drive without room for the new files beside the old ones, which stay until the run completes:
