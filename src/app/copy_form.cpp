@@ -180,6 +180,8 @@ void TfrmCopy::ExtractAllFiles(TInstallFrontEnd& frontEnd, TInstallRun& run) {
             file, name, state.BackupReplacedFiles ? TReplaceRule::Backup : TReplaceRule::Aside);
         if (outcome == TFileOutcome::MovedToBackup) {
             backup = TBackupAction::Moved;
+        } else if (outcome == TFileOutcome::Unchanged) {
+            backup = TBackupAction::Unchanged;
         }
         frontEnd.EntryDone(name, true, backup);
     }

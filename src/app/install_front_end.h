@@ -9,9 +9,10 @@
 
 // What happened to a file that was already in the destination before its entry was handled.
 enum class TBackupAction {
-    None,    // nothing was there, or backups are off
-    Moved,   // moved into the Backup folder, then replaced
-    Copied,  // a kept file, copied into the Backup folder
+    None,       // nothing was there, or backups are off
+    Moved,      // moved into the Backup folder, then replaced
+    Copied,     // a kept file, copied into the Backup folder
+    Unchanged,  // the file there already held the new bytes: left as it was
 };
 
 // The sequence runs every front end inside a TRecordingFrontEnd (install_registration.h), which

@@ -24,7 +24,9 @@
 
 void TUnattendedFrontEnd::EntryDone(const std::string& name, bool written, TBackupAction backup) {
     std::string what = written ? "written" : "kept";
-    if (backup == TBackupAction::Moved) {
+    if (backup == TBackupAction::Unchanged) {
+        what = "already the new version, left as it was";
+    } else if (backup == TBackupAction::Moved) {
         what = "moved to Backup, " + what;
     } else if (backup == TBackupAction::Copied) {
         what += ", copied to Backup";

@@ -115,7 +115,7 @@ for name in Tandrel.exe Tandrel.hlp whatsnew.txt; do
     [[ -e "$installed/Backup/$name" ]] && fail "again: $name, the same as the new one, in Backup"
 done
 expect_log "$drive_c/unattended-2.log" "again" "Mode: silent" \
-    "Tandrel.exe: written" "readme.txt: moved to Backup, written" \
+    "Tandrel.exe: already the new version, left as it was" "readme.txt: moved to Backup, written" \
     "sites.ini: kept, copied to Backup" "Result: installed (exit code 0)"
 
 # ---- /NOBACKUP and /NOICONS: replaced files deleted, no Backup folder, no shortcut.
