@@ -8,7 +8,7 @@ packages=(
     googletest libgtest-dev libbenchmark-dev zlib1g-dev
     g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
     wine wine64 fonts-wine fonts-liberation
-    xvfb xauth xdotool imagemagick x11-utils liblnk-utils icoutils
+    xvfb xauth xdotool imagemagick x11-utils liblnk-utils icoutils locales
     osslsigncode openssl python3 python3-jsonschema python3-yaml python3-pefile
     softhsm2 libengine-pkcs11-openssl
 )
