@@ -5,6 +5,7 @@
 
 #include "archive/sha256.h"
 #include "framework/sysutils.h"
+#include "lifecycle/installed_shortcut.h"
 #include "lifecycle/removal_plan.h"
 
 namespace {
@@ -226,7 +227,7 @@ void TWindowsSystemItems::DeleteEntry(std::string_view scope) {
 }
 
 bool TWindowsSystemItems::RemoveShortcut(const std::string& path) {
-    return !IsReparsePoint(path) && ::DeleteFileA(path.c_str());
+    return RemoveRecordedShortcut(path, destination_);
 }
 
 // Removes the empty folder at path, a folder above the destination, through a handle that does not
@@ -267,7 +268,10 @@ TInstallTransaction::TInstallTransaction(TSafeFolder& folder,
                                          const std::vector<std::string>& madeAbove,
                                          bool madeDestination,
                                          SECURITY_ATTRIBUTES* security)
-    : folder_(folder), madeAbove_(madeAbove), fs_(std::make_unique<TSafeFolderFileSystem>(folder, security)) {
+    : folder_(folder),
+      madeAbove_(madeAbove),
+      fs_(std::make_unique<TSafeFolderFileSystem>(folder, security)),
+      system_(destination) {
     engine_.emplace(*fs_, system_, destination, TMadeFolders{madeAbove, madeDestination});
 }
 
@@ -322,7 +326,7 @@ std::vector<std::string> TInstallTransaction::RollBack() {
 
 std::vector<std::string> RecoverInterruptedRun(TSafeFolder& folder, TMadeFolders* made) {
     TSafeFolderFileSystem fs(folder, nullptr);
-    TWindowsSystemItems system;
+    TWindowsSystemItems system(folder.Root());
     TRecovery recovery = RecoverInterruptedRun(fs, system, folder.Root());
     if (made != nullptr) {
         *made = recovery.Made;

@@ -11,6 +11,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "framework/exceptions.h"
@@ -42,10 +43,15 @@ class TSafeFolderFileSystem;
 // The uninstall entries and the shortcuts, as the engine sees them.
 class TWindowsSystemItems : public TSystemItems {
   public:
+    // destination: the installation whose program a shortcut must start for its removal.
+    explicit TWindowsSystemItems(std::string destination) : destination_(std::move(destination)) {}
     std::string EntryFolder(std::string_view scope) override;
     void WriteEntry(std::string_view scope, const std::string& folder) override;
     void DeleteEntry(std::string_view scope) override;
     bool RemoveShortcut(const std::string& path) override;
+
+  private:
+    std::string destination_;
 };
 
 class TInstallTransaction {

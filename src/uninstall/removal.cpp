@@ -3,7 +3,6 @@
 #include <windows.h>
 
 #include <shlobj.h>
-#include <shobjidl.h>
 
 #include <algorithm>
 #include <memory>
@@ -13,23 +12,13 @@
 #include "lifecycle/fault_point.h"
 #include "lifecycle/folder_security.h"
 #include "lifecycle/install_transaction.h"
+#include "lifecycle/installed_shortcut.h"
 #include "lifecycle/record_file.h"
 #include "lifecycle/registration.h"
 #include "lifecycle/safe_files.h"
 #include "lifecycle/uninstall_options.h"
-#include "shell/com_ptr.h"
-#include "shell/shell_folders.h"
 
 namespace {
-
-std::string LongPathOf(const std::string& path) {
-    char buffer[MAX_PATH + 1] = {};
-    const DWORD length = ::GetLongPathNameA(path.c_str(), buffer, sizeof buffer);
-    if (length == 0 || length >= sizeof buffer) {
-        return path;
-    }
-    return buffer;
-}
 
 std::string FolderOf(int csidl) {
     char path[MAX_PATH + 1] = {};
@@ -63,45 +52,6 @@ TProtectedFolders SystemFolders() {
     return folders;
 }
 
-// The program that a shortcut starts, as stored, read from the shortcut file held open for its
-// removal (the very file that goes); nothing when it cannot be read.
-std::optional<std::string> ShortcutTarget(TRemovableFile& shortcut) {
-    std::string contents;
-    if (!shortcut.ReadAll(contents, 1 << 20)) {
-        return std::nullopt;
-    }
-    ComPtr<IShellLinkA> link;
-    if (FAILED(
-            ::CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_PPV_ARGS(link.put())))) {
-        return std::nullopt;
-    }
-    ComPtr<IPersistStream> persist;
-    if (FAILED(link->QueryInterface(IID_PPV_ARGS(persist.put())))) {
-        return std::nullopt;
-    }
-    HGLOBAL memory = ::GlobalAlloc(GMEM_MOVEABLE, contents.size());
-    if (memory == nullptr) {
-        return std::nullopt;
-    }
-    if (void* bytes = ::GlobalLock(memory)) {
-        std::copy(contents.begin(), contents.end(), static_cast<char*>(bytes));
-        ::GlobalUnlock(memory);
-    }
-    ComPtr<IStream> stream;
-    if (FAILED(::CreateStreamOnHGlobal(memory, TRUE, stream.put()))) {
-        ::GlobalFree(memory);
-        return std::nullopt;
-    }
-    if (FAILED(persist->Load(stream.get()))) {
-        return std::nullopt;
-    }
-    char target[MAX_PATH + 1] = {};
-    if (link->GetPath(target, sizeof target, nullptr, SLGP_RAWPATH) != S_OK) {
-        return std::nullopt;
-    }
-    return std::string(target);
-}
-
 // Everything the check pass found: the files held open for removal, the shortcut folders held, and
 // what stays.
 struct TPlan {
@@ -118,30 +68,6 @@ struct TPlan {
 };
 
 constexpr const char kInUse[] = "it is in use";
-
-// The held Programs or SendTo folder of this account that holds shortcut as Tandrel.lnk right
-// inside it; nullptr for any other path.
-TSafeFolder* ShortcutFolderOf(const std::string& shortcut, TPlan& plan) {
-    const std::string parent = WithoutTrailingBackslash(ExtractFilePath(shortcut));
-    for (const char* name : {"Programs", "SendTo"}) {
-        std::string folder;
-        try {
-            folder = GetShellFolder(name);
-        } catch (const std::exception&) {
-            continue;
-        }
-        if (folder.empty() || !SameFolder(LongPathOf(folder), LongPathOf(parent))) {
-            continue;
-        }
-        try {
-            plan.ShortcutFolders.push_back(std::make_unique<TSafeFolder>(folder));
-        } catch (const EUnsafePath&) {
-            return nullptr;
-        }
-        return plan.ShortcutFolders.back().get();
-    }
-    return nullptr;
-}
 
 std::string CannotOpen(const TRemovableFile& file) {
     return Format("it cannot be opened for its removal (system error %lu)",
@@ -230,48 +156,35 @@ TPlan Prepare(const TInstallRecord& record, TSafeFolder& folder) {
             plan.Kept.push_back({kept, TKeptReason::ThroughLink});
         }
     }
-    const std::string program = LongPathOf(AddTrailingBackslash(record.Destination) + "Tandrel.exe");
     for (const std::string& shortcut : record.Shortcuts) {
         // Only the shortcut folders of the account that removes, held while the removal runs: a
         // line that names another folder (or reaches one through a link) is never opened.
-        TSafeFolder* folderOfShortcut = ShortcutFolderOf(shortcut, plan);
-        if (folderOfShortcut == nullptr) {
-            if (::GetFileAttributesA(shortcut.c_str()) != INVALID_FILE_ATTRIBUTES) {
+        TRecordedShortcut held;
+        switch (OpenRecordedShortcut(shortcut, record.Destination, held)) {
+            case TShortcutState::Missing:
+                continue;
+            case TShortcutState::OtherFolder:
                 plan.Kept.push_back({shortcut, TKeptReason::OtherAccount});
-            }
-            continue;
+                continue;
+            case TShortcutState::ThroughLink:
+                plan.Kept.push_back({shortcut, TKeptReason::ThroughLink});
+                continue;
+            case TShortcutState::OtherTarget:
+                plan.Kept.push_back({shortcut, TKeptReason::OtherTarget});
+                continue;
+            case TShortcutState::NotOpened:
+                Block(plan, *held.File, held.Opened);
+                return plan;
+            case TShortcutState::Ours:
+                break;
         }
-        const std::string name = ExtractFileName(shortcut);
-        auto file = std::make_unique<TRemovableFile>();
-        TOpenForRemoval opened = TOpenForRemoval::Failed;
-        try {
-            opened = folderOfShortcut->OpenForRemoval(name, *file);
-        } catch (const EUnsafePath&) {
-            plan.Kept.push_back({shortcut, TKeptReason::ThroughLink});
-            continue;
-        }
-        if (opened == TOpenForRemoval::Missing) {
-            continue;
-        }
-        if (opened == TOpenForRemoval::Elsewhere) {
-            plan.Kept.push_back({shortcut, TKeptReason::ThroughLink});
-            continue;
-        }
-        if (opened != TOpenForRemoval::Opened) {
-            Block(plan, *file, opened);
-            return plan;
-        }
-        const std::optional<std::string> target = ShortcutTarget(*file);
-        if (!target || !SameTextAscii(LongPathOf(*target), program)) {
-            plan.Kept.push_back({shortcut, TKeptReason::OtherTarget});
-            continue;
-        }
-        if (!file->CanRemove()) {
+        plan.ShortcutFolders.push_back(std::move(held.Folder));
+        if (!held.File->CanRemove()) {
             plan.Blocked = shortcut;
             plan.BlockedReason = kInUse;
             return plan;
         }
-        plan.Items.push_back({shortcut, std::move(file)});
+        plan.Items.push_back({shortcut, std::move(held.File)});
     }
     // The record goes last, but it is held from now on, so that it can go then.
     plan.Record = std::make_unique<TRemovableFile>();

@@ -4,12 +4,19 @@
 
 #include <windows.h>
 
+#include <objbase.h>
+#include <shobjidl.h>
+
 #include <gtest/gtest.h>
 #include <optional>
 #include <string>
 
 #include "../common/folder_tree.h"
+#include "framework/sysutils.h"
 #include "lifecycle/fault_point.h"
+#include "shell/ole.h"
+#include "shell/shell_folders.h"
+#include "shell/shell_link.h"
 
 namespace {
 
@@ -209,6 +216,62 @@ TEST_F(Transaction, NewNamesAreFreshAndFilesArePutInPlaceWhole) {
     EXPECT_FALSE(Exists(root_ + "\\a.txt.~new2"));
     EXPECT_FALSE(Exists(root_ + "\\a.txt.~old"));
     EXPECT_EQ(Read(root_ + "\\a.txt.~new"), "planted");
+}
+
+// A shortcut at path (a full path) that starts target.
+void WriteShortcut(const std::string& path, const std::string& target) {
+    const ComPtr<IShellLinkA> link = CreateShellLinkObject();
+    ComPtr<IPersistFile> file;
+    ASSERT_TRUE(SUCCEEDED(link->QueryInterface(IID_PPV_ARGS(file.put()))));
+    ASSERT_TRUE(SUCCEEDED(link->SetPath(target.c_str())));
+    const std::wstring wide(path.begin(), path.end());  // the test's paths are ASCII
+    ASSERT_EQ(file->Save(wide.c_str(), TRUE), S_OK) << path;
+}
+
+// A journal's shortcut step names the file that its roll back removes, and the journal may have
+// been planted: only a Tandrel.lnk right inside this account's Programs folder that starts the
+// installation's program goes. Anything else there stays as it was. (A step that names the
+// shortcut through a link is tried by the protection test: no Windows program makes a link here.)
+TEST_F(Transaction, ARollBackRemovesOnlyTheShortcutThatStartsTheInstallation) {
+    const OleSession ole;
+    const std::string programs = WithoutTrailingBackslash(GetShellFolder("Programs"));
+    ASSERT_NE(::GetFileAttributesA(programs.c_str()), INVALID_FILE_ATTRIBUTES) << programs;
+    const std::string shortcut = programs + "\\Tandrel.lnk";
+    const std::string program = root_ + "\\Tandrel.exe";
+
+    struct Case {
+        const char* what;
+        std::string target;  // empty: a file that is no shortcut
+        bool removed;
+    };
+    const Case cases[] = {
+        {"a shortcut that starts another program", "C:\\Elsewhere\\Tandrel.exe", false},
+        {"a file that is no shortcut", "", false},
+        {"the installation's shortcut", program, true},
+    };
+    for (const Case& planted : cases) {
+        SCOPED_TRACE(planted.what);
+        if (planted.target.empty()) {
+            Write(shortcut, "not a shortcut");
+        } else {
+            WriteShortcut(shortcut, planted.target);
+        }
+        const std::optional<std::string> before = Read(shortcut);
+        ASSERT_TRUE(before);
+        WriteJournal({kJournalLogHeading, "destination " + root_, "shortcut " + shortcut});
+        TSafeFolder folder(root_);
+        const std::vector<std::string> lines = RecoverInterruptedRun(folder);
+        EXPECT_FALSE(Exists(root_ + "\\" + kJournalName));
+        if (planted.removed) {
+            EXPECT_FALSE(Exists(shortcut));
+            ASSERT_EQ(lines.size(), 2u);
+            EXPECT_EQ(lines[1], "Removed " + shortcut);
+        } else {
+            EXPECT_EQ(Read(shortcut), before);
+            EXPECT_EQ(lines.size(), 1u) << lines.back();
+        }
+        ::DeleteFileA(shortcut.c_str());
+    }
 }
 
 }  // namespace

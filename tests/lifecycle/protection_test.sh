@@ -14,6 +14,8 @@
 #   made, the folder and the account named;
 # - a squatter holding the names of the former lock (and others like them) blocks no setup;
 # - two installations with shortcuts: the shortcuts start the second; removing the first keeps them;
+# - a journal whose shortcut step names the installation's shortcut through a link: its roll back
+#   keeps the shortcut;
 # - a folder of the installation flipped between the real folder and a link to an outside folder
 #   while the uninstaller runs (by a Windows program, and by a Unix loop that Wine's sharing rules
 #   cannot stop): nothing outside is ever removed; and, deterministically, the same folder swapped
@@ -49,6 +51,16 @@ snapshot() { (cd "$1" && find . -printf '%y %p %l\n' | sort && find . -type f -p
 unchanged() {  # folder before what
     [[ "$(snapshot "$1")" == "$2" ]] && ok "$3: nothing changed" || fail "$3: $1 changed
 $(diff <(echo "$2") <(snapshot "$1"))"
+}
+journal() {  # file line...: a journal of whole records after its heading, as a run writes it
+    local file=$1 check=00000000 line
+    shift
+    : >"$file"
+    for line in 'Tandrel install journal 2' "$@"; do
+        check=$(printf '%s %s' "$check" "$line" | sha256sum | cut -c1-8)
+        printf '%s %s\r\n' "$check" "$line" >>"$file"
+    done
+    wine_own "$file"
 }
 # The InstallLocation of the entry (machine, then user).
 entry_location() { wine_entry_value "$prefix" InstallLocation; }
@@ -295,6 +307,29 @@ for lnk in "${shortcuts[@]}"; do
     [[ -e "$lnk" ]] && fail "two installations: $lnk stays after the second's removal" ||
         ok "two installations: $lnk removed with the second"
 done
+
+# ---- A journal left in an installation whose shortcut step names the installation's own shortcut
+# through a link (the Start Menu reached by another path): the next run rolls it back and keeps the
+# shortcut, which only a path without a link may remove.
+install Prot-Third "shortcut step through a link"
+expect_exit 0 "shortcut step through a link: installed"
+ln -s "$(dirname "$programs")" "$drive_c/Prot-Menu"
+[[ $(id -u) -eq 0 ]] && chown -h "$WINE_USER" "$drive_c/Prot-Menu"
+[[ -e "$drive_c/Prot-Menu/Programs/Tandrel.lnk" ]] || fail "shortcut step through a link: the link leads nowhere"
+journal "$drive_c/Prot-Third/Uninstall.jnl" 'destination C:\Prot-Third' 'shortcut C:\Prot-Menu\Programs\Tandrel.lnk'
+links_before=$(sha256sum "${shortcuts[@]}" 2>&1)
+install Prot-Third "shortcut step through a link" /NOICONS
+expect_exit 0 "shortcut step through a link: the next run"
+[[ "$(sha256sum "${shortcuts[@]}" 2>&1)" == "$links_before" ]] && ok "shortcut step through a link: the shortcuts stay" ||
+    fail "shortcut step through a link: a shortcut was removed"
+[[ -e "$drive_c/Prot-Third/Uninstall.jnl" ]] && fail "shortcut step through a link: the journal is left"
+log_text prot-Prot-Third.log | grep -q -F 'Removed C:\Prot-Menu' &&
+    fail "shortcut step through a link: the log says it was removed
+$(log_text prot-Prot-Third.log)"
+rm -f "$drive_c/Prot-Menu"
+remove Prot-Third
+expect_exit 0 "shortcut step through a link: removed"
+rm -f "${shortcuts[@]}"
 
 # ---- The race: a folder of the installation flipped between the real folder and a link to an
 # outside folder whose notes.txt has the recorded digest. Nothing outside is ever removed; each run
