@@ -30,6 +30,16 @@ expect_exit() {  # want what
     [[ "$STATUS" == "$1" ]] && ok "$2: exit code $1" || fail "$2: exit code $STATUS, expected $1"
 }
 
+# Waits (two minutes at most) until file has at least count lines, as a test build that waits at a
+# point writes its point's line; false when it has not.
+wait_for_lines() {  # file count
+    for _ in $(seq 1 600); do
+        (($(grep -c . "$1" 2>/dev/null || echo 0) >= $2)) && return 0
+        sleep 0.2
+    done
+    return 1
+}
+
 check_same() {  # expected actual what
     if cmp -s "$1" "$2"; then
         ok "$3"

@@ -2,3 +2,4 @@
 
 TWrittenHook WrittenHook = nullptr;
 TFaultHook OpenHook = nullptr;
+TFaultHook ListedHook = nullptr;

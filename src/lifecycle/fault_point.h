@@ -33,3 +33,13 @@ inline void OpenPoint(const char* what) {
         OpenHook(what);
     }
 }
+
+// And where the clean-up of the temporary folder has listed an item and is about to open it by its
+// path, which is what: the item's path (or a folder on the way) may be swapped right there.
+extern TFaultHook ListedHook;
+
+inline void ListedPoint(const char* what) {
+    if (ListedHook != nullptr) {
+        ListedHook(what);
+    }
+}

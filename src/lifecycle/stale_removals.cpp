@@ -7,6 +7,7 @@
 
 #include "framework/sysutils.h"
 #include "framework/unique_handle.h"
+#include "lifecycle/fault_point.h"
 #include "lifecycle/removal_plan.h"
 #include "lifecycle/safe_files.h"
 
@@ -70,6 +71,9 @@ UniqueFileHandle OpenListed(const std::string& path,
                             bool folder,
                             DWORD share,
                             BY_HANDLE_FILE_INFORMATION& information) {
+    // From here on the path may lead elsewhere (a folder on the way swapped for a link): only the
+    // check of what was opened can tell.
+    ListedPoint(path.c_str());
     UniqueFileHandle item = OpenForDeletion(path, folder, share);
     if (!item || !::GetFileInformationByHandle(item.get(), &information) ||
         FileIdOf(information) != listed.FileId ||

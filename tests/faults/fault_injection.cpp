@@ -12,6 +12,12 @@
 //                            to file, a line each;
 //   TANDREL_OPEN_AT=K        at the K-th of those, the program waits until TANDREL_FAULT_WAIT
 //                            exists (at most two minutes);
+//   TANDREL_LISTED_LOG=file  every item that the clean-up of the temporary folder has listed and
+//                            is about to open by its path is appended to file, "K path" a line;
+//   TANDREL_LISTED_AT=K      at the K-th of those, the program waits until TANDREL_FAULT_WAIT
+//                            exists (at most two minutes);
+//   TANDREL_LISTED_NAME=text only the items whose path holds text count (the order in which the
+//                            temporary folder lists its folders is not fixed);
 //   TANDREL_FAULT_SHORT=K    the K-th new file that the setup expands (1 for the first) loses its
 //                            last byte once written, with no error, before the setup checks it.
 #include <windows.h>
@@ -68,17 +74,32 @@ void WaitFor(const std::string& wait) {
     }
 }
 
-int opening = 0;
-
-void Opening(const char* what) {
-    ++opening;
-    const std::string log = Variable("TANDREL_OPEN_LOG");
+// Counts the points of one kind, logs each to the file that logVariable names, and waits at the
+// one that atVariable names.
+void WaitingPoint(int& count, const char* logVariable, const char* atVariable, const char* what) {
+    ++count;
+    const std::string log = Variable(logVariable);
     if (!log.empty()) {
-        Append(log, std::to_string(opening) + " " + what);
+        Append(log, std::to_string(count) + " " + what);
     }
-    if (opening == std::atoi(Variable("TANDREL_OPEN_AT").c_str())) {
+    if (count == std::atoi(Variable(atVariable).c_str())) {
         WaitFor(Variable("TANDREL_FAULT_WAIT"));
     }
+}
+
+int opening = 0;
+int listed = 0;
+
+void Opening(const char* what) {
+    WaitingPoint(opening, "TANDREL_OPEN_LOG", "TANDREL_OPEN_AT", what);
+}
+
+void Listed(const char* path) {
+    const std::string only = Variable("TANDREL_LISTED_NAME");
+    if (!only.empty() && std::string(path).find(only) == std::string::npos) {
+        return;
+    }
+    WaitingPoint(listed, "TANDREL_LISTED_LOG", "TANDREL_LISTED_AT", path);
 }
 
 void Stop(const char* what) {
@@ -120,6 +141,7 @@ const bool installed = [] {
     FaultHook = Stop;
     WrittenHook = Shorten;
     OpenHook = Opening;
+    ListedHook = Listed;
     return true;
 }();
 

@@ -435,11 +435,7 @@ for k in "${swap_points[@]}"; do
         timeout 150 "$scripts/wine-run.sh" "$race_dir/Uninstall.exe" /VERYSILENT '/LOG=C:\prot-swap.log' \
         >"$work/swap.log" 2>&1 &
     remover=$!
-    for _ in $(seq 1 600); do
-        (($(grep -c . "$points_file" 2>/dev/null || echo 0) >= k)) && break
-        sleep 0.2
-    done
-    (($(grep -c . "$points_file" 2>/dev/null || echo 0) >= k)) || fail "swap at $k: the point was not reached"
+    wait_for_lines "$points_file" "$k" || fail "swap at $k: the point was not reached"
     mv -T "$race_dir/sub" "$race_dir/sub.real" && ln -s ../Prot-Outside "$race_dir/sub"
     touch "$go"
     wait "$remover"

@@ -1,20 +1,23 @@
 #!/usr/bin/env bash
 # The uninstaller's copy of itself and what removals leave in the user's TEMP, under Wine:
-#     self_copy_test.sh UNINSTALL_EXE FABRICATE_EXE EXCHANGE_EXE
+#     self_copy_test.sh UNINSTALL_EXE FABRICATE_EXE EXCHANGE_EXE UNINSTALL_FAULTS_EXE
 # - after two removals, nothing of the first is left in TEMP (only the current run's folder may
 #   wait), and folders that are not a removal's leftovers (another file in them, a link) stay whole;
+# - a leftover folder swapped for a link to an outside folder holding a removal's two files, at each
+#   point where the clean-up has listed an item of it and not yet opened it (the test build of the
+#   uninstaller waits there): nothing outside is removed;
 # - an Uninstall.exe exchanged for another program while the uninstaller starts (20 runs, the
 #   exchange tried from a later moment each time): the other program never runs as the copy; each
 #   run removes the installation or refuses with exit code 1 or 4.
 # Runs in $TANDREL_WINEPREFIX when set (the test run's prefix), otherwise in a prefix of its own.
 set -uo pipefail
-uninstaller=$1 fabricate=$2 exchange=$3
+uninstaller=$1 fabricate=$2 exchange=$3 uninstall_faults=$4
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 source "$(dirname "${BASH_SOURCE[0]}")/../../scripts/lib/wine-test.sh" self-copy || exit 1
 display_ensure || exit 1
 temp_dir=$drive_c/users/$WINE_USER/Temp
 made=("$drive_c"/Swap-* "$drive_c/stale-target" "$drive_c/impostor-ran.txt" "$drive_c/swap-impostor.exe"
-    "$drive_c"/swap*.log "$temp_dir"/Tandrel-Uninstall-planted-*)
+    "$drive_c"/swap*.log "$drive_c/swap-go" "$temp_dir"/Tandrel-Uninstall-planted-*)
 cleanup() {
     rm -rf "${made[@]}" "$drive_c"/Swap-* "$temp_dir"/Tandrel-Uninstall-planted-*
     display_stop
@@ -82,6 +85,52 @@ after=$(comm -13 <(echo "$before") <(removal_folders))
     ok "a folder holding another file stays whole" || fail "a folder holding another file was changed"
 [[ -L "$planted-link" && "$(cd "$drive_c/stale-target" && sha256sum * | sort)" == "$before_target" ]] &&
     ok "a link and what it points to stay whole" || fail "the link or what it points to was changed"
+
+# ---- A leftover folder swapped for a link to stale-target (which holds a removal's two files) at
+# each point where the clean-up has listed an item of the folder and not opened it yet: the test
+# build of the uninstaller waits there, and Unix, which Wine's sharing rules do not stop, swaps the
+# folder. The clean-up runs first in the uninstaller; C:\Swap-Clean holds no installation, so the
+# run ends right after it.
+swapped=$planted-swap
+points_file=$drive_c/swap-listed.log
+go=$drive_c/swap-go
+mkdir -p "$drive_c/Swap-Clean"
+cp "$uninstall_faults" "$drive_c/Swap-Clean/Uninstall.exe"
+chown -R "$WINE_USER" "$drive_c/Swap-Clean"
+make_leftover() {  # and stale-target as it was, so that each point is tried on its own
+    rm -rf "$swapped" "$swapped.real"
+    mkdir -p "$swapped"
+    for f in "$swapped/Uninstall.exe" "$swapped/Uninstall-original.exe" "$drive_c/stale-target/Uninstall.exe" \
+        "$drive_c/stale-target/Uninstall-original.exe"; do
+        cp "$uninstaller" "$f"
+    done
+    chown -R "$WINE_USER" "$swapped" "$drive_c/stale-target"
+}
+make_leftover
+rm -f "$points_file"
+export TANDREL_LISTED_NAME='\Tandrel-Uninstall-planted-swap'
+TANDREL_LISTED_LOG='C:\swap-listed.log' run "$drive_c/Swap-Clean/Uninstall.exe" /VERYSILENT
+[[ -e "$swapped" ]] && fail "clean-up swap: the leftover stays without a swap"
+mapfile -t listed_points < <(tr -d '\r' <"$points_file" 2>/dev/null | cut -d' ' -f1)
+((${#listed_points[@]} == 3)) && ok "clean-up swap: ${#listed_points[@]} points between the listing and an opening" ||
+    fail "clean-up swap: ${#listed_points[@]} points between the listing and an opening, not 3 (the folder, its two files)"
+for k in "${listed_points[@]}"; do
+    make_leftover
+    rm -f "$points_file" "$go"
+    TANDREL_LISTED_AT=$k TANDREL_LISTED_LOG='C:\swap-listed.log' TANDREL_FAULT_WAIT='C:\swap-go' \
+        timeout 150 "$scripts/wine-run.sh" "$drive_c/Swap-Clean/Uninstall.exe" /VERYSILENT >"$work/swap-clean.log" 2>&1 &
+    cleaner=$!
+    wait_for_lines "$points_file" "$k" || fail "clean-up swap at $k: the point was not reached"
+    mv -T "$swapped" "$swapped.real" && ln -s ../../../stale-target "$swapped"
+    touch "$go"
+    wait "$cleaner"
+    [[ "$(cd "$drive_c/stale-target" && sha256sum * | sort)" == "$before_target" ]] &&
+        ok "clean-up swap at $k ($(tr -d '\r' <"$points_file" | sed -n "${k}p" | cut -d' ' -f2-)): nothing outside removed" ||
+        fail "clean-up swap at $k: the outside folder changed"
+    rm -f "$swapped"
+done
+unset TANDREL_LISTED_NAME
+rm -rf "$swapped" "$swapped.real" "$points_file" "$go" "$drive_c/Swap-Clean"
 
 # ---- Uninstall.exe exchanged for another program while the uninstaller starts: from the start of
 # the process on, one moment later each run, until the copy has started.
