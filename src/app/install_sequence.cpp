@@ -15,6 +15,7 @@
 #include "framework/file_stream.h"
 #include "framework/string_list.h"
 #include "framework/sysutils.h"
+#include "lifecycle/fault_point.h"
 #include "lifecycle/folder_security.h"
 #include "lifecycle/install_transaction.h"
 #include "lifecycle/record_file.h"
@@ -215,8 +216,13 @@ void MakeDestinationFolders() {
     }
     RefuseExposedParents(destination, missing);
     for (const std::string& folder : missing) {
+        OpenPoint("a folder to make");
         if (!::CreateDirectoryA(folder.c_str(), FolderSecurity())) {
             const DWORD code = ::GetLastError();
+            // Found missing a moment ago: another run is making this destination.
+            if (code == ERROR_ALREADY_EXISTS) {
+                throw EAnotherRun(kAnotherRunMessage);
+            }
             throw EInOutError(
                 Format("Cannot create folder %s (%s)", folder.c_str(), SystemErrorText(code).c_str()), code);
         }

@@ -1,0 +1,103 @@
+#!/usr/bin/env bash
+# Two runs racing to make the same new destination, under Wine, with the test build of the setup
+# that waits where it has found a folder of the destination missing and is about to make it:
+#     new_folder_race_test.sh SETUP_FAULTS_EXE
+# - the folder made meanwhile by somebody else, at each folder of the chain: the run ends with exit
+#   code 7, says why, and changes nothing;
+# - the destination made meanwhile by a first setup that holds it (waiting at its third change): the
+#   second ends with 7 and changes nothing; the first completes.
+set -uo pipefail
+faults=$1
+source "$(dirname "${BASH_SOURCE[0]}")/../../scripts/lib/wine-test.sh" new-folder-race || exit 1
+dest_win='C:\Raced\App'
+top=$drive_c/Raced
+dest=$top/App
+second=
+first=
+cleanup() {
+    [[ -n "$second" ]] && kill "$second" 2>/dev/null
+    [[ -n "$first" ]] && kill "$first" 2>/dev/null
+    rm -rf "$top" "$drive_c"/raced-*
+    wine_test_done
+}
+trap cleanup EXIT
+rm -rf "$top" "$drive_c"/raced-*
+cp "$faults" "$work/setup-faults.exe"
+chmod a+rx "$work/setup-faults.exe"
+points=$drive_c/raced-points.log
+log_text() { tr -d '\r' <"$drive_c/$1" 2>/dev/null; }
+# Every name and kind under the folder that holds the destination.
+tree_of() { (cd "$top" 2>/dev/null && find . -printf '%y %p\n' | LC_ALL=C sort); }
+# The second run: the test build into the new destination, waiting at its K-th point where it is
+# about to make a folder; returns once it waits there.
+start_second() {  # K
+    rm -f "$work/go" "$points" "$drive_c/raced-second.log"
+    TANDREL_OPEN_AT=$1 TANDREL_OPEN_LOG='C:\raced-points.log' TANDREL_FAULT_WAIT="Z:${work//\//\\}\\go" \
+        timeout 180 "$scripts/wine-run.sh" "$work/setup-faults.exe" /VERYSILENT /NOICONS "/DIR=$dest_win" \
+        '/LOG=C:\raced-second.log' >/dev/null 2>&1 &
+    second=$!
+    wait_for_lines "$points" "$1" || fail "second at $1: the point was not reached"
+}
+finish_second() {  # what: lets the second run go on; it must end with 7, say why and change nothing
+    local before
+    before=$(tree_of)
+    touch "$work/go"
+    chmod a+r "$work/go"
+    wait "$second"
+    STATUS=$?
+    second=
+    [[ "$STATUS" == 7 ]] && ok "$1: the second ends with 7" || fail "$1: the second ended with $STATUS
+$(log_text raced-second.log)"
+    log_text raced-second.log | grep -q -x 'Error: Another Tandrel setup or removal is running.*' &&
+        ok "$1: the second says why" || fail "$1: no reason in the second's log
+$(log_text raced-second.log)"
+    [[ "$(tree_of)" == "$before" ]] && ok "$1: the second changed nothing" ||
+        fail "$1: the folders changed: $(diff <(echo "$before") <(tree_of) | grep '^[<>]' | tr '\n' ' ')"
+}
+
+# ---- The points: one for each folder of the chain that is missing (C:\Raced and C:\Raced\App).
+TANDREL_OPEN_LOG='C:\raced-points.log' timeout 120 "$scripts/wine-run.sh" "$work/setup-faults.exe" /VERYSILENT \
+    /NOICONS "/DIR=$dest_win" >/dev/null 2>&1
+[[ $? == 0 ]] || fail "without a race: not installed"
+mapfile -t make_points < <(tr -d '\r' <"$points" 2>/dev/null | grep ' a folder to make$' | cut -d' ' -f1)
+((${#make_points[@]} == 2)) && ok "two folders to make" || fail "${#make_points[@]} folders to make, not 2"
+rm -rf "$top"
+
+# ---- The folder about to be made appears meanwhile, made by somebody else (and the rest of the
+# chain with it), at each point.
+for k in "${make_points[@]}"; do
+    rm -rf "$top"
+    start_second "$k"
+    mkdir -p "$dest"
+    wine_own "$top"
+    finish_second "made meanwhile, at $k"
+done
+
+# ---- A first setup makes the destination and holds it, waiting at its third change, while the
+# second waits to make the first folder of the chain.
+rm -rf "$top"
+start_second "${make_points[0]}"
+first_points=$drive_c/raced-first-points.log
+rm -f "$work/go-first" "$first_points"
+TANDREL_FAULT_AT=3 TANDREL_FAULT_LOG='C:\raced-first-points.log' TANDREL_FAULT_WAIT="Z:${work//\//\\}\\go-first" \
+    timeout 180 "$scripts/wine-run.sh" "$work/setup-faults.exe" /VERYSILENT /NOICONS "/DIR=$dest_win" \
+    '/LOG=C:\raced-first.log' >/dev/null 2>&1 &
+first=$!
+wait_for_lines "$first_points" 3 || fail "held by a first setup: the first did not reach its third change"
+finish_second "held by a first setup"
+touch "$work/go-first"
+chmod a+r "$work/go-first"
+wait "$first"
+STATUS=$?
+first=
+[[ "$STATUS" == 0 ]] && ok "held by a first setup: the first completes" ||
+    fail "held by a first setup: the first ended with $STATUS
+$(log_text raced-first.log)"
+[[ -f "$dest/Tandrel.exe" && -f "$dest/Uninstall.exe" ]] && ok "held by a first setup: installed" ||
+    fail "held by a first setup: not installed: $(ls -A "$dest" 2>&1)"
+
+if ((FAILURES > 0)); then
+    echo "new-folder-race: $FAILURES check(s) failed"
+    exit 1
+fi
+echo "new-folder-race: all checks passed"
