@@ -11,7 +11,7 @@
 #   it holds anything, and taken once emptied; the uninstaller refuses an installation whose folder
 #   or record other accounts can change, and one holding a planted journal before it reads it;
 # - a new destination under a folder that other accounts can change is refused before anything is
-#   made, the folder and the account named;
+#   made, the folder and the account named; one under a link, by the folder the link leads to;
 # - a squatter holding the names of the former lock (and others like them) blocks no setup;
 # - two installations with shortcuts: the shortcuts start the second; removing the first keeps them;
 # - a journal whose shortcut step names the installation's shortcut through a link: its roll back
@@ -61,6 +61,15 @@ journal() {  # file line...: a journal of whole records after its heading, as a 
         printf '%s %s\r\n' "$check" "$line" >>"$file"
     done
     wine_own "$file"
+}
+refused_new_destination() {  # folder watched what pattern: a setup into the new folder is refused with
+    # exit code 4, nothing changes under watched, and a line of its log matches pattern
+    local before
+    before=$(snapshot "$2")
+    wine_run_limited "$setup" /VERYSILENT /NOICONS "/DIR=$1" '/LOG=C:\prot-new.log'
+    expect_exit 4 "$3"
+    unchanged "$2" "$before" "$3"
+    log_matches prot-new.log "$3" "$4"
 }
 # The InstallLocation of the entry (machine, then user).
 entry_location() { wine_entry_value "$prefix" InstallLocation; }
@@ -245,11 +254,7 @@ wine_own "$apps"
 chmod 0777 "$apps"
 for target in 'Tandrel' 'Sub\Tandrel'; do
     target_re=${target//\\/\\\\}
-    before=$(snapshot "$apps")
-    wine_run_limited "$setup" /VERYSILENT /NOICONS "/DIR=C:\\Prot-Apps\\$target" '/LOG=C:\prot-apps.log'
-    expect_exit 4 "new destination in a changeable folder ($target)"
-    unchanged "$apps" "$before" "new destination in a changeable folder ($target)"
-    log_matches prot-apps.log "new destination in a changeable folder ($target)" \
+    refused_new_destination "C:\\Prot-Apps\\$target" "$apps" "new destination in a changeable folder ($target)" \
         "^Error: C:\\\\Prot-Apps\\\\${target_re} can be changed by accounts other than the administrators \\(Everyone may .*: C:\\\\Prot-Apps\\)"
 done
 chmod 0755 "$apps"
@@ -257,6 +262,27 @@ wine_run_limited "$setup" /VERYSILENT /NOICONS '/DIR=C:\Prot-Apps\Sub\Tandrel' '
 expect_exit 0 "new destination in a protected folder"
 wine_run_limited "$apps/Sub/Tandrel/Uninstall.exe" /VERYSILENT
 expect_exit 0 "new destination in a protected folder: removed"
+
+# ---- A new destination under a link (a Unix symbolic link, which Wine shows as a reparse point; no
+# Windows program makes a junction or a symbolic link here): judged by the folder the link leads to.
+# That folder changeable by others: refused before anything is made; a protected one: installed.
+targets=$drive_c/Prot-Targets
+mkdir -p "$targets/Open" "$targets/Sound"
+wine_own "$targets"
+chmod 0777 "$targets/Open"
+for kind in Open Sound; do
+    ln -s "Prot-Targets/$kind" "$drive_c/Prot-Via-$kind"
+    [[ $(id -u) -eq 0 ]] && chown -h "$WINE_USER" "$drive_c/Prot-Via-$kind"
+done
+refused_new_destination 'C:\Prot-Via-Open\Tandrel' "$targets" "new destination through a link to a changeable folder" \
+    '^Error: C:\\Prot-Via-Open\\Tandrel can be changed by accounts other than the administrators \(Everyone may '
+wine_run_limited "$setup" /VERYSILENT /NOICONS '/DIR=C:\Prot-Via-Sound\Tandrel' '/LOG=C:\prot-via.log'
+expect_exit 0 "new destination through a link to a protected folder"
+[[ -f "$targets/Sound/Tandrel/Tandrel.exe" ]] && ok "new destination through a link to a protected folder: installed" ||
+    fail "new destination through a link to a protected folder: nothing in the folder the link leads to"
+wine_run_limited "$drive_c/Prot-Via-Sound/Tandrel/Uninstall.exe" /VERYSILENT  # as the entry names it
+expect_exit 0 "new destination through a link to a protected folder: removed"
+rm -rf "$drive_c/Prot-Via-Open" "$drive_c/Prot-Via-Sound" "$targets"
 
 # ---- A squatter holding the names of the former lock, in every session's space and in its own,
 # is in no setup's way.
