@@ -238,6 +238,16 @@ TEST_F(Transaction, ARollBackRemovesOnlyTheShortcutThatStartsTheInstallation) {
     ASSERT_NE(::GetFileAttributesA(programs.c_str()), INVALID_FILE_ATTRIBUTES) << programs;
     const std::string shortcut = programs + "\\Tandrel.lnk";
     const std::string program = root_ + "\\Tandrel.exe";
+    // A shortcut that another test left there is put back afterwards.
+    const struct TPutBack {
+        std::string Path;
+        std::optional<std::string> Contents;
+        ~TPutBack() {
+            if (Contents) {
+                Write(Path, *Contents);
+            }
+        }
+    } putBack{shortcut, Read(shortcut)};
 
     struct Case {
         const char* what;
