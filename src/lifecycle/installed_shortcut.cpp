@@ -134,7 +134,10 @@ TShortcutState OpenRecordedShortcut(const std::string& path,
     }
     const std::string program = LongPathOf(AddTrailingBackslash(destination) + "Tandrel.exe");
     const std::optional<std::string> target = ShortcutTarget(*held.File);
-    if (!target || !SameTextAscii(LongPathOf(*target), program)) {
+    // A run writes its shortcut in two steps: first one that starts the bare name "Tandrel", then
+    // the real target. A run stopped between the two leaves the first, which is still its own.
+    if (!target || !(SameTextAscii(LongPathOf(*target), program) ||
+                     SameTextAscii(ExtractFileName(*target), kBareShortcutTarget))) {
         held.File->Close();
         return TShortcutState::OtherTarget;
     }

@@ -10,6 +10,9 @@
 
 #include "lifecycle/safe_files.h"
 
+// What a shortcut starts between its two writes: the bare name, before the real target is set.
+inline constexpr const char kBareShortcutTarget[] = "Tandrel";
+
 // The path with every part in its long form, as the system spells it; path itself when it cannot
 // be read (a missing item).
 std::string LongPathOf(const std::string& path);

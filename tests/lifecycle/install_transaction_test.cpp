@@ -14,6 +14,7 @@
 #include "../common/folder_tree.h"
 #include "framework/sysutils.h"
 #include "lifecycle/fault_point.h"
+#include "lifecycle/installed_shortcut.h"
 #include "shell/ole.h"
 #include "shell/shell_folders.h"
 #include "shell/shell_link.h"
@@ -258,11 +259,14 @@ TEST_F(Transaction, ARollBackRemovesOnlyTheShortcutThatStartsTheInstallation) {
         {"a shortcut that starts another program", "C:\\Elsewhere\\Tandrel.exe", false},
         {"a file that is no shortcut", "", false},
         {"the installation's shortcut", program, true},
+        {"a shortcut the run had only begun: it starts the bare name", kBareShortcutTarget, true},
     };
     for (const Case& planted : cases) {
         SCOPED_TRACE(planted.what);
         if (planted.target.empty()) {
             Write(shortcut, "not a shortcut");
+        } else if (planted.target == kBareShortcutTarget) {
+            ASSERT_EQ(CreateShortcut(kBareShortcutTarget, "", "Programs"), shortcut);
         } else {
             WriteShortcut(shortcut, planted.target);
         }
