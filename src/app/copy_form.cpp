@@ -55,14 +55,16 @@ void TfrmCopy::Compress1ShowProgress(int32_t& PercentageDone) {
 
 namespace {
 
-// Makes the folders of name's folder part under base ("" or "Backup\") that are missing, as steps of
-// the run.
-void MakeFoldersOf(TInstallRun& run, const std::string& base, const std::string& name) {
-    if (!base.empty()) {
-        run.Transaction->MakeFolder(WithoutTrailingBackslash(base));
-    }
+// Makes the folders of name's folder part that are missing, as steps of the run. made: the folders
+// (in upper case) that this loop has made or found already, held from then on by the run's folder
+// object so that they stay: each is asked about once.
+void MakeFoldersOf(TInstallRun& run, const std::string& name, std::vector<std::string>& made) {
     for (const std::string& folder : FolderPartsOf(name)) {
-        run.Transaction->MakeFolder(base + folder);
+        const std::string key = UpperCaseAscii(folder);
+        if (std::find(made.begin(), made.end(), key) == made.end()) {
+            run.Transaction->MakeFolder(folder);
+            made.push_back(key);
+        }
     }
 }
 
@@ -146,6 +148,7 @@ void TfrmCopy::ExtractAllFiles(TInstallFrontEnd& frontEnd, TInstallRun& run) {
 
     TSafeFolder& folder = *run.Folder;
     TInstallTransaction& transaction = run.Transaction ? *run.Transaction : run.Begin();
+    std::vector<std::string> made;
     for (int index = 0; index < state.FileCount; ++index) {
         const std::string name = entries[index];
         const std::string target = state.DestinationWithBackslash + name;
@@ -154,9 +157,9 @@ void TfrmCopy::ExtractAllFiles(TInstallFrontEnd& frontEnd, TInstallRun& run) {
         Label1->SetCaption("Extracting: " + name);
         Application->ProcessMessages();
 
-        const bool exists = folder.Exists(name);
-        const bool keep = exists && UpperCaseAscii(name) == "SITES.INI" && frontEnd.AskKeepSiteDatabase();
-        MakeFoldersOf(run, "", name);
+        const bool keep =
+            UpperCaseAscii(name) == "SITES.INI" && folder.Exists(name) && frontEnd.AskKeepSiteDatabase();
+        MakeFoldersOf(run, name, made);
         if (keep) {
             // A kept file stays where it is; a copy goes into Backup (none when Backup holds the
             // same bytes already).
