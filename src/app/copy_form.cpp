@@ -127,7 +127,6 @@ void TfrmCopy::ExtractAllFiles(TInstallFrontEnd& frontEnd, TInstallRun& run) {
     Compress1->ExceptionOnFileError = true;
     Compress1->SetTargetPath(state.DestinationFolder);
     TStringList entries;
-    TStringList selection;
     Compress1->ListArchiveFiles(*archive, entries);
     state.FileCount = entries.Count();
     state.CurrentFileNumber = 0;
