@@ -13,6 +13,8 @@
 #                                    with a setup built for it through TANDREL_PAYLOAD_DIR in
 #                                    build/bench-large (configured and built when missing or stale);
 #                                    LARGE=0 skips it
+#   LARGE_SETUP=file                 the setup of that payload built already (an older build, to
+#                                    compare): the payload is still generated, nothing is built
 #
 # Our setup runs as `/VERYSILENT /NOICONS /NOBACKUP /DIR=...` (NSIS overwrites what it replaces, so
 # ours does not keep backups either), its removal as `Uninstall.exe /VERYSILENT`; NSIS as `/S /D=...`
@@ -65,6 +67,10 @@ large_setup() {
         tail -c +$((offset + 1)) "$source" | head -c "$size" >"$payload/$name"
     done
     rm -f "$work/text" "$work/exe"
+    if [[ -n ${LARGE_SETUP:-} ]]; then
+        realpath "$LARGE_SETUP"
+        return
+    fi
     {
         cd "$root" &&
             cmake --preset windows -B "$build" -DTANDREL_TESTS=OFF -DTANDREL_PAYLOAD_DIR="$payload" &&

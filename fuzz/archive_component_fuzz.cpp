@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "archive/compress_core.h"
+#include "archive/sha256.h"
 #include "framework/exceptions.h"
 #include "framework/sysutils.h"
 #include "fuzz_util.h"
@@ -175,6 +176,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         small = small && info != nullptr && info->FullSize <= kDiskSize;
     }
     bool passed = false;
+    bool checked = false;
     if (small) {
         try {
             compress.TestArchiveFiles(archive, (options & kSelection) != 0 ? &selection : nullptr);
@@ -188,6 +190,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         try {
             compress.CheckListedEntries(archive, listed, nullptr);
             FUZZ_CHECK(passed);
+            checked = true;
         } catch (const EOutOfMemory&) {
             FUZZ_CHECK(false && "an archive made the check pass run out of memory");
         } catch (const Exception&) {
@@ -213,6 +216,33 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         FUZZ_CHECK(selection.Lines() == given);
     } catch (const Exception&) {
         FUZZ_CHECK(selection.Lines() == given);
+    }
+    FUZZ_CHECK(compress.room >= 0);
+    // Each listed entry expanded from its listed place: a file is what was measured of it, and an
+    // archive that the check pass passed expands in full, entry by entry, while the disk has room.
+    for (int i = 0; small && i < listed.Count(); ++i) {
+        const auto& info = dynamic_cast<const TCompressedFileInfo&>(*listed.Objects(i));
+        const bool fits = compress.room >= info.FullSize;
+        try {
+            const TCompressCore::TExpandedFile expanded =
+                compress.ExpandListedEntry(archive, listed[i], info);
+            if (!expanded.Path.empty()) {
+                const std::vector<uint8_t>& bytes = compress.files[expanded.Path];
+                FUZZ_CHECK(expanded.Size == info.FullSize &&
+                           bytes.size() == static_cast<size_t>(expanded.Size));
+                const void* start = bytes.empty() ? static_cast<const void*>("") : bytes.data();
+                FUZZ_CHECK(expanded.Digest == Sha256Of(start, bytes.size()));
+            }
+        } catch (const EOutOfMemory&) {
+            FUZZ_CHECK(false && "an archive made the expansion of a listed entry run out of memory");
+        } catch (const EBadChecksum&) {
+            FUZZ_CHECK(!(checked && sameReading && fits));
+        } catch (const EInvalidKey&) {
+            FUZZ_CHECK(!(checked && sameReading && fits));
+        } catch (const EInvalidHeader&) {
+            FUZZ_CHECK(!checked);
+        } catch (const Exception&) {
+        }
     }
     FUZZ_CHECK(compress.room >= 0);
     return 0;

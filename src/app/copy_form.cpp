@@ -55,14 +55,16 @@ void TfrmCopy::Compress1ShowProgress(int32_t& PercentageDone) {
 
 namespace {
 
-// Makes the folders of name's folder part under base ("" or "Backup\") that are missing, as steps of
-// the run.
-void MakeFoldersOf(TInstallRun& run, const std::string& base, const std::string& name) {
-    if (!base.empty()) {
-        run.Transaction->MakeFolder(WithoutTrailingBackslash(base));
-    }
+// Makes the folders of name's folder part that are missing, as steps of the run. made: the folders
+// (in upper case) that this loop has made or found already, held from then on by the run's folder
+// object so that they stay: each is asked about once.
+void MakeFoldersOf(TInstallRun& run, const std::string& name, std::vector<std::string>& made) {
     for (const std::string& folder : FolderPartsOf(name)) {
-        run.Transaction->MakeFolder(base + folder);
+        const std::string key = UpperCaseAscii(folder);
+        if (std::find(made.begin(), made.end(), key) == made.end()) {
+            run.Transaction->MakeFolder(folder);
+            made.push_back(key);
+        }
     }
 }
 
@@ -74,6 +76,43 @@ bool DriveIsFull(const std::string& folder, int64_t wanted) {
 }
 
 }  // namespace
+
+TCompress::TExpandedFile ExpandIntoNewFile(TCompress& compress,
+                                           TStream& archive,
+                                           const std::string& name,
+                                           const TCompressedFileInfo& info,
+                                           TNewFile& file,
+                                           const std::string& written) {
+    const TFilenameCheckEvent outer = compress.OnCheckFile;
+    compress.OnCheckFile = [&written, outer](std::string& path, TCProcessMode mode) {
+        if (outer) {
+            outer(path, mode);
+            if (path.empty() || path == "*") {
+                return;
+            }
+        }
+        path = written;
+    };
+    compress.OnOpenOutput = [&file](const std::string&) { return DuplicateFileHandle(file.Handle()); };
+    struct Restore {
+        TCompress& compress;
+        TFilenameCheckEvent outer;
+        ~Restore() {
+            compress.OnCheckFile = std::move(outer);
+            compress.OnOpenOutput = nullptr;
+        }
+    } restore{compress, outer};
+    return compress.ExpandListedEntry(archive, name, info);
+}
+
+bool WrittenInFull(const TCompress::TExpandedFile& expanded,
+                   const std::string& written,
+                   int64_t fullSize,
+                   const TNewFile& file) {
+    LARGE_INTEGER size{};
+    return expanded.Path == written && expanded.Size == fullSize && ::GetFileSizeEx(file.Handle(), &size) &&
+           size.QuadPart == fullSize;
+}
 
 void TfrmCopy::ExtractAllFiles(TInstallFrontEnd& frontEnd, TInstallRun& run) {
     TInstallState& state = InstallState;
@@ -88,7 +127,6 @@ void TfrmCopy::ExtractAllFiles(TInstallFrontEnd& frontEnd, TInstallRun& run) {
     Compress1->ExceptionOnFileError = true;
     Compress1->SetTargetPath(state.DestinationFolder);
     TStringList entries;
-    TStringList selection;
     Compress1->ListArchiveFiles(*archive, entries);
     state.FileCount = entries.Count();
     state.CurrentFileNumber = 0;
@@ -97,21 +135,19 @@ void TfrmCopy::ExtractAllFiles(TInstallFrontEnd& frontEnd, TInstallRun& run) {
         return;
     }
 
-    // Every entry is decoded and checked once, in one walk, before the first file is touched, and
-    // the expansion must reach every listed entry: a damaged setup file stops here with the error
-    // that its expansion would raise. Then whatever the loop would meet in the destination (a file
-    // that cannot be replaced, a link, a full drive) stops it before the first change too.
-    Compress1->CheckListedEntries(*archive, entries, [this](const std::string& name) {
-        Label1->SetCaption("Checking: " + name);
-        Application->ProcessMessages();
-    });
+    // The digest above covers every byte of the archive; one walk over its headers makes sure that
+    // the expansion reaches exactly the listed entries, each name once. Each entry is then decoded
+    // once, into its new file, and checked as it is written. Whatever the loop would meet in the
+    // destination (a file that cannot be replaced, a link, a full drive) stops it before the first
+    // change.
+    Compress1->CheckListedEntries(*archive, entries, nullptr, false);
     CheckBeforeFirstChange(entries, *run.Folder, state.BackupReplacedFiles,
                            DriveSpaceOf(state.DestinationFolder), run.RegistrationBytes,
                            run.Previous.has_value());
 
     TSafeFolder& folder = *run.Folder;
     TInstallTransaction& transaction = run.Transaction ? *run.Transaction : run.Begin();
-    const TFilenameCheckEvent outer = Compress1->OnCheckFile;
+    std::vector<std::string> made;
     for (int index = 0; index < state.FileCount; ++index) {
         const std::string name = entries[index];
         const std::string target = state.DestinationWithBackslash + name;
@@ -120,9 +156,9 @@ void TfrmCopy::ExtractAllFiles(TInstallFrontEnd& frontEnd, TInstallRun& run) {
         Label1->SetCaption("Extracting: " + name);
         Application->ProcessMessages();
 
-        const bool exists = folder.Exists(name);
-        const bool keep = exists && UpperCaseAscii(name) == "SITES.INI" && frontEnd.AskKeepSiteDatabase();
-        MakeFoldersOf(run, "", name);
+        const bool keep =
+            UpperCaseAscii(name) == "SITES.INI" && folder.Exists(name) && frontEnd.AskKeepSiteDatabase();
+        MakeFoldersOf(run, name, made);
         if (keep) {
             // A kept file stays where it is; a copy goes into Backup (none when Backup holds the
             // same bytes already).
@@ -134,27 +170,16 @@ void TfrmCopy::ExtractAllFiles(TInstallFrontEnd& frontEnd, TInstallRun& run) {
         }
 
         // The new file is written in full under a name of its own and checked before the old one is
-        // touched: a full drive or a damaged entry leaves the old file in its place.
+        // touched: a full drive or a damaged entry leaves the old file in its place. It is measured
+        // while it is written: its digest goes into the record without a second read.
         const auto* info = dynamic_cast<const TCompressedFileInfo*>(entries.Objects(index));
         TNewFile file = transaction.NewFile(name);
         const std::string written = AddTrailingBackslash(folder.Root()) + file.Name;
-        // A handler of the component's own still decides first whether the entry is written.
-        Compress1->OnCheckFile = [&written, outer](std::string& path, TCProcessMode mode) {
-            if (outer) {
-                outer(path, mode);
-                if (path.empty() || path == "*") {
-                    return;
-                }
-            }
-            path = written;
-        };
-        Compress1->OnOpenOutput = [&file](const std::string&) { return DuplicateFileHandle(file.Handle()); };
-        selection.Clear();
-        selection.Add(name);
-        int64_t size = -1;
-        Sha256Digest digest{};
+        TCompress::TExpandedFile expanded;
         try {
-            Compress1->ExpandArchiveFiles(*archive, &selection);
+            if (info != nullptr) {
+                expanded = ExpandIntoNewFile(*Compress1, *archive, name, *info, file, written);
+            }
         } catch (const EInsufficientDiskSpace&) {
             // The drive filled after the check: told with the file and the drive.
             throw EInsufficientDiskSpace(Format(kDriveFull, target.c_str(), DriveOf(target).c_str()));
@@ -166,23 +191,22 @@ void TfrmCopy::ExtractAllFiles(TInstallFrontEnd& frontEnd, TInstallRun& run) {
             }
             throw;
         }
-        Compress1->OnCheckFile = outer;
-        Compress1->OnOpenOutput = nullptr;
         WrittenPoint(file.Handle());
         // Written means there, in full, under the name the loop gave it.
-        if (info == nullptr || selection.Count() != 1 || selection[0] != written ||
-            !ReadSizeAndDigest(file.Handle(), size, digest) || size != info->FullSize) {
+        if (info == nullptr || !WrittenInFull(expanded, written, info->FullSize, file)) {
             throw ENotWritten(Format(kNotWritten, target.c_str()));
         }
         // Flushed, then put in place: what is there goes into Backup or aside, or, when it holds
         // the same bytes, stays untouched.
         const TFileOutcome outcome = transaction.Place(
-            file, name, state.BackupReplacedFiles ? TReplaceRule::Backup : TReplaceRule::Aside);
+            file, name, state.BackupReplacedFiles ? TReplaceRule::Backup : TReplaceRule::Aside,
+            &expanded.Digest);
         if (outcome == TFileOutcome::MovedToBackup) {
             backup = TBackupAction::Moved;
         } else if (outcome == TFileOutcome::Unchanged) {
             backup = TBackupAction::Unchanged;
         }
+        frontEnd.FileWritten(name, expanded.Size, expanded.Digest);
         frontEnd.EntryDone(name, true, backup);
     }
 }

@@ -12,6 +12,7 @@
 
 #include "app/install_front_end.h"
 #include "app/preflight.h"
+#include "archive/compress.h"
 #include "framework/exceptions.h"
 #include "framework/forms.h"
 #include "framework/std_controls.h"
@@ -20,7 +21,6 @@
 #include "lifecycle/safe_files.h"
 #include "widgets/progress_controls.h"
 
-class TCompress;
 class TInstallFrontEnd;
 class TStream;
 
@@ -65,6 +65,23 @@ class TfrmCopy : public TForm, public TProgressControls {
 };
 
 extern TfrmCopy* frmCopy;
+
+// Expands the listed entry name (info: its line of a ListArchiveFiles list of archive) with compress
+// into the new file, whose full path is written, measuring it as it is written. A handler that
+// compress has already (OnCheckFile) still decides first whether the entry is written; it is given
+// back afterwards.
+TCompress::TExpandedFile ExpandIntoNewFile(TCompress& compress,
+                                           TStream& archive,
+                                           const std::string& name,
+                                           const TCompressedFileInfo& info,
+                                           TNewFile& file,
+                                           const std::string& written);
+// Whether the expansion wrote the new file in full where it was meant to go, and the file holds
+// that much now (its size asked of the open file, not of what was written).
+bool WrittenInFull(const TCompress::TExpandedFile& expanded,
+                   const std::string& written,
+                   int64_t fullSize,
+                   const TNewFile& file);
 
 // After an entry's expansion its file is not at its place with the entry's size.
 TANDREL_DECLARE_EXCEPTION(ENotWritten, Exception);

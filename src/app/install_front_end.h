@@ -4,8 +4,11 @@
 // calls: the front end only decides and listens.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <vector>
+
+#include "archive/sha256.h"
 
 // What happened to a file that was already in the destination before its entry was handled.
 enum class TBackupAction {
@@ -30,7 +33,9 @@ class TInstallFrontEnd {
     // Whether the progress window is shown while the files are expanded.
     virtual bool ShowsProgress() const = 0;
 
-    // The outcomes. written is false for an entry whose existing file was kept.
+    // The outcomes. A file written for an entry, as measured while it was written, just before its
+    // EntryDone. written is false for an entry whose existing file was kept.
+    virtual void FileWritten(const std::string& /*name*/, int64_t /*size*/, const Sha256Digest& /*digest*/) {}
     virtual void EntryDone(const std::string& /*name*/, bool /*written*/, TBackupAction /*backup*/) {}
     virtual void ShortcutWritten(const std::string& /*path*/) {}
     // The installation was registered for removal (where: the registry key written), or could not

@@ -20,27 +20,6 @@ namespace {
 
 TANDREL_DECLARE_EXCEPTION(ERegistrationFailed, Exception);
 
-// The size and SHA-256 of the file at path as it is now on disk.
-TRecordedFile ReadBack(const std::string& path) {
-    const UniqueFileHandle file(::CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                                              OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
-    if (!file) {
-        throw ERegistrationFailed("Cannot read " + path + " back: " + SystemErrorText(::GetLastError()));
-    }
-    int64_t size = 0;
-    Sha256Digest digest{};
-    if (!ReadSizeAndDigest(file.get(), size, digest)) {
-        throw ERegistrationFailed("Cannot read " + path + " back: " + SystemErrorText(::GetLastError()));
-    }
-    if (size > INT32_MAX) {
-        throw ERegistrationFailed(path + " is too large for the record");
-    }
-    TRecordedFile recorded;
-    recorded.Size = static_cast<int32_t>(size);
-    recorded.Digest = digest;
-    return recorded;
-}
-
 // The installed size of the files in the record, the uninstaller and the record itself.
 int64_t InstalledBytes(const TInstallRecord& record, int64_t extra) {
     int64_t installed = extra;
@@ -111,20 +90,30 @@ void TInstallRegistration::AfterExtraction() {
     }
 }
 
+void TInstallRegistration::FileWritten(const std::string& name, int64_t size, const Sha256Digest& digest) {
+    TRecordedFile file;
+    file.Name = name;
+    file.Digest = digest;
+    if (size < 0 || size > INT32_MAX) {
+        if (!failure_) {
+            failure_ = folder_ + name + " is too large for the record";
+        }
+        measured_.reset();
+        return;
+    }
+    file.Size = static_cast<int32_t>(size);
+    measured_ = std::move(file);
+}
+
 void TInstallRegistration::EntryDone(const std::string& name, bool written) {
     if (!written) {
         AddNameOnce(record_.Kept, name);
-        return;
+    } else if (measured_ && measured_->Name == name) {
+        record_.Files.push_back(std::move(*measured_));
+    } else if (!failure_) {
+        failure_ = "The size and digest of " + folder_ + name + " are not known";
     }
-    try {
-        TRecordedFile file = ReadBack(folder_ + name);
-        file.Name = name;
-        record_.Files.push_back(std::move(file));
-    } catch (const std::exception& error) {
-        if (!failure_) {
-            failure_ = error.what();
-        }
-    }
+    measured_.reset();
 }
 
 void TInstallRegistration::ShortcutWritten(const std::string& path) {
@@ -175,20 +164,13 @@ TRegistrationScope TInstallRegistration::Register(TInstallRun& run) {
         const std::string fresh = folder_ + file.Name;
         compress.ExceptionOnFileError = true;
         compress.SetTargetPath(folder_);
-        compress.OnCheckFile = [&fresh](std::string& path, TCProcessMode) { path = fresh; };
-        compress.OnOpenOutput = [&file](const std::string&) { return DuplicateFileHandle(file.Handle()); };
-        TStringList selection;
-        selection.Add(kUninstallerName);
-        compress.ExpandArchiveFiles(*archive, &selection);
-        int64_t size = -1;
-        Sha256Digest digest{};
-        if (selection.Count() != 1 || !ReadSizeAndDigest(file.Handle(), size, digest) ||
-            size != info->FullSize) {
-            throw ERegistrationFailed(
-                Format("The file %s was not written in full", (folder_ + file.Name).c_str()));
+        const TCompress::TExpandedFile expanded =
+            ExpandIntoNewFile(compress, *archive, entries[0], *info, file, fresh);
+        if (!WrittenInFull(expanded, fresh, info->FullSize, file)) {
+            throw ERegistrationFailed(Format(kNotWritten, fresh.c_str()));
         }
-        uninstallerSize_ = size;
-        transaction.Place(file, kUninstallerName, EarlierFileRule(run));
+        uninstallerSize_ = expanded.Size;
+        transaction.Place(file, kUninstallerName, EarlierFileRule(run), &expanded.Digest);
         uninstallerWritten_ = true;
     }
 
@@ -225,6 +207,11 @@ std::string RegistrationKeyName(TRegistrationScope scope) {
     return std::string(scope == TRegistrationScope::Machine ? "HKEY_LOCAL_MACHINE\\"
                                                             : "HKEY_CURRENT_USER\\") +
            kUninstallKey;
+}
+
+void TRecordingFrontEnd::FileWritten(const std::string& name, int64_t size, const Sha256Digest& digest) {
+    registration_.FileWritten(name, size, digest);
+    inner_.FileWritten(name, size, digest);
 }
 
 void TRecordingFrontEnd::EntryDone(const std::string& name, bool written, TBackupAction backup) {

@@ -50,8 +50,11 @@ class TInstallRegistration {
     // After the extraction loop has returned: of the folders missing before, those there now.
     void AfterExtraction();
 
-    // An entry done: a written file is read back for its size and digest. One that cannot be read
-    // makes every later Register fail (the record would miss it).
+    // A file written for an entry: its size and digest, measured while it was written.
+    void FileWritten(const std::string& name, int64_t size, const Sha256Digest& digest);
+    // An entry done: a kept file is named in the record. A written one that FileWritten did not
+    // measure just before, or one too large for the record, makes every later Register fail (the
+    // record would miss it).
     void EntryDone(const std::string& name, bool written);
     void ShortcutWritten(const std::string& path);
 
@@ -67,7 +70,8 @@ class TInstallRegistration {
     std::vector<std::string> missingFolders_;
     bool destinationMissing_ = false;
     TInstallRecord record_;
-    std::optional<std::string> failure_;  // a file that could not be read back
+    std::optional<std::string> failure_;     // a written file that the record cannot name
+    std::optional<TRecordedFile> measured_;  // the last file written, until its entry is done
     bool uninstallerWritten_ = false;
     bool recordWritten_ = false;
     int64_t uninstallerSize_ = 0;
@@ -86,6 +90,7 @@ class TRecordingFrontEnd : public TInstallFrontEnd {
     bool AskShortcuts() override { return inner_.AskShortcuts(); }
     bool AskReadme() override { return inner_.AskReadme(); }
     bool ShowsProgress() const override { return inner_.ShowsProgress(); }
+    void FileWritten(const std::string& name, int64_t size, const Sha256Digest& digest) override;
     void EntryDone(const std::string& name, bool written, TBackupAction backup) override;
     void ShortcutWritten(const std::string& path) override;
     void Registered(const std::string& where) override { inner_.Registered(where); }

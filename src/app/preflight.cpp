@@ -20,9 +20,15 @@ void CheckArchiveDigest(TStream& archive, std::string_view recorded) {
     }
     archive.SetPosition(0);
     Sha256 sha;
-    char buffer[65536];
-    for (int32_t count; (count = archive.Read(buffer, sizeof buffer)) > 0;) {
-        sha.Update(buffer, static_cast<size_t>(count));
+    if (auto* memory = dynamic_cast<TCustomMemoryStream*>(&archive)) {
+        // A resource is read where it lies.
+        sha.Update(memory->Memory(), static_cast<size_t>(memory->Size()));
+        archive.SetPosition(memory->Size());
+    } else {
+        char buffer[65536];
+        for (int32_t count; (count = archive.Read(buffer, sizeof buffer)) > 0;) {
+            sha.Update(buffer, static_cast<size_t>(count));
+        }
     }
     if (sha.Final() != expected) {
         throw EDamagedSetup(kDamagedSetup);
@@ -30,6 +36,15 @@ void CheckArchiveDigest(TStream& archive, std::string_view recorded) {
 }
 
 void CheckEmbeddedArchive(TStream& archive) {
+    // The program's own resources do not change while it runs: the same bytes, once found whole,
+    // are not hashed again.
+    static const void* verified = nullptr;
+    static int64_t verifiedSize = -1;
+    auto* memory = dynamic_cast<TCustomMemoryStream*>(&archive);
+    if (memory != nullptr && memory->Memory() == verified && memory->Size() == verifiedSize) {
+        archive.SetPosition(verifiedSize);
+        return;
+    }
     std::string recorded;
     try {
         TResourceStream digest(::GetModuleHandleA(nullptr), kArchiveDigestResource, kArchiveResourceType);
@@ -40,6 +55,10 @@ void CheckEmbeddedArchive(TStream& archive) {
         throw EDamagedSetup(kDamagedSetup);
     }
     CheckArchiveDigest(archive, recorded);
+    if (memory != nullptr) {
+        verified = memory->Memory();
+        verifiedSize = memory->Size();
+    }
 }
 
 std::optional<TDriveSpace> DriveSpaceOf(const std::string& folder) {

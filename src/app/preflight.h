@@ -60,7 +60,8 @@ inline constexpr const char kArchiveDigestResource[] = "DIGEST";
 // recorded, 64 hexadecimal digits and nothing else. Leaves the stream at its end.
 void CheckArchiveDigest(TStream& archive, std::string_view recorded);
 // CheckArchiveDigest against the digest resource of the program's own module; a missing digest
-// resource is a damaged setup file too.
+// resource is a damaged setup file too. The module's resource, once it has passed, is not hashed
+// again (the same memory, of the same size): later calls only move the stream to its end.
 void CheckEmbeddedArchive(TStream& archive);
 
 // A drive's room: its cluster size in bytes and the clusters free for this user.

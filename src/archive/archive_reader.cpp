@@ -9,6 +9,26 @@ int32_t SummingStream::Write(const void* buffer, int32_t count) {
     return count;
 }
 
+int32_t DigestingStream::Write(const void* buffer, int32_t count) {
+    if (count <= 0 || finished_) {
+        return 0;
+    }
+    const int32_t taken = target_.Write(buffer, count);
+    if (taken > 0) {
+        sha_.Update(buffer, static_cast<size_t>(taken));
+        size_ += taken;
+    }
+    return taken;
+}
+
+Sha256Digest DigestingStream::Digest() {
+    if (!finished_) {
+        finished_ = true;
+        digest_ = sha_.Final();
+    }
+    return digest_;
+}
+
 bool ReadNextEntry(TStream& archive, ArchiveEntry& entry) {
     entry.headerPos = archive.Position();
     uint8_t bytes[kFileHeaderSize];

@@ -11,6 +11,7 @@
 
 #include "archive/codec_driver.h"
 #include "archive/format.h"
+#include "archive/sha256.h"
 #include "framework/stream.h"
 
 // One entry as the walk finds it: its file header, its name and where it stands in the stream.
@@ -76,6 +77,27 @@ class SummingStream : public TStream {
   private:
     int64_t size_ = 0;
     uint32_t sum_ = 0;
+};
+
+// Passes every byte written to it on to target and keeps the count and the SHA-256 of the bytes
+// that target took: a file is written and measured in one pass, never read back. Its position is
+// that count.
+class DigestingStream : public TStream {
+  public:
+    explicit DigestingStream(TStream& target) : target_(target) {}
+    int32_t Read(void*, int32_t) override { return 0; }
+    int32_t Write(const void* buffer, int32_t count) override;
+    int64_t Seek(int64_t, SeekOrigin) override { return size_; }
+    int64_t Size() override { return size_; }
+    // The digest of every byte taken; the stream takes nothing more once it is asked.
+    Sha256Digest Digest();
+
+  private:
+    TStream& target_;
+    Sha256 sha_;
+    Sha256Digest digest_{};
+    int64_t size_ = 0;
+    bool finished_ = false;
 };
 
 // What testing one entry found.

@@ -111,38 +111,10 @@ void TCompressCore::ExpandArchiveFiles(TStream& archive, TStringList* selection)
                 break;
             }
         }
-        if (FreeSpaceFor(path) < file.FullSize) {
-            throw EInsufficientDiskSpace(msg::kInsufficientDiskSpace + path);
-        }
-        if (MakeDirectories) {
-            ForceTargetDirs(ExtractFilePath(path));
-        }
-        std::unique_ptr<TOutputFile> output;
-        try {
-            output = OpenOutputFile(path);
-        } catch (const EFCreateError&) {
-            if (ExceptionOnFileError) {
-                throw;
-            }
+        if (!ExpandEntryToFile(archive, entry, path, methodId, nullptr)) {
             archive.SetPosition(entry.NextHeaderPos());
             continue;
         }
-        try {
-            ExpandFileData(output->Stream(), archive, file, methodId, OnShowProgress);
-            output->SetFileDate(file.FileDate);
-        } catch (const EInvalidKey&) {
-            // A locked entry is not left behind without its key.
-            output.reset();
-            DeleteOutputFile(path);
-            throw;
-        } catch (...) {
-            // Other failures leave what was written, with its attributes.
-            output.reset();
-            SetAttributes(path, file.Attributes);
-            throw;
-        }
-        output.reset();
-        SetAttributes(path, file.Attributes);
         written.push_back(path);
         archive.SetPosition(entry.NextHeaderPos());
         total = WrappingAdd(total, file.FullSize);
@@ -153,6 +125,78 @@ void TCompressCore::ExpandArchiveFiles(TStream& archive, TStringList* selection)
             selection->Add(std::move(path));
         }
     }
+}
+
+bool TCompressCore::ExpandEntryToFile(TStream& archive,
+                                      const ArchiveEntry& entry,
+                                      const std::string& path,
+                                      const std::string& methodId,
+                                      TExpandedFile* measured) {
+    if (FreeSpaceFor(path) < entry.header.FullSize) {
+        throw EInsufficientDiskSpace(msg::kInsufficientDiskSpace + path);
+    }
+    if (MakeDirectories) {
+        ForceTargetDirs(ExtractFilePath(path));
+    }
+    std::unique_ptr<TOutputFile> output;
+    try {
+        output = OpenOutputFile(path);
+    } catch (const EFCreateError&) {
+        if (ExceptionOnFileError) {
+            throw;
+        }
+        return false;
+    }
+    try {
+        if (measured != nullptr) {
+            DigestingStream digesting(output->Stream());
+            ExpandFileData(digesting, archive, entry.header, methodId, OnShowProgress);
+            measured->Size = digesting.Size();
+            measured->Digest = digesting.Digest();
+            if (measured->Size != entry.header.FullSize) {
+                throw EBadChecksum(msg::kBadChecksum);
+            }
+        } else {
+            ExpandFileData(output->Stream(), archive, entry.header, methodId, OnShowProgress);
+        }
+        output->SetFileDate(entry.header.FileDate);
+    } catch (const EInvalidKey&) {
+        // A locked entry is not left behind without its key.
+        output.reset();
+        DeleteOutputFile(path);
+        throw;
+    } catch (...) {
+        // Other failures leave what was written, with its attributes.
+        output.reset();
+        SetAttributes(path, entry.header.Attributes);
+        throw;
+    }
+    output.reset();
+    SetAttributes(path, entry.header.Attributes);
+    return true;
+}
+
+TCompressCore::TExpandedFile TCompressCore::ExpandListedEntry(TStream& archive,
+                                                              const std::string& name,
+                                                              const TCompressedFileInfo& info) {
+    const std::string methodId = MethodIdentifier(ReadArchiveHeader(archive));
+    TExpandedFile expanded;
+    ArchiveEntry entry;
+    archive.SetPosition(info.HeaderPos);
+    if (info.HeaderPos < kArchiveHeaderSize || !ReadNextEntry(archive, entry) || entry.name != name) {
+        throw EInvalidHeader(msg::kInvalidHeader);
+    }
+    std::string path = OutputPath(targetPath_, entry.name);
+    if (OnCheckFile) {
+        OnCheckFile(path, TCProcessMode::Expand);
+        if (path.empty() || path == "*") {
+            return expanded;
+        }
+    }
+    if (ExpandEntryToFile(archive, entry, path, methodId, &expanded)) {
+        expanded.Path = path;
+    }
+    return expanded;
 }
 
 void TCompressCore::TestArchiveFiles(TStream& archive, const TStringList* selection) {
@@ -175,7 +219,8 @@ void TCompressCore::TestArchiveFiles(TStream& archive, const TStringList* select
 
 void TCompressCore::CheckListedEntries(TStream& archive,
                                        const TStringList& listed,
-                                       const std::function<void(const std::string& name)>& onEntry) {
+                                       const std::function<void(const std::string& name)>& onEntry,
+                                       bool decode) {
     for (int index = 0; index < listed.Count(); ++index) {
         if (listed.IndexOf(listed[index]) != index) {
             throw EInvalidHeader(msg::kInvalidHeader);
@@ -193,10 +238,12 @@ void TCompressCore::CheckListedEntries(TStream& archive,
         if (onEntry) {
             onEntry(entry.name);
         }
-        SummingStream output;
-        ExpandFileData(output, archive, entry.header, methodId, nullptr);
-        if (output.Size() != entry.header.FullSize) {
-            throw EBadChecksum(msg::kBadChecksum);
+        if (decode) {
+            SummingStream output;
+            ExpandFileData(output, archive, entry.header, methodId, nullptr);
+            if (output.Size() != entry.header.FullSize) {
+                throw EBadChecksum(msg::kBadChecksum);
+            }
         }
         ++reached;
         archive.SetPosition(entry.NextHeaderPos());

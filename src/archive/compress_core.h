@@ -101,15 +101,33 @@ class TCompressCore : public TComponent {
     // raise (EBadChecksum for a size that differs) before any file is touched.
     void TestArchiveFiles(TStream& archive, const TStringList* selection);
 
-    // The check pass before an installation: one walk over the archive that decodes and checks
-    // every entry as TestArchiveFiles does, and makes sure that the entries an expansion reaches are
-    // exactly the lines of listed (a ListArchiveFiles list), in its order. Raises EInvalidHeader when
-    // they are not (an entry that TotalSize leaves out, so that its expansion would write nothing),
-    // and when a name comes twice, ignoring ASCII case (a selection by name would write both into one
-    // file). onEntry (may be empty) hears each entry's name before it is decoded.
+    // The check pass before an installation: one walk over the archive that makes sure that the
+    // entries an expansion reaches are exactly the lines of listed (a ListArchiveFiles list), in its
+    // order, and, with decode, decodes and checks every entry as TestArchiveFiles does. Raises
+    // EInvalidHeader when they are not (an entry that TotalSize leaves out, so that its expansion
+    // would write nothing), and when a name comes twice, ignoring ASCII case (a selection by name
+    // would write both into one file). onEntry (may be empty) hears each entry's name before it is
+    // decoded.
     void CheckListedEntries(TStream& archive,
                             const TStringList& listed,
-                            const std::function<void(const std::string& name)>& onEntry);
+                            const std::function<void(const std::string& name)>& onEntry,
+                            bool decode = true);
+
+    // What expanding one listed entry wrote: the bytes and their SHA-256.
+    struct TExpandedFile {
+        std::string Path;  // where it went; empty when OnCheckFile skipped the entry or stopped
+        int64_t Size = 0;
+        Sha256Digest Digest{};
+    };
+    // Expands the entry that info describes (a line of ListArchiveFiles over the same archive) as
+    // ExpandArchiveFiles expands a selected entry (OnCheckFile, free space, folders, the output file,
+    // its checksum and key, date and attributes), reading its header at info's HeaderPos instead of
+    // walking the archive from the start, and measures what it writes while it writes it. Raises
+    // EBadChecksum when the entry expands to another size than its header's, EInvalidHeader when no
+    // entry of name stands at HeaderPos.
+    TExpandedFile ExpandListedEntry(TStream& archive,
+                                    const std::string& name,
+                                    const TCompressedFileInfo& info);
 
     TCompressEvent OnCompress;
     TExpandEvent OnExpand;
@@ -138,6 +156,14 @@ class TCompressCore : public TComponent {
   private:
     // The archive header, or for a stream too short to hold one a fresh header: an empty archive.
     TArchiveHeader ReadArchiveHeader(TStream& archive);
+    // Expands entry (its data at the stream's position) into the file at path, measuring what it
+    // writes into measured when given. False when the output file cannot be created and
+    // ExceptionOnFileError is off (nothing written).
+    bool ExpandEntryToFile(TStream& archive,
+                           const ArchiveEntry& entry,
+                           const std::string& path,
+                           const std::string& methodId,
+                           TExpandedFile* measured);
     // Decodes one entry's data into output and checks its checksum and key; progress (may be empty)
     // hears of each block read.
     void ExpandFileData(TStream& output,

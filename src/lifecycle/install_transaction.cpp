@@ -288,8 +288,11 @@ TNewFile TInstallTransaction::NewFile(std::string_view name) {
     return file;
 }
 
-TFileOutcome TInstallTransaction::Place(TNewFile& file, std::string_view name, TReplaceRule rule) {
-    return engine_->Place(file.File, name, rule);
+TFileOutcome TInstallTransaction::Place(TNewFile& file,
+                                        std::string_view name,
+                                        TReplaceRule rule,
+                                        const Sha256Digest* digest) {
+    return engine_->Place(file.File, name, rule, digest);
 }
 
 TFileOutcome TInstallTransaction::InstallText(std::string_view name,

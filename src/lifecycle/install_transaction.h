@@ -79,8 +79,12 @@ class TInstallTransaction {
     // A new file beside name, under a temporary name that must not exist ("<name>.~new", ".~new2").
     TNewFile NewFile(std::string_view name);
     // Flushes the new file and puts it in the place of name under the engine's rules for what is
-    // there (identical: untouched; else into Backup or aside). Raises ETransactionFailed.
-    TFileOutcome Place(TNewFile& file, std::string_view name, TReplaceRule rule);
+    // there (identical: untouched; else into Backup or aside). digest, when given, is what was
+    // measured of the new file while it was written. Raises ETransactionFailed.
+    TFileOutcome Place(TNewFile& file,
+                       std::string_view name,
+                       TReplaceRule rule,
+                       const Sha256Digest* digest = nullptr);
     // A file of text at name (the record), replacing what is there by the same rules.
     TFileOutcome InstallText(std::string_view name, std::string_view text, TReplaceRule rule);
     // A copy of the file name, which stays, into Backup.

@@ -362,7 +362,7 @@ std::string TTransaction::FreeName(std::string_view name, std::string_view suffi
     Raise(log_.Destination, "create file", std::string(name) + std::string(suffix), TFsStatus::Exists);
 }
 
-std::string TTransaction::BackupNameFor(std::string_view name, const Sha256Digest& digest) {
+std::string TTransaction::BackupNameFor(std::string_view name, int64_t size, const Sha256Digest& digest) {
     const std::string backup = std::string(kBackupPrefix) + std::string(name);
     const size_t dot = backup.rfind('.');
     const size_t slash = backup.rfind('\\');
@@ -374,7 +374,7 @@ std::string TTransaction::BackupNameFor(std::string_view name, const Sha256Diges
         if (info.Kind == TItemKind::Missing) {
             return candidate;
         }
-        if (info.Kind == TItemKind::File && DigestOf(candidate) == digest) {
+        if (info.Kind == TItemKind::File && info.Size == size && DigestOf(candidate) == digest) {
             return {};
         }
     }
@@ -426,14 +426,16 @@ uint64_t TTransaction::Move(TStepAction action, std::string_view from, std::stri
 }
 
 TFileOutcome TTransaction::MoveOutOfTheWay(std::string_view name,
-                                           const Sha256Digest& digest,
+                                           int64_t size,
+                                           const std::optional<Sha256Digest>& known,
                                            TReplaceRule rule) {
     if (rule == TReplaceRule::Aside) {
         Move(TStepAction::Aside, name, FreeName(name, kAsideSuffix));
         return TFileOutcome::SetAside;
     }
     MakeFoldersOf(std::string(kBackupPrefix) + std::string(name));
-    const std::string backup = BackupNameFor(name, digest);
+    const Sha256Digest digest = known ? *known : DigestOf(name);
+    const std::string backup = BackupNameFor(name, size, digest);
     if (backup.empty()) {
         // A generation in Backup holds these bytes already: the file is only set aside.
         Move(TStepAction::Aside, name, FreeName(name, kAsideSuffix));
@@ -443,29 +445,48 @@ TFileOutcome TTransaction::MoveOutOfTheWay(std::string_view name,
     return TFileOutcome::MovedToBackup;
 }
 
-TFileOutcome TTransaction::Place(TNewFile& file, std::string_view name, TReplaceRule rule) {
-    // Durable before it is put in place: a rename is, unflushed data is not.
-    TFsStatus status = file.File->Flush();
-    file.File.reset();
-    if (status != TFsStatus::Ok) {
-        Raise(log_.Destination, "write", file.Name, status);
-    }
+TFileOutcome TTransaction::Place(TNewFile& file,
+                                 std::string_view name,
+                                 TReplaceRule rule,
+                                 const Sha256Digest* digest) {
+    // Durable before it is put in place: a rename is, unflushed data is not. A new file that turns
+    // out identical to the one in place is removed instead, and need not be flushed.
+    const auto flush = [&] {
+        if (file.File) {
+            const TFsStatus status = file.File->Flush();
+            file.File.reset();
+            if (status != TFsStatus::Ok) {
+                Raise(log_.Destination, "write", file.Name, status);
+            }
+        }
+    };
     TFileOutcome outcome = TFileOutcome::Written;
     const TItemInfo existing = Info(name);
     if (existing.Kind == TItemKind::Directory) {
+        flush();
         Raise(log_.Destination, "replace", name, TFsStatus::Denied);
     }
     if (existing.Kind == TItemKind::File) {
-        const Sha256Digest digest = DigestOf(name);
-        if (digest == DigestOf(file.Name)) {
-            status = fs_.Remove(file.Name);
-            if (status != TFsStatus::Ok) {
-                Raise(log_.Destination, "delete", file.Name, status);
+        // Files of different sizes differ: only one of the new file's size is compared by its bytes.
+        std::optional<Sha256Digest> old;
+        if (existing.Size == Info(file.Name).Size) {
+            if (digest == nullptr) {
+                flush();  // read back below
             }
-            return TFileOutcome::Unchanged;
+            old = DigestOf(name);
+            if (*old == (digest != nullptr ? *digest : DigestOf(file.Name))) {
+                file.File.reset();
+                const TFsStatus status = fs_.Remove(file.Name);
+                if (status != TFsStatus::Ok) {
+                    Raise(log_.Destination, "delete", file.Name, status);
+                }
+                return TFileOutcome::Unchanged;
+            }
         }
-        outcome = MoveOutOfTheWay(name, digest, rule);
+        flush();
+        outcome = MoveOutOfTheWay(name, existing.Size, old, rule);
     }
+    flush();
     Move(TStepAction::Put, file.Name, name);
     return outcome;
 }
@@ -483,7 +504,8 @@ TFileOutcome TTransaction::InstallFile(std::string_view name, std::string_view c
     if (status != TFsStatus::Ok) {
         Raise(log_.Destination, "write", file.Name, status);
     }
-    return Place(file, name, rule);
+    const Sha256Digest digest = Sha256Of(contents.data(), contents.size());
+    return Place(file, name, rule, &digest);
 }
 
 TFileOutcome TTransaction::CopyToBackup(std::string_view name) {
@@ -493,7 +515,8 @@ TFileOutcome TTransaction::CopyToBackup(std::string_view name) {
         Raise(log_.Destination, "read", name, status);
     }
     MakeFoldersOf(std::string(kBackupPrefix) + std::string(name));
-    const std::string target = BackupNameFor(name, Sha256Of(contents.data(), contents.size()));
+    const std::string target = BackupNameFor(name, static_cast<int64_t>(contents.size()),
+                                             Sha256Of(contents.data(), contents.size()));
     if (target.empty()) {
         return TFileOutcome::AlreadyBackedUp;
     }

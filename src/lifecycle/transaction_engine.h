@@ -22,6 +22,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -103,8 +104,14 @@ class TTransaction {
     void MakeFoldersOf(std::string_view name);
     // A new file for name, under a temporary name that did not exist ("<name>.~new", ".~new2").
     TNewFile NewFile(std::string_view name);
-    // Flushes the new file, closes it and puts it in name's place under the rules above.
-    TFileOutcome Place(TNewFile& file, std::string_view name, TReplaceRule rule);
+    // Flushes the new file, closes it and puts it in name's place under the rules above. digest,
+    // when given, is the SHA-256 of what was written into it (measured while it was written): it is
+    // not read again. A file in the way is hashed only when its size is the new file's, or when its
+    // backups are to be compared with it.
+    TFileOutcome Place(TNewFile& file,
+                       std::string_view name,
+                       TReplaceRule rule,
+                       const Sha256Digest* digest = nullptr);
     // NewFile, its contents and Place; the new bytes are compared first, so an identical file costs
     // no step at all.
     TFileOutcome InstallFile(std::string_view name, std::string_view contents, TReplaceRule rule);
@@ -138,11 +145,15 @@ class TTransaction {
     std::string FreeName(std::string_view name, std::string_view suffix);
     // The name in Backup for a file of name holding digest: the first free one of
     // Backup\<name>, Backup\<stem> (2)<ext>, ...; empty when one of them holds those bytes already.
-    std::string BackupNameFor(std::string_view name, const Sha256Digest& digest);
+    std::string BackupNameFor(std::string_view name, int64_t size, const Sha256Digest& digest);
     TItemInfo Info(std::string_view name);
     Sha256Digest DigestOf(std::string_view name);
     uint64_t Move(TStepAction action, std::string_view from, std::string_view to);
-    TFileOutcome MoveOutOfTheWay(std::string_view name, const Sha256Digest& digest, TReplaceRule rule);
+    // known: the digest of the file name when it has been read already.
+    TFileOutcome MoveOutOfTheWay(std::string_view name,
+                                 int64_t size,
+                                 const std::optional<Sha256Digest>& known,
+                                 TReplaceRule rule);
 
     TFileSystem& fs_;
     TSystemItems& system_;

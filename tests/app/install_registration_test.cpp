@@ -5,6 +5,7 @@
 
 #include <windows.h>
 
+#include <functional>
 #include <gtest/gtest.h>
 #include <string>
 #include <vector>
@@ -96,36 +97,81 @@ TEST(InstallRegistration, FoldersMadeDuringTheLoopAreRecorded) {
     EXPECT_EQ(interactive.Record().Folders, std::vector<std::string>{"."});
 }
 
-// A written file is read back for its size and digest; a kept one is named only; a file that cannot
-// be read back fails the registration rather than leave it out of the record.
-TEST(InstallRegistration, WrittenFilesAreReadBackAndAMissingOneFailsTheRegistration) {
+// A written file is recorded with the size and digest measured while it was written: the file is
+// not read back (here it is not even there, or holds other bytes). A kept one is named only. A
+// written entry that was not measured just before, or one too large for the record, fails the
+// registration rather than leave the file out of the record.
+TEST(InstallRegistration, WrittenFilesAreRecordedAsMeasuredAndAnUnmeasuredOneFailsTheRegistration) {
     FolderTree tree("registration");
     const std::string folder = tree.Folder("dest");
     const std::string content = "written by the setup";
+    const Sha256Digest digest = Sha256Of(content.data(), content.size());
     {
-        const UniqueFileHandle file(::CreateFileA((folder + "\\a.txt").c_str(), GENERIC_WRITE, 0, nullptr,
+        const UniqueFileHandle file(::CreateFileA((folder + "\\b.txt").c_str(), GENERIC_WRITE, 0, nullptr,
                                                   CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
         DWORD written = 0;
-        ASSERT_TRUE(
-            ::WriteFile(file.get(), content.data(), static_cast<DWORD>(content.size()), &written, nullptr));
+        ASSERT_TRUE(::WriteFile(file.get(), "other", 5, &written, nullptr));
     }
-
-    TInstallRegistration registration;
-    RunIn run(folder, false);
-    run.Folder.emplace(folder);
-    registration.BeforeExtraction(run, {"a.txt", "sites.ini", "gone.txt"});
-    registration.EntryDone("a.txt", true);
-    registration.EntryDone("sites.ini", false);
-    ASSERT_EQ(registration.Record().Files.size(), 1u);
-    EXPECT_EQ(registration.Record().Files[0].Name, "a.txt");
-    EXPECT_EQ(registration.Record().Files[0].Size, static_cast<int32_t>(content.size()));
-    EXPECT_EQ(registration.Record().Files[0].Digest, Sha256Of(content.data(), content.size()));
-    EXPECT_EQ(registration.Record().Kept, std::vector<std::string>{"sites.ini"});
-
-    registration.EntryDone("gone.txt", true);
-    run.Begin();
-    EXPECT_THROW(registration.Register(run), Exception);
-    EXPECT_EQ(::GetFileAttributesA((folder + "\\Uninstall.exe").c_str()), INVALID_FILE_ATTRIBUTES);
+    struct Case {
+        const char* name;
+        std::function<void(TInstallRegistration&)> done;
+        bool registers;
+    };
+    const Case cases[] = {
+        {"measured",
+         [&](TInstallRegistration& registration) {
+             registration.FileWritten("a.txt", static_cast<int64_t>(content.size()), digest);
+             registration.EntryDone("a.txt", true);
+             registration.FileWritten("b.txt", static_cast<int64_t>(content.size()), digest);
+             registration.EntryDone("b.txt", true);
+             registration.EntryDone("sites.ini", false);
+         },
+         true},
+        {"not measured", [&](TInstallRegistration& registration) { registration.EntryDone("a.txt", true); },
+         false},
+        {"measured for another entry",
+         [&](TInstallRegistration& registration) {
+             registration.FileWritten("b.txt", 1, digest);
+             registration.EntryDone("a.txt", true);
+         },
+         false},
+        {"measured once, done twice",
+         [&](TInstallRegistration& registration) {
+             registration.FileWritten("a.txt", 1, digest);
+             registration.EntryDone("a.txt", true);
+             registration.EntryDone("b.txt", true);
+         },
+         false},
+        {"too large",
+         [&](TInstallRegistration& registration) {
+             registration.FileWritten("a.txt", int64_t{INT32_MAX} + 1, digest);
+             registration.EntryDone("a.txt", true);
+         },
+         false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        TInstallRegistration registration;
+        RunIn run(folder, false);
+        run.Folder.emplace(folder);
+        registration.BeforeExtraction(run, {"a.txt", "b.txt", "sites.ini"});
+        c.done(registration);
+        if (c.registers) {
+            ASSERT_EQ(registration.Record().Files.size(), 2u);
+            for (const TRecordedFile& file : registration.Record().Files) {
+                EXPECT_EQ(file.Size, static_cast<int32_t>(content.size()));
+                EXPECT_EQ(file.Digest, digest);
+            }
+            EXPECT_EQ(registration.Record().Files[0].Name, "a.txt");
+            EXPECT_EQ(registration.Record().Files[1].Name, "b.txt");
+            EXPECT_EQ(registration.Record().Kept, std::vector<std::string>{"sites.ini"});
+            continue;
+        }
+        run.Begin();
+        EXPECT_THROW(registration.Register(run), Exception);
+        EXPECT_EQ(::GetFileAttributesA((folder + "\\Uninstall.exe").c_str()), INVALID_FILE_ATTRIBUTES);
+        run.Transaction->RollBack();
+    }
 }
 
 }  // namespace

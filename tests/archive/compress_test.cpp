@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 #include <map>
 
+#include "archive/sha256.h"
 #include "archive_test_support.h"
 #include "framework/exceptions.h"
 #include "framework/layout.h"
@@ -507,6 +508,58 @@ TEST_F(CompressTest, TheCheckPassAccountsForEveryListedEntry) {
     damaged[damaged.size() - 200] ^= 0x10;  // in the middle entry's coded data
     EXPECT_THROW(check(damaged), EBadChecksum);
     EXPECT_TRUE(FolderEntries(temp.Path()).empty());
+}
+
+// One listed entry expanded where its header stands, in any order, no walk from the start: the
+// same file as the whole expansion writes (bytes, time stamp, attributes, folders), measured as it
+// is written. What does not expand to its header's size, or no entry of that name at the listed
+// place, fails; a skipping handler writes nothing.
+TEST_F(CompressTest, AListedEntryExpandsWhereItStandsMeasuredAsItIsWritten) {
+    const std::vector<Entry> entries = {
+        {.name = "stored.txt", .data = TextBytes("stored bytes"), .method = cmNone, .attributes = 0x21},
+        {.name = "deep\\rle.bin", .data = Bytes(5000, 'A'), .method = cmRLE, .attributes = 0x22},
+        {.name = "lzh.bin", .data = NoiseBytes(70000, 5), .method = cmLZH, .attributes = 0x20},
+        {.name = "empty.txt", .method = cmNone},
+        {.name = "bad.bin", .data = NoiseBytes(3000, 6), .checksum = 7},
+        // Last: its coded size ends inside its own data, where no header follows.
+        {.name = "short.txt", .data = TextBytes("twelve bytes"), .method = cmNone, .compressedSize = 6},
+    };
+    const Bytes archive = MakeArchive(entries);
+    TCustomMemoryStream stream(archive.data(), static_cast<int64_t>(archive.size()));
+    TStringList listed;
+    compress.ListArchiveFiles(stream, listed);
+    ASSERT_EQ(listed.Count(), 6);
+    compress.MakeDirectories = true;
+    for (const int index : {3, 2, 0, 1}) {
+        SCOPED_TRACE(listed[index]);
+        const TCompress::TExpandedFile expanded =
+            compress.ExpandListedEntry(stream, listed[index], Info(listed, index));
+        const Bytes& data = entries[static_cast<size_t>(index)].data;
+        EXPECT_EQ(expanded.Path, Out(listed[index]));
+        EXPECT_EQ(expanded.Size, static_cast<int64_t>(data.size()));
+        EXPECT_EQ(expanded.Digest, Sha256Of(data.data(), data.size()));
+        EXPECT_EQ(ReadFileBytes(Out(listed[index])), data);
+        EXPECT_EQ(LocalDosTime(Out(listed[index])), kSampleDate);
+        EXPECT_EQ(DosBits(Out(listed[index])), entries[static_cast<size_t>(index)].attributes & 0x07u);
+    }
+    // A stored entry whose data is shorter than its size; a checksum that differs.
+    EXPECT_THROW(compress.ExpandListedEntry(stream, "bad.bin", Info(listed, 4)), EBadChecksum);
+    EXPECT_THROW(compress.ExpandListedEntry(stream, "short.txt", Info(listed, 5)), EBadChecksum);
+    // Another entry's place, a place inside the data or the archive header, past the end.
+    TCompressedFileInfo moved = Info(listed, 2);
+    for (const int32_t at : {Info(listed, 1).HeaderPos, Info(listed, 2).HeaderPos + 30, 0, 5,
+                             static_cast<int32_t>(archive.size()) - 3}) {
+        SCOPED_TRACE(at);
+        moved.HeaderPos = at;
+        EXPECT_THROW(compress.ExpandListedEntry(stream, "lzh.bin", moved), EInvalidHeader);
+    }
+    // A handler that skips or stops: nothing written, no path.
+    for (const char* answer : {"", "*"}) {
+        compress.OnCheckFile = [answer](std::string& path, TCProcessMode) { path = answer; };
+        ::DeleteFileA(Out("lzh.bin").c_str());
+        EXPECT_EQ(compress.ExpandListedEntry(stream, "lzh.bin", Info(listed, 2)).Path, "");
+        EXPECT_FALSE(FileExists(Out("lzh.bin")));
+    }
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -402,4 +402,92 @@ TEST(TransactionEngine, JournalBytesGrowLinearlyWithTheFiles) {
     EXPECT_LT(largeAgain, smallAgain * 21 / 10);
 }
 
+// A file in the way is read only when it could hold the new bytes (the same size) or when Backup's
+// generations must be compared with it, and then once; a generation of another size is never read;
+// the new file's bytes are not read again when their digest is given. The outcome is the rule's
+// whatever is read: identical untouched, else into Backup (never over other bytes) or aside.
+TEST(TransactionEngine, PlaceReadsOnlyWhatCouldBeIdenticalAndOnlyOnce) {
+    struct CountingFolder : TMemoryFolder {
+        using TMemoryFolder::TMemoryFolder;
+        std::vector<std::string> measured;
+        TFsStatus Measure(std::string_view name, int64_t& size, Sha256Digest& digest) override {
+            measured.emplace_back(name);
+            return TMemoryFolder::Measure(name, size, digest);
+        }
+    };
+    const std::string fresh = "new bytes";
+    const Sha256Digest digest = Sha256Of(fresh.data(), fresh.size());
+    // What is there before (a.txt, then Backup's generations), the rule, whether the new file's
+    // digest is given, the outcome, what is read, and Backup's generations afterwards.
+    using Files = std::vector<std::string>;
+    struct Case {
+        const char* name;
+        Files before;
+        TReplaceRule rule;
+        bool digestGiven;
+        TFileOutcome outcome;
+        Files measured;
+        Files backups;
+    };
+    const TReplaceRule aside = TReplaceRule::Aside;
+    const TReplaceRule backup = TReplaceRule::Backup;
+    const Case cases[] = {
+        {"nothing there", {}, backup, true, TFileOutcome::Written, {}, {}},
+        {"identical, digest given", {fresh}, backup, true, TFileOutcome::Unchanged, {"a.txt"}, {}},
+        {"identical, digest read",
+         {fresh},
+         aside,
+         false,
+         TFileOutcome::Unchanged,
+         {"a.txt", "a.txt.~new"},
+         {}},
+        {"same size, other bytes, aside", {"old bytes"}, aside, true, TFileOutcome::SetAside, {"a.txt"}, {}},
+        {"other size, aside", {"older"}, aside, true, TFileOutcome::SetAside, {}, {}},
+        {"same size, other bytes, into Backup once read",
+         {"old bytes", "a backup of another size"},
+         backup,
+         true,
+         TFileOutcome::MovedToBackup,
+         {"a.txt"},
+         {"a backup of another size", "old bytes"}},
+        {"other size, its identical generation found",
+         {"older", "other", "older"},
+         backup,
+         true,
+         TFileOutcome::SetAside,
+         {"a.txt", "Backup\\a.txt", "Backup\\a (2).txt"},
+         {"other", "older"}},
+    };
+    // Backup's generations of a.txt, from the first.
+    const auto generation = [](size_t index) {
+        return index == 0 ? std::string("Backup\\a.txt")
+                          : "Backup\\a (" + std::to_string(index + 1) + ").txt";
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        TState state;
+        state.Drive.Items[kTestRoot].Folder = true;
+        state.Drive.Items[std::string(kTestRoot) + "\\Backup"].Folder = true;
+        for (size_t index = 0; index < c.before.size(); ++index) {
+            Put(state, index == 0 ? "a.txt" : generation(index - 1), c.before[index]);
+        }
+        CountingFolder folder(state.Drive, kTestRoot);
+        TTransaction transaction(folder, state.System, kTestDestination, {});
+        TTransaction::TNewFile file = transaction.NewFile("a.txt");
+        ASSERT_EQ(file.File->Write(fresh), TFsStatus::Ok);
+        EXPECT_EQ(transaction.Place(file, "a.txt", c.rule, c.digestGiven ? &digest : nullptr), c.outcome);
+        EXPECT_EQ(folder.measured, c.measured);
+        transaction.Commit();
+        ASSERT_NE(FileAt(state, "a.txt"), nullptr);
+        EXPECT_EQ(*FileAt(state, "a.txt"), fresh);
+        for (size_t index = 0; index < c.backups.size(); ++index) {
+            ASSERT_NE(FileAt(state, generation(index)), nullptr) << index;
+            EXPECT_EQ(*FileAt(state, generation(index)), c.backups[index]) << index;
+        }
+        EXPECT_EQ(FileAt(state, generation(c.backups.size())), nullptr);
+        EXPECT_EQ(FileAt(state, "a.txt.~new"), nullptr);
+        EXPECT_EQ(FileAt(state, "a.txt.~old"), nullptr);
+    }
+}
+
 }  // namespace
