@@ -59,7 +59,9 @@ TTokenElevation ProcessTokenElevation() {
     return type == TokenElevationTypeLimited ? TTokenElevation::Limited : TTokenElevation::Default;
 }
 
-TElevatedRun RunElevatedAndWait(const std::wstring& program, const std::u16string& parameters) {
+TElevatedRun RunElevatedAndWait(const std::wstring& program,
+                                const std::u16string& parameters,
+                                const std::function<void()>& started) {
     const std::wstring wideParameters(parameters.begin(), parameters.end());
     const std::wstring folder = CurrentFolder();
     SHELLEXECUTEINFOW info{};
@@ -93,6 +95,9 @@ TElevatedRun RunElevatedAndWait(const std::wstring& program, const std::u16strin
         return run;
     }
     const UniqueKernelHandle process(info.hProcess);
+    if (started) {
+        started();
+    }
     if (::WaitForSingleObject(process.get(), INFINITE) != WAIT_OBJECT_0 ||
         !::GetExitCodeProcess(process.get(), &run.ExitCode)) {
         run.Error = ::GetLastError();
@@ -102,19 +107,27 @@ TElevatedRun RunElevatedAndWait(const std::wstring& program, const std::u16strin
     return run;
 }
 
-int RestartElevated(const char* program, int declinedCode, int failedCode) {
-    FaultPoint("restart elevated");
-    const std::wstring own = OwnProgramPathWide();
-    const TElevatedRun run = own.empty() ? TElevatedRun{false, 0, ::GetLastError()}
-                                         : RunElevatedAndWait(own, RestartArguments(ProcessCommandLine()));
+int RestartExitCode(const TElevatedRun& run, int declinedCode, int failedCode) {
     if (run.Ran) {
         return static_cast<int>(run.ExitCode);
     }
-    if (run.Error == ERROR_CANCELLED) {
-        WriteStandardError(program, "the administrator rights asked for were refused; nothing changed");
-        return declinedCode;
+    return run.Error == ERROR_CANCELLED ? declinedCode : failedCode;
+}
+
+int RestartElevated(const char* program,
+                    int declinedCode,
+                    int failedCode,
+                    const std::function<void()>& started) {
+    FaultPoint("restart elevated");
+    const std::wstring own = OwnProgramPathWide();
+    const TElevatedRun run = own.empty()
+                                 ? TElevatedRun{false, 0, ::GetLastError()}
+                                 : RunElevatedAndWait(own, RestartArguments(ProcessCommandLine()), started);
+    if (!run.Ran) {
+        WriteStandardError(program, run.Error == ERROR_CANCELLED
+                                        ? "the administrator rights asked for were refused; nothing changed"
+                                        : "could not start with administrator rights (error " +
+                                              std::to_string(run.Error) + "); nothing changed");
     }
-    WriteStandardError(program, "could not start with administrator rights (error " +
-                                    std::to_string(run.Error) + "); nothing changed");
-    return failedCode;
+    return RestartExitCode(run, declinedCode, failedCode);
 }

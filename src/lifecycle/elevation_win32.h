@@ -3,6 +3,7 @@
 
 #include <windows.h>
 
+#include <functional>
 #include <string>
 
 #include "lifecycle/elevation.h"
@@ -23,11 +24,21 @@ struct TElevatedRun {
 };
 
 // Starts program (a full path) with parameters through the elevation prompt, in the current
-// folder, waits for it to end and gives its exit code.
-TElevatedRun RunElevatedAndWait(const std::wstring& program, const std::u16string& parameters);
+// folder, calls started once the run has started (its program file is in use then), waits for it
+// to end and gives its exit code.
+TElevatedRun RunElevatedAndWait(const std::wstring& program,
+                                const std::u16string& parameters,
+                                const std::function<void()>& started = {});
 
-// Restarts the process elevated with its own command line and the restart switch, waits, and gives
-// the exit code to end with: the elevated run's; declinedCode when the prompt was refused;
-// failedCode when the run could not be started, which "<program>: ..." says on the standard
-// error.
-int RestartElevated(const char* program, int declinedCode, int failedCode);
+// The exit code to end with after run: the elevated run's; declinedCode when the prompt was
+// refused; failedCode when the run could not be started.
+int RestartExitCode(const TElevatedRun& run, int declinedCode, int failedCode);
+
+// Restarts the process elevated with its own command line and the restart switch (started as
+// above), waits, and gives the exit code to end with: the elevated run's; declinedCode when the
+// prompt was refused; failedCode when the run could not be started, which "<program>: ..." says on
+// the standard error.
+int RestartElevated(const char* program,
+                    int declinedCode,
+                    int failedCode,
+                    const std::function<void()>& started = {});

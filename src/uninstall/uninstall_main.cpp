@@ -170,8 +170,9 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
     // temporary folder inherits the rights). Nothing has been touched yet.
     if (options.Original.empty() &&
         RestartsElevated(ProcessTokenElevation(), !IsPerUserInstallation(), options.Restarted)) {
-        own.Release();  // the restarted run's copy moves this program's file aside meanwhile
-        return RestartElevated("Uninstall", kExitDeclined, kExitRemoveFailed);
+        // Held until the restarted run has started from it; then let go, since that run's copy
+        // moves this program's file out of the folder.
+        return RestartElevated("Uninstall", kExitDeclined, kExitRemoveFailed, [&own] { own.Release(); });
     }
     const std::string commandLine = CommandLineForLog(wideCommandLine, ToAnsiExact);
     Application->Initialize();
