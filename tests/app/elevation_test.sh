@@ -11,8 +11,17 @@ setup=$1 faults=$2 uninstall_faults=$3 program=$4 payload=$5
 source "$(dirname "${BASH_SOURCE[0]}")/../../scripts/lib/wine-test.sh" elevation || exit 1
 top="$drive_c/Elevation Test"
 cwd="$drive_c/elevation-cwd"
+key='Software\Microsoft\Windows\CurrentVersion\Uninstall\Tandrel'
 cleanup() {
     rm -rf "$top" "$cwd" "$drive_c"/elevation-*.log
+    # The entries of the installations made here, which the runs after this one must not upgrade.
+    for entry in "HKLM\\$key /reg:64" "HKCU\\$key"; do
+        # shellcheck disable=SC2086
+        if wine_as_user "$prefix" wine reg query $entry /v InstallLocation 2>/dev/null | grep -q 'Elevation Test'; then
+            # shellcheck disable=SC2086
+            wine_as_user "$prefix" wine reg delete $entry /f >/dev/null 2>&1
+        fi
+    done
     wine_test_done
 }
 trap cleanup EXIT
