@@ -22,6 +22,9 @@ cleanup() {
             wine_as_user "$prefix" wine reg delete $entry /f >/dev/null 2>&1
         fi
     done
+    # The restarts start the prefix's services, bound to this run's display: the next test starts
+    # with them gone.
+    wine_as_user "$prefix" wineserver -w
     wine_test_done
 }
 trap cleanup EXIT
