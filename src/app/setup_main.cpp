@@ -15,6 +15,7 @@
 #include "framework/application.h"
 #include "framework/unit_startup.h"
 #include "lifecycle/command_line_win32.h"
+#include "lifecycle/elevation_win32.h"
 #include "lifecycle/safe_library.h"
 #include "lifecycle/setup_command_line.h"
 #include "lifecycle/stale_removals.h"
@@ -42,6 +43,12 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
         RefuseCommandLine("tandrel-setup", "Setup", options.Error, SetupUsage(),
                           ShowsRefusal(switches.Switches));
         return kExitBadCommandLine;
+    }
+    // An administrator's limited token: a run that may need the machine starts itself again through
+    // the elevation prompt and ends with that run's code. Nothing has been touched yet.
+    if (!options.Help &&
+        RestartsElevated(ProcessTokenElevation(), options.NeedsMachine(), options.Restarted)) {
+        return RestartElevated("tandrel-setup", kExitElevationDeclined, kExitFailed);
     }
     Application->Initialize();
     if (options.Help) {

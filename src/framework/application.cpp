@@ -153,13 +153,16 @@ size_t MessageRunLimit() {
 
 }  // namespace
 
+std::string MessageBoxText(const std::string& text) {
+    return BreakLongRuns(text, MessageRunLimit());
+}
+
 void TApplication::HandleException(const std::exception& error) {
     if (OnException) {
         OnException(error);
         return;
     }
-    // A long path is broken at its backslashes, so that the box stays within the screen.
-    const std::string text = BreakLongRuns(ExceptionText(error), MessageRunLimit());
+    const std::string text = MessageBoxText(ExceptionText(error));
     ::MessageBoxA(::GetActiveWindow(), text.c_str(), title_.c_str(), MB_ICONSTOP | MB_OK);
 }
 

@@ -94,3 +94,8 @@ class TApplication : public TComponent {
 };
 
 extern TApplication* const Application;
+
+// text for a system message box: a run of characters without a blank (a long path) longer than the
+// box shows within half the screen is broken at its backslashes (see BreakLongRuns), since the box
+// breaks lines at blanks only and would grow wider than the screen.
+std::string MessageBoxText(const std::string& text);

@@ -25,6 +25,27 @@ inline constexpr size_t kPathLimit = 260;
 // accepted; nothing is read outside it.
 std::vector<std::u16string> SplitCommandLine(std::u16string_view commandLine);
 
+// One argument quoted for a command line, so that SplitCommandLine gives it back as it stands: in
+// quotation marks, with the backslashes before a quotation mark (and at the end) doubled and a
+// quotation mark escaped. For narrow and wide text alike.
+template <typename Char>
+std::basic_string<Char> QuotedArgument(std::basic_string_view<Char> argument) {
+    std::basic_string<Char> quoted(1, Char('"'));
+    size_t backslashes = 0;
+    for (const Char c : argument) {
+        if (c == Char('\\')) {
+            ++backslashes;
+            continue;
+        }
+        quoted.append(c == Char('"') ? backslashes * 2 + 1 : backslashes, Char('\\'));
+        backslashes = 0;
+        quoted += c;
+    }
+    quoted.append(backslashes * 2, Char('\\'));
+    quoted += Char('"');
+    return quoted;
+}
+
 // Converts a wide text to the ANSI code page exactly, or gives nothing when a character has no
 // exact form there (no look-alike is ever substituted).
 using TAnsiConversion = std::function<std::optional<std::string>(std::u16string_view)>;

@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include "framework/application.h"
 #include "lifecycle/run_log.h"
 
 std::optional<std::string> ToAnsiExact(std::u16string_view text) {
@@ -65,7 +66,7 @@ void RefuseCommandLine(const std::string& program,
                        bool showBox) {
     WriteStandardError(program, reason);
     if (showBox) {
-        const std::string text = reason + "\n\n" + usage;
+        const std::string text = MessageBoxText(reason) + "\n\n" + usage;
         ::MessageBoxA(nullptr, text.c_str(), caption.c_str(), MB_OK | MB_ICONERROR);
     }
 }

@@ -4,6 +4,7 @@
 #include <string_view>
 
 #include "lifecycle/command_line.h"
+#include "lifecycle/elevation.h"
 
 namespace {
 
@@ -76,6 +77,8 @@ TSetupOptions ParseSetupArguments(const std::vector<std::string>& arguments, siz
         } else if (IsSwitch(argument, "/NORESTART") || IsSwitch(argument, "/SUPPRESSMSGBOXES")) {
             // Deployment tools pass these to every installer: nothing here restarts the system, and
             // an unattended run never shows a box, so both are already what the run does.
+        } else if (IsSwitch(argument, kRestartedSwitch)) {
+            options.Restarted = true;  // added by the run that restarted itself elevated
         } else if (IsSwitch(argument, "/NOBACKUP")) {
             options.Backup = false;
             unattendedOnly = true;

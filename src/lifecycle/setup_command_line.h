@@ -11,6 +11,7 @@
 //     /ALLUSERS          for every user of the machine: needs administrator rights
 //     /LOG="file"        a plain-text log of the installation
 //     /? or /HELP        the usage
+//     /ELEVATED          given by a run that restarted itself elevated to that run (elevation.h)
 // Switches are case-insensitive. /DIR, /NOBACKUP, /NOICONS, /LOG, /CURRENTUSER and /ALLUSERS
 // belong to an unattended run
 // and need /SILENT or /VERYSILENT. Words that do not start with "/" are ignored (see
@@ -31,6 +32,8 @@ inline constexpr int kExitFileInUse = 5;    // a file to replace is held open (f
 inline constexpr int kExitDiskFull = 6;     // not enough disk space (before the first change, or rolled back)
 inline constexpr int kExitAnotherRun = 7;   // another Tandrel setup or removal is running: nothing changed
 inline constexpr int kExitNotElevated = 8;  // /ALLUSERS without administrator rights: nothing changed
+inline constexpr int kExitElevationDeclined =
+    9;  // the administrator rights asked for were refused: nothing changed
 
 struct TExitCodeMeaning {
     int Code;
@@ -46,6 +49,7 @@ inline constexpr TExitCodeMeaning kSetupExitCodes[] = {
     {kExitDiskFull, "not enough disk space"},
     {kExitAnotherRun, "another setup or removal is running"},
     {kExitNotElevated, "/ALLUSERS without administrator rights"},
+    {kExitElevationDeclined, "administrator rights refused"},
 };
 
 // The folder that an unattended run installs into without /DIR, and that Continue proposes.
@@ -75,8 +79,12 @@ struct TSetupOptions {
     // writes the refusal there. Any other fault (a value that could name another file than meant,
     // say) leaves even the log untouched.
     bool LogsRefusal = false;
+    bool Restarted = false;  // the restart switch: this is the run started elevated (see elevation.h)
 
     bool Unattended() const { return Mode != TSetupMode::Interactive; }
+    // Whether the run may need the machine (see elevation.h): anything but /CURRENTUSER. An
+    // interactive run asks for its folder later, and the proposal is the Program Files folder.
+    bool NeedsMachine() const { return Scope != TInstallScope::CurrentUser; }
 };
 
 // Reads the switches (the words after the program that start with "/"; any other word is skipped).

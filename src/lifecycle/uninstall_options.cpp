@@ -4,6 +4,7 @@
 
 #include "framework/sysutils.h"
 #include "lifecycle/command_line.h"
+#include "lifecycle/elevation.h"
 
 namespace {
 
@@ -42,6 +43,8 @@ TUninstallOptions ParseUninstallArguments(const std::vector<std::string>& argume
             }
         } else if (IsSwitch(argument, "/VERYSILENT")) {
             options.Mode = TUninstallMode::VerySilent;
+        } else if (IsSwitch(argument, kRestartedSwitch)) {
+            options.Restarted = true;  // added by the run that restarted itself elevated
         } else if (const std::optional<std::string> log = SwitchValue(argument, "/LOG")) {
             if (const std::optional<std::string> problem = LogFileProblem(*log)) {
                 fail(*problem);
@@ -91,23 +94,7 @@ std::string UninstallUsage() {
 }
 
 std::string QuoteArgument(std::string_view argument) {
-    std::string quoted = "\"";
-    size_t backslashes = 0;
-    for (const char c : argument) {
-        if (c == '\\') {
-            ++backslashes;
-            continue;
-        }
-        if (c == '"') {
-            quoted.append(backslashes * 2 + 1, '\\');
-        } else {
-            quoted.append(backslashes, '\\');
-        }
-        backslashes = 0;
-        quoted += c;
-    }
-    quoted.append(backslashes * 2, '\\');
-    return quoted + "\"";
+    return QuotedArgument(argument);
 }
 
 std::string CopyArguments(const TUninstallOptions& options,

@@ -8,6 +8,7 @@
 //                        validated exactly as the one beside the program
 //     /LOCK=number       given with /ORIGINAL: the handle, inherited by the copy, through which
 //                        the uninstaller hands the installation's lock over to it
+//     /ELEVATED          given by a run that restarted itself elevated to that run (elevation.h)
 // Switches are case-insensitive; words that do not start with "/" are ignored. Parsing is pure:
 // nothing is touched while the line is read.
 #pragma once
@@ -22,16 +23,18 @@ enum class TUninstallMode { Interactive, Silent, VerySilent };
 // The exit codes of the uninstaller, in every mode.
 inline constexpr int kExitRemoved = 0;       // removed; kept items are named in the log
 inline constexpr int kExitBadRecord = 1;     // bad command line, or a missing or damaged record
-inline constexpr int kExitDeclined = 2;      // the user answered No, or cancelled before anything went
+inline constexpr int kExitDeclined = 2;      // the user answered No, cancelled before anything went, or
+                                             // refused the administrator rights asked for
 inline constexpr int kExitRemoveFailed = 4;  // refused or failed
 inline constexpr int kExitRemoveInUse = 5;   // a file to remove is in use: nothing removed
 inline constexpr int kExitRemoveBusy = 7;    // another Tandrel setup or removal is running: nothing removed
 
 struct TUninstallOptions {
     TUninstallMode Mode = TUninstallMode::Interactive;
-    std::string LogFile;   // empty: no log
-    std::string Original;  // empty: this is the program in the installation's folder
-    uint64_t Lock = 0;     // the handed-over lock's handle value; 0: none
+    std::string LogFile;     // empty: no log
+    std::string Original;    // empty: this is the program in the installation's folder
+    uint64_t Lock = 0;       // the handed-over lock's handle value; 0: none
+    bool Restarted = false;  // the restart switch: this is the run started elevated (see elevation.h)
     // The command line had an error (its message); the rest holds what could be read, so that a
     // usable /LOG and /VERYSILENT still decide where the error is told.
     std::string Error;

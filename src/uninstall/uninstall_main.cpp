@@ -13,9 +13,11 @@
 #include "framework/sysutils.h"
 #include "framework/unit_startup.h"
 #include "lifecycle/command_line_win32.h"
+#include "lifecycle/elevation_win32.h"
 #include "lifecycle/fault_point.h"
 #include "lifecycle/folder_security.h"
 #include "lifecycle/install_transaction.h"
+#include "lifecycle/registration.h"
 #include "lifecycle/removal_plan.h"
 #include "lifecycle/safe_files.h"
 #include "lifecycle/safe_library.h"
@@ -33,6 +35,20 @@ std::string FullPath(const std::string& path) {
     char full[MAX_PATH + 1] = {};
     const DWORD length = ::GetFullPathNameA(path.c_str(), sizeof full, full, nullptr);
     return length == 0 || length >= sizeof full ? path : std::string(full);
+}
+
+// Whether the uninstaller's folder is a per-user installation: the current user's entry names it
+// and the machine's does not. Either entry can be missing or unreadable; only this one answer
+// spares the elevation prompt.
+bool IsPerUserInstallation() {
+    try {
+        const std::string folder = WithoutTrailingBackslash(ExtractFilePath(OwnProgramPath()));
+        const std::optional<std::string> user = RegisteredInstallLocation(TRegistrationScope::User);
+        const std::optional<std::string> machine = RegisteredInstallLocation(TRegistrationScope::Machine);
+        return user && SameFolder(*user, folder) && !(machine && SameFolder(*machine, folder));
+    } catch (const std::exception&) {
+        return false;
+    }
 }
 
 // Runs the front end of the mode with its log (when asked for) around run, and returns its code.
@@ -148,6 +164,15 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
         RefuseCommandLine("Uninstall", "Tandrel Uninstall", options.Error, UninstallUsage(),
                           ShowsRefusal(switches.Switches));
         return kExitBadRecord;
+    }
+    // An administrator's limited token: the removal of anything but a per-user installation starts
+    // itself again through the elevation prompt and ends with that run's code (its copy in the
+    // temporary folder inherits the rights). Nothing has been touched yet.
+    if (options.Original.empty() &&
+        RestartsElevated(ProcessTokenElevation(), !IsPerUserInstallation(), options.Restarted)) {
+        // Held until the restarted run has started from it; then let go, since that run's copy
+        // moves this program's file out of the folder.
+        return RestartElevated("Uninstall", kExitDeclined, kExitRemoveFailed, [&own] { own.Release(); });
     }
     const std::string commandLine = CommandLineForLog(wideCommandLine, ToAnsiExact);
     Application->Initialize();

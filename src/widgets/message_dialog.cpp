@@ -3,9 +3,11 @@
 #include <oleacc.h>
 
 #include <algorithm>
+#include <string_view>
 
 #include "framework/application.h"
 #include "framework/std_controls.h"
+#include "framework/sysutils.h"
 
 namespace {
 
@@ -43,6 +45,41 @@ constexpr int kButtonWidth = 50;
 constexpr int kButtonHeight = 14;
 constexpr int kButtonSpacing = 4;
 constexpr int kIconSize = 32;
+
+// The extent of the widest run of text's characters without a blank or a line break.
+int WidestRun(const TCanvas& canvas, std::string_view text) {
+    int widest = 0;
+    for (size_t start = 0; start < text.size();) {
+        const size_t end = std::min(text.find_first_of(" \n", start), text.size());
+        if (end > start) {
+            widest = std::max(widest, canvas.TextWidth(text.substr(start, end - start)));
+        }
+        start = end + 1;
+    }
+    return widest;
+}
+
+// text as the dialog shows it. Word wrapping breaks lines at blanks only, so a run wider than the
+// text's width (a long path) would widen the dialog past the screen: such a text gets line breaks
+// at backslashes, with runs ever shorter until every one fits (wide letters need shorter runs than
+// the average one). A text whose runs fit comes back unchanged, so every dialog that fitted looks
+// as it did.
+std::string FitWithinWidth(const TCanvas& canvas, const std::string& text, int width, int averageWidth) {
+    int widest = WidestRun(canvas, text);
+    if (widest <= width || averageWidth <= 0) {
+        return text;
+    }
+    std::string shown = text;
+    for (size_t longest = static_cast<size_t>(width / averageWidth); widest > width && longest > 1;) {
+        shown = BreakLongRuns(text, longest);
+        widest = WidestRun(canvas, shown);
+        if (widest > width) {
+            longest =
+                std::min(longest - 1, longest * static_cast<size_t>(width) / static_cast<size_t>(widest));
+        }
+    }
+    return shown;
+}
 
 }  // namespace
 
@@ -161,8 +198,9 @@ std::unique_ptr<TMessageForm> BuildMessageDialog(const std::string& text,
     form->averageWidth_ = letters.cx / 52;
     form->averageHeight_ = letters.cy;
 
+    const std::string shown = FitWithinWidth(canvas, text, ScreenWidth() / 2, form->averageWidth_);
     RECT textRect{0, 0, ScreenWidth() / 2, 0};
-    canvas.DrawText(text, textRect, DT_CALCRECT | DT_WORDBREAK);
+    canvas.DrawText(shown, textRect, DT_CALCRECT | DT_WORDBREAK);
     const SIZE textSize{textRect.right - textRect.left, textRect.bottom - textRect.top};
 
     LPCSTR icon = KindIcon(kind);
@@ -196,7 +234,7 @@ std::unique_ptr<TMessageForm> BuildMessageDialog(const std::string& text,
     message->SetParent(form.get());
     message->SetAutoSize(false);
     message->SetWordWrap(true);
-    message->SetCaption(text);
+    message->SetCaption(shown);
     const RECT& bounds = layout.messageBounds;
     message->SetBounds(bounds.left, bounds.top, bounds.right - bounds.left, bounds.bottom - bounds.top);
 

@@ -1,5 +1,7 @@
 // Message dialogs: a small fixed window built at run time with a stock icon, the message wrapped
-// to half the screen width and one row of buttons; it returns the code of the button pressed.
+// to half the screen width and one row of buttons; it returns the code of the button pressed. A run
+// of characters without a blank that is wider than that (a long path) is broken at its backslashes,
+// so that the dialog stays inside the screen; a message without one is shown as it is.
 //
 //     if (ShowMessageDialog("Create it?", mkConfirmation, mbYesNo, 0) == mrYes) ...
 //     ShowPlainMessage("Tandrel Setup Complete.");

@@ -460,6 +460,45 @@ TEST_F(Installation, AnyAnswerButYesToTheCreationQuestionLeavesThePanel) {
     }
 }
 
+// The creation question shows the destination whole; a path too long for one line of the dialog is
+// broken after backslashes (the text otherwise the same) and the dialog lies inside the screen. A
+// short path is shown as it is.
+TEST_F(Installation, TheCreationQuestionOfALongFolderStaysInsideTheScreen) {
+    StartAtDestinationPanel();
+    std::string longest = folder_.Path("long");
+    while (longest.size() + 7 <= 220) {
+        longest += "\\folder";
+    }
+    longest.append(220 - longest.size(), 'x');
+    for (const std::string& missing : {folder_.Path("short"), longest}) {
+        SCOPED_TRACE(missing);
+        const std::string question = "The directory " + missing + " does not exist. Create it?";
+        RECT shown{};
+        Reply no = kNo;
+        no.before = [&shown] { ::GetWindowRect(gui::FindDialog(), &shown); };
+        const std::vector<SeenDialog> seen = PressContinue(missing, {no});
+        ASSERT_EQ(seen.size(), 1u);
+        EXPECT_EQ(seen[0].caption, "Confirm");
+        EXPECT_EQ(seen[0].buttons, kYesNo);
+        std::string joined;
+        for (size_t i = 0; i < seen[0].text.size(); ++i) {
+            if (seen[0].text[i] == '\n') {
+                EXPECT_TRUE(i > 0 && seen[0].text[i - 1] == '\\') << seen[0].text;
+            } else {
+                joined += seen[0].text[i];
+            }
+        }
+        EXPECT_EQ(joined, question);
+        EXPECT_EQ(seen[0].text == question, missing != longest) << seen[0].text;
+        EXPECT_GE(shown.left, 0);
+        EXPECT_GE(shown.top, 0);
+        EXPECT_LE(shown.right, ::GetSystemMetrics(SM_CXSCREEN));
+        EXPECT_LE(shown.bottom, ::GetSystemMetrics(SM_CYSCREEN));
+        EXPECT_GT(shown.right, shown.left);
+        EXPECT_FALSE(FolderExists(missing));
+    }
+}
+
 // A folder made after the creation question is recorded as made by the setup; the installation is
 // registered without a word more to the user, its record naming every file as written.
 TEST_F(Installation, AnInstallationIntoAFolderItMadeIsRecordedAndRegisteredSilently) {

@@ -61,8 +61,8 @@ check_program() {  # exe original-name description execution-level dpi-aware utf
         fail "$name: fixed version '$fixed'"
 }
 
-check_program "$setup" tandrel-setup.exe "Tandrel Setup" highestAvailable true yes
-check_program "$uninstaller" Uninstall.exe "Tandrel Uninstall" highestAvailable true yes
+check_program "$setup" tandrel-setup.exe "Tandrel Setup" asInvoker true yes
+check_program "$uninstaller" Uninstall.exe "Tandrel Uninstall" asInvoker true yes
 check_program "$program" Tandrel.exe "Tandrel FTP client" asInvoker false no
 check_program "$tcompress" tcompress.exe "Tandrel archive tool" asInvoker false no
 

@@ -103,6 +103,34 @@ inline std::string StaticTexts(HWND box) {
     return texts;
 }
 
+// start followed by "\Folder" until it is at least length characters long: a long path.
+inline std::string LongPath(std::string start, size_t length) {
+    while (start.size() < length) {
+        start += "\\Folder";
+    }
+    return start;
+}
+
+// What a box shows of a text with long paths: its longest run of characters without a blank or a
+// line break, and the text with the line breaks taken out.
+struct BoxLines {
+    size_t longestRun = 0;
+    std::string joined;
+};
+
+inline BoxLines ReadBoxLines(const std::string& shown) {
+    BoxLines lines;
+    size_t run = 0;
+    for (const char c : shown) {
+        run = c == ' ' || c == '\n' || c == '\r' ? 0 : run + 1;
+        lines.longestRun = run > lines.longestRun ? run : lines.longestRun;
+        if (c != '\n' && c != '\r') {
+            lines.joined += c;
+        }
+    }
+    return lines;
+}
+
 // Presses the button with this caption by sending it a click, as the mouse would.
 inline bool PressButton(HWND window, const std::string& caption) {
     HWND button = ChildWithText(window, caption);
@@ -164,5 +192,26 @@ class Driver {
     std::atomic<bool> found_{false};
     std::thread worker_;
 };
+
+// Runs show, which opens a system message box captioned caption, while a helper thread reads the
+// box (its rectangle and its text) and presses OK.
+struct SeenBox {
+    bool found = false;
+    RECT bounds{};
+    std::string text;
+};
+
+inline SeenBox ShowAndReadBox(const std::string& caption, const std::function<void()>& show) {
+    SeenBox seen;
+    Driver driver(caption, [&seen](HWND window) {
+        ::GetWindowRect(window, &seen.bounds);
+        seen.text = StaticTexts(window);
+        PressButton(window, "OK");
+    });
+    show();
+    driver.Join();
+    seen.found = driver.Found();
+    return seen;
+}
 
 }  // namespace gui

@@ -257,37 +257,19 @@ TEST(ErrorBox, ALongPathIsBrokenSoThatTheBoxStaysWithinTheScreen) {
     const std::string title = Application->Title();
     Application->SetTitle("Error box width");
     auto handler = std::exchange(Application->OnException, nullptr);  // the box itself, this once
-    std::string path = "C:";
-    while (path.size() < 250) {
-        path += "\\Folder";
-    }
-    RECT box{};
-    std::string shown;
-    gui::Driver driver("Error box width", [&](HWND window) {
-        ::GetWindowRect(window, &box);
-        shown = gui::StaticTexts(window);
-        gui::PressButton(window, "OK");
-    });
-    Application->HandleException(Exception("Cannot create " + path));
-    driver.Join();
+    const std::string path = gui::LongPath("C:", 250);
+    const gui::SeenBox box = gui::ShowAndReadBox(
+        "Error box width", [&path] { Application->HandleException(Exception("Cannot create " + path)); });
+    const std::string& shown = box.text;
     Application->SetTitle(title);
     Application->OnException = std::move(handler);
-    ASSERT_TRUE(driver.Found());
-    EXPECT_LE(box.right - box.left, ::GetSystemMetrics(SM_CXSCREEN));
+    ASSERT_TRUE(box.found);
+    EXPECT_LE(box.bounds.right - box.bounds.left, ::GetSystemMetrics(SM_CXSCREEN));
     // The box breaks lines at blanks only (Wine's also cuts a word wider than the screen): the path
     // itself is broken into runs that fit half the screen, in characters of at least 5 pixels.
-    std::string joined;
-    size_t run = 0;
-    size_t longestRun = 0;
-    for (const char c : shown) {
-        run = c == ' ' || c == '\n' || c == '\r' ? 0 : run + 1;
-        longestRun = std::max(longestRun, run);
-        if (c != '\n' && c != '\r') {
-            joined += c;
-        }
-    }
-    EXPECT_LE(longestRun, static_cast<size_t>(::GetSystemMetrics(SM_CXSCREEN) / 2 / 5)) << shown;
-    EXPECT_NE(joined.find("Cannot create " + path + "."), std::string::npos) << shown;
+    const gui::BoxLines lines = gui::ReadBoxLines(shown);
+    EXPECT_LE(lines.longestRun, static_cast<size_t>(::GetSystemMetrics(SM_CXSCREEN) / 2 / 5)) << shown;
+    EXPECT_NE(lines.joined.find("Cannot create " + path + "."), std::string::npos) << shown;
 }
 
 }  // namespace

@@ -301,7 +301,7 @@ TEST(SetupCommandLine, TheUsageListsEveryExitCode) {
     ASSERT_NE(listed, std::string::npos);
     size_t at = listed;
     for (const int code : {kExitInstalled, kExitBadCommandLine, kExitFailed, kExitFileInUse, kExitDiskFull,
-                           kExitAnotherRun, kExitNotElevated}) {
+                           kExitAnotherRun, kExitNotElevated, kExitElevationDeclined}) {
         std::string line = "\n";
         line.append(std::to_string(code)).append(" ");
         const size_t found = usage.find(line, at);

@@ -101,6 +101,7 @@ response_for() {  # meaning
     *"in use"*) echo fileInUse ;;
     *"disk space"*) echo diskFull ;;
     *"without administrator rights"*) echo invalidParameter ;;
+    *"rights that the run asked for were refused"*) echo cancelledByUser ;;
     "Another Tandrel setup"*) echo installInProgress ;;
     *"failed for another reason"*) echo contactSupport ;;
     *) echo "?" ;;

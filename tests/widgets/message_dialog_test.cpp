@@ -3,6 +3,7 @@
 // real modal loop (a helper thread finds the dialog and presses its buttons or keys).
 #include "widgets/message_dialog.h"
 
+#include <algorithm>
 #include <gtest/gtest.h>
 #include <optional>
 #include <string>
@@ -102,11 +103,16 @@ struct Measured {
     SIZE text;
 };
 
+// The font of a new form, which the dialog is built with.
+UniqueFont DialogFont(HDC screen) {
+    const int ppi = ::GetDeviceCaps(screen, LOGPIXELSY);
+    return UniqueFont(::CreateFontA(-::MulDiv(8, ppi, 72), 0, 0, 0, FW_NORMAL, 0, 0, 0, DEFAULT_CHARSET, 0, 0,
+                                    0, 0, "MS Sans Serif"));
+}
+
 Measured Measure(const std::string& text) {
     WindowDc screen(nullptr);
-    const int ppi = ::GetDeviceCaps(screen.get(), LOGPIXELSY);
-    UniqueFont font(::CreateFontA(-::MulDiv(8, ppi, 72), 0, 0, 0, FW_NORMAL, 0, 0, 0, DEFAULT_CHARSET, 0, 0,
-                                  0, 0, "MS Sans Serif"));
+    const UniqueFont font = DialogFont(screen.get());
     SelectGuard select(screen.get(), font.get());
     SIZE letters{};
     ::GetTextExtentPoint32A(screen.get(), "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz", 52,
@@ -116,12 +122,44 @@ Measured Measure(const std::string& text) {
     return Measured{letters.cx / 52, letters.cy, SIZE{rect.right - rect.left, rect.bottom - rect.top}};
 }
 
+// The extent of the widest run without a blank or a line break: a run wider than the text's width
+// is not broken by word wrapping (some renderers break at backslashes too; the dialog must not rely
+// on it).
+int WidestRun(const std::string& text) {
+    WindowDc screen(nullptr);
+    const UniqueFont font = DialogFont(screen.get());
+    SelectGuard select(screen.get(), font.get());
+    int widest = 0;
+    size_t start = 0;
+    while (start < text.size()) {
+        size_t end = text.find_first_of(" \n", start);
+        end = end == std::string::npos ? text.size() : end;
+        SIZE size{};
+        ::GetTextExtentPoint32A(screen.get(), text.data() + start, static_cast<int>(end - start), &size);
+        widest = std::max<int>(widest, size.cx);
+        start = end + 1;
+    }
+    return widest;
+}
+
 void ExpectBounds(const TControl* control, const RECT& bounds) {
     ASSERT_NE(control, nullptr);
     EXPECT_EQ(control->Left(), bounds.left) << control->Name();
     EXPECT_EQ(control->Top(), bounds.top) << control->Name();
     EXPECT_EQ(control->Width(), bounds.right - bounds.left) << control->Name();
     EXPECT_EQ(control->Height(), bounds.bottom - bounds.top) << control->Name();
+}
+
+std::string WithoutLineBreaks(std::string text) {
+    text.erase(std::remove(text.begin(), text.end(), '\n'), text.end());
+    return text;
+}
+
+void ExpectWithinScreen(const TMessageForm& form, const std::string& text) {
+    EXPECT_GE(form.Left(), 0) << text;
+    EXPECT_GE(form.Top(), 0) << text;
+    EXPECT_LE(form.Left() + form.Width(), ::GetSystemMetrics(SM_CXSCREEN)) << text;
+    EXPECT_LE(form.Top() + form.Height(), ::GetSystemMetrics(SM_CYSCREEN)) << text;
 }
 
 // Checks a built dialog against the layout recomputed from the measured font.
@@ -173,7 +211,7 @@ TEST(MessageDialogBuild, FiguresRecomputedFromTheMeasuredFont) {
     ExpectBuiltAsComputed("", mkWarning, mbYesNoCancel);
 }
 
-TEST(MessageDialogBuild, LongTextWrapsAtHalfTheScreenAndALongWordWidensTheDialog) {
+TEST(MessageDialogBuild, LongTextWrapsAtHalfTheScreenAndALongWordIsBrokenWithinIt) {
     const int half = ::GetSystemMetrics(SM_CXSCREEN) / 2;
     std::string longText;
     for (int i = 0; i < 40; ++i) {
@@ -184,16 +222,50 @@ TEST(MessageDialogBuild, LongTextWrapsAtHalfTheScreenAndALongWordWidensTheDialog
     EXPECT_GE(wrapped.text.cy, 4 * wrapped.averageHeight);  // several lines
     ExpectBuiltAsComputed(longText, mkInformation, mbYesNo);
 
-    const std::string word(150, 'W');  // one word wider than half the screen is not broken
-    const Measured single = Measure(word);
-    EXPECT_GT(single.text.cx, half);
-    EXPECT_EQ(single.text.cy, single.averageHeight);
-    ExpectBuiltAsComputed(word, mkWarning, mbOK);
+    // One word wider than half the screen, of letters wider than the average one: broken into
+    // lines that fit, nothing lost.
+    const std::string word(150, 'W');
+    EXPECT_GT(Measure(word).text.cx, half);
     std::unique_ptr<TMessageForm> form = BuildMessageDialog(word, mkWarning, mbOK);
-    EXPECT_GT(form->ClientWidth(), half);
+    const std::string shown = dynamic_cast<TLabel*>(form->FindComponent("Message"))->Caption();
+    EXPECT_EQ(WithoutLineBreaks(shown), word);
+    EXPECT_GT(std::count(shown.begin(), shown.end(), '\n'), 1);
+    EXPECT_LE(WidestRun(shown), half);
+    EXPECT_LE(Measure(shown).text.cx, half);
+    ExpectWithinScreen(*form, word);
 
     std::unique_ptr<TMessageForm> empty = BuildMessageDialog("", mkError, mbOK);
     EXPECT_GE(empty->Layout().blockHeight, 32);
+}
+
+// Every length of destination in the creation question, up to past the longest folder a run
+// accepts: a text that fits is shown as it is, in the dialog it always had; a longer one is broken
+// after backslashes only, and the dialog lies inside the screen.
+TEST(MessageDialogBuild, EveryLengthOfPathKeepsTheDialogInsideTheScreen) {
+    const int half = ::GetSystemMetrics(SM_CXSCREEN) / 2;
+    std::string path = "C:\\Program Files";
+    int broken = 0;
+    for (int level = 0; path.size() < 280; ++level) {
+        path += level % 9 == 0 ? '\\' : static_cast<char>('a' + level % 26);  // one longer each time
+        const std::string text = "The directory " + path + " does not exist. Create it?";
+        SCOPED_TRACE(text);
+        if (WidestRun(text) <= half) {
+            ExpectBuiltAsComputed(text, mkConfirmation, mbYesNo);
+            continue;
+        }
+        ++broken;
+        std::unique_ptr<TMessageForm> form = BuildMessageDialog(text, mkConfirmation, mbYesNo);
+        const std::string shown = dynamic_cast<TLabel*>(form->FindComponent("Message"))->Caption();
+        EXPECT_EQ(WithoutLineBreaks(shown), text);
+        for (size_t at = shown.find('\n'); at != std::string::npos; at = shown.find('\n', at + 1)) {
+            ASSERT_GT(at, 0u);
+            EXPECT_EQ(shown[at - 1], '\\') << shown;
+        }
+        EXPECT_LE(WidestRun(shown), half);
+        EXPECT_LE(Measure(shown).text.cx, half);
+        ExpectWithinScreen(*form, text);
+    }
+    EXPECT_GT(broken, 100);  // the long ones were tried
 }
 
 TEST(MessageDialogBuild, ButtonsInBitOrderWithNamesCaptionsResultsAndRoles) {
