@@ -56,7 +56,10 @@ TEST(JournalLog, ReadsWholeRecordsAndStopsAtTheFirstTornOne) {
 TEST(JournalLog, EveryKindOfStepReadsBack) {
     const std::vector<TJournalStep> steps = {
         {TStepAction::Parent, "C:\\X", "", 0},
+        {TStepAction::Parent, "C:\\X\\Y", "", 1},
         {TStepAction::NewFolder, ".", "", 0},
+        {TStepAction::NewFolder, ".", "", 18446744073709551615u},
+        {TStepAction::NewFolder, "42 Backup", "", 0},
         {TStepAction::New, "Tandrel.exe.~new", "", 0},
         {TStepAction::Backup, "Tandrel.exe", "Backup\\Tandrel (2).exe", 12},
         {TStepAction::Aside, "sites.ini", "sites.ini.~old2", 18446744073709551615u},
@@ -65,7 +68,7 @@ TEST(JournalLog, EveryKindOfStepReadsBack) {
         {TStepAction::Entry, "user", "D:\\Old Place", 0},
         {TStepAction::Shortcut, "C:\\Users\\me\\SendTo\\Tandrel.lnk", "", 0},
     };
-    std::vector<std::string> texts = {kJournalLogHeading, "destination C:\\X\\Tandrel"};
+    std::vector<std::string> texts = {kJournalLogHeading, "destination C:\\X\\Y\\Tandrel"};
     for (const TJournalStep& step : steps) {
         texts.push_back(JournalStepText(step));
     }
