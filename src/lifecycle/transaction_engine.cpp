@@ -13,6 +13,8 @@ constexpr std::string_view kAsideSuffix = ".~old";
 constexpr std::string_view kBackupPrefix = "Backup\\";
 // The largest journal that is read back: a record per step, a few steps a file.
 constexpr size_t kMaxJournalBytes = kMaxRecordBytes;
+// The first line of the journals of earlier versions, written whole before each step.
+constexpr std::string_view kWholeJournalHeading = "Tandrel install journal 1";
 // The deepest chain of folders made for a new destination that is judged.
 constexpr int kMaxNewChain = 64;
 
@@ -636,6 +638,13 @@ TRecovery RecoverInterruptedRun(TFileSystem& fs, TSystemItems& system, const std
     if (read != TFsStatus::Ok) {
         throw ERollBackFailed("The journal " + path + " cannot be read (" + StatusText(read) +
                               "); it is left as it is");
+    }
+    if (std::string_view(text).substr(0, kWholeJournalHeading.size()) == kWholeJournalHeading) {
+        // Its steps carry no identities: undone, they could delete or replace what is not the
+        // run's own (an old version already put back, a user's file), so nothing is touched.
+        throw ERollBackFailed("The journal " + path +
+                              " was written by an earlier version of Setup, whose interrupted changes cannot "
+                              "be undone safely; it is left as it is, with everything it names");
     }
     TJournalLog log;
     try {

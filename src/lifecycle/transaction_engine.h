@@ -216,8 +216,8 @@ struct TRecovery {
 // A journal left in the folder by a run that did not end: a committed one is finished, any other
 // rolled back (appending its progress). The folders that run made above and for the destination are
 // not removed, and neither is the journal that names them: they are handed to the next run, which
-// needs them. Raises ERollBackFailed (nothing else changed) when the journal cannot be read, names
-// another folder or a step that no run takes, or cannot be undone whole.
+// needs them. Raises ERollBackFailed (nothing else changed) when the journal cannot be read, is of
+// an earlier format, names another folder or a step that no run takes, or cannot be undone whole.
 TRecovery RecoverInterruptedRun(TFileSystem& fs, TSystemItems& system, const std::string& destination);
 
 // What a removal left and why, for its closing message.

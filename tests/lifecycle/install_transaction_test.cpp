@@ -185,9 +185,10 @@ TEST_F(Transaction, ARollBackThatCannotCompleteSaysWhatIsLeft) {
     WriteJournal({kJournalLogHeading, "destination C:\\Elsewhere", "new a.txt.~new"});
     EXPECT_THROW(RecoverInterruptedRun(folder), ERollBackFailed);
     EXPECT_TRUE(Exists(root_ + "\\" + kJournalName));
+    // One of the earlier, whole-file format is refused, and stays with everything it names.
     Write(root_ + "\\" + kJournalName, "Tandrel install journal 1\r\ndestination C:\\T\r\n");
-    RecoverInterruptedRun(folder);
-    EXPECT_FALSE(Exists(root_ + "\\" + kJournalName));
+    EXPECT_THROW(RecoverInterruptedRun(folder), ERollBackFailed);
+    EXPECT_TRUE(Exists(root_ + "\\" + kJournalName));
     EXPECT_EQ(Read(root_ + "\\a.txt"), "the user's a");
 }
 

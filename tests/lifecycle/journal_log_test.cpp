@@ -173,6 +173,33 @@ TEST(JournalLog, RecoveryUndoesOnlyWhatTheRunWrote) {
     }
 }
 
+// A journal of the earlier, whole-file format names its steps without identities: undone, they
+// could delete what is not the run's own. It is refused, and nothing is changed, by a recovery and
+// by a setup run.
+TEST(JournalLog, AJournalOfTheEarlierFormatIsRefusedAndEverythingStays) {
+    const std::string old =
+        "Tandrel install journal 1\r\ndestination C:\\X\r\nfolder Backup\r\n"
+        "new Tandrel.exe.~tnew1\r\nbackup Tandrel.exe>Backup\\Tandrel.exe\r\n"
+        "put Tandrel.exe.~tnew1>Tandrel.exe\r\ndone 3\r\n";
+    TFolderState state;
+    state.Put("Tandrel.exe", "a program put back by hand");
+    state.Drive.Items["X\\Backup"].Folder = true;
+    state.Put("Backup\\Tandrel.exe", "the old program");
+    state.Put(kJournalName, old);
+    const std::string before = state.Drive.Dump();
+    try {
+        state.Recover();
+        ADD_FAILURE() << "recovered";
+    } catch (const ERollBackFailed& error) {
+        EXPECT_NE(error.Message().find("C:\\X\\Uninstall.jnl was written by an earlier version"),
+                  std::string::npos)
+            << error.Message();
+    }
+    EXPECT_EQ(state.Drive.Dump(), before);
+    EXPECT_EQ(RunSetup(state.Drive, state.System, Version1(), {}).ExitCode, 4);
+    EXPECT_EQ(state.Drive.Dump(), before);
+}
+
 // A roll back appends what it has undone: stopped in the middle, its journal says how far it got, and
 // the next recovery appends after the last whole record, cutting off a torn one.
 TEST(JournalLog, RollBackRecordsItsProgressAfterTheLastWholeRecord) {
