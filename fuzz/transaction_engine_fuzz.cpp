@@ -3,8 +3,9 @@
 // data, or a failure: a full drive, access denied, in use) and at which operation of the next
 // process. The processes are the run and, after it, the runs that recover it. After each process
 // that ends, the state is the one before the run or the one after it (or, when a recovery failed,
-// one whose journal keeps what is left); after each crash nothing that
-// the run keeps is lost; a last run without faults ends exactly as a clean run does.
+// one whose journal keeps what is left, or a new destination left under its temporary name); after
+// each crash nothing that the run keeps is lost; a last run without faults ends exactly as a clean
+// run does.
 #include <cstddef>
 #include <cstdint>
 #include <map>
@@ -87,9 +88,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             } else if (scenario != 3) {
                 FUZZ_CHECK(result.ExitCode == 4 || result.ExitCode == 5 || result.ExitCode == 6);
                 // Rolled back (to the state after an earlier run that had committed, or before it); or
-                // a recovery that failed itself, whose journal keeps what is left.
+                // a recovery that failed itself, whose journal keeps what is left; or a new
+                // destination left under its temporary name, which the next run clears.
                 FUZZ_CHECK(now == initial.Dump() || now == emptyDestination.Dump() || now == clean.Dump() ||
-                           state.Drive.Exists(std::string(kTestRoot) + "\\" + kJournalName));
+                           state.Drive.Exists(std::string(kTestRoot) + "\\" + kJournalName) ||
+                           state.Drive.Exists(UnfinishedName(kTestRoot)));
             }
             if (result.ExitCode == 0 && scenario != 3) {
                 break;  // a second run would be a run over the first

@@ -174,10 +174,12 @@ TRegistrationScope TInstallRegistration::Register(TInstallRun& run) {
         uninstallerWritten_ = true;
     }
 
+    // This run's own record of a first registration is set aside (recordWritten_).
+    const TReplaceRule recordRule = recordWritten_ ? TReplaceRule::Aside : EarlierFileRule(run);
+    NoteRunFacts(record_, transaction.Engine(), recordRule);
     const TInstallRecord merged = run.Previous ? MergeInstallRecords(*run.Previous, record_) : record_;
     const std::string text = FormatInstallRecord(merged);
-    // This run's own record of a first registration is set aside (recordWritten_).
-    transaction.InstallText(kRecordName, text, recordWritten_ ? TReplaceRule::Aside : EarlierFileRule(run));
+    transaction.InstallText(kRecordName, text, recordRule);
     recordWritten_ = true;
 
     for (const TRegistrationScope scope : {TRegistrationScope::Machine, TRegistrationScope::User}) {

@@ -96,6 +96,9 @@ void RefuseExposedParents(const std::string& destination, const std::vector<std:
     }
 }
 
+// The identity of the destination that this process made (see MakeDestinationFolders).
+uint64_t madeDestinationId = 0;
+
 // Opens the destination for the run: never a link; a journal left by a run that did not end is
 // rolled back first; the record of the earlier installation is read when it is this folder's.
 }  // namespace
@@ -121,6 +124,10 @@ void OpenDestination(TInstallRun& run, TInstallFrontEnd& frontEnd) {
         run.Folder->KeepLock(std::move(*run.Lock));
     } catch (const EUnsafePath&) {
         throw ELinkInDestination(Format(kLinkInDestination, run.Destination.c_str()));
+    }
+    // Only the very folder that was made is taken for the run's own; any other is judged.
+    if (run.MadeDestination && IdentityOf(run.Folder->RootHandle()) != madeDestinationId) {
+        run.MadeDestination = false;
     }
     const bool protectedBefore = run.MadeDestination || ProtectDestination(run);
     // Folders that a killed run made for this destination stay, and are this run's to record.
@@ -152,24 +159,27 @@ void OpenDestination(TInstallRun& run, TInstallFrontEnd& frontEnd) {
 
 namespace {
 
-// Undoes what the run changed, after a failure: its journal's steps, or, before the journal began,
-// the folders made for it.
+// Undoes what the run changed, after a failure: its journal's steps; then a destination made for
+// it goes with the folders made above it, once nothing of the run holds them.
 void RollBackRun(TInstallRun& run, TInstallFrontEnd& frontEnd) {
+    bool made = run.MadeDestination;
     if (run.Transaction) {
+        made = run.Transaction->Engine().MadeBefore().Destination;
         try {
             frontEnd.RolledBack(run.Transaction->RollBack());
         } catch (const std::exception& error) {
             frontEnd.RolledBack({TApplication::ExceptionText(error)});
+            return;
         }
-        return;
     }
+    run.Transaction.reset();
     run.Folder.reset();
     run.Lock.reset();
     TInstallState& state = InstallState;
-    if (state.DestinationMade && RemoveEmptyFolderAbove(WithoutTrailingBackslash(state.DestinationFolder))) {
-        for (auto parent = state.MadeAbove.rbegin();
-             parent != state.MadeAbove.rend() && RemoveEmptyFolderAbove(*parent); ++parent) {
-        }
+    const std::string destination = WithoutTrailingBackslash(FullDestination());
+    const std::string first = state.MadeAbove.empty() ? destination : state.MadeAbove.front();
+    if (made && WithdrawNewDestination(first, destination)) {
+        frontEnd.RolledBack({"Removed the folder " + destination});
     }
 }
 
@@ -215,23 +225,24 @@ void MakeDestinationFolders() {
         folder = parent;
     }
     RefuseExposedParents(destination, missing);
-    for (const std::string& folder : missing) {
-        OpenPoint("a folder to make");
-        if (!::CreateDirectoryA(folder.c_str(), FolderSecurity())) {
-            const DWORD code = ::GetLastError();
-            // Found missing a moment ago: another run is making this destination.
-            if (code == ERROR_ALREADY_EXISTS) {
-                throw EAnotherRun(kAnotherRunMessage);
-            }
-            throw EInOutError(
-                Format("Cannot create folder %s (%s)", folder.c_str(), SystemErrorText(code).c_str()), code);
-        }
-        if (folder == destination) {
-            state.DestinationMade = true;
-        } else {
-            state.MadeAbove.push_back(folder);
-        }
+    if (missing.empty()) {
+        return;
     }
+    // Made whole or not at all, with a journal inside that names what was made.
+    OpenPoint("a new destination to make");
+    TMadeFolders made;
+    try {
+        made = MakeNewDestination(missing.front(), missing.back(), FolderSecurity());
+    } catch (const ETransactionFailed& failure) {
+        // Found missing a moment ago, and there now: another run is making this destination.
+        if (failure.Status == TFsStatus::Exists) {
+            throw EAnotherRun(kAnotherRunMessage);
+        }
+        throw;
+    }
+    madeDestinationId = made.DestinationId;
+    state.DestinationMade = true;
+    state.MadeAbove = made.Above;
 }
 
 void RunInstallation(TInstallFrontEnd& decider) {

@@ -110,6 +110,44 @@ bool IsSafeFolderName(std::string_view name) {
     return name == kDestinationItself || IsSafeRelativeName(name);
 }
 
+// A leading "<id> " (decimal, not 0, no leading zero) taken off rest into id; rest unchanged and
+// id 0 when there is none.
+bool TakeIdentity(std::string_view& rest, uint64_t& id) {
+    id = 0;
+    const size_t blank = rest.find(' ');
+    if (blank == std::string_view::npos || blank == 0 || blank > 20 || rest[0] == '0') {
+        return false;
+    }
+    uint64_t value = 0;
+    const auto [end, error] = std::from_chars(rest.data(), rest.data() + blank, value);
+    if (error != std::errc() || end != rest.data() + blank) {
+        return false;
+    }
+    id = value;
+    rest.remove_prefix(blank + 1);
+    return true;
+}
+
+// A folder line's rest: "<name>", or "<id> ." for a destination made with its identity (a name
+// ending in "." is never safe, so the two cannot be confused).
+bool ReadFolderLine(std::string_view rest, std::string& name, uint64_t& id) {
+    std::string_view named = rest;
+    if (TakeIdentity(named, id) && named == kDestinationItself) {
+        name = std::string(named);
+        return true;
+    }
+    id = 0;
+    name = std::string(rest);
+    return IsSafeFolderName(rest);
+}
+
+// A parent line's rest: "[<id> ]<absolute path>" (a path never begins with a digit).
+bool ReadParentLine(std::string_view rest, const std::string& destination, std::string& path, uint64_t& id) {
+    TakeIdentity(rest, id);
+    path = std::string(rest);
+    return IsParentOf(rest, destination);
+}
+
 // Tracks the names already given, ignoring case; false for one seen before.
 class NameSet {
   public:
@@ -127,6 +165,10 @@ class NameSet {
 };
 
 }  // namespace
+
+uint64_t ParentIdAt(const TInstallRecord& record, size_t index) {
+    return index < record.ParentIds.size() ? record.ParentIds[index] : 0;
+}
 
 bool ContainsName(const std::vector<std::string>& names, std::string_view name) {
     return std::any_of(names.begin(), names.end(),
@@ -180,7 +222,8 @@ std::string FormatInstallRecord(const TInstallRecord& record) {
     std::string text = std::string(kRecordHeading) + "\r\n";
     text += "destination " + record.Destination + "\r\n";
     for (const std::string& folder : record.Folders) {
-        text += "folder " + folder + "\r\n";
+        const bool identified = folder == kDestinationItself && record.DestinationId != 0;
+        text += "folder " + (identified ? std::to_string(record.DestinationId) + " " : "") + folder + "\r\n";
     }
     for (const TRecordedFile& file : record.Files) {
         text += "file " + IntToStr(file.Size) + " " + DigestToHex(file.Digest) + " " + file.Name + "\r\n";
@@ -191,8 +234,12 @@ std::string FormatInstallRecord(const TInstallRecord& record) {
     for (const std::string& shortcut : record.Shortcuts) {
         text += "shortcut " + shortcut + "\r\n";
     }
-    for (const std::string& parent : record.Parents) {
-        text += "parent " + parent + "\r\n";
+    if (record.Backups) {
+        text += std::string("backups ") + (*record.Backups ? "yes" : "no") + "\r\n";
+    }
+    for (size_t index = 0; index < record.Parents.size(); ++index) {
+        const uint64_t id = ParentIdAt(record, index);
+        text += "parent " + (id != 0 ? std::to_string(id) + " " : "") + record.Parents[index] + "\r\n";
     }
     try {
         ParseInstallRecord(text);
@@ -283,11 +330,9 @@ bool ReadStep(std::string_view keyword,
     step.Action = found->first;
     switch (step.Action) {
         case TStepAction::Parent:
-            step.Name = std::string(rest);
-            return IsParentOf(rest, destination);
+            return ReadParentLine(rest, destination, step.Name, step.Id);
         case TStepAction::NewFolder:
-            step.Name = std::string(rest);
-            return IsSafeFolderName(rest);
+            return ReadFolderLine(rest, step.Name, step.Id);
         case TStepAction::New:
             step.Name = std::string(rest);
             return IsSafeRelativeName(rest);
@@ -318,10 +363,13 @@ TInstallRecord ParseInstallRecord(std::string_view text) {
         text, kRecordHeading,
         [&](int number, std::string_view keyword, std::string_view rest, const std::string& destination) {
             if (keyword == "folder") {
-                if (!IsSafeFolderName(rest) || !folders.Add(rest)) {
+                std::string name;
+                uint64_t id = 0;
+                if (!ReadFolderLine(rest, name, id) || !folders.Add(name)) {
                     Refuse(number, "bad or repeated folder name");
                 }
-                record.Folders.emplace_back(rest);
+                record.Folders.push_back(std::move(name));
+                record.DestinationId = id != 0 ? id : record.DestinationId;
             } else if (keyword == "file") {
                 TRecordedFile file;
                 if (!ReadFileLine(rest, file) || !files.Add(file.Name)) {
@@ -341,10 +389,18 @@ TInstallRecord ParseInstallRecord(std::string_view text) {
                 }
                 record.Shortcuts.emplace_back(rest);
             } else if (keyword == "parent") {
-                if (!IsParentOf(rest, destination) || !parents.Add(rest)) {
+                std::string path;
+                uint64_t id = 0;
+                if (!ReadParentLine(rest, destination, path, id) || !parents.Add(path)) {
                     Refuse(number, "bad or repeated folder above the destination");
                 }
-                record.Parents.emplace_back(rest);
+                record.Parents.push_back(std::move(path));
+                record.ParentIds.push_back(id);
+            } else if (keyword == "backups") {
+                if ((rest != "yes" && rest != "no") || record.Backups) {
+                    Refuse(number, "bad or repeated note of backups");
+                }
+                record.Backups = rest == "yes";
             } else {
                 Refuse(number, "unknown line");
             }
@@ -385,6 +441,9 @@ std::string JournalStepText(const TJournalStep& step) {
             return text + std::to_string(step.Id) + " " + step.Name + ">" + step.Other;
         case TStepAction::Entry:
             return text + step.Name + " " + step.Other;
+        case TStepAction::Parent:
+        case TStepAction::NewFolder:
+            return text + (step.Id != 0 ? std::to_string(step.Id) + " " : "") + step.Name;
         default:
             return text + step.Name;
     }
@@ -500,9 +559,22 @@ TInstallRecord MergeInstallRecords(const TInstallRecord& older, const TInstallRe
             AddNameOnce(merged.Kept, name);
         }
     }
+    // A folder above keeps the identity that the run which made it recorded.
     merged.Parents = older.Parents;
-    for (const std::string& parent : newer.Parents) {
-        AddNameOnce(merged.Parents, parent);
+    merged.ParentIds = older.ParentIds;
+    merged.ParentIds.resize(merged.Parents.size());
+    for (size_t index = 0; index < newer.Parents.size(); ++index) {
+        if (!ContainsName(merged.Parents, newer.Parents[index])) {
+            merged.Parents.push_back(newer.Parents[index]);
+            merged.ParentIds.push_back(ParentIdAt(newer, index));
+        }
+    }
+    merged.DestinationId = older.DestinationId != 0 ? older.DestinationId : newer.DestinationId;
+    // Backup holds what any of the installations put there; unknown as long as one did not say.
+    if ((older.Backups && *older.Backups) || (newer.Backups && *newer.Backups)) {
+        merged.Backups = true;
+    } else if (older.Backups && newer.Backups) {
+        merged.Backups = false;
     }
     merged.Shortcuts = older.Shortcuts;
     for (const std::string& shortcut : newer.Shortcuts) {

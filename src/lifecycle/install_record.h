@@ -18,6 +18,13 @@
 //   parent C:\Apps                       a folder above the destination that the setup created: an
 //                                        absolute path that the destination lies inside
 //
+//   backups yes                          whether installations put files into Backup ("no": none did)
+//
+// A folder that the setup made before the destination could hold its journal carries the
+// identity that the file system gave it (a number), so that a removal takes away that very folder
+// and no other of its name: "folder 43 ." for the destination, "parent 42 C:\Apps" above it.
+// Records written without them stay readable; their folders above the destination are kept.
+//
 // ">" cannot be part of a name, so it separates the two names of a journal's step (below).
 //
 // Exactly one destination line, right after the first line; the other kinds in any order, each
@@ -30,6 +37,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -59,7 +67,14 @@ struct TInstallRecord {
     std::vector<std::string> Kept;       // existing files kept as they were
     std::vector<std::string> Shortcuts;  // absolute paths of shortcut files
     std::vector<std::string> Parents;    // created folders above the destination, outermost first
+    std::vector<uint64_t> ParentIds;     // their identities where recorded (0 or missing: unknown)
+    uint64_t DestinationId = 0;          // the identity of the destination when it was created
+    // Whether installations put files into Backup; unknown in records written before it was noted.
+    std::optional<bool> Backups;
 };
+
+// The recorded identity of the folder above the destination at index (0: none).
+uint64_t ParentIdAt(const TInstallRecord& record, size_t index);
 
 // The journal of a run that has not ended, beside the record, and its first line.
 inline constexpr const char kJournalName[] = "Uninstall.jnl";
@@ -73,7 +88,9 @@ struct TJournalStep {
     TStepAction Action = TStepAction::NewFolder;
     std::string Name;
     std::string Other;
-    uint64_t Id = 0;  // the appended journal's Backup, Aside and Put: the identity of the file moved
+    // The identity of the file moved (Backup, Aside, Put) or of the folder made before the journal
+    // (Parent, NewFolder "."); 0: not known.
+    uint64_t Id = 0;
 };
 
 // Whether names holds name, ignoring ASCII case as the file system does.
@@ -105,8 +122,10 @@ TInstallRecord ParseInstallRecord(std::string_view text);
 //
 //   Tandrel install journal 2            the heading
 //   destination C:\Program Files\Tandrel  as in the record
-//   parent C:\Apps                       a folder above the destination, made before the journal
-//   folder Backup                        a folder, made ("." the destination, before the journal)
+//   parent 42 C:\Apps                    a folder above the destination, made before the journal,
+//                                        and its identity
+//   folder 43 .                          the destination, made before the journal, and its identity
+//   folder Backup                        a folder, made
 //   new Tandrel.exe.~new                 a new file is about to be created under a temporary name
 //   backup 42 Tandrel.exe>Backup\Tandrel.exe   a file moved into Backup, 42 its file identity
 //   aside 42 Tandrel.exe>Tandrel.exe.~old       a file renamed aside, deleted once the run has completed

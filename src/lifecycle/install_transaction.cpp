@@ -5,6 +5,7 @@
 
 #include "archive/sha256.h"
 #include "framework/sysutils.h"
+#include "lifecycle/fault_point.h"
 #include "lifecycle/installed_shortcut.h"
 #include "lifecycle/removal_plan.h"
 
@@ -31,6 +32,10 @@ TFsStatus StatusOf(DWORD code) {
         }
     }
     return TFsStatus::Failed;
+}
+
+uint64_t IdentityIn(const BY_HANDLE_FILE_INFORMATION& data) {
+    return (static_cast<uint64_t>(data.nFileIndexHigh) << 32) | data.nFileIndexLow;
 }
 
 TRegistrationScope ScopeNamed(std::string_view name) {
@@ -157,7 +162,7 @@ class TSafeFolderFileSystem : public TFileSystem {
             info.Kind = (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0 ? TItemKind::Directory
                                                                                 : TItemKind::File;
             info.Size = (static_cast<int64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
-            info.Id = (static_cast<uint64_t>(data.nFileIndexHigh) << 32) | data.nFileIndexLow;
+            info.Id = IdentityIn(data);
             return TFsStatus::Ok;
         });
     }
@@ -209,6 +214,106 @@ class TSafeFolderFileSystem : public TFileSystem {
     SECURITY_ATTRIBUTES* security_;
 };
 
+namespace {
+
+// The folder above a new destination as the engine's file system, for the few operations that make
+// or take away the destination's chain of folders. The folder object is opened for each operation
+// and let go of after it: a folder that is held open, or that holds an open item, cannot be renamed,
+// and putting the chain in place renames its first folder.
+class TFolderAboveFileSystem : public TFileSystem {
+  public:
+    TFolderAboveFileSystem(std::string root, SECURITY_ATTRIBUTES* security)
+        : root_(std::move(root)), security_(security) {}
+
+    TFsStatus CreateNew(std::string_view name, std::unique_ptr<TFsFile>& file) override {
+        return With([&](TFileSystem& fs) { return fs.CreateNew(name, file); });
+    }
+    TFsStatus OpenToAppend(std::string_view name, uint64_t length, std::unique_ptr<TFsFile>& file) override {
+        return With([&](TFileSystem& fs) { return fs.OpenToAppend(name, length, file); });
+    }
+    TFsStatus Rename(std::string_view from, std::string_view to, bool replace) override {
+        TItemInfo info;
+        if (const TFsStatus status = Identify(from, info); status != TFsStatus::Ok) {
+            return status;
+        }
+        if (info.Kind != TItemKind::Directory) {
+            return With([&](TFileSystem& fs) { return fs.Rename(from, to, replace); });
+        }
+        // Identify refused a link; the folders above were judged before anything was made.
+        const std::string source = AddTrailingBackslash(root_) + std::string(from);
+        const std::string target = AddTrailingBackslash(root_) + std::string(to);
+        if (!IsSafeRelativeName(from) || !IsSafeRelativeName(to) || IsReparsePoint(source)) {
+            return TFsStatus::Denied;
+        }
+        return ::MoveFileExA(source.c_str(), target.c_str(), 0) ? TFsStatus::Ok : StatusOf(::GetLastError());
+    }
+    TFsStatus Remove(std::string_view name) override {
+        return With([&](TFileSystem& fs) { return fs.Remove(name); });
+    }
+    TFsStatus MakeFolder(std::string_view name) override {
+        return With([&](TFileSystem& fs) { return fs.MakeFolder(name); });
+    }
+    TFsStatus RemoveFolder(std::string_view name) override {
+        return With([&](TFileSystem& fs) { return fs.RemoveFolder(name); });
+    }
+    TFsStatus List(std::string_view name, std::vector<std::string>& names) override {
+        return With([&](TFileSystem& fs) { return fs.List(name, names); });
+    }
+    TFsStatus Identify(std::string_view name, TItemInfo& info) override {
+        return With([&](TFileSystem& fs) { return fs.Identify(name, info); });
+    }
+    TFsStatus Measure(std::string_view name, int64_t& size, Sha256Digest& digest) override {
+        return With([&](TFileSystem& fs) { return fs.Measure(name, size, digest); });
+    }
+    TFsStatus Read(std::string_view name, size_t limit, std::string& contents) override {
+        return With([&](TFileSystem& fs) { return fs.Read(name, limit, contents); });
+    }
+
+  private:
+    template <typename Action>
+    TFsStatus With(Action action) {
+        try {
+            TSafeFolder folder(root_);
+            TSafeFolderFileSystem fs(folder, security_);
+            return action(fs);
+        } catch (const EUnsafePath&) {
+            return TFsStatus::Denied;
+        }
+    }
+
+    std::string root_;
+    SECURITY_ATTRIBUTES* security_;
+};
+
+// The folder that exists above first (a full path) and the chain from it down to destination.
+std::pair<std::string, std::string> ChainOf(const std::string& first, const std::string& destination) {
+    const std::string above = WithoutTrailingBackslash(ExtractFilePath(first));
+    return {above, destination.substr(AddTrailingBackslash(above).size())};
+}
+
+}  // namespace
+
+TMadeFolders MakeNewDestination(const std::string& first,
+                                const std::string& destination,
+                                SECURITY_ATTRIBUTES* security) {
+    const auto [above, chain] = ChainOf(first, destination);
+    TFolderAboveFileSystem fs(above, security);
+    TMadeFolders made = PrepareNewDestination(fs, above, chain, destination);
+    OpenPoint("a new destination to put in place");
+    PlaceNewDestination(fs, above, chain);
+    return made;
+}
+
+bool WithdrawNewDestination(const std::string& first, const std::string& destination) {
+    const auto [above, chain] = ChainOf(first, destination);
+    TFolderAboveFileSystem fs(above, nullptr);
+    try {
+        return WithdrawNewDestination(fs, above, chain);
+    } catch (const ETransactionFailed&) {
+        return false;  // left under its temporary name: the next run clears it
+    }
+}
+
 HANDLE TNewFile::Handle() const {
     const auto* file = dynamic_cast<const TSafeFolderFile*>(File.File.get());
     return file != nullptr ? file->Handle() : nullptr;
@@ -230,9 +335,7 @@ bool TWindowsSystemItems::RemoveShortcut(const std::string& path) {
     return RemoveRecordedShortcut(path, destination_);
 }
 
-// Removes the empty folder at path, a folder above the destination, through a handle that does not
-// follow a link. True when it is gone (or was not there).
-bool RemoveEmptyFolderAbove(const std::string& path) {
+bool RemoveEmptyFolderAbove(const std::string& path, uint64_t id) {
     if (IsReparsePoint(path)) {
         return false;
     }
@@ -243,6 +346,11 @@ bool RemoveEmptyFolderAbove(const std::string& path) {
         const DWORD error = ::GetLastError();
         return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
     }
+    // Another folder of that name (one made since, or one the setup never made) stays.
+    BY_HANDLE_FILE_INFORMATION data{};
+    if (!::GetFileInformationByHandle(folder.get(), &data) || IdentityIn(data) != id) {
+        return false;
+    }
     FILE_DISPOSITION_INFO disposition{};
     disposition.DeleteFile = TRUE;
     if (::SetFileInformationByHandle(folder.get(), FileDispositionInfo, &disposition, sizeof disposition)) {
@@ -252,6 +360,11 @@ bool RemoveEmptyFolderAbove(const std::string& path) {
     disposition.DeleteFile = FALSE;
     ::SetFileInformationByHandle(folder.get(), FileDispositionInfo, &disposition, sizeof disposition);
     return false;
+}
+
+uint64_t IdentityOf(HANDLE item) {
+    BY_HANDLE_FILE_INFORMATION data{};
+    return ::GetFileInformationByHandle(item, &data) ? IdentityIn(data) : 0;
 }
 
 UniqueFileHandle DuplicateFileHandle(HANDLE file) {
@@ -268,11 +381,12 @@ TInstallTransaction::TInstallTransaction(TSafeFolder& folder,
                                          const std::vector<std::string>& madeAbove,
                                          bool madeDestination,
                                          SECURITY_ATTRIBUTES* security)
-    : folder_(folder),
-      madeAbove_(madeAbove),
-      fs_(std::make_unique<TSafeFolderFileSystem>(folder, security)),
-      system_(destination) {
-    engine_.emplace(*fs_, system_, destination, TMadeFolders{madeAbove, madeDestination});
+    : folder_(folder), fs_(std::make_unique<TSafeFolderFileSystem>(folder, security)), system_(destination) {
+    // The folders made for the destination are in the journal that hands it over (see
+    // MakeNewDestination): what the caller knows of them is not needed here.
+    static_cast<void>(madeAbove);
+    static_cast<void>(madeDestination);
+    engine_.emplace(*fs_, system_, destination);
 }
 
 TInstallTransaction::~TInstallTransaction() = default;
@@ -318,13 +432,7 @@ void TInstallTransaction::Commit() {
 }
 
 std::vector<std::string> TInstallTransaction::RollBack() {
-    std::vector<std::string> restored = engine_->RollBack();
-    if (engine_->DestinationRemoved()) {
-        for (auto parent = madeAbove_.rbegin();
-             parent != madeAbove_.rend() && RemoveEmptyFolderAbove(*parent); ++parent) {
-        }
-    }
-    return restored;
+    return engine_->RollBack();
 }
 
 std::vector<std::string> RecoverInterruptedRun(TSafeFolder& folder, TMadeFolders* made) {

@@ -31,8 +31,26 @@ struct TNewFile {
 };
 
 // Removes the empty folder at path (a folder above an installation's destination that its setup
-// made) through a handle that does not follow a link. True when it is gone (or was not there).
-bool RemoveEmptyFolderAbove(const std::string& path);
+// made) through a handle that does not follow a link, when it is still the folder of identity id
+// (the file system's number of it, as the engine identifies items). True when it is gone (or was
+// not there).
+bool RemoveEmptyFolderAbove(const std::string& path, uint64_t id);
+
+// Makes the folders from first (the outermost missing one, a full path) down to destination so that
+// an interruption leaves either nothing of ours or the destination with the journal that hands the
+// folders over to the run (transaction_engine.h); folders get security. Returns the folders made,
+// with their identities. Raises ETransactionFailed.
+TMadeFolders MakeNewDestination(const std::string& first,
+                                const std::string& destination,
+                                SECURITY_ATTRIBUTES* security);
+
+// Takes away the folders from first down to destination that a failed run made, when they hold
+// nothing but the journal that names nothing left to undo; nothing of the run may hold them open.
+// True when they went.
+bool WithdrawNewDestination(const std::string& first, const std::string& destination);
+
+// The engine's identity of an open item (its file number); 0 when it cannot be read.
+uint64_t IdentityOf(HANDLE item);
 
 // A second handle to the same open file (invalid when the system cannot make one).
 UniqueFileHandle DuplicateFileHandle(HANDLE file);
@@ -98,14 +116,13 @@ class TInstallTransaction {
     // The run has completed: the journal says so, the files set aside go (those in use at the next
     // restart), then the journal.
     void Commit();
-    // Undoes every step in reverse and removes the journal, the destination and the folders above
-    // it when the run made them and they are empty; returns what it restored, a line each.
+    // Undoes every step in reverse and removes the journal, unless the run made the destination
+    // (see WithdrawNewDestination); returns what it restored, a line each.
     // Raises ERollBackFailed naming what is left when a step cannot be undone.
     std::vector<std::string> RollBack();
 
   private:
     TSafeFolder& folder_;
-    std::vector<std::string> madeAbove_;
     std::unique_ptr<TSafeFolderFileSystem> fs_;
     TWindowsSystemItems system_;
     std::optional<TTransaction> engine_;

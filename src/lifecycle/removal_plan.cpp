@@ -28,18 +28,24 @@ std::string_view ParentOf(std::string_view path) {
 
 }  // namespace
 
-std::vector<std::string> RemovableParents(std::string_view destination,
-                                          const std::vector<std::string>& parents,
-                                          bool madeDestination) {
-    std::vector<std::string> removable;
+std::vector<TFolderAbove> RemovableParents(std::string_view destination,
+                                           const std::vector<std::string>& parents,
+                                           const std::vector<uint64_t>& ids,
+                                           bool madeDestination) {
+    std::vector<TFolderAbove> removable;
     std::string below = WithoutTrailingBackslash(destination);
-    for (auto parent = parents.rbegin(); madeDestination && parent != parents.rend(); ++parent) {
-        if (IsRootFolder(*parent) || !SameFolder(ParentOf(below), *parent)) {
+    for (size_t index = parents.size(); madeDestination && index-- > 0;) {
+        const std::string& parent = parents[index];
+        if (IsRootFolder(parent) || !SameFolder(ParentOf(below), parent)) {
             return {};
         }
-        removable.push_back(*parent);
-        below = WithoutTrailingBackslash(*parent);
+        removable.push_back({parent, index < ids.size() ? ids[index] : 0});
+        below = WithoutTrailingBackslash(parent);
     }
+    // Up to the first folder whose identity was not recorded.
+    const auto unknown = std::find_if(removable.begin(), removable.end(),
+                                      [](const TFolderAbove& folder) { return folder.Id == 0; });
+    removable.erase(unknown, removable.end());
     return removable;
 }
 
@@ -110,9 +116,13 @@ std::string DescribeKept(const TKeptItem& item) {
     return item.Name + " (could not be removed)";
 }
 
-TKeptReason BackupReason(bool createdBySetup,
+TKeptReason BackupReason(std::optional<bool> noted,
+                         bool createdBySetup,
                          const std::vector<std::string>& held,
                          const std::vector<std::string>& recorded) {
+    if (noted) {
+        return *noted ? TKeptReason::Backup : TKeptReason::KeptByInstall;
+    }
     const bool backsUpRecorded = std::any_of(held.begin(), held.end(), [&recorded](const std::string& name) {
         return std::any_of(recorded.begin(), recorded.end(),
                            [&name](const std::string& file) { return SameTextAscii(file, name); });

@@ -4,6 +4,8 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -32,15 +34,26 @@ bool IsProtectedDestination(std::string_view destination, const TProtectedFolder
 // itself (".") last; folders of equal depth in reverse record order.
 std::vector<std::string> FoldersDeepestFirst(const std::vector<std::string>& folders);
 
+// A folder above an installation's destination that its setup made, and the identity the file
+// system gave it then.
+struct TFolderAbove {
+    std::string Path;
+    uint64_t Id = 0;
+    bool operator==(const TFolderAbove&) const = default;
+};
+
 // The folders above an installation's destination that its removal may take away once the
-// destination is gone (each only while empty), innermost first. parents are the record's, outermost
-// first; madeDestination says that the setup made the destination too. The setup's first run made
-// the missing folders right above one another down to the destination, and the destination last:
-// parents are taken only as such a chain, and only with the destination. Any other list names
-// folders the setup did not make, and none is taken.
-std::vector<std::string> RemovableParents(std::string_view destination,
-                                          const std::vector<std::string>& parents,
-                                          bool madeDestination);
+// destination is gone (each only while empty, and only while it is still the folder of that
+// identity), innermost first. parents are the record's, outermost first, ids the identity recorded
+// for each (0 or missing: none); madeDestination says that the setup made the destination too. The
+// setup's first run made the missing folders right above one another down to the destination, and
+// the destination last: parents are taken only as such a chain, and only with the destination. Any
+// other list names folders the setup did not make, and none is taken. A folder without an identity
+// (a record written before they were recorded) is kept, and so is every folder above it.
+std::vector<TFolderAbove> RemovableParents(std::string_view destination,
+                                           const std::vector<std::string>& parents,
+                                           const std::vector<uint64_t>& ids,
+                                           bool madeDestination);
 
 // Why an item of the destination stays after a removal.
 enum class TKeptReason {
@@ -62,12 +75,15 @@ struct TKeptItem {
 // "sites.ini (changed since it was installed)" and the like.
 std::string DescribeKept(const TKeptItem& item);
 
-// Why the destination's Backup folder stays. createdBySetup: the record names Backup among the
-// folders the setup made; held: the names of the files in it (relative to Backup); recorded: the
-// names of the files the installations wrote or kept. Backup (what installations replaced) when the
-// setup made it or it holds a backup of a file the installations wrote or kept; otherwise it only
-// ever held the user's own files: KeptByInstall (it was there before the installation).
-TKeptReason BackupReason(bool createdBySetup,
+// Why the destination's Backup folder stays. noted: what the record says of it (installations put
+// files there, or none did; unknown in records written before that was noted); createdBySetup: the
+// record names Backup among the folders the setup made; held: the names of the files in it
+// (relative to Backup); recorded: the names of the files the installations wrote or kept. As noted:
+// Backup (what installations replaced), or KeptByInstall (it was there before the installation,
+// holding only the user's own files). Without a note, judged by what it holds: Backup when the
+// setup made it or it holds a backup of a file the installations wrote or kept.
+TKeptReason BackupReason(std::optional<bool> noted,
+                         bool createdBySetup,
                          const std::vector<std::string>& held,
                          const std::vector<std::string>& recorded);
 

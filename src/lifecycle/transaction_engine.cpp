@@ -13,6 +13,10 @@ constexpr std::string_view kAsideSuffix = ".~old";
 constexpr std::string_view kBackupPrefix = "Backup\\";
 // The largest journal that is read back: a record per step, a few steps a file.
 constexpr size_t kMaxJournalBytes = kMaxRecordBytes;
+// The first line of the journals of earlier versions, written whole before each step.
+constexpr std::string_view kWholeJournalHeading = "Tandrel install journal 1";
+// The deepest chain of folders made for a new destination that is judged.
+constexpr int kMaxNewChain = 64;
 
 std::string FullName(std::string_view destination, std::string_view name) {
     if (name == kDestinationItself) {
@@ -169,9 +173,37 @@ bool UndoStep(TFileSystem& fs,
     return true;
 }
 
+TMadeFolders MadeFoldersOf(const TJournalLog& log) {
+    TMadeFolders made;
+    for (const TJournalStep& step : log.Steps) {
+        if (step.Action == TStepAction::Parent) {
+            made.Above.push_back(step.Name);
+            made.AboveIds.push_back(step.Id);
+        } else if (step.Action == TStepAction::NewFolder && step.Name == kDestinationItself) {
+            made.Destination = true;
+            made.DestinationId = step.Id;
+        }
+    }
+    return made;
+}
+
+// Whether log names nothing that is left to undo: only the folders made before it (handed over to
+// the next run), every other step undone.
+bool NamesOnlyMadeFolders(const TJournalLog& log) {
+    for (size_t index = 0; index < log.Steps.size(); ++index) {
+        const TJournalStep& step = log.Steps[index];
+        if (!log.Undone[index] && step.Action != TStepAction::Parent &&
+            !(step.Action == TStepAction::NewFolder && step.Name == kDestinationItself)) {
+            return false;
+        }
+    }
+    return !log.Committed;
+}
+
 // Undoes the steps of log in reverse that are not undone yet, appending each undo to journal (while
 // it can be appended to: an undo is repeatable, the records only spare the repetition), then
-// removes the journal. Raises ERollBackFailed naming what is left.
+// removes the journal unless it names folders made for the destination (kept for the next run).
+// Raises ERollBackFailed naming what is left.
 std::vector<std::string> RollBackLog(TFileSystem& fs,
                                      TSystemItems& system,
                                      TJournalLog& log,
@@ -179,8 +211,10 @@ std::vector<std::string> RollBackLog(TFileSystem& fs,
                                      uint64_t& bytes) {
     std::vector<std::string> restored;
     for (size_t index = log.Steps.size(); index-- > 0;) {
-        if (log.Undone[index]) {
-            continue;
+        const TJournalStep& step = log.Steps[index];
+        if (log.Undone[index] || step.Action == TStepAction::Parent ||
+            (step.Action == TStepAction::NewFolder && step.Name == kDestinationItself)) {
+            continue;  // undone, or made for the destination: handed over, not undone
         }
         std::string left;
         if (!UndoStep(fs, system, log.Destination, log.Steps[index], restored, left)) {
@@ -195,6 +229,10 @@ std::vector<std::string> RollBackLog(TFileSystem& fs,
         }
     }
     journal.reset();
+    const TMadeFolders made = MadeFoldersOf(log);
+    if (made.Destination || !made.Above.empty()) {
+        return restored;
+    }
     const TFsStatus removed = fs.Remove(kJournalName);
     if (removed != TFsStatus::Ok && removed != TFsStatus::NotFound) {
         throw ERollBackFailed("The installation in " + log.Destination + " is restored, but its journal " +
@@ -220,18 +258,6 @@ void FinishCommitted(TFileSystem& fs, const TJournalLog& log) {
     if (whole) {
         fs.Remove(kJournalName);
     }
-}
-
-TMadeFolders MadeFoldersOf(const TJournalLog& log) {
-    TMadeFolders made;
-    for (const TJournalStep& step : log.Steps) {
-        if (step.Action == TStepAction::Parent) {
-            made.Above.push_back(step.Name);
-        } else if (step.Action == TStepAction::NewFolder && step.Name == kDestinationItself) {
-            made.Destination = true;
-        }
-    }
-    return made;
 }
 
 }  // namespace
@@ -270,35 +296,77 @@ std::string DriveOf(std::string_view path) {
     return std::string(path);
 }
 
-TTransaction::TTransaction(TFileSystem& fs,
-                           TSystemItems& system,
-                           std::string destination,
-                           const TMadeFolders& made)
+TTransaction::TTransaction(TFileSystem& fs, TSystemItems& system, std::string destination)
     : fs_(fs), system_(system) {
     log_.Destination = std::move(destination);
-    const TFsStatus status = fs_.CreateNew(kJournalName, journal_);
-    if (status != TFsStatus::Ok) {
-        if (made.Destination) {
-            fs_.RemoveFolder(kDestinationItself);
+    TMadeFolders made;
+    std::string& name = journalName_;
+    if (Info(kJournalReplacement).Kind == TItemKind::File) {
+        // A replacement that a killed run did not put in place: the journal still stands.
+        if (const TFsStatus status = fs_.Remove(kJournalReplacement); status != TFsStatus::Ok) {
+            Raise(log_.Destination, "delete", kJournalReplacement, status);
         }
-        Raise(log_.Destination, "create file", kJournalName, status);
+    }
+    if (Info(kJournalName).Kind != TItemKind::Missing) {
+        // Handed over by the run that made the destination, or by a recovery: it names the folders
+        // made and nothing else left to undo. Those folders are this run's when the destination is
+        // still the folder that was made; the new journal names them and replaces it in one step.
+        std::string text;
+        TJournalLog handed;
+        TFsStatus status = fs_.Read(kJournalName, kMaxJournalBytes, text);
+        try {
+            handed = status == TFsStatus::Ok ? ParseJournalLog(text) : TJournalLog();
+        } catch (const EBadRecord&) {
+            status = TFsStatus::Denied;
+        }
+        if (status == TFsStatus::Ok && !handed.Destination.empty() &&
+            (!SameFolder(handed.Destination, log_.Destination) || !NamesOnlyMadeFolders(handed))) {
+            status = TFsStatus::Denied;
+        }
+        if (status != TFsStatus::Ok) {
+            Raise(log_.Destination, "read", kJournalName, status);
+        }
+        made = MadeFoldersOf(handed);
+        if (made.Destination && Info(kDestinationItself).Id != made.DestinationId) {
+            made = TMadeFolders();
+        }
+        name = kJournalReplacement;
+    }
+    const TFsStatus status = fs_.CreateNew(name, journal_);
+    if (status != TFsStatus::Ok) {
+        Raise(log_.Destination, "create file", name, status);
     }
     try {
         AppendText(kJournalLogHeading);
         AppendText("destination " + log_.Destination);
         // Made before the journal could exist: done already.
-        for (const std::string& parent : made.Above) {
-            Append({TStepAction::Parent, parent, "", 0});
+        for (size_t index = 0; index < made.Above.size(); ++index) {
+            Append({TStepAction::Parent, made.Above[index], "", made.AboveIds[index]});
         }
         if (made.Destination) {
-            Append({TStepAction::NewFolder, kDestinationItself, "", 0});
+            Append({TStepAction::NewFolder, kDestinationItself, "", made.DestinationId});
+        }
+        if (name != kJournalName) {
+            // Closed to be renamed (an open file may not be, on Windows), then opened again.
+            journal_.reset();
+            const TFsStatus renamed = fs_.Rename(name, kJournalName, true);
+            if (renamed != TFsStatus::Ok) {
+                Raise(log_.Destination, "replace", kJournalName, renamed);
+            }
+            name = kJournalName;
+            const TFsStatus opened = fs_.OpenToAppend(kJournalName, journalBytes_, journal_);
+            if (opened != TFsStatus::Ok) {
+                // The journal names the folders made and nothing else: it stays, handed over.
+                journal_.reset();
+                Raise(log_.Destination, "write", kJournalName, opened);
+            }
         }
     } catch (const ETransactionFailed&) {
-        // Not one step taken: the run leaves the folder as it found it.
+        // Not one step taken: the run leaves the folder as it found it (a journal handed over
+        // stays: only its replacement goes, or the one that now names the same).
         journal_.reset();
-        fs_.Remove(kJournalName);
-        if (made.Destination) {
-            fs_.RemoveFolder(kDestinationItself);
+        if (name != kJournalName || !made.Destination) {
+            fs_.Remove(name);
         }
         throw;
     }
@@ -314,10 +382,27 @@ std::vector<std::string> TTransaction::MadeFolders() const {
     return folders;
 }
 
+TMadeFolders TTransaction::MadeBefore() const {
+    return MadeFoldersOf(log_);
+}
+
+bool TTransaction::PutIntoBackup() const {
+    return std::any_of(log_.Steps.begin(), log_.Steps.end(), [](const TJournalStep& step) {
+        return (step.Action == TStepAction::Backup || step.Action == TStepAction::Put) &&
+               IsInBackup(step.Other);
+    });
+}
+
 void TTransaction::AppendText(const std::string& text) {
     const TFsStatus status = AppendRecord(*journal_, log_, text, journalBytes_);
     if (status != TFsStatus::Ok) {
-        Raise(log_.Destination, "write", kJournalName, status);
+        // The record may have reached the disk in part or whole: the journal is cut back to its
+        // whole records, so that what follows (the roll back's records) reads as written.
+        journal_.reset();
+        if (fs_.OpenToAppend(journalName_, journalBytes_, journal_) != TFsStatus::Ok) {
+            journal_.reset();
+        }
+        Raise(log_.Destination, "write", journalName_, status);
     }
 }
 
@@ -491,6 +576,10 @@ TFileOutcome TTransaction::Place(TNewFile& file,
     return outcome;
 }
 
+bool TTransaction::HoldsOther(std::string_view name, std::string_view contents) {
+    return Info(name).Kind == TItemKind::File && !Holds(name, contents);
+}
+
 bool TTransaction::Holds(std::string_view name, std::string_view contents) {
     return Info(name).Kind == TItemKind::File && DigestOf(name) == Sha256Of(contents.data(), contents.size());
 }
@@ -547,12 +636,7 @@ void TTransaction::Commit() {
 }
 
 std::vector<std::string> TTransaction::RollBack() {
-    std::vector<std::string> restored = RollBackLog(fs_, system_, log_, journal_, journalBytes_);
-    if (MadeFoldersOf(log_).Destination && fs_.RemoveFolder(kDestinationItself) == TFsStatus::Ok) {
-        destinationRemoved_ = true;
-        restored.push_back("Removed the folder " + log_.Destination);
-    }
-    return restored;
+    return RollBackLog(fs_, system_, log_, journal_, journalBytes_);
 }
 
 TRecovery RecoverInterruptedRun(TFileSystem& fs, TSystemItems& system, const std::string& destination) {
@@ -562,12 +646,28 @@ TRecovery RecoverInterruptedRun(TFileSystem& fs, TSystemItems& system, const std
         return recovery;
     }
     const std::string path = FullName(destination, kJournalName);
+    TItemInfo replacement;
+    if (fs.Identify(kJournalReplacement, replacement) == TFsStatus::Ok &&
+        replacement.Kind == TItemKind::File) {
+        // A replacement of the journal that was never put in place: the journal stands.
+        if (const TFsStatus removed = fs.Remove(kJournalReplacement); removed != TFsStatus::Ok) {
+            throw ERollBackFailed("Cannot delete " + FullName(destination, kJournalReplacement) + " (" +
+                                  StatusText(removed) + ")");
+        }
+    }
     std::string text;
     const TFsStatus read =
         info.Kind == TItemKind::File ? fs.Read(kJournalName, kMaxJournalBytes, text) : TFsStatus::Denied;
     if (read != TFsStatus::Ok) {
         throw ERollBackFailed("The journal " + path + " cannot be read (" + StatusText(read) +
                               "); it is left as it is");
+    }
+    if (std::string_view(text).substr(0, kWholeJournalHeading.size()) == kWholeJournalHeading) {
+        // Its steps carry no identities: undone, they could delete or replace what is not the
+        // run's own (an old version already put back, a user's file), so nothing is touched.
+        throw ERollBackFailed("The journal " + path +
+                              " was written by an earlier version of Setup, whose interrupted changes cannot "
+                              "be undone safely; it is left as it is, with everything it names");
     }
     TJournalLog log;
     try {
@@ -590,6 +690,9 @@ TRecovery RecoverInterruptedRun(TFileSystem& fs, TSystemItems& system, const std
         throw ERollBackFailed("The journal " + path + " names a step that no run takes; it is left as it is");
     }
     recovery.Made = MadeFoldersOf(log);
+    if (NamesOnlyMadeFolders(log) && (recovery.Made.Destination || !recovery.Made.Above.empty())) {
+        return recovery;  // handed over to the next run as it is
+    }
     if (log.Committed) {
         FinishCommitted(fs, log);
         recovery.Lines.emplace_back("Finished the installation that was interrupted after it had completed");
@@ -607,9 +710,210 @@ TRecovery RecoverInterruptedRun(TFileSystem& fs, TSystemItems& system, const std
     return recovery;
 }
 
-bool IsEmptyFolder(TFileSystem& fs) {
-    std::vector<std::string> names;
-    return fs.List(kDestinationItself, names) == TFsStatus::Ok && names.empty();
+void NoteRunFacts(TInstallRecord& record, TTransaction& transaction, TReplaceRule recordRule) {
+    const TMadeFolders made = transaction.MadeBefore();
+    // A file in the record's place that is not a record of this installation goes into Backup (a
+    // record is never the same bytes as another).
+    record.Backups = transaction.PutIntoBackup() ||
+                     (recordRule == TReplaceRule::Backup && transaction.HoldsOther(kRecordName, {}));
+    record.ParentIds.resize(record.Parents.size());
+    for (size_t index = 0; index < made.Above.size(); ++index) {
+        for (size_t parent = 0; parent < record.Parents.size(); ++parent) {
+            if (SameFolder(record.Parents[parent], made.Above[index])) {
+                record.ParentIds[parent] = made.AboveIds[index];
+            }
+        }
+    }
+    if (made.Destination) {
+        record.DestinationId = made.DestinationId;
+    }
+}
+
+std::string UnfinishedName(std::string_view chain) {
+    return std::string(chain.substr(0, chain.find('\\'))) + std::string(kNewSuffix);
+}
+
+namespace {
+
+// The folders of a chain made under first (a name in above), outermost first, when it holds only
+// what a run makes for a new destination: each folder only the next one, the last nothing or a
+// journal that names nothing left to undo (then journal is set). Empty when first holds anything
+// else (or is no folder).
+std::vector<std::string> MadeChainAt(TFileSystem& above, const std::string& first, bool& journal) {
+    std::vector<std::string> chain;
+    journal = false;
+    TItemInfo info;
+    if (above.Identify(first, info) != TFsStatus::Ok || info.Kind != TItemKind::Directory) {
+        return {};
+    }
+    for (std::string folder = first; static_cast<int>(chain.size()) < kMaxNewChain;) {
+        chain.push_back(folder);
+        std::vector<std::string> names;
+        if (above.List(folder, names) != TFsStatus::Ok || names.size() > 1) {
+            return {};
+        }
+        if (names.empty()) {
+            return chain;
+        }
+        const std::string item = folder + "\\" + names.front();
+        if (above.Identify(item, info) != TFsStatus::Ok) {
+            return {};
+        }
+        if (info.Kind == TItemKind::Directory) {
+            folder = item;
+            continue;
+        }
+        std::string text;
+        if (!SameTextAscii(names.front(), kJournalName) ||
+            above.Read(item, kMaxJournalBytes, text) != TFsStatus::Ok) {
+            return {};
+        }
+        try {
+            const TJournalLog log = ParseJournalLog(text);
+            // A torn journal was being written when the run was killed: it names nothing yet.
+            if (!log.Destination.empty() && !NamesOnlyMadeFolders(log)) {
+                return {};
+            }
+        } catch (const EBadRecord&) {
+            return {};
+        }
+        journal = true;
+        return chain;
+    }
+    return {};
+}
+
+// Removes the chain of MadeChainAt, deepest first.
+void RemoveMadeChain(TFileSystem& above,
+                     const std::string& abovePath,
+                     const std::vector<std::string>& chain,
+                     bool journal) {
+    if (journal) {
+        const std::string name = chain.back() + "\\" + kJournalName;
+        if (const TFsStatus status = above.Remove(name); status != TFsStatus::Ok) {
+            Raise(abovePath, "delete", name, status);
+        }
+    }
+    for (auto folder = chain.rbegin(); folder != chain.rend(); ++folder) {
+        if (const TFsStatus status = above.RemoveFolder(*folder); status != TFsStatus::Ok) {
+            Raise(abovePath, "remove folder", *folder, status);
+        }
+    }
+}
+
+}  // namespace
+
+void ClearUnfinishedDestination(TFileSystem& above, const std::string& abovePath, std::string_view chain) {
+    const std::string unfinished = UnfinishedName(chain);
+    TItemInfo info;
+    if (above.Identify(unfinished, info) != TFsStatus::Ok || info.Kind == TItemKind::Missing) {
+        return;
+    }
+    bool journal = false;
+    const std::vector<std::string> made = MadeChainAt(above, unfinished, journal);
+    if (made.empty()) {
+        throw ETransactionFailed("The folder " + FullName(abovePath, unfinished) +
+                                     " holds items that Setup did not make; it is left as it is",
+                                 TFsStatus::Denied);
+    }
+    RemoveMadeChain(above, abovePath, made, journal);
+}
+
+namespace {
+
+TMadeFolders MakeUnfinishedDestination(TFileSystem& above,
+                                       const std::string& abovePath,
+                                       std::string_view chain,
+                                       const std::string& destination) {
+    const std::string unfinished = UnfinishedName(chain);
+    const std::string rest(chain.substr(std::min(chain.size(), unfinished.size() - kNewSuffix.size())));
+    TMadeFolders made;
+    std::string folder = unfinished;
+    std::string path = AddTrailingBackslash(abovePath) + std::string(chain.substr(0, chain.find('\\')));
+    for (size_t cut = 0;;) {
+        FaultPoint("folder for the destination");
+        if (const TFsStatus status = above.MakeFolder(folder); status != TFsStatus::Ok) {
+            Raise(abovePath, "create folder", folder, status);
+        }
+        TItemInfo info;
+        if (const TFsStatus status = above.Identify(folder, info); status != TFsStatus::Ok) {
+            Raise(abovePath, "read", folder, status);
+        }
+        if (cut >= rest.size()) {
+            made.Destination = true;
+            made.DestinationId = info.Id;
+            break;
+        }
+        made.Above.push_back(path);
+        made.AboveIds.push_back(info.Id);
+        const size_t next = rest.find('\\', cut + 1);
+        const std::string component = rest.substr(cut + 1, next - cut - 1);
+        folder += "\\" + component;
+        path += "\\" + component;
+        cut = next == std::string::npos ? rest.size() : next;
+    }
+    // The journal that hands the folders over to the run.
+    const std::string name = folder + "\\" + kJournalName;
+    std::unique_ptr<TFsFile> file;
+    FaultPoint("journal of the new destination");
+    if (const TFsStatus status = above.CreateNew(name, file); status != TFsStatus::Ok) {
+        Raise(abovePath, "create file", name, status);
+    }
+    TJournalLog log;
+    uint64_t bytes = 0;
+    std::vector<std::string> texts = {kJournalLogHeading, "destination " + destination};
+    for (size_t index = 0; index < made.Above.size(); ++index) {
+        texts.push_back(JournalStepText({TStepAction::Parent, made.Above[index], "", made.AboveIds[index]}));
+    }
+    texts.push_back(JournalStepText({TStepAction::NewFolder, kDestinationItself, "", made.DestinationId}));
+    for (const std::string& text : texts) {
+        if (const TFsStatus status = AppendRecord(*file, log, text, bytes); status != TFsStatus::Ok) {
+            Raise(abovePath, "write", name, status);
+        }
+    }
+    return made;
+}
+
+}  // namespace
+
+TMadeFolders PrepareNewDestination(TFileSystem& above,
+                                   const std::string& abovePath,
+                                   std::string_view chain,
+                                   const std::string& destination) {
+    ClearUnfinishedDestination(above, abovePath, chain);
+    try {
+        return MakeUnfinishedDestination(above, abovePath, chain, destination);
+    } catch (const ETransactionFailed&) {
+        try {
+            ClearUnfinishedDestination(above, abovePath, chain);
+        } catch (const ETransactionFailed&) {
+            // Left under its temporary name, which the next run clears.
+        }
+        throw;
+    }
+}
+
+void PlaceNewDestination(TFileSystem& above, const std::string& abovePath, std::string_view chain) {
+    const std::string first(chain.substr(0, chain.find('\\')));
+    FaultPoint("destination put in place");
+    const TFsStatus status = above.Rename(UnfinishedName(chain), first, false);
+    if (status != TFsStatus::Ok) {
+        ClearUnfinishedDestination(above, abovePath, chain);
+        Raise(abovePath, "create folder", first, status);
+    }
+}
+
+bool WithdrawNewDestination(TFileSystem& above, const std::string& abovePath, std::string_view chain) {
+    const std::string first(chain.substr(0, chain.find('\\')));
+    bool journal = false;
+    if (MadeChainAt(above, first, journal).empty()) {
+        return false;
+    }
+    if (above.Rename(first, UnfinishedName(chain), false) != TFsStatus::Ok) {
+        return false;
+    }
+    ClearUnfinishedDestination(above, abovePath, chain);
+    return true;
 }
 
 TRemovalResult RemoveInstallation(TFileSystem& fs, TSystemItems& system, const TInstallRecord& record) {

@@ -63,10 +63,12 @@ class TSystemItems {
 };
 
 // The folders that a run made before its journal could exist: those above the destination,
-// outermost first, and the destination itself.
+// outermost first, and the destination itself, each with the identity the file system gave it.
 struct TMadeFolders {
     std::vector<std::string> Above;
+    std::vector<uint64_t> AboveIds;
     bool Destination = false;
+    uint64_t DestinationId = 0;
 };
 
 enum class TReplaceRule : uint8_t { Backup, Aside };
@@ -80,14 +82,56 @@ enum class TFileOutcome : uint8_t {
     AlreadyBackedUp,  // CopyToBackup: Backup holds the same bytes already
 };
 
+// A new journal written whole beside the one it replaces in one step (the journal that a run takes
+// over); one left beside the journal is removed by the next run.
+inline constexpr char kJournalReplacement[] = "Uninstall.jnl.~new";
+
 // The drive of a full path: "C:" or "\\server\share".
 std::string DriveOf(std::string_view path);
+
+// A new destination is made so that an interruption at any point leaves either a destination whose
+// journal names the folders made for it, with their identities, or a folder under a temporary name
+// that the next run recognises and removes:
+// - the first missing folder is made as "<name>.~new" beside where it belongs, the rest of the chain
+//   inside it, then the destination's journal naming them all ("parent", "folder ." with their
+//   identities);
+// - then "<name>.~new" is renamed to "<name>" in one step (the caller does it: on Windows the folders
+//   must not be held open then), and the run goes on in the destination as in any other: its
+//   journal is handed over to the run's transaction (see TTransaction).
+// above is the folder that exists (abovePath its full path); chain names the missing folders
+// relative to it, down to the destination ("Apps\Tandrel"). Returns the folders made. Raises
+// ETransactionFailed (what was made is left for ClearUnfinishedDestination).
+TMadeFolders PrepareNewDestination(TFileSystem& above,
+                                   const std::string& abovePath,
+                                   std::string_view chain,
+                                   const std::string& destination);
+
+// The temporary name of the first folder of chain: "<first>.~new".
+std::string UnfinishedName(std::string_view chain);
+
+// Puts the folder prepared for chain in place (a rename in above); when that fails, what was made
+// goes and ETransactionFailed is raised.
+void PlaceNewDestination(TFileSystem& above, const std::string& abovePath, std::string_view chain);
+
+// Removes what a run left of a new destination it had not finished making: the folder
+// "<first>.~new" of chain in above, when it holds only what such a run makes (each folder only the
+// next one, the last nothing or a journal with nothing left to undo). Anything else in it raises
+// ETransactionFailed (Denied) and everything stays. Nothing there: nothing done.
+void ClearUnfinishedDestination(TFileSystem& above, const std::string& abovePath, std::string_view chain);
+
+// A new destination whose run failed and was rolled back goes, with the folders made above it: the
+// first folder of chain is renamed to "<first>.~new" and cleared as above. Only when it holds
+// nothing but what a run makes: otherwise it stays, and the next run takes it over with its
+// journal. True when it went.
+bool WithdrawNewDestination(TFileSystem& above, const std::string& abovePath, std::string_view chain);
 
 class TTransaction {
   public:
     // Starts the run's journal in the folder fs (destination: its full path, for the journal and the
-    // messages). There must be no journal (see RecoverInterruptedRun). Raises ETransactionFailed.
-    TTransaction(TFileSystem& fs, TSystemItems& system, std::string destination, const TMadeFolders& made);
+    // messages). A journal there must be one that names nothing left to undo (RecoverInterruptedRun
+    // leaves it so); the folders it names as made for the destination are this run's, and its
+    // journal is replaced in one step by one that names them. Raises ETransactionFailed.
+    TTransaction(TFileSystem& fs, TSystemItems& system, std::string destination);
     TTransaction(const TTransaction&) = delete;
     TTransaction& operator=(const TTransaction&) = delete;
     // A run neither committed nor rolled back is left to the next run's recovery.
@@ -127,15 +171,21 @@ class TTransaction {
     // The run has completed: the journal says so, what was set aside goes, then the journal. Raises
     // ETransactionFailed when the commit cannot be written (nothing committed: roll back).
     void Commit();
-    // Undoes every step in reverse and removes the journal (and the destination, when the run made
-    // it and it is empty); returns what it restored, a line each. Raises ERollBackFailed.
+    // Undoes every step in reverse and removes the journal, unless the run made the destination:
+    // then the journal stays, naming the folders made and nothing else to undo, for
+    // WithdrawNewDestination or the next run. Returns what it restored, a line each. Raises
+    // ERollBackFailed.
     std::vector<std::string> RollBack();
 
     // The folders this run made (journaled, "." among them when it made the destination), parents
     // first: what its record names.
     std::vector<std::string> MadeFolders() const;
-    // Whether RollBack removed the destination (the run had made it).
-    bool DestinationRemoved() const { return destinationRemoved_; }
+    // The folders made for the destination before its journal, with their identities.
+    TMadeFolders MadeBefore() const;
+    // Whether the run has put a file into Backup (moved or copied).
+    bool PutIntoBackup() const;
+    // Whether a file of other bytes than contents is at name: what a new file there replaces.
+    bool HoldsOther(std::string_view name, std::string_view contents);
     // The bytes appended to the journal so far.
     uint64_t JournalBytes() const { return journalBytes_; }
 
@@ -159,9 +209,15 @@ class TTransaction {
     TSystemItems& system_;
     TJournalLog log_;
     std::unique_ptr<TFsFile> journal_;
+    std::string journalName_ = kJournalName;  // the file journal_ writes
     uint64_t journalBytes_ = 0;
-    bool destinationRemoved_ = false;
 };
+
+// Gives the record what the run's transaction knows: the identities of the folders made for the
+// destination (each of its parents that the run made, the destination when it made it) and whether
+// the run put files into Backup, counting the file in the record's place, which the record about to
+// be written under recordRule replaces.
+void NoteRunFacts(TInstallRecord& record, TTransaction& transaction, TReplaceRule recordRule);
 
 struct TRecovery {
     std::vector<std::string> Lines;  // what was done, a line each; none: there was no journal
@@ -170,14 +226,10 @@ struct TRecovery {
 
 // A journal left in the folder by a run that did not end: a committed one is finished, any other
 // rolled back (appending its progress). The folders that run made above and for the destination are
-// not removed: they are handed to the next run, which needs them. Raises ERollBackFailed (nothing
-// else changed) when the journal cannot be read, names another folder or a step that no run takes,
-// or cannot be undone whole.
+// not removed, and neither is the journal that names them: they are handed to the next run, which
+// needs them. Raises ERollBackFailed (nothing else changed) when the journal cannot be read, is of
+// an earlier format, names another folder or a step that no run takes, or cannot be undone whole.
 TRecovery RecoverInterruptedRun(TFileSystem& fs, TSystemItems& system, const std::string& destination);
-
-// Whether the folder holds nothing at all: a destination that a killed run made before its journal
-// could be written, which the next run treats as its own.
-bool IsEmptyFolder(TFileSystem& fs);
 
 // What a removal left and why, for its closing message.
 struct TRemovalResult {

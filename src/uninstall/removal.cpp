@@ -226,7 +226,8 @@ void NameWhatCreatedFoldersHold(const TInstallRecord& record,
             }
             const std::vector<std::string> held = folder.List("Backup");
             if (!held.empty() || !IsCreatedFolder(record, "Backup")) {
-                kept.push_back({"Backup", BackupReason(IsCreatedFolder(record, "Backup"), held, recorded)});
+                kept.push_back({"Backup", BackupReason(record.Backups, IsCreatedFolder(record, "Backup"),
+                                                       held, recorded)});
             }
         }
     } catch (const EUnsafePath&) {
@@ -439,12 +440,13 @@ int RunRemoval(const std::string& folder,
     // The folders above the destination that the setup made, innermost first, while empty.
     const bool madeDestination =
         std::ranges::find(record.Folders, kDestinationItself) != record.Folders.end();
-    for (const std::string& parent : RemovableParents(destination, record.Parents, madeDestination)) {
-        if (!destinationGone || IsProtectedDestination(parent, SystemFolders()) ||
-            !RemoveEmptyFolderAbove(parent)) {
+    for (const TFolderAbove& parent :
+         RemovableParents(destination, record.Parents, record.ParentIds, madeDestination)) {
+        if (!destinationGone || IsProtectedDestination(parent.Path, SystemFolders()) ||
+            !RemoveEmptyFolderAbove(parent.Path, parent.Id)) {
             break;
         }
-        frontEnd.Removed(parent);
+        frontEnd.Removed(parent.Path);
     }
     frontEnd.Progress("", 100);
     frontEnd.Finished(destination, kept, failed);

@@ -109,7 +109,10 @@ grep -q -x -F "Registered for removal: $WHERE\\$key" <(tr -d '\r' <"$drive_c/reg
 check_same "$uninstaller" "$installed/Uninstall.exe" "fresh: Uninstall.exe as built"
 [[ "$(record_lines "$installed" | head -2)" == $'Tandrel install record 1\ndestination '"$dest" ]] &&
     ok "fresh: record heading" || fail "fresh: record heading"
-lines=("folder ." "parent C:\\Registration Test" "${shortcut_paths[@]/#/shortcut }")
+# The folders made carry the identity the file system gave them (under Wine, the inode).
+made_lines=("folder $(stat -c %i "$installed") ." "parent $(stat -c %i "$drive_c/Registration Test") C:\\Registration Test")
+# Nothing replaced yet: no file went into Backup.
+lines=("${made_lines[@]}" "backups no" "${shortcut_paths[@]/#/shortcut }")
 for name in "${names[@]}"; do
     check_same "$(source_of "$name")" "$installed/$name" "fresh: $name installed"
     lines+=("$(file_line "$installed" "$name")")
@@ -127,7 +130,7 @@ first_sites=$(file_line "$installed" sites.ini)
 printf '\n[Mine]\nHost=ftp.example.net\n' >>"$installed/sites.ini"
 run_setup /VERYSILENT /NOICONS "/DIR=$dest" '/LOG=C:\registration-2.log'
 expect_status 0 "again"
-lines=("folder ." "folder Backup" "parent C:\\Registration Test" "$first_sites" "${shortcut_paths[@]/#/shortcut }")
+lines=("${made_lines[@]}" "folder Backup" "backups yes" "$first_sites" "${shortcut_paths[@]/#/shortcut }")
 for name in Tandrel.exe Tandrel.hlp readme.txt whatsnew.txt; do
     lines+=("$(file_line "$installed" "$name")")
 done
@@ -161,7 +164,7 @@ expect_value "$entry" InstallLocation "$other" "elsewhere"
 expect_value "$entry" UninstallString "\"$other\\Uninstall.exe\"" "elsewhere"
 [[ $(wine_as_user "$prefix" wine uninstaller --list 2>/dev/null | grep -c -F '|||Tandrel 2.11') == 1 ]] &&
     ok "elsewhere: one entry listed" || fail "elsewhere: not exactly one entry listed"
-lines=()
+lines=("backups yes")  # the damaged record
 for name in "${names[@]}"; do
     lines+=("$(file_line "$other_dir" "$name")")
 done

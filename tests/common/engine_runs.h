@@ -44,26 +44,39 @@ inline bool RecoverRun(TMemoryDrive& drive, TMemorySystemItems& system, TRecover
     return true;
 }
 
+inline constexpr const char kTestDrive[] = "C:\\";  // the drive's root, where the destination is made
+
+// Takes away a destination made for a run that failed, as the setup does.
+inline void WithdrawDestination(TMemoryDrive& drive) {
+    TMemoryFolder root(drive, "");
+    try {
+        WithdrawNewDestination(root, kTestDrive, kTestRoot);
+    } catch (const ETransactionFailed&) {
+        // Left for the next run, which clears it.
+    }
+}
+
 inline TRunResult RunSetup(TMemoryDrive& drive,
                            TMemorySystemItems& system,
                            const TPackage& package,
                            TRunOptions options) {
-    TMadeFolders made;
     TRecovery recovery;
+    bool made = false;
     if (!drive.Exists(kTestRoot)) {
-        if (const TFsStatus status = drive.Step(); status != TFsStatus::Ok) {
-            return {ExitCodeOf(status), FailureMessage("create folder", kTestDestination, status)};
+        TMemoryFolder root(drive, "");
+        try {
+            PrepareNewDestination(root, kTestDrive, kTestRoot, kTestDestination);
+            PlaceNewDestination(root, kTestDrive, kTestRoot);
+        } catch (const ETransactionFailed& error) {
+            return {ExitCodeOf(error.Status), error.Message()};
         }
-        drive.Items[kTestRoot].Folder = true;
-        made.Destination = true;
-    } else if (!RecoverRun(drive, system, recovery)) {
-        return {4, "recovery"};
-    } else {
-        made = recovery.Made;
+        made = true;
     }
+    if (!RecoverRun(drive, system, recovery)) {
+        return {4, "recovery"};
+    }
+    made = made || recovery.Made.Destination;
     TMemoryFolder folder(drive, kTestRoot);
-    // A destination with nothing in it is one that a killed run made before its journal existed.
-    made.Destination = made.Destination || IsEmptyFolder(folder);
     std::optional<TInstallRecord> previous;
     std::string text;
     if (folder.Read(kRecordName, kMaxRecordBytes, text) == TFsStatus::Ok) {
@@ -74,7 +87,7 @@ inline TRunResult RunSetup(TMemoryDrive& drive,
     }
     std::optional<TTransaction> transaction;
     try {
-        transaction.emplace(folder, system, kTestDestination, made);
+        transaction.emplace(folder, system, kTestDestination);
         TInstallRecord record;
         record.Destination = kTestDestination;
         const TReplaceRule rule = options.Backups ? TReplaceRule::Backup : TReplaceRule::Aside;
@@ -97,6 +110,8 @@ inline TRunResult RunSetup(TMemoryDrive& drive,
         }
         transaction->InstallFile(kUninstallerName, package.Uninstaller, TReplaceRule::Aside);
         record.Folders = transaction->MadeFolders();
+        record.Parents = transaction->MadeBefore().Above;
+        NoteRunFacts(record, *transaction, TReplaceRule::Aside);
         TInstallRecord merged = previous ? MergeInstallRecords(*previous, record) : record;
         transaction->InstallFile(kRecordName, FormatInstallRecord(merged), TReplaceRule::Aside);
         transaction->WillWriteEntry("machine", system.EntryFolder("machine"));
@@ -109,6 +124,9 @@ inline TRunResult RunSetup(TMemoryDrive& drive,
             } catch (const ERollBackFailed& failed) {
                 return {4, failed.Message()};
             }
+        }
+        if (transaction ? transaction->MadeBefore().Destination : made) {
+            WithdrawDestination(drive);
         }
         return {ExitCodeOf(error.Status), error.Message()};
     }

@@ -90,13 +90,30 @@ class TMemoryDrive {
     uint64_t NewId() { return nextId_++; }
     uint64_t Generation() const { return generation_; }
 
-    // Every item with its contents, for comparing two drives byte for byte (identities aside).
+    // Every item with its contents, for comparing two drives byte for byte (identities aside, also
+    // those that a record names: a folder made again has another).
     std::string Dump() const {
         std::string text;
         for (const auto& [name, node] : Items) {
-            text += name + (node.Folder ? "\\\n" : " = [" + node.Data + "]\n");
+            text += name + (node.Folder ? "\\\n" : " = [" + WithoutIdentities(node.Data) + "]\n");
         }
         return text;
+    }
+    // data with the numbers of "folder <n> ." and "parent <n> " lines as "#".
+    static std::string WithoutIdentities(std::string data) {
+        for (const std::string_view keyword : {"\nfolder ", "\nparent "}) {
+            for (size_t at = data.find(keyword); at != std::string::npos; at = data.find(keyword, at + 1)) {
+                const size_t begin = at + keyword.size();
+                size_t end = begin;
+                while (end < data.size() && data[end] >= '0' && data[end] <= '9') {
+                    ++end;
+                }
+                if (end > begin && end < data.size() && data[end] == ' ') {
+                    data.replace(begin, end - begin, "#");
+                }
+            }
+        }
+        return data;
     }
 
   private:
@@ -150,15 +167,26 @@ class TMemoryFolder : public TFileSystem {
         if (item == drive_.Items.end() || !drive_.IsFolder(TMemoryDrive::ParentOf(target))) {
             return TFsStatus::NotFound;
         }
-        if (item->second.Folder || drive_.IsFolder(target)) {
-            return TFsStatus::Denied;
+        if (drive_.IsFolder(target) || (item->second.Folder && drive_.Exists(target))) {
+            return item->second.Folder ? TFsStatus::Exists : TFsStatus::Denied;
         }
         if (drive_.Exists(target) && !replace) {
             return TFsStatus::Exists;
         }
-        TMemoryDrive::Node node = item->second;
-        drive_.Items.erase(item);
-        drive_.Items[target] = node;
+        // A folder moves with everything in it.
+        std::vector<std::pair<std::string, TMemoryDrive::Node>> moved;
+        const std::string prefix = source + "\\";
+        for (auto inside = drive_.Items.begin(); inside != drive_.Items.end();) {
+            if (inside->first == source || inside->first.compare(0, prefix.size(), prefix) == 0) {
+                moved.emplace_back(target + inside->first.substr(source.size()), inside->second);
+                inside = drive_.Items.erase(inside);
+            } else {
+                ++inside;
+            }
+        }
+        for (auto& [name, node] : moved) {
+            drive_.Items[name] = std::move(node);
+        }
         return TFsStatus::Ok;
     }
     TFsStatus Remove(std::string_view name) override { return RemoveItem(name, false); }
@@ -185,7 +213,7 @@ class TMemoryFolder : public TFileSystem {
             return TFsStatus::NotFound;
         }
         names.clear();
-        const std::string prefix = full + "\\";
+        const std::string prefix = full.empty() ? full : full + "\\";
         for (auto item = drive_.Items.upper_bound(prefix);
              item != drive_.Items.end() && item->first.compare(0, prefix.size(), prefix) == 0; ++item) {
             const std::string rest = item->first.substr(prefix.size());
@@ -293,7 +321,10 @@ class TMemoryFolder : public TFileSystem {
     }
 
     std::string Full(std::string_view name) const {
-        return name == "." ? root_ : root_ + "\\" + std::string(name);
+        if (name == ".") {
+            return root_;
+        }
+        return root_.empty() ? std::string(name) : root_ + "\\" + std::string(name);
     }
 
     TMemoryDrive& drive_;

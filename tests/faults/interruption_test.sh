@@ -7,6 +7,8 @@
 #   completes to what a clean run gives, byte for byte;
 # - the setup killed twice (at every 6th change, then its rerun at each of its first changes), then
 #   a third run: nothing lost at any moment, and the third run gives a clean installation;
+# - a first installation into new folders killed at each point until its first file: the next run
+#   completes and records every folder made, and a removal takes them all away;
 # - the uninstaller killed at each step: never an entry without its uninstaller, and the next
 #   removal finishes;
 # - the drive filled during the run: rolled back, exit code 6, the file and the drive in the log;
@@ -151,6 +153,42 @@ $(cat "$work/diff")
 $(tr -d '\r' <"$drive_c/interrupted-rerun.log" | grep -E 'Recovery|Error')"
     fi
 done
+
+# ---- A first installation into folders that do not exist yet, killed at each point until its
+# first file: what it leaves is its own (the next run clears or takes it over), the next run
+# completes, its record names every folder made with its identity, and a removal takes them away.
+new_win='C:\Interrupted\New\Deeper\App' new_top="$drive_c/Interrupted/New"
+rm -rf "$new_top"
+points_log new
+run_faults 0 "$work/setup-faults.exe" /VERYSILENT /NOICONS "/DIR=$new_win"
+[[ "$STATUS" == 0 ]] || fail "a new destination: exit code $STATUS"
+made_points=$(tr -d '\r' <"$FAULT_LOG" | grep -n ' new$' | head -1 | cut -d: -f1)
+tree_of "$new_top" | grep -v 'Uninstall\.dat ' >"$work/new.tree"
+((made_points >= 5)) && ok "a new destination is made in $((made_points - 1)) points before its first file" ||
+    fail "a new destination: only $made_points points before its first file"
+for ((k = 1; k <= made_points; k++)); do
+    rm -rf "$new_top" "$new_top.~new"
+    TANDREL_FAULT_AT=$k run "$work/setup-faults.exe" /VERYSILENT /NOICONS "/DIR=$new_win"
+    [[ "$STATUS" == 99 ]] || fail "new destination, kill $k: not stopped (exit code $STATUS)"
+    run "$setup" /VERYSILENT /NOICONS "/DIR=$new_win"
+    [[ "$STATUS" == 0 ]] || fail "new destination, kill $k: the next run ended with $STATUS"
+    left=$(ls -A "$drive_c/Interrupted" | grep -v -x -e App -e New)
+    [[ -z "$left" ]] || fail "new destination, kill $k: left beside it: $left"
+    if ! diff <(tree_of "$new_top" | grep -v 'Uninstall\.dat ') "$work/new.tree" >"$work/diff"; then
+        fail "new destination, kill $k: the next run differs from a clean one: $(cat "$work/diff")"
+    elif ! tr -d '\r' <"$new_top/Deeper/App/Uninstall.dat" | grep -q -x 'folder [1-9][0-9]* \.' ||
+        ! tr -d '\r' <"$new_top/Deeper/App/Uninstall.dat" | grep -q -x 'parent [1-9][0-9]* C:\\Interrupted\\New' ||
+        ! tr -d '\r' <"$new_top/Deeper/App/Uninstall.dat" | grep -q -x 'parent [1-9][0-9]* C:\\Interrupted\\New\\Deeper'; then
+        fail "new destination, kill $k: the record does not name the folders made: $(tr -d '\r' <"$new_top/Deeper/App/Uninstall.dat" | grep -E '^(folder|parent)')"
+    else
+        ok "new destination, kill $k: the next run completes and records every folder made"
+    fi
+done
+run "$new_top/Deeper/App/Uninstall.exe" /VERYSILENT
+for _ in $(seq 1 100); do [[ -e "$new_top" ]] || break; sleep 0.1; done
+[[ ! -e "$new_top" ]] && ok "new destination: the removal takes every folder made away" ||
+    fail "new destination: the removal left $(find "$new_top" | head -5)"
+rm -rf "$new_top"
 
 # ---- Killed twice (the native tests of the transaction try every pair of points; this tries a
 # sample of them on the real file system): the setup killed at every 6th point, the next run killed

@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # Two runs racing to make the same new destination, under Wine, with the test build of the setup
-# that waits where it has found a folder of the destination missing and is about to make it:
+# that waits where it has found the destination missing and is about to make it, and where it has
+# made it under a temporary name and is about to put it in place:
 #     new_folder_race_test.sh SETUP_FAULTS_EXE
-# - the folder made meanwhile by somebody else, at each folder of the chain: the run ends with exit
-#   code 7, says why, and changes nothing;
+# - the folder made meanwhile by somebody else, at each of those points: the run ends with exit
+#   code 7, says why, and changes nothing (nothing of its own is left beside it either);
 # - the destination made meanwhile by a first setup that holds it (waiting at its third change): the
 #   second ends with 7 and changes nothing; the first completes.
 set -uo pipefail
@@ -28,8 +29,8 @@ points=$drive_c/raced-points.log
 log_text() { tr -d '\r' <"$drive_c/$1" 2>/dev/null; }
 # Every name and kind under the folder that holds the destination.
 tree_of() { (cd "$top" 2>/dev/null && find . -printf '%y %p\n' | LC_ALL=C sort); }
-# The second run: the test build into the new destination, waiting at its K-th point where it is
-# about to make a folder; returns once it waits there.
+# The second run: the test build into the new destination, waiting at its K-th point (see above);
+# returns once it waits there.
 start_second() {  # K
     rm -f "$work/go" "$points" "$drive_c/raced-second.log"
     TANDREL_OPEN_AT=$1 TANDREL_OPEN_LOG='C:\raced-points.log' TANDREL_FAULT_WAIT="Z:${work//\//\\}\\go" \
@@ -53,18 +54,18 @@ $(log_text raced-second.log)"
 $(log_text raced-second.log)"
     [[ "$(tree_of)" == "$before" ]] && ok "$1: the second changed nothing" ||
         fail "$1: the folders changed: $(diff <(echo "$before") <(tree_of) | grep '^[<>]' | tr '\n' ' ')"
+    [[ ! -e "$top.~new" ]] && ok "$1: nothing of the second is left beside" || fail "$1: $top.~new is left"
 }
 
-# ---- The points: one for each folder of the chain that is missing (C:\Raced and C:\Raced\App).
+# ---- The points: before the chain C:\Raced\App is made, and before it is put in place.
 TANDREL_OPEN_LOG='C:\raced-points.log' timeout 120 "$scripts/wine-run.sh" "$work/setup-faults.exe" /VERYSILENT \
     /NOICONS "/DIR=$dest_win" >/dev/null 2>&1
 [[ $? == 0 ]] || fail "without a race: not installed"
-mapfile -t make_points < <(tr -d '\r' <"$points" 2>/dev/null | grep ' a folder to make$' | cut -d' ' -f1)
-((${#make_points[@]} == 2)) && ok "two folders to make" || fail "${#make_points[@]} folders to make, not 2"
+mapfile -t make_points < <(tr -d '\r' <"$points" 2>/dev/null | grep -E ' a new destination to (make|put in place)$' | cut -d' ' -f1)
+((${#make_points[@]} == 2)) && ok "two points" || fail "${#make_points[@]} points, not 2"
 rm -rf "$top"
 
-# ---- The folder about to be made appears meanwhile, made by somebody else (and the rest of the
-# chain with it), at each point.
+# ---- The destination appears meanwhile, made by somebody else (the whole chain), at each point.
 for k in "${make_points[@]}"; do
     rm -rf "$top"
     start_second "$k"
@@ -74,7 +75,7 @@ for k in "${make_points[@]}"; do
 done
 
 # ---- A first setup makes the destination and holds it, waiting at its third change, while the
-# second waits to make the first folder of the chain.
+# second waits to make the chain.
 rm -rf "$top"
 start_second "${make_points[0]}"
 first_points=$drive_c/raced-first-points.log

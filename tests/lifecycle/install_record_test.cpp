@@ -4,7 +4,9 @@
 #include "lifecycle/install_record.h"
 
 #include <gtest/gtest.h>
+#include <optional>
 #include <string>
+#include <tuple>
 
 namespace {
 
@@ -27,6 +29,7 @@ TInstallRecord Sample() {
     record.Shortcuts = {"C:\\users\\me\\Start Menu\\Programs\\Tandrel.lnk",
                         "D:\\Profiles\\me\\SendTo\\Tandrel.lnk"};
     record.Parents = {"C:\\Program Files"};
+    record.ParentIds = {0};
     return record;
 }
 
@@ -42,6 +45,9 @@ void ExpectSame(const TInstallRecord& a, const TInstallRecord& b) {
     EXPECT_EQ(a.Kept, b.Kept);
     EXPECT_EQ(a.Shortcuts, b.Shortcuts);
     EXPECT_EQ(a.Parents, b.Parents);
+    EXPECT_EQ(a.ParentIds, b.ParentIds);
+    EXPECT_EQ(a.DestinationId, b.DestinationId);
+    EXPECT_EQ(a.Backups, b.Backups);
 }
 
 std::string Record(const std::string& body) {
@@ -217,6 +223,68 @@ TEST(InstallRecord, SecondInstallationMerges) {
     TInstallRecord elsewhere = second;
     elsewhere.Destination = "D:\\Tandrel";
     ExpectSame(MergeInstallRecords(first, elsewhere), elsewhere);
+}
+
+// The folders made before the destination could hold a journal carry their identity; records
+// written before, without identities, read as they did, their folders with none.
+TEST(InstallRecord, FoldersMadeCarryTheirIdentity) {
+    TInstallRecord record = Sample();
+    record.Destination = "C:\\Apps\\Sub\\Tandrel";
+    record.Parents = {"C:\\Apps", "C:\\Apps\\Sub"};
+    record.ParentIds = {42, 18446744073709551615u};
+    record.DestinationId = 43;
+    const std::string text = FormatInstallRecord(record);
+    EXPECT_NE(text.find("\r\nfolder 43 .\r\n"), std::string::npos) << text;
+    EXPECT_NE(text.find("\r\nparent 42 C:\\Apps\r\n"), std::string::npos) << text;
+    EXPECT_NE(text.find("\r\nparent 18446744073709551615 C:\\Apps\\Sub\r\n"), std::string::npos) << text;
+    ExpectSame(ParseInstallRecord(text), record);
+
+    const TInstallRecord old =
+        ParseInstallRecord(Record("folder .\r\nfolder 42 Backup\r\nparent C:\\Apps\r\n")
+                               .replace(Record("").find("C:\\Tandrel"), 10, "C:\\Apps\\Tandrel"));
+    EXPECT_EQ(old.Folders, (std::vector<std::string>{".", "42 Backup"}));
+    EXPECT_EQ(old.DestinationId, 0u);
+    EXPECT_EQ(old.Parents, std::vector<std::string>{"C:\\Apps"});
+    EXPECT_EQ(old.ParentIds, std::vector<uint64_t>{0});
+    for (const char* line : {"folder 0 .", "folder 012 .", "folder 99999999999999999999 .", "folder 4 4 .",
+                             "parent 0 C:\\Tandrel\\x", "parent 12 C:\\Other", "folder 12 Backup."}) {
+        EXPECT_THROW(ParseInstallRecord(Record(std::string(line) + "\r\n")), EBadRecord) << line;
+    }
+
+    // Whether installations put files into Backup, carried from record to record: yes once any
+    // did, no while every one said so, unknown while one did not say.
+    for (const auto& [older, newer, merged] :
+         std::vector<std::tuple<std::optional<bool>, std::optional<bool>, std::optional<bool>>>{
+             {true, false, true},
+             {false, true, true},
+             {std::nullopt, true, true},
+             {false, false, false},
+             {std::nullopt, false, std::nullopt}}) {
+        TInstallRecord a = record;
+        TInstallRecord b = record;
+        a.Backups = older;
+        b.Backups = newer;
+        EXPECT_EQ(MergeInstallRecords(a, b).Backups, merged);
+        EXPECT_EQ(ParseInstallRecord(FormatInstallRecord(b)).Backups, newer);
+    }
+    for (const char* line : {"backups", "backups maybe", "backups yes\r\nbackups no"}) {
+        EXPECT_THROW(ParseInstallRecord(Record(std::string(line) + "\r\n")), EBadRecord) << line;
+    }
+
+    // Merged, each folder keeps the identity that the run which made it recorded.
+    TInstallRecord second = record;
+    second.ParentIds = {7, 8};
+    second.DestinationId = 9;
+    second.Parents.push_back("C:\\Apps\\Sub\\Tandrel\\x");
+    second.ParentIds.push_back(10);
+    const TInstallRecord merged = MergeInstallRecords(record, second);
+    EXPECT_EQ(merged.ParentIds, (std::vector<uint64_t>{42, 18446744073709551615u, 10}));
+    EXPECT_EQ(merged.DestinationId, 43u);
+    TInstallRecord older = Sample();
+    older.Destination = record.Destination;
+    older.Parents = {"C:\\Apps"};
+    older.ParentIds.clear();
+    EXPECT_EQ(MergeInstallRecords(older, second).ParentIds, (std::vector<uint64_t>{0, 8, 10}));
 }
 
 }  // namespace

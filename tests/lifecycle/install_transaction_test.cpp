@@ -193,9 +193,10 @@ TEST_F(Transaction, ARollBackThatCannotCompleteSaysWhatIsLeft) {
     WriteJournal({kJournalLogHeading, "destination C:\\Elsewhere", "new a.txt.~new"});
     EXPECT_THROW(RecoverInterruptedRun(folder), ERollBackFailed);
     EXPECT_TRUE(Exists(root_ + "\\" + kJournalName));
+    // One of the earlier, whole-file format is refused, and stays with everything it names.
     Write(root_ + "\\" + kJournalName, "Tandrel install journal 1\r\ndestination C:\\T\r\n");
-    RecoverInterruptedRun(folder);
-    EXPECT_FALSE(Exists(root_ + "\\" + kJournalName));
+    EXPECT_THROW(RecoverInterruptedRun(folder), ERollBackFailed);
+    EXPECT_TRUE(Exists(root_ + "\\" + kJournalName));
     EXPECT_EQ(Read(root_ + "\\a.txt"), "the user's a");
 }
 
@@ -286,6 +287,52 @@ TEST_F(Transaction, ARollBackRemovesOnlyTheShortcutThatStartsTheInstallation) {
         }
         ::DeleteFileA(shortcut.c_str());
     }
+}
+
+}  // namespace
+
+namespace {
+
+// The identity of the folder at path, as the removal compares it.
+uint64_t FolderIdentity(const std::string& path) {
+    const UniqueFileHandle folder(::CreateFileA(path.c_str(), FILE_READ_ATTRIBUTES,
+                                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                                nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    return IdentityOf(folder.get());
+}
+
+// A new destination and the folders above it appear at once, with the journal that names each with
+// its identity; a failed run takes them away again only while they hold nothing else; a folder
+// above is removed only while it is the very folder that was made.
+TEST_F(Transaction, ANewDestinationIsMadeAndTakenAwayWhole) {
+    const std::string first = root_ + "\\New";
+    const std::string destination = first + "\\Deeper\\App";
+    const TMadeFolders made = MakeNewDestination(first, destination, nullptr);
+    EXPECT_FALSE(Exists(first + ".~new"));
+    ASSERT_EQ(made.Above, (std::vector<std::string>{first, first + "\\Deeper"}));
+    EXPECT_EQ(made.AboveIds,
+              (std::vector<uint64_t>{FolderIdentity(first), FolderIdentity(first + "\\Deeper")}));
+    EXPECT_TRUE(made.Destination);
+    EXPECT_EQ(made.DestinationId, FolderIdentity(destination));
+    const std::optional<std::string> journal = Read(destination + "\\" + kJournalName);
+    ASSERT_TRUE(journal);
+    EXPECT_EQ(ParseJournalLog(*journal).Steps.size(), 3u);
+
+    Write(destination + "\\mine.txt", "the user's");
+    EXPECT_FALSE(WithdrawNewDestination(first, destination));
+    EXPECT_EQ(Read(destination + "\\mine.txt"), "the user's");
+    ::DeleteFileA((destination + "\\mine.txt").c_str());
+    EXPECT_TRUE(WithdrawNewDestination(first, destination));
+    EXPECT_FALSE(Exists(first));
+    EXPECT_FALSE(Exists(first + ".~new"));
+
+    ASSERT_TRUE(::CreateDirectoryA(first.c_str(), nullptr));
+    const uint64_t id = FolderIdentity(first);
+    EXPECT_FALSE(RemoveEmptyFolderAbove(first, id + 1));
+    EXPECT_FALSE(RemoveEmptyFolderAbove(first, 0));
+    EXPECT_TRUE(Exists(first));
+    EXPECT_TRUE(RemoveEmptyFolderAbove(first, id));
+    EXPECT_FALSE(Exists(first));
 }
 
 }  // namespace

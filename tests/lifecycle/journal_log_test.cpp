@@ -56,7 +56,10 @@ TEST(JournalLog, ReadsWholeRecordsAndStopsAtTheFirstTornOne) {
 TEST(JournalLog, EveryKindOfStepReadsBack) {
     const std::vector<TJournalStep> steps = {
         {TStepAction::Parent, "C:\\X", "", 0},
+        {TStepAction::Parent, "C:\\X\\Y", "", 1},
         {TStepAction::NewFolder, ".", "", 0},
+        {TStepAction::NewFolder, ".", "", 18446744073709551615u},
+        {TStepAction::NewFolder, "42 Backup", "", 0},
         {TStepAction::New, "Tandrel.exe.~new", "", 0},
         {TStepAction::Backup, "Tandrel.exe", "Backup\\Tandrel (2).exe", 12},
         {TStepAction::Aside, "sites.ini", "sites.ini.~old2", 18446744073709551615u},
@@ -65,7 +68,7 @@ TEST(JournalLog, EveryKindOfStepReadsBack) {
         {TStepAction::Entry, "user", "D:\\Old Place", 0},
         {TStepAction::Shortcut, "C:\\Users\\me\\SendTo\\Tandrel.lnk", "", 0},
     };
-    std::vector<std::string> texts = {kJournalLogHeading, "destination C:\\X\\Tandrel"};
+    std::vector<std::string> texts = {kJournalLogHeading, "destination C:\\X\\Y\\Tandrel"};
     for (const TJournalStep& step : steps) {
         texts.push_back(JournalStepText(step));
     }
@@ -168,6 +171,33 @@ TEST(JournalLog, RecoveryUndoesOnlyWhatTheRunWrote) {
         EXPECT_EQ(state.System.Dump(), "entry machine C:\\Elsewhere\nentry user C:\\Before\n");
         EXPECT_EQ(state.Drive.Dump(), "X\\\n");
     }
+}
+
+// A journal of the earlier, whole-file format names its steps without identities: undone, they
+// could delete what is not the run's own. It is refused, and nothing is changed, by a recovery and
+// by a setup run.
+TEST(JournalLog, AJournalOfTheEarlierFormatIsRefusedAndEverythingStays) {
+    const std::string old =
+        "Tandrel install journal 1\r\ndestination C:\\X\r\nfolder Backup\r\n"
+        "new Tandrel.exe.~tnew1\r\nbackup Tandrel.exe>Backup\\Tandrel.exe\r\n"
+        "put Tandrel.exe.~tnew1>Tandrel.exe\r\ndone 3\r\n";
+    TFolderState state;
+    state.Put("Tandrel.exe", "a program put back by hand");
+    state.Drive.Items["X\\Backup"].Folder = true;
+    state.Put("Backup\\Tandrel.exe", "the old program");
+    state.Put(kJournalName, old);
+    const std::string before = state.Drive.Dump();
+    try {
+        state.Recover();
+        ADD_FAILURE() << "recovered";
+    } catch (const ERollBackFailed& error) {
+        EXPECT_NE(error.Message().find("C:\\X\\Uninstall.jnl was written by an earlier version"),
+                  std::string::npos)
+            << error.Message();
+    }
+    EXPECT_EQ(state.Drive.Dump(), before);
+    EXPECT_EQ(RunSetup(state.Drive, state.System, Version1(), {}).ExitCode, 4);
+    EXPECT_EQ(state.Drive.Dump(), before);
 }
 
 // A roll back appends what it has undone: stopped in the middle, its journal says how far it got, and

@@ -19,11 +19,13 @@ TEST(RemovalPlan, FolderComparison) {
 
 TEST(RemovalPlan, OnlyTheChainThatTheSetupMadeAboveItsDestination) {
     using Parents = std::vector<std::string>;
+    using Above = std::vector<TFolderAbove>;
     const std::string destination = "C:\\Apps\\Sub\\Tandrel";
-    EXPECT_EQ(RemovableParents(destination, {"C:\\Apps", "C:\\Apps\\Sub"}, true),
-              (Parents{"C:\\Apps\\Sub", "C:\\Apps"}));
-    EXPECT_EQ(RemovableParents(destination + "\\", {"c:\\apps\\SUB\\"}, true), Parents{"c:\\apps\\SUB\\"});
-    EXPECT_EQ(RemovableParents(destination, {}, true), Parents{});
+    EXPECT_EQ(RemovableParents(destination, {"C:\\Apps", "C:\\Apps\\Sub"}, {7, 8}, true),
+              (Above{{"C:\\Apps\\Sub", 8}, {"C:\\Apps", 7}}));
+    EXPECT_EQ(RemovableParents(destination + "\\", {"c:\\apps\\SUB\\"}, {9}, true),
+              (Above{{"c:\\apps\\SUB\\", 9}}));
+    EXPECT_EQ(RemovableParents(destination, {}, {}, true), Above{});
     // Not made with the destination, a gap in the chain, out of order, or not above it at all:
     // folders that the setup did not make, none taken.
     const std::vector<Parents> foreign = {
@@ -35,9 +37,15 @@ TEST(RemovalPlan, OnlyTheChainThatTheSetupMadeAboveItsDestination) {
         {"C:", "C:\\Apps", "C:\\Apps\\Sub"},
     };
     for (const Parents& parents : foreign) {
-        EXPECT_EQ(RemovableParents(destination, parents, true), Parents{}) << parents.front();
+        EXPECT_EQ(RemovableParents(destination, parents, {1, 2, 3}, true), Above{}) << parents.front();
     }
-    EXPECT_EQ(RemovableParents(destination, {"C:\\Apps", "C:\\Apps\\Sub"}, false), Parents{});
+    EXPECT_EQ(RemovableParents(destination, {"C:\\Apps", "C:\\Apps\\Sub"}, {7, 8}, false), Above{});
+    // A record without identities (written before they were recorded, or forged) names folders that
+    // may not be the ones the setup made: kept, and so is every folder above one without.
+    EXPECT_EQ(RemovableParents(destination, {"C:\\Apps", "C:\\Apps\\Sub"}, {}, true), Above{});
+    EXPECT_EQ(RemovableParents(destination, {"C:\\Apps", "C:\\Apps\\Sub"}, {7, 0}, true), Above{});
+    EXPECT_EQ(RemovableParents(destination, {"C:\\Apps", "C:\\Apps\\Sub"}, {0, 8}, true),
+              (Above{{"C:\\Apps\\Sub", 8}}));
 }
 
 TEST(RemovalPlan, Roots) {
@@ -108,14 +116,22 @@ TEST(RemovalPlan, Texts) {
 
 // Backup is what installations replaced when the setup made it or it backs up one of their files;
 // a Backup of the user's that only ever held the user's files (or nothing) was there before.
-TEST(RemovalPlan, BackupIsNamedByWhatItHolds) {
+TEST(RemovalPlan, BackupIsNamedByWhatTheRecordNotesOrElseByWhatItHolds) {
     const std::vector<std::string> recorded = {"Tandrel.exe", "readme.txt", "sites.ini"};
-    EXPECT_EQ(BackupReason(true, {"notes.txt"}, recorded), TKeptReason::Backup);
-    EXPECT_EQ(BackupReason(false, {"notes.txt", "README.TXT"}, recorded), TKeptReason::Backup);
-    EXPECT_EQ(BackupReason(false, {"notes.txt"}, recorded), TKeptReason::KeptByInstall);
-    EXPECT_EQ(BackupReason(false, {}, recorded), TKeptReason::KeptByInstall);
-    EXPECT_EQ(DescribeKept({"Backup", BackupReason(false, {}, recorded)}),
+    // Noted by the installations: whatever it holds now.
+    EXPECT_EQ(BackupReason(true, false, {}, recorded), TKeptReason::Backup);
+    EXPECT_EQ(BackupReason(true, false, {"notes.txt"}, recorded), TKeptReason::Backup);
+    EXPECT_EQ(BackupReason(false, false, {"readme.txt", "sites.ini"}, recorded), TKeptReason::KeptByInstall);
+    EXPECT_EQ(BackupReason(false, true, {"README.TXT"}, recorded), TKeptReason::KeptByInstall);
+    // A record written before it was noted.
+    EXPECT_EQ(BackupReason(std::nullopt, true, {"notes.txt"}, recorded), TKeptReason::Backup);
+    EXPECT_EQ(BackupReason(std::nullopt, false, {"notes.txt", "README.TXT"}, recorded), TKeptReason::Backup);
+    EXPECT_EQ(BackupReason(std::nullopt, false, {"notes.txt"}, recorded), TKeptReason::KeptByInstall);
+    EXPECT_EQ(BackupReason(std::nullopt, false, {}, recorded), TKeptReason::KeptByInstall);
+    EXPECT_EQ(DescribeKept({"Backup", BackupReason(false, false, {}, recorded)}),
               "Backup (it was there before the installation)");
+    EXPECT_EQ(DescribeKept({"Backup", BackupReason(true, false, {}, recorded)}),
+              "Backup (the files that installations replaced)");
 }
 
 }  // namespace

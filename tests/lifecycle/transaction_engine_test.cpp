@@ -11,10 +11,30 @@
 
 namespace {
 
+// What the record says of the destination's identity, when that is not the folder's: a line that
+// no clean state has.
+std::string WrongIdentities(const TMemoryDrive& drive) {
+    const auto record = drive.Items.find(std::string(kTestRoot) + "\\" + kRecordName);
+    const auto folder = drive.Items.find(kTestRoot);
+    if (record == drive.Items.end() || folder == drive.Items.end()) {
+        return {};
+    }
+    try {
+        const TInstallRecord parsed = ParseInstallRecord(record->second.Data);
+        if (ContainsName(parsed.Folders, kDestinationItself) && parsed.DestinationId != folder->second.Id) {
+            return "the record names the destination's identity " + std::to_string(parsed.DestinationId) +
+                   ", not " + std::to_string(folder->second.Id) + "\n";
+        }
+    } catch (const EBadRecord& error) {
+        return error.Message() + "\n";
+    }
+    return {};
+}
+
 struct TState {
     TMemoryDrive Drive;
     TMemorySystemItems System;
-    std::string Dump() const { return Drive.Dump() + System.Dump(); }
+    std::string Dump() const { return Drive.Dump() + System.Dump() + WrongIdentities(Drive); }
 };
 
 TRunResult Install(TState& state, const TPackage& package, bool backups = true) {
@@ -138,9 +158,11 @@ void CheckNothingLost(const TState& state, const TBounds& bounds, const std::str
             continue;
         }
         const std::string relative = name.substr(std::string(kTestRoot).size() + 1);
-        const bool named = std::any_of(log.Steps.begin(), log.Steps.end(), [&](const TJournalStep& step) {
-            return step.Name == relative || step.Other == relative;
-        });
+        // The journal's replacement, unfinished, is named by the journal beside it.
+        const bool named = (relative == kJournalReplacement && journalText != nullptr) ||
+                           std::any_of(log.Steps.begin(), log.Steps.end(), [&](const TJournalStep& step) {
+                               return step.Name == relative || step.Other == relative;
+                           });
         EXPECT_TRUE(named) << "untracked " << name;
     }
 }
@@ -157,11 +179,32 @@ bool Committed(const TState& state) {
 void CheckRecovered(const TState& state, const TBounds& bounds, const std::string& where) {
     SCOPED_TRACE(where);
     const TState& initial = bounds.Initial;
-    TState expected = bounds.Committed ? bounds.Clean : initial;
-    if (!initial.Drive.Exists(kTestRoot) && state.Drive.Exists(kTestRoot)) {
-        expected.Drive.Items[kTestRoot].Folder = true;
+    const TState& expected = bounds.Committed ? bounds.Clean : initial;
+    if (initial.Drive.Exists(kTestRoot)) {
+        EXPECT_EQ(state.Dump(), expected.Dump());
+        return;
     }
-    EXPECT_EQ(state.Dump(), expected.Dump());
+    // A new destination: nothing, or what is left under its temporary name (the next run clears
+    // it), or the destination in place, holding only the journal that hands it over to the next
+    // run with its identity.
+    TState cleared = state;
+    TMemoryFolder root(cleared.Drive, "");
+    EXPECT_NO_THROW(ClearUnfinishedDestination(root, kTestDrive, kTestRoot));
+    if (!bounds.Committed && cleared.Drive.Exists(kTestRoot)) {
+        const std::string* journal = FileAt(cleared, kJournalName);
+        ASSERT_NE(journal, nullptr);
+        const TJournalLog log = ParseJournalLog(*journal);
+        EXPECT_FALSE(log.Committed);
+        ASSERT_FALSE(log.Steps.empty());
+        EXPECT_EQ(log.Steps[0].Name, kDestinationItself);
+        EXPECT_EQ(log.Steps[0].Id, cleared.Drive.Items[kTestRoot].Id);
+        for (size_t index = 1; index < log.Steps.size(); ++index) {
+            EXPECT_TRUE(log.Undone[index]) << "step " << index << " is left to undo";
+        }
+        cleared.Drive.Items.erase(kTestRoot);
+        cleared.Drive.Items.erase(std::string(kTestRoot) + "\\" + kJournalName);
+    }
+    EXPECT_EQ(cleared.Dump(), expected.Dump());
 }
 
 TRunResult Recover(TState& state) {
@@ -326,8 +369,12 @@ TEST(TransactionEngine, BackupsKeepEveryGenerationAndNeverTakeIdenticalFiles) {
     EXPECT_EQ(state.Dump(), first);
     EXPECT_FALSE(state.Drive.Exists("X\\Backup"));
 
+    // The record notes whether installations put files into Backup, from run to run.
+    const auto backupsNoted = [&state] { return ParseInstallRecord(*FileAt(state, kRecordName)).Backups; };
+    EXPECT_EQ(backupsNoted(), false);
     Put(state, "whatsnew.txt", "edit 1");
     ASSERT_EQ(Install(state, Version1()).ExitCode, 0);
+    EXPECT_EQ(backupsNoted(), true);
     ASSERT_NE(FileAt(state, "Backup\\whatsnew.txt"), nullptr);
     EXPECT_EQ(*FileAt(state, "Backup\\whatsnew.txt"), "edit 1");
     // A third run over the pristine file keeps the edit in Backup.
@@ -344,6 +391,7 @@ TEST(TransactionEngine, BackupsKeepEveryGenerationAndNeverTakeIdenticalFiles) {
         EXPECT_EQ(FileAt(state, "Backup\\whatsnew (3).txt"), nullptr) << again;
     }
     EXPECT_EQ(*FileAt(state, "whatsnew.txt"), "news 1");
+    EXPECT_EQ(backupsNoted(), true);
     // The user's site database stays in place and is copied once.
     Put(state, "sites.ini", "my sites");
     ASSERT_EQ(Install(state, Version2()).ExitCode, 0);
@@ -351,7 +399,13 @@ TEST(TransactionEngine, BackupsKeepEveryGenerationAndNeverTakeIdenticalFiles) {
     EXPECT_EQ(*FileAt(state, "sites.ini"), "my sites");
     EXPECT_EQ(*FileAt(state, "Backup\\sites.ini"), "my sites");
     EXPECT_EQ(FileAt(state, "Backup\\sites (2).ini"), nullptr);
-    // Without backups a replaced file goes once the run completes, and nothing temporary is left.
+    // Without backups a replaced file goes once the run completes, and nothing temporary is left;
+    // a fresh installation without backups notes that none went into Backup.
+    TState fresh;
+    ASSERT_EQ(Install(fresh, Version1()).ExitCode, 0);
+    Put(fresh, "whatsnew.txt", "edit");
+    ASSERT_EQ(Install(fresh, Version2(), false).ExitCode, 0);
+    EXPECT_EQ(ParseInstallRecord(*FileAt(fresh, kRecordName)).Backups, false);
     ASSERT_EQ(Install(state, Version1(), false).ExitCode, 0);
     for (const auto& [name, node] : state.Drive.Items) {
         EXPECT_FALSE(IsTemporary(name)) << name;
@@ -359,13 +413,15 @@ TEST(TransactionEngine, BackupsKeepEveryGenerationAndNeverTakeIdenticalFiles) {
     }
 }
 
-// A killed first installation leaves its destination to the next run, which records it as made, so
-// that a removal takes it away.
+// A killed first installation leaves its destination to the next run, which records it as made
+// (with its identity), so that a removal takes it away.
 TEST(TransactionEngine, AKilledFirstInstallationHandsItsDestinationToTheNextRun) {
     TState clean;
     ASSERT_EQ(Install(clean, Version1()).ExitCode, 0);
-    ASSERT_NE(FileAt(clean, kRecordName)->find("folder .\r\n"), std::string::npos);
-    for (int64_t k = 2; k < 12; ++k) {
+    const TInstallRecord record = ParseInstallRecord(*FileAt(clean, kRecordName));
+    ASSERT_TRUE(ContainsName(record.Folders, kDestinationItself));
+    EXPECT_EQ(record.DestinationId, clean.Drive.Items[kTestRoot].Id);
+    for (int64_t k = 1; k < 30; ++k) {
         TState state;
         state.Drive.CrashAt = k;
         EXPECT_THROW(Install(state, Version1()), TCrash);
@@ -373,8 +429,81 @@ TEST(TransactionEngine, AKilledFirstInstallationHandsItsDestinationToTheNextRun)
         ASSERT_EQ(Install(state, Version1()).ExitCode, 0) << "K=" << k;
         EXPECT_EQ(state.Dump(), clean.Dump()) << "K=" << k;
         RunRemoval(state.Drive, state.System);
-        EXPECT_FALSE(state.Drive.Exists(kTestRoot)) << "K=" << k;
+        EXPECT_TRUE(state.Drive.Items.empty()) << "K=" << k << ": " << state.Dump();
     }
+}
+
+// A folder that a user made is never taken for the setup's: an empty destination stays after a
+// removal, and a folder under the temporary name that holds anything else stops the run.
+TEST(TransactionEngine, FoldersThatAUserMadeAreNotTheSetups) {
+    TState state;
+    state.Drive.Items[kTestRoot].Folder = true;
+    ASSERT_EQ(Install(state, Version1()).ExitCode, 0);
+    EXPECT_FALSE(ContainsName(ParseInstallRecord(*FileAt(state, kRecordName)).Folders, kDestinationItself));
+    ASSERT_EQ(RunRemoval(state.Drive, state.System).ExitCode, 0);
+    EXPECT_EQ(state.Dump(), "X\\\n");
+
+    for (const char* mine : {"X.~new\\notes.txt", "X.~new\\a\\notes.txt", "X.~new\\Uninstall.jnl"}) {
+        TState user;
+        user.Drive.Items["X.~new"].Folder = true;
+        user.Drive.Items["X.~new\\a"].Folder = true;
+        user.Drive.Items[mine].Data = "the user's";
+        const std::string before = user.Dump();
+        const TRunResult result = Install(user, Version1());
+        EXPECT_EQ(result.ExitCode, 4) << mine;
+        EXPECT_NE(result.Message.find("C:\\X.~new"), std::string::npos) << result.Message;
+        EXPECT_EQ(user.Dump(), before) << mine;
+    }
+}
+
+// The folders above a new destination are made under the temporary name of the first, with the
+// destination's journal naming each with its identity, then put in place in one step: stopped at
+// any operation, what is left is cleared by the next run, or is the whole chain with its journal.
+TEST(TransactionEngine, AChainOfNewFoldersIsMadeWholeOrNotAtAll) {
+    const std::string destination = "C:\\Apps\\Net\\X";
+    const auto make = [&](TMemoryDrive& drive) {
+        TMemoryFolder root(drive, "");
+        PrepareNewDestination(root, kTestDrive, "Apps\\Net\\X", destination);
+        PlaceNewDestination(root, kTestDrive, "Apps\\Net\\X");
+    };
+    // The whole chain, its journal naming each folder with the identity it has.
+    const auto checkWhole = [](TMemoryDrive& drive, const std::string& where) {
+        SCOPED_TRACE(where);
+        ASSERT_EQ(drive.Items.size(), 4u) << drive.Dump();
+        const TJournalLog log = ParseJournalLog(drive.Items["Apps\\Net\\X\\Uninstall.jnl"].Data);
+        ASSERT_EQ(log.Steps.size(), 3u);
+        EXPECT_EQ(log.Steps[0].Name, "C:\\Apps");
+        EXPECT_EQ(log.Steps[0].Id, drive.Items["Apps"].Id);
+        EXPECT_EQ(log.Steps[1].Name, "C:\\Apps\\Net");
+        EXPECT_EQ(log.Steps[1].Id, drive.Items["Apps\\Net"].Id);
+        EXPECT_EQ(log.Steps[2].Name, kDestinationItself);
+        EXPECT_EQ(log.Steps[2].Id, drive.Items["Apps\\Net\\X"].Id);
+    };
+    TMemoryDrive clean;
+    make(clean);
+    checkWhole(clean, "clean");
+    for (int64_t k = 1; k <= clean.Operations; ++k) {
+        TMemoryDrive drive;
+        drive.CrashAt = k;
+        EXPECT_THROW(make(drive), TCrash);
+        drive.Crash(LossFor(k));
+        if (!drive.Exists("Apps")) {
+            TMemoryFolder root(drive, "");
+            EXPECT_NO_THROW(ClearUnfinishedDestination(root, kTestDrive, "Apps\\Net\\X")) << "K=" << k;
+            EXPECT_TRUE(drive.Items.empty()) << "K=" << k << ": " << drive.Dump();
+            make(drive);
+        }
+        checkWhole(drive, "K=" + std::to_string(k));
+    }
+    // A failed run takes the chain away again, and only while it holds nothing else.
+    TMemoryFolder root(clean, "");
+    TMemoryDrive kept = clean;
+    kept.Items["Apps\\notes.txt"].Data = "the user's";
+    TMemoryFolder keptRoot(kept, "");
+    EXPECT_FALSE(WithdrawNewDestination(keptRoot, kTestDrive, "Apps\\Net\\X"));
+    EXPECT_TRUE(kept.Exists("Apps\\Net\\X\\Uninstall.jnl"));
+    EXPECT_TRUE(WithdrawNewDestination(root, kTestDrive, "Apps\\Net\\X"));
+    EXPECT_TRUE(clean.Items.empty()) << clean.Dump();
 }
 
 // The journal grows by one record a step: its bytes are linear in the files.
@@ -472,7 +601,7 @@ TEST(TransactionEngine, PlaceReadsOnlyWhatCouldBeIdenticalAndOnlyOnce) {
             Put(state, index == 0 ? "a.txt" : generation(index - 1), c.before[index]);
         }
         CountingFolder folder(state.Drive, kTestRoot);
-        TTransaction transaction(folder, state.System, kTestDestination, {});
+        TTransaction transaction(folder, state.System, kTestDestination);
         TTransaction::TNewFile file = transaction.NewFile("a.txt");
         ASSERT_EQ(file.File->Write(fresh), TFsStatus::Ok);
         EXPECT_EQ(transaction.Place(file, "a.txt", c.rule, c.digestGiven ? &digest : nullptr), c.outcome);

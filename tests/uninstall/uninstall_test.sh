@@ -154,6 +154,40 @@ log_has "$drive_c/uninstall kept.log" "kept items" "Mode: silent" \
     "Kept: sub\\mine.txt (not installed by Setup)" "Result: removed (exit code 0)"
 [[ -z "$(entry_location)" ]] && ok "kept items: entry gone" || fail "kept items: entry still there"
 
+# ---- A folder above the destination goes, once empty, only while it is the folder the setup made:
+# the record names the identity it had then (under Wine, the inode). Without one (a record written
+# before identities were recorded, or one naming a folder the setup did not make), or with another,
+# it stays.
+outer="$drive_c/Remove-Outer"
+for made_with in none another its-own; do
+    rm -rf "$outer"
+    mkdir -p "$outer/App"
+    cp "$fabricate" "$outer/App/Tandrel.exe"
+    printf 'Read me\r\n' >"$outer/App/readme.txt"
+    cp "$uninstaller" "$outer/App/Uninstall.exe"
+    chown -R "$WINE_USER" "$outer"
+    run "$fabricate" 'C:\Remove-Outer\App'
+    expect_status 0 "folder above, $made_with identity: recorded"
+    case $made_with in
+        none) parent='parent C:\Remove-Outer' ;;
+        another) parent="parent $(($(stat -c %i "$outer") + 1)) C:\\Remove-Outer" ;;
+        its-own) parent="parent $(stat -c %i "$outer") C:\\Remove-Outer" ;;
+    esac
+    printf '%s\r\n' "$parent" >>"$outer/App/Uninstall.dat"
+    run "$outer/App/Uninstall.exe" /VERYSILENT '/LOG=C:\uninstall-outer.log'
+    expect_status 0 "folder above, $made_with identity"
+    [[ -e "$outer/App" ]] && fail "folder above, $made_with identity: the destination stays"
+    if [[ $made_with == its-own ]]; then
+        [[ ! -e "$outer" ]] && ok "folder above, its own identity: removed" ||
+            fail "folder above, its own identity: kept"
+        log_has "$drive_c/uninstall-outer.log" "folder above, its own identity" "Removed: C:\\Remove-Outer"
+    else
+        [[ -d "$outer" ]] && ok "folder above, $made_with identity: kept" ||
+            fail "folder above, $made_with identity: removed"
+    fi
+done
+rm -rf "$outer"
+
 # ---- A record that names something outside the destination is refused whole: nothing removed.
 make_installation Remove-Bad
 printf 'victim\r\n' >"$drive_c/victim.txt"
