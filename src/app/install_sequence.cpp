@@ -234,8 +234,10 @@ void MakeDestinationFolders() {
     try {
         made = MakeNewDestination(missing.front(), missing.back(), FolderSecurity());
     } catch (const ETransactionFailed& failure) {
-        // Found missing a moment ago, and there now: another run is making this destination.
-        if (failure.Status == TFsStatus::Exists) {
+        // Found missing a moment ago and a folder now, or still being made by a run that holds it:
+        // another run is making this destination. A file in the way is a plain failure.
+        if ((failure.Status == TFsStatus::Exists && FolderExists(missing.front())) ||
+            failure.Status == TFsStatus::InUse) {
             throw EAnotherRun(kAnotherRunMessage);
         }
         throw;

@@ -220,6 +220,12 @@ namespace {
 // or take away the destination's chain of folders. The folder object is opened for each operation
 // and let go of after it: a folder that is held open, or that holds an open item, cannot be renamed,
 // and putting the chain in place renames its first folder.
+//
+// While a run builds the chain, it holds the chain's first folder open, sharing it with nobody who
+// would delete it; and before any run deletes or renames an item of a chain, it opens that first
+// folder to delete it. So a second run that finds a chain still being built (to clear it as a
+// leftover of a killed run) gets "in use" before it has touched anything, not the first run's
+// folders and journal.
 class TFolderAboveFileSystem : public TFileSystem {
   public:
     TFolderAboveFileSystem(std::string root, SECURITY_ATTRIBUTES* security)
@@ -232,6 +238,9 @@ class TFolderAboveFileSystem : public TFileSystem {
         return With([&](TFileSystem& fs) { return fs.OpenToAppend(name, length, file); });
     }
     TFsStatus Rename(std::string_view from, std::string_view to, bool replace) override {
+        if (const TFsStatus claim = Claim(from); claim != TFsStatus::Ok) {
+            return claim;
+        }
         TItemInfo info;
         if (const TFsStatus status = Identify(from, info); status != TFsStatus::Ok) {
             return status;
@@ -248,12 +257,22 @@ class TFolderAboveFileSystem : public TFileSystem {
         return ::MoveFileExA(source.c_str(), target.c_str(), 0) ? TFsStatus::Ok : StatusOf(::GetLastError());
     }
     TFsStatus Remove(std::string_view name) override {
+        if (const TFsStatus claim = Claim(name); claim != TFsStatus::Ok) {
+            return claim;
+        }
         return With([&](TFileSystem& fs) { return fs.Remove(name); });
     }
     TFsStatus MakeFolder(std::string_view name) override {
-        return With([&](TFileSystem& fs) { return fs.MakeFolder(name); });
+        const TFsStatus status = With([&](TFileSystem& fs) { return fs.MakeFolder(name); });
+        if (status == TFsStatus::Ok && name.find('\\') == std::string_view::npos) {
+            held_ = OpenFirstFolder(name, FILE_LIST_DIRECTORY, FILE_SHARE_READ | FILE_SHARE_WRITE);
+        }
+        return status;
     }
     TFsStatus RemoveFolder(std::string_view name) override {
+        if (const TFsStatus claim = Claim(name); claim != TFsStatus::Ok) {
+            return claim;
+        }
         return With([&](TFileSystem& fs) { return fs.RemoveFolder(name); });
     }
     TFsStatus List(std::string_view name, std::vector<std::string>& names) override {
@@ -270,6 +289,23 @@ class TFolderAboveFileSystem : public TFileSystem {
     }
 
   private:
+    // The first folder of name's chain, opened without following a link.
+    UniqueFileHandle OpenFirstFolder(std::string_view name, DWORD access, DWORD sharing) const {
+        const std::string first = AddTrailingBackslash(root_) + std::string(name.substr(0, name.find('\\')));
+        return UniqueFileHandle(
+            ::CreateFileA(first.c_str(), access | SYNCHRONIZE, sharing, nullptr, OPEN_EXISTING,
+                          FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    }
+    // Lets go of this run's own chain, then checks that no other run is building the chain that
+    // name lies in: Ok, or InUse when another run holds its first folder.
+    TFsStatus Claim(std::string_view name) {
+        held_ = UniqueFileHandle();
+        if (OpenFirstFolder(name, DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE)) {
+            return TFsStatus::Ok;
+        }
+        return ::GetLastError() == ERROR_SHARING_VIOLATION ? TFsStatus::InUse : TFsStatus::Ok;
+    }
+
     template <typename Action>
     TFsStatus With(Action action) {
         try {
@@ -283,6 +319,7 @@ class TFolderAboveFileSystem : public TFileSystem {
 
     std::string root_;
     SECURITY_ATTRIBUTES* security_;
+    UniqueFileHandle held_;  // the first folder of the chain this run is building
 };
 
 // The folder that exists above first (a full path) and the chain from it down to destination.
@@ -291,13 +328,39 @@ std::pair<std::string, std::string> ChainOf(const std::string& first, const std:
     return {above, destination.substr(AddTrailingBackslash(above).size())};
 }
 
+// The folder at path as the file system reaches it. The chain of a new destination may start in a
+// link (a junction to another drive): the links on the way were judged with the folders they reach,
+// and the chain is made in the folder reached, while the record keeps the path as spelled. path
+// itself when it is no link or the system cannot say where it leads.
+std::string FolderReached(const std::string& path) {
+    if (!IsReparsePoint(path)) {
+        return path;
+    }
+    const UniqueFileHandle folder(::CreateFileA(path.c_str(), FILE_READ_ATTRIBUTES | SYNCHRONIZE,
+                                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                                nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    char reached[MAX_PATH + 8] = {};
+    const DWORD length = folder ? ::GetFinalPathNameByHandleA(folder.get(), reached, sizeof reached,
+                                                              FILE_NAME_NORMALIZED | VOLUME_NAME_DOS)
+                                : 0;
+    if (length == 0 || length >= sizeof reached) {
+        return path;
+    }
+    std::string resolved(reached, length);
+    if (resolved.rfind("\\\\?\\", 0) == 0) {
+        resolved.erase(0, 4);
+    }
+    const bool lettered = resolved.size() >= 3 && resolved[1] == ':' && resolved[2] == '\\';
+    return lettered ? WithoutTrailingBackslash(resolved) : path;
+}
+
 }  // namespace
 
 TMadeFolders MakeNewDestination(const std::string& first,
                                 const std::string& destination,
                                 SECURITY_ATTRIBUTES* security) {
     const auto [above, chain] = ChainOf(first, destination);
-    TFolderAboveFileSystem fs(above, security);
+    TFolderAboveFileSystem fs(FolderReached(above), security);
     TMadeFolders made = PrepareNewDestination(fs, above, chain, destination);
     OpenPoint("a new destination to put in place");
     PlaceNewDestination(fs, above, chain);
@@ -306,7 +369,7 @@ TMadeFolders MakeNewDestination(const std::string& first,
 
 bool WithdrawNewDestination(const std::string& first, const std::string& destination) {
     const auto [above, chain] = ChainOf(first, destination);
-    TFolderAboveFileSystem fs(above, nullptr);
+    TFolderAboveFileSystem fs(FolderReached(above), nullptr);
     try {
         return WithdrawNewDestination(fs, above, chain);
     } catch (const ETransactionFailed&) {
