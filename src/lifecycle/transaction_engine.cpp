@@ -15,8 +15,6 @@ constexpr std::string_view kBackupPrefix = "Backup\\";
 constexpr size_t kMaxJournalBytes = kMaxRecordBytes;
 // The first line of the journals of earlier versions, written whole before each step.
 constexpr std::string_view kWholeJournalHeading = "Tandrel install journal 1";
-// The deepest chain of folders made for a new destination that is judged.
-constexpr int kMaxNewChain = 64;
 
 std::string FullName(std::string_view destination, std::string_view name) {
     if (name == kDestinationItself) {
@@ -880,6 +878,12 @@ TMadeFolders PrepareNewDestination(TFileSystem& above,
                                    const std::string& abovePath,
                                    std::string_view chain,
                                    const std::string& destination) {
+    // A deeper chain could be made but never recognised, so never cleared: it is not made at all.
+    if (std::count(chain.begin(), chain.end(), '\\') >= kMaxNewChain) {
+        throw ETransactionFailed("Cannot create folder " + destination + ": more than " +
+                                     std::to_string(kMaxNewChain) + " new folders in a row",
+                                 TFsStatus::Failed);
+    }
     ClearUnfinishedDestination(above, abovePath, chain);
     try {
         return MakeUnfinishedDestination(above, abovePath, chain, destination);

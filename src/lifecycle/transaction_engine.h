@@ -106,6 +106,9 @@ TMadeFolders PrepareNewDestination(TFileSystem& above,
                                    std::string_view chain,
                                    const std::string& destination);
 
+// The most folders that a run makes in a row for a new destination; a longer chain is refused.
+inline constexpr int kMaxNewChain = 64;
+
 // The temporary name of the first folder of chain: "<first>.~new".
 std::string UnfinishedName(std::string_view chain);
 

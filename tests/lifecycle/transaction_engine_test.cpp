@@ -504,6 +504,27 @@ TEST(TransactionEngine, AChainOfNewFoldersIsMadeWholeOrNotAtAll) {
     EXPECT_TRUE(kept.Exists("Apps\\Net\\X\\Uninstall.jnl"));
     EXPECT_TRUE(WithdrawNewDestination(root, kTestDrive, "Apps\\Net\\X"));
     EXPECT_TRUE(clean.Items.empty()) << clean.Dump();
+
+    // The deepest chain that is made can be taken away again; a deeper one is not made at all.
+    for (const int depth : {kMaxNewChain, kMaxNewChain + 1}) {
+        SCOPED_TRACE(depth);
+        std::string chain = "a";
+        for (int level = 1; level < depth; ++level) {
+            chain += "\\a";
+        }
+        TMemoryDrive drive;
+        TMemoryFolder driveRoot(drive, "");
+        const std::string deep = kTestDrive + chain;
+        if (depth > kMaxNewChain) {
+            EXPECT_THROW(PrepareNewDestination(driveRoot, kTestDrive, chain, deep), ETransactionFailed);
+            EXPECT_TRUE(drive.Items.empty()) << drive.Dump();
+            continue;
+        }
+        PrepareNewDestination(driveRoot, kTestDrive, chain, deep);
+        PlaceNewDestination(driveRoot, kTestDrive, chain);
+        EXPECT_TRUE(WithdrawNewDestination(driveRoot, kTestDrive, chain));
+        EXPECT_TRUE(drive.Items.empty()) << drive.Dump();
+    }
 }
 
 // The journal grows by one record a step: its bytes are linear in the files.
