@@ -98,6 +98,14 @@ TElevatedRun RunElevatedAndWait(const std::wstring& program,
     if (started) {
         started();
     }
+    // The restarted run may remove the folder this one was started in (the uninstaller, started
+    // from inside the installation), and a process's current folder cannot be removed: this one
+    // waits in the system folder.
+    wchar_t system[MAX_PATH] = {};
+    const UINT length = ::GetSystemDirectoryW(system, MAX_PATH);
+    if (length > 0 && length < MAX_PATH) {
+        ::SetCurrentDirectoryW(system);
+    }
     if (::WaitForSingleObject(process.get(), INFINITE) != WAIT_OBJECT_0 ||
         !::GetExitCodeProcess(process.get(), &run.ExitCode)) {
         run.Error = ::GetLastError();

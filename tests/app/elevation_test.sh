@@ -119,14 +119,17 @@ expect_status 0 "usage"
 expect_restarts 0 "usage"
 
 # ---- The uninstaller: a per-user installation is removed without a restart; the machine's
-# installation restarts once and is removed by the restarted run.
+# installation restarts once and is removed by the restarted run, folder included.
 cp "$uninstall_faults" "$top/User/Uninstall.exe"
 TOKEN=limited run "$top/User/Uninstall.exe" /VERYSILENT
 expect_status 0 "removal for the user"
 expect_restarts 0 "removal for the user"
 [[ -e "$top/User" ]] && fail "removal for the user: the folder is left" || ok "removal for the user: removed"
+# It is started from inside the installation, as a double click on it does: the run that waits for
+# the restarted one must not keep the folder as its current folder, which could then not go.
 cp "$uninstall_faults" "$top/All/Uninstall.exe"
-TOKEN=limited run "$top/All/Uninstall.exe" /VERYSILENT
+(cd "$top/All" && TOKEN=limited run "$top/All/Uninstall.exe" /VERYSILENT && echo "$STATUS" >"$work/status")
+STATUS=$(cat "$work/status")
 expect_status 0 "removal for the machine"
 expect_restarts 1 "removal for the machine"
 [[ -e "$top/All" ]] && fail "removal for the machine: the folder is left" || ok "removal for the machine: removed"
