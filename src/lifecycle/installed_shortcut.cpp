@@ -110,7 +110,8 @@ std::string LongPathOf(const std::string& path) {
 
 TShortcutState OpenRecordedShortcut(const std::string& path,
                                     const std::string& destination,
-                                    TRecordedShortcut& held) {
+                                    TRecordedShortcut& held,
+                                    bool begun) {
     held.Folder = ShortcutFolderOf(path);
     if (held.Folder == nullptr) {
         return ::GetFileAttributesA(path.c_str()) == INVALID_FILE_ATTRIBUTES ? TShortcutState::Missing
@@ -135,9 +136,9 @@ TShortcutState OpenRecordedShortcut(const std::string& path,
     const std::string program = LongPathOf(AddTrailingBackslash(destination) + "Tandrel.exe");
     const std::optional<std::string> target = ShortcutTarget(*held.File);
     // A run writes its shortcut in two steps: first one that starts the bare name "Tandrel", then
-    // the real target. A run stopped between the two leaves the first, which is still its own.
+    // the real target. A run stopped between the two leaves the first, which its roll back takes.
     if (!target || !(SameTextAscii(LongPathOf(*target), program) ||
-                     SameTextAscii(ExtractFileName(*target), kBareShortcutTarget))) {
+                     (begun && SameTextAscii(ExtractFileName(*target), kBareShortcutTarget)))) {
         held.File->Close();
         return TShortcutState::OtherTarget;
     }
@@ -146,5 +147,5 @@ TShortcutState OpenRecordedShortcut(const std::string& path,
 
 bool RemoveRecordedShortcut(const std::string& path, const std::string& destination) {
     TRecordedShortcut held;
-    return OpenRecordedShortcut(path, destination, held) == TShortcutState::Ours && held.File->Remove();
+    return OpenRecordedShortcut(path, destination, held, true) == TShortcutState::Ours && held.File->Remove();
 }

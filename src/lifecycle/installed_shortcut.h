@@ -36,11 +36,13 @@ struct TRecordedShortcut {
 
 // Opens the shortcut at path for its removal through its held folder and reads the program that it
 // starts through the shell's link object, from the very file held. Ours when that is destination's
-// Tandrel.exe; for any other state the file is not held (NotOpened: held.Opened says why). Changes
-// nothing.
+// Tandrel.exe, or, with begun (a run's own roll back), the bare name that its first write sets; for
+// any other state the file is not held (NotOpened: held.Opened says why). Changes nothing.
 TShortcutState OpenRecordedShortcut(const std::string& path,
                                     const std::string& destination,
-                                    TRecordedShortcut& held);
+                                    TRecordedShortcut& held,
+                                    bool begun = false);
 
-// Removes the shortcut at path when OpenRecordedShortcut finds it Ours; true when it went.
+// The roll back of a run: removes the shortcut at path when OpenRecordedShortcut finds it Ours, a
+// shortcut only begun included; true when it went.
 bool RemoveRecordedShortcut(const std::string& path, const std::string& destination);

@@ -287,6 +287,17 @@ TEST_F(Transaction, ARollBackRemovesOnlyTheShortcutThatStartsTheInstallation) {
         }
         ::DeleteFileA(shortcut.c_str());
     }
+    // A shortcut only begun is the roll back's to take, never a removal's: a removal takes only one
+    // that starts the installation.
+    ASSERT_EQ(CreateShortcut(kBareShortcutTarget, "", "Programs"), shortcut);
+    {
+        TRecordedShortcut held;
+        EXPECT_EQ(OpenRecordedShortcut(shortcut, root_, held), TShortcutState::OtherTarget);
+    }
+    TRecordedShortcut begun;
+    EXPECT_EQ(OpenRecordedShortcut(shortcut, root_, begun, true), TShortcutState::Ours);
+    begun = TRecordedShortcut();
+    ::DeleteFileA(shortcut.c_str());
 }
 
 }  // namespace
