@@ -167,11 +167,14 @@ cleanup() {
 trap cleanup EXIT
 rm -rf "$installed"
 
-# What an installation left: files with digests, the log without its time, the registry entry
+# What an installation left: files with digests, the record without the file identities of the
+# folders made (each installation makes its own), the log without its time, the registry entry
 # without the size (the signed uninstaller is larger) and the date.
 snapshot() {  # out
     {
-        (cd "$installed" && find . -type f ! -name Uninstall.exe -print0 | sort -z | xargs -0 sha256sum)
+        (cd "$installed" && find . -type f ! -name Uninstall.exe ! -name Uninstall.dat -print0 | sort -z |
+            xargs -0 sha256sum)
+        tr -d '\r' <"$installed/Uninstall.dat" | sed -E 's/^(folder|parent) [0-9]+ /\1 <identity> /'
         (cd "$installed" && find . -type d | sort)
         tr -d '\r' <"$drive_c/signing-install.log" | grep -v -E '^(Time|Command line): '
         for root in HKEY_LOCAL_MACHINE HKEY_CURRENT_USER; do
