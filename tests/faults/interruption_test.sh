@@ -211,7 +211,8 @@ if [[ "${TANDREL_KILL_TWICE:-1}" == 1 ]]; then
             twice_runs=$((twice_runs + 1))
             tree_of "$dest" >"$work/twice.tree"
             if [[ "$STATUS" != 0 ]]; then
-                fail "kill $k, then $j (exit code $second): the third run ended with $STATUS"
+                fail "kill $k, then $j (exit code $second): the third run ended with $STATUS
+$(tail -5 "$work/last-run.log")"
             elif ! diff -q "$work/twice.tree" "$work/clean.tree" >/dev/null &&
                 ! diff -q "$work/twice.tree" "$work/clean-twice.tree" >/dev/null; then
                 fail "kill $k, then $j (exit code $second): the third run differs from a clean one:
@@ -258,12 +259,16 @@ remove_points=0
 for ((k = 1; k <= 40; k++)); do
     rm -rf "$dest"
     run "$setup" /VERYSILENT /NOICONS "/DIR=$dest_win"
+    [[ "$STATUS" == 0 ]] || fail "removal at $k: the installation before it ended with $STATUS
+$(tail -5 "$work/last-run.log")"
     cp "$work/Uninstall-faults.exe" "$dest/Uninstall.exe"
     points_log remove-points
     run_faults "$k" "$dest/Uninstall.exe" /VERYSILENT
     reached=$(grep -c . "$FAULT_LOG" 2>/dev/null || echo 0)
     if ((reached < k)); then
-        [[ "$STATUS" == 0 ]] || fail "removal: the run without a kill ended with $STATUS"
+        [[ "$STATUS" == 0 ]] || fail "removal: the run without a kill ended with $STATUS after $reached point(s)
+$(tail -5 "$work/last-run.log")
+$(tr -d '\r' <"$FAULT_LOG" 2>/dev/null)"
         break
     fi
     remove_points=$k
