@@ -2,17 +2,25 @@
 # do not run it. FAILURES counts the failed checks; CHECK_PREFIX starts every line.
 
 FAILURES=0
+FAILED_CHECKS=()
 CHECK_PREFIX=${CHECK_PREFIX:-check}
 
 fail() {
     echo "$CHECK_PREFIX: FAIL: $*" >&2
     FAILURES=$((FAILURES + 1))
+    FAILED_CHECKS+=("$*")
 }
 ok() { echo "$CHECK_PREFIX: ok: $*"; }
 
 # The last line of a script's run, and its exit code: 1 when a check failed.
+# The first failures come again at the end, where a long log is read first: a later failure is
+# often only the consequence of an earlier one.
 checks_summary() {
     if ((FAILURES > 0)); then
+        local first
+        for first in "${FAILED_CHECKS[@]:0:5}"; do
+            echo "$CHECK_PREFIX: first failures: $first"
+        done
         echo "$CHECK_PREFIX: $FAILURES check(s) failed"
         exit 1
     fi

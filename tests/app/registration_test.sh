@@ -305,8 +305,4 @@ for file in "${shortcut_files[@]}"; do
     [[ -e "$file" ]] && fail "removed: the shortcut $file is still there"
 done
 
-if ((FAILURES > 0)); then
-    echo "registration: $FAILURES check(s) failed"
-    exit 1
-fi
-echo "registration: all checks passed"
+checks_summary

@@ -77,8 +77,4 @@ digest_bytes=$(wrestool -x --raw --type=TCOMPRESS --name=DIGEST "$setup" 2>/dev/
 [[ "$digest_bytes" == 64 && "$digest" =~ ^[0-9a-f]{64}$ && "$digest" == "$payload_sum" ]] && ok "tandrel-setup.exe: DIGEST $digest" ||
     fail "tandrel-setup.exe: DIGEST is '$digest', sha256sum of payload.zrv is $payload_sum"
 
-if ((FAILURES > 0)); then
-    echo "resources: $FAILURES check(s) failed"
-    exit 1
-fi
-echo "resources: all checks passed"
+checks_summary

@@ -379,8 +379,4 @@ $(tr -d '\r' <"$drive_c/interrupted-short.log")"
         fail "file $k short: left $(cd "$drive_c/Interrupted" && find . -mindepth 1 | tr '\n' ' ')"
 done
 
-if ((FAILURES > 0)); then
-    echo "interruptions: $FAILURES check(s) failed"
-    exit 1
-fi
-echo "interruptions: all checks passed"
+checks_summary

@@ -102,8 +102,4 @@ $(log_text raced-first.log)"
     fail "held by a first setup: not installed: $(ls -A "$dest" 2>&1)"
 [[ ! -e "$top.~new" ]] && ok "held by a first setup: nothing is left beside" || fail "held by a first setup: $top.~new is left"
 
-if ((FAILURES > 0)); then
-    echo "new-folder-race: $FAILURES check(s) failed"
-    exit 1
-fi
-echo "new-folder-race: all checks passed"
+checks_summary

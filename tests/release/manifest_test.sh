@@ -205,8 +205,4 @@ done
 [[ "$(registered InstallLocation)" == "$dest" ]] && ok "installed where /DIR said (InstallLocation switch)" ||
     fail "InstallLocation is '$(registered InstallLocation)', not $dest"
 
-if ((FAILURES > 0)); then
-    echo "manifest: $FAILURES check(s) failed"
-    exit 1
-fi
-echo "manifest: all checks passed"
+checks_summary
