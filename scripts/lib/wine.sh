@@ -124,20 +124,26 @@ display_ensure() {
     if [[ -n "${DISPLAY:-}" ]]; then
         return 0
     fi
-    local n=90
-    while [[ -e /tmp/.X11-unix/X$n || -e /tmp/.X$n-lock ]]; do
-        n=$((n + 1))
-    done
-    Xvfb ":$n" -screen 0 1024x768x24 -ac -nolisten tcp >/dev/null 2>&1 &
+    # Xvfb picks a free display number itself and writes it once it accepts clients: two scripts
+    # starting at the same moment never share one (the first to end would take the other's display
+    # away from under its programs).
+    local number_file n= i
+    number_file=$(mktemp /tmp/tandrel-display.XXXXXX)
+    Xvfb -displayfd 3 -screen 0 1024x768x24 -ac -nolisten tcp 3>"$number_file" >/dev/null 2>&1 &
     XVFB_PID=$!
-    export DISPLAY=":$n"
-    local i
-    for i in $(seq 1 100); do
-        [[ -e /tmp/.X11-unix/X$n ]] && return 0
+    for i in $(seq 1 300); do
+        n=$(head -n 1 "$number_file")
+        [[ -n "$n" ]] && break
+        kill -0 "$XVFB_PID" 2>/dev/null || break
         sleep 0.1
     done
-    echo "wine.sh: Xvfb did not start" >&2
-    return 1
+    rm -f "$number_file"
+    if [[ -z "$n" ]]; then
+        echo "wine.sh: Xvfb did not start" >&2
+        display_stop
+        return 1
+    fi
+    export DISPLAY=":$n"
 }
 
 display_stop() {
