@@ -38,7 +38,16 @@ class CodeTable {
   public:
     static constexpr int kTableBits = 8;
 
-    explicit CodeTable(const HuffmanModel& model) : model_(model) { Rebuilt(); }
+    explicit CodeTable(const HuffmanModel& model) : model_(model) {}
+
+    // The table is kept from Start on. Until then it takes no notice of the model's changes: while
+    // the counts are young, nearly every symbol moves nodes near the root, and each such move
+    // would redo a large part of the table.
+    bool Started() const { return started_; }
+    void Start() {
+        started_ = true;
+        Rebuilt();
+    }
 
     // The entry of the kTableBits-bit value v, and what it holds: the node that v leads to, and
     // the bits it took.
@@ -51,10 +60,16 @@ class CodeTable {
     int NodeAt(int i, unsigned v) const { return nodes_[(1u << i) | (v >> (kTableBits - i))]; }
 
     // The model's notices of its changes.
-    void Rebuilt() { Fill(kRootNode, 0, 0); }
+    void Rebuilt() {
+        if (started_) {
+            Fill(kRootNode, 0, 0);
+        }
+    }
     void Exchanged(int x, int l) {
-        Refill(x);
-        Refill(l);
+        if (started_) {
+            Refill(x);
+            Refill(l);
+        }
     }
 
   private:
@@ -92,6 +107,7 @@ class CodeTable {
     }
 
     const HuffmanModel& model_;
+    bool started_ = false;
     std::array<uint16_t, 1u << kTableBits> entries_;
     // Node reached by the i bits c at index 2^i + c: a complete binary tree laid out by levels.
     std::array<uint16_t, 2u << kTableBits> nodes_{};
@@ -103,14 +119,14 @@ struct DecoderState {
     std::array<uint8_t, kWindowSize + kChunkSize + kSlack> buffer;
 };
 
-// The decoder's reading of the two codes. After a Prepare that returned true, the first bits of a
-// code are taken through the table, the rest without a check each. The nodes passed on the way
-// down go to the model's update.
+// The decoder's reading of the two codes. After a Prepare that returned true, the bits of a code
+// are taken without a check each, the first ones through the table once it has started. The nodes
+// passed on the way down go to the model's update.
 int ReadSymbol(HuffmanModel& model, CodeTable& table, BitReader& bits, bool prepared) {
     std::array<uint16_t, kMaxCodeLength> path;
     int depth = 0;
     int k;
-    if (prepared) {
+    if (prepared && table.Started()) {
         const unsigned v = bits.PeekBits(CodeTable::kTableBits);
         const int entry = table.Entry(v);
         // Every level of the table, whether the code goes that deep or not: no branch per level.
@@ -120,6 +136,14 @@ int ReadSymbol(HuffmanModel& model, CodeTable& table, BitReader& bits, bool prep
         depth = CodeTable::BitsOf(entry);
         bits.SkipBits(depth);
         k = model.child[CodeTable::NodeOf(entry)];
+        while (k < kTreeSize) {
+            const int node = k + static_cast<int>(bits.PeekBit());
+            bits.SkipBit();
+            path[depth++] = static_cast<uint16_t>(node);
+            k = model.child[node];
+        }
+    } else if (prepared) {
+        k = model.child[kRootNode];
         while (k < kTreeSize) {
             const int node = k + static_cast<int>(bits.PeekBit());
             bits.SkipBit();
@@ -194,6 +218,10 @@ void LZHDecode(CodecIo& io, int32_t destSize) {
             io.WriteBytes(buffer + kWindowSize, static_cast<size_t>(pos - (buffer + kWindowSize)));
             std::memmove(buffer, pos - kWindowSize, kWindowSize);
             pos = buffer + kWindowSize;
+            // After the first chunk the counts have settled enough for the table to pay.
+            if (!table.Started()) {
+                table.Start();
+            }
         }
         const int symbol = ReadSymbol(model, table, bits, bits.Prepare());
         if (symbol < 256) {
