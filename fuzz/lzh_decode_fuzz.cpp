@@ -10,9 +10,10 @@
 #include "fuzz_util.h"
 
 namespace {
-// Past one full output block, so that the writer's flush and a match cut by it are reached; larger
-// sizes only cost time, since the decoder makes them from nothing.
-constexpr int32_t kMaxDestSize = CodecBufferSize + 1024;
+// Past several output blocks and the decoder's first 16 KiB (after which it reads codes through its
+// table), so that the writer's flushes, a match cut by them and the table are reached; larger sizes
+// only cost time, since the decoder makes them from nothing.
+constexpr int32_t kMaxDestSize = 5 * CodecBufferSize;
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {

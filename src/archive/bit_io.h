@@ -45,11 +45,14 @@ class BitReader {
         return true;
     }
 
-    // The next bit, without taking it, and taking it; only after Prepare returned true.
+    // The next bit or n bits (1 to 32), without taking them, and taking them; only after Prepare
+    // returned true, and no more than it guarantees.
     unsigned PeekBit() const { return static_cast<unsigned>(bits_ >> 63); }
-    void SkipBit() {
-        bits_ <<= 1;
-        --held_;
+    unsigned PeekBits(int n) const { return static_cast<unsigned>(bits_ >> (64 - n)); }
+    void SkipBit() { SkipBits(1); }
+    void SkipBits(int n) {
+        bits_ <<= n;
+        held_ -= n;
     }
 
     // n is 1 to 8.

@@ -1,6 +1,7 @@
 #include <algorithm>
 #include <cstring>
 #include <memory>
+#include <optional>
 
 #include "archive/bit_io.h"
 #include "archive/codec_io.h"
@@ -21,27 +22,144 @@ constexpr size_t kChunkSize = 16384;
 // write up to 7 bytes past a match's end.
 constexpr size_t kSlack = 128;
 
+// Codes stay far shorter than this: a node n levels deep has a count of at least the n-th Fibonacci
+// number, and the root's stays below 2^15.
+constexpr int kMaxCodeLength = 64;
+
+// The top kTableBits levels of the code tree, for reading the first bits of a code at once and
+// finding the nodes passed without following links one after the other.
+//
+// The entry of a kTableBits-bit value v names the node that v's bits lead to from the root,
+// stopping early at a leaf, and how many bits that took. The node that the first i bits of v lead
+// to (i up to the entry's bit count) is NodeAt(i, v). Both change only when a node on the way
+// (not at its end) changes its children: an exchange of two subtrees redoes what lies below each of
+// the two nodes that is less than kTableBits deep, and a rebuild redoes everything.
+class CodeTable {
+  public:
+    static constexpr int kTableBits = 8;
+
+    explicit CodeTable(const HuffmanModel& model) : model_(model) {}
+
+    // The table is kept from Start on. Until then it takes no notice of the model's changes: while
+    // the counts are young, nearly every symbol moves nodes near the root, and each such move
+    // would redo a large part of the table.
+    bool Started() const { return started_; }
+    void Start() {
+        started_ = true;
+        Rebuilt();
+    }
+
+    // The entry of the kTableBits-bit value v, and what it holds: the node that v leads to, and
+    // the bits it took.
+    int Entry(unsigned v) const { return entries_[v]; }
+    static int NodeOf(int entry) { return entry & kNodeMask; }
+    static int BitsOf(int entry) { return entry >> kBitsShift; }
+
+    // The node that the first i bits (0 to kTableBits) of the kTableBits-bit value v lead to, when
+    // no leaf comes before it; otherwise some node (a valid index).
+    int NodeAt(int i, unsigned v) const { return nodes_[(1u << i) | (v >> (kTableBits - i))]; }
+
+    // The model's notices of its changes.
+    void Rebuilt() {
+        if (started_) {
+            Fill(kRootNode, 0, 0);
+        }
+    }
+    void Exchanged(int x, int l) {
+        if (started_) {
+            Refill(x);
+            Refill(l);
+        }
+    }
+
+  private:
+    static constexpr int kBitsShift = 12;
+    static constexpr int kNodeMask = (1 << kBitsShift) - 1;
+    static_assert(kTreeSize <= kNodeMask);
+
+    // Redoes what lies below node n when it is less than kTableBits deep. Its code is read off the
+    // way up: a second child (odd index) stands for a 1.
+    void Refill(int n) {
+        unsigned code = 0;
+        int depth = 0;
+        for (int k = n; k != kRootNode; k = model_.parent[k]) {
+            if (depth == kTableBits) {
+                return;
+            }
+            code |= static_cast<unsigned>(k & 1) << depth;
+            ++depth;
+        }
+        Fill(n, depth, code);
+    }
+
+    // Sets what lies below node n, which the depth bits of code lead to.
+    void Fill(int n, int depth, unsigned code) {
+        nodes_[(1u << depth) | code] = static_cast<uint16_t>(n);
+        const int first = model_.child[n];
+        if (depth == kTableBits || first >= kTreeSize) {
+            const int shift = kTableBits - depth;
+            std::fill_n(entries_.begin() + (code << shift), 1u << shift,
+                        static_cast<uint16_t>(n | depth << kBitsShift));
+            return;
+        }
+        Fill(first, depth + 1, code << 1);
+        Fill(first + 1, depth + 1, (code << 1) | 1);
+    }
+
+    const HuffmanModel& model_;
+    bool started_ = false;
+    std::array<uint16_t, 1u << kTableBits> entries_;
+    // Node reached by the i bits c at index 2^i + c: a complete binary tree laid out by levels.
+    std::array<uint16_t, 2u << kTableBits> nodes_{};
+};
+
 struct DecoderState {
     HuffmanModel model;
+    std::optional<CodeTable> table;
     std::array<uint8_t, kWindowSize + kChunkSize + kSlack> buffer;
 };
 
 // The decoder's reading of the two codes. After a Prepare that returned true, the bits of a code
-// are taken without a check each.
-int ReadSymbol(HuffmanModel& model, BitReader& bits, bool prepared) {
-    int k = model.child[kRootNode];
-    if (prepared) {
+// are taken without a check each, the first ones through the table once it has started. The nodes
+// passed on the way down go to the model's update.
+int ReadSymbol(HuffmanModel& model, CodeTable& table, BitReader& bits, bool prepared) {
+    std::array<uint16_t, kMaxCodeLength> path;
+    int depth = 0;
+    int k;
+    if (prepared && table.Started()) {
+        const unsigned v = bits.PeekBits(CodeTable::kTableBits);
+        const int entry = table.Entry(v);
+        // Every level of the table, whether the code goes that deep or not: no branch per level.
+        for (int i = 1; i <= CodeTable::kTableBits; ++i) {
+            path[i - 1] = static_cast<uint16_t>(table.NodeAt(i, v));
+        }
+        depth = CodeTable::BitsOf(entry);
+        bits.SkipBits(depth);
+        k = model.child[CodeTable::NodeOf(entry)];
         while (k < kTreeSize) {
-            k = model.child[k + bits.PeekBit()];
+            const int node = k + static_cast<int>(bits.PeekBit());
             bits.SkipBit();
+            path[depth++] = static_cast<uint16_t>(node);
+            k = model.child[node];
+        }
+    } else if (prepared) {
+        k = model.child[kRootNode];
+        while (k < kTreeSize) {
+            const int node = k + static_cast<int>(bits.PeekBit());
+            bits.SkipBit();
+            path[depth++] = static_cast<uint16_t>(node);
+            k = model.child[node];
         }
     } else {
+        k = model.child[kRootNode];
         while (k < kTreeSize) {
-            k = model.child[k + bits.ReadBits(1)];
+            const int node = k + static_cast<int>(bits.ReadBits(1));
+            path[depth++] = static_cast<uint16_t>(node);
+            k = model.child[node];
         }
     }
     const int symbol = k - kTreeSize;
-    model.Update(symbol);
+    model.UpdateAlong(symbol, path.data(), depth, table);
     return symbol;
 }
 
@@ -86,6 +204,7 @@ void LZHDecode(CodecIo& io, int32_t destSize) {
     auto state = std::make_unique<DecoderState>();
     HuffmanModel& model = state->model;
     model.Init();
+    CodeTable& table = state->table.emplace(model);
     uint8_t* const buffer = state->buffer.data();
     std::fill_n(buffer, kLookAhead, kUnfilledByte);
     std::fill_n(buffer + kLookAhead, kStartPosition, kFillByte);
@@ -99,8 +218,12 @@ void LZHDecode(CodecIo& io, int32_t destSize) {
             io.WriteBytes(buffer + kWindowSize, static_cast<size_t>(pos - (buffer + kWindowSize)));
             std::memmove(buffer, pos - kWindowSize, kWindowSize);
             pos = buffer + kWindowSize;
+            // After the first chunk the counts have settled enough for the table to pay.
+            if (!table.Started()) {
+                table.Start();
+            }
         }
-        const int symbol = ReadSymbol(model, bits, bits.Prepare());
+        const int symbol = ReadSymbol(model, table, bits, bits.Prepare());
         if (symbol < 256) {
             *pos++ = static_cast<uint8_t>(symbol);
             ++produced;

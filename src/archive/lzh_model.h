@@ -43,10 +43,60 @@ struct HuffmanModel {
     // kFreqLimit. A node whose count passes the next node's moves up past every node of the old,
     // equal count, taking its subtree along.
     void Update(int s) {
-        if (freq[kRootNode] == kFreqLimit) {
+        Unwatched none;
+        Update(s, none);
+    }
+
+    // A watcher (below) that takes no notice.
+    struct Unwatched {
+        void Rebuilt() {}
+        void Exchanged(int, int) {}
+    };
+
+    // The same, telling watcher of every change to the tree's shape: watcher.Rebuilt() after a
+    // rebuild, watcher.Exchanged(x, l) after nodes x and l have traded their subtrees (each node
+    // keeps its place under its parent).
+    template <class Watcher>
+    void Update(int s, Watcher& watcher) {
+        if (freq[kRootNode] == kFreqLimit) [[unlikely]] {
             Rebuild();
+            watcher.Rebuilt();
         }
-        int x = parent[kTreeSize + s];
+        Climb(parent[kTreeSize + s], watcher);
+    }
+
+    // The same as Update(s) for the symbol whose leaf is path[depth - 1], given the nodes from the
+    // root's child (path[0]) down to that leaf as they stand before the update. Until a node has to
+    // move, the path gives each next node, so the counts on it are raised without waiting for a
+    // chain of parent links; after a move (or a rebuild) the climb goes on by the links.
+    template <class Watcher>
+    void UpdateAlong(int s, const uint16_t* path, int depth, Watcher& watcher) {
+        if (freq[kRootNode] == kFreqLimit) [[unlikely]] {
+            Update(s, watcher);
+            return;
+        }
+        for (int d = depth - 1; d >= 0; --d) {
+            const int x = path[d];
+            const uint16_t f = ++freq[x];
+            if (f > freq[x + 1]) [[unlikely]] {
+                --freq[x];
+                Climb(x, watcher);
+                return;
+            }
+        }
+        ++freq[kRootNode];  // never passes the sentinel
+    }
+
+    // Halves every leaf's count (rounding up) and builds the internal nodes anew.
+    void Rebuild();
+
+    // The code length of symbol s: the number of nodes from its leaf up to the root, root excluded.
+    int CodeLength(int s) const;
+
+  private:
+    // Raises the counts from node x up to the root.
+    template <class Watcher>
+    void Climb(int x, Watcher& watcher) {
         do {
             const uint16_t f = ++freq[x];
             if (f > freq[x + 1]) {
@@ -65,19 +115,13 @@ struct HuffmanModel {
                 }
                 child[l] = static_cast<uint16_t>(i);
                 child[x] = static_cast<uint16_t>(j);
+                watcher.Exchanged(x, l);
                 x = l;
             }
             x = parent[x];
         } while (x != 0);
     }
 
-    // Halves every leaf's count (rounding up) and builds the internal nodes anew.
-    void Rebuild();
-
-    // The code length of symbol s: the number of nodes from its leaf up to the root, root excluded.
-    int CodeLength(int s) const;
-
-  private:
     // The last index l >= from with freq[l] < f, given freq[from] < f, where some node before
     // from has just been raised from f - 1 to f. The counts are sorted, so those from `from` on
     // that are below f are a run equal to f - 1, which ends at the sentinel at the latest. Four

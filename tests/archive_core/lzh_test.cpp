@@ -2,6 +2,7 @@
 // streams.
 #include <gtest/gtest.h>
 #include <memory>
+#include <vector>
 
 #include "archive/codec_io.h"
 #include "archive/format.h"
@@ -155,15 +156,27 @@ TEST(HuffmanModel, FreshCodeLengths) {
     }
 }
 
-// Feeds the symbols that pick draws from a generator seeded with seed to a fresh model's Update and
-// to the plain model written from the rules, checking after every update that the two trees agree, and that
-// at least five rebuilds came between and left the counts in order.
+// The nodes from the root's child down to symbol s's leaf, as the decoder passes them.
+std::vector<uint16_t> PathTo(const HuffmanModel& model, int s) {
+    std::vector<uint16_t> path;
+    for (int k = model.parent[kTreeSize + s]; k != kRootNode; k = model.parent[k]) {
+        path.insert(path.begin(), static_cast<uint16_t>(k));
+    }
+    return path;
+}
+
+// Feeds the symbols that pick draws from a generator seeded with seed to a fresh model's Update, to
+// another's UpdateAlong (given the path to the symbol's leaf) and to the plain model written from
+// the rules, checking after every update that the three trees agree, and that at least five
+// rebuilds came between and left the counts in order.
 template <typename Pick>
 void CheckAgainstThePlainModel(uint32_t seed, int updates, Pick pick) {
     std::mt19937 rng(seed);
     HuffmanModel fast;
+    HuffmanModel alongPath;
     lzh_plain::Model reference;
     fast.Init();
+    alongPath.Init();
     reference.Init();
     int rebuilds = 0;
     for (int n = 0; n < updates; ++n) {
@@ -172,8 +185,12 @@ void CheckAgainstThePlainModel(uint32_t seed, int updates, Pick pick) {
             ++rebuilds;
         }
         fast.Update(s);
+        const std::vector<uint16_t> path = PathTo(alongPath, s);
+        HuffmanModel::Unwatched none;
+        alongPath.UpdateAlong(s, path.data(), static_cast<int>(path.size()), none);
         reference.Update(s);
         ASSERT_TRUE(reference.SameAs(fast)) << "after update " << n << ", seed " << seed;
+        ASSERT_TRUE(reference.SameAs(alongPath)) << "along the path, after update " << n << ", seed " << seed;
     }
     EXPECT_GE(rebuilds, 5);
     for (int i = 0; i < kTreeSize; ++i) {
