@@ -88,6 +88,13 @@ function(tandrel_program_resources target)
     endif()
 endfunction()
 
+# The C++ library's reports of a misuse (an index out of range, a length beyond the largest) raised
+# without the runtime's string and formatting code (src/framework/library_errors.cpp), for the
+# programs that link the framework: the setup and the uninstaller.
+function(tandrel_light_library_errors target)
+    target_sources(${target} PRIVATE ${CMAKE_SOURCE_DIR}/src/framework/library_errors.cpp)
+endfunction()
+
 # Links target against import libraries of user32, gdi32, ole32 and oleaut32 whose functions load the library
 # at their first call instead of at the program's start. A library imported the ordinary way is
 # loaded, with everything it imports, before the program's first statement can restrict where
