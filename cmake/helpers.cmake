@@ -88,11 +88,14 @@ function(tandrel_program_resources target)
     endif()
 endfunction()
 
-# The C++ library's reports of a misuse (an index out of range, a length beyond the largest) raised
-# without the runtime's string and formatting code (src/framework/library_errors.cpp), for the
-# programs that link the framework: the setup and the uninstaller.
-function(tandrel_light_library_errors target)
-    target_sources(${target} PRIVATE ${CMAKE_SOURCE_DIR}/src/framework/library_errors.cpp)
+# The C++ runtime's support code for the programs that link the framework (the setup and the
+# uninstaller) in lighter forms: the library's reports of a misuse (an index out of range, a length
+# beyond the largest) without the runtime's string and formatting code (src/framework/
+# library_errors.cpp), and static locals and thread_local variables without the POSIX thread
+# library (src/framework/runtime_threads.cpp).
+function(tandrel_light_runtime target)
+    target_sources(${target} PRIVATE ${CMAKE_SOURCE_DIR}/src/framework/library_errors.cpp
+                                     ${CMAKE_SOURCE_DIR}/src/framework/runtime_threads.cpp)
 endfunction()
 
 # Links target against import libraries of user32, gdi32, ole32 and oleaut32 whose functions load the library

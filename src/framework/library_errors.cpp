@@ -6,8 +6,8 @@
 // std::exception, with the same message text: nothing in the programs catches those errors by
 // their standard type, only as std::exception. The errors that carry no text keep their standard
 // types. Linked into the setup and the uninstaller, as an object of its own, so
-// that the runtime's are never pulled in (cmake: tandrel_light_library_errors); tests/framework/
-// library_errors tests it.
+// that the runtime's are never pulled in (cmake: tandrel_light_runtime); tests/framework/light_runtime
+// tests it.
 #include <cstdarg>
 #include <exception>
 #include <new>
