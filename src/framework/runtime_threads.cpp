@@ -3,7 +3,7 @@
 // thread_local variable (the runtime's bookkeeping of the exceptions in flight is one), and
 // std::this_thread::yield (which the codecs call between buffers). This
 // toolchain's runtime takes them from the POSIX thread library, about 25 KB in every program; these
-// use the system's slim locks and fiber-local storage instead. Linked into the setup and the
+// use the system's slim locks and thread-local storage instead. Linked into the setup and the
 // uninstaller, as an object of its own, so that the runtime's are never pulled in (cmake:
 // tandrel_light_runtime); tests/framework/light_runtime tests them.
 #include <windows.h>
@@ -34,22 +34,12 @@ struct ThreadLocalObject {
     const void* initial;
 };
 
-DWORD valuesSlot = FLS_OUT_OF_INDEXES;
+// Each thread's values: the number of places, then the places, each the thread's copy of the
+// variable of that index or nullptr. They stay until the program ends, as the programs' threads
+// do: freed when a thread ends, they could go before the destructors of its thread_local objects
+// run, which the system calls later in the thread's end.
+DWORD valuesSlot = TLS_OUT_OF_INDEXES;
 uintptr_t indicesGiven = 0;
-
-// A thread's values: the number of places, then the places, each the thread's copy of the
-// variable of that index or nullptr.
-void WINAPI FreeThreadValues(void* data) {
-    void** const values = static_cast<void**>(data);
-    if (values == nullptr) {
-        return;
-    }
-    const auto count = reinterpret_cast<uintptr_t>(values[0]);
-    for (uintptr_t i = 1; i <= count; ++i) {
-        _aligned_free(values[i]);
-    }
-    std::free(values);
-}
 
 }  // namespace
 
@@ -94,20 +84,20 @@ extern "C" void* __emutls_get_address(ThreadLocalObject* object) {
     uintptr_t index = __atomic_load_n(&object->index, __ATOMIC_ACQUIRE);
     if (index == 0) {
         AcquireSRWLockExclusive(&lock);
-        if (valuesSlot == FLS_OUT_OF_INDEXES) {
-            valuesSlot = FlsAlloc(FreeThreadValues);
+        if (valuesSlot == TLS_OUT_OF_INDEXES) {
+            valuesSlot = TlsAlloc();
         }
         index = object->index;
-        if (index == 0 && valuesSlot != FLS_OUT_OF_INDEXES) {
+        if (index == 0 && valuesSlot != TLS_OUT_OF_INDEXES) {
             index = ++indicesGiven;
             __atomic_store_n(&object->index, index, __ATOMIC_RELEASE);
         }
         ReleaseSRWLockExclusive(&lock);
         if (index == 0) {
-            std::abort();  // no fiber-local storage left: as the runtime's own does without memory
+            std::abort();  // no thread-local storage left: as the runtime's own does without memory
         }
     }
-    auto** values = static_cast<void**>(FlsGetValue(valuesSlot));
+    auto** values = static_cast<void**>(TlsGetValue(valuesSlot));
     const uintptr_t count = values == nullptr ? 0 : reinterpret_cast<uintptr_t>(values[0]);
     if (index > count) {
         const uintptr_t grown = index + 16;
@@ -118,7 +108,7 @@ extern "C" void* __emutls_get_address(ThreadLocalObject* object) {
         std::memset(more + count + 1, 0, (grown - count) * sizeof(void*));
         more[0] = reinterpret_cast<void*>(grown);
         values = more;
-        if (!FlsSetValue(valuesSlot, values)) {
+        if (!TlsSetValue(valuesSlot, values)) {
             std::abort();
         }
     }
