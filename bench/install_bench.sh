@@ -21,6 +21,8 @@
 # and `Uninstall.exe /S _?=<folder>` (in place, so that it returns when done). Every figure is the
 # median of RUNS: the wall time, and the CPU time (user + system) of the started process and of what
 # it waited for (not Wine's server). Ratios are ours over the peer's: below 1 is faster than NSIS.
+# It also prints the size of each setup and of the Uninstall.exe that each installation writes
+# (bench/size_map.py says what the bytes of ours are for).
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 setup=$(realpath "${1:-$root/build/windows/src/app/tandrel-setup.exe}")
@@ -138,10 +140,12 @@ bench() {
     # One of each first, removed again: the prefix's own first starts are not measured.
     for kind in nsis-zlib nsis-lzma; do
         "$root/scripts/wine-run.sh" "$work/$name-$kind.exe" /S '/D=C:\Warm' >/dev/null 2>&1
+        stat -c %s "$drive_c/Warm/Uninstall.exe" >"$work/$name-$kind.uninstaller"
         "$root/scripts/wine-run.sh" "$drive_c/Warm/Uninstall.exe" /S '_?=C:\Warm' >/dev/null 2>&1
         rm -rf "$drive_c/Warm"
     done
     "$root/scripts/wine-run.sh" "$work/$name-ours.exe" /VERYSILENT /NOICONS '/DIR=C:\Warm' >/dev/null 2>&1
+    stat -c %s "$drive_c/Warm/Uninstall.exe" >"$work/$name-ours.uninstaller"
     "$root/scripts/wine-run.sh" "$drive_c/Warm/Uninstall.exe" /VERYSILENT >/dev/null 2>&1
     rm -rf "$drive_c/Warm"
     for ((round = 0; round < runs; ++round)); do
@@ -171,6 +175,11 @@ bench() {
         "$(stat -c %s "$work/$name-nsis-lzma.exe")" \
         "$(bc -l <<<"$(stat -c %s "$work/$name-ours.exe") / $(stat -c %s "$work/$name-nsis-zlib.exe")")" \
         "$(bc -l <<<"$(stat -c %s "$work/$name-ours.exe") / $(stat -c %s "$work/$name-nsis-lzma.exe")")"
+    printf '%s Uninstall.exe %s bytes (NSIS zlib %s, LZMA %s: x%.2f, x%.2f)\n' "$name" \
+        "$(<"$work/$name-ours.uninstaller")" "$(<"$work/$name-nsis-zlib.uninstaller")" \
+        "$(<"$work/$name-nsis-lzma.uninstaller")" \
+        "$(bc -l <<<"$(<"$work/$name-ours.uninstaller") / $(<"$work/$name-nsis-zlib.uninstaller")")" \
+        "$(bc -l <<<"$(<"$work/$name-ours.uninstaller") / $(<"$work/$name-nsis-lzma.uninstaller")")"
     printf '%-10s %9s %9s %9s %7s %7s %8s %8s %8s %7s %7s\n' step "ours ms" "zlib ms" "lzma ms" "x zlib" "x lzma" \
         "ours cpu" "zlib cpu" "lzma cpu" "x zlib" "x lzma"
     for step in install reinstall remove; do

@@ -88,6 +88,16 @@ function(tandrel_program_resources target)
     endif()
 endfunction()
 
+# The C++ runtime's support code for the programs that link the framework (the setup and the
+# uninstaller) in lighter forms: the library's reports of a misuse (an index out of range, a length
+# beyond the largest) without the runtime's string and formatting code (src/framework/
+# library_errors.cpp), and static locals and thread_local variables without the POSIX thread
+# library (src/framework/runtime_threads.cpp).
+function(tandrel_light_runtime target)
+    target_sources(${target} PRIVATE ${CMAKE_SOURCE_DIR}/src/framework/library_errors.cpp
+                                     ${CMAKE_SOURCE_DIR}/src/framework/runtime_threads.cpp)
+endfunction()
+
 # Links target against import libraries of user32, gdi32, ole32 and oleaut32 whose functions load the library
 # at their first call instead of at the program's start. A library imported the ordinary way is
 # loaded, with everything it imports, before the program's first statement can restrict where

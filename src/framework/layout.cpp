@@ -260,9 +260,45 @@ class Parser {
         if (!digits) {
             Fail("number expected");
         }
+        // The digits as one integer, and how many of them follow the point; zeros that end the
+        // fraction change nothing and are left out.
+        const bool negative = number[0] == '-';
+        uint64_t digitsValue = 0;
+        int decimals = 0;
+        int pendingZeros = 0;
+        bool afterPoint = false;
+        for (const char c : number) {
+            if (c == '.') {
+                afterPoint = true;
+            } else if (c >= '0' && c <= '9') {
+                if (afterPoint && c == '0') {
+                    ++pendingZeros;
+                    continue;
+                }
+                for (; pendingZeros >= 0; --pendingZeros) {
+                    digitsValue = digitsValue * 10 + (pendingZeros == 0 ? static_cast<uint64_t>(c - '0') : 0);
+                    decimals += afterPoint ? 1 : 0;
+                    // Beyond 2^53 a double no longer holds every integer.
+                    if (digitsValue > uint64_t{1} << 53) {
+                        Fail("number out of range");
+                    }
+                }
+                pendingZeros = 0;
+            }
+        }
         if (fraction) {
+            // Both operands are exact (an integer below 2^53, a power of ten up to 10^22), so the
+            // one division rounds as a correctly rounded conversion of the text does.
+            if (decimals > 22) {
+                Fail("number out of range");
+            }
+            double scale = 1;
+            for (int i = 0; i < decimals; ++i) {
+                scale *= 10;
+            }
+            const double magnitude = static_cast<double>(digitsValue) / scale;
             value.kind = TPropValue::Kind::Float;
-            value.number = std::stod(number);
+            value.number = negative ? -magnitude : magnitude;
             return;
         }
         // Integers up to the 32-bit unsigned range (colours) are taken; longer ones are refused.
@@ -270,7 +306,7 @@ class Parser {
             Fail("number out of range");
         }
         value.kind = TPropValue::Kind::Integer;
-        value.integer = std::stoll(number);
+        value.integer = negative ? -static_cast<int64_t>(digitsValue) : static_cast<int64_t>(digitsValue);
         if (value.integer < INT32_MIN || value.integer > UINT32_MAX) {
             Fail("number out of range");
         }

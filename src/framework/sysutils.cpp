@@ -2,24 +2,206 @@
 
 #include <algorithm>
 #include <cstdarg>
-#include <cstdio>
+#include <cstddef>
 #include <limits>
 
 #include "framework/exceptions.h"
 
+namespace {
+
+// One conversion's flags, field width and precision (-1: none given).
+struct FieldSpec {
+    bool left = false;
+    bool zero = false;
+    bool plus = false;
+    bool space = false;
+    size_t width = 0;
+    int precision = -1;
+};
+
+// prefix (a sign), then zeros, then text, padded to the field's width.
+void PutField(std::string& out,
+              const FieldSpec& spec,
+              std::string_view prefix,
+              size_t zeros,
+              std::string_view text) {
+    const size_t length = prefix.size() + zeros + text.size();
+    const size_t fill = spec.width > length ? spec.width - length : 0;
+    const bool zeroFill = spec.zero && !spec.left;
+    if (!spec.left && !zeroFill) {
+        out.append(fill, ' ');
+    }
+    out += prefix;
+    out.append(zeroFill ? fill : 0, '0');
+    out.append(zeros, '0');
+    out += text;
+    if (spec.left) {
+        out.append(fill, ' ');
+    }
+}
+
+void PutInteger(std::string& out,
+                FieldSpec spec,
+                uintmax_t magnitude,
+                bool negative,
+                unsigned base,
+                bool upper) {
+    const char* const digitSet = upper ? "0123456789ABCDEF" : "0123456789abcdef";
+    char digits[std::numeric_limits<uintmax_t>::digits];
+    size_t count = 0;
+    // A precision of 0 prints nothing for the value 0.
+    for (; magnitude != 0 || (count == 0 && spec.precision != 0); magnitude /= base) {
+        digits[count++] = digitSet[magnitude % base];
+    }
+    std::reverse(digits, digits + count);
+    const size_t precision = spec.precision < 0 ? 0 : static_cast<size_t>(spec.precision);
+    if (spec.precision >= 0) {
+        spec.zero = false;
+    }
+    const char* const sign = negative ? "-" : spec.plus ? "+" : spec.space ? " " : "";
+    PutField(out, spec, sign, precision > count ? precision - count : 0, std::string_view(digits, count));
+}
+
+}  // namespace
+
+std::string FormatList(const char* format, va_list args) {
+    std::string out;
+    for (const char* p = format; *p != '\0'; ++p) {
+        if (*p != '%') {
+            out += *p;
+            continue;
+        }
+        const char* const start = p++;
+        FieldSpec spec;
+        for (;; ++p) {
+            if (*p == '-') {
+                spec.left = true;
+            } else if (*p == '0') {
+                spec.zero = true;
+            } else if (*p == '+') {
+                spec.plus = true;
+            } else if (*p == ' ') {
+                spec.space = true;
+            } else {
+                break;
+            }
+        }
+        if (*p == '*') {
+            const int width = va_arg(args, int);
+            spec.left = spec.left || width < 0;
+            spec.width = width < 0 ? 0 - static_cast<size_t>(width) : static_cast<size_t>(width);
+            ++p;
+        } else {
+            for (; *p >= '0' && *p <= '9'; ++p) {
+                spec.width = spec.width * 10 + static_cast<size_t>(*p - '0');
+            }
+        }
+        if (*p == '.') {
+            ++p;
+            if (*p == '*') {
+                spec.precision = std::max(va_arg(args, int), -1);
+                ++p;
+            } else {
+                spec.precision = 0;
+                for (; *p >= '0' && *p <= '9'; ++p) {
+                    spec.precision = spec.precision * 10 + (*p - '0');
+                }
+            }
+        }
+        // The argument's size: hh, h, l, ll, z, j or t.
+        char size = ' ';
+        if (*p == 'h' || *p == 'l') {
+            size = *p++;
+            if (*p == size) {
+                size = static_cast<char>(UpperCaseAscii(size));
+                ++p;
+            }
+        } else if (*p == 'z' || *p == 'j' || *p == 't') {
+            size = *p++;
+        }
+        const char conversion = *p;
+        const bool isSigned = conversion == 'd' || conversion == 'i';
+        if (isSigned || conversion == 'u' || conversion == 'x' || conversion == 'X') {
+            // The argument's bits, and how many it has; a signed one is negative when the highest
+            // is set.
+            uintmax_t value = 0;
+            unsigned bits = 0;
+            switch (size) {
+                case 'H':
+                    value = va_arg(args, unsigned);
+                    bits = 8;
+                    break;
+                case 'h':
+                    value = va_arg(args, unsigned);
+                    bits = 16;
+                    break;
+                case 'l':
+                    value = va_arg(args, unsigned long);
+                    bits = sizeof(long) * 8;
+                    break;
+                case 'L':
+                    value = va_arg(args, unsigned long long);
+                    bits = sizeof(long long) * 8;
+                    break;
+                case 'z':
+                case 't':
+                    value = va_arg(args, size_t);
+                    bits = sizeof(size_t) * 8;
+                    break;
+                case 'j':
+                    value = va_arg(args, uintmax_t);
+                    bits = sizeof(uintmax_t) * 8;
+                    break;
+                default:
+                    value = va_arg(args, unsigned);
+                    bits = sizeof(unsigned) * 8;
+                    break;
+            }
+            const uintmax_t mask = bits >= sizeof(uintmax_t) * 8 ? ~uintmax_t{0} : (uintmax_t{1} << bits) - 1;
+            value &= mask;
+            const bool negative = isSigned && ((value >> (bits - 1)) & 1) != 0;
+            if (!isSigned) {
+                // The runtime's printf writes the blank of " " before an unsigned number too (and
+                // ignores "+"): so does this one.
+                spec.plus = false;
+                spec.space = spec.space && conversion == 'u';
+            }
+            PutInteger(out, spec, negative ? (0 - value) & mask : value, negative,
+                       isSigned || conversion == 'u' ? 10 : 16, conversion == 'X');
+        } else if (conversion == 'c' && size == ' ') {
+            const char c = static_cast<char>(va_arg(args, int));
+            spec.zero = false;
+            PutField(out, spec, {}, 0, std::string_view(&c, 1));
+        } else if (conversion == 's' && size == ' ') {
+            const char* text = va_arg(args, const char*);
+            if (text == nullptr) {
+                text = "(null)";
+            }
+            // With a precision, no further than that many characters are read.
+            size_t length = 0;
+            while ((spec.precision < 0 || length < static_cast<size_t>(spec.precision)) &&
+                   text[length] != '\0') {
+                ++length;
+            }
+            spec.zero = false;
+            PutField(out, spec, {}, 0, std::string_view(text, length));
+        } else if (conversion == '%' && p == start + 1) {
+            out += '%';
+        } else {
+            // Not a conversion of the ones above: the text stands as written, up to where it ends.
+            out.append(start, conversion == '\0' ? p : p + 1);
+            if (conversion == '\0') {
+                break;
+            }
+        }
+    }
+    return out;
+}
+
 std::string Format(const char* format, ...) {
     va_list args;
     va_start(args, format);
-    va_list copy;
-    va_copy(copy, args);
-    const int length = std::vsnprintf(nullptr, 0, format, copy);
-    va_end(copy);
-    std::string result;
-    if (length > 0) {
-        result.resize(static_cast<size_t>(length) + 1);
-        std::vsnprintf(result.data(), result.size(), format, args);
-        result.resize(static_cast<size_t>(length));
-    }
+    std::string result = FormatList(format, args);
     va_end(args);
     return result;
 }

@@ -2,13 +2,19 @@
 // ASCII letters, so names compare the same way whatever the code page.
 #pragma once
 
+#include <cstdarg>
 #include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
 
-// printf-style formatting into a std::string.
+// printf-style formatting into a std::string, of the conversions d, i, u, x, X (with the sizes hh,
+// h, l, ll, z, j and t), c, s and %, with the flags "-", "0", "+" and " ", a field width and a
+// precision (either may be "*"): the text the C runtime's printf gives for them, without its
+// floating-point formatting, which would bring tens of kilobytes into every program. Any other
+// conversion stands in the result as written.
 std::string Format(const char* format, ...) __attribute__((format(printf, 1, 2)));
+std::string FormatList(const char* format, va_list args);
 
 std::string IntToStr(int64_t value);
 

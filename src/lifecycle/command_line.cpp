@@ -1,6 +1,6 @@
 #include "lifecycle/command_line.h"
 
-#include <cstdio>
+#include "framework/sysutils.h"
 
 namespace {
 
@@ -8,30 +8,8 @@ bool IsBlank(char16_t c) {
     return c == u' ' || c == u'\t';
 }
 
-char UpperAscii(char c) {
-    return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
-}
-
-bool SameTextAscii(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) {
-        return false;
-    }
-    for (size_t i = 0; i < a.size(); ++i) {
-        if (UpperAscii(a[i]) != UpperAscii(b[i])) {
-            return false;
-        }
-    }
-    return true;
-}
-
 bool IsControl(unsigned char c) {
     return c < 0x20 || c == 0x7F;
-}
-
-std::string HexEscape(unsigned value, const char* format) {
-    char text[16] = {};
-    std::snprintf(text, sizeof text, format, value);
-    return text;
 }
 
 }  // namespace
@@ -177,7 +155,7 @@ std::string EscapeControlCharacters(std::string_view text) {
     for (const char c : text) {
         const auto byte = static_cast<unsigned char>(c);
         if (IsControl(byte)) {
-            escaped += HexEscape(byte, "\\x%02X");
+            escaped += Format("\\x%02X", static_cast<unsigned>(byte));
         } else {
             escaped += c;
         }
@@ -206,8 +184,8 @@ std::optional<std::string> LogFileProblem(std::string_view value) {
 }
 
 bool IsAbsolutePath(std::string_view path) {
-    if (path.size() >= 3 && UpperAscii(path[0]) >= 'A' && UpperAscii(path[0]) <= 'Z' && path[1] == ':' &&
-        path[2] == '\\') {
+    if (path.size() >= 3 && UpperCaseAscii(path[0]) >= 'A' && UpperCaseAscii(path[0]) <= 'Z' &&
+        path[1] == ':' && path[2] == '\\') {
         return true;
     }
     // "\\server\share": a server name and a share name, neither empty. The device and long-path
@@ -243,7 +221,7 @@ std::string CommandLineForLog(std::u16string_view commandLine, const TAnsiConver
         } else {
             const unsigned codePoint =
                 length == 2 ? 0x10000u + ((c - 0xD800u) << 10) + (commandLine[i + 1] - 0xDC00u) : c;
-            text += HexEscape(codePoint, "\\u{%04X}");
+            text += Format("\\u{%04X}", codePoint);
         }
         i += length;
     }

@@ -2,9 +2,12 @@
 // the handle owners.
 #include <windows.h>
 
+#include <cstdint>
+#include <cstdio>
 #include <gtest/gtest.h>
 #include <memory>
 #include <string>
+#include <type_traits>
 #include <utility>
 #include <vector>
 
@@ -99,6 +102,79 @@ TEST(TextHelpers, StrToIntAcceptsDecimalIntegersOnly) {
     EXPECT_EQ(ExtractFilePath("C:\\a\\b.txt"), "C:\\a\\");
     EXPECT_EQ(ExtractFileName("C:\\a\\b.txt"), "b.txt");
     EXPECT_EQ(ExtractFileName("C:b.txt"), "b.txt");
+}
+
+// Format against the C runtime's printf (the one these programs used before it), for every
+// combination of flags, width, precision, size and conversion that it supports, over each type's
+// limits and values around the points where the digits change.
+TEST(TextHelpers, FormatWritesWhatTheRuntimesPrintfWrites) {
+    const auto expectSame = [](const std::string& format, auto... args) {
+        char expected[512];
+        std::snprintf(expected, sizeof expected, format.c_str(), args...);
+        EXPECT_EQ(Format(format.c_str(), args...), expected) << format;
+    };
+    const std::vector<intmax_t> values = {
+        0,         1,          -1,    9,         10,        -10,        127,       128,     -128,
+        255,       256,        32767, -32768,    65535,     65536,      999999,    -123456, INT32_MAX,
+        INT32_MIN, UINT32_MAX, -2,    INT64_MAX, INT64_MIN, 0x7F00FF00, 1000000007};
+    int combinations = 0;
+    for (const char* flags : {"", "-", "0", "+", " ", "-0", "+0", " 0", "-+", "- ", "+ ", "-+ 0"}) {
+        for (const char* width : {"", "1", "3", "8", "25"}) {
+            for (const char* precision : {"", ".", ".0", ".1", ".3", ".12"}) {
+                const std::string spec = std::string("<%") + flags + width + precision;
+                for (const char conversion : {'d', 'i', 'u', 'x', 'X'}) {
+                    const bool isSigned = conversion == 'd' || conversion == 'i';
+                    for (const intmax_t value : values) {
+                        const auto signedOrNot = [&](auto typed) {
+                            using T = decltype(typed);
+                            return isSigned
+                                       ? static_cast<intmax_t>(static_cast<std::make_signed_t<T>>(value))
+                                       : static_cast<intmax_t>(static_cast<std::make_unsigned_t<T>>(value));
+                        };
+                        const char c = conversion;
+                        expectSame(spec + c + ">", static_cast<int>(signedOrNot(int{})));
+                        expectSame(spec + "hh" + c + ">", static_cast<int>(signedOrNot(char{})));
+                        expectSame(spec + "h" + c + ">", static_cast<int>(signedOrNot(short{})));
+                        expectSame(spec + "l" + c + ">", static_cast<long>(signedOrNot(long{})));
+                        expectSame(spec + "ll" + c + ">", static_cast<long long>(value));
+                        expectSame(spec + "z" + c + ">", static_cast<ptrdiff_t>(value));
+                        expectSame(spec + "j" + c + ">", value);
+                        expectSame(spec + "t" + c + ">", static_cast<ptrdiff_t>(value));
+                        combinations += 8;
+                    }
+                }
+                if (std::string(flags).find('0') != std::string::npos) {
+                    continue;  // "0" with c and s is undefined
+                }
+                for (const char* text : {"", "a", "tandrel", "C:\\Program Files\\Tandrel\\", "%d"}) {
+                    expectSame(spec + "s>", text);
+                }
+                expectSame(spec + "s>", static_cast<const char*>(nullptr));
+                if (precision[0] == '\0') {
+                    expectSame(spec + "c>", 'x');
+                    expectSame(spec + "c>", 0xE9);
+                }
+            }
+        }
+        for (const int width : {-12, -1, 0, 1, 12}) {
+            for (const int precision : {-3, -1, 0, 2, 9}) {
+                expectSame(std::string("[%") + flags + "*.*d]", width, precision, -42);
+                expectSame(std::string("[%") + flags + "*.*u]", width, precision, 42u);
+                if (std::string(flags).find('0') == std::string::npos) {
+                    expectSame(std::string("[%") + flags + "*.*s]", width, precision, "tandrel");
+                }
+            }
+        }
+    }
+    EXPECT_GT(combinations, 100000);
+    // The text a precision limits is not read beyond it.
+    const char unterminated[3] = {'a', 'b', 'c'};
+    EXPECT_EQ(Format("%.3s|%.*s", unterminated, 2, unterminated), "abc|ab");
+    expectSame("100%% of %s, %d%%", "it", 42);
+    expectSame("%04u-%02u-%02u %02u:%02u:%02u", 2026u, 12u, 10u, 3u, 5u, 9u);
+    expectSame("%lx-%llx-%u", 0xDEADBEEFul, 0x123456789ABCDEFull, 7u);
+    EXPECT_EQ(Format("no conversions"), "no conversions");
+    EXPECT_EQ(Format("%s", std::string(5000, 'w').c_str()), std::string(5000, 'w'));
 }
 
 // Whoever appends a file name to the result must name the file that a component given the folder

@@ -2,6 +2,8 @@
 // object, class and property, event binding, nesting (owner and parent), scaling and Loaded.
 #include "framework/layout.h"
 
+#include <cmath>
+#include <cstring>
 #include <functional>
 #include <gtest/gtest.h>
 #include <memory>
@@ -104,6 +106,46 @@ TEST(LayoutParser, SyntaxErrorsNameTheLine) {
     EXPECT_EQ(ReadError("object a: TX\n  Left 1\nend\n"), "Layout line 2: '=' expected");
     EXPECT_EQ(ReadError("object a: TX\n  C = #300\nend\n"), "Layout line 2: character code above 255");
     EXPECT_EQ(ReadError("object a: TX\n  C = 99999999999999\nend\n"), "Layout line 2: number out of range");
+}
+
+// A number with a point is the double nearest to it, as the C library's conversion gives, for every
+// integer part and fraction below; digits a double cannot hold exactly are refused.
+TEST(LayoutParser, NumbersWithAPointAreTheNearestDouble) {
+    int compared = 0;
+    for (const char* whole : {"0", "1", "3", "9", "10", "42", "255", "1000", "65536", "123456789",
+                              "4503599627370495", "0000012"}) {
+        for (const char* fraction :
+             {"0", "1", "5", "25", "3", "33", "333333333", "1428571", "0001", "9999999",
+              "00000000000000000001", "0000000000000000000005", "7", "875", "2", "50", "000", "1000000"}) {
+            const std::string digits = std::string(whole) + fraction;
+            const size_t significant = digits.find_first_not_of('0');
+            // Above 2^53 (or beyond 22 digits after the point) the value is refused: tested below.
+            if (std::strlen(fraction) > 22 ||
+                (significant != std::string::npos && digits.size() - significant > 15)) {
+                continue;
+            }
+            for (const char* sign : {"", "-", "+"}) {
+                const std::string text = std::string(sign) + whole + "." + fraction;
+                const TPropValue v = ValueOf(text);
+                EXPECT_EQ(v.kind, TPropValue::Kind::Float) << text;
+                EXPECT_EQ(v.number, std::stod(text)) << text;
+                EXPECT_EQ(std::signbit(v.number), std::signbit(std::stod(text))) << text;
+                ++compared;
+            }
+        }
+    }
+    EXPECT_GT(compared, 400);
+    EXPECT_EQ(ValueOf("9007199254740992.0").number, 9007199254740992.0);
+    EXPECT_EQ(ValueOf("0.0000000000000000000001").number, 1e-22);
+    EXPECT_EQ(ReadError("object a: TX\n  C = 9007199254740993.0\nend\n"),
+              "Layout line 2: number out of range");
+    EXPECT_EQ(ReadError("object a: TX\n  C = 0.00000000000000000000001\nend\n"),
+              "Layout line 2: number out of range");
+    EXPECT_EQ(ReadError("object a: TX\n  C = 1.00000000000000000000000000000001\nend\n"),
+              "Layout line 2: number out of range");
+    EXPECT_EQ(ValueOf("-2147483648").integer, INT32_MIN);
+    EXPECT_EQ(ValueOf("+4294967295").integer, UINT32_MAX);
+    EXPECT_EQ(ValueOf("000000000007").integer, 7);
 }
 
 TEST(PropertyValues, TypedAccessorsTakeTheirOwnKindAndRange) {
