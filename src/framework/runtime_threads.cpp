@@ -80,7 +80,26 @@ extern "C" void __cxa_guard_abort(int64_t* guard) {
     WakeAllConditionVariable(&guardsChanged);
 }
 
+namespace {
+
+// The system's thread-local storage sets the thread's last error on every read; the runtime reads
+// its bookkeeping of exceptions through here on every throw and catch, and a handler that asks
+// why a call failed (a full drive, say) must still see that call's error.
+class LastErrorKept {
+  public:
+    LastErrorKept() : error_(GetLastError()) {}
+    ~LastErrorKept() { SetLastError(error_); }
+    LastErrorKept(const LastErrorKept&) = delete;
+    LastErrorKept& operator=(const LastErrorKept&) = delete;
+
+  private:
+    DWORD error_;
+};
+
+}  // namespace
+
 extern "C" void* __emutls_get_address(ThreadLocalObject* object) {
+    const LastErrorKept kept;
     uintptr_t index = __atomic_load_n(&object->index, __ATOMIC_ACQUIRE);
     if (index == 0) {
         AcquireSRWLockExclusive(&lock);

@@ -1,6 +1,8 @@
 // Static locals and thread_local variables as the setup and the uninstaller have them
 // (src/framework/runtime_threads.cpp, linked into this program as into them), reached by many
 // threads at once; and exceptions, whose bookkeeping is thread_local, in flight on many threads.
+#include <windows.h>
+
 #include <array>
 #include <atomic>
 #include <chrono>
@@ -162,3 +164,15 @@ TEST(RuntimeThreads, ExceptionsInFlightOnManyThreadsAtOnceKeepTheirOwnState) {
 }
 
 }  // namespace
+
+// A handler asks the system why the call that it reports failed: throwing and catching must leave
+// that error as the call left it.
+TEST(RuntimeThreads, ThrowingAndCatchingKeepTheThreadsLastError) {
+    ::SetLastError(ERROR_DISK_FULL);
+    try {
+        throw std::runtime_error("write failed");
+    } catch (const std::exception&) {
+        EXPECT_EQ(::GetLastError(), static_cast<DWORD>(ERROR_DISK_FULL));
+    }
+    EXPECT_EQ(::GetLastError(), static_cast<DWORD>(ERROR_DISK_FULL));
+}
