@@ -46,6 +46,8 @@ class TFsFile {
     virtual TFsStatus Write(std::string_view data) = 0;
     // Makes everything written so far durable.
     virtual TFsStatus Flush() = 0;
+    // The identity of the open file (see TItemInfo::Id).
+    virtual TFsStatus Identify(uint64_t& id) = 0;
 };
 
 class TFileSystem {

@@ -34,10 +34,6 @@ TFsStatus StatusOf(DWORD code) {
     return TFsStatus::Failed;
 }
 
-uint64_t IdentityIn(const BY_HANDLE_FILE_INFORMATION& data) {
-    return (static_cast<uint64_t>(data.nFileIndexHigh) << 32) | data.nFileIndexLow;
-}
-
 TRegistrationScope ScopeNamed(std::string_view name) {
     return name == "machine" ? TRegistrationScope::Machine : TRegistrationScope::User;
 }
@@ -60,6 +56,14 @@ class TSafeFolderFile : public TFsFile {
     TFsStatus Flush() override {
         return ::FlushFileBuffers(handle_.get()) ? TFsStatus::Ok : StatusOf(::GetLastError());
     }
+    TFsStatus Identify(uint64_t& id) override {
+        TItemFacts facts;
+        if (!ReadItemFacts(handle_.get(), facts)) {
+            return StatusOf(::GetLastError());
+        }
+        id = facts.Id;
+        return TFsStatus::Ok;
+    }
     HANDLE Handle() const { return handle_.get(); }
 
   private:
@@ -77,7 +81,7 @@ class TSafeFolderFileSystem : public TFileSystem {
 
     TFsStatus CreateNew(std::string_view name, std::unique_ptr<TFsFile>& file) override {
         return Guarded([&] {
-            const std::string path = folder_.PathOf(name);
+            const std::string path = folder_.NewItemPath(name);
             UniqueFileHandle handle(::CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE | DELETE,
                                                   FILE_SHARE_READ, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL,
                                                   nullptr));
@@ -152,17 +156,17 @@ class TSafeFolderFileSystem : public TFileSystem {
                 return TFsStatus::Ok;
             }
             const UniqueFileHandle handle = Open(name, FILE_READ_ATTRIBUTES);
-            BY_HANDLE_FILE_INFORMATION data{};
-            if (!handle || !::GetFileInformationByHandle(handle.get(), &data)) {
+            TItemFacts facts;
+            if (!handle || !ReadItemFacts(handle.get(), facts)) {
                 return StatusOf(::GetLastError());
             }
-            if ((data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+            if ((facts.Attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
                 return TFsStatus::Denied;  // a link is nothing of ours
             }
-            info.Kind = (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0 ? TItemKind::Directory
-                                                                                : TItemKind::File;
-            info.Size = (static_cast<int64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
-            info.Id = IdentityIn(data);
+            info.Kind =
+                (facts.Attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 ? TItemKind::Directory : TItemKind::File;
+            info.Size = facts.Size;
+            info.Id = facts.Id;
             return TFsStatus::Ok;
         });
     }
@@ -410,8 +414,8 @@ bool RemoveEmptyFolderAbove(const std::string& path, uint64_t id) {
         return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
     }
     // Another folder of that name (one made since, or one the setup never made) stays.
-    BY_HANDLE_FILE_INFORMATION data{};
-    if (!::GetFileInformationByHandle(folder.get(), &data) || IdentityIn(data) != id) {
+    TItemFacts facts;
+    if (!ReadItemFacts(folder.get(), facts) || facts.Id != id) {
         return false;
     }
     FILE_DISPOSITION_INFO disposition{};
@@ -426,8 +430,8 @@ bool RemoveEmptyFolderAbove(const std::string& path, uint64_t id) {
 }
 
 uint64_t IdentityOf(HANDLE item) {
-    BY_HANDLE_FILE_INFORMATION data{};
-    return ::GetFileInformationByHandle(item, &data) ? IdentityIn(data) : 0;
+    TItemFacts facts;
+    return ReadItemFacts(item, facts) ? facts.Id : 0;
 }
 
 UniqueFileHandle DuplicateFileHandle(HANDLE file) {
@@ -463,6 +467,16 @@ TNewFile TInstallTransaction::NewFile(std::string_view name) {
     file.File = engine_->NewFile(name);
     file.Name = file.File.Name;
     return file;
+}
+
+std::vector<TNewFile> TInstallTransaction::NewFiles(const std::vector<std::string>& names) {
+    std::vector<TNewFile> files;
+    for (TTransaction::TNewFile& made : engine_->NewFiles(names)) {
+        files.emplace_back();
+        files.back().Name = made.Name;
+        files.back().File = std::move(made);
+    }
+    return files;
 }
 
 TFileOutcome TInstallTransaction::Place(TNewFile& file,

@@ -19,15 +19,43 @@ bool IsMissingError(DWORD error) {
 
 // The file system's number of an open item; -1 when it cannot be read.
 int64_t IdOf(HANDLE item) {
-    BY_HANDLE_FILE_INFORMATION information{};
-    if (!::GetFileInformationByHandle(item, &information)) {
-        return -1;
-    }
-    return static_cast<int64_t>((static_cast<uint64_t>(information.nFileIndexHigh) << 32) |
-                                information.nFileIndexLow);
+    TItemFacts facts;
+    return ReadItemFacts(item, facts) ? static_cast<int64_t>(facts.Id) : -1;
 }
 
 }  // namespace
+
+bool ReadItemFacts(HANDLE item, TItemFacts& facts) {
+    // The file's number as GetFileInformationByHandle gives it (nFileIndexHigh and Low), from the
+    // system's own query for it.
+    struct {
+        union {
+            LONG Status;
+            void* Pointer;
+        };
+        ULONG_PTR Information;
+    } status{};
+    LARGE_INTEGER index{};
+    using TQueryFile = LONG(WINAPI*)(HANDLE, void*, void*, ULONG, int);
+    constexpr int kFileInternalInformation = 6;
+    static const auto query = [] {
+        const HMODULE ntdll = ::GetModuleHandleA("ntdll.dll");
+        return ntdll == nullptr ? nullptr
+                                : reinterpret_cast<TQueryFile>(reinterpret_cast<void*>(
+                                      ::GetProcAddress(ntdll, "NtQueryInformationFile")));
+    }();
+    FILE_BASIC_INFO basic{};
+    FILE_STANDARD_INFO standard{};
+    if (query == nullptr || query(item, &status, &index, sizeof index, kFileInternalInformation) < 0 ||
+        !::GetFileInformationByHandleEx(item, FileBasicInfo, &basic, sizeof basic) ||
+        !::GetFileInformationByHandleEx(item, FileStandardInfo, &standard, sizeof standard)) {
+        return false;
+    }
+    facts.Attributes = basic.FileAttributes;
+    facts.Size = standard.EndOfFile.QuadPart;
+    facts.Id = static_cast<uint64_t>(index.QuadPart);
+    return true;
+}
 
 bool IsReparsePoint(const std::string& path) {
     // The attributes of the item itself, a link's own, never its target's: those of its directory
@@ -230,10 +258,9 @@ bool TRemovableFile::Remove() {
     if (!handle_) {
         return false;
     }
-    BY_HANDLE_FILE_INFORMATION information{};
-    if (::GetFileInformationByHandle(handle_.get(), &information) &&
-        (information.dwFileAttributes & FILE_ATTRIBUTE_READONLY) != 0) {
-        SetReadOnly(information.dwFileAttributes, false);
+    TItemFacts facts;
+    if (ReadItemFacts(handle_.get(), facts) && (facts.Attributes & FILE_ATTRIBUTE_READONLY) != 0) {
+        SetReadOnly(facts.Attributes, false);
     }
     const bool marked = SetDeletion(true);
     if (!marked && restoreAttributes_ != 0) {
@@ -301,8 +328,8 @@ bool ListsItem(HANDLE folder, const std::string& name, int64_t id) {
 
 // The attributes of an open item; a link shows its own.
 DWORD HandleAttributes(HANDLE handle) {
-    BY_HANDLE_FILE_INFORMATION information{};
-    return ::GetFileInformationByHandle(handle, &information) ? information.dwFileAttributes : kNoAttributes;
+    TItemFacts facts;
+    return ReadItemFacts(handle, facts) ? facts.Attributes : kNoAttributes;
 }
 
 }  // namespace
@@ -386,6 +413,14 @@ TSafeFolder::Held* TSafeFolder::Hold(const std::string& name, bool missingOk) {
 }
 
 std::string TSafeFolder::PathOf(std::string_view name) {
+    const std::string path = NewItemPath(name);
+    if (name != kDestinationItself && IsReparsePoint(path)) {
+        RefuseLink(path);
+    }
+    return path;
+}
+
+std::string TSafeFolder::NewItemPath(std::string_view name) {
     if (name == kDestinationItself) {
         Hold(kDestinationItself, false);
         return root_;
@@ -396,11 +431,7 @@ std::string TSafeFolder::PathOf(std::string_view name) {
     const std::string text(name);
     const size_t cut = text.rfind('\\');
     Hold(cut == std::string::npos ? std::string(kDestinationItself) : text.substr(0, cut), true);
-    const std::string path = AddTrailingBackslash(root_) + text;
-    if (IsReparsePoint(path)) {
-        RefuseLink(path);
-    }
-    return path;
+    return AddTrailingBackslash(root_) + text;
 }
 
 bool TSafeFolder::HoldFolder(std::string_view name) {
@@ -430,7 +461,7 @@ bool TSafeFolder::MakeFolder(std::string_view name, SECURITY_ATTRIBUTES* securit
 }
 
 UniqueFileHandle TSafeFolder::CreateNewFile(std::string_view name) {
-    const std::string path = PathOf(name);
+    const std::string path = NewItemPath(name);
     UniqueFileHandle file(::CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE | DELETE, FILE_SHARE_READ,
                                         nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file) {
@@ -441,7 +472,8 @@ UniqueFileHandle TSafeFolder::CreateNewFile(std::string_view name) {
 }
 
 uint32_t TSafeFolder::RenameOpenFile(HANDLE file, std::string_view name, bool replace) {
-    const std::wstring target = Wide(PathOf(name));
+    // A rename that may not replace fails on anything there; one that may is not let near a link.
+    const std::wstring target = Wide(replace ? PathOf(name) : NewItemPath(name));
     // The structure ends in the name, which runs past its declared one-character array.
     std::vector<unsigned char> buffer(sizeof(FILE_RENAME_INFO) + target.size() * sizeof(wchar_t));
     auto* rename = reinterpret_cast<FILE_RENAME_INFO*>(buffer.data());

@@ -24,6 +24,17 @@ TANDREL_DECLARE_EXCEPTION(EUnsafePath, Exception);
 // Whether the item at path is a reparse point; a missing item is not.
 bool IsReparsePoint(const std::string& path);
 
+// What the checks ask of an open item: its attributes (a link shows its own), size and identity
+// (the file system's number of it). Read without the volume's serial number, which
+// GetFileInformationByHandle asks for too, and which costs a round trip to the mount manager under
+// Wine for each call. False when they cannot be read.
+struct TItemFacts {
+    uint32_t Attributes = 0;
+    int64_t Size = 0;
+    uint64_t Id = 0;
+};
+bool ReadItemFacts(HANDLE item, TItemFacts& facts);
+
 // The size and the SHA-256 of the contents of an open file, read from its start. False when it
 // cannot be read.
 bool ReadSizeAndDigest(HANDLE file, int64_t& size, Sha256Digest& digest);
@@ -117,6 +128,11 @@ class TSafeFolder {
     // raises EUnsafePath when name is not a safe relative name, or when one of those folders or the
     // item itself is a link, or a folder of the chain is no folder.
     std::string PathOf(std::string_view name);
+
+    // The full path of name for an item to be made there, which must not exist (a creation that
+    // finds anything there, a link included, fails without following it): PathOf's checks of the
+    // folders between the root and it, not of the item itself.
+    std::string NewItemPath(std::string_view name);
 
     // Holds the folder name and those above it. False when it (or one above it) is missing; raises
     // as PathOf does when one is a link or a file.

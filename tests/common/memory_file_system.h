@@ -37,6 +37,7 @@ class TMemoryDrive {
     int64_t CrashAt = 0;                    // 0: never
     std::map<int64_t, TFsStatus> Failures;  // operation number -> what it fails with
     uint64_t JournalBytes = 0;              // bytes written to journals
+    uint64_t JournalFlushes = 0;            // flushes of journals
 
     void ResetCount() {
         Operations = 0;
@@ -265,8 +266,7 @@ class TMemoryFolder : public TFileSystem {
                 return TFsStatus::Failed;
             }
             item->second.Data.append(data);
-            const std::string_view name = item->first;
-            if (name.size() >= 13 && name.substr(name.size() - 13) == "Uninstall.jnl") {
+            if (IsJournal(item->first)) {
                 drive_.JournalBytes += data.size();
             }
             return TFsStatus::Ok;
@@ -280,10 +280,21 @@ class TMemoryFolder : public TFileSystem {
                 return TFsStatus::Failed;
             }
             item->second.Durable = item->second.Data.size();
+            if (IsJournal(item->first)) {
+                ++drive_.JournalFlushes;
+            }
             return TFsStatus::Ok;
         }
 
+        TFsStatus Identify(uint64_t& id) override {
+            id = id_;
+            return Find() != nullptr ? TFsStatus::Ok : TFsStatus::Failed;
+        }
+
       private:
+        static bool IsJournal(std::string_view name) {
+            return name.size() >= 13 && name.substr(name.size() - 13) == "Uninstall.jnl";
+        }
         std::pair<const std::string, TMemoryDrive::Node>* Find() {
             if (generation_ != drive_.Generation()) {
                 return nullptr;  // the process that opened it has gone
