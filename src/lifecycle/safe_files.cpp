@@ -315,17 +315,6 @@ UniqueFileHandle OpenFolder(const std::string& path) {
     return folder;
 }
 
-// Whether the open folder lists an item of that name with that number.
-bool ListsItem(HANDLE folder, const std::string& name, int64_t id) {
-    std::vector<TFolderItem> items;
-    if (id == -1 || !ListFolderItems(folder, items)) {
-        return false;
-    }
-    return std::any_of(items.begin(), items.end(), [&](const TFolderItem& item) {
-        return item.FileId == id && SameTextAscii(item.Name, name);
-    });
-}
-
 // The attributes of an open item; a link shows its own.
 DWORD HandleAttributes(HANDLE handle) {
     TItemFacts facts;
@@ -337,7 +326,31 @@ DWORD HandleAttributes(HANDLE handle) {
 struct TSafeFolder::Held {
     std::string Key;  // the name in lower case, "." for the root
     UniqueFileHandle Handle;
+    std::vector<TFolderItem> Items;  // its listing as read last (see Lists)
 };
+
+bool TSafeFolder::Lists(Held& folder, const std::string& name, int64_t id) {
+    // An item is looked for in the listing read before: what it shows under that name with that
+    // number was there, in this very folder. Only what it does not show is looked for again, in a
+    // listing read anew, so that a folder of many files is read once, not once a file.
+    const auto shown = [&] {
+        return std::any_of(folder.Items.begin(), folder.Items.end(), [&](const TFolderItem& item) {
+            return item.FileId == id && SameTextAscii(item.Name, name);
+        });
+    };
+    if (id == -1) {
+        return false;
+    }
+    if (shown()) {
+        return true;
+    }
+    folder.Items.clear();
+    if (!ListFolderItems(folder.Handle.get(), folder.Items)) {
+        folder.Items.clear();
+        return false;
+    }
+    return shown();
+}
 
 TSafeFolder::TSafeFolder(const std::string& root) : root_(WithoutTrailingBackslash(root)) {
     if (!Hold(kDestinationItself, true)) {
@@ -405,10 +418,10 @@ TSafeFolder::Held* TSafeFolder::Hold(const std::string& name, bool missingOk) {
     // The path is looked up again by the opening: what it reached must be the folder that the
     // held parent lists under that name, not one that a folder of the chain swapped for a link
     // leads to.
-    if (parent != nullptr && !ListsItem(parent->Handle.get(), ExtractFileName(name), IdOf(handle.get()))) {
+    if (parent != nullptr && !Lists(*parent, ExtractFileName(name), IdOf(handle.get()))) {
         RefuseLink(path);
     }
-    held_.push_back(std::make_unique<Held>(Held{key, std::move(handle)}));
+    held_.push_back(std::make_unique<Held>(Held{key, std::move(handle), {}}));
     return held_.back().get();
 }
 
@@ -529,7 +542,7 @@ TOpenForRemoval TSafeFolder::OpenForRemoval(std::string_view name, TRemovableFil
     const size_t cut = text.rfind('\\');
     Held* folder =
         Hold(cut == std::string::npos ? std::string(kDestinationItself) : text.substr(0, cut), true);
-    if (folder != nullptr && ListsItem(folder->Handle.get(), ExtractFileName(text), file.FileId())) {
+    if (folder != nullptr && Lists(*folder, ExtractFileName(text), file.FileId())) {
         return opened;
     }
     file.Close();

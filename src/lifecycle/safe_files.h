@@ -187,6 +187,9 @@ class TSafeFolder {
     // The held folder name (as the key, lower case), opening it when it is not held yet; nullptr
     // when it is missing (missingOk) .
     Held* Hold(const std::string& name, bool missingOk);
+    // Whether the held folder lists an item name with the file number id: from the listing read
+    // last through its handle, read again when that one does not show it.
+    static bool Lists(Held& folder, const std::string& name, int64_t id);
 
     std::string root_;  // without a trailing backslash
     std::vector<std::unique_ptr<Held>> held_;
