@@ -48,6 +48,9 @@ class TFsFile {
     virtual TFsStatus Flush() = 0;
     // The identity of the open file (see TItemInfo::Id).
     virtual TFsStatus Identify(uint64_t& id) = 0;
+    // Puts the open file itself at the name to, where nothing may be, in one step (as Rename does
+    // without replace, durable once it returns).
+    virtual TFsStatus MoveTo(std::string_view to) = 0;
 };
 
 class TFileSystem {

@@ -38,10 +38,12 @@ TRegistrationScope ScopeNamed(std::string_view name) {
     return name == "machine" ? TRegistrationScope::Machine : TRegistrationScope::User;
 }
 
-// A file of the folder open for writing; flushed to the disk by Flush.
+// A file of the folder open for writing; flushed to the disk by Flush. folder: the folder object
+// it was made in, for MoveTo (nullptr: it cannot be moved).
 class TSafeFolderFile : public TFsFile {
   public:
-    explicit TSafeFolderFile(UniqueFileHandle handle) : handle_(std::move(handle)) {}
+    TSafeFolderFile(UniqueFileHandle handle, TSafeFolder* folder)
+        : handle_(std::move(handle)), folder_(folder) {}
     TFsStatus Write(std::string_view data) override {
         while (!data.empty()) {
             DWORD written = 0;
@@ -64,10 +66,21 @@ class TSafeFolderFile : public TFsFile {
         id = facts.Id;
         return TFsStatus::Ok;
     }
+    TFsStatus MoveTo(std::string_view to) override {
+        if (folder_ == nullptr) {
+            return TFsStatus::Failed;
+        }
+        try {
+            return StatusOf(folder_->RenameOpenFile(handle_.get(), to, false));
+        } catch (const EUnsafePath&) {
+            return TFsStatus::Denied;
+        }
+    }
     HANDLE Handle() const { return handle_.get(); }
 
   private:
     UniqueFileHandle handle_;
+    TSafeFolder* folder_;
 };
 
 }  // namespace
@@ -76,8 +89,9 @@ class TSafeFolderFile : public TFsFile {
 // folders), files opened without following a link at their end.
 class TSafeFolderFileSystem : public TFileSystem {
   public:
-    TSafeFolderFileSystem(TSafeFolder& folder, SECURITY_ATTRIBUTES* security)
-        : folder_(folder), security_(security) {}
+    // lasting: the folder object outlives the files made through this (they can be moved).
+    TSafeFolderFileSystem(TSafeFolder& folder, SECURITY_ATTRIBUTES* security, bool lasting = true)
+        : folder_(folder), security_(security), lasting_(lasting) {}
 
     TFsStatus CreateNew(std::string_view name, std::unique_ptr<TFsFile>& file) override {
         return Guarded([&] {
@@ -88,7 +102,7 @@ class TSafeFolderFileSystem : public TFileSystem {
             if (!handle) {
                 return StatusOf(::GetLastError());
             }
-            file = std::make_unique<TSafeFolderFile>(std::move(handle));
+            file = std::make_unique<TSafeFolderFile>(std::move(handle), lasting_ ? &folder_ : nullptr);
             return TFsStatus::Ok;
         });
     }
@@ -101,7 +115,7 @@ class TSafeFolderFileSystem : public TFileSystem {
                 !::SetEndOfFile(handle.get())) {
                 return StatusOf(::GetLastError());
             }
-            file = std::make_unique<TSafeFolderFile>(std::move(handle));
+            file = std::make_unique<TSafeFolderFile>(std::move(handle), lasting_ ? &folder_ : nullptr);
             return TFsStatus::Ok;
         });
     }
@@ -216,6 +230,7 @@ class TSafeFolderFileSystem : public TFileSystem {
 
     TSafeFolder& folder_;
     SECURITY_ATTRIBUTES* security_;
+    bool lasting_;
 };
 
 namespace {
@@ -314,7 +329,7 @@ class TFolderAboveFileSystem : public TFileSystem {
     TFsStatus With(Action action) {
         try {
             TSafeFolder folder(root_);
-            TSafeFolderFileSystem fs(folder, security_);
+            TSafeFolderFileSystem fs(folder, security_, false);
             return action(fs);
         } catch (const EUnsafePath&) {
             return TFsStatus::Denied;

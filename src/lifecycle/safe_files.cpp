@@ -226,16 +226,16 @@ bool TRemovableFile::CanRemove() {
         return false;
     }
     // A read-only file cannot be marked: its attribute is cleared for the check and put back.
-    BY_HANDLE_FILE_INFORMATION information{};
-    const bool readOnly = ::GetFileInformationByHandle(handle_.get(), &information) &&
-                          (information.dwFileAttributes & FILE_ATTRIBUTE_READONLY) != 0;
-    if (readOnly && !SetReadOnly(information.dwFileAttributes, false)) {
+    TItemFacts facts;
+    const bool readOnly =
+        ReadItemFacts(handle_.get(), facts) && (facts.Attributes & FILE_ATTRIBUTE_READONLY) != 0;
+    if (readOnly && !SetReadOnly(facts.Attributes, false)) {
         return false;
     }
     // Taken back at once: a check changes nothing.
     const bool removable = SetDeletion(true) && SetDeletion(false);
     if (readOnly) {
-        SetReadOnly(information.dwFileAttributes, true);
+        SetReadOnly(facts.Attributes, true);
     }
     return removable;
 }

@@ -443,7 +443,8 @@ void TTransaction::Settle() {
     std::vector<TPendingMove> moves;
     moves.swap(pending_);
     for (const TPendingMove& move : moves) {
-        const TFsStatus status = fs_.Rename(move.From, move.To, false);
+        const TFsStatus status =
+            move.File ? move.File->MoveTo(move.To) : fs_.Rename(move.From, move.To, false);
         if (status != TFsStatus::Ok) {
             Raise(log_.Destination, move.Action == TStepAction::Put ? "replace" : "move",
                   move.Action == TStepAction::Put ? move.To : move.From, status);
@@ -578,17 +579,22 @@ std::vector<TTransaction::TNewFile> TTransaction::NewFiles(const std::vector<std
     return files;
 }
 
-uint64_t TTransaction::Move(TStepAction action, std::string_view from, std::string_view to, uint64_t id) {
+uint64_t TTransaction::Move(TStepAction action,
+                            std::string_view from,
+                            std::string_view to,
+                            uint64_t id,
+                            std::unique_ptr<TFsFile> open) {
     if (id == 0) {
         id = Info(from).Id;
     }
     if (grouping_) {
         Append({action, std::string(from), std::string(to), id}, true);
-        pending_.push_back({action, std::string(from), std::string(to)});
+        pending_.push_back({action, std::string(from), std::string(to), std::move(open)});
         return id;
     }
     Append({action, std::string(from), std::string(to), id});
-    const TFsStatus status = fs_.Rename(from, to, false);
+    const TFsStatus status = open ? open->MoveTo(to) : fs_.Rename(from, to, false);
+    open.reset();
     if (status != TFsStatus::Ok) {
         Raise(log_.Destination, action == TStepAction::Put ? "replace" : "move",
               action == TStepAction::Put ? to : from, status);
@@ -621,20 +627,27 @@ TFileOutcome TTransaction::Place(TNewFile& file,
                                  TReplaceRule rule,
                                  const Sha256Digest* digest) {
     // Durable before it is put in place: a rename is, unflushed data is not. A new file that turns
-    // out identical to the one in place is removed instead, and need not be flushed.
+    // out identical to the one in place is removed instead, and need not be flushed. It stays open
+    // until it is put in place, through its own handle.
+    bool flushed = false;
     const auto flush = [&] {
-        if (file.File) {
+        if (file.File && !flushed) {
             const TFsStatus status = file.File->Flush();
-            file.File.reset();
+            flushed = true;
             if (status != TFsStatus::Ok) {
+                file.File.reset();
                 Raise(log_.Destination, "write", file.Name, status);
             }
         }
     };
+    const auto close = [&] {
+        flush();
+        file.File.reset();
+    };
     TFileOutcome outcome = TFileOutcome::Written;
     const TItemInfo existing = Info(name);
     if (existing.Kind == TItemKind::Directory) {
-        flush();
+        close();
         Raise(log_.Destination, "replace", name, TFsStatus::Denied);
     }
     if (existing.Kind == TItemKind::File) {
@@ -642,7 +655,7 @@ TFileOutcome TTransaction::Place(TNewFile& file,
         std::optional<Sha256Digest> old;
         if (existing.Size == Info(file.Name).Size) {
             if (digest == nullptr) {
-                flush();  // read back below
+                close();  // read back below
             }
             old = DigestOf(name);
             if (*old == (digest != nullptr ? *digest : DigestOf(file.Name))) {
@@ -658,7 +671,7 @@ TFileOutcome TTransaction::Place(TNewFile& file,
         outcome = MoveOutOfTheWay(name, existing.Size, old, rule);
     }
     flush();
-    Move(TStepAction::Put, file.Name, name, file.Id);
+    Move(TStepAction::Put, file.Name, name, file.Id, std::move(file.File));
     return outcome;
 }
 

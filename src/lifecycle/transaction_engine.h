@@ -208,6 +208,7 @@ class TTransaction {
         TStepAction Action;
         std::string From;
         std::string To;
+        std::unique_ptr<TFsFile> File;  // from, open: moved itself (else by its name)
     };
 
     // Journals step; later: without a flush, the step being taken later (at Settle).
@@ -227,8 +228,13 @@ class TTransaction {
     std::string BackupNameFor(std::string_view name, int64_t size, const Sha256Digest& digest);
     TItemInfo Info(std::string_view name);
     Sha256Digest DigestOf(std::string_view name);
-    // Moves from to to as a step; id: from's identity when known (0: read here).
-    uint64_t Move(TStepAction action, std::string_view from, std::string_view to, uint64_t id = 0);
+    // Moves from to to as a step; id: from's identity when known (0: read here); open: from, open
+    // (moved through it, then closed).
+    uint64_t Move(TStepAction action,
+                  std::string_view from,
+                  std::string_view to,
+                  uint64_t id = 0,
+                  std::unique_ptr<TFsFile> open = nullptr);
     // known: the digest of the file name when it has been read already.
     TFileOutcome MoveOutOfTheWay(std::string_view name,
                                  int64_t size,

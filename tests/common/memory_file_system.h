@@ -140,7 +140,7 @@ class TMemoryFolder : public TFileSystem {
         }
         TMemoryDrive::Node& node = drive_.Items[full];
         node.Id = drive_.NewId();
-        file = std::make_unique<File>(drive_, node.Id);
+        file = std::make_unique<File>(drive_, root_, node.Id);
         return TFsStatus::Ok;
     }
     TFsStatus OpenToAppend(std::string_view name, uint64_t length, std::unique_ptr<TFsFile>& file) override {
@@ -155,7 +155,7 @@ class TMemoryFolder : public TFileSystem {
         if (length < item->second.Data.size()) {
             item->second.Data.resize(length);  // durable at the next flush
         }
-        file = std::make_unique<File>(drive_, item->second.Id);
+        file = std::make_unique<File>(drive_, root_, item->second.Id);
         return TFsStatus::Ok;
     }
     TFsStatus Rename(std::string_view from, std::string_view to, bool replace) override {
@@ -256,7 +256,8 @@ class TMemoryFolder : public TFileSystem {
   private:
     class File : public TFsFile {
       public:
-        File(TMemoryDrive& drive, uint64_t id) : drive_(drive), id_(id), generation_(drive.Generation()) {}
+        File(TMemoryDrive& drive, std::string root, uint64_t id)
+            : drive_(drive), root_(std::move(root)), id_(id), generation_(drive.Generation()) {}
         TFsStatus Write(std::string_view data) override {
             if (const TFsStatus status = drive_.Step(); status != TFsStatus::Ok) {
                 return status;
@@ -290,6 +291,23 @@ class TMemoryFolder : public TFileSystem {
             id = id_;
             return Find() != nullptr ? TFsStatus::Ok : TFsStatus::Failed;
         }
+        TFsStatus MoveTo(std::string_view to) override {
+            const std::string target = root_.empty() ? std::string(to) : root_ + "\\" + std::string(to);
+            if (const TFsStatus status = drive_.Step(); status != TFsStatus::Ok) {
+                return status;
+            }
+            auto* item = Find();
+            if (item == nullptr || !drive_.IsFolder(TMemoryDrive::ParentOf(target))) {
+                return item == nullptr ? TFsStatus::Failed : TFsStatus::NotFound;
+            }
+            if (drive_.Exists(target)) {
+                return drive_.IsFolder(target) ? TFsStatus::Denied : TFsStatus::Exists;
+            }
+            TMemoryDrive::Node node = item->second;
+            drive_.Items.erase(item->first);
+            drive_.Items[target] = std::move(node);
+            return TFsStatus::Ok;
+        }
 
       private:
         static bool IsJournal(std::string_view name) {
@@ -307,6 +325,7 @@ class TMemoryFolder : public TFileSystem {
             return nullptr;
         }
         TMemoryDrive& drive_;
+        std::string root_;
         uint64_t id_;
         uint64_t generation_;
     };
