@@ -1,9 +1,9 @@
 // Random sequences of faults against the transaction engine over a drive in memory. The first byte
-// picks the scenario; then each event is two bytes: what happens (a crash with its loss of unflushed
-// data, or a failure: a full drive, access denied, in use) and at which operation of the next
-// process. The processes are the run and, after it, the runs that recover it. After each process
-// that ends, the state is the one before the run or the one after it (or, when a recovery failed,
-// one whose journal keeps what is left, or a new destination left under its temporary name); after
+// picks the scenario (and whether the files go in groups); then each event is two bytes: what happens (a
+// crash with its loss of unflushed data, or a failure: a full drive, access denied, in use) and at which
+// operation of the next process. The processes are the run and, after it, the runs that recover it. After
+// each process that ends, the state is the one before the run or the one after it (or, when a recovery
+// failed, one whose journal keeps what is left, or a new destination left under its temporary name); after
 // each crash nothing that the run keeps is lost; a last run without faults ends exactly as a clean
 // run does.
 #include <cstddef>
@@ -21,11 +21,12 @@ struct TState {
     std::string Dump() const { return Drive.Dump() + System.Dump(); }
 };
 
-TRunResult Run(TState& state, uint8_t scenario) {
+TRunResult Run(TState& state, uint8_t scenario, size_t group) {
     if (scenario == 3) {
         return RunRemoval(state.Drive, state.System);
     }
-    return RunSetup(state.Drive, state.System, scenario == 0 ? Version1() : Version2(), {scenario != 2});
+    return RunSetup(state.Drive, state.System, scenario == 0 ? Version1() : Version2(),
+                    {scenario != 2, group});
 }
 
 std::map<std::string, int> ContentsOf(const TMemoryDrive& drive) {
@@ -44,8 +45,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size < 1 || size > 64) {
         return 0;
     }
-    // 0: a first installation; 1: an update with backups; 2: without; 3: a removal.
+    // 0: a first installation; 1: an update with backups; 2: without; 3: a removal. The files one
+    // by one, or in groups of 2 or of all of them.
     const uint8_t scenario = data[0] % 4;
+    constexpr size_t kGroups[] = {0, 2, 64};
+    const size_t group = kGroups[(data[0] / 4) % 3];
     TState initial;
     if (scenario != 0) {
         InstallWithUserFiles(initial.Drive, initial.System);
@@ -54,7 +58,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         }
     }
     TState clean = initial;
-    FUZZ_CHECK(Run(clean, scenario).ExitCode == 0);
+    FUZZ_CHECK(Run(clean, scenario, group).ExitCode == 0);
     TState emptyDestination = initial;
     emptyDestination.Drive.Items[kTestRoot].Folder = true;
 
@@ -77,7 +81,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             state.Drive.Failures[1 + data[at + 1] % 128] = kFailures[what - 3];
         }
         try {
-            const TRunResult result = Run(state, scenario);
+            const TRunResult result = Run(state, scenario, group);
             const std::string now = state.Dump();
             if (result.ExitCode == 0) {
                 // Complete; or complete but for a file set aside that could not go yet, which its
@@ -110,7 +114,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
     state.Drive.ResetCount();
     if (state.Dump() != clean.Dump()) {
-        FUZZ_CHECK(Run(state, scenario).ExitCode == 0);
+        FUZZ_CHECK(Run(state, scenario, group).ExitCode == 0);
     }
     FUZZ_CHECK(state.Dump() == clean.Dump());
     return 0;

@@ -68,6 +68,14 @@ void MakeFoldersOf(TInstallRun& run, const std::string& name, std::vector<std::s
     }
 }
 
+// The most entries, and about the most bytes, that the extraction loop takes as one group.
+constexpr int kGroupFiles = 64;
+constexpr int64_t kGroupBytes = 32 << 20;
+
+bool IsSiteDatabase(const std::string& name) {
+    return UpperCaseAscii(name) == "SITES.INI";
+}
+
 // A drive that has no room left: the failure of a write there is told as such, with the file and
 // the drive, instead of the bare stream error.
 bool DriveIsFull(const std::string& folder, int64_t wanted) {
@@ -114,6 +122,46 @@ bool WrittenInFull(const TCompress::TExpandedFile& expanded,
            size.QuadPart == fullSize;
 }
 
+namespace {
+
+// Expands the entry name into its new file, measured while it is written, and checks that all of it
+// is there. Raises EInsufficientDiskSpace (with the file and the drive) for a full drive,
+// ENotWritten when the file is not whole where the loop put it.
+TCompress::TExpandedFile ExpandEntry(TCompress& compress,
+                                     TStream& archive,
+                                     const std::string& root,
+                                     const std::string& name,
+                                     const TCompressedFileInfo* info,
+                                     TNewFile& file) {
+    const TInstallState& state = InstallState;
+    const std::string target = state.DestinationWithBackslash + name;
+    const std::string written = AddTrailingBackslash(root) + file.Name;
+    TCompress::TExpandedFile expanded;
+    try {
+        if (info != nullptr) {
+            expanded = ExpandIntoNewFile(compress, archive, name, *info, file, written);
+        }
+    } catch (const EInsufficientDiskSpace&) {
+        // The drive filled after the check: told with the file and the drive.
+        throw EInsufficientDiskSpace(Format(kDriveFull, target.c_str(), DriveOf(target).c_str()));
+    } catch (const EStreamError&) {
+        const DWORD code = ::GetLastError();
+        if (code == ERROR_DISK_FULL || code == ERROR_HANDLE_DISK_FULL ||
+            DriveIsFull(state.DestinationFolder, info != nullptr ? info->FullSize : 0)) {
+            throw EInsufficientDiskSpace(Format(kDriveFull, target.c_str(), DriveOf(target).c_str()));
+        }
+        throw;
+    }
+    WrittenPoint(file.Handle());
+    // Written means there, in full, under the name the loop gave it.
+    if (info == nullptr || !WrittenInFull(expanded, written, info->FullSize, file)) {
+        throw ENotWritten(Format(kNotWritten, target.c_str()));
+    }
+    return expanded;
+}
+
+}  // namespace
+
 void TfrmCopy::ExtractAllFiles(TInstallFrontEnd& frontEnd, TInstallRun& run) {
     TInstallState& state = InstallState;
     const std::unique_ptr<TStream> archive = Compress1->LoadArchiveResource("data", "");
@@ -147,66 +195,97 @@ void TfrmCopy::ExtractAllFiles(TInstallFrontEnd& frontEnd, TInstallRun& run) {
 
     TSafeFolder& folder = *run.Folder;
     TInstallTransaction& transaction = run.Transaction ? *run.Transaction : run.Begin();
+    const TReplaceRule rule = state.BackupReplacedFiles ? TReplaceRule::Backup : TReplaceRule::Aside;
     std::vector<std::string> made;
-    for (int index = 0; index < state.FileCount; ++index) {
-        const std::string name = entries[index];
-        const std::string target = state.DestinationWithBackslash + name;
-        state.CurrentFileNumber = state.CurrentFileNumber + 1;
-        TBackupAction backup = TBackupAction::None;
-        Label1->SetCaption("Extracting: " + name);
-        Application->ProcessMessages();
-
-        const bool keep =
-            UpperCaseAscii(name) == "SITES.INI" && folder.Exists(name) && frontEnd.AskKeepSiteDatabase();
-        MakeFoldersOf(run, name, made);
-        if (keep) {
-            // A kept file stays where it is; a copy goes into Backup (none when Backup holds the
-            // same bytes already).
-            if (state.BackupReplacedFiles && transaction.CopyToBackup(name) == TFileOutcome::Copied) {
-                backup = TBackupAction::Copied;
+    // The entries go in groups: the new files of a group are journaled with one flush, written in
+    // full, each flushed, then put in place with one more flush of the journal for the group's
+    // moves. The site database, whose fate is asked about, is a group of its own.
+    for (int first = 0; first < state.FileCount;) {
+        int end = first;
+        int64_t bytes = 0;
+        while (end < state.FileCount && end - first < kGroupFiles && bytes < kGroupBytes &&
+               (end == first || !IsSiteDatabase(entries[end]))) {
+            const auto* info = dynamic_cast<const TCompressedFileInfo*>(entries.Objects(end));
+            bytes += info != nullptr ? info->FullSize : 0;
+            if (IsSiteDatabase(entries[end++])) {
+                break;
             }
-            frontEnd.EntryDone(name, false, backup);
-            continue;
+        }
+        std::vector<std::string> names;
+        for (int index = first; index < end; ++index) {
+            names.push_back(entries[index]);
+        }
+        const auto announce = [&](const std::string& name) {
+            state.CurrentFileNumber = state.CurrentFileNumber + 1;
+            Label1->SetCaption("Extracting: " + name);
+            Application->ProcessMessages();
+        };
+        bool announced = false;
+        if (IsSiteDatabase(names.front())) {
+            const std::string& name = names.front();
+            announce(name);
+            announced = true;
+            const bool keep = folder.Exists(name) && frontEnd.AskKeepSiteDatabase();
+            MakeFoldersOf(run, name, made);
+            if (keep) {
+                // A kept file stays where it is; a copy goes into Backup (none when Backup holds the
+                // same bytes already).
+                TBackupAction backup = TBackupAction::None;
+                if (state.BackupReplacedFiles && transaction.CopyToBackup(name) == TFileOutcome::Copied) {
+                    backup = TBackupAction::Copied;
+                }
+                frontEnd.EntryDone(name, false, backup);
+                first = end;
+                continue;
+            }
+        }
+        for (const std::string& name : names) {
+            MakeFoldersOf(run, name, made);
         }
 
-        // The new file is written in full under a name of its own and checked before the old one is
-        // touched: a full drive or a damaged entry leaves the old file in its place. It is measured
-        // while it is written: its digest goes into the record without a second read.
-        const auto* info = dynamic_cast<const TCompressedFileInfo*>(entries.Objects(index));
-        TNewFile file = transaction.NewFile(name);
-        const std::string written = AddTrailingBackslash(folder.Root()) + file.Name;
-        TCompress::TExpandedFile expanded;
+        // Each new file is written in full under a name of its own and checked before the old one
+        // is touched: a full drive or a damaged entry leaves the old file in its place. It is
+        // measured while it is written: its digest goes into the record without a second read.
+        std::vector<TNewFile> files = transaction.NewFiles(names);
+        std::vector<TCompress::TExpandedFile> expanded(names.size());
+        // Flushed, then put in place: what is there goes into Backup or aside, or, when it holds
+        // the same bytes, stays untouched. The entries before one whose expansion fails are put in
+        // place and told of first, as they are when the group ends.
+        const auto placeFirst = [&](size_t count) {
+            std::vector<TBackupAction> backups(count, TBackupAction::None);
+            transaction.BeginGroup();
+            for (size_t at = 0; at < count; ++at) {
+                const TFileOutcome outcome =
+                    transaction.Place(files[at], names[at], rule, &expanded[at].Digest);
+                if (outcome == TFileOutcome::MovedToBackup) {
+                    backups[at] = TBackupAction::Moved;
+                } else if (outcome == TFileOutcome::Unchanged) {
+                    backups[at] = TBackupAction::Unchanged;
+                }
+            }
+            transaction.EndGroup();
+            for (size_t at = 0; at < count; ++at) {
+                frontEnd.FileWritten(names[at], expanded[at].Size, expanded[at].Digest);
+                frontEnd.EntryDone(names[at], true, backups[at]);
+            }
+        };
+        size_t written = 0;
         try {
-            if (info != nullptr) {
-                expanded = ExpandIntoNewFile(*Compress1, *archive, name, *info, file, written);
+            for (; written < names.size(); ++written) {
+                if (!announced) {
+                    announce(names[written]);
+                }
+                announced = false;
+                const auto* info = dynamic_cast<const TCompressedFileInfo*>(
+                    entries.Objects(first + static_cast<int>(written)));
+                expanded[written] =
+                    ExpandEntry(*Compress1, *archive, folder.Root(), names[written], info, files[written]);
             }
-        } catch (const EInsufficientDiskSpace&) {
-            // The drive filled after the check: told with the file and the drive.
-            throw EInsufficientDiskSpace(Format(kDriveFull, target.c_str(), DriveOf(target).c_str()));
-        } catch (const EStreamError&) {
-            const DWORD code = ::GetLastError();
-            if (code == ERROR_DISK_FULL || code == ERROR_HANDLE_DISK_FULL ||
-                DriveIsFull(state.DestinationFolder, info != nullptr ? info->FullSize : 0)) {
-                throw EInsufficientDiskSpace(Format(kDriveFull, target.c_str(), DriveOf(target).c_str()));
-            }
+        } catch (...) {
+            placeFirst(written);
             throw;
         }
-        WrittenPoint(file.Handle());
-        // Written means there, in full, under the name the loop gave it.
-        if (info == nullptr || !WrittenInFull(expanded, written, info->FullSize, file)) {
-            throw ENotWritten(Format(kNotWritten, target.c_str()));
-        }
-        // Flushed, then put in place: what is there goes into Backup or aside, or, when it holds
-        // the same bytes, stays untouched.
-        const TFileOutcome outcome = transaction.Place(
-            file, name, state.BackupReplacedFiles ? TReplaceRule::Backup : TReplaceRule::Aside,
-            &expanded.Digest);
-        if (outcome == TFileOutcome::MovedToBackup) {
-            backup = TBackupAction::Moved;
-        } else if (outcome == TFileOutcome::Unchanged) {
-            backup = TBackupAction::Unchanged;
-        }
-        frontEnd.FileWritten(name, expanded.Size, expanded.Digest);
-        frontEnd.EntryDone(name, true, backup);
+        placeFirst(names.size());
+        first = end;
     }
 }

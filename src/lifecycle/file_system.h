@@ -46,6 +46,11 @@ class TFsFile {
     virtual TFsStatus Write(std::string_view data) = 0;
     // Makes everything written so far durable.
     virtual TFsStatus Flush() = 0;
+    // The identity of the open file (see TItemInfo::Id).
+    virtual TFsStatus Identify(uint64_t& id) = 0;
+    // Puts the open file itself at the name to, where nothing may be, in one step (as Rename does
+    // without replace, durable once it returns).
+    virtual TFsStatus MoveTo(std::string_view to) = 0;
 };
 
 class TFileSystem {

@@ -34,18 +34,16 @@ TFsStatus StatusOf(DWORD code) {
     return TFsStatus::Failed;
 }
 
-uint64_t IdentityIn(const BY_HANDLE_FILE_INFORMATION& data) {
-    return (static_cast<uint64_t>(data.nFileIndexHigh) << 32) | data.nFileIndexLow;
-}
-
 TRegistrationScope ScopeNamed(std::string_view name) {
     return name == "machine" ? TRegistrationScope::Machine : TRegistrationScope::User;
 }
 
-// A file of the folder open for writing; flushed to the disk by Flush.
+// A file of the folder open for writing; flushed to the disk by Flush. folder: the folder object
+// it was made in, for MoveTo (nullptr: it cannot be moved).
 class TSafeFolderFile : public TFsFile {
   public:
-    explicit TSafeFolderFile(UniqueFileHandle handle) : handle_(std::move(handle)) {}
+    TSafeFolderFile(UniqueFileHandle handle, TSafeFolder* folder)
+        : handle_(std::move(handle)), folder_(folder) {}
     TFsStatus Write(std::string_view data) override {
         while (!data.empty()) {
             DWORD written = 0;
@@ -60,10 +58,29 @@ class TSafeFolderFile : public TFsFile {
     TFsStatus Flush() override {
         return ::FlushFileBuffers(handle_.get()) ? TFsStatus::Ok : StatusOf(::GetLastError());
     }
+    TFsStatus Identify(uint64_t& id) override {
+        TItemFacts facts;
+        if (!ReadItemFacts(handle_.get(), facts)) {
+            return StatusOf(::GetLastError());
+        }
+        id = facts.Id;
+        return TFsStatus::Ok;
+    }
+    TFsStatus MoveTo(std::string_view to) override {
+        if (folder_ == nullptr) {
+            return TFsStatus::Failed;
+        }
+        try {
+            return StatusOf(folder_->RenameOpenFile(handle_.get(), to, false));
+        } catch (const EUnsafePath&) {
+            return TFsStatus::Denied;
+        }
+    }
     HANDLE Handle() const { return handle_.get(); }
 
   private:
     UniqueFileHandle handle_;
+    TSafeFolder* folder_;
 };
 
 }  // namespace
@@ -72,19 +89,20 @@ class TSafeFolderFile : public TFsFile {
 // folders), files opened without following a link at their end.
 class TSafeFolderFileSystem : public TFileSystem {
   public:
-    TSafeFolderFileSystem(TSafeFolder& folder, SECURITY_ATTRIBUTES* security)
-        : folder_(folder), security_(security) {}
+    // lasting: the folder object outlives the files made through this (they can be moved).
+    TSafeFolderFileSystem(TSafeFolder& folder, SECURITY_ATTRIBUTES* security, bool lasting = true)
+        : folder_(folder), security_(security), lasting_(lasting) {}
 
     TFsStatus CreateNew(std::string_view name, std::unique_ptr<TFsFile>& file) override {
         return Guarded([&] {
-            const std::string path = folder_.PathOf(name);
+            const std::string path = folder_.NewItemPath(name);
             UniqueFileHandle handle(::CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE | DELETE,
                                                   FILE_SHARE_READ, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL,
                                                   nullptr));
             if (!handle) {
                 return StatusOf(::GetLastError());
             }
-            file = std::make_unique<TSafeFolderFile>(std::move(handle));
+            file = std::make_unique<TSafeFolderFile>(std::move(handle), lasting_ ? &folder_ : nullptr);
             return TFsStatus::Ok;
         });
     }
@@ -97,7 +115,7 @@ class TSafeFolderFileSystem : public TFileSystem {
                 !::SetEndOfFile(handle.get())) {
                 return StatusOf(::GetLastError());
             }
-            file = std::make_unique<TSafeFolderFile>(std::move(handle));
+            file = std::make_unique<TSafeFolderFile>(std::move(handle), lasting_ ? &folder_ : nullptr);
             return TFsStatus::Ok;
         });
     }
@@ -152,17 +170,17 @@ class TSafeFolderFileSystem : public TFileSystem {
                 return TFsStatus::Ok;
             }
             const UniqueFileHandle handle = Open(name, FILE_READ_ATTRIBUTES);
-            BY_HANDLE_FILE_INFORMATION data{};
-            if (!handle || !::GetFileInformationByHandle(handle.get(), &data)) {
+            TItemFacts facts;
+            if (!handle || !ReadItemFacts(handle.get(), facts)) {
                 return StatusOf(::GetLastError());
             }
-            if ((data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+            if ((facts.Attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
                 return TFsStatus::Denied;  // a link is nothing of ours
             }
-            info.Kind = (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0 ? TItemKind::Directory
-                                                                                : TItemKind::File;
-            info.Size = (static_cast<int64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
-            info.Id = IdentityIn(data);
+            info.Kind =
+                (facts.Attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 ? TItemKind::Directory : TItemKind::File;
+            info.Size = facts.Size;
+            info.Id = facts.Id;
             return TFsStatus::Ok;
         });
     }
@@ -212,6 +230,7 @@ class TSafeFolderFileSystem : public TFileSystem {
 
     TSafeFolder& folder_;
     SECURITY_ATTRIBUTES* security_;
+    bool lasting_;
 };
 
 namespace {
@@ -310,7 +329,7 @@ class TFolderAboveFileSystem : public TFileSystem {
     TFsStatus With(Action action) {
         try {
             TSafeFolder folder(root_);
-            TSafeFolderFileSystem fs(folder, security_);
+            TSafeFolderFileSystem fs(folder, security_, false);
             return action(fs);
         } catch (const EUnsafePath&) {
             return TFsStatus::Denied;
@@ -410,8 +429,8 @@ bool RemoveEmptyFolderAbove(const std::string& path, uint64_t id) {
         return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
     }
     // Another folder of that name (one made since, or one the setup never made) stays.
-    BY_HANDLE_FILE_INFORMATION data{};
-    if (!::GetFileInformationByHandle(folder.get(), &data) || IdentityIn(data) != id) {
+    TItemFacts facts;
+    if (!ReadItemFacts(folder.get(), facts) || facts.Id != id) {
         return false;
     }
     FILE_DISPOSITION_INFO disposition{};
@@ -426,8 +445,8 @@ bool RemoveEmptyFolderAbove(const std::string& path, uint64_t id) {
 }
 
 uint64_t IdentityOf(HANDLE item) {
-    BY_HANDLE_FILE_INFORMATION data{};
-    return ::GetFileInformationByHandle(item, &data) ? IdentityIn(data) : 0;
+    TItemFacts facts;
+    return ReadItemFacts(item, facts) ? facts.Id : 0;
 }
 
 UniqueFileHandle DuplicateFileHandle(HANDLE file) {
@@ -463,6 +482,16 @@ TNewFile TInstallTransaction::NewFile(std::string_view name) {
     file.File = engine_->NewFile(name);
     file.Name = file.File.Name;
     return file;
+}
+
+std::vector<TNewFile> TInstallTransaction::NewFiles(const std::vector<std::string>& names) {
+    std::vector<TNewFile> files;
+    for (TTransaction::TNewFile& made : engine_->NewFiles(names)) {
+        files.emplace_back();
+        files.back().Name = made.Name;
+        files.back().File = std::move(made);
+    }
+    return files;
 }
 
 TFileOutcome TInstallTransaction::Place(TNewFile& file,

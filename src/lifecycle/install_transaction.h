@@ -96,6 +96,12 @@ class TInstallTransaction {
     bool MakeFolder(std::string_view name);
     // A new file beside name, under a temporary name that must not exist ("<name>.~new", ".~new2").
     TNewFile NewFile(std::string_view name);
+    // A new file beside each of names, journaled with one flush for them all.
+    std::vector<TNewFile> NewFiles(const std::vector<std::string>& names);
+    // Between BeginGroup and EndGroup, Place journals its moves without a flush each; EndGroup
+    // flushes the journal once and takes them (see TTransaction::BeginGroup).
+    void BeginGroup() { engine_->BeginGroup(); }
+    void EndGroup() { engine_->EndGroup(); }
     // Flushes the new file and puts it in the place of name under the engine's rules for what is
     // there (identical: untouched; else into Backup or aside). digest, when given, is what was
     // measured of the new file while it was written. Raises ETransactionFailed.

@@ -19,15 +19,43 @@ bool IsMissingError(DWORD error) {
 
 // The file system's number of an open item; -1 when it cannot be read.
 int64_t IdOf(HANDLE item) {
-    BY_HANDLE_FILE_INFORMATION information{};
-    if (!::GetFileInformationByHandle(item, &information)) {
-        return -1;
-    }
-    return static_cast<int64_t>((static_cast<uint64_t>(information.nFileIndexHigh) << 32) |
-                                information.nFileIndexLow);
+    TItemFacts facts;
+    return ReadItemFacts(item, facts) ? static_cast<int64_t>(facts.Id) : -1;
 }
 
 }  // namespace
+
+bool ReadItemFacts(HANDLE item, TItemFacts& facts) {
+    // The file's number as GetFileInformationByHandle gives it (nFileIndexHigh and Low), from the
+    // system's own query for it.
+    struct {
+        union {
+            LONG Status;
+            void* Pointer;
+        };
+        ULONG_PTR Information;
+    } status{};
+    LARGE_INTEGER index{};
+    using TQueryFile = LONG(WINAPI*)(HANDLE, void*, void*, ULONG, int);
+    constexpr int kFileInternalInformation = 6;
+    static const auto query = [] {
+        const HMODULE ntdll = ::GetModuleHandleA("ntdll.dll");
+        return ntdll == nullptr ? nullptr
+                                : reinterpret_cast<TQueryFile>(reinterpret_cast<void*>(
+                                      ::GetProcAddress(ntdll, "NtQueryInformationFile")));
+    }();
+    FILE_BASIC_INFO basic{};
+    FILE_STANDARD_INFO standard{};
+    if (query == nullptr || query(item, &status, &index, sizeof index, kFileInternalInformation) < 0 ||
+        !::GetFileInformationByHandleEx(item, FileBasicInfo, &basic, sizeof basic) ||
+        !::GetFileInformationByHandleEx(item, FileStandardInfo, &standard, sizeof standard)) {
+        return false;
+    }
+    facts.Attributes = basic.FileAttributes;
+    facts.Size = standard.EndOfFile.QuadPart;
+    facts.Id = static_cast<uint64_t>(index.QuadPart);
+    return true;
+}
 
 bool IsReparsePoint(const std::string& path) {
     // The attributes of the item itself, a link's own, never its target's: those of its directory
@@ -198,16 +226,16 @@ bool TRemovableFile::CanRemove() {
         return false;
     }
     // A read-only file cannot be marked: its attribute is cleared for the check and put back.
-    BY_HANDLE_FILE_INFORMATION information{};
-    const bool readOnly = ::GetFileInformationByHandle(handle_.get(), &information) &&
-                          (information.dwFileAttributes & FILE_ATTRIBUTE_READONLY) != 0;
-    if (readOnly && !SetReadOnly(information.dwFileAttributes, false)) {
+    TItemFacts facts;
+    const bool readOnly =
+        ReadItemFacts(handle_.get(), facts) && (facts.Attributes & FILE_ATTRIBUTE_READONLY) != 0;
+    if (readOnly && !SetReadOnly(facts.Attributes, false)) {
         return false;
     }
     // Taken back at once: a check changes nothing.
     const bool removable = SetDeletion(true) && SetDeletion(false);
     if (readOnly) {
-        SetReadOnly(information.dwFileAttributes, true);
+        SetReadOnly(facts.Attributes, true);
     }
     return removable;
 }
@@ -230,10 +258,9 @@ bool TRemovableFile::Remove() {
     if (!handle_) {
         return false;
     }
-    BY_HANDLE_FILE_INFORMATION information{};
-    if (::GetFileInformationByHandle(handle_.get(), &information) &&
-        (information.dwFileAttributes & FILE_ATTRIBUTE_READONLY) != 0) {
-        SetReadOnly(information.dwFileAttributes, false);
+    TItemFacts facts;
+    if (ReadItemFacts(handle_.get(), facts) && (facts.Attributes & FILE_ATTRIBUTE_READONLY) != 0) {
+        SetReadOnly(facts.Attributes, false);
     }
     const bool marked = SetDeletion(true);
     if (!marked && restoreAttributes_ != 0) {
@@ -288,21 +315,10 @@ UniqueFileHandle OpenFolder(const std::string& path) {
     return folder;
 }
 
-// Whether the open folder lists an item of that name with that number.
-bool ListsItem(HANDLE folder, const std::string& name, int64_t id) {
-    std::vector<TFolderItem> items;
-    if (id == -1 || !ListFolderItems(folder, items)) {
-        return false;
-    }
-    return std::any_of(items.begin(), items.end(), [&](const TFolderItem& item) {
-        return item.FileId == id && SameTextAscii(item.Name, name);
-    });
-}
-
 // The attributes of an open item; a link shows its own.
 DWORD HandleAttributes(HANDLE handle) {
-    BY_HANDLE_FILE_INFORMATION information{};
-    return ::GetFileInformationByHandle(handle, &information) ? information.dwFileAttributes : kNoAttributes;
+    TItemFacts facts;
+    return ReadItemFacts(handle, facts) ? facts.Attributes : kNoAttributes;
 }
 
 }  // namespace
@@ -310,7 +326,31 @@ DWORD HandleAttributes(HANDLE handle) {
 struct TSafeFolder::Held {
     std::string Key;  // the name in lower case, "." for the root
     UniqueFileHandle Handle;
+    std::vector<TFolderItem> Items;  // its listing as read last (see Lists)
 };
+
+bool TSafeFolder::Lists(Held& folder, const std::string& name, int64_t id) {
+    // An item is looked for in the listing read before: what it shows under that name with that
+    // number was there, in this very folder. Only what it does not show is looked for again, in a
+    // listing read anew, so that a folder of many files is read once, not once a file.
+    const auto shown = [&] {
+        return std::any_of(folder.Items.begin(), folder.Items.end(), [&](const TFolderItem& item) {
+            return item.FileId == id && SameTextAscii(item.Name, name);
+        });
+    };
+    if (id == -1) {
+        return false;
+    }
+    if (shown()) {
+        return true;
+    }
+    folder.Items.clear();
+    if (!ListFolderItems(folder.Handle.get(), folder.Items)) {
+        folder.Items.clear();
+        return false;
+    }
+    return shown();
+}
 
 TSafeFolder::TSafeFolder(const std::string& root) : root_(WithoutTrailingBackslash(root)) {
     if (!Hold(kDestinationItself, true)) {
@@ -378,14 +418,22 @@ TSafeFolder::Held* TSafeFolder::Hold(const std::string& name, bool missingOk) {
     // The path is looked up again by the opening: what it reached must be the folder that the
     // held parent lists under that name, not one that a folder of the chain swapped for a link
     // leads to.
-    if (parent != nullptr && !ListsItem(parent->Handle.get(), ExtractFileName(name), IdOf(handle.get()))) {
+    if (parent != nullptr && !Lists(*parent, ExtractFileName(name), IdOf(handle.get()))) {
         RefuseLink(path);
     }
-    held_.push_back(std::make_unique<Held>(Held{key, std::move(handle)}));
+    held_.push_back(std::make_unique<Held>(Held{key, std::move(handle), {}}));
     return held_.back().get();
 }
 
 std::string TSafeFolder::PathOf(std::string_view name) {
+    const std::string path = NewItemPath(name);
+    if (name != kDestinationItself && IsReparsePoint(path)) {
+        RefuseLink(path);
+    }
+    return path;
+}
+
+std::string TSafeFolder::NewItemPath(std::string_view name) {
     if (name == kDestinationItself) {
         Hold(kDestinationItself, false);
         return root_;
@@ -396,11 +444,7 @@ std::string TSafeFolder::PathOf(std::string_view name) {
     const std::string text(name);
     const size_t cut = text.rfind('\\');
     Hold(cut == std::string::npos ? std::string(kDestinationItself) : text.substr(0, cut), true);
-    const std::string path = AddTrailingBackslash(root_) + text;
-    if (IsReparsePoint(path)) {
-        RefuseLink(path);
-    }
-    return path;
+    return AddTrailingBackslash(root_) + text;
 }
 
 bool TSafeFolder::HoldFolder(std::string_view name) {
@@ -430,7 +474,7 @@ bool TSafeFolder::MakeFolder(std::string_view name, SECURITY_ATTRIBUTES* securit
 }
 
 UniqueFileHandle TSafeFolder::CreateNewFile(std::string_view name) {
-    const std::string path = PathOf(name);
+    const std::string path = NewItemPath(name);
     UniqueFileHandle file(::CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE | DELETE, FILE_SHARE_READ,
                                         nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file) {
@@ -441,7 +485,8 @@ UniqueFileHandle TSafeFolder::CreateNewFile(std::string_view name) {
 }
 
 uint32_t TSafeFolder::RenameOpenFile(HANDLE file, std::string_view name, bool replace) {
-    const std::wstring target = Wide(PathOf(name));
+    // A rename that may not replace fails on anything there; one that may is not let near a link.
+    const std::wstring target = Wide(replace ? PathOf(name) : NewItemPath(name));
     // The structure ends in the name, which runs past its declared one-character array.
     std::vector<unsigned char> buffer(sizeof(FILE_RENAME_INFO) + target.size() * sizeof(wchar_t));
     auto* rename = reinterpret_cast<FILE_RENAME_INFO*>(buffer.data());
@@ -497,7 +542,7 @@ TOpenForRemoval TSafeFolder::OpenForRemoval(std::string_view name, TRemovableFil
     const size_t cut = text.rfind('\\');
     Held* folder =
         Hold(cut == std::string::npos ? std::string(kDestinationItself) : text.substr(0, cut), true);
-    if (folder != nullptr && ListsItem(folder->Handle.get(), ExtractFileName(text), file.FileId())) {
+    if (folder != nullptr && Lists(*folder, ExtractFileName(text), file.FileId())) {
         return opened;
     }
     file.Close();

@@ -24,6 +24,17 @@ TANDREL_DECLARE_EXCEPTION(EUnsafePath, Exception);
 // Whether the item at path is a reparse point; a missing item is not.
 bool IsReparsePoint(const std::string& path);
 
+// What the checks ask of an open item: its attributes (a link shows its own), size and identity
+// (the file system's number of it). Read without the volume's serial number, which
+// GetFileInformationByHandle asks for too, and which costs a round trip to the mount manager under
+// Wine for each call. False when they cannot be read.
+struct TItemFacts {
+    uint32_t Attributes = 0;
+    int64_t Size = 0;
+    uint64_t Id = 0;
+};
+bool ReadItemFacts(HANDLE item, TItemFacts& facts);
+
 // The size and the SHA-256 of the contents of an open file, read from its start. False when it
 // cannot be read.
 bool ReadSizeAndDigest(HANDLE file, int64_t& size, Sha256Digest& digest);
@@ -118,6 +129,11 @@ class TSafeFolder {
     // item itself is a link, or a folder of the chain is no folder.
     std::string PathOf(std::string_view name);
 
+    // The full path of name for an item to be made there, which must not exist (a creation that
+    // finds anything there, a link included, fails without following it): PathOf's checks of the
+    // folders between the root and it, not of the item itself.
+    std::string NewItemPath(std::string_view name);
+
     // Holds the folder name and those above it. False when it (or one above it) is missing; raises
     // as PathOf does when one is a link or a file.
     bool HoldFolder(std::string_view name);
@@ -171,6 +187,9 @@ class TSafeFolder {
     // The held folder name (as the key, lower case), opening it when it is not held yet; nullptr
     // when it is missing (missingOk) .
     Held* Hold(const std::string& name, bool missingOk);
+    // Whether the held folder lists an item name with the file number id: from the listing read
+    // last through its handle, read again when that one does not show it.
+    static bool Lists(Held& folder, const std::string& name, int64_t id);
 
     std::string root_;  // without a trailing backslash
     std::vector<std::unique_ptr<Held>> held_;

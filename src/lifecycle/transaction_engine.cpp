@@ -76,12 +76,16 @@ bool IsStepOfARun(const TJournalStep& step) {
     }
 }
 
-// Appends the record of text to the journal file, flushed.
-TFsStatus AppendRecord(TFsFile& file, TJournalLog& log, std::string_view text, uint64_t& bytes) {
+// Appends the record of text to the journal file, flushed unless later.
+TFsStatus AppendRecord(TFsFile& file,
+                       TJournalLog& log,
+                       std::string_view text,
+                       uint64_t& bytes,
+                       bool later = false) {
     std::string check;
     const std::string record = FormatJournalRecord(log.LastCheck, text, check);
     TFsStatus status = file.Write(record);
-    if (status == TFsStatus::Ok) {
+    if (status == TFsStatus::Ok && !later) {
         status = file.Flush();
     }
     if (status == TFsStatus::Ok) {
@@ -391,31 +395,86 @@ bool TTransaction::PutIntoBackup() const {
     });
 }
 
-void TTransaction::AppendText(const std::string& text) {
-    const TFsStatus status = AppendRecord(*journal_, log_, text, journalBytes_);
-    if (status != TFsStatus::Ok) {
-        // The record may have reached the disk in part or whole: the journal is cut back to its
-        // whole records, so that what follows (the roll back's records) reads as written.
-        journal_.reset();
-        if (fs_.OpenToAppend(journalName_, journalBytes_, journal_) != TFsStatus::Ok) {
-            journal_.reset();
-        }
-        Raise(log_.Destination, "write", journalName_, status);
+void TTransaction::AppendText(const std::string& text, bool later) {
+    const TFsStatus status = AppendRecord(*journal_, log_, text, journalBytes_, later);
+    if (status == TFsStatus::Ok) {
+        unflushed_ = later;  // a flush makes every record before it durable too
+        return;
     }
+    // The moves journaled for later are not taken: the run fails, and its roll back finds them
+    // not taken.
+    pending_.clear();
+    // The record may have reached the disk in part or whole: the journal is cut back to its whole
+    // records, so that what follows (the roll back's records) reads as written.
+    journal_.reset();
+    if (fs_.OpenToAppend(journalName_, journalBytes_, journal_) != TFsStatus::Ok) {
+        journal_.reset();
+    }
+    Raise(log_.Destination, "write", journalName_, status);
 }
 
-void TTransaction::Append(const TJournalStep& step) {
+void TTransaction::Append(const TJournalStep& step, bool later) {
     // The points where the test builds stop themselves: before the record, and after it, before
     // the step it names is taken.
     FaultPoint("before the journal names the next step");
     const std::string text = JournalStepText(step);
-    AppendText(text);
-    FaultPoint(text.substr(0, text.find(' ')).c_str());
+    AppendText(text, true);
+    // Written: a roll back from here on undoes it (an undo finds a step not taken as such).
     log_.Steps.push_back(step);
     log_.Undone.push_back(false);
+    if (!later) {
+        // Durable before the step is taken, with the moves journaled before it, which are taken
+        // first.
+        Settle();
+    }
+    FaultPoint(text.substr(0, text.find(' ')).c_str());
+}
+
+void TTransaction::Settle() {
+    if (unflushed_) {
+        const TFsStatus status = journal_->Flush();
+        if (status != TFsStatus::Ok) {
+            // Every record was written whole: the journal keeps them, the moves are not taken.
+            pending_.clear();
+            Raise(log_.Destination, "write", journalName_, status);
+        }
+        unflushed_ = false;
+    }
+    std::vector<TPendingMove> moves;
+    moves.swap(pending_);
+    for (const TPendingMove& move : moves) {
+        const TFsStatus status =
+            move.File ? move.File->MoveTo(move.To) : fs_.Rename(move.From, move.To, false);
+        if (status != TFsStatus::Ok) {
+            Raise(log_.Destination, move.Action == TStepAction::Put ? "replace" : "move",
+                  move.Action == TStepAction::Put ? move.To : move.From, status);
+        }
+    }
+}
+
+void TTransaction::EndGroup() {
+    grouping_ = false;
+    Settle();
+}
+
+bool TTransaction::Awaits(std::string_view name) const {
+    // Names are compared as the system does, without regard to case; a name outside ASCII is
+    // taken for one that a move touches (its case rules are the system's, not ours).
+    const auto touches = [name](std::string_view other) {
+        const auto ascii = [](std::string_view text) {
+            return std::all_of(text.begin(), text.end(),
+                               [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+        };
+        return !ascii(name) || !ascii(other) || SameTextAscii(name, other);
+    };
+    return std::any_of(pending_.begin(), pending_.end(),
+                       [&](const TPendingMove& move) { return touches(move.From) || touches(move.To); });
 }
 
 TItemInfo TTransaction::Info(std::string_view name) {
+    if (Awaits(name)) {
+        Settle();
+    }
     TItemInfo info;
     const TFsStatus status = fs_.Identify(name, info);
     if (status != TFsStatus::Ok) {
@@ -425,6 +484,9 @@ TItemInfo TTransaction::Info(std::string_view name) {
 }
 
 Sha256Digest TTransaction::DigestOf(std::string_view name) {
+    if (Awaits(name)) {
+        Settle();
+    }
     int64_t size = 0;
     Sha256Digest digest{};
     const TFsStatus status = fs_.Measure(name, size, digest);
@@ -434,11 +496,16 @@ Sha256Digest TTransaction::DigestOf(std::string_view name) {
     return digest;
 }
 
-std::string TTransaction::FreeName(std::string_view name, std::string_view suffix) {
+std::string TTransaction::FreeName(std::string_view name,
+                                   std::string_view suffix,
+                                   const std::vector<std::string>& avoid) {
     for (int attempt = 1; attempt <= 100; ++attempt) {
         std::string candidate =
             std::string(name) + std::string(suffix) + (attempt > 1 ? IntToStr(attempt) : "");
-        if (Info(candidate).Kind == TItemKind::Missing) {
+        const bool avoided = std::any_of(avoid.begin(), avoid.end(), [&](const std::string& other) {
+            return SameTextAscii(other, candidate);
+        });
+        if (!avoided && Info(candidate).Kind == TItemKind::Missing) {
             return candidate;
         }
     }
@@ -487,20 +554,47 @@ void TTransaction::MakeFoldersOf(std::string_view name) {
 }
 
 TTransaction::TNewFile TTransaction::NewFile(std::string_view name) {
-    TNewFile file;
-    file.Name = FreeName(name, kNewSuffix);
-    Append({TStepAction::New, file.Name, "", 0});
-    const TFsStatus status = fs_.CreateNew(file.Name, file.File);
-    if (status != TFsStatus::Ok) {
-        Raise(log_.Destination, "create file", file.Name, status);
-    }
-    return file;
+    return std::move(NewFiles({std::string(name)}).front());
 }
 
-uint64_t TTransaction::Move(TStepAction action, std::string_view from, std::string_view to) {
-    const uint64_t id = Info(from).Id;
+std::vector<TTransaction::TNewFile> TTransaction::NewFiles(const std::vector<std::string>& names) {
+    std::vector<TNewFile> files(names.size());
+    // A temporary name is none of the files' own names, nor another's temporary one.
+    std::vector<std::string> taken = names;
+    for (size_t index = 0; index < names.size(); ++index) {
+        files[index].Name = FreeName(names[index], kNewSuffix, taken);
+        taken.push_back(files[index].Name);
+        Append({TStepAction::New, files[index].Name, "", 0}, true);
+    }
+    Settle();
+    for (TNewFile& file : files) {
+        const TFsStatus status = fs_.CreateNew(file.Name, file.File);
+        if (status != TFsStatus::Ok) {
+            Raise(log_.Destination, "create file", file.Name, status);
+        }
+        if (file.File->Identify(file.Id) != TFsStatus::Ok) {
+            file.Id = 0;
+        }
+    }
+    return files;
+}
+
+uint64_t TTransaction::Move(TStepAction action,
+                            std::string_view from,
+                            std::string_view to,
+                            uint64_t id,
+                            std::unique_ptr<TFsFile> open) {
+    if (id == 0) {
+        id = Info(from).Id;
+    }
+    if (grouping_) {
+        Append({action, std::string(from), std::string(to), id}, true);
+        pending_.push_back({action, std::string(from), std::string(to), std::move(open)});
+        return id;
+    }
     Append({action, std::string(from), std::string(to), id});
-    const TFsStatus status = fs_.Rename(from, to, false);
+    const TFsStatus status = open ? open->MoveTo(to) : fs_.Rename(from, to, false);
+    open.reset();
     if (status != TFsStatus::Ok) {
         Raise(log_.Destination, action == TStepAction::Put ? "replace" : "move",
               action == TStepAction::Put ? to : from, status);
@@ -533,20 +627,27 @@ TFileOutcome TTransaction::Place(TNewFile& file,
                                  TReplaceRule rule,
                                  const Sha256Digest* digest) {
     // Durable before it is put in place: a rename is, unflushed data is not. A new file that turns
-    // out identical to the one in place is removed instead, and need not be flushed.
+    // out identical to the one in place is removed instead, and need not be flushed. It stays open
+    // until it is put in place, through its own handle.
+    bool flushed = false;
     const auto flush = [&] {
-        if (file.File) {
+        if (file.File && !flushed) {
             const TFsStatus status = file.File->Flush();
-            file.File.reset();
+            flushed = true;
             if (status != TFsStatus::Ok) {
+                file.File.reset();
                 Raise(log_.Destination, "write", file.Name, status);
             }
         }
     };
+    const auto close = [&] {
+        flush();
+        file.File.reset();
+    };
     TFileOutcome outcome = TFileOutcome::Written;
     const TItemInfo existing = Info(name);
     if (existing.Kind == TItemKind::Directory) {
-        flush();
+        close();
         Raise(log_.Destination, "replace", name, TFsStatus::Denied);
     }
     if (existing.Kind == TItemKind::File) {
@@ -554,7 +655,7 @@ TFileOutcome TTransaction::Place(TNewFile& file,
         std::optional<Sha256Digest> old;
         if (existing.Size == Info(file.Name).Size) {
             if (digest == nullptr) {
-                flush();  // read back below
+                close();  // read back below
             }
             old = DigestOf(name);
             if (*old == (digest != nullptr ? *digest : DigestOf(file.Name))) {
@@ -570,7 +671,7 @@ TFileOutcome TTransaction::Place(TNewFile& file,
         outcome = MoveOutOfTheWay(name, existing.Size, old, rule);
     }
     flush();
-    Move(TStepAction::Put, file.Name, name);
+    Move(TStepAction::Put, file.Name, name, file.Id, std::move(file.File));
     return outcome;
 }
 
@@ -596,6 +697,7 @@ TFileOutcome TTransaction::InstallFile(std::string_view name, std::string_view c
 }
 
 TFileOutcome TTransaction::CopyToBackup(std::string_view name) {
+    Settle();
     std::string contents;
     TFsStatus status = fs_.Read(name, kMaxRecordBytes * 64, contents);
     if (status != TFsStatus::Ok) {
@@ -625,6 +727,8 @@ void TTransaction::WillWriteShortcut(const std::string& path) {
 }
 
 void TTransaction::Commit() {
+    grouping_ = false;
+    Settle();
     FaultPoint("before the commit");
     AppendText("commit");
     FaultPoint("after the commit");
@@ -634,6 +738,9 @@ void TTransaction::Commit() {
 }
 
 std::vector<std::string> TTransaction::RollBack() {
+    // Moves journaled and not taken stay so: undone, they are found not taken.
+    pending_.clear();
+    grouping_ = false;
     return RollBackLog(fs_, system_, log_, journal_, journalBytes_);
 }
 

@@ -143,6 +143,7 @@ class TTransaction {
     struct TNewFile {
         std::string Name;  // the temporary name
         std::unique_ptr<TFsFile> File;
+        uint64_t Id = 0;  // its identity, read once it was made (0: not read)
     };
 
     // Makes the folder name unless it exists; true when made.
@@ -151,6 +152,16 @@ class TTransaction {
     void MakeFoldersOf(std::string_view name);
     // A new file for name, under a temporary name that did not exist ("<name>.~new", ".~new2").
     TNewFile NewFile(std::string_view name);
+    // A new file for each of names (as NewFile), journaled with one flush for them all; no
+    // temporary name is one of names.
+    std::vector<TNewFile> NewFiles(const std::vector<std::string>& names);
+    // From here until EndGroup, Place journals its moves without a flush each and takes them
+    // together at EndGroup, after one flush of the journal; anything that depends on a move (a
+    // name it touches, a step that must be durable at once) takes the moves recorded so far first.
+    // The new files are still flushed each before its move is journaled.
+    void BeginGroup() { grouping_ = true; }
+    // Flushes the journal and takes the moves of the group, in the order journaled.
+    void EndGroup();
     // Flushes the new file, closes it and puts it in name's place under the rules above. digest,
     // when given, is the SHA-256 of what was written into it (measured while it was written): it is
     // not read again. A file in the way is hashed only when its size is the new file's, or when its
@@ -193,15 +204,37 @@ class TTransaction {
     uint64_t JournalBytes() const { return journalBytes_; }
 
   private:
-    void Append(const TJournalStep& step);
-    void AppendText(const std::string& text);
-    std::string FreeName(std::string_view name, std::string_view suffix);
+    struct TPendingMove {
+        TStepAction Action;
+        std::string From;
+        std::string To;
+        std::unique_ptr<TFsFile> File;  // from, open: moved itself (else by its name)
+    };
+
+    // Journals step; later: without a flush, the step being taken later (at Settle).
+    void Append(const TJournalStep& step, bool later = false);
+    // Appends the record of text, flushed unless later.
+    void AppendText(const std::string& text, bool later = false);
+    // Flushes what the journal holds unflushed, then takes the moves journaled for later.
+    void Settle();
+    // Whether a move journaled for later touches name.
+    bool Awaits(std::string_view name) const;
+    // The first free "<name><suffix>", "<name><suffix>2"...; none of avoid (any case).
+    std::string FreeName(std::string_view name,
+                         std::string_view suffix,
+                         const std::vector<std::string>& avoid = {});
     // The name in Backup for a file of name holding digest: the first free one of
     // Backup\<name>, Backup\<stem> (2)<ext>, ...; empty when one of them holds those bytes already.
     std::string BackupNameFor(std::string_view name, int64_t size, const Sha256Digest& digest);
     TItemInfo Info(std::string_view name);
     Sha256Digest DigestOf(std::string_view name);
-    uint64_t Move(TStepAction action, std::string_view from, std::string_view to);
+    // Moves from to to as a step; id: from's identity when known (0: read here); open: from, open
+    // (moved through it, then closed).
+    uint64_t Move(TStepAction action,
+                  std::string_view from,
+                  std::string_view to,
+                  uint64_t id = 0,
+                  std::unique_ptr<TFsFile> open = nullptr);
     // known: the digest of the file name when it has been read already.
     TFileOutcome MoveOutOfTheWay(std::string_view name,
                                  int64_t size,
@@ -214,6 +247,9 @@ class TTransaction {
     std::unique_ptr<TFsFile> journal_;
     std::string journalName_ = kJournalName;  // the file journal_ writes
     uint64_t journalBytes_ = 0;
+    bool unflushed_ = false;             // records written to journal_ since its last flush
+    bool grouping_ = false;              // see BeginGroup
+    std::vector<TPendingMove> pending_;  // journaled, to be taken at Settle
 };
 
 // Gives the record what the run's transaction knows: the identities of the folders made for the

@@ -3,6 +3,7 @@
 // and its record, the entry, the commit) without its windows.
 #pragma once
 
+#include <algorithm>
 #include <optional>
 #include <string>
 #include <utility>
@@ -23,7 +24,41 @@ struct TPackage {
 
 struct TRunOptions {
     bool Backups = true;
+    // Files in groups of this many, as the setup's extraction loop takes them: their new files
+    // journaled at once, written, then put in place with one flush of the journal (0: each file
+    // on its own).
+    size_t Group = 0;
 };
+
+// The files of package that are not kept (the user's site database), in groups: each group's new
+// files made at once, written, then put in place as one group of moves.
+inline void InstallGrouped(TTransaction& transaction,
+                           const std::vector<std::pair<std::string, std::string>>& files,
+                           size_t group,
+                           TReplaceRule rule) {
+    for (size_t first = 0; first < files.size(); first += group) {
+        const size_t end = std::min(files.size(), first + group);
+        std::vector<std::string> names;
+        for (size_t index = first; index < end; ++index) {
+            names.push_back(files[index].first);
+        }
+        std::vector<TTransaction::TNewFile> made = transaction.NewFiles(names);
+        for (size_t index = first; index < end; ++index) {
+            const TFsStatus status = made[index - first].File->Write(files[index].second);
+            if (status != TFsStatus::Ok) {
+                const std::string path = std::string(kTestDestination) + "\\" + made[index - first].Name;
+                throw ETransactionFailed(FailureMessage("write", path, status), status);
+            }
+        }
+        transaction.BeginGroup();
+        for (size_t index = first; index < end; ++index) {
+            const std::string& contents = files[index].second;
+            const Sha256Digest digest = Sha256Of(contents.data(), contents.size());
+            transaction.Place(made[index - first], files[index].first, rule, &digest);
+        }
+        transaction.EndGroup();
+    }
+}
 
 struct TRunResult {
     int ExitCode = 0;
@@ -91,6 +126,7 @@ inline TRunResult RunSetup(TMemoryDrive& drive,
         TInstallRecord record;
         record.Destination = kTestDestination;
         const TReplaceRule rule = options.Backups ? TReplaceRule::Backup : TReplaceRule::Aside;
+        std::vector<std::pair<std::string, std::string>> grouped;
         for (const auto& [name, contents] : package.Files) {
             transaction->MakeFoldersOf(name);
             TItemInfo info;
@@ -104,9 +140,16 @@ inline TRunResult RunSetup(TMemoryDrive& drive,
                 record.Kept.push_back(name);
                 continue;
             }
-            transaction->InstallFile(name, contents, rule);
+            if (options.Group > 0) {
+                grouped.emplace_back(name, contents);
+            } else {
+                transaction->InstallFile(name, contents, rule);
+            }
             record.Files.push_back(
                 {name, static_cast<int32_t>(contents.size()), Sha256Of(contents.data(), contents.size())});
+        }
+        if (options.Group > 0) {
+            InstallGrouped(*transaction, grouped, options.Group, rule);
         }
         transaction->InstallFile(kUninstallerName, package.Uninstaller, TReplaceRule::Aside);
         record.Folders = transaction->MadeFolders();

@@ -37,6 +37,7 @@ class TMemoryDrive {
     int64_t CrashAt = 0;                    // 0: never
     std::map<int64_t, TFsStatus> Failures;  // operation number -> what it fails with
     uint64_t JournalBytes = 0;              // bytes written to journals
+    uint64_t JournalFlushes = 0;            // flushes of journals
 
     void ResetCount() {
         Operations = 0;
@@ -139,7 +140,7 @@ class TMemoryFolder : public TFileSystem {
         }
         TMemoryDrive::Node& node = drive_.Items[full];
         node.Id = drive_.NewId();
-        file = std::make_unique<File>(drive_, node.Id);
+        file = std::make_unique<File>(drive_, root_, node.Id);
         return TFsStatus::Ok;
     }
     TFsStatus OpenToAppend(std::string_view name, uint64_t length, std::unique_ptr<TFsFile>& file) override {
@@ -154,7 +155,7 @@ class TMemoryFolder : public TFileSystem {
         if (length < item->second.Data.size()) {
             item->second.Data.resize(length);  // durable at the next flush
         }
-        file = std::make_unique<File>(drive_, item->second.Id);
+        file = std::make_unique<File>(drive_, root_, item->second.Id);
         return TFsStatus::Ok;
     }
     TFsStatus Rename(std::string_view from, std::string_view to, bool replace) override {
@@ -255,7 +256,8 @@ class TMemoryFolder : public TFileSystem {
   private:
     class File : public TFsFile {
       public:
-        File(TMemoryDrive& drive, uint64_t id) : drive_(drive), id_(id), generation_(drive.Generation()) {}
+        File(TMemoryDrive& drive, std::string root, uint64_t id)
+            : drive_(drive), root_(std::move(root)), id_(id), generation_(drive.Generation()) {}
         TFsStatus Write(std::string_view data) override {
             if (const TFsStatus status = drive_.Step(); status != TFsStatus::Ok) {
                 return status;
@@ -265,8 +267,7 @@ class TMemoryFolder : public TFileSystem {
                 return TFsStatus::Failed;
             }
             item->second.Data.append(data);
-            const std::string_view name = item->first;
-            if (name.size() >= 13 && name.substr(name.size() - 13) == "Uninstall.jnl") {
+            if (IsJournal(item->first)) {
                 drive_.JournalBytes += data.size();
             }
             return TFsStatus::Ok;
@@ -280,10 +281,38 @@ class TMemoryFolder : public TFileSystem {
                 return TFsStatus::Failed;
             }
             item->second.Durable = item->second.Data.size();
+            if (IsJournal(item->first)) {
+                ++drive_.JournalFlushes;
+            }
+            return TFsStatus::Ok;
+        }
+
+        TFsStatus Identify(uint64_t& id) override {
+            id = id_;
+            return Find() != nullptr ? TFsStatus::Ok : TFsStatus::Failed;
+        }
+        TFsStatus MoveTo(std::string_view to) override {
+            const std::string target = root_.empty() ? std::string(to) : root_ + "\\" + std::string(to);
+            if (const TFsStatus status = drive_.Step(); status != TFsStatus::Ok) {
+                return status;
+            }
+            auto* item = Find();
+            if (item == nullptr || !drive_.IsFolder(TMemoryDrive::ParentOf(target))) {
+                return item == nullptr ? TFsStatus::Failed : TFsStatus::NotFound;
+            }
+            if (drive_.Exists(target)) {
+                return drive_.IsFolder(target) ? TFsStatus::Denied : TFsStatus::Exists;
+            }
+            TMemoryDrive::Node node = item->second;
+            drive_.Items.erase(item->first);
+            drive_.Items[target] = std::move(node);
             return TFsStatus::Ok;
         }
 
       private:
+        static bool IsJournal(std::string_view name) {
+            return name.size() >= 13 && name.substr(name.size() - 13) == "Uninstall.jnl";
+        }
         std::pair<const std::string, TMemoryDrive::Node>* Find() {
             if (generation_ != drive_.Generation()) {
                 return nullptr;  // the process that opened it has gone
@@ -296,6 +325,7 @@ class TMemoryFolder : public TFileSystem {
             return nullptr;
         }
         TMemoryDrive& drive_;
+        std::string root_;
         uint64_t id_;
         uint64_t generation_;
     };

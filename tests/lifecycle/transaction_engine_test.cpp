@@ -37,8 +37,8 @@ struct TState {
     std::string Dump() const { return Drive.Dump() + System.Dump() + WrongIdentities(Drive); }
 };
 
-TRunResult Install(TState& state, const TPackage& package, bool backups = true) {
-    return RunSetup(state.Drive, state.System, package, {backups});
+TRunResult Install(TState& state, const TPackage& package, bool backups = true, size_t group = 0) {
+    return RunSetup(state.Drive, state.System, package, {backups, group});
 }
 
 void Put(TState& state, const std::string& name, const std::string& contents) {
@@ -74,6 +74,23 @@ std::vector<TScenario> Scenarios() {
              return state;
          },
          [](TState& s) { return Install(s, Version1()); }},
+        // The files in groups (of 4: a group and the rest), their moves taken together.
+        {"first installation in groups", [] { return TState(); },
+         [](TState& s) { return Install(s, Version1(), true, 4); }},
+        {"update with backups in groups", Installed,
+         [](TState& s) { return Install(s, Version2(), true, 4); }},
+        {"update without backups in groups", Installed,
+         [](TState& s) { return Install(s, Version2(), false, 4); }},
+        {"third run over an edited file in groups",
+         [] {
+             TState state;
+             EXPECT_EQ(Install(state, Version1(), true, 4).ExitCode, 0);
+             Put(state, "whatsnew.txt", "news edited once");
+             EXPECT_EQ(Install(state, Version1(), true, 4).ExitCode, 0);
+             Put(state, "whatsnew.txt", "news edited twice");
+             return state;
+         },
+         [](TState& s) { return Install(s, Version1(), true, 4); }},
         {"removal",
          [] {
              TState state = Installed();
@@ -550,6 +567,45 @@ TEST(TransactionEngine, JournalBytesGrowLinearlyWithTheFiles) {
                 static_cast<unsigned long long>(small), static_cast<unsigned long long>(smallAgain));
     EXPECT_LT(large, small * 21 / 10);
     EXPECT_LT(largeAgain, smallAgain * 21 / 10);
+}
+
+// Files put in place as a group end as the same files one by one do, also when a later file of the
+// group is named where an earlier one's move goes (its name set aside, its Backup), and the journal
+// is flushed a few times a group, not for each file.
+TEST(TransactionEngine, AGroupOfFilesEndsAsTheFilesOneByOneWithAFewFlushes) {
+    TPackage package;
+    for (int index = 0; index < 40; ++index) {
+        package.Files.push_back(
+            {"file" + std::to_string(index) + ".dat", "contents " + std::to_string(index)});
+    }
+    package.Files.push_back({"a.txt", "new a"});
+    package.Files.push_back({"a.txt.~old", "a file named as a.txt set aside"});
+    package.Files.push_back({"b.txt", "new b"});
+    package.Files.push_back({"Backup\\b.txt", "a file named as b.txt's backup"});
+    package.Uninstaller = "uninstaller";
+    for (const bool backups : {false, true}) {
+        SCOPED_TRACE(backups ? "with backups" : "without backups");
+        TState before;
+        ASSERT_EQ(Install(before, Version1()).ExitCode, 0);
+        Put(before, "a.txt", "old a");
+        Put(before, "b.txt", "old b");
+        TState oneByOne = before;
+        ASSERT_EQ(Install(oneByOne, package, backups).ExitCode, 0);
+        const uint64_t flushesOneByOne = oneByOne.Drive.JournalFlushes - before.Drive.JournalFlushes;
+        for (const size_t group : {size_t{2}, size_t{64}}) {
+            TState grouped = before;
+            ASSERT_EQ(Install(grouped, package, backups, group).ExitCode, 0);
+            EXPECT_EQ(grouped.Dump(), oneByOne.Dump()) << "groups of " << group;
+            const uint64_t flushes = grouped.Drive.JournalFlushes - before.Drive.JournalFlushes;
+            if (group == 64) {
+                std::printf("journal flushes for %zu files: %llu one by one, %llu in one group\n",
+                            package.Files.size(), static_cast<unsigned long long>(flushesOneByOne),
+                            static_cast<unsigned long long>(flushes));
+                EXPECT_GE(flushesOneByOne, 2 * package.Files.size());
+                EXPECT_LE(flushes, 20u);
+            }
+        }
+    }
 }
 
 // A file in the way is read only when it could hold the new bytes (the same size) or when Backup's

@@ -24,7 +24,7 @@ class SafeFilesTest : public ::testing::Test {
         ASSERT_TRUE(::CreateDirectoryA(root_.c_str(), nullptr));
     }
     void TearDown() override {
-        for (const char* name : {"sub\\b.txt", "a.txt", "ro.txt", "Uninstall.dat"}) {
+        for (const char* name : {"sub\\b.txt", "a.txt", "b.txt", "ro.txt", "Uninstall.dat"}) {
             const std::string path = Path(name);
             ::SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
             ::DeleteFileA(path.c_str());
@@ -89,6 +89,34 @@ TEST_F(SafeFilesTest, HeldOpenFileIsInUseAndStays) {
     EXPECT_TRUE(file.Remove());
     EXPECT_FALSE(Exists("a.txt"));
     EXPECT_EQ(folder.OpenForRemoval("a.txt", file), TOpenForRemoval::Missing);
+}
+
+// The folder is listed once for the checks of what is opened in it, and again for what that
+// listing does not show: a file made after it, or one made anew under a name it shows, is found as
+// the one the folder holds, not as one reached elsewhere.
+TEST_F(SafeFilesTest, FilesMadeAfterTheFolderWasListedAreItsOwn) {
+    Write("a.txt", "a");
+    TSafeFolder folder(root_);
+    TRemovableFile file;
+    ASSERT_EQ(folder.OpenForRemoval("a.txt", file), TOpenForRemoval::Opened);
+    file.Close();
+    Write("b.txt", "b");
+    ASSERT_EQ(folder.OpenForRemoval("b.txt", file), TOpenForRemoval::Opened);
+    EXPECT_TRUE(file.Remove());
+    // a.txt replaced by another file, held open meanwhile so that it cannot get a.txt's number.
+    const UniqueFileHandle replaced(::CreateFileA(Path("a.txt").c_str(), GENERIC_READ,
+                                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                                  nullptr, OPEN_EXISTING, 0, nullptr));
+    ASSERT_TRUE(replaced);
+    ASSERT_TRUE(::MoveFileA(Path("a.txt").c_str(), Path("b.txt").c_str()));
+    Write("a.txt", "a again");
+    ASSERT_EQ(folder.OpenForRemoval("a.txt", file), TOpenForRemoval::Opened);
+    int64_t size = 0;
+    Sha256Digest digest{};
+    ASSERT_TRUE(file.Measure(size, digest));
+    EXPECT_EQ(size, 7);
+    EXPECT_TRUE(file.Remove());
+    EXPECT_FALSE(Exists("a.txt"));
 }
 
 TEST_F(SafeFilesTest, ReadOnlyFileIsRemovable) {
