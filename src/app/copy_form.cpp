@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <exception>
 #include <vector>
 
 #include "app/install_front_end.h"
@@ -282,8 +283,15 @@ void TfrmCopy::ExtractAllFiles(TInstallFrontEnd& frontEnd, TInstallRun& run) {
                     ExpandEntry(*Compress1, *archive, folder.Root(), names[written], info, files[written]);
             }
         } catch (...) {
-            placeFirst(written);
-            throw;
+            // The run fails for the reason that stopped the expansion: a full drive is told as
+            // such, even when putting the earlier files in place fails on it too (the roll back
+            // undoes whatever of them was placed).
+            const std::exception_ptr failure = std::current_exception();
+            try {
+                placeFirst(written);
+            } catch (...) {
+            }
+            std::rethrow_exception(failure);
         }
         placeFirst(names.size());
         first = end;

@@ -46,8 +46,13 @@ bool ReadItemFacts(HANDLE item, TItemFacts& facts) {
     }();
     FILE_BASIC_INFO basic{};
     FILE_STANDARD_INFO standard{};
-    if (query == nullptr || query(item, &status, &index, sizeof index, kFileInternalInformation) < 0 ||
-        !::GetFileInformationByHandleEx(item, FileBasicInfo, &basic, sizeof basic) ||
+    if (query == nullptr || query(item, &status, &index, sizeof index, kFileInternalInformation) < 0) {
+        // The query answers with a status and leaves the thread's last error as it was, often
+        // success; callers report that error, and an item they cannot identify is no missing item.
+        ::SetLastError(ERROR_NOT_SUPPORTED);
+        return false;
+    }
+    if (!::GetFileInformationByHandleEx(item, FileBasicInfo, &basic, sizeof basic) ||
         !::GetFileInformationByHandleEx(item, FileStandardInfo, &standard, sizeof standard)) {
         return false;
     }

@@ -176,4 +176,15 @@ TEST_F(SafeFilesTest, RecordMustNameItsOwnFolder) {
     EXPECT_THROW(ReadInstallationRecord(root_), EBadRecord) << "damaged";
 }
 
+// What cannot be read must say so in the thread's last error: callers turn that error into their
+// answer, and a success there would make an existing item look missing.
+TEST(ItemFacts, AnItemThatCannotBeReadLeavesAnErrorToReport) {
+    const UniqueKernelHandle event(::CreateEventA(nullptr, TRUE, FALSE, nullptr));
+    ASSERT_NE(event.get(), nullptr);
+    TItemFacts facts;
+    ::SetLastError(ERROR_SUCCESS);
+    EXPECT_FALSE(ReadItemFacts(event.get(), facts));
+    EXPECT_NE(::GetLastError(), static_cast<DWORD>(ERROR_SUCCESS));
+}
+
 }  // namespace
