@@ -10,7 +10,7 @@
 namespace {
 
 // One conversion's flags, field width and precision (-1: none given).
-struct FieldSpec {
+struct FieldFormat {
     bool left = false;
     bool zero = false;
     bool plus = false;
@@ -21,27 +21,27 @@ struct FieldSpec {
 
 // prefix (a sign), then zeros, then text, padded to the field's width.
 void PutField(std::string& out,
-              const FieldSpec& spec,
+              const FieldFormat& field,
               std::string_view prefix,
               size_t zeros,
               std::string_view text) {
     const size_t length = prefix.size() + zeros + text.size();
-    const size_t fill = spec.width > length ? spec.width - length : 0;
-    const bool zeroFill = spec.zero && !spec.left;
-    if (!spec.left && !zeroFill) {
+    const size_t fill = field.width > length ? field.width - length : 0;
+    const bool zeroFill = field.zero && !field.left;
+    if (!field.left && !zeroFill) {
         out.append(fill, ' ');
     }
     out += prefix;
     out.append(zeroFill ? fill : 0, '0');
     out.append(zeros, '0');
     out += text;
-    if (spec.left) {
+    if (field.left) {
         out.append(fill, ' ');
     }
 }
 
 void PutInteger(std::string& out,
-                FieldSpec spec,
+                FieldFormat field,
                 uintmax_t magnitude,
                 bool negative,
                 unsigned base,
@@ -50,16 +50,16 @@ void PutInteger(std::string& out,
     char digits[std::numeric_limits<uintmax_t>::digits];
     size_t count = 0;
     // A precision of 0 prints nothing for the value 0.
-    for (; magnitude != 0 || (count == 0 && spec.precision != 0); magnitude /= base) {
+    for (; magnitude != 0 || (count == 0 && field.precision != 0); magnitude /= base) {
         digits[count++] = digitSet[magnitude % base];
     }
     std::reverse(digits, digits + count);
-    const size_t precision = spec.precision < 0 ? 0 : static_cast<size_t>(spec.precision);
-    if (spec.precision >= 0) {
-        spec.zero = false;
+    const size_t precision = field.precision < 0 ? 0 : static_cast<size_t>(field.precision);
+    if (field.precision >= 0) {
+        field.zero = false;
     }
-    const char* const sign = negative ? "-" : spec.plus ? "+" : spec.space ? " " : "";
-    PutField(out, spec, sign, precision > count ? precision - count : 0, std::string_view(digits, count));
+    const char* const sign = negative ? "-" : field.plus ? "+" : field.space ? " " : "";
+    PutField(out, field, sign, precision > count ? precision - count : 0, std::string_view(digits, count));
 }
 
 }  // namespace
@@ -72,39 +72,39 @@ std::string FormatList(const char* format, va_list args) {
             continue;
         }
         const char* const start = p++;
-        FieldSpec spec;
+        FieldFormat field;
         for (;; ++p) {
             if (*p == '-') {
-                spec.left = true;
+                field.left = true;
             } else if (*p == '0') {
-                spec.zero = true;
+                field.zero = true;
             } else if (*p == '+') {
-                spec.plus = true;
+                field.plus = true;
             } else if (*p == ' ') {
-                spec.space = true;
+                field.space = true;
             } else {
                 break;
             }
         }
         if (*p == '*') {
             const int width = va_arg(args, int);
-            spec.left = spec.left || width < 0;
-            spec.width = width < 0 ? 0 - static_cast<size_t>(width) : static_cast<size_t>(width);
+            field.left = field.left || width < 0;
+            field.width = width < 0 ? 0 - static_cast<size_t>(width) : static_cast<size_t>(width);
             ++p;
         } else {
             for (; *p >= '0' && *p <= '9'; ++p) {
-                spec.width = spec.width * 10 + static_cast<size_t>(*p - '0');
+                field.width = field.width * 10 + static_cast<size_t>(*p - '0');
             }
         }
         if (*p == '.') {
             ++p;
             if (*p == '*') {
-                spec.precision = std::max(va_arg(args, int), -1);
+                field.precision = std::max(va_arg(args, int), -1);
                 ++p;
             } else {
-                spec.precision = 0;
+                field.precision = 0;
                 for (; *p >= '0' && *p <= '9'; ++p) {
-                    spec.precision = spec.precision * 10 + (*p - '0');
+                    field.precision = field.precision * 10 + (*p - '0');
                 }
             }
         }
@@ -163,15 +163,15 @@ std::string FormatList(const char* format, va_list args) {
             if (!isSigned) {
                 // The runtime's printf writes the blank of " " before an unsigned number too (and
                 // ignores "+"): so does this one.
-                spec.plus = false;
-                spec.space = spec.space && conversion == 'u';
+                field.plus = false;
+                field.space = field.space && conversion == 'u';
             }
-            PutInteger(out, spec, negative ? (0 - value) & mask : value, negative,
+            PutInteger(out, field, negative ? (0 - value) & mask : value, negative,
                        isSigned || conversion == 'u' ? 10 : 16, conversion == 'X');
         } else if (conversion == 'c' && size == ' ') {
             const char c = static_cast<char>(va_arg(args, int));
-            spec.zero = false;
-            PutField(out, spec, {}, 0, std::string_view(&c, 1));
+            field.zero = false;
+            PutField(out, field, {}, 0, std::string_view(&c, 1));
         } else if (conversion == 's' && size == ' ') {
             const char* text = va_arg(args, const char*);
             if (text == nullptr) {
@@ -179,12 +179,12 @@ std::string FormatList(const char* format, va_list args) {
             }
             // With a precision, no further than that many characters are read.
             size_t length = 0;
-            while ((spec.precision < 0 || length < static_cast<size_t>(spec.precision)) &&
+            while ((field.precision < 0 || length < static_cast<size_t>(field.precision)) &&
                    text[length] != '\0') {
                 ++length;
             }
-            spec.zero = false;
-            PutField(out, spec, {}, 0, std::string_view(text, length));
+            field.zero = false;
+            PutField(out, field, {}, 0, std::string_view(text, length));
         } else if (conversion == '%' && p == start + 1) {
             out += '%';
         } else {

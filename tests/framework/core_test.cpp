@@ -121,7 +121,7 @@ TEST(TextHelpers, FormatWritesWhatTheRuntimesPrintfWrites) {
     for (const char* flags : {"", "-", "0", "+", " ", "-0", "+0", " 0", "-+", "- ", "+ ", "-+ 0"}) {
         for (const char* width : {"", "1", "3", "8", "25"}) {
             for (const char* precision : {"", ".", ".0", ".1", ".3", ".12"}) {
-                const std::string spec = std::string("<%") + flags + width + precision;
+                const std::string prefix = std::string("<%") + flags + width + precision;
                 for (const char conversion : {'d', 'i', 'u', 'x', 'X'}) {
                     const bool isSigned = conversion == 'd' || conversion == 'i';
                     for (const intmax_t value : values) {
@@ -132,14 +132,14 @@ TEST(TextHelpers, FormatWritesWhatTheRuntimesPrintfWrites) {
                                        : static_cast<intmax_t>(static_cast<std::make_unsigned_t<T>>(value));
                         };
                         const char c = conversion;
-                        expectSame(spec + c + ">", static_cast<int>(signedOrNot(int{})));
-                        expectSame(spec + "hh" + c + ">", static_cast<int>(signedOrNot(char{})));
-                        expectSame(spec + "h" + c + ">", static_cast<int>(signedOrNot(short{})));
-                        expectSame(spec + "l" + c + ">", static_cast<long>(signedOrNot(long{})));
-                        expectSame(spec + "ll" + c + ">", static_cast<long long>(value));
-                        expectSame(spec + "z" + c + ">", static_cast<ptrdiff_t>(value));
-                        expectSame(spec + "j" + c + ">", value);
-                        expectSame(spec + "t" + c + ">", static_cast<ptrdiff_t>(value));
+                        expectSame(prefix + c + ">", static_cast<int>(signedOrNot(int{})));
+                        expectSame(prefix + "hh" + c + ">", static_cast<int>(signedOrNot(char{})));
+                        expectSame(prefix + "h" + c + ">", static_cast<int>(signedOrNot(short{})));
+                        expectSame(prefix + "l" + c + ">", static_cast<long>(signedOrNot(long{})));
+                        expectSame(prefix + "ll" + c + ">", static_cast<long long>(value));
+                        expectSame(prefix + "z" + c + ">", static_cast<ptrdiff_t>(value));
+                        expectSame(prefix + "j" + c + ">", value);
+                        expectSame(prefix + "t" + c + ">", static_cast<ptrdiff_t>(value));
                         combinations += 8;
                     }
                 }
@@ -147,12 +147,12 @@ TEST(TextHelpers, FormatWritesWhatTheRuntimesPrintfWrites) {
                     continue;  // "0" with c and s is undefined
                 }
                 for (const char* text : {"", "a", "tandrel", "C:\\Program Files\\Tandrel\\", "%d"}) {
-                    expectSame(spec + "s>", text);
+                    expectSame(prefix + "s>", text);
                 }
-                expectSame(spec + "s>", static_cast<const char*>(nullptr));
+                expectSame(prefix + "s>", static_cast<const char*>(nullptr));
                 if (precision[0] == '\0') {
-                    expectSame(spec + "c>", 'x');
-                    expectSame(spec + "c>", 0xE9);
+                    expectSame(prefix + "c>", 'x');
+                    expectSame(prefix + "c>", 0xE9);
                 }
             }
         }
