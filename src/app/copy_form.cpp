@@ -202,14 +202,14 @@ void TfrmCopy::ExtractAllFiles(TInstallFrontEnd& frontEnd, TInstallRun& run) {
     // full, each flushed, then put in place with one more flush of the journal for the group's
     // moves. The site database, whose fate is asked about, is a group of its own.
     for (int first = 0; first < state.FileCount;) {
-        int end = first;
+        int end = first + 1;
         int64_t bytes = 0;
-        while (end < state.FileCount && end - first < kGroupFiles && bytes < kGroupBytes &&
-               (end == first || !IsSiteDatabase(entries[end]))) {
-            const auto* info = dynamic_cast<const TCompressedFileInfo*>(entries.Objects(end));
-            bytes += info != nullptr ? info->FullSize : 0;
-            if (IsSiteDatabase(entries[end++])) {
-                break;
+        if (!IsSiteDatabase(entries[first])) {
+            for (end = first; end < state.FileCount && end - first < kGroupFiles && bytes < kGroupBytes &&
+                              !IsSiteDatabase(entries[end]);
+                 ++end) {
+                const auto* info = dynamic_cast<const TCompressedFileInfo*>(entries.Objects(end));
+                bytes += info != nullptr ? info->FullSize : 0;
             }
         }
         std::vector<std::string> names;
