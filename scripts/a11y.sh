@@ -89,7 +89,7 @@ settings=$work/a11y.reg
 } >"$settings"
 chmod a+r "$settings"
 wine_as_user "$prefix" wine regedit /S "$settings" >/dev/null 2>&1
-wine_as_user "$prefix" wineserver -w
+wine_wait_server "$prefix"
 
 step=0
 shot() {

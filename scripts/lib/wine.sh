@@ -58,7 +58,7 @@ wine_make_prefix_once() {
         chown "$WINE_USER" "$parent"
     fi
     wine_as_user "$prefix" wineboot -i >/dev/null 2>&1 || true
-    wine_as_user "$prefix" wineserver -w || true
+    wine_wait_server "$prefix" 300 || true
     local reg="$parent/tandrel-prefix.reg"
     cat >"$reg" <<'REG'
 REGEDIT4
@@ -80,7 +80,7 @@ REGEDIT4
 REG
     chmod a+r "$reg"
     wine_as_user "$prefix" wine regedit /S "$reg" >/dev/null 2>&1 || true
-    wine_as_user "$prefix" wineserver -w || true
+    wine_wait_server "$prefix" 300 || true
     if [[ -d /usr/share/wine/fonts ]]; then
         wine_as_user "$prefix" cp -r /usr/share/wine/fonts/. "$prefix/drive_c/windows/Fonts/" || true
     fi
@@ -107,6 +107,17 @@ wine_test_prefix() {  # name
     fi
     prefix=$TANDREL_WINEPREFIX
     drive_c=$prefix/drive_c
+    # The tests of a run share its prefix one after another. Programs that an earlier test left
+    # running (it failed, or ran out of time) are named and stopped with the server, so that its
+    # failure stays its own (Wine's services, which end with the server, are not counted).
+    local left
+    left=$(wine_programs "$prefix" | grep -v -i -E \
+        '^(/[^ ]*/wineserver|c:\\windows\\system32\\(services|winedevice|explorer|plugplay|svchost|rpcss|conhost)\.exe)')
+    if [[ -z "$own_prefix" && -n "$left" ]]; then
+        echo "wine.sh: programs an earlier test left running in $prefix (now stopped):" >&2
+        sed 's/^/    /' <<<"$left" >&2
+        wine_stop_prefix "$prefix"
+    fi
 }
 wine_test_done() {
     [[ -n "$own_prefix" ]] && "$WINE_SCRIPTS/wine-prefix.sh" destroy "$work/wine" >/dev/null 2>&1
@@ -207,14 +218,55 @@ wine_shell_folder() {  # prefix name
     wine_unix_path "$1" "$value"
 }
 
+# What Wine's own reg prints for arguments $2... in prefix $1, carriage returns removed; nothing
+# when the key or value is not there. A Wine start that meets the server as it ends after its last
+# program prints nothing and no reason: such a start is said on stderr and tried again (four times
+# in all), so that a check never reads "no entry" from a program that did not run.
+wine_reg() {  # prefix args...
+    local prefix=$1 out= err attempt
+    shift
+    err=$(mktemp)
+    for attempt in 1 2 3 4; do
+        out=$(wine_as_user "$prefix" wine reg "$@" 2>"$err" | tr -d '\r')
+        [[ -n "$out" ]] || grep -q -i 'unable to find' "$err" && break
+        echo "wine.sh: reg $* printed nothing (attempt $attempt): $(tr '\n' ' ' <"$err")" >&2
+        ((attempt < 4)) && sleep 1
+    done
+    rm -f "$err"
+    [[ -n "$out" ]] && printf '%s\n' "$out"
+    return 0
+}
+
+# The command lines of the Windows programs running in prefix $1, one a line.
+wine_programs() {  # prefix
+    local process
+    for process in /proc/[0-9]*; do
+        grep -q -z -x -F "WINEPREFIX=$1" "$process/environ" 2>/dev/null &&
+            tr '\0' ' ' <"$process/cmdline" 2>/dev/null && echo
+    done
+    return 0
+}
+
+# Waits for the Wine server of prefix $1 to end, which it does a moment after its last program, once
+# it has written the registry out. A program that a failed step left running would hold the wait
+# for ever: after $2 seconds (default 90) the programs still running are named on stderr and
+# stopped with the server, and the wait fails.
+wine_wait_server() {  # prefix [seconds]
+    local limit=${2:-90}
+    wine_as_user "$1" timeout "$limit" wineserver -w && return 0
+    echo "wine.sh: still running in $1 after $limit s (now stopped):" >&2
+    wine_programs "$1" | sed 's/^/    /' >&2
+    wine_as_user "$1" wineserver -k >/dev/null 2>&1
+    return 1
+}
+
 # A value of the uninstall entry (machine, then user) in prefix $1, asked of the running Wine server
 # with its own reg; empty when there is no entry or no such value.
 wine_entry_value() {  # prefix name
     local hive
     for hive in HKLM HKCU; do
-        wine_as_user "$1" wine reg query \
-            "$hive\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Tandrel" /v "$2" 2>/dev/null |
-            tr -d '\r' | sed -n -E "s/^[[:space:]]+$2[[:space:]]+REG_[A-Z_]+[[:space:]]+(.*)$/\\1/p"
+        wine_reg "$1" query "$hive\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Tandrel" /v "$2" |
+            sed -n -E "s/^[[:space:]]+$2[[:space:]]+REG_[A-Z_]+[[:space:]]+(.*)$/\\1/p"
     done | head -n 1
 }
 

@@ -17,14 +17,14 @@ cleanup() {
     # The entries of the installations made here, which the runs after this one must not upgrade.
     for entry in "HKLM\\$key /reg:64" "HKCU\\$key"; do
         # shellcheck disable=SC2086
-        if wine_as_user "$prefix" wine reg query $entry /v InstallLocation 2>/dev/null | grep -q 'Elevation Test'; then
+        if wine_reg "$prefix" query $entry /v InstallLocation | grep -q 'Elevation Test'; then
             # shellcheck disable=SC2086
             wine_as_user "$prefix" wine reg delete $entry /f >/dev/null 2>&1
         fi
     done
     # The restarts start the prefix's services, bound to this run's display: the next test starts
     # with them gone.
-    wine_as_user "$prefix" wineserver -w
+    wine_wait_server "$prefix"
     wine_test_done
 }
 trap cleanup EXIT

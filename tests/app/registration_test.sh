@@ -44,7 +44,7 @@ read_entry() {
     ENTRY=
     WHERE=
     for root in HKEY_LOCAL_MACHINE HKEY_CURRENT_USER; do
-        out=$(wine_as_user "$prefix" wine reg query "$root\\$key" /reg:64 2>/dev/null | tr -d '\r')
+        out=$(wine_reg "$prefix" query "$root\\$key" /reg:64)
         if grep -q 'DisplayName' <<<"$out"; then
             WHERE=$root
             ENTRY=$(sed -n -E 's/^ +([A-Za-z]+) +REG_[A-Z]+ +(.*)$/\1=\2/p' <<<"$out")
@@ -215,7 +215,7 @@ user_dest="C:\\users\\$WINE_USER\\AppData\\Local\\Programs\\Tandrel"
 user_dir="$drive_c/users/$WINE_USER/AppData/Local/Programs/Tandrel"
 made+=("$user_dir")
 user_entry() {  # the user's entry as NAME=VALUE lines
-    wine_as_user "$prefix" wine reg query "HKEY_CURRENT_USER\\$key" 2>/dev/null | tr -d '\r' |
+    wine_reg "$prefix" query "HKEY_CURRENT_USER\\$key" |
         sed -n -E 's/^ +([A-Za-z]+) +REG_[A-Z]+ +(.*)$/\1=\2/p'
 }
 for run in 1 2; do

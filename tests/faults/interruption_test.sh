@@ -54,7 +54,7 @@ run_faults() {  # K exe args...: the test build, stopped at its K-th change
 }
 # The prefix's registry as files, with what the programs wrote.
 entry_registered() {
-    wine_as_user "$prefix" wineserver -w
+    wine_wait_server "$prefix" || fail "a program was left running (named above)"
     grep -q -F 'CurrentVersion\\Uninstall\\Tandrel]' "$prefix/system.reg" "$prefix/user.reg"
 }
 # The tree of a folder as "<path> <sha256>" lines, folders included, for comparisons.

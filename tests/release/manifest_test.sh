@@ -185,12 +185,12 @@ for pair in "1:HKEY_CURRENT_USER" "0:HKEY_LOCAL_MACHINE"; do
     timeout 120 "$scripts/wine-run.sh" "$setup" /VERYSILENT /NOICONS "$custom" "/DIR=$dest" >"$work/run.log" 2>&1
     status=$?
     [[ $status == 0 ]] && ok "installed with $custom (exit code 0)" || fail "installation with $custom: exit code $status"
-    entry=$(wine_as_user "$prefix" wine reg query "$root\\$key" /reg:64 2>/dev/null | tr -d '\r')
+    entry=$(wine_reg "$prefix" query "$root\\$key" /reg:64)
     [[ "$(registered InstallLocation)" == "$dest" ]] && ok "$custom: the entry under $root" ||
         fail "$custom: no entry for $dest under $root"
     if [[ "$root" == HKEY_CURRENT_USER ]]; then
         timeout 120 "$scripts/wine-run.sh" "$installed/Uninstall.exe" /VERYSILENT >/dev/null 2>&1
-        entry=$(wine_as_user "$prefix" wine reg query "$root\\$key" /reg:64 2>/dev/null | tr -d '\r')
+        entry=$(wine_reg "$prefix" query "$root\\$key" /reg:64)
         [[ -z "$(registered InstallLocation)" ]] || fail "$custom: the entry stayed after the removal"
     fi
 done

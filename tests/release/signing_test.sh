@@ -178,7 +178,7 @@ snapshot() {  # out
         (cd "$installed" && find . -type d | sort)
         tr -d '\r' <"$drive_c/signing-install.log" | grep -v -E '^(Time|Command line): '
         for root in HKEY_LOCAL_MACHINE HKEY_CURRENT_USER; do
-            wine_as_user "$prefix" wine reg query "$root\\$key" /reg:64 2>/dev/null | tr -d '\r' |
+            wine_reg "$prefix" query "$root\\$key" /reg:64 |
                 grep -v -E 'EstimatedSize|InstallDate' | sed "s/^/$root /"
         done
     } >"$1"
@@ -191,10 +191,10 @@ install_and_remove() {  # setup name
     [[ $status == 0 ]] && ok "$2: installed (exit code 0)" || fail "$2: installation exit code $status"
     snapshot "$work_dir/$2.installed"
     cp "$installed/Uninstall.exe" "$work_dir/$2.Uninstall.exe"
-    quiet=$(wine_as_user "$prefix" wine reg query "HKEY_LOCAL_MACHINE\\$key" /v QuietUninstallString /reg:64 \
-        2>/dev/null | tr -d '\r' | sed -n -E 's/^ +QuietUninstallString +REG_SZ +(.*)$/\1/p')
-    [[ -n "$quiet" ]] || quiet=$(wine_as_user "$prefix" wine reg query "HKEY_CURRENT_USER\\$key" \
-        /v QuietUninstallString 2>/dev/null | tr -d '\r' | sed -n -E 's/^ +QuietUninstallString +REG_SZ +(.*)$/\1/p')
+    quiet=$(wine_reg "$prefix" query "HKEY_LOCAL_MACHINE\\$key" /v QuietUninstallString /reg:64 \
+        | sed -n -E 's/^ +QuietUninstallString +REG_SZ +(.*)$/\1/p')
+    [[ -n "$quiet" ]] || quiet=$(wine_reg "$prefix" query "HKEY_CURRENT_USER\\$key" \
+        /v QuietUninstallString | sed -n -E 's/^ +QuietUninstallString +REG_SZ +(.*)$/\1/p')
     program=${quiet#\"}
     program=${program%%\"*}
     timeout 120 bash -c 'source "$1/lib/wine.sh"; wine_init_user; shift; wine_as_user "$@"' _ "$scripts" \
@@ -202,8 +202,8 @@ install_and_remove() {  # setup name
     status=$?
     [[ $status == 0 ]] && ok "$2: removed by its QuietUninstallString (exit code 0)" ||
         fail "$2: removal exit code $status"
-    { find "$installed" 2>/dev/null | sort; wine_as_user "$prefix" wine reg query "HKEY_LOCAL_MACHINE\\$key" \
-        /reg:64 2>/dev/null | tr -d '\r' | grep 'REG_'; } >"$work_dir/$2.removed"
+    { find "$installed" 2>/dev/null | sort; wine_reg "$prefix" query "HKEY_LOCAL_MACHINE\\$key" \
+        /reg:64 | grep 'REG_'; } >"$work_dir/$2.removed"
 }
 install_and_remove "$unsigned_setup" unsigned
 install_and_remove "$setup" signed

@@ -90,7 +90,7 @@ entry_location() { wine_entry_value "$prefix" InstallLocation; }
 registered_quiet_command() { wine_entry_value "$prefix" QuietUninstallString; }
 # The uninstaller's folders in TEMP: none left, or each one scheduled for deletion at restart.
 expect_temp_clean() {  # what
-    wine_as_user "$prefix" wineserver -w
+    wine_wait_server "$prefix" || fail "a program was left running (named above)"
     local folder base
     for folder in "$temp_dir"/Tandrel-Uninstall-*; do
         [[ -e "$folder" ]] || continue
