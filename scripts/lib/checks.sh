@@ -28,11 +28,18 @@ checks_summary() {
 }
 
 # Runs a Windows program in the test's prefix with a time limit (its output in $work/last-run.log);
-# STATUS is its exit code (124: still running).
+# STATUS is its exit code (124: still running). A run that overran leaves nothing behind for the
+# next step: what still runs in the prefix (a dialog nobody answered, a copy that the program
+# started, which no signal to the run reaches) is named, then stopped with the prefix's server.
 STATUS=
 wine_run_limited() {  # exe args...
     timeout 120 "$WINE_SCRIPTS/wine-run.sh" "$@" >"$work/last-run.log" 2>&1
     STATUS=$?
+    if ((STATUS == 124)); then
+        echo "$CHECK_PREFIX: $1 still ran after two minutes; stopped with:" >&2
+        wine_programs "$prefix" | sed 's/^/    /' >&2
+        wine_stop_prefix "$prefix"
+    fi
 }
 expect_exit() {  # want what
     [[ "$STATUS" == "$1" ]] && ok "$2: exit code $1" || fail "$2: exit code $STATUS, expected $1"

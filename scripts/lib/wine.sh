@@ -109,10 +109,9 @@ wine_test_prefix() {  # name
     drive_c=$prefix/drive_c
     # The tests of a run share its prefix one after another. Programs that an earlier test left
     # running (it failed, or ran out of time) are named and stopped with the server, so that its
-    # failure stays its own (Wine's services, which end with the server, are not counted).
+    # failure stays its own.
     local left
-    left=$(wine_programs "$prefix" | grep -v -i -E \
-        '^(/[^ ]*/wineserver|c:\\windows\\system32\\(services|winedevice|explorer|plugplay|svchost|rpcss|conhost)\.exe)')
+    left=$(wine_programs "$prefix")
     if [[ -z "$own_prefix" && -n "$left" ]]; then
         echo "wine.sh: programs an earlier test left running in $prefix (now stopped):" >&2
         sed 's/^/    /' <<<"$left" >&2
@@ -218,17 +217,17 @@ wine_shell_folder() {  # prefix name
     wine_unix_path "$1" "$value"
 }
 
-# What Wine's own reg prints for arguments $2... in prefix $1, carriage returns removed; nothing
-# when the key or value is not there. A Wine start that meets the server as it ends after its last
-# program prints nothing and no reason: such a start is said on stderr and tried again (four times
-# in all), so that a check never reads "no entry" from a program that did not run.
+# What Wine's own reg prints for arguments $2... in prefix $1, carriage returns removed (for a key or
+# value that is not there, it says so). A Wine start that meets the server as it ends after its
+# last program prints nothing at all: such a start is said on stderr and tried again (four times in
+# all), so that a check never reads "no entry" from a program that did not run.
 wine_reg() {  # prefix args...
     local prefix=$1 out= err attempt
     shift
     err=$(mktemp)
     for attempt in 1 2 3 4; do
         out=$(wine_as_user "$prefix" wine reg "$@" 2>"$err" | tr -d '\r')
-        [[ -n "$out" ]] || grep -q -i 'unable to find' "$err" && break
+        [[ -n "$out" ]] && break
         echo "wine.sh: reg $* printed nothing (attempt $attempt): $(tr '\n' ' ' <"$err")" >&2
         ((attempt < 4)) && sleep 1
     done
@@ -237,13 +236,15 @@ wine_reg() {  # prefix args...
     return 0
 }
 
-# The command lines of the Windows programs running in prefix $1, one a line.
+# The command lines of the programs running in prefix $1, one a line: those that were started there,
+# not Wine's server, services and start-up helpers, which end on their own once no program runs.
 wine_programs() {  # prefix
     local process
     for process in /proc/[0-9]*; do
         grep -q -z -x -F "WINEPREFIX=$1" "$process/environ" 2>/dev/null &&
             tr '\0' ' ' <"$process/cmdline" 2>/dev/null && echo
-    done
+    done | grep -v -i -E '^(/[^ ]*/wineserver|c:\\windows\\system32\\'"\
+(services|winedevice|explorer|plugplay|svchost|rpcss|conhost|wineboot|winemenubuilder)\.exe)"
     return 0
 }
 

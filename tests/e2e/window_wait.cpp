@@ -2,9 +2,9 @@
 // press a key only once the window that is to receive it is up, and go on once it has gone, instead
 // of guessing how long the program takes on a busy machine.
 //     window_wait CAPTION [SECONDS]      a visible top-level window with exactly this caption, of
-//                                        any process: brings it to the foreground, prints its
-//                                        handle, then "text: " and the texts of its labels (a
-//                                        message box's message), exit code 0
+//                                        any process: brings it to the foreground (five seconds
+//                                        at most), prints its handle, then "text: " and the
+//                                        texts of its labels (a message box's message), exit 0
 //     window_wait --gone HANDLE [SECONDS] that window destroyed or hidden: exit code 0
 //     window_wait --edit CAPTION TEXT [SECONDS]
 //                                        that window shows an edit box holding exactly TEXT ("*":
@@ -100,8 +100,12 @@ int main(int argc, char** argv) {
         return 1;
     }
     // The key that follows is meant for this window, whatever else came up meanwhile (a viewer
-    // that the program started, say).
-    ::SetForegroundWindow(found);
+    // that the program started, say). On a busy machine the system may take a moment to make it
+    // the foreground window: asked again until it is, for a few seconds at most.
+    gui::WaitFor(5.0, [found] {
+        ::SetForegroundWindow(found);
+        return ::GetForegroundWindow() == found;
+    });
     std::printf("%llu\n", static_cast<unsigned long long>(reinterpret_cast<uintptr_t>(found)));
     std::printf("text: %s\n", gui::StaticTexts(found).c_str());
     return 0;

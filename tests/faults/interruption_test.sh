@@ -36,11 +36,7 @@ chmod a+rx "$work"/*.exe
 names=(Tandrel.exe Tandrel.hlp readme.txt sites.ini whatsnew.txt)
 source_of() { [[ "$1" == Tandrel.exe ]] && echo "$program" || echo "$payload/$1"; }
 
-STATUS=
-run() {  # exe args...: with a time limit; STATUS is its exit code
-    timeout 120 "$scripts/wine-run.sh" "$@" >"$work/last-run.log" 2>&1
-    STATUS=$?
-}
+run() { wine_run_limited "$@"; }  # exe args...: STATUS is its exit code (124: still running)
 # The points a run reaches are logged into the prefix, where the Wine user may write.
 points_log() {  # name: sets FAULT_LOG (its path here) and FAULT_LOG_WIN (the program's name for it)
     FAULT_LOG="$drive_c/interrupted-points-$1.log"

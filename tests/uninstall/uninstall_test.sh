@@ -34,11 +34,7 @@ rm -rf "${made[@]}" "$drive_c"/uninstall*.log
 programs=$(wine_shell_folder "$prefix" Programs) || fail "no Programs folder in the registry"
 temp_dir=$drive_c/users/$WINE_USER/Temp
 
-STATUS=
-run() {  # exe args...: runs it with a time limit; STATUS is its exit code (124: still running)
-    timeout 120 "$scripts/wine-run.sh" "$@" >"$work/last-run.log" 2>&1
-    STATUS=$?
-}
+run() { wine_run_limited "$@"; }  # exe args...: STATUS is its exit code (124: still running)
 expect_status() {  # want what
     [[ "$STATUS" == "$1" ]] && ok "$2: exit code $1" || fail "$2: exit code $STATUS, expected $1"
 }
@@ -280,25 +276,46 @@ wait_window() {  # caption: sets WINDOW to the handle of the visible window with
     [[ -n "$WINDOW" ]] || { fail "no window \"$1\" appeared"; return 1; }
     sleep 0.7  # let its modal loop settle and paint
 }
+# A round of the interactive removal: started by start_round, answered window by window, ended by
+# interactive_status. A round whose window does not come, or does not go at its key, is given up:
+# what it left running (the removal's copy at a dialog, which no signal to the run reaches) is
+# stopped with the prefix's server. The rounds after it build on what it should have done, so they
+# are not run; each says so.
+ROUND_LOST=
+GAVE_UP=
+give_up_round() {
+    ROUND_LOST=1
+    GAVE_UP=1
+    wine_programs "$prefix" | sed 's/^/    left running: /' >&2
+    wine_stop_prefix "$prefix"
+}
 answer() {  # caption screenshot key: waits for the window, takes a screenshot, presses key (if any)
-    wait_window "$1" || return 1
+    [[ -z "$ROUND_LOST" ]] || return 1
+    wait_window "$1" || { give_up_round; return 1; }
     [[ -n "$2" ]] && import -window root "$shots/$2"
     [[ -n "$3" ]] || return 0
     xdotool key "$3"
-    "$scripts/wine-run.sh" "$waiter" --gone "$WINDOW" 60 >/dev/null 2>&1 || fail "window $1 stayed up"
+    "$scripts/wine-run.sh" "$waiter" --gone "$WINDOW" 60 >/dev/null 2>&1 ||
+        { fail "window $1 stayed up"; give_up_round; return 1; }
 }
-interactive() {  # name: starts the interactive removal of C:\<name> in the background
-    "$scripts/wine-run.sh" "$drive_c/$1/Uninstall.exe" >"$work/interactive.log" 2>&1 &
+start_round() {  # command...: starts it in the background
+    app=
+    ROUND_LOST=$GAVE_UP
+    [[ -z "$GAVE_UP" ]] || return 0
+    "$@" >"$work/interactive.log" 2>&1 &
     app=$!
     wine_focus_desktop || fail "no Wine desktop appeared"
 }
+interactive() { start_round "$scripts/wine-run.sh" "$drive_c/$1/Uninstall.exe"; }  # name: of C:\<name>
 interactive_status() {  # want what
-    if wait_process_exit "$app" 60; then
-        STATUS=$PROCESS_STATUS
-    else
-        STATUS=timeout
-        kill "$app" 2>/dev/null
+    if [[ -z "$app" ]]; then
+        PROCESS_STATUS="none (not run: an earlier round was given up)"
+    elif ! wait_process_exit "$app" 60; then
+        give_up_round
+        wait_process_exit "$app" 30 || kill "$app" 2>/dev/null
+        PROCESS_STATUS=timeout
     fi
+    STATUS=$PROCESS_STATUS
     expect_status "$@"
 }
 
@@ -322,16 +339,13 @@ interactive_status 2 "No"
 printf 'mine\r\n' >"$drive_c/Remove-Busy/mine.txt"
 # Through Wine's own list of installed programs, as Apps & features starts it. It waits for the
 # uninstaller, always ends with 0 and leaves the entry to it.
-wine_uninstaller --remove Tandrel >"$work/interactive.log" 2>&1 &
-app=$!
-wine_focus_desktop || fail "no Wine desktop appeared"
+start_round wine_uninstaller --remove Tandrel
 answer Confirm 01-question.png Return
 answer Warning 04-in-use.png "" || true
 touch "$drive_c/release-busy"
 wait_process_exit "$sleeper" 30 && ok "the running Tandrel.exe ended" || fail "the running Tandrel.exe did not end"
 sleeper=
-xdotool key Return  # Retry: the default button has the focus
-"$scripts/wine-run.sh" "$waiter" --gone "$WINDOW" 60 >/dev/null 2>&1 || fail "the in-use message stayed up"
+answer Warning "" Return  # Retry: the default button has the focus
 answer Information 03-closing-message.png Return
 interactive_status 0 "Yes"
 for n in Tandrel.exe readme.txt sites.ini sub Uninstall.exe Uninstall.dat; do
@@ -348,9 +362,7 @@ shown=$!
 wait_window "Uninstall progress" && import -window root "$shots/02-progress.png"
 wait_process_exit "$shown" 30 || kill "$shown" 2>/dev/null
 
+# Nothing is left running for the next test in the shared prefix.
+wine_wait_server "$prefix" 60 || fail "a program was left running at the end (named above)"
 echo "uninstall: screenshots in $shots"
-if ((FAILURES > 0)); then
-    echo "uninstall: $FAILURES check(s) failed" >&2
-    exit 1
-fi
-echo "uninstall: all checks passed"
+checks_summary
