@@ -31,10 +31,20 @@ checks_summary() {
 # STATUS is its exit code (124: still running). A run that overran leaves nothing behind for the
 # next step: what still runs in the prefix (a dialog nobody answered, a copy that the program
 # started, which no signal to the run reaches) is named, then stopped with the prefix's server.
+#
+# On a loaded machine a start under Wine now and then ends with exit code 1 and not a word (seen
+# once in about 1,500 starts; the cause is Wine's, not found). The setup never ends with 1 without
+# saying why on its standard error, and the uninstaller ends with 1 only when it refuses before any
+# change, so a silent 1 is started once more; the test's output says so.
 STATUS=
 wine_run_limited() {  # exe args...
-    timeout 120 "$WINE_SCRIPTS/wine-run.sh" "$@" >"$work/last-run.log" 2>&1
-    STATUS=$?
+    local attempt
+    for attempt in 1 2; do
+        timeout 120 "$WINE_SCRIPTS/wine-run.sh" "$@" >"$work/last-run.log" 2>&1
+        STATUS=$?
+        [[ $attempt == 1 && $STATUS == 1 && ! -s "$work/last-run.log" ]] || break
+        echo "$CHECK_PREFIX: $1 ended with 1 and said nothing: started once more" >&2
+    done
     if ((STATUS == 124)); then
         echo "$CHECK_PREFIX: $1 still ran after two minutes; stopped with:" >&2
         wine_programs "$prefix" | sed 's/^/    /' >&2
