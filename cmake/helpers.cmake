@@ -106,6 +106,18 @@ endfunction()
 # always take from its own folder: a copy beside the program would be loaded at start-up. The
 # libraries are made once (target delay_loaded_libraries), named as the ordinary ones (libuser32.a)
 # in a folder of their own that comes first in the target's library search.
+# Links target with only the functions of our code that can be reached: the GNU linker keeps every
+# function of a linked object through its unwind data, so --gc-sections alone drops none
+# (cmake/link_reachable_code.py). Without Python the program is linked as it is.
+function(tandrel_link_reachable_code target)
+    find_package(Python3 COMPONENTS Interpreter)
+    if(Python3_Interpreter_FOUND)
+        set_target_properties(${target} PROPERTIES CXX_LINKER_LAUNCHER
+            "${Python3_EXECUTABLE};${CMAKE_SOURCE_DIR}/cmake/link_reachable_code.py;${CMAKE_BINARY_DIR}")
+        set_property(TARGET ${target} APPEND PROPERTY LINK_DEPENDS ${CMAKE_SOURCE_DIR}/cmake/link_reachable_code.py)
+    endif()
+endfunction()
+
 function(tandrel_delay_load_system_libraries target)
     set(dir ${CMAKE_BINARY_DIR}/delay-load)
     set(libraries)
