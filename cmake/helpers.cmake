@@ -98,14 +98,6 @@ function(tandrel_light_runtime target)
                                      ${CMAKE_SOURCE_DIR}/src/framework/runtime_threads.cpp)
 endfunction()
 
-# Links target against import libraries of user32, gdi32, ole32 and oleaut32 whose functions load the library
-# at their first call instead of at the program's start. A library imported the ordinary way is
-# loaded, with everything it imports, before the program's first statement can restrict where
-# libraries come from; loaded at first use, it and its imports come from the system folder only.
-# This matters under Wine, whose user32 imports version.dll, a library that the system does not
-# always take from its own folder: a copy beside the program would be loaded at start-up. The
-# libraries are made once (target delay_loaded_libraries), named as the ordinary ones (libuser32.a)
-# in a folder of their own that comes first in the target's library search.
 # Links target with only the functions of our code that can be reached: the GNU linker keeps every
 # function of a linked object through its unwind data, so --gc-sections alone drops none
 # (cmake/link_reachable_code.py). Without Python the program is linked as it is.
@@ -118,6 +110,14 @@ function(tandrel_link_reachable_code target)
     endif()
 endfunction()
 
+# Links target against import libraries of user32, gdi32, ole32 and oleaut32 whose functions load the library
+# at their first call instead of at the program's start. A library imported the ordinary way is
+# loaded, with everything it imports, before the program's first statement can restrict where
+# libraries come from; loaded at first use, it and its imports come from the system folder only.
+# This matters under Wine, whose user32 imports version.dll, a library that the system does not
+# always take from its own folder: a copy beside the program would be loaded at start-up. The
+# libraries are made once (target delay_loaded_libraries), named as the ordinary ones (libuser32.a)
+# in a folder of their own that comes first in the target's library search.
 function(tandrel_delay_load_system_libraries target)
     set(dir ${CMAKE_BINARY_DIR}/delay-load)
     set(libraries)

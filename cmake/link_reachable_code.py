@@ -66,8 +66,8 @@ def discard_script(build_dir, sections):
         archive, inside = (member.group(1), member.group(2)) if member else (path, None)
         if not os.path.abspath(archive).startswith(build_dir + os.sep):
             continue  # the toolchain's own libraries stay as they are
-        spec = "*" + os.path.basename(archive) + (":" + inside if inside else "")
-        lines.append(f"    {spec}(.text${name} .pdata${name} .xdata${name})")
+        pattern = "*" + os.path.basename(archive) + (":" + inside if inside else "")
+        lines.append(f"    {pattern}(.text${name} .pdata${name} .xdata${name})")
     if not lines:
         return None
     return "SECTIONS\n{\n  /DISCARD/ :\n  {\n" + "\n".join(sorted(set(lines))) + "\n  }\n}\nINSERT BEFORE .text;\n"
