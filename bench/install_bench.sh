@@ -122,8 +122,8 @@ measure() {
     local key=$1 start end
     shift
     start=$(date +%s%N)
-    /usr/bin/time -f "%U %S" -o "$work/cpu" timeout 300 "$root/scripts/wine-run.sh" "$@" >/dev/null 2>&1 ||
-        { echo "$key: $* failed" >&2; exit 1; }
+    /usr/bin/time -f "%U %S" -o "$work/cpu" timeout 300 "$root/scripts/wine-run.sh" "$@" >"$work/run.log" 2>&1 ||
+        { echo "$key: $* failed (exit code $?): $(head -c 2000 "$work/run.log")" >&2; exit 1; }
     end=$(date +%s%N)
     read -r user system <"$work/cpu"
     echo "$(((end - start) / 1000000)) $(bc -l <<<"$user + $system")" >>"$work/$key"
