@@ -46,9 +46,7 @@ wine_run_limited() {  # exe args...
         echo "$CHECK_PREFIX: $1 ended with 1 and said nothing: started once more" >&2
     done
     if ((STATUS == 124)); then
-        echo "$CHECK_PREFIX: $1 still ran after two minutes; stopped with:" >&2
-        wine_programs "$prefix" | sed 's/^/    /' >&2
-        wine_stop_prefix "$prefix"
+        wine_stop_programs "$prefix" "$CHECK_PREFIX: $1 still ran after two minutes; stopped with:"
     fi
 }
 expect_exit() {  # want what

@@ -110,12 +110,9 @@ wine_test_prefix() {  # name
     # The tests of a run share its prefix one after another. Programs that an earlier test left
     # running (it failed, or ran out of time) are named and stopped with the server, so that its
     # failure stays its own.
-    local left
-    left=$(wine_programs "$prefix")
-    if [[ -z "$own_prefix" && -n "$left" ]]; then
-        echo "wine.sh: programs an earlier test left running in $prefix (now stopped):" >&2
-        sed 's/^/    /' <<<"$left" >&2
-        wine_stop_prefix "$prefix"
+    if [[ -z "$own_prefix" && -n "$(wine_programs "$prefix")" ]]; then
+        wine_stop_programs "$prefix" \
+            "wine.sh: programs an earlier test left running in $prefix (now stopped):"
     fi
 }
 wine_test_done() {
@@ -218,9 +215,10 @@ wine_shell_folder() {  # prefix name
 }
 
 # What Wine's own reg prints for arguments $2... in prefix $1, carriage returns removed (for a key or
-# value that is not there, it says so). A Wine start that meets the server as it ends after its
-# last program prints nothing at all: such a start is said on stderr and tried again (four times in
-# all), so that a check never reads "no entry" from a program that did not run.
+# value that is not there, it says so). On a busy machine a Wine start now and then prints nothing
+# at all (Debian's server ends the moment its last program does, and a start may meet it as it
+# ends): such a start is said on stderr and tried again (four times in all), so that a check never
+# reads "no entry" from a program that did not run.
 wine_reg() {  # prefix args...
     local prefix=$1 out= err attempt
     shift
@@ -248,6 +246,14 @@ wine_programs() {  # prefix
     return 0
 }
 
+# Names on stderr, after the heading $2, the programs running in prefix $1, and stops them with the
+# prefix's server (a signal to the script that started one does not reach what it started in turn).
+wine_stop_programs() {  # prefix heading
+    echo "$2" >&2
+    wine_programs "$1" | sed 's/^/    /' >&2
+    wine_stop_prefix "$1"
+}
+
 # Waits for the Wine server of prefix $1 to end, which it does a moment after its last program, once
 # it has written the registry out. A program that a failed step left running would hold the wait
 # for ever: after $2 seconds (default 90) the programs still running are named on stderr and
@@ -255,9 +261,7 @@ wine_programs() {  # prefix
 wine_wait_server() {  # prefix [seconds]
     local limit=${2:-90}
     wine_as_user "$1" timeout "$limit" wineserver -w && return 0
-    echo "wine.sh: still running in $1 after $limit s (now stopped):" >&2
-    wine_programs "$1" | sed 's/^/    /' >&2
-    wine_as_user "$1" wineserver -k >/dev/null 2>&1
+    wine_stop_programs "$1" "wine.sh: still running in $1 after $limit s (now stopped):"
     return 1
 }
 

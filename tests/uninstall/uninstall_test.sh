@@ -286,8 +286,7 @@ GAVE_UP=
 give_up_round() {
     ROUND_LOST=1
     GAVE_UP=1
-    wine_programs "$prefix" | sed 's/^/    left running: /' >&2
-    wine_stop_prefix "$prefix"
+    wine_stop_programs "$prefix" "uninstall: the round is given up; stopped with:"
 }
 answer() {  # caption screenshot key: waits for the window, takes a screenshot, presses key (if any)
     [[ -z "$ROUND_LOST" ]] || return 1
