@@ -6,7 +6,6 @@
 #include <cstring>
 #include <string_view>
 
-#include "archive/sha256.h"
 #include "framework/sysutils.h"
 #include "lifecycle/install_record.h"
 #include "lifecycle/removal_plan.h"
@@ -130,8 +129,8 @@ void RemoveOwnFolder(TOwnFolder& folder) {
 
 // Writes bytes into a new file at path (one that is not there yet) and flushes it, then opens it
 // again for reading, shared for reading only, and checks that it is the file written (the same
-// file, not a link) and holds the same bytes (size and SHA-256). Returns that handle: held, nobody
-// can change the copy until it runs.
+// file, not a link) and holds the same bytes (its size, and every byte read back compared).
+// Returns that handle: held, nobody can change the copy until it runs.
 UniqueFileHandle WriteCheckedCopy(const std::string& path, const std::vector<uint8_t>& bytes) {
     BY_HANDLE_FILE_INFORMATION written{};
     {
@@ -165,7 +164,7 @@ UniqueFileHandle WriteCheckedCopy(const std::string& path, const std::vector<uin
     }
     if (!SameIdentity(information, written) || !IsPlain(information, false) ||
         static_cast<uint64_t>(size.QuadPart) != bytes.size() || !ReadWhole(file.get(), back, bytes.size()) ||
-        Sha256Of(back.data(), back.size()) != Sha256Of(bytes.data(), bytes.size())) {
+        back != bytes) {
         throw ESelfCopyFailed(path + " does not hold what was written");
     }
     return file;
