@@ -110,22 +110,24 @@ function(tandrel_link_reachable_code target)
     endif()
 endfunction()
 
-# Links target against import libraries of user32, gdi32, ole32 and oleaut32 whose functions load the library
-# at their first call instead of at the program's start. A library imported the ordinary way is
-# loaded, with everything it imports, before the program's first statement can restrict where
-# libraries come from; loaded at first use, it and its imports come from the system folder only.
-# This matters under Wine, whose user32 imports version.dll, a library that the system does not
-# always take from its own folder: a copy beside the program would be loaded at start-up. The
-# libraries are made once (target delay_loaded_libraries), named as the ordinary ones (libuser32.a)
-# in a folder of their own that comes first in the target's library search.
+# Links target against import libraries of user32, gdi32, ole32, oleaut32 and shell32 whose functions
+# load the library at their first call instead of at the program's start. A library imported the
+# ordinary way is loaded, with everything it imports, before the program's first statement can
+# restrict where libraries come from; loaded at first use, it and its imports come from the system
+# folder only. This matters under Wine, whose user32 imports version.dll, a library that the system
+# does not always take from its own folder: a copy beside the program would be loaded at start-up.
+# It also spares a run that makes no window and calls no shell function the start-up of these
+# libraries (user32's and gdi32's, fonts included, come with shell32). The libraries are made once
+# (target delay_loaded_libraries), named as the ordinary ones (libuser32.a) in a folder of their own
+# that comes first in the target's library search.
 function(tandrel_delay_load_system_libraries target)
     set(dir ${CMAKE_BINARY_DIR}/delay-load)
     set(libraries)
-    foreach(dll IN ITEMS user32 gdi32 ole32 oleaut32)
+    foreach(dll IN ITEMS user32 gdi32 ole32 oleaut32 shell32)
         list(APPEND libraries ${dir}/lib${dll}.a)
     endforeach()
     if(NOT TARGET delay_loaded_libraries)
-        foreach(dll IN ITEMS user32 gdi32 ole32 oleaut32)
+        foreach(dll IN ITEMS user32 gdi32 ole32 oleaut32 shell32)
             execute_process(COMMAND ${CMAKE_CXX_COMPILER} -print-file-name=lib${dll}.a
                             OUTPUT_VARIABLE import_library OUTPUT_STRIP_TRAILING_WHITESPACE)
             add_custom_command(OUTPUT ${dir}/lib${dll}.a

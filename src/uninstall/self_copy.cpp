@@ -6,7 +6,6 @@
 #include <cstring>
 #include <string_view>
 
-#include "archive/sha256.h"
 #include "framework/sysutils.h"
 #include "lifecycle/install_record.h"
 #include "lifecycle/removal_plan.h"
@@ -128,10 +127,12 @@ void RemoveOwnFolder(TOwnFolder& folder) {
     }
 }
 
-// Writes bytes into a new file at path (one that is not there yet) and flushes it, then opens it
-// again for reading, shared for reading only, and checks that it is the file written (the same
-// file, not a link) and holds the same bytes (size and SHA-256). Returns that handle: held, nobody
-// can change the copy until it runs.
+// Writes bytes into a new file at path (one that is not there yet), then opens it again for
+// reading, shared for reading only, and checks that it is the file written (the same file, not a
+// link) and holds the same bytes (its size, and every byte read back compared). Returns that
+// handle: held, nobody can change the copy until it runs. The file is not flushed to the disk: it
+// runs at once from what the system holds of it, and after a crash it is only something for the
+// clean-up of the temporary folder, so a flush would only wait for the disk.
 UniqueFileHandle WriteCheckedCopy(const std::string& path, const std::vector<uint8_t>& bytes) {
     BY_HANDLE_FILE_INFORMATION written{};
     {
@@ -150,7 +151,7 @@ UniqueFileHandle WriteCheckedCopy(const std::string& path, const std::vector<uin
             }
             total += done;
         }
-        if (!::FlushFileBuffers(file.get()) || !::GetFileInformationByHandle(file.get(), &written)) {
+        if (!::GetFileInformationByHandle(file.get(), &written)) {
             throw ESelfCopyFailed(Format("Cannot write %s (error %lu)", path.c_str(), ::GetLastError()));
         }
     }
@@ -165,7 +166,7 @@ UniqueFileHandle WriteCheckedCopy(const std::string& path, const std::vector<uin
     }
     if (!SameIdentity(information, written) || !IsPlain(information, false) ||
         static_cast<uint64_t>(size.QuadPart) != bytes.size() || !ReadWhole(file.get(), back, bytes.size()) ||
-        Sha256Of(back.data(), back.size()) != Sha256Of(bytes.data(), bytes.size())) {
+        back != bytes) {
         throw ESelfCopyFailed(path + " does not hold what was written");
     }
     return file;

@@ -49,7 +49,7 @@ std::string ImageMismatch(const std::vector<uint8_t>& bytes, const uint8_t* imag
 
 // Makes a new folder under the user's temporary folder (a name that is not there yet; an existing
 // folder is never used), writes own's bytes into a new file there, checks what was written (same
-// size, same SHA-256, read back), runs that copy with the switches of options and
+// size, the same bytes read back), runs that copy with the switches of options and
 // /ORIGINAL=originalFolder, waits for it and returns its exit code (an exit code outside the
 // uninstaller's own, of a copy that was killed, as kExitRemoveFailed). own is released once the
 // copy runs. Then removes the copy and the folder; what is still in use then (this program's own

@@ -11,7 +11,6 @@
 #include "framework/application.h"
 #include "framework/layout.h"
 #include "framework/sysutils.h"
-#include "framework/unit_startup.h"
 #include "lifecycle/command_line_win32.h"
 #include "lifecycle/elevation_win32.h"
 #include "lifecycle/fault_point.h"
@@ -23,7 +22,6 @@
 #include "lifecycle/safe_library.h"
 #include "lifecycle/stale_removals.h"
 #include "lifecycle/uninstall_options.h"
-#include "shell/ole.h"
 #include "uninstall/front_ends.h"
 #include "uninstall/removal.h"
 #include "uninstall/self_copy.h"
@@ -175,18 +173,20 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
         return RestartElevated("Uninstall", kExitDeclined, kExitRemoveFailed, [&own] { own.Release(); });
     }
     const std::string commandLine = CommandLineForLog(wideCommandLine, ToAnsiExact);
-    Application->Initialize();
+    // The framework's start concerns windows (their scaling): a very silent run shows none, and
+    // spares the start-up of the window system's libraries.
+    if (options.Mode != TUninstallMode::VerySilent) {
+        Application->Initialize();
+    }
     Application->SetTitle("Tandrel Uninstall");
     RegisterComponentClass<TGauge>("TGauge");
-    // The shell unit: OLE for this thread (shortcuts are read through it), released at shutdown.
-    RegisterUnitStartup(ShellUnitStartup, ShellUnitShutdown);
-    RunUnitStartups();
+    // No OLE for this thread: nothing here needs it (a shortcut's target is read with COM started
+    // for that read alone), and its start would be most of a run's own start-up.
     if (!options.Original.empty()) {
         own.Release();
     }
     const int exitCode =
         options.Original.empty() ? RunOriginal(own, options, commandLine) : RunCopy(options, commandLine);
     Application->DestroyForms();
-    RunUnitShutdowns();
     return exitCode;
 }

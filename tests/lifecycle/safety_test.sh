@@ -2,7 +2,8 @@
 # What the setup does for the safety of an elevated run, under Wine:
 #     safety_test.sh SETUP_EXE MPR_DLL VERSION_DLL LAUNCH_EXE
 # - libraries planted beside the setup (mpr.dll, version.dll, native copies preferred) are not
-#   loaded into an unattended run, and control characters in its command line stay in one log line;
+#   loaded into an unattended run, nor, planted beside the uninstaller it installed, into a very
+#   silent removal; control characters in its command line stay in one log line;
 # - command lines that once bent the run (a full-width quotation mark, a relative, a 5,000- and a
 #   12,000-folder-deep /DIR, a control character) are refused with exit code 1, nothing touched;
 # - words that are not switches are ignored: started with a dropped file, or by a launcher that
@@ -79,7 +80,27 @@ if [[ -f "$drive_c/safety-run.log" ]]; then
 else
     fail "planted libraries: no log"
 fi
-rm -rf "$drive_c/Safety Dest"
+# The same libraries beside the installed uninstaller: its removal loads neither, in the program
+# started there or in the copy that it runs from the temporary folder.
+dest="$drive_c/Safety Dest"
+if [[ -f "$dest/Uninstall.exe" ]]; then
+    cp "$mpr" "$dest/mpr.dll"
+    cp "$version" "$dest/version.dll"
+    chmod a+r "$dest"/*.dll
+    overrides="mscoree,mshtml=;mpr,version=n,b"
+    launch 120 "\"C:\\Safety Dest\\Uninstall.exe\" /VERYSILENT"
+    overrides="mscoree,mshtml="
+    [[ "$STATUS" == 0 ]] && ok "planted libraries, removal: exit code 0" ||
+        fail "planted libraries, removal: exit code $STATUS"
+    for library in mpr version; do
+        [[ -e "$dest/$library.dll.loaded" ]] && fail "planted libraries, removal: $library.dll was loaded" ||
+            ok "planted libraries, removal: $library.dll not loaded"
+    done
+    [[ -f "$dest/Tandrel.exe" ]] && fail "planted libraries, removal: nothing removed"
+else
+    fail "planted libraries: no uninstaller installed"
+fi
+rm -rf "$dest"
 
 # ---- Command lines that once bent the run: refused, nothing touched.
 refused "full-width quotation mark" \
