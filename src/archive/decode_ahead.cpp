@@ -208,8 +208,10 @@ bool DecodeAhead::TakeEntry(int64_t dataPos,
                 }
             }
             if (last) {
-                if (chunk->failure) {
-                    std::rethrow_exception(chunk->failure);
+                // Taken out of the chunk: the exception ends its life on this thread.
+                const std::exception_ptr failure = std::move(chunk->failure);
+                if (failure) {
+                    std::rethrow_exception(failure);
                 }
                 checksum = chunk->checksum;
                 return true;
