@@ -23,9 +23,8 @@
 #include "archive/worker_thread.h"
 #include "framework/stream.h"
 
-// The worker's buffers: chunks of chunkSize bytes each. By default 8 MB in all: enough for the
-// worker to go on while the taker journals and moves a group of files, about a tenth of a second
-// of decoding.
+// The worker's buffers: chunks of chunkSize bytes each. By default 8 MB in all, enough for the
+// worker to go on decoding while the taker journals and moves a group of files.
 struct DecodeAheadLimits {
     size_t chunkSize = 256 * 1024;
     int chunks = 32;  // at least 1
