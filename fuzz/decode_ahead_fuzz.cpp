@@ -5,12 +5,11 @@
 #include <cstddef>
 #include <cstdint>
 #include <optional>
-#include <string>
 #include <vector>
 
+#include "../tests/common/expansion_runs.h"
 #include "archive/archive_reader.h"
 #include "archive/decode_ahead.h"
-#include "framework/exceptions.h"
 #include "fuzz_util.h"
 
 namespace {
@@ -18,26 +17,6 @@ namespace {
 // The most bytes that an input's entries may expand to: the decoders fill whatever size a header
 // gives, and the worker decodes every entry up to its buffers.
 constexpr int64_t kMostExpanded = 256 * 1024;
-
-class Collect : public TStream {
-  public:
-    int32_t Read(void*, int32_t) override { return 0; }
-    int32_t Write(const void* buffer, int32_t count) override {
-        const auto* b = static_cast<const uint8_t*>(buffer);
-        bytes.insert(bytes.end(), b, b + count);
-        return count;
-    }
-    int64_t Seek(int64_t, SeekOrigin) override { return static_cast<int64_t>(bytes.size()); }
-    std::vector<uint8_t> bytes;
-};
-
-struct Expanded {
-    std::vector<uint8_t> bytes;
-    std::vector<int32_t> percentages;
-    uint32_t checksum = 0;
-    std::optional<std::string> failure;
-    bool operator==(const Expanded&) const = default;
-};
 
 }  // namespace
 
@@ -71,33 +50,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         if (entry.header.Method > cmLZH) {
             continue;
         }
-        Expanded mine;
-        Collect output;
-        here.SetPosition(entry.dataPos);
-        try {
-            mine.checksum = ExpandEntryData(output, here, entry.header,
-                                            [&mine](int32_t& p) { mine.percentages.push_back(p); });
-        } catch (const Exception& e) {
-            mine.failure = e.Message();
-        }
-        mine.bytes = std::move(output.bytes);
-
-        Expanded its;
-        Collect taken;
-        bool found = false;
-        try {
-            found = ahead.TakeEntry(
-                entry.dataPos, entry.header, taken, [&its](int32_t& p) { its.percentages.push_back(p); },
-                its.checksum);
-        } catch (const Exception& e) {
-            found = true;
-            its.failure = e.Message();
-        }
-        its.bytes = std::move(taken.bytes);
-        // Entries at the same position (a name and data that overlap the next header cannot make
-        // one) are the worker's in archive order: each is found.
-        FUZZ_CHECK(found);
-        FUZZ_CHECK(its == mine);
+        const ExpansionRun mine = ExpandHere(here, entry);
+        const std::optional<ExpansionRun> its = TakeAhead(ahead, entry);
+        // Each entry of the walk is the worker's too, in the same order: each is found.
+        FUZZ_CHECK(its.has_value());
+        FUZZ_CHECK(*its == mine);
     }
     return 0;
 }

@@ -8,12 +8,11 @@
 #include <memory>
 
 // A lock and one condition that the threads holding it wait for and announce.
+// Neither it nor WorkerThread can be copied: each owns its system objects through state_.
 class Monitor {
   public:
     Monitor();
     ~Monitor();
-    Monitor(const Monitor&) = delete;
-    Monitor& operator=(const Monitor&) = delete;
 
     void Lock() noexcept;
     void Unlock() noexcept;
@@ -47,8 +46,6 @@ class WorkerThread {
     WorkerThread();
     // Waits for the function to end, when one was started and not yet waited for.
     ~WorkerThread();
-    WorkerThread(const WorkerThread&) = delete;
-    WorkerThread& operator=(const WorkerThread&) = delete;
 
     // Starts run on a new thread; false when the system cannot start one (nothing runs then).
     bool Start(std::function<void()> run);

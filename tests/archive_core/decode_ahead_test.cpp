@@ -11,22 +11,13 @@
 #include <string>
 #include <thread>
 
+#include "../common/expansion_runs.h"
 #include "archive/archive_reader.h"
 #include "archive/archive_writer.h"
 #include "archive/format.h"
 #include "test_util.h"
 
 namespace {
-
-// What taking one entry gave.
-struct Taken {
-    Bytes bytes;
-    std::vector<int32_t> percentages;
-    uint32_t checksum = 0;
-    std::optional<std::string> failure;  // the exception's message
-
-    bool operator==(const Taken&) const = default;
-};
 
 // A memory stream whose reads fail (EReadError) once they touch [badFrom, badTo), as a damaged
 // medium would; reads count in position, which another thread may watch.
@@ -65,27 +56,6 @@ class MediumStream : public TStream {
     std::atomic<int64_t> position_ = 0;
 };
 
-// Keeps what is written; with slow set, it pauses now and then, as a disk does.
-class SlowSink : public TStream {
-  public:
-    explicit SlowSink(bool slow) : slow_(slow) {}
-    int32_t Read(void*, int32_t) override { return 0; }
-    int32_t Write(const void* buffer, int32_t count) override {
-        if (slow_ && ++writes_ % 16 == 0) {
-            std::this_thread::sleep_for(std::chrono::microseconds(200));
-        }
-        const auto* b = static_cast<const uint8_t*>(buffer);
-        bytes.insert(bytes.end(), b, b + count);
-        return count;
-    }
-    int64_t Seek(int64_t, SeekOrigin) override { return static_cast<int64_t>(bytes.size()); }
-    Bytes bytes;
-
-  private:
-    bool slow_;
-    int writes_ = 0;
-};
-
 struct Item {
     std::string name;
     Bytes data;
@@ -114,37 +84,6 @@ std::vector<Item> SampleItems() {
     return items;
 }
 
-// The expansion on this thread, as the archive component does without the pipeline.
-Taken ExpandHere(TStream& archive, const ArchiveEntry& entry) {
-    Taken taken;
-    SlowSink sink(false);
-    archive.SetPosition(entry.dataPos);
-    try {
-        taken.checksum = ExpandEntryData(sink, archive, entry.header,
-                                         [&taken](int32_t& p) { taken.percentages.push_back(p); });
-    } catch (const Exception& e) {
-        taken.failure = e.Message();
-    }
-    taken.bytes = std::move(sink.bytes);
-    return taken;
-}
-
-std::optional<Taken> TakeAhead(DecodeAhead& ahead, const ArchiveEntry& entry, bool slow) {
-    Taken taken;
-    SlowSink sink(slow);
-    try {
-        if (!ahead.TakeEntry(
-                entry.dataPos, entry.header, sink, [&taken](int32_t& p) { taken.percentages.push_back(p); },
-                taken.checksum)) {
-            return std::nullopt;
-        }
-    } catch (const Exception& e) {
-        taken.failure = e.Message();
-    }
-    taken.bytes = std::move(sink.bytes);
-    return taken;
-}
-
 // Tiny buffers make every hand-over a wait; they run on a smaller archive.
 const DecodeAhead::Limits kLimits[] = {{3, 1}, {7, 2}, {4096, 3}, {65536, 16}, {}};
 
@@ -170,7 +109,7 @@ TEST(DecodeAhead, EveryEntryAsTheTakingThreadExpandsIt) {
                              << limits.chunks << (slow ? ", slow taker" : ""));
                 DecodeAhead ahead(std::make_unique<MediumStream>(archive), limits);
                 for (size_t i = 0; i < entries.size(); ++i) {
-                    const Taken expected = ExpandHere(here, entries[i]);
+                    const ExpansionRun expected = ExpandHere(here, entries[i]);
                     EXPECT_EQ(expected.bytes, items[i].data);
                     const auto taken = TakeAhead(ahead, entries[i], slow);
                     ASSERT_TRUE(taken.has_value()) << "entry " << i;
@@ -200,7 +139,7 @@ TEST(DecodeAhead, AFailingEntryFailsWhenTakenAndTheOthersStayWhole) {
             MediumStream here(archive, badFrom, badFrom + 1);
             DecodeAhead ahead(std::make_unique<MediumStream>(archive, badFrom, badFrom + 1), limits);
             for (size_t i = 0; i < entries.size(); ++i) {
-                const Taken expected = ExpandHere(here, entries[i]);
+                const ExpansionRun expected = ExpandHere(here, entries[i]);
                 EXPECT_EQ(expected.failure.has_value(), i == 7);
                 const auto taken = TakeAhead(ahead, entries[i], true);
                 ASSERT_TRUE(taken.has_value()) << "entry " << i;
@@ -247,14 +186,14 @@ TEST(DecodeAhead, TheWorkerStaysWithinItsBuffers) {
     auto stream = std::make_unique<MediumStream>(archive);
     const MediumStream& worker = *stream;
     DecodeAhead ahead(std::move(stream), limits);
-    class Watching : public SlowSink {
+    class Watching : public CollectingStream {
       public:
         Watching(const MediumStream& worker, int64_t start)
-            : SlowSink(true), worker_(worker), start_(start) {}
+            : CollectingStream(true), worker_(worker), start_(start) {}
         int32_t Write(const void* buffer, int32_t count) override {
             const int64_t ahead = worker_.Reached() - start_ - static_cast<int64_t>(bytes.size());
             most = std::max(most, ahead);
-            return SlowSink::Write(buffer, count);
+            return CollectingStream::Write(buffer, count);
         }
         int64_t most = 0;
 
@@ -294,7 +233,7 @@ TEST(DecodeAhead, StopsWhereverTheTakerLeaves) {
                 EXPECT_FALSE(TakeAhead(ahead, entries[leave], false).has_value());
             }
             if (leave + 1 < entries.size() && entries[leave + 1].header.CompressedSize > 0) {
-                SlowSink sink(false);
+                CollectingStream sink;
                 const TShowProgressEvent throwing = [](int32_t&) { throw Exception("stop"); };
                 uint32_t checksum = 0;
                 EXPECT_THROW(ahead.TakeEntry(entries[leave + 1].dataPos, entries[leave + 1].header, sink,
