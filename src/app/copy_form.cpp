@@ -167,7 +167,7 @@ TCompress::TExpandedFile ExpandEntry(TCompress& compress,
 void TfrmCopy::ExtractAllFiles(TInstallFrontEnd& frontEnd, TInstallRun& run) {
     TInstallState& state = InstallState;
     const std::unique_ptr<TStream> archive = Compress1->LoadArchiveResource("data", "");
-    // The entries are decoded on a thread of their own, a few megabytes ahead, while this one
+    // The entries are decoded on a thread of their own, some megabytes ahead, while this one
     // checks, journals, writes and moves files; each entry's bytes are taken from there when the
     // loop writes its new file. Whatever ends this function stops and ends that thread first.
     DecodeAhead ahead(Compress1->LoadArchiveResource("data", ""));

@@ -174,9 +174,8 @@ class TCompressCore : public TComponent {
                            const std::string& methodId,
                            TExpandedFile* measured);
     // Decodes one entry's data into output and checks its checksum and key; progress (may be empty)
-    // hears of each block read.
-    // ahead (may be null) has the expanded bytes of the entry whose data stands at the archive's
-    // position, or not.
+    // hears of each block read. The bytes are taken from ahead (may be null) when it holds the
+    // entry whose data stands at the archive's position.
     void ExpandFileData(TStream& output,
                         TStream& archive,
                         const TFileHeader& entry,
