@@ -10,6 +10,7 @@
 #include "app/install_state.h"
 #include "app/preflight.h"
 #include "archive/compress.h"
+#include "archive/decode_ahead.h"
 #include "framework/application.h"
 #include "framework/file_stream.h"
 #include "framework/string_list.h"
@@ -166,10 +167,22 @@ TCompress::TExpandedFile ExpandEntry(TCompress& compress,
 void TfrmCopy::ExtractAllFiles(TInstallFrontEnd& frontEnd, TInstallRun& run) {
     TInstallState& state = InstallState;
     const std::unique_ptr<TStream> archive = Compress1->LoadArchiveResource("data", "");
+    // The entries are decoded on a thread of their own, some megabytes ahead, while this one
+    // checks, journals, writes and moves files; each entry's bytes are taken from there when the
+    // loop writes its new file. Whatever ends this function stops and ends that thread first.
+    DecodeAhead ahead(Compress1->LoadArchiveResource("data", ""));
+    struct AheadInUse {
+        TCompress& compress;
+        ~AheadInUse() { compress.DecodedAhead = nullptr; }
+    } aheadInUse{*Compress1};
+    Compress1->DecodedAhead = &ahead;
     // The whole archive against the digest the build recorded: damage anywhere in it, headers and
-    // names included, stops here.
+    // names included, stops here, before anything decoded ahead is used.
     CheckEmbeddedArchive(*archive);
     Compress1->MakeDirectories = true;
+    // The room of the whole run is counted before its first change (CheckBeforeFirstChange): no
+    // entry asks again. A drive that fills later fails the write, which is told as a full drive.
+    Compress1->CheckSpaceOfEach = false;
     // The stored window skips an entry whose file cannot be created, which would end the setup
     // with "complete" although files are missing: such an entry stops the installation instead,
     // with the create error ("Cannot create file <path>") like every other failure of the loop.

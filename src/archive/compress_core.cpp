@@ -132,7 +132,7 @@ bool TCompressCore::ExpandEntryToFile(TStream& archive,
                                       const std::string& path,
                                       const std::string& methodId,
                                       TExpandedFile* measured) {
-    if (FreeSpaceFor(path) < entry.header.FullSize) {
+    if (CheckSpaceOfEach && FreeSpaceFor(path) < entry.header.FullSize) {
         throw EInsufficientDiskSpace(msg::kInsufficientDiskSpace + path);
     }
     if (MakeDirectories) {
@@ -150,14 +150,14 @@ bool TCompressCore::ExpandEntryToFile(TStream& archive,
     try {
         if (measured != nullptr) {
             DigestingStream digesting(output->Stream());
-            ExpandFileData(digesting, archive, entry.header, methodId, OnShowProgress);
+            ExpandFileData(digesting, archive, entry.header, methodId, OnShowProgress, DecodedAhead);
             measured->Size = digesting.Size();
             measured->Digest = digesting.Digest();
             if (measured->Size != entry.header.FullSize) {
                 throw EBadChecksum(msg::kBadChecksum);
             }
         } else {
-            ExpandFileData(output->Stream(), archive, entry.header, methodId, OnShowProgress);
+            ExpandFileData(output->Stream(), archive, entry.header, methodId, OnShowProgress, DecodedAhead);
         }
         output->SetFileDate(entry.header.FileDate);
     } catch (const EInvalidKey&) {
@@ -258,7 +258,8 @@ void TCompressCore::ExpandFileData(TStream& output,
                                    TStream& archive,
                                    const TFileHeader& entry,
                                    const std::string& methodId,
-                                   const TShowProgressEvent& progress) {
+                                   const TShowProgressEvent& progress,
+                                   DecodeAhead* ahead) {
     if (NeedsKey(entry, Key)) {
         throw EInvalidKey(msg::kInvalidKey);
     }
@@ -270,7 +271,9 @@ void TCompressCore::ExpandFileData(TStream& output,
             checksum = static_cast<uint32_t>(sum);
         }
     } else if (entry.Method <= cmLZH) {
-        checksum = ExpandEntryData(output, archive, entry, progress);
+        if (ahead == nullptr || !ahead->TakeEntry(archive.Position(), entry, output, progress, checksum)) {
+            checksum = ExpandEntryData(output, archive, entry, progress);
+        }
     }  // other methods are no coding of this system: nothing is read or written
     // Stored entries are taken as they are.
     if (entry.Method != cmNone) {

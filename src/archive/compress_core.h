@@ -17,6 +17,7 @@
 
 #include "archive/archive_reader.h"
 #include "archive/codec_progress.h"
+#include "archive/decode_ahead.h"
 #include "archive/format.h"
 #include "framework/component.h"
 #include "framework/exceptions.h"
@@ -137,6 +138,14 @@ class TCompressCore : public TComponent {
     bool MakeDirectories = false;
     int32_t Key = 0;
     bool ExceptionOnFileError = false;
+    // Whether each expanded entry first asks the file system for room (EInsufficientDiskSpace when
+    // its expanded size does not fit). A caller that has counted the room of a whole run before
+    // its first file turns it off; a drive that fills later still fails the write.
+    bool CheckSpaceOfEach = true;
+    // When set (and while it lives), an expansion into a file takes the bytes of entries of method
+    // 0, 1 and 2 from here instead of decoding them itself, and decodes those it does not find
+    // there. The entries' checks are the same; the progress handler cannot cancel such an entry.
+    DecodeAhead* DecodedAhead = nullptr;
 
   protected:
     // The file system.
@@ -165,12 +174,14 @@ class TCompressCore : public TComponent {
                            const std::string& methodId,
                            TExpandedFile* measured);
     // Decodes one entry's data into output and checks its checksum and key; progress (may be empty)
-    // hears of each block read.
+    // hears of each block read. The bytes are taken from ahead (may be null) when it holds the
+    // entry whose data stands at the archive's position.
     void ExpandFileData(TStream& output,
                         TStream& archive,
                         const TFileHeader& entry,
                         const std::string& methodId,
-                        const TShowProgressEvent& progress);
+                        const TShowProgressEvent& progress,
+                        DecodeAhead* ahead = nullptr);
 
     std::string targetPath_;
 };

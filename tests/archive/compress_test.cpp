@@ -626,6 +626,70 @@ TEST_F(CompressTest, AStoredEntryRunningPastTheEndIsAReadError) {
     EXPECT_NE(LocalDosTime(Out("cut.txt")), kSampleDate);
 }
 
+// Off for a run that counted its room beforehand: no entry asks the drive, whatever it would say,
+// and a write that does not fit still fails.
+TEST_F(CompressTest, WithoutTheSpaceOfEachEntryNoDriveIsAsked) {
+    const Bytes archive = MakeArchive({{.name = "small.txt", .data = Bytes(50, 's')},
+                                       {.name = "sub\\large.bin", .data = Bytes(5000, 'L')}});
+    compress.MakeDirectories = true;
+    compress.CheckSpaceOfEach = false;
+    compress.fakeDiskFree = 100;
+    ExpandAll(archive);
+    EXPECT_TRUE(compress.drivesAsked.empty());
+    EXPECT_EQ(ReadFileBytes(Out("sub\\large.bin")), Bytes(5000, 'L'));
+}
+
+// The entries decoded ahead on the worker thread: the same files, and the same failure for a
+// damaged entry, as the expansion that decodes them itself.
+TEST_F(CompressTest, EntriesDecodedAheadAreExpandedAsTheyAreWithout) {
+    const Bytes text = TextBytes(std::string(200000, 'x') + "Read me first.\r\n");
+    const Bytes noise = NoiseBytes(300000, 3);
+    const std::vector<Entry> entries = {
+        {.name = "stored.txt", .data = text, .method = cmNone},
+        {.name = "empty.txt", .data = {}, .method = cmLZH},
+        {.name = "sub\\noise.bin", .data = noise, .method = cmLZH},
+        {.name = "runs.bin", .data = Bytes(70000, 'r'), .method = cmRLE},
+        {.name = "bad.bin", .data = noise, .method = cmLZH, .checksum = 12345},
+        {.name = "after.txt", .data = text, .method = cmLZH},
+    };
+    const Bytes archive = MakeArchive(entries);
+    compress.MakeDirectories = true;
+    std::vector<int32_t> here;  // the percentages of the expansion that decodes itself
+    for (const bool ahead : {false, true}) {
+        SCOPED_TRACE(ahead ? "decoded ahead" : "decoded here");
+        TempFolder target;
+        compress.SetTargetPath(target.Path());
+        std::optional<DecodeAhead> decoded;
+        if (ahead) {
+            decoded.emplace(
+                std::make_unique<TCustomMemoryStream>(archive.data(), static_cast<int64_t>(archive.size())),
+                DecodeAhead::Limits{4096, 3});
+            compress.DecodedAhead = &*decoded;
+        }
+        std::vector<int32_t> percentages;
+        compress.OnShowProgress = [&percentages](int32_t& p) { percentages.push_back(p); };
+        try {
+            ExpandAll(archive);
+            ADD_FAILURE() << "the damaged entry went unnoticed";
+        } catch (const EBadChecksum& e) {
+            EXPECT_EQ(e.Message(), msg::kBadChecksum);
+        }
+        compress.DecodedAhead = nullptr;
+        EXPECT_EQ(ReadFileBytes(target.Path() + "stored.txt"), text);
+        EXPECT_EQ(ReadFileBytes(target.Path() + "empty.txt"), Bytes{});
+        EXPECT_EQ(ReadFileBytes(target.Path() + "sub\\noise.bin"), noise);
+        EXPECT_EQ(ReadFileBytes(target.Path() + "runs.bin"), Bytes(70000, 'r'));
+        EXPECT_EQ(ReadFileBytes(target.Path() + "bad.bin"), noise);  // what was written stays
+        EXPECT_FALSE(FileExists(target.Path() + "after.txt"));
+        if (!ahead) {
+            here = percentages;
+            EXPECT_GT(here.size(), 10u);
+        } else {
+            EXPECT_EQ(percentages, here);
+        }
+    }
+}
+
 TEST_F(CompressTest, NotEnoughSpaceIsRaisedBeforeTheFileOrItsFolderIsMade) {
     const Bytes archive = MakeArchive({{.name = "small.txt", .data = Bytes(50, 's')},
                                        {.name = "sub\\large.bin", .data = Bytes(5000, 'L')}});
