@@ -1,6 +1,7 @@
 #include "lifecycle/safe_files.h"
 
 #include <algorithm>
+#include <memory>
 #include <vector>
 
 #include "framework/file_stream.h"
@@ -63,14 +64,15 @@ bool ReadItemFacts(HANDLE item, TItemFacts& facts) {
 }
 
 bool IsReparsePoint(const std::string& path) {
-    // The attributes of the item itself, a link's own, never its target's: those of its directory
-    // entry first, since a link whose target is gone shows no attributes to GetFileAttributesA
-    // under Wine, but is still a link.
-    WIN32_FIND_DATAA found{};
-    const UniqueFindHandle search(::FindFirstFileA(path.c_str(), &found));
-    DWORD attributes = search ? found.dwFileAttributes : kNoAttributes;
+    // The attributes of the item itself, a link's own, never its target's. A link whose target is
+    // gone shows none to GetFileAttributesA under Wine, but is still a link: then those of its
+    // directory entry. The entry is asked second, since listing a folder that this process holds
+    // without delete sharing is refused (one wasted request for every item of a held folder).
+    DWORD attributes = ::GetFileAttributesA(path.c_str());
     if (attributes == kNoAttributes) {
-        attributes = ::GetFileAttributesA(path.c_str());
+        WIN32_FIND_DATAA found{};
+        const UniqueFindHandle search(::FindFirstFileA(path.c_str(), &found));
+        attributes = search ? found.dwFileAttributes : kNoAttributes;
     }
     return attributes != kNoAttributes && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
 }
@@ -162,18 +164,22 @@ bool ReadSizeAndDigest(HANDLE file, int64_t& size, Sha256Digest& digest) {
     if (!::SetFilePointerEx(file, start, nullptr, FILE_BEGIN)) {
         return false;
     }
+    // Blocks of 256 KB: a few calls for a file of an installation, and a buffer that the heap
+    // hands out again for the next file (larger ones are mapped anew each time), left uninitialised
+    // since every byte hashed was read into it first.
+    constexpr DWORD kBlockSize = 256 * 1024;
+    const auto buffer = std::make_unique_for_overwrite<char[]>(kBlockSize);
     Sha256 sha;
-    std::vector<char> buffer(64 * 1024);
     int64_t total = 0;
     while (true) {
         DWORD read = 0;
-        if (!::ReadFile(file, buffer.data(), static_cast<DWORD>(buffer.size()), &read, nullptr)) {
+        if (!::ReadFile(file, buffer.get(), kBlockSize, &read, nullptr)) {
             return false;
         }
         if (read == 0) {
             break;
         }
-        sha.Update(buffer.data(), read);
+        sha.Update(buffer.get(), read);
         total += read;
     }
     size = total;
@@ -181,12 +187,28 @@ bool ReadSizeAndDigest(HANDLE file, int64_t& size, Sha256Digest& digest) {
     return true;
 }
 
-bool TRemovableFile::Measure(int64_t& size, Sha256Digest& digest) {
-    if (!handle_ || !ReadSizeAndDigest(handle_.get(), size, digest)) {
-        lastError_ = ::GetLastError();
-        return false;
+TContents CompareContents(HANDLE file, int64_t size, const Sha256Digest& digest) {
+    LARGE_INTEGER length{};
+    if (::GetFileSizeEx(file, &length) && length.QuadPart != size) {
+        return TContents::Changed;
     }
-    return true;
+    int64_t read = 0;
+    Sha256Digest actual{};
+    if (!ReadSizeAndDigest(file, read, actual)) {
+        return TContents::Unreadable;
+    }
+    return read == size && actual == digest ? TContents::Same : TContents::Changed;
+}
+
+TContents TRemovableFile::Compare(int64_t size, const Sha256Digest& digest) {
+    if (!handle_) {
+        return TContents::Unreadable;
+    }
+    const TContents contents = CompareContents(handle_.get(), size, digest);
+    if (contents == TContents::Unreadable) {
+        lastError_ = ::GetLastError();
+    }
+    return contents;
 }
 
 bool TRemovableFile::ReadAll(std::string& contents, size_t limit) {

@@ -39,6 +39,13 @@ bool ReadItemFacts(HANDLE item, TItemFacts& facts);
 // cannot be read.
 bool ReadSizeAndDigest(HANDLE file, int64_t& size, Sha256Digest& digest);
 
+// How the contents of an open file compare with a size and a digest (a record's).
+enum class TContents { Same, Changed, Unreadable };
+
+// A file whose size differs is Changed without a byte of it read; one of that size is read from its
+// start and hashed (Unreadable when that fails).
+TContents CompareContents(HANDLE file, int64_t size, const Sha256Digest& digest);
+
 // One item of a folder as its listing gives it.
 struct TFolderItem {
     std::string Name;  // in the ANSI code page
@@ -74,9 +81,9 @@ class TRemovableFile {
     // The last system error code of Open, CanRemove or Remove.
     uint32_t LastError() const { return lastError_; }
 
-    // The file's size and the SHA-256 of its contents, read through the handle. False when it
-    // cannot be read.
-    bool Measure(int64_t& size, Sha256Digest& digest);
+    // How its contents compare with size and digest (CompareContents), read through the handle;
+    // Unreadable when nothing is open.
+    TContents Compare(int64_t size, const Sha256Digest& digest);
     // The whole contents, read through the handle (at most limit bytes). False when it cannot be
     // read or is larger.
     bool ReadAll(std::string& contents, size_t limit);

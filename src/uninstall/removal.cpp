@@ -81,9 +81,7 @@ void Block(TPlan& plan, const TRemovableFile& file, TOpenForRemoval opened) {
 }
 
 bool Matches(TRemovableFile& file, const TRecordedFile& recorded) {
-    int64_t size = 0;
-    Sha256Digest digest{};
-    return file.Measure(size, digest) && size == recorded.Size && digest == recorded.Digest;
+    return file.Compare(recorded.Size, recorded.Digest) == TContents::Same;
 }
 
 // Whether the file at path, held open by another process, still holds what was written.
@@ -94,11 +92,8 @@ bool UnchangedWhileHeld(const std::string& path, const TRecordedFile& recorded) 
     if (!handle) {
         return true;  // cannot tell: counts as one to remove, so the removal stops
     }
-    int64_t size = 0;
-    Sha256Digest digest{};
-    // Unreadable: counts as unchanged too.
-    return !ReadSizeAndDigest(handle.get(), size, digest) ||
-           (size == recorded.Size && digest == recorded.Digest);
+    // Unreadable: counts as unchanged too; a file of another size is changed, read or not.
+    return CompareContents(handle.get(), recorded.Size, recorded.Digest) != TContents::Changed;
 }
 
 // The check pass: opens every recorded file that still holds what was written and every shortcut

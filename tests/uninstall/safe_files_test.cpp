@@ -71,11 +71,7 @@ TEST_F(SafeFilesTest, HeldOpenFileIsInUseAndStays) {
     }
     TRemovableFile file;
     ASSERT_EQ(folder.OpenForRemoval("a.txt", file), TOpenForRemoval::Opened);
-    int64_t size = 0;
-    Sha256Digest digest{};
-    ASSERT_TRUE(file.Measure(size, digest));
-    EXPECT_EQ(size, 3);
-    EXPECT_EQ(digest, Sha256Of("abc", 3));
+    EXPECT_EQ(file.Compare(3, Sha256Of("abc", 3)), TContents::Same);
     // The check changes nothing: closed without Remove, the file is still there.
     EXPECT_TRUE(file.CanRemove());
     file.Close();
@@ -111,12 +107,40 @@ TEST_F(SafeFilesTest, FilesMadeAfterTheFolderWasListedAreItsOwn) {
     ASSERT_TRUE(::MoveFileA(Path("a.txt").c_str(), Path("b.txt").c_str()));
     Write("a.txt", "a again");
     ASSERT_EQ(folder.OpenForRemoval("a.txt", file), TOpenForRemoval::Opened);
-    int64_t size = 0;
-    Sha256Digest digest{};
-    ASSERT_TRUE(file.Measure(size, digest));
-    EXPECT_EQ(size, 7);
+    EXPECT_EQ(file.Compare(7, Sha256Of("a again", 7)), TContents::Same);
     EXPECT_TRUE(file.Remove());
     EXPECT_FALSE(Exists("a.txt"));
+}
+
+// A file is judged against a record's size and digest: another size is a change without a byte
+// read (so a file that cannot be read is judged too), the same size is read whole, in blocks, and
+// hashed; a file that cannot be read says so.
+TEST_F(SafeFilesTest, ContentsAreJudgedBySizeThenByDigest) {
+    std::string large(600 * 1024 + 17, '\0');
+    for (size_t i = 0; i < large.size(); ++i) {
+        large[i] = static_cast<char>((i * 131) >> 7);
+    }
+    Write("a.txt", large);
+    const Sha256Digest digest = Sha256Of(large.data(), large.size());
+    const auto size = static_cast<int64_t>(large.size());
+    TRemovableFile file;
+    ASSERT_EQ(TSafeFolder(root_).OpenForRemoval("a.txt", file), TOpenForRemoval::Opened);
+    EXPECT_EQ(file.Compare(size, digest), TContents::Same);
+    EXPECT_EQ(file.Compare(size, digest), TContents::Same) << "read again from the start";
+    Sha256Digest other = digest;
+    other[0] ^= 1;
+    EXPECT_EQ(file.Compare(size, other), TContents::Changed);
+    EXPECT_EQ(file.Compare(size - 1, digest), TContents::Changed);
+    EXPECT_EQ(file.Compare(size + 1, digest), TContents::Changed);
+    file.Close();
+    // Open for its attributes only: nothing can be read through this handle.
+    const UniqueFileHandle attributesOnly(::CreateFileA(Path("a.txt").c_str(), FILE_READ_ATTRIBUTES,
+                                                        FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                                        OPEN_EXISTING, 0, nullptr));
+    ASSERT_TRUE(attributesOnly);
+    EXPECT_EQ(CompareContents(attributesOnly.get(), size, digest), TContents::Unreadable);
+    EXPECT_EQ(CompareContents(attributesOnly.get(), size + 1, digest), TContents::Changed);
+    EXPECT_EQ(TRemovableFile().Compare(size, digest), TContents::Unreadable) << "nothing open";
 }
 
 TEST_F(SafeFilesTest, ReadOnlyFileIsRemovable) {
