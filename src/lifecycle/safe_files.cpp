@@ -159,27 +159,25 @@ TOpenForRemoval TRemovableFile::Open(const std::string& path) {
     return TOpenForRemoval::Failed;
 }
 
-bool ReadSizeAndDigest(HANDLE file, int64_t& size, Sha256Digest& digest) {
+namespace {
+
+// ReadSizeAndDigest through buffer.
+bool ReadSizeAndDigestWith(HANDLE file, std::span<char> buffer, int64_t& size, Sha256Digest& digest) {
     LARGE_INTEGER start{};
     if (!::SetFilePointerEx(file, start, nullptr, FILE_BEGIN)) {
         return false;
     }
-    // Blocks of 256 KB: a few calls for a file of an installation, and a buffer that the heap
-    // hands out again for the next file (larger ones are mapped anew each time), left uninitialised
-    // since every byte hashed was read into it first.
-    constexpr DWORD kBlockSize = 256 * 1024;
-    const auto buffer = std::make_unique_for_overwrite<char[]>(kBlockSize);
     Sha256 sha;
     int64_t total = 0;
     while (true) {
         DWORD read = 0;
-        if (!::ReadFile(file, buffer.get(), kBlockSize, &read, nullptr)) {
+        if (!::ReadFile(file, buffer.data(), static_cast<DWORD>(buffer.size()), &read, nullptr)) {
             return false;
         }
         if (read == 0) {
             break;
         }
-        sha.Update(buffer.get(), read);
+        sha.Update(buffer.data(), read);
         total += read;
     }
     size = total;
@@ -187,24 +185,36 @@ bool ReadSizeAndDigest(HANDLE file, int64_t& size, Sha256Digest& digest) {
     return true;
 }
 
-TContents CompareContents(HANDLE file, int64_t size, const Sha256Digest& digest) {
+// A block read into where no buffer is given: on the stack, not zeroed (every byte hashed was read
+// into it first), and small enough for any thread's stack.
+constexpr size_t kOwnBlockSize = 64 * 1024;
+
+}  // namespace
+
+bool ReadSizeAndDigest(HANDLE file, int64_t& size, Sha256Digest& digest) {
+    char buffer[kOwnBlockSize];
+    return ReadSizeAndDigestWith(file, buffer, size, digest);
+}
+
+TContents CompareContents(HANDLE file, int64_t size, const Sha256Digest& digest, std::span<char> buffer) {
     LARGE_INTEGER length{};
     if (::GetFileSizeEx(file, &length) && length.QuadPart != size) {
         return TContents::Changed;
     }
+    char own[kOwnBlockSize];
     int64_t read = 0;
     Sha256Digest actual{};
-    if (!ReadSizeAndDigest(file, read, actual)) {
+    if (!ReadSizeAndDigestWith(file, buffer.empty() ? std::span<char>(own) : buffer, read, actual)) {
         return TContents::Unreadable;
     }
     return read == size && actual == digest ? TContents::Same : TContents::Changed;
 }
 
-TContents TRemovableFile::Compare(int64_t size, const Sha256Digest& digest) {
+TContents TRemovableFile::Compare(int64_t size, const Sha256Digest& digest, std::span<char> buffer) {
     if (!handle_) {
         return TContents::Unreadable;
     }
-    const TContents contents = CompareContents(handle_.get(), size, digest);
+    const TContents contents = CompareContents(handle_.get(), size, digest, buffer);
     if (contents == TContents::Unreadable) {
         lastError_ = ::GetLastError();
     }

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <memory>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -43,8 +44,9 @@ bool ReadSizeAndDigest(HANDLE file, int64_t& size, Sha256Digest& digest);
 enum class TContents { Same, Changed, Unreadable };
 
 // A file whose size differs is Changed without a byte of it read; one of that size is read from its
-// start and hashed (Unreadable when that fails).
-TContents CompareContents(HANDLE file, int64_t size, const Sha256Digest& digest);
+// start and hashed (Unreadable when that fails), read in blocks of buffer's size (empty: 64 KB on
+// the stack). A larger buffer held for many files spares calls and allocations.
+TContents CompareContents(HANDLE file, int64_t size, const Sha256Digest& digest, std::span<char> buffer = {});
 
 // One item of a folder as its listing gives it.
 struct TFolderItem {
@@ -83,7 +85,7 @@ class TRemovableFile {
 
     // How its contents compare with size and digest (CompareContents), read through the handle;
     // Unreadable when nothing is open.
-    TContents Compare(int64_t size, const Sha256Digest& digest);
+    TContents Compare(int64_t size, const Sha256Digest& digest, std::span<char> buffer = {});
     // The whole contents, read through the handle (at most limit bytes). False when it cannot be
     // read or is larger.
     bool ReadAll(std::string& contents, size_t limit);

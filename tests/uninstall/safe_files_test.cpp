@@ -7,10 +7,12 @@
 
 #include <gtest/gtest.h>
 #include <string>
+#include <vector>
 
 #include "framework/sysutils.h"
 #include "framework/unique_handle.h"
 #include "lifecycle/install_record.h"
+#include "uninstall/compare_ahead.h"
 #include "uninstall/removal.h"
 
 namespace {
@@ -29,6 +31,9 @@ class SafeFilesTest : public ::testing::Test {
             ::SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
             ::DeleteFileA(path.c_str());
         }
+        for (const std::string& name : written_) {
+            ::DeleteFileA(Path(name).c_str());
+        }
         ::RemoveDirectoryA(Path("sub").c_str());
         ::RemoveDirectoryA(root_.c_str());
     }
@@ -45,6 +50,7 @@ class SafeFilesTest : public ::testing::Test {
     }
 
     std::string root_;
+    std::vector<std::string> written_;  // more files to remove at the end
 };
 
 TEST_F(SafeFilesTest, PathsStayInsideTheFolder) {
@@ -198,6 +204,71 @@ TEST_F(SafeFilesTest, RecordMustNameItsOwnFolder) {
     EXPECT_THROW(ReadInstallationRecord(root_), EBadRecord) << "another folder's record";
     Write(kRecordName, "Tandrel install record 1\r\ndestination " + root_ + "\r\nfile 1 00 ..\\x\r\n");
     EXPECT_THROW(ReadInstallationRecord(root_), EBadRecord) << "damaged";
+}
+
+// The comparison of a removal's files on a second thread: every file gets the answer that
+// comparing it on the calling thread gives, in the order they were started, past the megabyte
+// after which the thread takes over; and a comparison left running is waited for before the files
+// go.
+// A file as the record says it is, and what the comparison must answer.
+struct TCase {
+    std::string Name;
+    int64_t Size;
+    Sha256Digest Digest;
+    TContents Expected;
+};
+
+TEST_F(SafeFilesTest, ComparedAheadEveryFileGetsItsOwnAnswerInOrder) {
+    std::vector<TCase> cases;
+    // 40 files of 100-400 KB: the first megabyte on this thread, the rest on the other. Every third
+    // file changed in its last byte, every fifth recorded with another size, the others unchanged.
+    for (int i = 0; i < 40; ++i) {
+        std::string contents(100 * 1024 + (i * 7919) % (300 * 1024), '\0');
+        for (size_t at = 0; at < contents.size(); ++at) {
+            contents[at] = static_cast<char>((at * (i + 3)) >> 5);
+        }
+        const std::string name = "ahead" + std::to_string(i) + ".bin";
+        TCase item{name, static_cast<int64_t>(contents.size()), Sha256Of(contents.data(), contents.size()),
+                   TContents::Same};
+        if (i % 3 == 1) {
+            contents.back() ^= 1;
+            item.Expected = TContents::Changed;
+        } else if (i % 5 == 2) {
+            item.Size += 1;
+            item.Expected = TContents::Changed;
+        }
+        Write(name, contents);
+        written_.push_back(name);
+        cases.push_back(item);
+    }
+    TSafeFolder folder(root_);
+    std::vector<std::unique_ptr<TRemovableFile>> files;
+    for (const TCase& item : cases) {
+        files.push_back(std::make_unique<TRemovableFile>());
+        ASSERT_EQ(folder.OpenForRemoval(item.Name, *files.back()), TOpenForRemoval::Opened);
+    }
+    std::vector<TContents> ahead;
+    {
+        TCompareAhead compare;
+        for (size_t i = 0; i < cases.size(); ++i) {
+            compare.Start(*files[i], cases[i].Size, cases[i].Digest);
+            ahead.push_back(compare.Wait());
+        }
+    }
+    for (size_t i = 0; i < cases.size(); ++i) {
+        EXPECT_EQ(ahead[i], cases[i].Expected) << cases[i].Name;
+        EXPECT_EQ(files[i]->Compare(cases[i].Size, cases[i].Digest), cases[i].Expected) << cases[i].Name;
+    }
+    // A comparison never waited for is over when the object goes: the file is then free to close.
+    {
+        TCompareAhead compare;
+        for (size_t i = 0; i + 1 < cases.size(); ++i) {
+            compare.Start(*files[i], cases[i].Size, cases[i].Digest);
+            compare.Wait();
+        }
+        compare.Start(*files.back(), cases.back().Size, cases.back().Digest);
+    }
+    files.clear();
 }
 
 // What cannot be read must say so in the thread's last error: callers turn that error into their
