@@ -1,6 +1,7 @@
 #include "lifecycle/safe_files.h"
 
 #include <algorithm>
+#include <memory>
 #include <vector>
 
 #include "framework/file_stream.h"
@@ -63,14 +64,15 @@ bool ReadItemFacts(HANDLE item, TItemFacts& facts) {
 }
 
 bool IsReparsePoint(const std::string& path) {
-    // The attributes of the item itself, a link's own, never its target's: those of its directory
-    // entry first, since a link whose target is gone shows no attributes to GetFileAttributesA
-    // under Wine, but is still a link.
-    WIN32_FIND_DATAA found{};
-    const UniqueFindHandle search(::FindFirstFileA(path.c_str(), &found));
-    DWORD attributes = search ? found.dwFileAttributes : kNoAttributes;
+    // The attributes of the item itself, a link's own, never its target's. A link whose target is
+    // gone shows none to GetFileAttributesA under Wine, but is still a link: then those of its
+    // directory entry. The entry is asked second, since listing a folder that this process holds
+    // without delete sharing is refused (one wasted request for every item of a held folder).
+    DWORD attributes = ::GetFileAttributesA(path.c_str());
     if (attributes == kNoAttributes) {
-        attributes = ::GetFileAttributesA(path.c_str());
+        WIN32_FIND_DATAA found{};
+        const UniqueFindHandle search(::FindFirstFileA(path.c_str(), &found));
+        attributes = search ? found.dwFileAttributes : kNoAttributes;
     }
     return attributes != kNoAttributes && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
 }
@@ -157,13 +159,15 @@ TOpenForRemoval TRemovableFile::Open(const std::string& path) {
     return TOpenForRemoval::Failed;
 }
 
-bool ReadSizeAndDigest(HANDLE file, int64_t& size, Sha256Digest& digest) {
+namespace {
+
+// ReadSizeAndDigest through buffer.
+bool ReadSizeAndDigestWith(HANDLE file, std::span<char> buffer, int64_t& size, Sha256Digest& digest) {
     LARGE_INTEGER start{};
     if (!::SetFilePointerEx(file, start, nullptr, FILE_BEGIN)) {
         return false;
     }
     Sha256 sha;
-    std::vector<char> buffer(64 * 1024);
     int64_t total = 0;
     while (true) {
         DWORD read = 0;
@@ -181,12 +185,40 @@ bool ReadSizeAndDigest(HANDLE file, int64_t& size, Sha256Digest& digest) {
     return true;
 }
 
-bool TRemovableFile::Measure(int64_t& size, Sha256Digest& digest) {
-    if (!handle_ || !ReadSizeAndDigest(handle_.get(), size, digest)) {
-        lastError_ = ::GetLastError();
-        return false;
+// A block read into where no buffer is given: on the stack, not zeroed (every byte hashed was read
+// into it first), and small enough for any thread's stack.
+constexpr size_t kOwnBlockSize = 64 * 1024;
+
+}  // namespace
+
+bool ReadSizeAndDigest(HANDLE file, int64_t& size, Sha256Digest& digest) {
+    char buffer[kOwnBlockSize];
+    return ReadSizeAndDigestWith(file, buffer, size, digest);
+}
+
+TContents CompareContents(HANDLE file, int64_t size, const Sha256Digest& digest, std::span<char> buffer) {
+    LARGE_INTEGER length{};
+    if (::GetFileSizeEx(file, &length) && length.QuadPart != size) {
+        return TContents::Changed;
     }
-    return true;
+    char own[kOwnBlockSize];
+    int64_t read = 0;
+    Sha256Digest actual{};
+    if (!ReadSizeAndDigestWith(file, buffer.empty() ? std::span<char>(own) : buffer, read, actual)) {
+        return TContents::Unreadable;
+    }
+    return read == size && actual == digest ? TContents::Same : TContents::Changed;
+}
+
+TContents TRemovableFile::Compare(int64_t size, const Sha256Digest& digest, std::span<char> buffer) {
+    if (!handle_) {
+        return TContents::Unreadable;
+    }
+    const TContents contents = CompareContents(handle_.get(), size, digest, buffer);
+    if (contents == TContents::Unreadable) {
+        lastError_ = ::GetLastError();
+    }
+    return contents;
 }
 
 bool TRemovableFile::ReadAll(std::string& contents, size_t limit) {

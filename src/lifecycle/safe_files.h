@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <memory>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -38,6 +39,14 @@ bool ReadItemFacts(HANDLE item, TItemFacts& facts);
 // The size and the SHA-256 of the contents of an open file, read from its start. False when it
 // cannot be read.
 bool ReadSizeAndDigest(HANDLE file, int64_t& size, Sha256Digest& digest);
+
+// How the contents of an open file compare with a size and a digest (a record's).
+enum class TContents { Same, Changed, Unreadable };
+
+// A file whose size differs is Changed without a byte of it read; one of that size is read from its
+// start and hashed (Unreadable when that fails), read in blocks of buffer's size (empty: 64 KB on
+// the stack). A larger buffer held for many files spares calls and allocations.
+TContents CompareContents(HANDLE file, int64_t size, const Sha256Digest& digest, std::span<char> buffer = {});
 
 // One item of a folder as its listing gives it.
 struct TFolderItem {
@@ -74,9 +83,9 @@ class TRemovableFile {
     // The last system error code of Open, CanRemove or Remove.
     uint32_t LastError() const { return lastError_; }
 
-    // The file's size and the SHA-256 of its contents, read through the handle. False when it
-    // cannot be read.
-    bool Measure(int64_t& size, Sha256Digest& digest);
+    // How its contents compare with size and digest (CompareContents), read through the handle;
+    // Unreadable when nothing is open.
+    TContents Compare(int64_t size, const Sha256Digest& digest, std::span<char> buffer = {});
     // The whole contents, read through the handle (at most limit bytes). False when it cannot be
     // read or is larger.
     bool ReadAll(std::string& contents, size_t limit);

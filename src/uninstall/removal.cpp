@@ -17,6 +17,7 @@
 #include "lifecycle/registration.h"
 #include "lifecycle/safe_files.h"
 #include "lifecycle/uninstall_options.h"
+#include "uninstall/compare_ahead.h"
 
 namespace {
 
@@ -80,12 +81,6 @@ void Block(TPlan& plan, const TRemovableFile& file, TOpenForRemoval opened) {
     plan.BlockedReason = opened == TOpenForRemoval::InUse ? kInUse : CannotOpen(file);
 }
 
-bool Matches(TRemovableFile& file, const TRecordedFile& recorded) {
-    int64_t size = 0;
-    Sha256Digest digest{};
-    return file.Measure(size, digest) && size == recorded.Size && digest == recorded.Digest;
-}
-
 // Whether the file at path, held open by another process, still holds what was written.
 bool UnchangedWhileHeld(const std::string& path, const TRecordedFile& recorded) {
     const UniqueFileHandle handle(
@@ -94,11 +89,8 @@ bool UnchangedWhileHeld(const std::string& path, const TRecordedFile& recorded) 
     if (!handle) {
         return true;  // cannot tell: counts as one to remove, so the removal stops
     }
-    int64_t size = 0;
-    Sha256Digest digest{};
-    // Unreadable: counts as unchanged too.
-    return !ReadSizeAndDigest(handle.get(), size, digest) ||
-           (size == recorded.Size && digest == recorded.Digest);
+    // Unreadable: counts as unchanged too; a file of another size is changed, read or not.
+    return CompareContents(handle.get(), recorded.Size, recorded.Digest) != TContents::Changed;
 }
 
 // The check pass: opens every recorded file that still holds what was written and every shortcut
@@ -106,6 +98,30 @@ bool UnchangedWhileHeld(const std::string& path, const TRecordedFile& recorded) 
 // nothing.
 TPlan Prepare(const TInstallRecord& record, TSafeFolder& folder) {
     TPlan plan;
+    // A file that still holds what was written goes into the plan when it can be removed; false when
+    // it cannot, which blocks the removal.
+    const auto settle = [&plan](std::unique_ptr<TRemovableFile> file, const TRecordedFile& recorded,
+                                TContents contents) {
+        if (contents != TContents::Same) {
+            plan.Kept.push_back({recorded.Name, TKeptReason::Changed});
+            return true;
+        }
+        if (!file->CanRemove()) {
+            // Typically the file of a running program, which the system does not let go.
+            plan.Blocked = file->Path();
+            plan.BlockedReason = kInUse;
+            return false;
+        }
+        plan.Items.push_back({recorded.Name, std::move(file)});
+        return true;
+    };
+    // Each file is compared with its record on a second thread while the next one is opened; it is
+    // settled after that opening, before anything is decided of the next, so that the plan is the
+    // one that taking the files one by one gives. The file compared is declared before the thread:
+    // it stays open until the thread is done with it.
+    std::unique_ptr<TRemovableFile> comparing;
+    const TRecordedFile* compared = nullptr;
+    TCompareAhead ahead;
     for (const TRecordedFile& recorded : record.Files) {
         // The record and the uninstaller go after everything else, by their names, never here:
         // the uninstaller that waits for this program could never be opened for its removal.
@@ -114,38 +130,41 @@ TPlan Prepare(const TInstallRecord& record, TSafeFolder& folder) {
         }
         auto file = std::make_unique<TRemovableFile>();
         TOpenForRemoval opened = TOpenForRemoval::Failed;
+        bool throughLink = false;
         try {
             opened = folder.OpenForRemoval(recorded.Name, *file);
         } catch (const EUnsafePath&) {
-            plan.Kept.push_back({recorded.Name, TKeptReason::ThroughLink});
-            continue;
+            throughLink = true;
         }
-        if (opened == TOpenForRemoval::Missing) {
-            continue;
+        std::unique_ptr<TRemovableFile> before = std::move(comparing);
+        const TRecordedFile* beforeRecord = compared;
+        const TContents contents = before ? ahead.Wait() : TContents::Unreadable;
+        if (!throughLink && opened == TOpenForRemoval::Opened) {
+            comparing = std::move(file);
+            compared = &recorded;
+            ahead.Start(*comparing, recorded.Size, recorded.Digest);
         }
-        if (opened == TOpenForRemoval::Elsewhere) {
-            plan.Kept.push_back({recorded.Name, TKeptReason::ThroughLink});
-            continue;
-        }
-        if (opened != TOpenForRemoval::Opened) {
-            if (UnchangedWhileHeld(file->Path(), recorded)) {
-                Block(plan, *file, opened);
-                return plan;
-            }
-            plan.Kept.push_back({recorded.Name, TKeptReason::Changed});
-            continue;
-        }
-        if (!Matches(*file, recorded)) {
-            plan.Kept.push_back({recorded.Name, TKeptReason::Changed});
-            continue;
-        }
-        if (!file->CanRemove()) {
-            // Typically the file of a running program, which the system does not let go.
-            plan.Blocked = file->Path();
-            plan.BlockedReason = kInUse;
+        if (before && !settle(std::move(before), *beforeRecord, contents)) {
             return plan;
         }
-        plan.Items.push_back({recorded.Name, std::move(file)});
+        if (throughLink || opened == TOpenForRemoval::Elsewhere) {
+            plan.Kept.push_back({recorded.Name, TKeptReason::ThroughLink});
+            continue;
+        }
+        if (opened == TOpenForRemoval::Missing || opened == TOpenForRemoval::Opened) {
+            continue;
+        }
+        if (UnchangedWhileHeld(file->Path(), recorded)) {
+            Block(plan, *file, opened);
+            return plan;
+        }
+        plan.Kept.push_back({recorded.Name, TKeptReason::Changed});
+    }
+    if (comparing) {
+        const TContents contents = ahead.Wait();
+        if (!settle(std::move(comparing), *compared, contents)) {
+            return plan;
+        }
     }
     for (const std::string& kept : record.Kept) {
         try {
