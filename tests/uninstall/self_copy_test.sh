@@ -40,7 +40,9 @@ make_installation() {  # name: an installation in C:\<name>, recorded as the set
     printf 'Read me\r\n' >"$dir/readme.txt"
     cp "$uninstaller" "$dir/Uninstall.exe"
     chown -R "$WINE_USER" "$dir"
-    run "$fabricate" "C:\\$1"
+    # A Wine start that ends with 1 before the program runs is started once more (the fabricator
+    # always says why it fails).
+    wine_run_limited "$fabricate" "C:\\$1"
     [[ "$STATUS" == 0 ]] || fail "$1: not recorded (exit code $STATUS): $(tr -d '\r' <"$work/last-run.log")"
 }
 removal_folders() { (cd "$temp_dir" && ls -d Tandrel-Uninstall-* 2>/dev/null | grep -v '^Tandrel-Uninstall-planted-'); }
