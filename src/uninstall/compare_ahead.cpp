@@ -11,14 +11,12 @@ constexpr size_t kBlockSize = 256 * 1024;
 }  // namespace
 
 TCompareAhead::~TCompareAhead() {
-    if (!thread_) {
-        return;
+    {
+        MonitorLock lock(monitor_);
+        stopping_ = true;
     }
-    ::AcquireSRWLockExclusive(&lock_);
-    stopping_ = true;
-    ::ReleaseSRWLockExclusive(&lock_);
-    ::WakeAllConditionVariable(&changed_);
-    ::WaitForSingleObject(thread_.get(), INFINITE);
+    monitor_.WakeAll();
+    worker_.Join();
 }
 
 void TCompareAhead::Start(TRemovableFile& file, int64_t size, const Sha256Digest& digest) {
@@ -26,57 +24,53 @@ void TCompareAhead::Start(TRemovableFile& file, int64_t size, const Sha256Digest
         // Not zeroed: every byte hashed was read into it first.
         buffer_ = std::make_unique_for_overwrite<char[]>(kBlockSize);
     }
-    if (!thread_ && comparedHere_ < kComparedBeforeThread) {
+    if (!started_ && comparedHere_ < kComparedBeforeThread) {
         comparedHere_ += size;
         result_ = file.Compare(size, digest, {buffer_.get(), kBlockSize});
         return;
     }
-    if (!thread_) {
-        thread_.reset(::CreateThread(nullptr, 0, &TCompareAhead::Run, this, 0, nullptr));
-        if (!thread_) {
+    if (!started_) {
+        started_ = worker_.Start([this] { Run(); });
+        if (!started_) {
             comparedHere_ = 0;  // tried again after another megabyte here
             result_ = file.Compare(size, digest, {buffer_.get(), kBlockSize});
             return;
         }
     }
-    ::AcquireSRWLockExclusive(&lock_);
-    file_ = &file;
-    size_ = size;
-    digest_ = digest;
-    ::ReleaseSRWLockExclusive(&lock_);
-    ::WakeAllConditionVariable(&changed_);
+    {
+        MonitorLock lock(monitor_);
+        file_ = &file;
+        size_ = size;
+        digest_ = digest;
+    }
+    monitor_.WakeAll();
 }
 
 TContents TCompareAhead::Wait() {
-    ::AcquireSRWLockExclusive(&lock_);
+    MonitorLock lock(monitor_);
     while (file_ != nullptr) {
-        ::SleepConditionVariableSRW(&changed_, &lock_, INFINITE, 0);
+        lock.Wait();
     }
-    const TContents result = result_;
-    ::ReleaseSRWLockExclusive(&lock_);
-    return result;
+    return result_;
 }
 
-DWORD WINAPI TCompareAhead::Run(void* self) {
-    auto& ahead = *static_cast<TCompareAhead*>(self);
-    ::AcquireSRWLockExclusive(&ahead.lock_);
+void TCompareAhead::Run() noexcept {
+    MonitorLock lock(monitor_);
     for (;;) {
-        while (ahead.file_ == nullptr && !ahead.stopping_) {
-            ::SleepConditionVariableSRW(&ahead.changed_, &ahead.lock_, INFINITE, 0);
+        while (file_ == nullptr && !stopping_) {
+            lock.Wait();
         }
-        if (ahead.file_ == nullptr) {
-            break;
+        if (file_ == nullptr) {
+            return;
         }
-        TRemovableFile& file = *ahead.file_;
-        const int64_t size = ahead.size_;
-        const Sha256Digest digest = ahead.digest_;
-        ::ReleaseSRWLockExclusive(&ahead.lock_);
-        const TContents result = file.Compare(size, digest, {ahead.buffer_.get(), kBlockSize});
-        ::AcquireSRWLockExclusive(&ahead.lock_);
-        ahead.result_ = result;
-        ahead.file_ = nullptr;
-        ::WakeAllConditionVariable(&ahead.changed_);
+        TRemovableFile& file = *file_;
+        const int64_t size = size_;
+        const Sha256Digest digest = digest_;
+        monitor_.Unlock();
+        const TContents result = file.Compare(size, digest, {buffer_.get(), kBlockSize});
+        monitor_.Lock();
+        result_ = result;
+        file_ = nullptr;
+        monitor_.WakeAll();
     }
-    ::ReleaseSRWLockExclusive(&ahead.lock_);
-    return 0;
 }
