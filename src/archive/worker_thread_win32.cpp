@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include "archive/worker_thread.h"
+#include "framework/unique_handle.h"
 
 struct Monitor::State {
     SRWLOCK lock = SRWLOCK_INIT;
@@ -30,7 +31,7 @@ void Monitor::WakeAll() noexcept {
 
 struct WorkerThread::State {
     std::function<void()> run;
-    HANDLE thread = nullptr;
+    UniqueKernelHandle thread;
 
     static DWORD WINAPI Main(void* self) {
         static_cast<State*>(self)->run();
@@ -45,12 +46,12 @@ WorkerThread::~WorkerThread() {
 }
 
 bool WorkerThread::Start(std::function<void()> run) {
-    if (state_->thread != nullptr) {
+    if (state_->thread) {
         return false;
     }
     state_->run = std::move(run);
-    state_->thread = ::CreateThread(nullptr, 0, &State::Main, state_.get(), 0, nullptr);
-    if (state_->thread == nullptr) {
+    state_->thread.reset(::CreateThread(nullptr, 0, &State::Main, state_.get(), 0, nullptr));
+    if (!state_->thread) {
         state_->run = nullptr;
         return false;
     }
@@ -58,9 +59,8 @@ bool WorkerThread::Start(std::function<void()> run) {
 }
 
 void WorkerThread::Join() noexcept {
-    if (state_->thread != nullptr) {
-        ::WaitForSingleObject(state_->thread, INFINITE);
-        ::CloseHandle(state_->thread);
-        state_->thread = nullptr;
+    if (state_->thread) {
+        ::WaitForSingleObject(state_->thread.get(), INFINITE);
+        state_->thread.reset();
     }
 }
