@@ -1,7 +1,7 @@
-// Any bytes as an archive, every entry expanded twice: on this thread, and by the worker that
-// decodes ahead, with the buffer sizes and the entries taken that the first byte picks. Both must
-// give the same bytes, byte sum, progress percentages and failure, and the worker must end when
-// the pipeline goes, wherever it is.
+// Any bytes as an archive, every entry expanded twice: on this thread, and by the workers that
+// decode ahead, with the buffer sizes, the number of workers and the entries taken that the first
+// byte picks. Both must give the same bytes, byte sum, progress percentages and failure, and the
+// workers must end when the pipeline goes, wherever they are.
 #include <cstddef>
 #include <cstdint>
 #include <optional>
@@ -40,11 +40,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         return 0;
     }
     // Bits 0-2: the chunk size (1 to 2^14 bytes); bits 3-4: the chunk count; bit 5: leave the
-    // pipeline after half the entries; bits 6-7: take every entry, every other, or every third.
-    const DecodeAhead::Limits limits{size_t{1} << ((options & 7) * 2), 1 + ((options >> 3) & 3)};
+    // pipeline after half the entries; bits 6-7: take every entry, every other, or every third. The
+    // workers: 1, 2 or 3 by the whole byte modulo 3, so that each meets every other choice.
+    const int workers = 1 + options % 3;
+    const DecodeAhead::Limits limits{size_t{1} << ((options & 7) * 2), 1 + ((options >> 3) & 3), workers};
     const size_t step = 1 + (options >> 6) % 3;
     const size_t end = (options & 32) != 0 ? entries.size() / 2 : entries.size();
-    DecodeAhead ahead(std::make_unique<TCustomMemoryStream>(archiveBytes, archiveSize), limits);
+    DecodeAhead ahead([&] { return std::make_unique<TCustomMemoryStream>(archiveBytes, archiveSize); },
+                      limits);
     for (size_t i = 0; i < end; i += step) {
         const ArchiveEntry& entry = entries[i];
         if (entry.header.Method > cmLZH) {

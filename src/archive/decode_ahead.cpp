@@ -6,12 +6,12 @@
 #include "archive/archive_reader.h"
 #include "framework/exceptions.h"
 
-// What the worker's expansion writes: appended to the chunk being filled, which goes to the taker
+// What a worker's expansion writes: appended to the chunk being filled, which goes to the taker
 // when it is full or the entry ends. It takes every byte it is given.
 class DecodeAhead::Sink : public TStream {
   public:
-    Sink(DecodeAhead& owner, int64_t dataPos, const TFileHeader& header)
-        : owner_(owner), dataPos_(dataPos), header_(header) {}
+    Sink(DecodeAhead& owner, Worker& worker, const ArchiveEntry& entry)
+        : owner_(owner), worker_(worker), entry_(entry) {}
 
     int32_t Read(void*, int32_t) override { return 0; }
     int32_t Write(const void* buffer, int32_t count) override {
@@ -45,62 +45,84 @@ class DecodeAhead::Sink : public TStream {
   private:
     Chunk& Filling() {
         if (filling_ == nullptr) {
-            filling_ = owner_.Acquire(dataPos_, header_);
+            filling_ = owner_.Acquire(worker_);
+            filling_->dataPos = entry_.dataPos;
+            filling_->header = entry_.header;
         }
         return *filling_;
     }
-    void Send() {
-        owner_.Publish(filling_);
-        filling_ = nullptr;
-    }
+    void Send() { owner_.Publish(worker_, std::exchange(filling_, nullptr)); }
 
     DecodeAhead& owner_;
-    int64_t dataPos_;
-    TFileHeader header_;
+    Worker& worker_;
+    const ArchiveEntry& entry_;
     Chunk* filling_ = nullptr;  // taken from the free ones, not yet sent
 };
 
-DecodeAhead::DecodeAhead(std::unique_ptr<TStream> archive, Limits limits)
-    : archive_(std::move(archive)), limits_(limits) {
+int DecodeAhead::WorkersFor(int processors) {
+    return std::clamp(processors - 1, 1, 3);
+}
+
+DecodeAhead::DecodeAhead(const ArchiveOpener& open, Limits limits) : limits_(limits) {
     limits_.chunkSize = std::max<size_t>(limits_.chunkSize, 1);
     limits_.chunks = std::max(limits_.chunks, 1);
+    if (limits_.workers <= 0) {
+        limits_.workers = WorkersFor(ProcessorCount());
+    }
     const auto chunks = static_cast<size_t>(limits_.chunks);
-    ready_.assign(chunks, nullptr);
+    ready_.reserve(chunks);
     free_.reserve(chunks);
     for (size_t i = 0; i < chunks; ++i) {
         pool_.push_back(std::make_unique<Chunk>());
         free_.push_back(pool_.back().get());
     }
-    started_ = worker_.Start([this] { Run(); });
+    for (int i = 0; i < limits_.workers; ++i) {
+        workers_.push_back(std::make_unique<Worker>());
+        workers_.back()->archive = open();
+    }
+    running_ = limits_.workers;  // the workers that end count themselves out
+    try {
+        for (const auto& worker : workers_) {
+            Worker& w = *worker;
+            if (w.thread.Start([this, &w] { Run(w); })) {
+                started_ = true;
+            } else {
+                MonitorLock lock(monitor_);
+                if (--running_ == 0) {
+                    walkEnded_ = true;
+                }
+            }
+        }
+    } catch (...) {
+        StopWorkers();
+        throw;
+    }
 }
 
 DecodeAhead::~DecodeAhead() {
+    StopWorkers();
+}
+
+void DecodeAhead::StopWorkers() noexcept {
     {
         MonitorLock lock(monitor_);
         stopping_ = true;
     }
     monitor_.WakeAll();
-    worker_.Join();
+    for (const auto& worker : workers_) {
+        worker->thread.Join();
+    }
 }
 
-void DecodeAhead::Run() noexcept {
-    int64_t position = kArchiveHeaderSize;
+void DecodeAhead::Run(Worker& worker) noexcept {
     try {
         ArchiveEntry entry;
-        for (;;) {
-            archive_->SetPosition(position);
-            if (!ReadNextEntry(*archive_, entry)) {
-                break;
-            }
-            position = entry.NextHeaderPos();
-            if (entry.header.Method > cmLZH) {
-                continue;  // custom coding or none of this system: never taken from here
-            }
-            Sink sink(*this, entry.dataPos, entry.header);
+        while (ClaimEntry(worker, entry)) {
+            Sink sink(*this, worker, entry);
             uint32_t checksum = 0;
             std::exception_ptr failure;
             try {
-                checksum = ExpandEntryData(sink, *archive_, entry.header,
+                checksum = ExpandEntryData(sink, *worker.archive, entry.header,
                                            [&sink](int32_t& percentage) { sink.Progress(percentage); });
             } catch (const Stopped&) {
                 throw;
@@ -110,21 +132,71 @@ void DecodeAhead::Run() noexcept {
             sink.Finish(checksum, std::move(failure));
         }
     } catch (...) {
-        // Stopped, or a failure outside any entry's expansion (no memory for the walk): the worker
-        // ends, and the entries it did not send are expanded by the taker itself.
+        // Stopped, or a failure outside any entry's expansion (no memory for a chunk): the worker
+        // ends; what it did not send of its entry the taker raises as a lack of memory.
     }
     {
         MonitorLock lock(monitor_);
-        ended_ = true;
+        worker.entry = -1;
+        // With no worker left, no entry is to come after those taken.
+        if (--running_ == 0) {
+            walkEnded_ = true;
+        }
     }
     monitor_.WakeAll();
 }
 
-DecodeAhead::Chunk* DecodeAhead::Acquire(int64_t dataPos, const TFileHeader& header) {
+bool DecodeAhead::ClaimEntry(Worker& worker, ArchiveEntry& entry) {
+    // The walk goes on under the lock: one header at a time, read from memory or the disk cache,
+    // while the entries' data is read and expanded outside it.
+    MonitorLock lock(monitor_);
+    try {
+        for (;;) {
+            if (stopping_) {
+                throw Stopped{};
+            }
+            if (walkEnded_) {
+                return false;
+            }
+            worker.archive->SetPosition(nextHeader_);
+            if (!ReadNextEntry(*worker.archive, entry)) {
+                walkEnded_ = true;
+                return false;
+            }
+            nextHeader_ = entry.NextHeaderPos();
+            if (entry.header.Method <= cmLZH) {
+                worker.entry = claimed_++;
+                return true;
+            }
+            // Custom coding or none of this system: never taken from here.
+        }
+    } catch (const Stopped&) {
+        throw;
+    } catch (...) {
+        // The walk failed (a read error, no memory): the entries after those taken are expanded
+        // by the taker itself.
+        walkEnded_ = true;
+        return false;
+    }
+}
+
+int64_t DecodeAhead::FirstInProgress() const {
+    int64_t first = -1;
+    for (const auto& worker : workers_) {
+        if (worker->entry >= 0 && (first < 0 || worker->entry < first)) {
+            first = worker->entry;
+        }
+    }
+    return first;
+}
+
+DecodeAhead::Chunk* DecodeAhead::Acquire(const Worker& worker) {
     Chunk* chunk = nullptr;
     {
         MonitorLock lock(monitor_);
-        while (free_.empty() && !stopping_) {
+        // The last free chunk only goes to the first entry still being expanded: the taker gets to
+        // the others after it, so their chunks come back only once it is sent in full.
+        while (!stopping_ && (free_.empty() || (free_.size() == 1 && worker.entry != FirstInProgress()))) {
             lock.Wait();
         }
         if (stopping_) {
@@ -132,9 +204,8 @@ DecodeAhead::Chunk* DecodeAhead::Acquire(int64_t dataPos, const TFileHeader& hea
         }
         chunk = free_.back();
         free_.pop_back();
+        chunk->entry = worker.entry;
     }
-    chunk->dataPos = dataPos;
-    chunk->header = header;
     chunk->bytes.clear();
     chunk->bytes.reserve(limits_.chunkSize);
     chunk->percentages.clear();
@@ -144,29 +215,51 @@ DecodeAhead::Chunk* DecodeAhead::Acquire(int64_t dataPos, const TFileHeader& hea
     return chunk;
 }
 
-void DecodeAhead::Publish(Chunk* chunk) {
+void DecodeAhead::Publish(Worker& worker, Chunk* chunk) {
     {
         MonitorLock lock(monitor_);
-        ready_[(head_ + count_) % ready_.size()] = chunk;
-        ++count_;
+        ready_.push_back(chunk);
+        if (chunk->last) {
+            worker.entry = -1;
+        }
     }
     monitor_.WakeAll();
 }
 
-DecodeAhead::Chunk* DecodeAhead::Front() {
+DecodeAhead::Chunk* DecodeAhead::Front(bool passUnfinished) {
     MonitorLock lock(monitor_);
-    while (count_ == 0 && !ended_) {
+    for (;;) {
+        const auto found =
+            std::find_if(ready_.begin(), ready_.end(), [this](const Chunk* c) { return c->entry == next_; });
+        if (found != ready_.end()) {
+            return *found;
+        }
+        if (next_ >= claimed_) {
+            if (walkEnded_) {
+                return nullptr;  // no entry is to come
+            }
+        } else if (std::none_of(workers_.begin(), workers_.end(),
+                                [this](const auto& worker) { return worker->entry == next_; })) {
+            // Its worker ended within it: what it sent of it is taken or dropped, the rest never
+            // comes.
+            if (!passUnfinished) {
+                return nullptr;
+            }
+            ++next_;
+            continue;
+        }
         lock.Wait();
     }
-    return count_ == 0 ? nullptr : ready_[head_];
 }
 
-void DecodeAhead::Recycle() {
+void DecodeAhead::Recycle(Chunk* chunk) {
     {
         MonitorLock lock(monitor_);
-        free_.push_back(ready_[head_]);
-        head_ = (head_ + 1) % ready_.size();
-        --count_;
+        std::erase(ready_, chunk);
+        free_.push_back(chunk);
+        if (chunk->last) {
+            ++next_;
+        }
     }
     monitor_.WakeAll();
 }
@@ -180,11 +273,11 @@ bool DecodeAhead::TakeEntry(int64_t dataPos,
     if (!started_ || dataPos <= lastTaken_) {
         return false;
     }
-    // The entries before it go; the worker sends them in archive order.
-    Chunk* chunk = Front();
+    // The entries before it go; the taker meets them in archive order.
+    Chunk* chunk = Front(true);
     while (chunk != nullptr && chunk->dataPos < dataPos) {
-        Recycle();
-        chunk = Front();
+        Recycle(chunk);
+        chunk = Front(true);
     }
     if (chunk == nullptr || chunk->dataPos != dataPos || !(chunk->header == header)) {
         return false;
@@ -193,11 +286,12 @@ bool DecodeAhead::TakeEntry(int64_t dataPos,
     for (;;) {
         const bool last = chunk->last;
         {
-            // The chunk goes back to the worker however this one ends.
+            // The chunk goes back to the workers however this one ends.
             struct Taken {
                 DecodeAhead& owner;
-                ~Taken() { owner.Recycle(); }
-            } taken{*this};
+                Chunk* chunk;
+                ~Taken() { owner.Recycle(chunk); }
+            } taken{*this, chunk};
             const auto size = static_cast<int32_t>(chunk->bytes.size());
             if (size > 0 && output.Write(chunk->bytes.data(), size) != size) {
                 throw EWriteError(msg::kWriteError);
@@ -217,8 +311,8 @@ bool DecodeAhead::TakeEntry(int64_t dataPos,
                 return true;
             }
         }
-        chunk = Front();
-        if (chunk == nullptr || chunk->dataPos != dataPos) {
+        chunk = Front(false);
+        if (chunk == nullptr) {
             // The worker ended within the entry: only a lack of memory stops it there.
             throw EOutOfMemory(msg::kOutOfMemory);
         }

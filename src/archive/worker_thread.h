@@ -7,6 +7,9 @@
 #include <functional>
 #include <memory>
 
+// The number of processors the system runs this process's threads on; at least 1.
+int ProcessorCount() noexcept;
+
 // A lock and one condition that the threads holding it wait for and announce.
 // Neither it nor WorkerThread can be copied: each owns its system objects through state_.
 class Monitor {

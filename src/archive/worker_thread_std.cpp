@@ -1,10 +1,15 @@
 // The worker thread and its monitor on the standard library (every build but the Windows one).
+#include <algorithm>
 #include <condition_variable>
 #include <mutex>
 #include <system_error>
 #include <thread>
 
 #include "archive/worker_thread.h"
+
+int ProcessorCount() noexcept {
+    return static_cast<int>(std::max(std::thread::hardware_concurrency(), 1u));
+}
 
 struct Monitor::State {
     std::mutex mutex;

@@ -5,6 +5,12 @@
 #include "archive/worker_thread.h"
 #include "framework/unique_handle.h"
 
+int ProcessorCount() noexcept {
+    SYSTEM_INFO info{};
+    ::GetSystemInfo(&info);
+    return info.dwNumberOfProcessors > 0 ? static_cast<int>(info.dwNumberOfProcessors) : 1;
+}
+
 struct Monitor::State {
     SRWLOCK lock = SRWLOCK_INIT;
     CONDITION_VARIABLE changed = CONDITION_VARIABLE_INIT;

@@ -662,8 +662,11 @@ TEST_F(CompressTest, EntriesDecodedAheadAreExpandedAsTheyAreWithout) {
         std::optional<DecodeAhead> decoded;
         if (ahead) {
             decoded.emplace(
-                std::make_unique<TCustomMemoryStream>(archive.data(), static_cast<int64_t>(archive.size())),
-                DecodeAhead::Limits{4096, 3});
+                [&archive] {
+                    return std::make_unique<TCustomMemoryStream>(archive.data(),
+                                                                 static_cast<int64_t>(archive.size()));
+                },
+                DecodeAhead::Limits{4096, 3, 2});
             compress.DecodedAhead = &*decoded;
         }
         std::vector<int32_t> percentages;
