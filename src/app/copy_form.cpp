@@ -167,10 +167,10 @@ TCompress::TExpandedFile ExpandEntry(TCompress& compress,
 void TfrmCopy::ExtractAllFiles(TInstallFrontEnd& frontEnd, TInstallRun& run) {
     TInstallState& state = InstallState;
     const std::unique_ptr<TStream> archive = Compress1->LoadArchiveResource("data", "");
-    // The entries are decoded on threads of their own (one for each processor, up to three), some
-    // megabytes ahead, while this one checks, journals, writes and moves files; each entry's bytes
-    // are taken from there when the loop writes its new file. Whatever ends this function stops
-    // and ends those threads first.
+    // The entries are decoded on threads of their own (one for each processor but this one's, up
+    // to three), some megabytes ahead, while this one checks, journals, writes and moves files;
+    // each entry's bytes are taken from there when the loop writes its new file. Whatever ends
+    // this function stops and ends those threads first.
     DecodeAhead ahead([this] { return Compress1->LoadArchiveResource("data", ""); });
     struct AheadInUse {
         TCompress& compress;
