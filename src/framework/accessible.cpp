@@ -674,6 +674,28 @@ class LabelledObject final : public AccessibleBase {
     std::optional<RowMessages> rows_;
 };
 
+// Whether the objects handed out by this thread are served from a single-threaded apartment that
+// stays for the thread's life: joined at the first request (or counted once more when the thread
+// is in one already) and never left. A reader's calls then come through this thread's message loop
+// between the program's changes to its controls, and an object kept after its window has gone
+// still answers, with an error. Without a reference of its own, an apartment that the input
+// method's support joined for the thread's windows goes with the last of them, and the objects
+// handed out with it: a reader's later calls fail with an unknown interface, or go unanswered. A
+// thread in the multithreaded apartment hands out nothing, since its objects would be called on
+// COM's threads; the reader falls back on the system's object of the window.
+bool ServesFromOwnApartment() {
+    static DWORD joined = 0;  // the windows of these programs all live on one thread
+    const DWORD thread = ::GetCurrentThreadId();
+    if (joined == thread) {
+        return true;
+    }
+    if (FAILED(::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED))) {
+        return false;
+    }
+    joined = thread;
+    return true;
+}
+
 // Hands object to the client that sent WM_GETOBJECT; the client's reference is the only one left.
 LRESULT HandOver(AccessibleBase* object, WPARAM wParam) {
     const LRESULT result = Accessibility().resultFromObject(__uuidof(IAccessible), wParam, object);
@@ -688,7 +710,7 @@ LRESULT AnswerAccessibleObject(TWinControl& control, bool systemClass, WPARAM wP
         return 0;
     }
     const AccessibilityLibrary& library = Accessibility();
-    if (!library.Loaded()) {
+    if (!library.Loaded() || !ServesFromOwnApartment()) {
         return 0;
     }
     const HWND window = control.Handle();

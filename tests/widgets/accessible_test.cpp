@@ -240,6 +240,63 @@ TEST(Accessible, AnObjectKeptAfterItsWindowHasGoneAnswersWithAnError) {
     EXPECT_EQ(client->get_accName(Child(1), &name), E_FAIL);
 }
 
+// Pumps this thread's messages until handle is signalled (30 seconds at most); false on the limit.
+bool PumpUntil(HANDLE handle) {
+    const ULONGLONG limit = ::GetTickCount64() + 30000;
+    while (::MsgWaitForMultipleObjects(1, &handle, FALSE, 50, QS_ALLINPUT) != WAIT_OBJECT_0) {
+        Pump();
+        if (::GetTickCount64() > limit) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// A reader on a thread of its own (as in another process) keeps an object while the program, which
+// never started COM itself, closes its last window: the object still answers, with an error, and
+// the reader's call is not left without an answer.
+TEST(Accessible, AnObjectKeptAfterTheThreadsLastWindowHasGoneStillAnswers) {
+    struct Shared {
+        HANDLE gotObject = ::CreateEventA(nullptr, TRUE, FALSE, nullptr);
+        HANDLE windowGone = ::CreateEventA(nullptr, TRUE, FALSE, nullptr);
+        HWND window = nullptr;
+        HRESULT first = E_UNEXPECTED;
+        HRESULT afterwards = E_UNEXPECTED;
+        ~Shared() {
+            ::CloseHandle(gotObject);
+            ::CloseHandle(windowGone);
+        }
+    } shared;
+    auto form = std::make_unique<HostForm>();
+    AddLabel(*form, "Text", 10, 10);
+    form->Show();
+    Pump();
+    shared.window = form->Handle();
+    const HANDLE reader = ::CreateThread(
+        nullptr, 0,
+        [](void* data) -> DWORD {
+            auto* s = static_cast<Shared*>(data);
+            const ComScope com;
+            const Object client = ClientObject(s->window);
+            long count = -1;
+            s->first = client.get() != nullptr ? client->get_accChildCount(&count) : E_POINTER;
+            ::SetEvent(s->gotObject);
+            ::WaitForSingleObject(s->windowGone, 30000);
+            s->afterwards = client.get() != nullptr ? client->get_accChildCount(&count) : E_POINTER;
+            return 0;
+        },
+        &shared, 0, nullptr);
+    ASSERT_NE(reader, nullptr);
+    EXPECT_TRUE(PumpUntil(shared.gotObject));
+    form.reset();
+    Pump();
+    ::SetEvent(shared.windowGone);
+    EXPECT_TRUE(PumpUntil(reader));  // its last call and its release come through this thread
+    ::CloseHandle(reader);
+    EXPECT_EQ(shared.first, S_OK);
+    EXPECT_EQ(shared.afterwards, E_FAIL);
+}
+
 // The events of this process, with what the object that sent each says at that moment.
 std::vector<std::string> events;
 
