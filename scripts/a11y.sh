@@ -101,18 +101,18 @@ shot() {
 
 WINDOW=
 wait_window() {  # caption: sets WINDOW to the handle of the visible window with that caption
-    WINDOW=$("$here/wine-run.sh" "$waiter" "$1" 60 2>/dev/null | tr -d '\r' | grep -E '^[0-9]+$' | tail -1)
+    WINDOW=$(TANDREL_RUN_LIMIT=90 "$here/wine-run.sh" "$waiter" "$1" 60 2>/dev/null | tr -d '\r' | grep -E '^[0-9]+$' | tail -1)
     [[ -n "$WINDOW" ]] || { fail "no window \"$1\" appeared"; return 1; }
     sleep 0.7  # let its modal loop settle and paint
 }
 wait_gone() {
-    "$here/wine-run.sh" "$waiter" --gone "$WINDOW" 60 >/dev/null 2>&1 || fail "window $WINDOW stayed up"
+    TANDREL_RUN_LIMIT=90 "$here/wine-run.sh" "$waiter" --gone "$WINDOW" 60 >/dev/null 2>&1 || fail "window $WINDOW stayed up"
 }
 
 READ=
 read_window() {  # caption screen: reads the window as a screen reader does into READ (and a file)
     [[ -n "$read_screens" ]] || return 0
-    READ=$("$here/wine-run.sh" "$reader" "$1" 30 2>&1 | tr -d '\r')
+    READ=$(TANDREL_RUN_LIMIT=60 "$here/wine-run.sh" "$reader" "$1" 30 2>&1 | tr -d '\r')
     echo "$READ" >"$shots/read-$2.txt"
 }
 reads() {  # screen lines...: each line is in READ
@@ -167,7 +167,7 @@ progress_watch() {  # name: records the progress bar's values from its first app
     # A screen reader keeps up with the program it reads; on a machine busy with other tests this
     # one would lose the race with an extraction of a fraction of a second. It runs ahead of them
     # (as root; otherwise as it is), and the program's windows still go when they go.
-    nice -n -10 "$here/wine-run.sh" "$reader" --progress 90 >"$work/progress-$1.txt" 2>&1 &
+    TANDREL_RUN_LIMIT=100 nice -n -10 "$here/wine-run.sh" "$reader" --progress 90 >"$work/progress-$1.txt" 2>&1 &
     PROGRESS_PID=$!
     local _
     for _ in $(seq 1 60); do  # the work starts once the reader listens
@@ -182,7 +182,7 @@ progress_watch() {  # name: records the progress bar's values from its first app
 # tests (tests/widgets/accessible_test.cpp); here, those read in time must rise in order.
 progress_check() {  # name
     [[ -n "$read_screens" ]] || return 0
-    wait_process_exit "$PROGRESS_PID" 60 || kill "$PROGRESS_PID" 2>/dev/null
+    wait_process_exit "$PROGRESS_PID" 110 || kill "$PROGRESS_PID" 2>/dev/null
     local log=$work/progress-$1.txt values events
     tr -d '\r' <"$log" >"$shots/progress-$1.txt"
     if grep -q -E "^bar progressbar " "$shots/progress-$1.txt"; then

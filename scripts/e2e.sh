@@ -74,20 +74,21 @@ shot() {
 pause() { sleep "${1:-1.5}"; }
 
 # The program's windows are waited for by a helper in the same Wine desktop, so that each key goes
-# to the window meant for it however busy the machine is.
+# to the window meant for it however busy the machine is. The helper is killed should it outlive its
+# own limit (a hung Wine start), so that a step fails instead of waiting for it for ever.
 waiter=$root/build/windows/tests/e2e/window_wait.exe
 WINDOW=
 WINDOW_TEXT=
 wait_window() {  # caption: sets WINDOW to the handle of the visible window with that caption, WINDOW_TEXT to its message
     local found
-    found=$("$here/wine-run.sh" "$waiter" "$1" 60 2>/dev/null | tr -d '\r')
+    found=$(TANDREL_RUN_LIMIT=90 "$here/wine-run.sh" "$waiter" "$1" 60 2>/dev/null | tr -d '\r')
     WINDOW=$(grep -E '^[0-9]+$' <<<"$found" | tail -1)
     WINDOW_TEXT=$(sed -n 's/^text: //p' <<<"$found" | tail -1)
     [[ -n "$WINDOW" ]] || { fail "no window \"$1\" appeared"; return 1; }
     sleep 0.5  # let its modal loop settle and paint
 }
 wait_gone() {  # waits until the window WINDOW has gone
-    "$here/wine-run.sh" "$waiter" --gone "$WINDOW" 60 >/dev/null 2>&1 || fail "window $WINDOW stayed up"
+    TANDREL_RUN_LIMIT=90 "$here/wine-run.sh" "$waiter" --gone "$WINDOW" 60 >/dev/null 2>&1 || fail "window $WINDOW stayed up"
 }
 answer() {  # caption screenshot-name key: waits for the window, takes a screenshot, presses key
     wait_window "$1" || return 1
@@ -118,7 +119,7 @@ wait_exit() {  # run [expected exit code, 0 by default]
 }
 
 wait_edit() {  # text seconds: the main window shows an edit box holding text ("*": any)
-    EDIT_SEEN=$("$here/wine-run.sh" "$waiter" --edit "Tandrel Setup" "$1" "$2" 2>/dev/null | tr -d '\r')
+    EDIT_SEEN=$(TANDREL_RUN_LIMIT=$(($2 + 30)) "$here/wine-run.sh" "$waiter" --edit "Tandrel Setup" "$1" "$2" 2>/dev/null | tr -d '\r')
     [[ $? -eq 0 && "$EDIT_SEEN" != *"edit boxes:"* ]]
 }
 

@@ -91,15 +91,23 @@ fi
 # spend much of their time waiting for windows and processes: they run side by side. The tests
 # labelled own-prefix (the signed build, mostly compiling) run beside the others in prefixes of
 # their own, at a lower priority; the rest share one prefix, one after another.
+# Every test has a limit of its own; these bound a whole stage besides, so that a program that
+# escaped a test's end (a Wine process that no signal to the test reaches, holding its output)
+# makes the run fail instead of keeping it waiting: a stage cut short prints no summary and counts
+# as failed.
+stage_limit=2700
+script_limit=1200
 windows_pid=
 if has_stage windows; then
     (
         display_ensure
-        TANDREL_WINEPREFIX= nice -n 10 ctest --preset windows -L own-prefix >"$log_dir/windows-own.log" 2>&1 &
+        TANDREL_WINEPREFIX= nice -n 10 timeout -k 60 "$stage_limit" ctest --preset windows -L own-prefix \
+            >"$log_dir/windows-own.log" 2>&1 &
         own_pid=$!
         wine_dir=$(mktemp -d /tmp/tandrel-test-wine.XXXXXX)
         if scripts/wine-prefix.sh create "$wine_dir" >/dev/null; then
-            TANDREL_WINEPREFIX=$wine_dir/prefix ctest --preset windows -LE own-prefix >"$log_dir/windows.log" 2>&1
+            TANDREL_WINEPREFIX=$wine_dir/prefix timeout -k 60 "$stage_limit" ctest --preset windows -LE own-prefix \
+                >"$log_dir/windows.log" 2>&1
             echo "windows tests ended at $(date +%T)" >>"$log_dir/windows.log"
         else
             echo "no Wine prefix" >"$log_dir/windows.log"
@@ -125,7 +133,7 @@ fi
 if has_stage e2e; then
     # The main window's own states (close confirmation by every way), then whole installations.
     for script in screenshot-main e2e a11y; do
-        counted_step "$script" "scripts/$script.sh"
+        counted_step "$script" timeout -k 30 "$script_limit" "scripts/$script.sh"
     done
 fi
 

@@ -4,6 +4,9 @@
 # The prefix is $TANDREL_WINEPREFIX when set (made by scripts/wine-prefix.sh, shared by a whole test
 # run); otherwise a fresh one is made for this run and removed afterwards. Without a display, a
 # virtual one (Xvfb) is started for the run. GUI programs appear in Wine's 1024x768 virtual desktop.
+# With TANDREL_RUN_LIMIT=SECONDS the program itself is killed once they have passed (exit code 124):
+# a signal to this script would not reach it, and a hung program would hold whatever reads its
+# output for ever.
 set -uo pipefail
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 source "$here/lib/wine.sh"
@@ -48,6 +51,10 @@ if ! "${RUNAS[@]}" test -x "$PWD"; then
     cd "$(dirname "$prefix")"
 fi
 
-wine_as_user "$prefix" wine "$program" "$@"
+if [[ -n "${TANDREL_RUN_LIMIT:-}" ]]; then
+    wine_as_user "$prefix" timeout -k 5 "$TANDREL_RUN_LIMIT" wine "$program" "$@"
+else
+    wine_as_user "$prefix" wine "$program" "$@"
+fi
 status=$?
 exit $status
