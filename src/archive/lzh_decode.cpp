@@ -1,4 +1,5 @@
 #include <algorithm>
+#include <bit>
 #include <cstring>
 #include <memory>
 #include <optional>
@@ -34,6 +35,10 @@ constexpr int kMaxCodeLength = 64;
 // to (i up to the entry's bit count) is NodeAt(i, v). Both change only when a node on the way
 // (not at its end) changes its children: an exchange of two subtrees redoes what lies below each of
 // the two nodes that is less than kTableBits deep, and a rebuild redoes everything.
+//
+// Every node knows its own place in the top levels (its depth and code), or that it lies deeper:
+// nearly every exchange is of two deep nodes, and then nothing is redone, without a walk up to the
+// root to find out.
 class CodeTable {
   public:
     static constexpr int kTableBits = 8;
@@ -62,6 +67,7 @@ class CodeTable {
     // The model's notices of its changes.
     void Rebuilt() {
         if (started_) {
+            places_.fill(kDeep);
             Fill(kRootNode, 0, 0);
         }
     }
@@ -77,33 +83,52 @@ class CodeTable {
     static constexpr int kNodeMask = (1 << kBitsShift) - 1;
     static_assert(kTreeSize <= kNodeMask);
 
-    // Redoes what lies below node n when it is less than kTableBits deep. Its code is read off the
-    // way up: a second child (odd index) stands for a 1.
+    // A node's place when it is at most kTableBits deep: its index in nodes_, 2^depth + code.
+    static constexpr uint16_t kDeep = 0;
+
+    // Redoes what lies below node n, which has just taken another subtree: the table when n is less
+    // than kTableBits deep; otherwise the places that the subtree's nodes had where it came from.
     void Refill(int n) {
-        unsigned code = 0;
-        int depth = 0;
-        for (int k = n; k != kRootNode; k = model_.parent[k]) {
-            if (depth == kTableBits) {
-                return;
-            }
-            code |= static_cast<unsigned>(k & 1) << depth;
-            ++depth;
+        const unsigned place = places_[n];
+        if (place == kDeep) {
+            ForgetPlacesBelow(n);
+            return;
         }
-        Fill(n, depth, code);
+        const int depth = std::bit_width(place) - 1;
+        Fill(n, depth, place - (1u << depth));
     }
 
     // Sets what lies below node n, which the depth bits of code lead to.
     void Fill(int n, int depth, unsigned code) {
-        nodes_[(1u << depth) | code] = static_cast<uint16_t>(n);
+        const auto place = static_cast<uint16_t>((1u << depth) | code);
+        nodes_[place] = static_cast<uint16_t>(n);
+        places_[n] = place;
         const int first = model_.child[n];
         if (depth == kTableBits || first >= kTreeSize) {
             const int shift = kTableBits - depth;
             std::fill_n(entries_.begin() + (code << shift), 1u << shift,
                         static_cast<uint16_t>(n | depth << kBitsShift));
+            ForgetPlacesBelow(n);
             return;
         }
         Fill(first, depth + 1, code << 1);
         Fill(first + 1, depth + 1, (code << 1) | 1);
+    }
+
+    // Marks the nodes below n, now deeper than kTableBits, as deep. The nodes of a subtree that
+    // still have a place are the top of it (a node's parent was less deep than the node), so the
+    // walk ends at the first one without.
+    void ForgetPlacesBelow(int n) {
+        const int first = model_.child[n];
+        if (first >= kTreeSize) {
+            return;
+        }
+        for (const int k : {first, first + 1}) {
+            if (places_[k] != kDeep) {
+                places_[k] = kDeep;
+                ForgetPlacesBelow(k);
+            }
+        }
     }
 
     const HuffmanModel& model_;
@@ -111,6 +136,8 @@ class CodeTable {
     std::array<uint16_t, 1u << kTableBits> entries_;
     // Node reached by the i bits c at index 2^i + c: a complete binary tree laid out by levels.
     std::array<uint16_t, 2u << kTableBits> nodes_{};
+    // Each node's place in nodes_, or kDeep.
+    std::array<uint16_t, kTreeSize> places_{};
 };
 
 struct DecoderState {
