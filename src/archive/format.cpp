@@ -3,6 +3,10 @@
 #include <algorithm>
 #include <cstring>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace {
 
 constexpr const char* kMethodNames[] = {"NON", "RLE", "LZH", "CUS"};
@@ -93,10 +97,21 @@ int MethodFromName(std::string_view id) {
 }
 
 uint32_t ByteSum(const uint8_t* data, size_t size, uint32_t start) {
-    // Sums in 64 bits and folds once: the same result as the wrapping 32-bit sum, and the loop
-    // vectorises.
+    // Sums in 64 bits and folds once: the same result as the wrapping 32-bit sum.
     uint64_t sum = 0;
-    for (size_t i = 0; i < size; ++i) {
+    size_t i = 0;
+#if defined(__SSE2__)
+    // Sixteen bytes at a step: the sum of absolute differences from zero adds each half's eight
+    // bytes into a 64-bit lane.
+    __m128i lanes = _mm_setzero_si128();
+    for (; size - i >= 16; i += 16) {
+        const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(data + i));
+        lanes = _mm_add_epi64(lanes, _mm_sad_epu8(bytes, _mm_setzero_si128()));
+    }
+    sum = static_cast<uint64_t>(_mm_cvtsi128_si64(lanes)) +
+          static_cast<uint64_t>(_mm_cvtsi128_si64(_mm_unpackhi_epi64(lanes, lanes)));
+#endif
+    for (; i < size; ++i) {
         sum += data[i];
     }
     return start + static_cast<uint32_t>(sum);

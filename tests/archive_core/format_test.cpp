@@ -87,6 +87,24 @@ TEST(ByteSum, Values) {
     EXPECT_EQ(ByteSum(abc.data(), abc.size(), 0xFFFFFFFFu), 293u);
 }
 
+TEST(ByteSum, EveryLengthAndAlignmentAsAByteAtATime) {
+    // The sum goes a block of bytes at a time: every length around the block size and every start
+    // within a block must give the plain sum, tail included.
+    Bytes data(160);
+    for (size_t i = 0; i < data.size(); ++i) {
+        data[i] = static_cast<uint8_t>(i * 151 + 77);
+    }
+    for (size_t from = 0; from < 32; ++from) {
+        uint32_t expected = 7;
+        for (size_t length = 0; from + length <= data.size(); ++length) {
+            ASSERT_EQ(ByteSum(data.data() + from, length, 7), expected) << from << "+" << length;
+            if (from + length < data.size()) {
+                expected += data[from + length];
+            }
+        }
+    }
+}
+
 TEST(MethodNames, NumbersAndIdentifiers) {
     EXPECT_STREQ(MethodName(cmNone), "NON");
     EXPECT_STREQ(MethodName(cmRLE), "RLE");
