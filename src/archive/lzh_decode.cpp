@@ -91,7 +91,7 @@ class CodeTable {
     void Refill(int n) {
         const unsigned place = places_[n];
         if (place == kDeep) {
-            ForgetPlacesBelow(n);
+            ForgetPlacesBelowIfAny(n);
             return;
         }
         const int depth = std::bit_width(place) - 1;
@@ -108,7 +108,7 @@ class CodeTable {
             const int shift = kTableBits - depth;
             std::fill_n(entries_.begin() + (code << shift), 1u << shift,
                         static_cast<uint16_t>(n | depth << kBitsShift));
-            ForgetPlacesBelow(n);
+            ForgetPlacesBelowIfAny(n);
             return;
         }
         Fill(first, depth + 1, code << 1);
@@ -117,16 +117,18 @@ class CodeTable {
 
     // Marks the nodes below n, now deeper than kTableBits, as deep. The nodes of a subtree that
     // still have a place are the top of it (a node's parent was less deep than the node), so the
-    // walk ends at the first one without.
-    void ForgetPlacesBelow(int n) {
+    // walk ends at the first one without; most often that is each child of n.
+    void ForgetPlacesBelowIfAny(int n) {
         const int first = model_.child[n];
-        if (first >= kTreeSize) {
-            return;
+        if (first < kTreeSize && (places_[first] | places_[first + 1]) != kDeep) [[unlikely]] {
+            ForgetPlacesBelow(first);
         }
+    }
+    [[gnu::noinline]] void ForgetPlacesBelow(int first) {
         for (const int k : {first, first + 1}) {
             if (places_[k] != kDeep) {
                 places_[k] = kDeep;
-                ForgetPlacesBelow(k);
+                ForgetPlacesBelowIfAny(k);
             }
         }
     }
