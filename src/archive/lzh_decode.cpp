@@ -124,6 +124,7 @@ class CodeTable {
             ForgetPlacesBelow(first);
         }
     }
+    // The same for the two children first and first + 1 and what lies below them.
     [[gnu::noinline]] void ForgetPlacesBelow(int first) {
         for (const int k : {first, first + 1}) {
             if (places_[k] != kDeep) {
