@@ -86,12 +86,12 @@ class CodeTable {
     // A node's place when it is at most kTableBits deep: its index in nodes_, 2^depth + code.
     static constexpr uint16_t kDeep = 0;
 
-    // Redoes what lies below node n, which has just taken another subtree: the table when n is less
-    // than kTableBits deep; otherwise the places that the subtree's nodes had where it came from.
+    // Redoes what lies below node n, which has just taken another subtree, when n is at most
+    // kTableBits deep. A deeper n has nothing to redo: the node it traded with lies at most a level
+    // apart, at least kTableBits deep, so no node of the subtree held a place.
     void Refill(int n) {
         const unsigned place = places_[n];
         if (place == kDeep) {
-            ForgetPlacesBelowIfAny(n);
             return;
         }
         const int depth = std::bit_width(place) - 1;

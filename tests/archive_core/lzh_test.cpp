@@ -1,7 +1,10 @@
 // The LZH codec: worked streams in both directions, the Huffman model, the offset code, and damaged
 // streams.
+#include <cstdlib>
+#include <functional>
 #include <gtest/gtest.h>
 #include <memory>
+#include <random>
 #include <vector>
 
 #include "archive/codec_io.h"
@@ -212,6 +215,57 @@ TEST(HuffmanModel, UpdateMatchesThePlainModelThroughRebuilds) {
     CheckAgainstThePlainModel(11, 200000, [](std::mt19937& rng) {
         return (rng() % 4 == 0) ? static_cast<int>(rng() % kSymbolCount) : static_cast<int>(rng() % 12) * 7;
     });
+}
+
+// The decoder's table of the top code levels relies on this: two nodes that trade subtrees lie at
+// most a level apart, so a subtree never moves two or more levels deeper at once (where it would
+// still hold places in the table's levels that no fill reaches). Checked at every exchange of long
+// streams of skewed, flat and geometric symbols, through rebuilds.
+TEST(HuffmanModel, NodesThatTradeSubtreesLieAtMostALevelApart) {
+    struct DepthWatcher {
+        const HuffmanModel* model;
+        int exchanges = 0;
+        int farApart = 0;
+        int Depth(int n) const {
+            int depth = 0;
+            for (; n != kRootNode; n = model->parent[n]) {
+                ++depth;
+            }
+            return depth;
+        }
+        void Rebuilt() {}
+        void Exchanged(int x, int l) {
+            ++exchanges;
+            if (std::abs(Depth(x) - Depth(l)) > 1) {
+                ++farApart;
+            }
+        }
+    };
+    const std::vector<std::function<int(std::mt19937&)>> pickers = {
+        [](std::mt19937& rng) { return static_cast<int>(rng() % kSymbolCount); },
+        [](std::mt19937& rng) {
+            return (rng() % 4 == 0) ? static_cast<int>(rng() % kSymbolCount)
+                                    : static_cast<int>(rng() % 12) * 7;
+        },
+        [](std::mt19937& rng) {
+            int s = 0;
+            while (s < kSymbolCount - 1 && rng() % 3 != 0) {
+                ++s;
+            }
+            return s;
+        },
+    };
+    for (size_t k = 0; k < pickers.size(); ++k) {
+        std::mt19937 rng(static_cast<uint32_t>(k + 5));
+        HuffmanModel model;
+        model.Init();
+        DepthWatcher watcher{&model};
+        for (int n = 0; n < 300000; ++n) {
+            model.Update(pickers[k](rng), watcher);
+        }
+        EXPECT_GT(watcher.exchanges, 1000) << "stream " << k;
+        EXPECT_EQ(watcher.farApart, 0) << "stream " << k << ": of " << watcher.exchanges << " exchanges";
+    }
 }
 
 TEST(HuffmanModel, RebuildsWhenTheRootReachesTheLimit) {
