@@ -15,7 +15,7 @@ seconds=${FUZZ_SECONDS:-45}
 parallel=${FUZZ_JOBS:-2}
 build=$root/build/native-asan
 crashes=$root/build/fuzz-crashes
-targets=${*:-archive_reader archive_component rle_decode lzh_decode roundtrip command_line install_record transaction_engine}
+targets=${*:-archive_reader archive_component decode_ahead rle_decode lzh_decode roundtrip command_line install_record transaction_engine}
 
 missing=
 for target in $targets; do
