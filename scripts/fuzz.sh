@@ -5,7 +5,7 @@
 #   FUZZ_SECONDS=45                  seconds per target
 #   FUZZ_JOBS=2                      targets fuzzed at the same time (one core each)
 #
-# Builds the native-asan preset first when its fuzzers are missing. Each target starts from a fresh
+# Configures and builds the native-asan preset's fuzzers first. Each target starts from a fresh
 # temporary corpus seeded with fuzz/corpus/<target>; a crash leaves its input in build/fuzz-crashes/
 # and makes the script exit non-zero.
 set -euo pipefail
@@ -15,15 +15,9 @@ seconds=${FUZZ_SECONDS:-45}
 parallel=${FUZZ_JOBS:-2}
 build=$root/build/native-asan
 crashes=$root/build/fuzz-crashes
-targets=${*:-archive_reader archive_component decode_ahead rle_decode lzh_decode roundtrip command_line install_record transaction_engine}
-
-missing=
-for target in $targets; do
-    [ -x "$build/fuzz/fuzz_$target" ] || missing=1
-done
-if [ -n "$missing" ]; then
-    (cd "$root" && cmake --preset native-asan >/dev/null)
-fi
+# Configured each time, so that the list of every target (written by fuzz/CMakeLists.txt) is current.
+(cd "$root" && cmake --preset native-asan >/dev/null)
+targets=${*:-$(cat "$build/fuzz/targets.txt")}
 # Always bring the fuzzers up to date with the sources (cheap when nothing changed).
 (cd "$root" && cmake --build "$build" -j2 --target $(for t in $targets; do printf 'fuzz_%s ' "$t"; done) >/dev/null)
 
